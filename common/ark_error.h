@@ -1,0 +1,17 @@
+// Base of the system's own error classes: each builds its text on demand.
+#pragma once
+
+#include <string>
+
+class ARKError {
+ public:
+  virtual ~ARKError() = default;
+  virtual std::string Text() const = 0;
+};
+
+// Errors of the service start-up.
+class SvcError {
+ public:
+  virtual ~SvcError() = default;
+  virtual std::string Text() const = 0;
+};

@@ -1,0 +1,67 @@
+// Component objects: class identifiers, interfaces released by ownership,
+// and the class-object request through which the engine reaches a component.
+// A component is installed when its key exists under
+// HKLM\SOFTWARE\Classes\CLSID\{...} and an in-process server for the class
+// has been registered with the process (RegisterClassServer).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+struct GUID {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::uint8_t data4[8] = {};
+  bool operator==(const GUID& other) const;
+};
+
+// "{4d19cff7-4c5d-4f02-95c8-80ede568f053}" (lower case, with braces).
+std::string GuidToString(const GUID& guid);
+
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
+
+// Base of every interface; releasing is destroying.
+class IUnknown {
+ public:
+  virtual ~IUnknown() = default;
+};
+
+class IClassFactory : public IUnknown {
+ public:
+  virtual HRESULT CreateInstance(const GUID& iid, std::unique_ptr<IUnknown>& out) = 0;
+};
+
+// Creates an instance of interface T through a factory.
+template <typename T>
+HRESULT CreateInstance(IClassFactory& factory, const GUID& iid, std::unique_ptr<T>& out) {
+  std::unique_ptr<IUnknown> object;
+  HRESULT hr = factory.CreateInstance(iid, object);
+  if (FAILED(hr)) return hr;
+  T* typed = dynamic_cast<T*>(object.get());
+  if (typed == nullptr) return E_NOINTERFACE;
+  object.release();
+  out.reset(typed);
+  return S_OK;
+}
+
+using ClassServer = std::function<HRESULT(std::unique_ptr<IClassFactory>& out)>;
+
+// Makes a class's in-process server known to this process (replacing any
+// earlier one); tests register fault-injecting servers this way.
+void RegisterClassServer(const GUID& clsid, ClassServer server);
+void UnregisterClassServer(const GUID& clsid);
+
+// CoGetClassObject: REGDB_E_CLASSNOTREG when the class key is missing from
+// the registry or no server is registered in the process.
+HRESULT CoGetClassObject(const GUID& clsid, DWORD context, std::unique_ptr<IClassFactory>& out);
+
+}  // namespace platform

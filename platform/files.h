@@ -1,0 +1,83 @@
+// Files and directories by Windows path, with Win32 error codes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+struct FindData {
+  std::string name;  // file name only
+  DWORD attributes = 0;
+  FILETIME lastWriteTime;
+  std::uint64_t size = 0;
+};
+
+// FindFirstFile/FindNextFile: lists the entries of the pattern's directory
+// whose names match its last component ("*" and "*.*" match everything,
+// "?" one character; case-insensitive), "." and ".." included as Windows
+// lists them. Returns ERROR_SUCCESS (entries may be empty only for a pattern
+// that matches nothing: ERROR_FILE_NOT_FOUND), ERROR_PATH_NOT_FOUND when the
+// directory does not exist.
+DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out);
+
+DWORD GetFileAttributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when missing
+DWORD CreateDirectory(const std::string& path);    // 0, ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND, ...
+DWORD RemoveDirectory(const std::string& path);
+DWORD DeleteFile(const std::string& path);
+// Copies a file (reflink or copy_file_range where possible) to a temporary
+// name beside the target and renames it into place, so a failed copy leaves
+// no partial target. failIfExists: ERROR_FILE_EXISTS when the target exists.
+DWORD CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+DWORD MoveFile(const std::string& from, const std::string& to);  // ERROR_ALREADY_EXISTS when target exists
+DWORD DeleteTree(const std::string& path);  // a directory and all it holds
+DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes);  // total free bytes
+DWORD GetLastWriteTime(const std::string& path, FILETIME& out);
+DWORD GetFileSize(const std::string& path, std::uint64_t& size);
+
+// A file open by Windows path. Closed by the destructor.
+class File {
+ public:
+  enum class Mode {
+    Read,          // open existing, read only
+    ReadWrite,     // open existing, read and write
+    CreateAlways,  // create or truncate, write
+    CreateNew,     // create, fail with ERROR_FILE_EXISTS when present
+    Append,        // create when missing, writes go to the end
+  };
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  DWORD Open(const std::string& winPath, Mode mode);
+  DWORD OpenHost(const std::string& hostPath, Mode mode);  // for components and tests
+  bool IsOpen() const { return fd_ >= 0; }
+  // Reads up to n bytes; *got is 0 at the end of the file.
+  DWORD Read(void* buffer, std::size_t n, std::size_t* got);
+  // Writes all n bytes or fails (ERROR_DISK_FULL, ERROR_WRITE_FAULT, ...).
+  DWORD Write(const void* buffer, std::size_t n);
+  DWORD Size(std::uint64_t& size) const;
+  DWORD Sync();
+  DWORD Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Reads or writes a whole small file by Windows path.
+DWORD ReadWholeFile(const std::string& path, std::string& out);
+DWORD WriteWholeFile(const std::string& path, const std::string& data);
+
+// FormatMessage: the system's text for a Win32 code or an HRESULT (without a
+// trailing line end); empty when there is none.
+std::string FormatMessage(DWORD code);
+std::string FormatMessageHr(HRESULT hr);
+
+}  // namespace platform

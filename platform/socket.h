@@ -1,0 +1,48 @@
+// Sockets behind the calls the engine makes (Winsock on Windows).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = -1;
+
+// An owned socket, closed by the destructor.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(SOCKET s) : s_(s) {}
+  ~Socket();
+  Socket(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  SOCKET get() const { return s_; }
+  bool valid() const { return s_ != INVALID_SOCKET; }
+  SOCKET release();
+  void reset(SOCKET s = INVALID_SOCKET);
+
+ private:
+  SOCKET s_ = INVALID_SOCKET;
+};
+
+// An IPv4 TCP listener on every local address (SO_REUSEADDR); INVALID_SOCKET
+// from socket() failure; bindFailed set when bind fails (socket closed).
+Socket CreateTcpListener(std::uint16_t port, bool* bindFailed);
+int Listen(SOCKET s, int backlog);  // 0 or -1
+// Waits for readability (forWrite false) or writability; -1 error, 0 timeout, 1 ready.
+int WaitReady(SOCKET s, bool forWrite, long timeoutMilliseconds);
+// accept(); INVALID_SOCKET on failure with *wsaError set to the Winsock code
+// (WSAEINTR 10004 ...). peerAddress receives the IPv4 address in host order.
+SOCKET Accept(SOCKET listener, int* wsaError, std::uint32_t* peerAddress);
+// One recv/send with flags 0 (MSG_NOSIGNAL for send): bytes, 0, or -1.
+long Recv(SOCKET s, void* buffer, std::size_t length);
+long Send(SOCKET s, const void* buffer, std::size_t length);
+// A client connection (for arkctl and tests); INVALID_SOCKET on failure with *error set.
+Socket ConnectTcp(const std::string& host, std::uint16_t port, std::string* error);
+std::uint16_t LocalPort(SOCKET s);  // port a socket is bound to
+
+}  // namespace platform

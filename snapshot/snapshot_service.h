@@ -1,0 +1,77 @@
+// The storage's snapshot component as the engine reaches it: the snapshot
+// and disk classes, their interfaces and the records they exchange.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+#include "platform/win_types.h"
+
+namespace snapshot {
+
+// {00000001-0000-0000-C000-000000000046}
+inline const platform::GUID IID_IClassFactory{0x00000001, 0x0000, 0x0000,
+                                              {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// {4d19cff7-4c5d-4f02-95c8-80ede568f053}
+inline const platform::GUID CLSID_SnapshotService{0x4d19cff7, 0x4c5d, 0x4f02,
+                                                  {0x95, 0xc8, 0x80, 0xed, 0xe5, 0x68, 0xf0, 0x53}};
+// {cc006d70-6f33-4595-9ac4-23e9efcd5633}
+inline const platform::GUID IID_ISnapshotService{0xcc006d70, 0x6f33, 0x4595,
+                                                 {0x9a, 0xc4, 0x23, 0xe9, 0xef, 0xcd, 0x56, 0x33}};
+// {9491fb97-380c-4544-9bc5-6b7823e4d705}
+inline const platform::GUID CLSID_DiskService{0x9491fb97, 0x380c, 0x4544,
+                                              {0x9b, 0xc5, 0x6b, 0x78, 0x23, 0xe4, 0xd7, 0x05}};
+// {d68db653-e7da-4cf0-ab2f-0bf96f501035}
+inline const platform::GUID IID_IDiskService{0xd68db653, 0xe7da, 0x4cf0,
+                                             {0xab, 0x2f, 0x0b, 0xf9, 0x6f, 0x50, 0x10, 0x35}};
+
+struct SNAPSHOT_DRIVE_INFO {
+  std::u16string DRIVELETTER;  // one character
+  std::uint8_t flag = 1;
+};
+
+struct SnapshotDriveSet {
+  std::uint8_t reserved0 = 0;
+  std::uint8_t reserved1 = 0;
+  std::vector<SNAPSHOT_DRIVE_INFO> drives;  // count = drives.size()
+};
+
+struct SnapshotInfo {
+  std::u16string name;
+  FILETIME creationTime;                   // UTC
+  std::array<std::uint8_t, 28> extra{};    // not interpreted by the engine
+};
+
+struct SnapshotList {
+  std::vector<SnapshotInfo> entries;  // the component's order: newest first
+};
+
+class ISnapshotService : public platform::IUnknown {
+ public:
+  // Exactly S_OK: the snapshot was taken and is complete.
+  virtual HRESULT CreateSnapShot(const SnapshotDriveSet& drives, const std::u16string& name) = 0;
+  // S_OK (or E_HANDLE): the volume was reverted.
+  virtual HRESULT RestoreSnapShot(const std::u16string& drive, const std::u16string& name) = 0;
+  virtual HRESULT DeleteSnapShot(const std::u16string& drive, const std::u16string& name,
+                                 std::uint8_t* flag) = 0;
+  virtual HRESULT RenameSnapShot(const std::u16string& drive, const std::u16string& oldName,
+                                 const std::u16string& newName) = 0;
+  virtual HRESULT EnumerateSnapShots(const std::u16string& drive, SnapshotList& list,
+                                     std::uint32_t one) = 0;
+};
+
+struct DiskInfo {
+  std::u16string diskPath;    // "/" + volume + "/" + further pieces
+  std::u16string devicePath;  // "\\" + pieces separated by "\"
+  std::vector<std::u16string> driveLetters;  // first character of each is a drive letter
+};
+
+class IDiskService : public platform::IUnknown {
+ public:
+  virtual HRESULT ListDisks(std::vector<DiskInfo>& disks) = 0;
+};
+
+}  // namespace snapshot
