@@ -1,0 +1,42 @@
+// The service's settings (ark.ini in the Windows directory, section NOTES),
+// the ArkLedger path scheme, notes.ini and registry readers.
+#pragma once
+
+#include <string>
+
+#include "common/records.h"
+
+struct SplitPathResult {
+  std::string drive;         // "C:"
+  std::string directory;     // "\dir\sub\" (leading and trailing "\")
+  std::string fileName;      // without extension
+  std::string extension;     // with its dot
+  std::string driveAndDirectory;
+};
+
+std::string GetArkIniPath();
+// Reads key from section NOTES of file (Windows path) into value (at most
+// 255 characters); returns the number of characters read.
+int ReadNotesSetting(const std::string& key, std::string& value, const std::string& file);
+void WriteNotesSetting(const std::string& key, const std::string& value, const std::string& file);
+
+int GetChangeInfoRoot(std::string& out);  // CHANGE_INFO_DIR + "\" unless it ends in one
+// Server directory (name empty) or ArkLedger directory of snapshot name;
+// -1 with out untouched when CHANGE_INFO_DIR is empty.
+int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, std::string& out);
+int GetSnapshotHintPath(const DominoServerInfo& server, std::string& out);
+bool HasConfigWizardRun();
+bool HasBackupWizardRun();
+
+// 0 on success, 1 when the key or value cannot be read (value of at most 254 characters).
+int ReadMachineRegistryValue(const std::string& keyPath, const std::string& valueName,
+                             std::string& value);
+int SplitPath(const std::string& path, SplitPathResult& out);  // -1 for an empty path
+
+// Joins with exactly one backslash between the parts.
+std::string JoinPath(const std::string& first, const std::string& second);
+
+// Domino API start-up for a notes.ini, and the readers that need it.
+STATUS StartDominoRuntime(const std::string& notesIniPath);
+void ReadServerName(std::string& out);
+STATUS ReadLoggingStyle();

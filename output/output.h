@@ -1,0 +1,31 @@
+// The one path by which operation text reaches the client, the run's report
+// text and the operation's own accumulated text.
+#pragma once
+
+#include <string>
+
+#include "common/output_sink.h"
+#include "platform/socket.h"
+
+// Outputs sink.message: sends it as one string on the streaming connection
+// (when set), appends it to the report text and to sink.accumulated, and to
+// the output file / console when the sink asks for them. Serialised: the
+// service thread and the capture worker may call it at the same time.
+// When sending fails, the streaming connection is dropped and the failure
+// remembered (StreamingFailed); the operation goes on; nothing is raised.
+void Output(OutputSink& sink);
+// Convenience: sets sink.message to text, then Output(sink).
+void Output(OutputSink& sink, const std::string& text);
+
+// The process-wide streaming connection (the client socket) or none.
+void SetStreamingConnection(platform::SOCKET socket);
+void ClearStreamingConnection();
+// True when a send on the streaming connection failed since it was last set.
+bool StreamingFailed();
+
+// The process-wide report text.
+void ClearReportText();
+std::string ReportText();
+
+// Appends sink.message to ark_output.txt beside the executable (silent on failure).
+void AppendToOutputFile(const OutputSink& sink);
