@@ -82,8 +82,11 @@ class DominoApi {
   virtual STATUS WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) = 0;
 };
 
-// The process's Domino API: the one installed with SetDominoApi (tests), else
-// the library's own (DefaultDominoApi, provided by the linked runtime).
+// Status of every call while no runtime library is installed in the process.
+constexpr STATUS ERR_NO_RUNTIME = 0x0FFE;
+
+// The process's Domino API: the implementation installed with SetDominoApi
+// (the program installs the runtime it links; tests install mocks). Until one
+// is installed, every call fails with ERR_NO_RUNTIME.
 DominoApi& Domino();
-void SetDominoApi(DominoApi* api);  // nullptr: back to the default
-DominoApi& DefaultDominoApi();
+void SetDominoApi(DominoApi* api);  // nullptr: none installed

@@ -1,0 +1,31 @@
+// The freeze of a volume (a mapped drive) while the storage captures it.
+// Writers that honour it (the simulated Domino server) hold a shared guard
+// around every write that must be whole in a snapshot (a page and its log
+// record); the storage holds the exclusive freeze while it captures the
+// volume. Works across processes of one host root (a lock file per drive
+// under the host root, flock), released when the holder ends or dies.
+#pragma once
+
+namespace platform {
+
+class VolumeLock {
+ public:
+  enum class Kind { SharedWrite, ExclusiveFreeze };
+  VolumeLock() = default;
+  ~VolumeLock();
+  VolumeLock(VolumeLock&& other) noexcept;
+  VolumeLock& operator=(VolumeLock&& other) noexcept;
+  VolumeLock(const VolumeLock&) = delete;
+  VolumeLock& operator=(const VolumeLock&) = delete;
+
+  // Blocks until the lock of the drive is held; false when the lock file
+  // cannot be opened.
+  bool Lock(char driveLetter, Kind kind);
+  void Unlock();
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,36 @@
+// Installing the snapshot component on a host: preparing volumes for a
+// backend and writing the component's registration and disk configuration
+// into the host's registry.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace snapshotsvc {
+
+enum class Backend { Dir, Btrfs };
+
+struct DiskConfig {
+  std::string volumeName;         // storage volume name ("vol_data")
+  std::string diskName;           // the disk's own name ("disk1")
+  std::string devicePath;         // "\\host\pieces..." as the storage reports it
+  std::vector<char> driveLetters; // the drives (mapped volumes) the disk carries
+};
+
+// Makes hostDir ready to be a snapshot-capable volume for the backend: a
+// btrfs subvolume (hostDir must not exist yet and lie on btrfs), a plain
+// directory for the dir backend. Returns false with *error set on failure.
+bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* error);
+
+// True when backend can be used for a volume at hostDir's parent.
+bool BackendUsable(Backend backend, const std::string& hostParentDir);
+
+// Writes the class registrations and the disk configuration into the
+// registry of the current host root (replacing an earlier configuration).
+bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks, std::string* error);
+
+// Makes the snapshot and disk classes' in-process servers known to this
+// process (called once by every program that reaches the component).
+void RegisterClassServers();
+
+}  // namespace snapshotsvc
