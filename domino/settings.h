@@ -20,9 +20,13 @@ std::string GetArkIniPath();
 int ReadNotesSetting(const std::string& key, std::string& value, const std::string& file);
 void WriteNotesSetting(const std::string& key, const std::string& value, const std::string& file);
 
-int GetChangeInfoRoot(std::string& out);  // CHANGE_INFO_DIR + "\" unless it ends in one
+// CHANGE_INFO_DIR + "\" unless it ends in one; 0. When CHANGE_INFO_DIR is
+// empty: out empty and -1 (not configured).
+int GetChangeInfoRoot(std::string& out);
 // Server directory (name empty) or ArkLedger directory of snapshot name;
-// -1 with out untouched when CHANGE_INFO_DIR is empty.
+// -1 with out untouched when CHANGE_INFO_DIR is empty, or when the server's
+// commonName or the name is not one directory level (empty commonName, ".",
+// "..", or holding "\", "/" or ":").
 int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, std::string& out);
 int GetSnapshotHintPath(const DominoServerInfo& server, std::string& out);
 bool HasConfigWizardRun();

@@ -27,5 +27,9 @@ bool StreamingFailed();
 void ClearReportText();
 std::string ReportText();
 
+// Time-out of the wait for writability before each send on the streaming
+// connection (45 seconds unless set; tests shorten it).
+void SetOutputSendTimeoutSeconds(int seconds);
+
 // Appends sink.message to ark_output.txt beside the executable (silent on failure).
 void AppendToOutputFile(const OutputSink& sink);

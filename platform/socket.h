@@ -39,10 +39,14 @@ int WaitReady(SOCKET s, bool forWrite, long timeoutMilliseconds);
 // (WSAEINTR 10004 ...). peerAddress receives the IPv4 address in host order.
 SOCKET Accept(SOCKET listener, int* wsaError, std::uint32_t* peerAddress);
 // One recv/send with flags 0 (MSG_NOSIGNAL for send): bytes, 0, or -1.
+// A send never blocks: it takes what the socket can hold now (0 when nothing
+// fits), so a guarded wait before it is the only place that waits.
 long Recv(SOCKET s, void* buffer, std::size_t length);
 long Send(SOCKET s, const void* buffer, std::size_t length);
 // A client connection (for arkctl and tests); INVALID_SOCKET on failure with *error set.
-Socket ConnectTcp(const std::string& host, std::uint16_t port, std::string* error);
+// The connection attempt gives up after timeoutMilliseconds.
+Socket ConnectTcp(const std::string& host, std::uint16_t port, std::string* error,
+                  long timeoutMilliseconds = 10000);
 std::uint16_t LocalPort(SOCKET s);  // port a socket is bound to
 
 }  // namespace platform

@@ -61,7 +61,7 @@ constexpr const char* kReportFolderValue = "ReportFolder";
 class ReportStore {
  public:
   static bool IsValidReportType(int type);
-  static std::string ReportTypeName(int type);
+  static std::string ReportTypeName(int type);  // raises InvalidReportType for an invalid type
   std::string GetReportFolder() const;  // raises RegistryKeyReadFailure
   std::string ReportPath(int type, const std::string& name) const;  // raises InvalidReportName
   std::vector<std::string> ListReports(int type) const;
@@ -70,8 +70,9 @@ class ReportStore {
   void DeleteReport(int type, const std::string& name) const;
   void DeleteReportsOfType(int type) const;
   // Saves the text under a name made from the local time; creates the type's
-  // folder when missing; a failure goes to the event log, never raised
-  // (but RegistryKeyReadFailure is, as for every path).
+  // folder when missing. Never raises: any failure (including a missing
+  // ReportFolder value or an unknown type name) goes to the event log
+  // (source "arksvc", category 3, event 0x40000070) and the debug trace.
   void SaveReport(const std::string& typeName, const std::string& text) const;
   static std::string MakeReportName(const SYSTEMTIME& localTime);
 };

@@ -1,0 +1,159 @@
+// The backup run of one server: the Domino side around the snapshot, inside
+// the snapshot cycle, then retention and the completion flag.
+#include "backup/backup_run.h"
+
+#include <vector>
+
+#include "backup/database_backup.h"
+#include "backup/hint_files.h"
+#include "domino/domino_api.h"
+#include "domino/host_utils.h"
+#include "domino/settings.h"
+#include "output/operation_lock.h"
+#include "output/output.h"
+#include "platform/eventlog.h"
+#include "platform/text.h"
+#include "snapshot/retention.h"
+#include "snapshot/snapshot_cycle.h"
+
+namespace {
+
+constexpr const char* kEventSource = "arksvc";
+constexpr WORD kBackupCategory = 1;
+constexpr DWORD kEventSnapshotFailed = 0x4000006C;
+constexpr DWORD kEventSnapshotCreated = 0x40000071;
+
+// Ends the Domino API runtime on every way out of the run once it started.
+class RuntimeGuard {
+ public:
+  RuntimeGuard() = default;
+  ~RuntimeGuard() {
+    try {
+      Domino().TermRuntime();
+    } catch (...) {
+    }
+  }
+  RuntimeGuard(const RuntimeGuard&) = delete;
+  RuntimeGuard& operator=(const RuntimeGuard&) = delete;
+};
+
+}  // namespace
+
+int BackupServer(BackupRequest& request, DominoServerInfo& server) {
+  OutputSink& out = request.output;
+  ClearReportText();
+
+  // Backups and restores of every process of the host take turns.
+  platform::OperationLockHandle lock = AcquireOperationLock(out);
+  if (!lock.valid()) return -1;
+
+  if (server.archiveLogging == 0) {
+    Output(out, "ERROR: Server: " + server.commonName + " is not set to archive mode.\r\n" +
+                    "Only archival transaction logging is supported.\r\n" + "Backup aborted.\r\n");
+    return -1;
+  }
+
+  Output(out, "Initialize notes system with " + server.notesIniPath + "\r\n");
+  if (StartDominoRuntime(server.notesIniPath) != NOERROR) {
+    Output(out, "ERROR: cannot initialize notes for Server " + server.serverName + "\r\n");
+    return -1;
+  }
+  RuntimeGuard runtime;
+
+  Output(out, "Starting Backup of Server " + server.serverName + "\r\n");
+  const std::u16string driveWide(1, server.dataVolume.driveLetter);
+  const std::string drive = platform::WideToAnsi(driveWide);
+  const std::string& volume = server.dataVolume.volumeName;
+  Output(out, LocalTimeText() + ": Snapshot will occur on VOL " + volume + " for Virtual Disk " +
+                  drive + "\r\n");
+
+  if (RunSnapshotCycle(driveWide, request, server) != 0) {
+    Output(out, "ERROR: Snapshot failed on " + volume + ".\r\n");
+    return -1;
+  }
+  Output(out, LocalTimeText() + ": Snapshot Complete on VOL " + volume + " for Virtual Disk " +
+                  drive + "\r\n");
+
+  if (request.deleteExcessSnapshots) {
+    Output(out, LocalTimeText() + ": Removing snapshots in excess of " +
+                    std::to_string(request.keepCount) + "\r\n");
+    std::int32_t deleted = 0;
+    if (DeleteExcessSnapshots(server, driveWide, request.keepCount, deleted) != 0) return -1;
+    Output(out, LocalTimeText() + ": Deleted " + std::to_string(deleted) + " snapshots\r\n");
+  }
+
+  Output(out, LocalTimeText() + ": Backup Completed for Server: " + server.serverName + "\r\n");
+  WriteNotesSetting("BACKUPWIZ", "1", GetArkIniPath());
+  return 0;
+}
+
+int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const std::string& ledger,
+                      snapshot::ISnapshotService* /*component*/, const std::u16string& drive,
+                      const std::u16string& name) {
+  OutputSink& out = request.output;
+  if (server.dataDirectory.empty()) {
+    Output(out, "ERROR: Invalid data directory for Server " + server.serverName + "\r\n");
+    Output(out, "Server directory is not specified\r\n");
+    return -1;
+  }
+  if (DirectoryExists(server.dataDirectory) != 0) {
+    Output(out, "ERROR: Invalid data directory for Server " + server.serverName + "\r\n");
+    Output(out, "Server directory '" + server.dataDirectory + "' does not exist.\r\n");
+    return -1;
+  }
+
+  std::vector<DatabaseEntry> list;
+  std::vector<std::string> disabled;
+  // Whatever happens from here on, no database stays in backup mode.
+  DatabaseBackupGuard guard(request, list);
+  FindDatabases(server.dataDirectory, list);
+
+  Output(out, "Recording Domino changes\r\n");
+  if (StartDatabaseBackups(request, list, disabled) != 0) {
+    Output(out, "ERROR: Backup aborted.\r\n");
+    AbortDatabaseBackups(request, list);
+    return -1;
+  }
+
+  const std::u16string driveLetter = drive.substr(0, 1);
+  const std::string drive8 = platform::WideToAnsi(driveLetter);
+  const std::string name8 = platform::WideToAnsi(name);
+  const std::string displayName = server.serverName;
+  std::string errorText;
+  if (TakeSnapshot(driveLetter, name, 0, errorText) != 0) {
+    Output(out, "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n" + errorText);
+    AbortDatabaseBackups(request, list);
+    platform::ReportEvent(kEventSource, EVENTLOG_ERROR_TYPE, kBackupCategory, kEventSnapshotFailed,
+                          {displayName, errorText});
+    return -1;
+  }
+  platform::ReportEvent(kEventSource, EVENTLOG_INFORMATION_TYPE, kBackupCategory,
+                        kEventSnapshotCreated, {name8, drive8, displayName});
+  Output(out, "Completed CreateSnapShot method\r\n");
+
+  Output(out, "Stopping Domino backup mode...\r\n");
+  if (CaptureChangeInfo(request, list, ledger) != 0) {
+    AbortDatabaseBackups(request, list);
+    Output(out, "ERROR: Could not properly stop backup.\r\n");
+    return -1;
+  }
+
+  std::string path;
+  for (const DatabaseEntry& entry : list) {
+    if (entry.logged == 0) continue;
+    if (WriteLogHint(ledger, entry.logExtent, entry.logId, path) != 0) {
+      Output(out, "WARNING: Could not create log hint file:\r\n" + path + "\r\n" +
+                      "Restoration of this snapshot may only be POINT IN TIME\r\n");
+    }
+    break;
+  }
+
+  int result = WriteDisabledDatabases(ledger, disabled, path);
+  if (result != 0) {
+    Output(out, "WARNING: Could not create disabled database file: \r\n" + path + "\r\n" +
+                    "Restoration of this snapshot may only be POINT IN TIME\r\n");
+    result = -1;
+  }
+  Output(out, "\r\nDomino backup mode stop completed\r\n");
+  return result;
+}

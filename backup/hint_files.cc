@@ -1,0 +1,125 @@
+// The recovery hint files beside a snapshot: log_hint (where in the
+// transaction log the backup stood) and disabled_databases (the databases
+// that cannot be rolled forward).
+#include "backup/hint_files.h"
+
+#include <cstdio>
+
+#include "backup/path_text.h"
+#include "domino/domino_api.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr const char* kLogHintName = "log_hint";
+constexpr const char* kDisabledDatabasesName = "disabled_databases";
+constexpr std::size_t kLogPathSize = 1024;
+
+// Writes text as the whole new content of path. A file whose content could
+// not be written completely counts as not created: a restore must not trust it.
+int WriteNewFile(const std::string& path, const std::string& text) {
+  platform::File file;
+  if (file.Open(path, platform::File::Mode::CreateAlways) != ERROR_SUCCESS) return -1;
+  if (!text.empty() && file.Write(text.data(), text.size()) != ERROR_SUCCESS) return -1;
+  if (file.Close() != ERROR_SUCCESS) return -1;
+  return 0;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+}  // namespace
+
+std::string LogSeries(const std::array<BYTE, 16>& logId) {
+  DWORD series = 0;
+  for (int word = 0; word < 4; ++word) {
+    DWORD value = 0;
+    for (int i = 0; i < 4; ++i) value |= DWORD(logId[word * 4 + i]) << (8 * i);
+    series ^= value;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%08x", unsigned(series));
+  return text;
+}
+
+int WriteLogHint(const std::string& directory, DWORD logExtent, const std::array<BYTE, 16>& logId,
+                 std::string& path) {
+  path = backup_detail::WithBackslash(directory) + kLogHintName;
+  return WriteNewFile(path, std::to_string(logExtent) + "\r\n" + LogSeries(logId));
+}
+
+int ReadLogHint(const std::string& directory, DWORD& logExtent, std::string& logSeries,
+                std::string& path) {
+  const std::string hintPath = backup_detail::WithBackslash(directory) + kLogHintName;
+  std::string text;
+  if (platform::ReadWholeFile(hintPath, text) != ERROR_SUCCESS) return -1;
+  path = hintPath;
+
+  // First item: a decimal number; without one, nothing is taken.
+  std::size_t at = 0;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  std::size_t digits = at;
+  unsigned long long number = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+    if (number <= 0xFFFFFFFFull) number = number * 10 + unsigned(text[digits] - '0');
+    ++digits;
+  }
+  if (digits == at) return 0;
+  logExtent = number > 0xFFFFFFFFull ? 0xFFFFFFFFu : DWORD(number);
+
+  // Second item: the log series as text.
+  at = digits;
+  while (at < text.size() && IsBlank(text[at])) ++at;
+  std::size_t end = at;
+  while (end < text.size() && !IsBlank(text[end])) ++end;
+  if (end > at) logSeries = text.substr(at, end - at);
+  return 0;
+}
+
+int WriteDisabledDatabases(const std::string& directory, const std::vector<std::string>& disabled,
+                           std::string& path) {
+  path = backup_detail::WithBackslash(directory) + kDisabledDatabasesName;
+  std::string text;
+  for (const std::string& database : disabled) text += database + "\r\n";
+  return WriteNewFile(path, text);
+}
+
+int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>& disabled,
+                          std::string& path) {
+  const std::string listPath = backup_detail::WithBackslash(directory) + kDisabledDatabasesName;
+  std::string text;
+  if (platform::ReadWholeFile(listPath, text) != ERROR_SUCCESS) return -1;
+  path = listPath;
+  // One path per line, "\r\n" or "\n"; a path may hold blanks. Lines that
+  // hold nothing but white space are not entries.
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    bool blank = true;
+    for (char c : line) blank = blank && IsBlank(c);
+    if (!blank) disabled.push_back(line);
+    start = end + 1;
+  }
+  return 0;
+}
+
+int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries) {
+  DominoApi& api = Domino();
+  bool first = true;
+  for (;;) {
+    std::array<BYTE, 16> logId{};
+    DWORD number = 0;
+    char path[kLogPathSize] = {};
+    STATUS status = first ? api.GetFirstArchiveLog(logId.data(), &number, path)
+                          : api.GetNextArchiveLog(logId.data(), &number, path);
+    first = false;
+    logSeries = LogSeries(logId);
+    if (status == ERR_NO_MORE_LOGS) {
+      logNumber = number == 0 ? 1 : number;
+      return 0;
+    }
+    if (status != NOERROR) return 0;
+  }
+}

@@ -1,0 +1,119 @@
+// Archiving the transaction logs that Domino has finished with into the
+// snapshot's ArkLedger directory, and finding log files below a directory.
+#include "backup/log_archive.h"
+
+#include <cstdio>
+
+#include "backup/database_backup.h"
+#include "backup/path_text.h"
+#include "domino/domino_api.h"
+#include "domino/host_utils.h"
+#include "output/output.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr std::size_t kLogPathSize = 1024;
+constexpr std::size_t kArchiveErrorTextSize = 1024;
+
+// An archiving session of the Domino runtime, ended on every way out.
+class ArchiveSession {
+ public:
+  ArchiveSession() = default;
+  ~ArchiveSession() {
+    if (open_) Domino().ArchiveEnd();
+  }
+  ArchiveSession(const ArchiveSession&) = delete;
+  ArchiveSession& operator=(const ArchiveSession&) = delete;
+
+  STATUS Begin() {
+    STATUS status = Domino().ArchiveBegin();
+    open_ = status == NOERROR;
+    return status;
+  }
+  STATUS End() {
+    open_ = false;
+    return Domino().ArchiveEnd();
+  }
+
+ private:
+  bool open_ = false;
+};
+
+std::string ArchivedLogName(DWORD logNumber) {
+  char name[32];
+  std::snprintf(name, sizeof name, "S%07u.TXN", unsigned(logNumber));
+  return name;
+}
+
+}  // namespace
+
+int CopyLogsToLedger(BackupRequest& request, DominoServerInfo& /*server*/,
+                     const std::string& ledgerDirectory) {
+  if (ledgerDirectory.empty()) return -1;
+  const std::string destination = backup_detail::WithBackslash(ledgerDirectory) + "logs\\";
+  std::vector<DWORD> archived;
+  ArchiveTransactionLogs(request, request.output.windowHandle, destination, archived);
+  return 0;
+}
+
+int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
+                           const std::string& destination, std::vector<DWORD>& archived) {
+  std::printf("Archiving logs in log dir: %s\n", destination.c_str());
+  std::fflush(stdout);
+
+  ArchiveSession session;
+  STATUS status = session.Begin();
+  if (status != NOERROR) {
+    Output(request.output, "ERROR: " + DominoErrorText(status, kArchiveErrorTextSize) + "\r\n");
+    return -1;
+  }
+
+  DominoApi& api = Domino();
+  for (bool first = true;; first = false) {
+    BYTE logId[16] = {};
+    DWORD logNumber = 0;
+    char source[kLogPathSize] = {};
+    status = first ? api.GetFirstArchiveLog(logId, &logNumber, source)
+                   : api.GetNextArchiveLog(logId, &logNumber, source);
+    source[kLogPathSize - 1] = 0;
+    if (status == ERR_NO_MORE_LOGS) {
+      session.End();
+      if (first) Output(request.output, "Domino reports no logs to archive\r\n");
+      return 0;
+    }
+    if (status != NOERROR) {
+      session.End();
+      return -1;
+    }
+
+    CreateDominoDirectory(destination);
+    const std::string target = destination + ArchivedLogName(logNumber);
+    archived.push_back(logNumber);
+    Output(request.output, std::string("Archiving ") + source + "\r\n");
+
+    // The log is marked archived only once its copy exists; a log that could
+    // not be copied stays with Domino for the next backup.
+    if (!CopyOneFile(source, target, true)) {
+      Output(request.output, std::string("Could not copy ") + source + "\r\n");
+      return session.End() == NOERROR ? 0 : -1;
+    }
+    if (api.MarkLogArchived(logId, logNumber) != NOERROR) {
+      return session.End() == NOERROR ? 0 : -1;
+    }
+  }
+}
+
+void FindTransactionLogs(const std::string& directory, std::vector<std::string>& list) {
+  const std::string d = backup_detail::WithBackslash(directory);
+  std::vector<platform::FindData> entries;
+  if (platform::FindFiles(d + "*.*", entries) != ERROR_SUCCESS) return;
+  for (const platform::FindData& entry : entries) {
+    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!entry.name.empty() && entry.name.front() == '.') continue;
+      FindTransactionLogs(d + entry.name, list);
+    } else if (backup_detail::EndsWithNoCase(entry.name, ".txn")) {
+      list.push_back(d + entry.name);
+    }
+  }
+}

@@ -1,0 +1,129 @@
+// The service's settings file, the ArkLedger path scheme and the small
+// readers of machine-wide facts.
+#include "domino/settings.h"
+
+#include <array>
+
+#include "platform/host.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr const char* kNotesSection = "NOTES";
+constexpr const char* kArkIniName = "ark.ini";
+constexpr const char* kChangeInfoDirKey = "CHANGE_INFO_DIR";
+constexpr const char* kConfigWizardKey = "CONFIGWIZ";
+constexpr const char* kBackupWizardKey = "BACKUPWIZ";
+constexpr std::size_t kSettingCapacity = 256;    // 255 characters and the terminator
+constexpr std::size_t kWizardFlagCapacity = 20;  // 19 characters and the terminator
+constexpr std::size_t kRegistryValueCapacity = 255;
+
+bool EndsWithBackslash(const std::string& text) { return !text.empty() && text.back() == '\\'; }
+
+std::string WithTrailingBackslash(const std::string& text) {
+  return EndsWithBackslash(text) ? text : text + "\\";
+}
+
+// A name used as one directory level of an ArkLedger path: it must not be
+// empty, "." or "..", nor hold a separator, so that no ArkLedger path can
+// name a directory outside the server's own.
+bool IsSingleLevel(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of("\\/:") == std::string::npos;
+}
+
+bool WizardFlagSet(const char* key) {
+  std::string value;
+  return platform::GetPrivateProfileString(kNotesSection, key, "", value, kWizardFlagCapacity,
+                                           GetArkIniPath()) > 0;
+}
+
+}  // namespace
+
+std::string GetArkIniPath() { return WithTrailingBackslash(platform::GetWindowsDirectory()) + kArkIniName; }
+
+int ReadNotesSetting(const std::string& key, std::string& value, const std::string& file) {
+  return int(platform::GetPrivateProfileString(kNotesSection, key, "", value, kSettingCapacity, file));
+}
+
+void WriteNotesSetting(const std::string& key, const std::string& value, const std::string& file) {
+  platform::WritePrivateProfileString(kNotesSection, key, value, file);
+}
+
+int GetChangeInfoRoot(std::string& out) {
+  std::string value;
+  if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) {
+    // Not configured: an empty root, never "\" (which would name a drive's root).
+    out.clear();
+    return -1;
+  }
+  out = WithTrailingBackslash(value);
+  return 0;
+}
+
+int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, std::string& out) {
+  std::string value;
+  if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) return -1;
+  if (!IsSingleLevel(server.commonName) || (!name.empty() && !IsSingleLevel(name))) return -1;
+  std::string dir = WithTrailingBackslash(value) + server.commonName + "\\";
+  dir += name;
+  out = dir;
+  return 0;
+}
+
+int GetSnapshotHintPath(const DominoServerInfo& server, std::string& out) {
+  std::string dir;
+  if (GetChangeInfoDir(server, "", dir) != 0) return -1;
+  out = dir + "\\hint";
+  return 0;
+}
+
+bool HasConfigWizardRun() { return WizardFlagSet(kConfigWizardKey); }
+bool HasBackupWizardRun() { return WizardFlagSet(kBackupWizardKey); }
+
+int ReadMachineRegistryValue(const std::string& keyPath, const std::string& valueName,
+                             std::string& value) {
+  std::string text;
+  if (platform::RegGetString(keyPath, valueName, text) != ERROR_SUCCESS) return 1;
+  // A value that does not fit the 255-byte buffer with its terminator cannot be read.
+  if (text.size() >= kRegistryValueCapacity) return 1;
+  value = text;
+  return 0;
+}
+
+int SplitPath(const std::string& path, SplitPathResult& out) {
+  if (path.empty()) return -1;
+  SplitPathResult result;
+  std::size_t pos = 0;
+  if (path.size() >= 2 && path[1] == ':') {
+    result.drive = path.substr(0, 2);
+    pos = 2;
+  }
+  const std::size_t lastSeparator = path.find_last_of("\\/");
+  std::size_t nameStart = pos;
+  if (lastSeparator != std::string::npos && lastSeparator >= pos) {
+    result.directory = path.substr(pos, lastSeparator + 1 - pos);
+    nameStart = lastSeparator + 1;
+  }
+  const std::string name = path.substr(nameStart);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos) {
+    result.fileName = name;
+  } else {
+    result.fileName = name.substr(0, dot);
+    result.extension = name.substr(dot);
+  }
+  result.driveAndDirectory = result.drive + result.directory;
+  out = std::move(result);
+  return 0;
+}
+
+std::string JoinPath(const std::string& first, const std::string& second) {
+  if (first.empty()) return second;
+  std::size_t end = first.size();
+  while (end > 0 && first[end - 1] == '\\') --end;
+  std::size_t begin = 0;
+  while (begin < second.size() && second[begin] == '\\') ++begin;
+  return first.substr(0, end) + "\\" + second.substr(begin);
+}

@@ -1,0 +1,257 @@
+// Backup mode of a database, shared by every process through files in the
+// state directory, all named after the database's key:
+//   KEY.state   the lock of the database and the backup-mode state
+//   KEY.dirty   page numbers written while a backup records
+//   KEY.holder  flock held by the process that holds the backup; a holder
+//               that died is noticed because its lock is gone
+//   KEY.chg     the change information fixed at BackupStop
+#include <fcntl.h>
+#include <sys/file.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "dominosim/change_stream.h"
+#include "dominosim/checksum.h"
+#include "dominosim/database.h"
+#include "dominosim/le_bytes.h"
+#include "dominosim/status.h"
+#include "dominosim/txn_log.h"
+#include "platform/volume_freeze.h"
+
+namespace dominosim {
+namespace {
+
+constexpr char kStateMagic[8] = {'D', 'S', 'I', 'M', 'B', 'K', 'S', '1'};
+constexpr std::size_t kStateSize = 40;
+enum Mode : std::uint32_t { kIdle = 0, kRecording = 1, kStopped = 2 };
+constexpr std::uint64_t kHolderCheckMs = 1000;
+
+std::uint64_t NowMs() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return std::uint64_t(ts.tv_sec) * 1000 + std::uint64_t(ts.tv_nsec) / 1000000;
+}
+
+}  // namespace
+
+struct Database::State {
+  std::uint32_t mode = kIdle;
+  std::uint32_t context = 0;
+  std::uint32_t holderPid = 0;
+  std::uint64_t streamSize = 0;
+};
+
+std::string Database::StatePath(const char* suffix) const {
+  return options_.stateDir + "/" + stateKey_ + suffix;
+}
+
+STATUS Database::OpenState() {
+  if (int e = MakeDirectories(options_.stateDir)) return StatusFromErrno(e);
+  state_ = OpenFile(StatePath(".state"), O_RDWR | O_CREAT, 0644);
+  if (!state_.valid()) return StatusFromErrno(errno);
+  dirty_ = OpenFile(StatePath(".dirty"), O_RDWR | O_CREAT | O_APPEND, 0644);
+  if (!dirty_.valid()) return StatusFromErrno(errno);
+  return NOERROR;
+}
+
+STATUS Database::ReadState(State& state) {
+  std::uint8_t bytes[kStateSize];
+  std::size_t got = 0;
+  if (int e = PReadAll(state_.get(), bytes, sizeof bytes, 0, &got)) return StatusFromErrno(e);
+  state = State{};
+  if (got == 0) return NOERROR;  // a new state file: idle
+  if (got != kStateSize || std::memcmp(bytes, kStateMagic, 8) != 0 ||
+      GetU32(bytes + 32) != Crc32(bytes, 32))
+    return ERR_STATE_CORRUPT;
+  state.mode = GetU32(bytes + 8);
+  state.context = GetU32(bytes + 12);
+  state.holderPid = GetU32(bytes + 16);
+  state.streamSize = GetU64(bytes + 24);
+  return NOERROR;
+}
+
+STATUS Database::WriteState(const State& state) {
+  std::uint8_t bytes[kStateSize] = {};
+  std::memcpy(bytes, kStateMagic, 8);
+  PutU32(bytes + 8, state.mode);
+  PutU32(bytes + 12, state.context);
+  PutU32(bytes + 16, state.holderPid);
+  PutU64(bytes + 24, state.streamSize);
+  PutU32(bytes + 32, Crc32(bytes, 32));
+  if (int e = PWriteAll(state_.get(), bytes, sizeof bytes, 0)) return StatusFromErrno(e);
+  return NOERROR;
+}
+
+bool Database::HolderAlive() {
+  if (holder_.valid()) return true;
+  UniqueFd probe = OpenFile(StatePath(".holder"), O_RDWR | O_CREAT, 0644);
+  if (!probe.valid()) return false;
+  if (::flock(probe.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  ::flock(probe.get(), LOCK_UN);
+  return false;
+}
+
+STATUS Database::ResetState(State& state) {
+  state.mode = kIdle;
+  state.holderPid = 0;
+  state.streamSize = 0;
+  if (::ftruncate(dirty_.get(), 0) != 0) return StatusFromErrno(errno);
+  ::unlink(StatePath(".chg").c_str());
+  return WriteState(state);
+}
+
+STATUS Database::NoteWrites(const std::uint32_t* pages, std::size_t count) {
+  State state;
+  if (STATUS s = ReadState(state)) return s;
+  if (state.mode != kRecording) return NOERROR;
+  std::uint64_t now = NowMs();
+  if (!holder_.valid() && now - lastHolderCheck_ >= kHolderCheckMs) {
+    lastHolderCheck_ = now;
+    if (!HolderAlive()) return ResetState(state);  // the holder died: nothing to record for
+  }
+  if (int e = WriteAll(dirty_.get(), pages, count * sizeof(std::uint32_t))) return StatusFromErrno(e);
+  return NOERROR;
+}
+
+STATUS Database::BackupStart(DWORD* context) {
+  if (holder_.valid()) return ERR_IN_BACKUP;
+  FlockGuard guard(state_.get(), true);
+  State state;
+  STATUS s = ReadState(state);
+  if (s == ERR_STATE_CORRUPT) {
+    state = State{};  // a damaged state is rebuilt: the backup starts afresh
+  } else if (s != NOERROR) {
+    return s;
+  }
+  if (state.mode != kIdle && HolderAlive()) return ERR_IN_BACKUP;
+  UniqueFd holder = OpenFile(StatePath(".holder"), O_RDWR | O_CREAT, 0644);
+  if (!holder.valid()) return StatusFromErrno(errno);
+  if (::flock(holder.get(), LOCK_EX | LOCK_NB) != 0) return ERR_IN_BACKUP;
+  if (::ftruncate(dirty_.get(), 0) != 0) return StatusFromErrno(errno);
+  ::unlink(StatePath(".chg").c_str());
+  state.mode = kRecording;
+  state.context = state.context + 1 == 0 ? 1 : state.context + 1;
+  state.holderPid = std::uint32_t(::getpid());
+  state.streamSize = 0;
+  if (STATUS w = WriteState(state)) return w;
+  holder_ = std::move(holder);
+  context_ = state.context;
+  changes_.Reset();
+  changesOffset_ = 0;
+  *context = state.context;
+  return NOERROR;
+}
+
+STATUS Database::BackupStop(DWORD context) {
+  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
+  // The header stamp below is a write to the database file.
+  platform::VolumeLock volume;
+  if (options_.volumeDrive != 0 &&
+      !volume.Lock(options_.volumeDrive, platform::VolumeLock::Kind::SharedWrite))
+    return ERR_IO;
+  FlockGuard guard(state_.get(), true);
+  State state;
+  if (STATUS s = ReadState(state)) return s;
+  if (state.context != context) return ERR_NOT_IN_BACKUP;
+  if (state.mode == kStopped) return NOERROR;
+  if (state.mode != kRecording) return ERR_NOT_IN_BACKUP;
+  DbHeader header;
+  if (STATUS s = ReadHeaderUnlocked(header)) return s;
+  // Every logged change of this database up to the log's present end is in
+  // the file now (writers hold this lock from logging to writing): say so in
+  // the header, so a roll-forward from this state starts at the present end.
+  if (options_.log != nullptr && header.logged != 0 && header.logId == options_.log->logId()) {
+    LogControl control;
+    if (STATUS s = options_.log->ReadControl(control)) return s;
+    if (control.nextLsn - 1 > header.lastLsn) {
+      header.lastLsn = control.nextLsn - 1;
+      header.lastExtent = control.currentExtent;
+      if (STATUS s = WriteHeaderUnlocked(header)) return s;
+    }
+  }
+  std::uint64_t size = 0;
+  if (STATUS s = BuildChangeInfo(header, &size)) return s;
+  state.mode = kStopped;
+  state.streamSize = size;
+  if (STATUS s = WriteState(state)) return s;
+  changes_ = OpenFile(StatePath(".chg"), O_RDONLY);
+  if (!changes_.valid()) return StatusFromErrno(errno);
+  changesOffset_ = 0;
+  return NOERROR;
+}
+
+STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
+  std::string listed;
+  if (int e = ReadFileBytes(StatePath(".dirty"), listed)) return StatusFromErrno(e);
+  std::vector<std::uint32_t> pages(listed.size() / sizeof(std::uint32_t) + 1);
+  pages[0] = 0;  // the header page always goes with the change information
+  std::memcpy(pages.data() + 1, listed.data(), (pages.size() - 1) * sizeof(std::uint32_t));
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  while (!pages.empty() && pages.back() >= header.pageCount) pages.pop_back();
+
+  std::string temp = StatePath(".chg.tmp");
+  UniqueFd out = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!out.valid()) return StatusFromErrno(errno);
+  ChangeStreamWriter writer(out.get(), header.instanceId, header.pageCount, std::uint32_t(pages.size()));
+  std::vector<std::uint8_t> page(kPageSize);
+  STATUS status = NOERROR;
+  for (std::uint32_t pageNo : pages) {
+    if (int e = PReadAll(fd_.get(), page.data(), kPageSize, std::uint64_t(pageNo) * kPageSize)) {
+      status = StatusFromErrno(e);
+      break;
+    }
+    if ((status = writer.Add(pageNo, page.data())) != NOERROR) break;
+  }
+  if (status == NOERROR) status = writer.Finish();
+  out.Reset();
+  if (status == NOERROR && ::rename(temp.c_str(), StatePath(".chg").c_str()) != 0)
+    status = StatusFromErrno(errno);
+  if (status != NOERROR) {
+    ::unlink(temp.c_str());
+    return status;
+  }
+  *size = ChangeStreamSize(std::uint32_t(pages.size()));
+  return NOERROR;
+}
+
+STATUS Database::ChangeInfoSize(DWORD context, std::uint64_t* size) {
+  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
+  if (!changes_.valid()) return ERR_BACKUP_NOT_STOPPED;
+  std::uint64_t fileSize = 0;
+  if (int e = FileSize(changes_.get(), &fileSize)) return StatusFromErrno(e);
+  *size = fileSize;
+  return NOERROR;
+}
+
+STATUS Database::ReadChangeInfo(DWORD context, void* buffer, DWORD size, DWORD* length) {
+  *length = 0;
+  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
+  if (!changes_.valid()) return ERR_BACKUP_NOT_STOPPED;
+  std::size_t got = 0;
+  if (int e = PReadAll(changes_.get(), buffer, size, changesOffset_, &got)) return StatusFromErrno(e);
+  changesOffset_ += got;
+  *length = DWORD(got);
+  return NOERROR;
+}
+
+STATUS Database::BackupEnd(DWORD context, bool /*abandon*/) {
+  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
+  STATUS status = NOERROR;
+  {
+    FlockGuard guard(state_.get(), true);
+    State state;
+    status = ReadState(state);
+    if (status == NOERROR && state.context == context) status = ResetState(state);
+  }
+  changes_.Reset();
+  holder_.Reset();  // releases the holder lock
+  context_ = 0;
+  return status;
+}
+
+}  // namespace dominosim

@@ -1,0 +1,117 @@
+// A database of the simulated runtime: a file of pages with a header page.
+//
+// Every change is one transaction: under the volume's shared write lock and
+// the database's own lock it is logged (for a logged database of a logging
+// server), written into the file, and noted for the change information when
+// a backup records the database. The database's lock and backup-mode state
+// live in a state directory outside the data volume, so every process of the
+// server (the simulated server, the service, the tools) sees the same state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dominosim/page_format.h"
+#include "dominosim/posix_file.h"
+
+namespace dominosim {
+
+class TxnLog;
+
+struct DatabaseOptions {
+  char volumeDrive = 0;   // drive whose shared write lock covers each write; 0: none
+  std::string stateDir;   // host directory of the backup-mode state (required)
+  TxnLog* log = nullptr;  // the server's log; nullptr: changes are not logged
+};
+
+// One page of a transaction: payload holds kPagePayload bytes.
+struct PageWrite {
+  std::uint32_t pageNo = 0;
+  const std::uint8_t* payload = nullptr;
+};
+
+struct CreateParams {
+  std::uint32_t dataPages = 4;
+  bool logged = true;
+  Id16 instanceId = NewRandomId();
+  Id16 logId{};
+  std::uint64_t lastLsn = 0;      // the log's position at creation
+  std::uint32_t lastExtent = 1;
+  std::array<std::uint8_t, kDbRecordSize> dbRecord{};
+  std::uint64_t seed = 1;         // page contents come from a seeded generator
+  std::uint64_t created = 0;      // FILETIME
+};
+
+class Database {
+ public:
+  // Writes a new database file (through a temporary and a rename);
+  // ERR_DB_EXISTS when the path exists.
+  static STATUS Create(const std::string& hostPath, const CreateParams& params);
+  // ERR_FILE_NOT_FOUND, ERR_NOT_DATABASE, ERR_DB_VERSION, ERR_DB_CORRUPT
+  // (damaged header, file shorter than its pages) or ERR_IO.
+  static STATUS Open(const std::string& hostPath, const DatabaseOptions& options,
+                     std::unique_ptr<Database>& out);
+
+  Database() = default;  // use Open
+  ~Database();           // gives up a backup this object still holds
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& path() const { return path_; }
+  STATUS ReadHeader(DbHeader& out);
+  STATUS ReadPage(std::uint32_t pageNo, std::uint8_t page[kPageSize]);  // ERR_BAD_PAGE, ERR_DB_CORRUPT
+  STATUS ReadDbRecord(std::uint8_t out[kDbRecordSize]);
+  // One transaction: pages (numbered from 1; a page one past the last one
+  // grows the database) and, when given, a new database record.
+  STATUS Write(const PageWrite* pages, std::size_t count, const std::uint8_t* dbRecord = nullptr);
+  STATUS WriteDbRecord(const std::uint8_t record[kDbRecordSize]) { return Write(nullptr, 0, record); }
+
+  // Backup mode. Between BackupStart and BackupStop every page written to the
+  // database, by any process, is recorded; BackupStop fixes the change
+  // information as the final image of each such page (and of the header).
+  STATUS BackupStart(DWORD* context);
+  STATUS BackupStop(DWORD context);
+  STATUS ChangeInfoSize(DWORD context, std::uint64_t* size);
+  STATUS ReadChangeInfo(DWORD context, void* buffer, DWORD size, DWORD* length);
+  STATUS BackupEnd(DWORD context, bool abandon);
+
+  // For maintenance that holds lockFd() itself (recovery, digest).
+  int lockFd() const { return state_.get(); }
+  char volumeDrive() const { return options_.volumeDrive; }
+  STATUS ReadHeaderUnlocked(DbHeader& out);
+  STATUS WriteHeaderUnlocked(const DbHeader& header);
+  STATUS WritePageImageUnlocked(std::uint32_t pageNo, const std::uint8_t page[kPageSize]);
+  int dataFd() const { return fd_.get(); }
+
+ private:
+  struct State;
+  STATUS OpenState();
+  STATUS ReadState(State& state);
+  STATUS WriteState(const State& state);
+  STATUS NoteWrites(const std::uint32_t* pages, std::size_t count);
+  bool HolderAlive();
+  STATUS ResetState(State& state);
+  STATUS BuildChangeInfo(const DbHeader& header, std::uint64_t* size);
+  std::string StatePath(const char* suffix) const;
+
+  std::string path_;
+  DatabaseOptions options_;
+  UniqueFd fd_;
+  UniqueFd state_;     // lock of the database, holds the backup-mode state
+  UniqueFd dirty_;     // pages written while a backup records (u32 each)
+  UniqueFd holder_;    // flock held while this object holds a backup
+  UniqueFd changes_;   // the fixed change information, read by ReadChangeInfo
+  std::uint64_t changesOffset_ = 0;
+  DWORD context_ = 0;
+  std::string stateKey_;
+  std::uint64_t lastHolderCheck_ = 0;
+  std::vector<std::uint8_t> buffer_;
+};
+
+// The key of a database in the state directory (from its canonical path).
+std::string StateKeyFor(const std::string& canonicalPath);
+
+}  // namespace dominosim

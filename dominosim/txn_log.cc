@@ -1,0 +1,238 @@
+#include "dominosim/txn_log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "dominosim/status.h"
+
+namespace dominosim {
+namespace {
+
+std::string ControlPath(const std::string& dir) { return dir + "/" + kControlFileName; }
+
+std::uint64_t InodeOf(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? std::uint64_t(st.st_ino) : 0;
+}
+
+STATUS WriteNewExtent(const std::string& path, std::uint32_t number, const Id16& logId,
+                      std::uint64_t firstLsn) {
+  UniqueFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+  if (!fd.valid()) return StatusFromErrno(errno);
+  std::uint8_t header[kExtentHeaderSize];
+  EncodeExtentHeader(ExtentHeader{number, logId, firstLsn}, header);
+  if (int e = WriteAll(fd.get(), header, sizeof header)) return StatusFromErrno(e);
+  return NOERROR;
+}
+
+std::uint64_t NowFileTime() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return (std::uint64_t(ts.tv_sec) + 11644473600ull) * 10000000ull + std::uint64_t(ts.tv_nsec) / 100;
+}
+
+}  // namespace
+
+bool ExtentArchived(const LogControl& c, std::uint32_t number) {
+  if (number < c.archiveLow) return true;
+  std::uint32_t d = number - c.archiveLow;
+  return d < 64 && ((c.archivedBits >> d) & 1u) != 0;
+}
+
+STATUS TxnLog::Create(const std::string& dir, const Id16& logId, std::uint32_t extentBytes) {
+  if (int e = MakeDirectories(dir)) return StatusFromErrno(e);
+  // Creation is serialised on the directory so two processes never make two logs.
+  UniqueFd dirFd = OpenFile(dir, O_RDONLY | O_DIRECTORY);
+  if (!dirFd.valid()) return StatusFromErrno(errno);
+  FlockGuard guard(dirFd.get(), true);
+  if (PathExists(ControlPath(dir))) return ERR_DB_EXISTS;
+  if (STATUS s = WriteNewExtent(dir + "/" + ExtentFileName(1), 1, logId, 1)) return s;
+  LogControl control;
+  control.logId = logId;
+  control.extentBytes = extentBytes;
+  control.created = NowFileTime();
+  std::uint8_t bytes[kControlSize];
+  EncodeControl(control, bytes);
+  if (int e = WriteFileAtomically(ControlPath(dir), bytes, sizeof bytes)) return StatusFromErrno(e);
+  return NOERROR;
+}
+
+STATUS TxnLog::Open(const LogOptions& options, std::unique_ptr<TxnLog>& out) {
+  auto log = std::make_unique<TxnLog>();
+  log->options_ = options;
+  if (log->options_.extentBytes < 4 * kPageSize) log->options_.extentBytes = 4 * kPageSize;
+  if (log->options_.circularExtents < 2) log->options_.circularExtents = 2;
+  std::string path = ControlPath(options.dir);
+  if (!PathExists(path)) {
+    if (!options.create) return ERR_LOG_NOT_FOUND;
+    STATUS s = Create(options.dir, NewRandomId(), log->options_.extentBytes);
+    if (s != NOERROR && s != ERR_DB_EXISTS) return s;
+  }
+  log->control_ = OpenFile(path, O_RDWR);
+  if (!log->control_.valid()) return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
+  log->controlInode_ = InodeOf(log->control_.get());
+  LogControl control;
+  FlockGuard guard(log->control_.get(), false);
+  if (STATUS s = log->ReadLocked(control)) return s;
+  log->logId_ = control.logId;
+  out = std::move(log);
+  return NOERROR;
+}
+
+std::string TxnLog::ExtentPath(std::uint32_t number) const {
+  return options_.dir + "/" + ExtentFileName(number);
+}
+
+bool TxnLog::Replaced() const {
+  struct stat st;
+  if (::stat(ControlPath(options_.dir).c_str(), &st) != 0) return true;
+  return std::uint64_t(st.st_ino) != controlInode_;
+}
+
+STATUS TxnLog::ReadLocked(LogControl& control) {
+  std::uint8_t bytes[kControlSize];
+  if (PReadAll(control_.get(), bytes, sizeof bytes, 0) != 0) return ERR_LOG_NOT_FOUND;
+  if (!DecodeControl(bytes, control)) return ERR_LOG_NOT_FOUND;
+  return NOERROR;
+}
+
+STATUS TxnLog::WriteLocked(const LogControl& control) {
+  std::uint8_t bytes[kControlSize];
+  EncodeControl(control, bytes);
+  if (int e = PWriteAll(control_.get(), bytes, sizeof bytes, 0)) return StatusFromErrno(e);
+  return NOERROR;
+}
+
+STATUS TxnLog::ReadControl(LogControl& out) {
+  FlockGuard guard(control_.get(), false);
+  return ReadLocked(out);
+}
+
+STATUS TxnLog::UseExtent(std::uint32_t number) {
+  if (extent_.valid() && extentNumber_ == number) return NOERROR;
+  extent_ = OpenFile(ExtentPath(number), O_RDWR);
+  if (!extent_.valid()) {
+    extentNumber_ = 0;
+    return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
+  }
+  extentNumber_ = number;
+  return NOERROR;
+}
+
+STATUS TxnLog::Roll(LogControl& c) {
+  // Close the full extent with an end record, then start the next one.
+  if (STATUS s = UseExtent(c.currentExtent)) return s;
+  std::uint8_t end[kRecordHeaderSize];
+  RecordHeader header;
+  header.type = RecordType::End;
+  header.lsn = c.nextLsn - 1;
+  EncodeRecordHeader(header, end);
+  if (int e = PWriteAll(extent_.get(), end, sizeof end, c.writeOffset)) return StatusFromErrno(e);
+  std::uint32_t next = c.currentExtent + 1;
+  if (STATUS s = WriteNewExtent(ExtentPath(next), next, c.logId, c.nextLsn)) return s;
+  c.currentExtent = next;
+  c.writeOffset = kExtentHeaderSize;
+  c.extentBytes = options_.extentBytes;
+  RemoveOldExtents(c);
+  return NOERROR;
+}
+
+void TxnLog::RemoveOldExtents(LogControl& c) {
+  if (options_.style == LogStyle::Archive) {
+    // Archived extents leave the log directory; their copies are elsewhere.
+    while (c.oldestPresent < c.currentExtent && ExtentArchived(c, c.oldestPresent)) {
+      ::unlink(ExtentPath(c.oldestPresent).c_str());
+      ++c.oldestPresent;
+    }
+  } else {
+    // Circular logging keeps a fixed number of extents.
+    while (c.currentExtent - c.oldestPresent >= options_.circularExtents) {
+      ::unlink(ExtentPath(c.oldestPresent).c_str());
+      ++c.oldestPresent;
+    }
+    if (c.archiveLow < c.oldestPresent) {
+      c.archiveLow = c.oldestPresent;
+      c.archivedBits = 0;
+    }
+  }
+}
+
+STATUS TxnLog::Append(const LogRecordIn* records, std::size_t count, std::uint64_t* lastLsn,
+                      std::uint32_t* lastExtent) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < count; ++i) size += kRecordHeaderSize + records[i].payloadSize;
+  FlockGuard guard(control_.get(), true);
+  LogControl c;
+  if (STATUS s = ReadLocked(c)) return s;
+  if (c.writeOffset + size + kRecordHeaderSize > options_.extentBytes &&
+      c.writeOffset > kExtentHeaderSize) {
+    if (STATUS s = Roll(c)) return s;
+  }
+  if (STATUS s = UseExtent(c.currentExtent)) return s;
+  buffer_.resize(size);
+  std::uint8_t* p = buffer_.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const LogRecordIn& r = records[i];
+    RecordHeader header;
+    header.type = r.type;
+    header.lsn = c.nextLsn + i;
+    header.instanceId = *r.instanceId;
+    header.pageNo = r.pageNo;
+    header.payloadSize = r.payloadSize;
+    header.payloadCrc = r.payloadCrc;
+    EncodeRecordHeader(header, p);
+    std::memcpy(p + kRecordHeaderSize, r.payload, r.payloadSize);
+    p += kRecordHeaderSize + r.payloadSize;
+  }
+  if (int e = PWriteAll(extent_.get(), buffer_.data(), size, c.writeOffset))
+    return StatusFromErrno(e);
+  c.writeOffset += std::uint32_t(size);
+  c.nextLsn += count;
+  if (STATUS s = WriteLocked(c)) return s;
+  *lastLsn = c.nextLsn - 1;
+  *lastExtent = c.currentExtent;
+  return NOERROR;
+}
+
+STATUS TxnLog::NextArchivable(std::uint32_t from, std::uint32_t* number) {
+  FlockGuard guard(control_.get(), false);
+  LogControl c;
+  if (STATUS s = ReadLocked(c)) return s;
+  if (options_.style == LogStyle::Archive) {
+    std::uint32_t n = from;
+    if (n < c.archiveLow) n = c.archiveLow;
+    if (n < c.oldestPresent) n = c.oldestPresent;
+    for (; n < c.currentExtent; ++n) {
+      if (!ExtentArchived(c, n) && PathExists(ExtentPath(n))) {
+        *number = n;
+        return NOERROR;
+      }
+    }
+  }
+  *number = c.currentExtent;
+  return ERR_NO_MORE_LOGS;
+}
+
+STATUS TxnLog::MarkArchived(const Id16& logId, std::uint32_t number) {
+  if (options_.style != LogStyle::Archive) return ERR_NOT_ARCHIVE_LOGGING;
+  FlockGuard guard(control_.get(), true);
+  LogControl c;
+  if (STATUS s = ReadLocked(c)) return s;
+  if (logId != c.logId) return ERR_LOG_FOREIGN;
+  if (number == 0 || number >= c.currentExtent) return ERR_LOG_NOT_ARCHIVABLE;
+  if (ExtentArchived(c, number)) return NOERROR;
+  std::uint32_t d = number - c.archiveLow;
+  if (d >= 64) return ERR_LOG_NOT_ARCHIVABLE;
+  c.archivedBits |= std::uint64_t(1) << d;
+  while ((c.archivedBits & 1u) != 0 && c.archiveLow < c.currentExtent) {
+    c.archivedBits >>= 1;
+    ++c.archiveLow;
+  }
+  return WriteLocked(c);
+}
+
+}  // namespace dominosim

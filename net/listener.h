@@ -1,0 +1,27 @@
+// The service's TCP listener: one IPv4 socket on every local address.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/socket.h"
+
+inline constexpr std::uint16_t kServicePort = 5555;
+inline constexpr int kListenBacklog = 1;
+// How long one service turn waits for a client.
+inline constexpr long kAcceptWaitMilliseconds = 1000;
+
+// Creates and binds the listener. Raises the text "Invalid socket" when no
+// socket can be made, "bind() failed." when the port cannot be bound.
+platform::Socket CreateListener(std::uint16_t port = kServicePort);
+
+// Waits up to waitMilliseconds for a client. False when none came; true with
+// the accepted connection in client. Raises "select failed" or
+// "accept() failed: " + the error's name.
+bool AcceptClient(platform::SOCKET listener, platform::Socket& client,
+                  long waitMilliseconds = kAcceptWaitMilliseconds);
+
+// The name that "accept() failed: " carries for a Winsock error code.
+std::string AcceptErrorName(int wsaError);
+
+void CloseListener(platform::Socket& listener);

@@ -1,0 +1,55 @@
+#include "net/session.h"
+
+#include <cstdio>
+#include <string>
+
+#include "common/ark_error.h"
+#include "net/command.h"
+#include "platform/clock.h"
+
+namespace {
+
+// Errors of a turn go to the process's standard output.
+void WriteServiceText(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void RunSession(platform::SOCKET client) {
+  Command command;
+  bool keepRunning = true;
+  while (keepRunning) {
+    ReadCommand(client, command);
+    keepRunning = DispatchCommand(client, command);
+    command.payload.clear();
+  }
+}
+
+void ServeOneConnection(platform::SOCKET listener, long waitMilliseconds) {
+  if (platform::Listen(listener, kListenBacklog) != 0) {
+    WriteServiceText("listen() failed.\n");
+    platform::Sleep(kListenerRetryMilliseconds);
+    return;
+  }
+  platform::Socket client;
+  try {
+    if (!AcceptClient(listener, client, waitMilliseconds)) return;
+  } catch (const std::string& text) {
+    WriteServiceText(text + "\n");
+    platform::Sleep(kListenerRetryMilliseconds);
+    return;
+  }
+  // The client's connection is closed when the turn ends, however the
+  // session ended.
+  try {
+    RunSession(client.get());
+  } catch (const std::string& text) {
+    WriteServiceText(text + "\n");
+  } catch (const ARKError& error) {
+    WriteServiceText(error.Text() + "\n");
+  } catch (...) {
+    WriteServiceText("unknown error\n");
+  }
+}

@@ -1,0 +1,141 @@
+#include "net/wire.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/text.h"
+
+namespace {
+
+// Receive buffers grow from this size as bytes arrive, so a peer that
+// announces a long string without sending it costs little memory.
+constexpr std::size_t kFirstRecvPiece = 256 * 1024;
+
+void ReceiveExactly(SOCKET s, std::uint8_t* data, std::size_t length) {
+  std::size_t received = 0;
+  while (received < length) {
+    long n = RecvWithTimeout(s, data + received, length - received);
+    if (n < 0) throw WireError(kRecvFailed);
+    if (n == 0) throw WireError(kClientClosed);
+    received += static_cast<std::size_t>(n);
+  }
+}
+
+// Sends all bytes; a result of 0 (nothing fitted) waits and sends again.
+void SendAll(SOCKET s, const char* data, std::size_t length, const char* failure) {
+  std::size_t sent = 0;
+  while (sent < length) {
+    long n = SendWithTimeout(s, data + sent, length - sent);
+    if (n < 0) throw WireError(failure);
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+long RecvWithTimeout(SOCKET s, void* buffer, std::size_t length) {
+  int ready = platform::WaitReady(s, false, IoTimeoutMilliseconds());
+  if (ready < 0) throw WireError(kSelectFailed);
+  if (ready == 0) throw WireError(kRecvTimedOut);
+  return platform::Recv(s, buffer, length);
+}
+
+long SendWithTimeout(SOCKET s, const void* buffer, std::size_t length) {
+  int ready = platform::WaitReady(s, true, IoTimeoutMilliseconds());
+  if (ready < 0) throw WireError(kSelectFailed);
+  if (ready == 0) throw WireError(kSendTimedOut);
+  return platform::Send(s, buffer, length);
+}
+
+std::uint8_t RecvByte(SOCKET s) {
+  std::uint8_t byte = 0;
+  long n = RecvWithTimeout(s, &byte, 1);
+  if (n == 0) throw WireError(kClientClosed);
+  if (n < 0) throw WireError(kRecvFailed);
+  return byte;
+}
+
+bool RecvBool(SOCKET s) { return RecvByte(s) != 0; }
+
+std::uint32_t RecvU32(SOCKET s) {
+  std::uint8_t bytes[4];
+  ReceiveExactly(s, bytes, sizeof bytes);
+  return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+         std::uint32_t(bytes[3]) << 24;
+}
+
+void RecvBuffer(SOCKET s, std::vector<std::uint8_t>& buffer) {
+  if (buffer.empty()) return;
+  ReceiveExactly(s, buffer.data(), buffer.size());
+}
+
+void RecvString(SOCKET s, std::string& text) {
+  std::uint32_t length = RecvU32(s);
+  text.clear();
+  if (length == 0) return;
+  if (length > kMaxWireStringLength) throw WireError(kRecvFailed);
+  std::string body;
+  std::size_t received = 0;
+  while (received < length) {
+    if (received == body.size()) {
+      std::size_t grow = std::max(body.size() * 3, kFirstRecvPiece);
+      body.resize(std::min<std::size_t>(length, body.size() + grow));
+    }
+    long n = RecvWithTimeout(s, body.data() + received, body.size() - received);
+    if (n < 0) throw WireError(kRecvFailed);
+    if (n == 0) throw WireError(kClientClosed);
+    received += static_cast<std::size_t>(n);
+  }
+  text = std::move(body);
+}
+
+std::string RecvString(SOCKET s) {
+  std::string text;
+  RecvString(s, text);
+  return text;
+}
+
+void RecvShortText(SOCKET s, char* field, std::size_t size) {
+  std::string text;
+  RecvString(s, text);
+  if (size == 0) return;
+  std::size_t n = std::min(text.size(), size - 1);
+  std::copy_n(text.data(), n, field);
+  std::fill(field + n, field + size, '\0');
+}
+
+void RecvWideText(SOCKET s, char16_t* field, std::size_t size) {
+  std::string text;
+  RecvString(s, text);
+  if (size == 0) return;
+  std::u16string wide = platform::AnsiToWide(text);
+  std::size_t n = std::min(wide.size(), size - 1);
+  std::copy_n(wide.data(), n, field);
+  std::fill(field + n, field + size, u'\0');
+}
+
+void SendByte(SOCKET s, int value) {
+  const char byte = static_cast<char>(value & 0xFF);
+  SendAll(s, &byte, 1, kSendFailed);
+}
+
+void SendBool(SOCKET s, bool value) { SendByte(s, value ? 1 : 0); }
+
+void SendU32(SOCKET s, std::uint32_t value) {
+  const char bytes[4] = {char(value & 0xFF), char((value >> 8) & 0xFF), char((value >> 16) & 0xFF),
+                         char((value >> 24) & 0xFF)};
+  SendAll(s, bytes, sizeof bytes, kSendFailed);
+}
+
+void SendString(SOCKET s, std::string_view text) {
+  // The wire cannot announce more than a u32 can hold.
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) throw WireError(kSendStringFailed);
+  SendU32(s, static_cast<std::uint32_t>(text.size()));
+  SendAll(s, text.data(), text.size(), kSendStringFailed);
+}
+
+void SendCString(SOCKET s, const char* text) {
+  SendString(s, text == nullptr ? std::string_view() : std::string_view(text));
+}
+
+void SendWideText(SOCKET s, std::u16string_view text) { SendString(s, platform::WideToAnsi(text)); }

@@ -1,0 +1,15 @@
+// Entry points of the output path that only the capture object uses.
+#pragma once
+
+#include <string_view>
+
+#include "common/output_sink.h"
+
+// Under the output lock: clears sink.captureEnded, sets sink.message to the
+// piece (up to its first zero byte) and outputs it.
+void OutputCapturedPiece(OutputSink& sink, std::string_view piece);
+// Under the output lock: sets sink.captureEnded.
+void MarkCaptureEnded(OutputSink& sink);
+// Counts live captures; the console output is skipped while one runs.
+void CaptureStarted();
+void CaptureStopped();

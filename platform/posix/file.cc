@@ -1,0 +1,142 @@
+// An open file by Windows path; whole small files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/files.h"
+#include "platform/host.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/temp_file.h"
+
+namespace platform {
+namespace {
+
+// A write error as Windows names it: a full disk, or a fault of the device.
+DWORD WriteError(int err) {
+  if (err == EIO) return ERROR_WRITE_FAULT;
+  return posix::Win32FromErrno(err);
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+DWORD File::Open(const std::string& winPath, Mode mode) {
+  std::string host;
+  if (const DWORD err = ToHostPath(winPath, host); err != ERROR_SUCCESS) {
+    Close();
+    return err;
+  }
+  return OpenHost(host, mode);
+}
+
+DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
+    case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+  }
+  int fd;
+  do {
+    fd = ::open(hostPath.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return posix::Win32FromErrno(errno, hostPath, posix::PathRole::File);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return ERROR_ACCESS_DENIED;  // a directory is not opened as a file
+  }
+  fd_ = fd;
+  return ERROR_SUCCESS;
+}
+
+DWORD File::Read(void* buffer, std::size_t n, std::size_t* got) {
+  *got = 0;
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  while (true) {
+    const ssize_t r = ::read(fd_, buffer, n);
+    if (r >= 0) {
+      *got = static_cast<std::size_t>(r);
+      return ERROR_SUCCESS;
+    }
+    if (errno != EINTR) return errno == EIO ? ERROR_READ_FAULT : posix::Win32FromErrno(errno);
+  }
+}
+
+DWORD File::Write(const void* buffer, std::size_t n) {
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  const char* p = static_cast<const char*>(buffer);
+  while (n > 0) {
+    const ssize_t w = ::write(fd_, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return WriteError(errno);
+    }
+    if (w == 0) return ERROR_WRITE_FAULT;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD File::Size(std::uint64_t& size) const {
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return posix::Win32FromErrno(errno);
+  size = static_cast<std::uint64_t>(st.st_size);
+  return ERROR_SUCCESS;
+}
+
+DWORD File::Sync() {
+  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  return ::fsync(fd_) == 0 ? ERROR_SUCCESS : WriteError(errno);
+}
+
+DWORD File::Close() {
+  if (fd_ < 0) return ERROR_SUCCESS;
+  const int fd = std::exchange(fd_, -1);
+  // The descriptor is gone even when close reports an error: never retry.
+  return ::close(fd) == 0 || errno == EINTR ? ERROR_SUCCESS : WriteError(errno);
+}
+
+DWORD ReadWholeFile(const std::string& path, std::string& out) {
+  File file;
+  if (const DWORD err = file.Open(path, File::Mode::Read); err != ERROR_SUCCESS) return err;
+  std::string data;
+  char buffer[65536];
+  while (true) {
+    std::size_t got = 0;
+    if (const DWORD err = file.Read(buffer, sizeof buffer, &got); err != ERROR_SUCCESS) return err;
+    if (got == 0) break;
+    data.append(buffer, got);
+  }
+  out = std::move(data);
+  return ERROR_SUCCESS;
+}
+
+// The file is replaced as a whole, so a failure (a full disk) leaves the
+// earlier content in place rather than a truncated file.
+DWORD WriteWholeFile(const std::string& path, const std::string& data) {
+  std::string host;
+  if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
+  return posix::ReplaceFileContent(host, data, true);
+}
+
+}  // namespace platform

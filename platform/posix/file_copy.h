@@ -1,0 +1,24 @@
+// Copy, move and tree deletion on host paths, for the Windows-path calls of
+// platform/files.h and for components that work on host paths directly.
+// Results are Win32 codes.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace platform::posix {
+
+// Copies through a temporary file in the target's directory that gets the
+// target's name only when complete (reflink, else copy_file_range, else
+// read/write); keeps the permissions and the modification time.
+// failIfExists: ERROR_FILE_EXISTS, decided atomically at the rename.
+DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfExists);
+// Renames without ever replacing (ERROR_ALREADY_EXISTS); a file crosses file
+// systems by copy and delete.
+DWORD MoveHostFile(const std::string& from, const std::string& to);
+// Deletes a file, or a directory with all it holds, without following
+// symbolic links out of the tree.
+DWORD DeleteHostTree(const std::string& path);
+
+}  // namespace platform::posix

@@ -1,0 +1,193 @@
+// Directory listing, attributes, directories, free space and file times by
+// Windows path.
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include "platform/host.h"
+#include "platform/posix/errno_map.h"
+#include "platform/posix/host_file_info.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+using posix::PathRole;
+using posix::Win32FromErrno;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// '*' any run of characters, '?' any one; letter case ignored.
+bool GlobMatch(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+// Matching as FindFirstFile does it: "*.*" is everything (names without a
+// dot too), "name.*" also matches "name", "*." matches names without a dot.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  if (pattern == "*" || pattern == "*.*") return true;
+  if (GlobMatch(pattern, name)) return true;
+  if (pattern.ends_with(".*") && GlobMatch(pattern.substr(0, pattern.size() - 2), name)) return true;
+  if (pattern.ends_with('.') && name.find('.') == std::string_view::npos &&
+      GlobMatch(pattern.substr(0, pattern.size() - 1), name)) {
+    return true;
+  }
+  return false;
+}
+
+// NTFS lists names in upper-case order; "." and ".." come first.
+bool ListOrder(const FindData& a, const FindData& b) {
+  const bool aDots = a.name == "." || a.name == "..";
+  const bool bDots = b.name == "." || b.name == "..";
+  if (aDots != bDots) return aDots;
+  return ToUpperAnsi(a.name) < ToUpperAnsi(b.name);
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { ::closedir(d); }
+};
+
+DWORD StatWin(const std::string& path, struct stat& st, std::string* hostPath = nullptr) {
+  std::string host;
+  if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
+  if (::stat(host.c_str(), &st) != 0) return Win32FromErrno(errno, host);
+  if (hostPath != nullptr) *hostPath = std::move(host);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
+  out.clear();
+  const auto sep = pattern.find_last_of("\\/");
+  std::string dirPart, mask;
+  if (sep != std::string::npos) {
+    dirPart = pattern.substr(0, sep + 1);
+    mask = pattern.substr(sep + 1);
+  } else if (pattern.size() >= 2 && pattern[1] == ':') {
+    dirPart = pattern.substr(0, 2);  // "D:*.nsf": the drive's root
+    mask = pattern.substr(2);
+  } else {
+    return ERROR_PATH_NOT_FOUND;
+  }
+  if (mask.empty()) return ERROR_FILE_NOT_FOUND;
+  std::string dir;
+  if (const DWORD err = ToHostPath(dirPart, dir); err != ERROR_SUCCESS) return err;
+  std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
+  if (!stream) {
+    if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
+    return Win32FromErrno(errno, dir, PathRole::Directory);
+  }
+  const int dirFd = ::dirfd(stream.get());
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream.get());
+    if (entry == nullptr) {
+      if (errno != 0) return Win32FromErrno(errno, dir);
+      break;
+    }
+    const std::string_view name = entry->d_name;
+    if (!WildcardMatch(mask, name)) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 &&
+        ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      continue;  // removed while we listed
+    }
+    FindData data;
+    data.name = std::string(name);
+    data.attributes = posix::AttributesFromStat(st);
+    data.lastWriteTime = posix::FileTimeFromTimespec(st.st_mtim);
+    data.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    out.push_back(std::move(data));
+  }
+  std::sort(out.begin(), out.end(), ListOrder);
+  return out.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+DWORD GetFileAttributes(const std::string& path) {
+  struct stat st {};
+  if (StatWin(path, st) != ERROR_SUCCESS) return INVALID_FILE_ATTRIBUTES;
+  return posix::AttributesFromStat(st);
+}
+
+DWORD CreateDirectory(const std::string& path) {
+  std::string host;
+  if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
+  if (::mkdir(host.c_str(), 0777) != 0) {
+    if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
+    return Win32FromErrno(errno, host, PathRole::Directory);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD RemoveDirectory(const std::string& path) {
+  std::string host;
+  if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
+  if (::rmdir(host.c_str()) != 0) {
+    if (errno == EEXIST) return ERROR_DIR_NOT_EMPTY;
+    return Win32FromErrno(errno, host, PathRole::Directory);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD DeleteFile(const std::string& path) {
+  std::string host;
+  if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
+  struct stat st {};
+  if (::lstat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  if (::unlink(host.c_str()) != 0) return Win32FromErrno(errno, host);
+  return ERROR_SUCCESS;
+}
+
+DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes) {
+  std::string host;
+  if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
+  struct statvfs vfs {};
+  if (::statvfs(host.c_str(), &vfs) != 0) {
+    return errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32FromErrno(errno, host);
+  }
+  // All free blocks, not only those available to this user.
+  freeBytes = static_cast<std::uint64_t>(vfs.f_bfree) * vfs.f_frsize;
+  return ERROR_SUCCESS;
+}
+
+DWORD GetLastWriteTime(const std::string& path, FILETIME& out) {
+  struct stat st {};
+  if (const DWORD err = StatWin(path, st); err != ERROR_SUCCESS) return err;
+  out = posix::FileTimeFromTimespec(st.st_mtim);
+  return ERROR_SUCCESS;
+}
+
+DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
+  struct stat st {};
+  if (const DWORD err = StatWin(path, st); err != ERROR_SUCCESS) return err;
+  if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  size = static_cast<std::uint64_t>(st.st_size);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace platform

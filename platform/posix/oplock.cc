@@ -1,0 +1,65 @@
+// The machine-wide operation lock: an exclusive flock on a lock file named
+// after the lock. Every Acquire opens the file anew, and locks of two open
+// files conflict even within one process, so the lock is not re-entrant.
+#include "platform/oplock.h"
+
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/posix/lock_file.h"
+#include "platform/text.h"
+
+namespace platform {
+namespace {
+
+// "\\.\PIPE\ark" → "__._pipe_ark.lock": names compare without case, and
+// only characters safe in a file name remain.
+std::string LockFileName(const std::string& name) {
+  std::string safe = ToLowerAnsi(name);
+  for (char& c : safe) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+    if (!ok) c = '_';
+  }
+  if (safe.empty() || safe.find_first_not_of('.') == std::string::npos) safe = "_" + safe;
+  return safe + ".lock";
+}
+
+}  // namespace
+
+OperationLockHandle::~OperationLockHandle() { Close(); }
+
+OperationLockHandle::OperationLockHandle(OperationLockHandle&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)) {}
+
+OperationLockHandle& OperationLockHandle::operator=(OperationLockHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool OperationLockHandle::Acquire(const std::string& name) {
+  Close();
+  const int fd = posix::OpenLockFile(LockFileName(name));
+  if (fd < 0) return false;
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void OperationLockHandle::Close() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+}
+
+}  // namespace platform

@@ -1,0 +1,136 @@
+#include "restore/change_info_apply.h"
+
+#include <array>
+#include <cstring>
+
+#include "domino/domino_api.h"
+#include "domino/settings.h"
+#include "output/output.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr const char* kStartFailed =
+    "ERROR: Could not activate 'apply change info mode' to restored database: ";
+constexpr const char* kReadFailed =
+    "ERROR: Read error occured during reading of change information file into buffer: ";
+constexpr const char* kApplyFailed = "ERROR: Cannot apply change information to restore database: ";
+constexpr const char* kEndFailed =
+    "ERROR: Cannot end the application of change information to restore database: ";
+
+void PrintFailure(RestoreRequest& request, const char* prefix, const std::string& target,
+                  const std::string& filePath, const std::string& errorText) {
+  Output(request.output, std::string(prefix) + " " + target +
+                             " from the change information file:\r\n" + filePath + "\r\n" +
+                             errorText);
+}
+
+// The database path with its drive replaced by driveText.
+std::string TargetPath(const std::string& databasePath, const std::string& driveText) {
+  SplitPathResult parts;
+  if (SplitPath(databasePath, parts) != 0) return driveText;
+  return driveText + parts.directory + parts.fileName + parts.extension;
+}
+
+// Reads until the buffer is full or the file ends (as a byte-mode fread
+// does), so blocks are always whole except the last.
+DWORD ReadFull(platform::File& file, void* buffer, std::size_t size, std::size_t& got) {
+  got = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (got < size) {
+    std::size_t n = 0;
+    DWORD error = file.Read(bytes + got, size - got, &n);
+    if (error != ERROR_SUCCESS) return error;
+    if (n == 0) break;
+    got += n;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD ReadWord(const unsigned char* bytes) {
+  return DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
+}
+
+// Applies one database's file; 0 or -1 after its failure message.
+int ApplyOne(RestoreRequest& request, DatabaseEntry& entry, platform::File& file,
+             const std::string& filePath, const std::string& target) {
+  std::array<unsigned char, 8> header{};
+  std::size_t got = 0;
+  DWORD error = ReadFull(file, header.data(), header.size(), got);
+  if (error != ERROR_SUCCESS) {
+    PrintFailure(request, kReadFailed, target, filePath, "");
+    return -1;
+  }
+  if (got < header.size()) {
+    Output(request.output,
+           "ERROR: Change information file is damaged (shorter than its 8-byte header): " +
+               filePath + "\r\n");
+    return -1;
+  }
+  entry.changeInfoSizeLow = ReadWord(header.data());
+  entry.changeInfoSizeHigh = ReadWord(header.data() + 4);
+
+  DWORD applyContext = 0;
+  STATUS status = Domino().ApplyChangeInfoStart(&applyContext, target.c_str(), 0,
+                                                entry.changeInfoSizeLow, entry.changeInfoSizeHigh);
+  entry.lastStatus = status;
+  if (status != NOERROR) {
+    PrintFailure(request, kStartFailed, target, filePath, DominoErrorText(status, 200));
+    return -1;
+  }
+
+  std::vector<unsigned char> buffer(kChangeInfoBlockSize);
+  unsigned long long byteCount = 0;
+  for (;;) {
+    std::memset(buffer.data(), 0, buffer.size());
+    error = ReadFull(file, buffer.data(), buffer.size(), got);
+    if (error != ERROR_SUCCESS) {
+      PrintFailure(request, kReadFailed, target, filePath, "");
+      return -1;
+    }
+    if (got == 0) break;
+    status = Domino().ApplyChangeInfo(applyContext, 0, buffer.data(), DWORD(got));
+    entry.lastStatus = status;
+    if (status != NOERROR) {
+      PrintFailure(request, kApplyFailed, target, filePath, DominoErrorText(status, 200));
+      return -1;
+    }
+    byteCount += got;
+  }
+  file.Close();
+
+  if (byteCount != 0) {
+    Output(request.output,
+           "Applied " + std::to_string(byteCount) + " bytes to " + target + "\r\n");
+  }
+  status = Domino().ApplyChangeInfoEnd(applyContext, 0);
+  entry.lastStatus = status;
+  if (status != NOERROR) {
+    PrintFailure(request, kEndFailed, target, filePath, DominoErrorText(status, 200));
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ApplyChangeInformation(RestoreRequest& request, std::vector<DatabaseEntry>& databases,
+                           const std::string& changeInfoDirectory, const std::string& driveText) {
+  for (DatabaseEntry& entry : databases) {
+    const std::string filePath = MakeChangeInfoPath(changeInfoDirectory, entry.path);
+    const std::string target = TargetPath(entry.path, driveText);
+    platform::File file;
+    DWORD error = file.Open(filePath, platform::File::Mode::Read);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      continue;  // the backup recorded no change information for this database
+    }
+    if (error != ERROR_SUCCESS) {
+      // A file that is there but cannot be read is not "no change
+      // information": skipping it would leave the database inconsistent.
+      PrintFailure(request, kReadFailed, target, filePath, platform::FormatMessage(error));
+      return -1;
+    }
+    if (ApplyOne(request, entry, file, filePath, target) != 0) return -1;
+  }
+  return 0;
+}

@@ -1,0 +1,34 @@
+// Domino recovery of the restored databases: point in time (each database
+// opened and its database record rewritten) or up to the minute (the
+// runtime replays the transaction logs, dropping a database that it names as
+// failing and trying again).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/database_backup.h"
+#include "common/records.h"
+#include "domino/domino_api.h"
+
+// With a time text: the point-in-time treatment, 0. Without: up-to-the-minute
+// recovery, 0 on success or the runtime's last non-zero status.
+int RecoverDatabases(RestoreRequest& request, const std::vector<DatabaseEntry>& databases,
+                     const std::optional<std::string>& timeText,
+                     const std::vector<std::string>& disabled);
+
+// One recovery call with standard output captured into request.output.
+// failingPosition: 1-based position of the database the runtime names as
+// failing, 0 when none. Returns the runtime's status.
+STATUS RunDominoRecovery(RestoreRequest& request, const std::vector<char>& packedList,
+                         WORD& failingPosition);
+
+// The databases that recovery rolls forward, in order: all but log.nsf,
+// templates (.ntf) and the disabled databases (paths compared without case).
+std::vector<std::string> BuildRecoveryList(const std::vector<DatabaseEntry>& databases,
+                                           const std::vector<std::string>& disabled);
+
+// Each path followed by a NUL, the whole followed by one more NUL; sized to
+// fit (at least two bytes), so no list is ever cut.
+std::vector<char> PackRecoveryList(const std::vector<std::string>& paths);

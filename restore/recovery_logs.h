@@ -1,0 +1,42 @@
+// The transaction logs that an up-to-the-minute restore needs: checked and
+// copied into the active log directory before the volume is reverted, and
+// removed again after recovery.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/records.h"
+
+// Every log file counts as this many megabytes in the free-space check.
+constexpr unsigned kLogFileMegabytes = 64;
+
+// Makes sure every log from the snapshot's log hint up to the current log is
+// in the active log directory, copying saved ArkLedger copies in; the paths
+// copied are appended to copiedLogs. 0 when recovery can proceed, -1 with
+// errorText set to the printed failure message.
+int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copiedLogs,
+                       std::string& errorText);
+
+// Deletes each copied log (a file already gone is fine); always 0.
+int RemoveCopiedLogs(RestoreRequest& request, const std::vector<std::string>& copiedLogs);
+
+// Removes the copied logs when it goes out of scope unless that was done
+// already, so no exit of a run (a failure, an exception) leaves copies
+// behind in the server's active log directory.
+class CopiedLogsGuard {
+ public:
+  CopiedLogsGuard(RestoreRequest& request, std::vector<std::string>& copiedLogs)
+      : request_(request), copiedLogs_(copiedLogs) {}
+  ~CopiedLogsGuard();
+  CopiedLogsGuard(const CopiedLogsGuard&) = delete;
+  CopiedLogsGuard& operator=(const CopiedLogsGuard&) = delete;
+
+  // Removes them now (once).
+  int RemoveNow();
+
+ private:
+  RestoreRequest& request_;
+  std::vector<std::string>& copiedLogs_;
+  bool removed_ = false;
+};

@@ -1,0 +1,7 @@
+// The command session's RunRestore command (code 8).
+#pragma once
+
+// Registers the handler of code 8: reply byte 1, read the RestoreRequest,
+// then run PerformRestore as a streaming operation whose text is saved as a
+// "Restore" report.
+void RegisterRestoreCommand();

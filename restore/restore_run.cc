@@ -1,0 +1,200 @@
+#include "restore/restore_run.h"
+
+#include <exception>
+#include <optional>
+#include <vector>
+
+#include "backup/database_backup.h"
+#include "backup/hint_files.h"
+#include "domino/domino_api.h"
+#include "domino/host_utils.h"
+#include "domino/settings.h"
+#include "output/operation_lock.h"
+#include "output/output.h"
+#include "platform/eventlog.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "restore/change_info_apply.h"
+#include "restore/domino_recovery.h"
+#include "restore/recovery_logs.h"
+#include "restore/restore_hooks.h"
+#include "snapshot/snapshot_restore.h"
+
+namespace {
+
+constexpr const char* kEventSource = "arksvc";
+constexpr WORD kRestoreCategory = 2;
+constexpr DWORD kRestoreFailedEvent = 0x4000006D;
+constexpr DWORD kRestoreSucceededEvent = 0x4000006F;
+constexpr std::size_t kWideNameCapacity = 1024;
+
+// Ends the Domino API runtime when it goes out of scope.
+class RuntimeGuard {
+ public:
+  RuntimeGuard() = default;
+  ~RuntimeGuard() { Domino().TermRuntime(); }
+  RuntimeGuard(const RuntimeGuard&) = delete;
+  RuntimeGuard& operator=(const RuntimeGuard&) = delete;
+};
+
+void WriteRestoreEvent(const RestoreRequest& request, const std::string& typeText,
+                       const std::string* failureText) {
+  std::vector<std::string> strings{typeText, request.snapshot.name, request.server.serverName};
+  if (failureText != nullptr) strings.push_back(*failureText);
+  platform::ReportEvent(kEventSource,
+                        failureText != nullptr ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE,
+                        kRestoreCategory,
+                        failureText != nullptr ? kRestoreFailedEvent : kRestoreSucceededEvent,
+                        strings);
+}
+
+// Prints the message, makes it the error text and gives -1.
+int PrintAndFail(RestoreRequest& request, std::string& errorText, const std::string& message) {
+  Output(request.output, message);
+  errorText = message;
+  return -1;
+}
+
+std::string NarrowDriveLetter(char16_t letter) {
+  return platform::WideToAnsi(std::u16string(1, letter));
+}
+
+}  // namespace
+
+std::int32_t PerformRestore(RestoreRequest& request) {
+  ClearReportText();
+  const std::string typeText = request.pointInTime == 1 ? "POINT IN TIME" : "UP TO THE MINUTE";
+
+  platform::OperationLockHandle lock = AcquireOperationLock(request.output);
+  if (!lock.valid()) {
+    const std::string failure = "A current BACKUP/RESTORE is in progress.";
+    WriteRestoreEvent(request, typeText, &failure);
+    Output(request.output, "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n");
+    return -1;
+  }
+
+  const STATUS started = StartDominoRuntime(request.server.notesIniPath);
+  if (started != NOERROR) {
+    const std::string failure = "Could not initialize notes runtime. Restore snapshot failed.";
+    WriteRestoreEvent(request, typeText, &failure);
+    Output(request.output,
+           "ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n");
+    return started;
+  }
+  RuntimeGuard runtime;
+
+  request.server.output = request.output;
+
+  std::string errorText;
+  int result;
+  try {
+    result = RestoreSnapshotAndRecover(request, errorText);
+  } catch (const std::exception& error) {
+    const std::string failure = std::string("Restore aborted: ") + error.what();
+    WriteRestoreEvent(request, typeText, &failure);
+    throw;
+  }
+  if (result != 0) {
+    Output(request.output, errorText);
+    WriteRestoreEvent(request, typeText, &errorText);
+  } else {
+    WriteRestoreEvent(request, typeText, nullptr);
+  }
+  return result;
+}
+
+int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
+  DominoServerInfo& server = request.server;
+  const bool pointInTime = request.pointInTime == 1;
+
+  if (CurrentRestoreHostChecks().isDominoRunning()) {
+    errorText =
+        "ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\n"
+        "Restore canceled.\r\n";
+    return -1;
+  }
+  if (server.archiveLogging == 0) {
+    errorText =
+        "ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
+        "Please re-enabled archival transaction logging and perform a full backup.\r\n";
+    return -1;
+  }
+
+  Output(request.output, "Start time is: " + LocalTimeText() + "\r\n" +
+                             "Restoring snapshot: " + request.snapshot.name + "\r\n");
+
+  // The logs copied in for recovery are removed on every way out, a failed
+  // check or copy and an exception included.
+  std::vector<std::string> copiedLogs;
+  CopiedLogsGuard copiedLogsGuard(request, copiedLogs);
+  if (!pointInTime && EnsureRecoveryLogs(request, copiedLogs, errorText) != 0) return -1;
+
+  Output(request.output, "\r\nStarting restore of snapshot\r\n");
+  Output(request.output, "Restoring snapshot. Please wait...\r\n");
+
+  std::u16string wideName = platform::AnsiToWide(request.snapshot.name);
+  if (wideName.size() > kWideNameCapacity - 1) wideName.resize(kWideNameCapacity - 1);
+  const std::u16string drive(1, server.dataVolume.driveLetter);
+  if (RestoreVolumeSnapshot(request, drive, wideName, errorText) != 0) return -1;
+
+  Output(request.output, "Snapshot restored.\r\n");
+
+  std::string ledger;
+  if (GetChangeInfoDir(server, request.snapshot.name, ledger) != 0) {
+    return PrintAndFail(request, errorText,
+                        "ERROR: Could not obtain location of ArkLedger directory\r\n");
+  }
+
+  std::vector<std::string> disabled;
+  std::string disabledPath;
+  ReadDisabledDatabases(ledger, disabled, disabledPath);
+
+  std::vector<DatabaseEntry> restored;
+  const DWORD listingError = FindDatabases(server.dataDirectory, restored);
+  if (listingError != 0) {
+    return PrintAndFail(
+        request, errorText,
+        "ERROR: Cannot obtain listing of restored NSF/NTF. This is needed\r\n"
+        " in order to apply backup change information to the recovered databases.\r\n" +
+            server.dataDirectory + " invalid.\r\n" +
+            platform::FormatMessage(listingError).substr(0, 1024) + "\r\n");
+  }
+
+  Output(request.output,
+         "Applying change information (from Domino backup) to restored databases.\r\n"
+         "Change information directory is:\r\n" +
+             ledger + "\r\n");
+
+  const std::string driveText = NarrowDriveLetter(server.dataVolume.driveLetter) + ":";
+  if (ApplyChangeInformation(request, restored, ledger, driveText) != 0) {
+    return PrintAndFail(request, errorText,
+                        "ERROR: Apply change information failed (although snapshot was restored).\r\n");
+  }
+  Output(request.output, "Change information applied.\r\n");
+
+  if (pointInTime) {
+    const std::string displayText = request.snapshot.displayText.Get();
+    Output(request.output, "\r\nPerforming POINT IN TIME Domino recovery.\r\n"
+                           "Transactions will be applied up to " +
+                               displayText + "\r\n");
+    if (RecoverDatabases(request, restored, displayText, disabled) != 0) {
+      return PrintAndFail(request, errorText, "ERROR: POINT IN TIME Recovery failed.\r\n");
+    }
+  } else {
+    Output(request.output, "\r\nPerforming UP TO THE MINUTE Domino recovery.\r\n"
+                           "All transactions will be applied (please wait...)\r\n");
+    const int recovered = RecoverDatabases(request, restored, std::nullopt, disabled);
+    copiedLogsGuard.RemoveNow();
+    if (recovered != 0) {
+      return PrintAndFail(
+          request, errorText,
+          "ERROR: UP TO THE MINUTE Recovery failed. Restored snapshot is POINT IN TIME\r\n");
+    }
+  }
+
+  Output(request.output, "Recovery COMPLETE \r\n");
+  Output(request.output, "End time is: " + LocalTimeText() + "\r\n" +
+                             "\r\n\r\nSNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"
+                             "RESTART DOMINO IMMEDIATELY\r\n");
+  return 0;
+}

@@ -1,0 +1,198 @@
+// The snapshot cycle of a backup: the ArkLedger directory, the volume's
+// limits, renaming the previous recent snapshot to its dated name, the
+// backup-mode step that takes the new one, the hint file, the log copy and
+// the dated name the new snapshot will get.
+#include "snapshot/snapshot_cycle.h"
+
+#include "backup/backup_run.h"
+#include "backup/log_archive.h"
+#include "domino/host_utils.h"
+#include "domino/settings.h"
+#include "output/output.h"
+#include "platform/debug.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "snapshot/component_access.h"
+#include "snapshot/snapshot_names.h"
+
+namespace {
+
+constexpr std::size_t kRefusedSnapshotCount = 255;
+constexpr std::size_t kWarnedSnapshotCount = 254;
+constexpr const char* kSnapshotTimeDateFile = "snapshot_time_date";
+
+// Obtains the snapshot interface, saying why when it cannot.
+bool OpenForCycle(OutputSink& out, std::unique_ptr<snapshot::ISnapshotService>& service) {
+  snapshot::OpenFailure failure = snapshot::OpenFailure::None;
+  snapshot::OpenSnapshotService(snapshot::kComponentContext, service, &failure);
+  if (failure == snapshot::OpenFailure::Factory) {
+    Output(out, "ERROR: Create Snapshot COM component FAILED\r\n");
+    return false;
+  }
+  if (failure == snapshot::OpenFailure::Interface) {
+    Output(out, "ERROR: Create Snapshot Interface FAILED\r\n");
+    return false;
+  }
+  return true;
+}
+
+void TraceCandidate(const std::string& recent, const std::string& name) {
+  platform::OutputDebugString("recent name:" + recent + "\n" + "cur name   :" + name + "\n\n");
+}
+
+// The first enumerated snapshot whose name is the recent name in any letter case.
+const snapshot::SnapshotInfo* FindRecent(const snapshot::SnapshotList& list, const std::string& recent) {
+  for (const snapshot::SnapshotInfo& info : list.entries) {
+    const std::string name = platform::WideToAnsi(info.name);
+    TraceCandidate(recent, name);
+    if (platform::EqualsNoCase(name, recent)) return &info;
+  }
+  return nullptr;
+}
+
+SnapshotEntry NameOnlyEntry(const std::string& name) {
+  SnapshotEntry entry;
+  entry.name = name;
+  entry.nameText.Set(name);
+  return entry;
+}
+
+// Renames the recent snapshot and its ArkLedger directory to the dated name;
+// gives the snapshot its recent name back when the directory cannot follow.
+int RenameRecent(snapshot::ISnapshotService& service, const std::u16string& drive,
+                 DominoServerInfo& server, const snapshot::SnapshotInfo& recent,
+                 const std::string& recentDirectory, std::string& datedName) {
+  platform::OutputDebugString("Found recent snapshot\n");
+  Output(server.output, "Found and renaming recent snapshot\r\n");
+  const std::u16string dated = MakeDatedSnapshotName(server.commonName, recent.creationTime);
+  datedName = platform::WideToAnsi(dated);
+  if (FAILED(service.RenameSnapShot(drive, recent.name, dated))) {
+    Output(server.output, "ERROR: Could not rename snapshot to ." + datedName + "\r\n");
+    return -1;
+  }
+  Output(server.output, "Recent snapshot renamed to " + datedName + "\r\n");
+
+  std::string datedDirectory;
+  GetChangeInfoDir(server, datedName, datedDirectory);
+  if (datedDirectory.empty() || platform::MoveFile(recentDirectory, datedDirectory) != ERROR_SUCCESS) {
+    Output(server.output, "ERROR: Could not rename ChangeInfoDir from: " + recentDirectory + "\r\n" +
+                              "to: " + datedDirectory + "\r\n");
+    service.RenameSnapShot(drive, dated, recent.name);
+    return -1;
+  }
+  // The new backup writes its files into the recent directory, also when it
+  // has no database whose change information would create it again.
+  CreateDirectoryTree(recentDirectory);
+  return 0;
+}
+
+}  // namespace
+
+int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
+                     DominoServerInfo& server) {
+  const std::u16string drive = snapshot::DriveOf(driveLetter);
+  std::unique_ptr<snapshot::ISnapshotService> service;
+  if (!OpenForCycle(server.output, service)) return -1;
+
+  const std::u16string recentWide = MakeRecentSnapshotName(server.commonName);
+  const std::string recent = platform::WideToAnsi(recentWide);
+  std::string recentDirectory;
+  GetChangeInfoDir(server, recent, recentDirectory);
+  CreateDirectoryTree(recentDirectory);
+  if (DirectoryExists(recentDirectory) != 0) {
+    Output(server.output, "ERROR: ArkLedger directory " + recentDirectory + " could not be created.\r\n");
+    return -1;
+  }
+
+  Output(server.output, "Enumerating Snapshots (in order to rename recent to time/date)\r\n");
+  snapshot::SnapshotList list;
+  if (FAILED(service->EnumerateSnapShots(drive, list, 1))) {
+    Output(server.output, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
+    return -1;
+  }
+  Output(server.output, "Enumerating Snapshots COMPLETE\r\n");
+  const std::size_t count = list.entries.size();
+  // "There are currently %d snapshots on VOL %s.\n", built without a length limit.
+  Output(server.output, "There are currently " + std::to_string(count) + " snapshots on VOL " +
+                            server.dataVolume.volumeName + ".\n");
+
+  if (count == kRefusedSnapshotCount) {
+    Output(server.output, std::to_string(count) +
+                              " Snapshots are on this volume.  Please delete at least one before "
+                              "continuing.\r\n");
+    return -1;
+  }
+  if (count == kWarnedSnapshotCount && !request.deleteExcessSnapshots) {
+    Output(server.output, "WARNING: " + std::to_string(count) +
+                              " snapshots are on this volume. Additional backups will not be possible\r\n"
+                              "until existing snapshots are removed.\r\n");
+  }
+
+  std::string hintPath;
+  if (GetSnapshotHintPath(server, hintPath) != 0) {
+    Output(server.output,
+           "Could not obtain snapshot hint filename (probably due to invalid ArkLedger directory.\r\n");
+    return -1;
+  }
+  if (LoadSnapshotHints(hintPath, server) != 0) {
+    Output(server.output, "Could not read\\create Snapshot hint file:" + hintPath + "\r\n");
+    return -1;
+  }
+
+  std::string datedName;
+  if (const snapshot::SnapshotInfo* found = FindRecent(list, recent)) {
+    if (RenameRecent(*service, drive, server, *found, recentDirectory, datedName) != 0) return -1;
+  }
+
+  Output(server.output, "Placing Domino server in backup mode\r\n");
+  const int step = RunBackupModeStep(request, server, recentDirectory, service.get(), drive, recentWide);
+  Output(server.output, "Returned from backup mode\r\n");
+  if (step != 0) {
+    Output(server.output, "FAILED Backup/Snapshot for " + server.serverName + " \r\n");
+    return -1;
+  }
+
+  server.snapshots.push_back(NameOnlyEntry(recent));
+  server.snapshots.push_back(NameOnlyEntry(datedName));
+  if (GetSnapshotHintPath(server, hintPath) == 0) SaveSnapshotHints(hintPath, server);
+
+  Output(server.output, "Copying logs to ArkLedger dir...\r\n");
+  CopyLogsToLedger(request, server, recentDirectory);
+  Output(server.output, "Completed log copy.\r\n");
+
+  service.reset();
+  RecordRecentSnapshotTime(driveLetter, request, server);
+  return 0;
+}
+
+int RecordRecentSnapshotTime(const std::u16string& driveLetter, BackupRequest& /*request*/,
+                             DominoServerInfo& server) {
+  const std::u16string drive = snapshot::DriveOf(driveLetter);
+  std::unique_ptr<snapshot::ISnapshotService> service;
+  if (!OpenForCycle(server.output, service)) return -1;
+
+  const std::string recent = platform::WideToAnsi(MakeRecentSnapshotName(server.commonName));
+  std::string directory;
+  GetChangeInfoDir(server, recent, directory);
+  if (DirectoryExists(directory) != 0) {
+    Output(server.output, "ERROR: ChangeInfoDir does not exist.\r\n");
+    return -1;
+  }
+  const std::string filePath =
+      (directory.back() == '\\' ? directory : directory + "\\") + kSnapshotTimeDateFile;
+
+  Output(server.output, "Enumerating Snapshots (in order to find recent)\r\n");
+  snapshot::SnapshotList list;
+  if (FAILED(service->EnumerateSnapShots(drive, list, 1))) {
+    Output(server.output, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
+    return -1;
+  }
+  Output(server.output, "Enumerating Snapshots COMPLETE\r\n");
+
+  const snapshot::SnapshotInfo* found = FindRecent(list, recent);
+  if (found == nullptr) return 0;
+  platform::OutputDebugString("Found recent snapshot, getting time/date information\n");
+  const std::string dated =
+      platform::WideToAnsi(MakeDatedSnapshotName(server.commonName, found->creationTime));
+  return platform::WriteWholeFile(filePath, dated) == ERROR_SUCCESS ? 0 : -1;
+}

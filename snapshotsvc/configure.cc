@@ -1,0 +1,130 @@
+#include "snapshotsvc/configure.h"
+
+#include <btrfsutil.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#include "platform/registry.h"
+#include "snapshotsvc/component_config.h"
+#include "snapshotsvc/tree_ops.h"
+
+namespace snapshotsvc {
+namespace {
+
+bool Fail(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+  return false;
+}
+
+std::string BtrfsText(btrfs_util_error code) {
+  std::string text = btrfs_util_strerror(code);
+  if (errno != 0) text += std::string(": ") + std::strerror(errno);
+  return text;
+}
+
+bool CheckDisks(const std::vector<DiskConfig>& disks, std::string* error) {
+  std::set<char> letters;
+  for (const DiskConfig& disk : disks) {
+    if (disk.volumeName.empty() || disk.volumeName.find('/') != std::string::npos) {
+      return Fail(error, "invalid volume name \"" + disk.volumeName + "\"");
+    }
+    if (disk.diskName.empty() || disk.diskName.find('/') != std::string::npos) {
+      return Fail(error, "invalid disk name \"" + disk.diskName + "\"");
+    }
+    if (disk.devicePath.size() < 3 || disk.devicePath.compare(0, 2, "\\\\") != 0) {
+      return Fail(error, "device path \"" + disk.devicePath + "\" does not begin with \\\\");
+    }
+    for (char letter : disk.driveLetters) {
+      char upper = (letter >= 'a' && letter <= 'z') ? char(letter - 'a' + 'A') : letter;
+      if (upper < 'A' || upper > 'Z') {
+        return Fail(error, std::string("invalid drive letter '") + letter + "'");
+      }
+      if (!letters.insert(upper).second) {
+        return Fail(error, std::string("drive ") + upper + ": is named by two disks");
+      }
+    }
+  }
+  return true;
+}
+
+bool WriteValue(const std::string& key, const char* name, const std::string& text,
+                std::string* error) {
+  LONG rc = platform::RegSetString(key, name, text);
+  if (rc != LONG(ERROR_SUCCESS)) {
+    return Fail(error, "cannot write registry value " + key + "\\" + name + " (error " +
+                           std::to_string(rc) + ")");
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* error) {
+  if (backend == Backend::Dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(hostDir, ec);
+    if (ec) return Fail(error, "cannot create " + hostDir + ": " + ec.message());
+    return true;
+  }
+  struct stat st;
+  if (::lstat(hostDir.c_str(), &st) == 0) {
+    if (IsBtrfsSubvolume(hostDir)) return true;  // prepared before
+    return Fail(error, hostDir + " exists and is not a btrfs subvolume");
+  }
+  errno = 0;
+  btrfs_util_error rc = btrfs_util_create_subvolume(hostDir.c_str(), 0, nullptr, nullptr);
+  if (rc != BTRFS_UTIL_OK) {
+    return Fail(error, "cannot create subvolume " + hostDir + ": " + BtrfsText(rc));
+  }
+  return true;
+}
+
+bool BackendUsable(Backend backend, const std::string& hostParentDir) {
+  struct stat st;
+  if (::stat(hostParentDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (::access(hostParentDir.c_str(), W_OK) != 0) return false;
+  if (backend == Backend::Dir) return true;
+  if (!IsOnBtrfs(hostParentDir)) return false;
+  // Creating and deleting a subvolume is what the backend does; try it.
+  const std::string probe = hostParentDir + "/.ark-probe-" + std::to_string(::getpid());
+  if (btrfs_util_create_subvolume(probe.c_str(), 0, nullptr, nullptr) != BTRFS_UTIL_OK) {
+    return false;
+  }
+  return btrfs_util_delete_subvolume(probe.c_str(), 0) == BTRFS_UTIL_OK;
+}
+
+bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks, std::string* error) {
+  if (!CheckDisks(disks, error)) return false;
+  LONG rc = platform::RegDeleteKeyTree(kConfigKey);
+  if (rc != LONG(ERROR_SUCCESS) && rc != LONG(ERROR_FILE_NOT_FOUND)) {
+    return Fail(error, "cannot remove the earlier configuration (error " + std::to_string(rc) + ")");
+  }
+  if (!WriteValue(kConfigKey, "Backend", BackendName(backend), error)) return false;
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Disk%03zu", i);
+    const std::string key = std::string(kDisksKey) + "\\" + name;
+    std::string letters;
+    for (char letter : disks[i].driveLetters) {
+      letters += (letter >= 'a' && letter <= 'z') ? char(letter - 'a' + 'A') : letter;
+    }
+    if (!WriteValue(key, "VolumeName", disks[i].volumeName, error) ||
+        !WriteValue(key, "DiskName", disks[i].diskName, error) ||
+        !WriteValue(key, "DevicePath", disks[i].devicePath, error) ||
+        !WriteValue(key, "DriveLetters", letters, error)) {
+      return false;
+    }
+  }
+  // The class keys last: the component counts as installed only once its
+  // configuration is complete.
+  return WriteValue(kSnapshotClassKey, "Server", "ark snapshot component", error) &&
+         WriteValue(kDiskClassKey, "Server", "ark snapshot component", error);
+}
+
+}  // namespace snapshotsvc

@@ -1,0 +1,307 @@
+#include "snapshotsvc/snapshot_service_impl.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/clock.h"
+#include "platform/debug.h"
+#include "platform/text.h"
+#include "platform/volume_freeze.h"
+#include "snapshotsvc/component_config.h"
+#include "snapshotsvc/snapshot_store.h"
+#include "snapshotsvc/tree_ops.h"
+#include "snapshotsvc/volume_backend.h"
+#include "snapshotsvc/volume_target.h"
+#include "snapshotsvc/win32_errors.h"
+
+namespace snapshotsvc {
+namespace {
+
+HRESULT Trace(const char* operation, const std::string& detail, HRESULT hr) {
+  if (FAILED(hr)) {
+    char text[64];
+    std::snprintf(text, sizeof text, " failed: 0x%08X\n", unsigned(hr));
+    platform::OutputDebugString(std::string("snapshot component: ") + operation + " " + detail +
+                                text);
+  }
+  return hr;
+}
+
+HRESULT Freeze(platform::VolumeLock& freeze, char letter) {
+  errno = 0;
+  if (freeze.Lock(letter, platform::VolumeLock::Kind::ExclusiveFreeze)) return S_OK;
+  return HresultFromErrno(errno);
+}
+
+// Everything one call needs: the configuration, the backend and the drive.
+struct CallContext {
+  ComponentConfig config;
+  std::unique_ptr<VolumeBackend> backend;
+};
+
+HRESULT BeginCall(const char* operation, CallContext& ctx) {
+  ctx.config = LoadComponentConfig();
+  if (ctx.config.FailsOn(operation)) return E_FAIL;
+  if (!ctx.config.backendKnown) return E_UNEXPECTED;
+  ctx.backend = MakeBackend(ctx.config.backend);
+  return S_OK;
+}
+
+HRESULT Capture(const VolumeTarget& volume, const VolumeBackend& backend,
+                const SnapshotStore& store, const std::string& work, const std::string& name) {
+  SnapshotMeta meta;
+  meta.name = name;
+  meta.backend = BackendName(backend.kind());
+  {
+    platform::VolumeLock freeze;
+    HRESULT hr = Freeze(freeze, volume.letter);
+    if (FAILED(hr)) return hr;
+    FILETIME now;
+    platform::GetSystemTimeAsFileTime(now);
+    meta.creationTime = FileTimeToU64(now);
+    hr = backend.Capture(volume.hostDir, work + "/" + kDataDirName);
+    if (FAILED(hr)) return hr;
+  }
+  HRESULT hr = SyncFileSystem(work);
+  if (SUCCEEDED(hr)) hr = WriteMetaFile(work, meta);
+  if (SUCCEEDED(hr)) hr = store.Publish(work, name);
+  return hr;
+}
+
+HRESULT CreateOne(const VolumeTarget& volume, const VolumeBackend& backend,
+                  const std::string& name) {
+  HRESULT hr = backend.CheckVolume(volume.hostDir, volume.storeRoot);
+  if (FAILED(hr)) return hr;
+  SnapshotStore store(volume.storeRoot);
+  hr = store.OpenForChange();
+  if (FAILED(hr)) return hr;
+  // What interrupted calls left behind; a failure here only costs space.
+  (void)store.CleanWork();
+  (void)RemoveTree(volume.StagingPath());
+  StoredSnapshot existing;
+  hr = store.Find(name, existing);
+  if (SUCCEEDED(hr)) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  if (hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return hr;
+  std::string work;
+  hr = store.MakeWorkDir(work);
+  if (FAILED(hr)) return hr;
+  hr = Capture(volume, backend, store, work, name);
+  if (FAILED(hr)) (void)RemoveTree(work);
+  return hr;
+}
+
+HRESULT DeleteOne(const VolumeTarget& volume, const VolumeBackend& backend,
+                  const std::string& name) {
+  SnapshotStore store(volume.storeRoot);
+  HRESULT hr = store.OpenForChange();
+  if (FAILED(hr)) return hr;
+  StoredSnapshot snapshot;
+  hr = store.Find(name, snapshot);
+  if (FAILED(hr)) return hr;
+  std::string withdrawn;
+  hr = store.Withdraw(snapshot.folder, withdrawn);
+  if (FAILED(hr)) return hr;
+  hr = backend.RemoveData(withdrawn + "/" + kDataDirName);
+  if (FAILED(hr)) {
+    // An atomic removal failed as a whole: the snapshot is intact, keep it.
+    if (backend.RemovalIsAtomic()) (void)store.Restore(withdrawn, snapshot.folder);
+    return hr;
+  }
+  std::string holder, ignored;
+  SplitPath(withdrawn, holder, ignored);
+  return RemoveTree(holder);
+}
+
+// Puts the staged tree in the drive's place; afterwards the staging path
+// holds the old tree.
+HRESULT SwapIn(const VolumeTarget& volume) {
+  const std::string staging = volume.StagingPath();
+  if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, volume.hostDir.c_str(),
+                  RENAME_EXCHANGE) == 0) {
+    return S_OK;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return HresultFromErrno(errno);
+  // A file system without exchange: set the old tree aside, move the new one
+  // in. An interruption between the two is repaired by ResolveVolume.
+  const std::string aside = volume.SetAsidePath();
+  if (::rename(volume.hostDir.c_str(), aside.c_str()) != 0) return HresultFromErrno(errno);
+  if (::rename(staging.c_str(), volume.hostDir.c_str()) != 0) {
+    HRESULT hr = HresultFromErrno(errno);
+    ::rename(aside.c_str(), volume.hostDir.c_str());
+    return hr;
+  }
+  if (::rename(aside.c_str(), staging.c_str()) != 0) (void)RemoveTree(aside);
+  return S_OK;
+}
+
+HRESULT RestoreOne(const VolumeTarget& volume, const VolumeBackend& backend,
+                   const std::string& name) {
+  HRESULT hr = backend.CheckVolume(volume.hostDir, volume.storeRoot);
+  if (FAILED(hr)) return hr;
+  SnapshotStore store(volume.storeRoot);
+  hr = store.OpenForChange();
+  if (FAILED(hr)) return hr;
+  StoredSnapshot snapshot;
+  hr = store.Find(name, snapshot);
+  if (FAILED(hr)) return hr;
+  const std::string staging = volume.StagingPath();
+  hr = RemoveTree(staging);
+  if (SUCCEEDED(hr)) hr = backend.MakeWritableCopy(store.DataPath(snapshot.folder), staging);
+  if (SUCCEEDED(hr)) hr = SyncFileSystem(staging);
+  if (SUCCEEDED(hr)) {
+    platform::VolumeLock freeze;
+    hr = Freeze(freeze, volume.letter);
+    if (SUCCEEDED(hr)) hr = SwapIn(volume);
+  }
+  if (FAILED(hr)) {
+    (void)RemoveTree(staging);  // the volume itself was not touched
+    return hr;
+  }
+  (void)FsyncDirectory(volume.parentDir);
+  // The old tree; a failure leaves it for the next call to remove.
+  (void)RemoveTree(staging);
+  return S_OK;
+}
+
+HRESULT RenameOne(const VolumeTarget& volume, const std::string& oldName,
+                  const std::string& newName) {
+  SnapshotStore store(volume.storeRoot);
+  HRESULT hr = store.OpenForChange();
+  if (FAILED(hr)) return hr;
+  StoredSnapshot snapshot;
+  hr = store.Find(oldName, snapshot);
+  if (FAILED(hr)) return hr;
+  if (snapshot.folder == newName) return S_OK;
+  StoredSnapshot other;
+  hr = store.Find(newName, other);
+  if (SUCCEEDED(hr) && other.folder != snapshot.folder) {
+    return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  }
+  hr = store.RenameFolder(snapshot.folder, newName);
+  if (FAILED(hr)) return hr;
+  snapshot.meta.name = newName;
+  hr = WriteMetaFile(store.FolderPath(newName), snapshot.meta);
+  if (FAILED(hr)) (void)store.RenameFolder(newName, snapshot.folder);
+  return hr;
+}
+
+}  // namespace
+
+HRESULT SnapshotServiceImpl::CreateSnapShot(const snapshot::SnapshotDriveSet& drives,
+                                            const std::u16string& name) {
+  CallContext ctx;
+  HRESULT hr = BeginCall("create", ctx);
+  if (FAILED(hr)) return hr;
+  std::string ansiName;
+  hr = ValidateSnapshotName(name, ansiName);
+  if (FAILED(hr)) return hr;
+  if (drives.drives.empty()) return E_INVALIDARG;
+  std::vector<VolumeTarget> volumes;
+  for (const snapshot::SNAPSHOT_DRIVE_INFO& drive : drives.drives) {
+    VolumeTarget volume;
+    hr = ResolveVolume(ctx.config, drive.DRIVELETTER, volume);
+    if (FAILED(hr)) return Trace("create", ansiName, hr);
+    volumes.push_back(std::move(volume));
+  }
+  // All drives or none.
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    hr = CreateOne(volumes[i], *ctx.backend, ansiName);
+    if (FAILED(hr)) {
+      while (i-- > 0) (void)DeleteOne(volumes[i], *ctx.backend, ansiName);
+      return Trace("create", ansiName, hr);
+    }
+  }
+  return S_OK;
+}
+
+HRESULT SnapshotServiceImpl::RestoreSnapShot(const std::u16string& drive,
+                                             const std::u16string& name) {
+  CallContext ctx;
+  HRESULT hr = BeginCall("restore", ctx);
+  if (FAILED(hr)) return hr;
+  std::string ansiName;
+  hr = ValidateSnapshotName(name, ansiName);
+  if (FAILED(hr)) return hr;
+  VolumeTarget volume;
+  hr = ResolveVolume(ctx.config, drive, volume);
+  if (SUCCEEDED(hr)) hr = RestoreOne(volume, *ctx.backend, ansiName);
+  return Trace("restore", ansiName, hr);
+}
+
+HRESULT SnapshotServiceImpl::DeleteSnapShot(const std::u16string& drive,
+                                            const std::u16string& name, std::uint8_t* flag) {
+  (void)flag;  // not used by this component
+  CallContext ctx;
+  HRESULT hr = BeginCall("delete", ctx);
+  if (FAILED(hr)) return hr;
+  std::string ansiName;
+  hr = ValidateSnapshotName(name, ansiName);
+  if (FAILED(hr)) return hr;
+  VolumeTarget volume;
+  hr = ResolveVolume(ctx.config, drive, volume);
+  if (SUCCEEDED(hr)) hr = DeleteOne(volume, *ctx.backend, ansiName);
+  return Trace("delete", ansiName, hr);
+}
+
+HRESULT SnapshotServiceImpl::RenameSnapShot(const std::u16string& drive,
+                                            const std::u16string& oldName,
+                                            const std::u16string& newName) {
+  CallContext ctx;
+  HRESULT hr = BeginCall("rename", ctx);
+  if (FAILED(hr)) return hr;
+  std::string ansiOld, ansiNew;
+  hr = ValidateSnapshotName(oldName, ansiOld);
+  if (SUCCEEDED(hr)) hr = ValidateSnapshotName(newName, ansiNew);
+  if (FAILED(hr)) return hr;
+  VolumeTarget volume;
+  hr = ResolveVolume(ctx.config, drive, volume);
+  if (SUCCEEDED(hr)) hr = RenameOne(volume, ansiOld, ansiNew);
+  return Trace("rename", ansiOld, hr);
+}
+
+HRESULT SnapshotServiceImpl::EnumerateSnapShots(const std::u16string& drive,
+                                                snapshot::SnapshotList& list, std::uint32_t one) {
+  (void)one;
+  list.entries.clear();
+  CallContext ctx;
+  HRESULT hr = BeginCall("enumerate", ctx);
+  if (FAILED(hr)) return hr;
+  VolumeTarget volume;
+  hr = ResolveVolume(ctx.config, drive, volume);
+  if (FAILED(hr)) return hr;
+  std::vector<StoredSnapshot> stored;
+  hr = SnapshotStore(volume.storeRoot).List(stored);
+  if (FAILED(hr)) return hr;
+  // Newest first; equal times in name order, so the order is stable.
+  std::sort(stored.begin(), stored.end(), [](const StoredSnapshot& a, const StoredSnapshot& b) {
+    if (a.meta.creationTime != b.meta.creationTime) return a.meta.creationTime > b.meta.creationTime;
+    return a.folder < b.folder;
+  });
+  for (const StoredSnapshot& snapshot : stored) {
+    snapshot::SnapshotInfo info;
+    info.name = platform::AnsiToWide(snapshot.folder);
+    info.creationTime = U64ToFileTime(snapshot.meta.creationTime);
+    list.entries.push_back(std::move(info));
+  }
+  return S_OK;
+}
+
+HRESULT DiskServiceImpl::ListDisks(std::vector<snapshot::DiskInfo>& disks) {
+  disks.clear();
+  const ComponentConfig config = LoadComponentConfig();
+  if (config.FailsOn("listdisks")) return E_FAIL;
+  for (const DiskEntry& entry : config.disks) {
+    snapshot::DiskInfo disk;
+    disk.diskPath = platform::AnsiToWide("/" + entry.volumeName + "/" + entry.diskName);
+    disk.devicePath = platform::AnsiToWide(entry.devicePath);
+    for (char letter : entry.driveLetters) disk.driveLetters.push_back(std::u16string(1, letter));
+    disks.push_back(std::move(disk));
+  }
+  return S_OK;
+}
+
+}  // namespace snapshotsvc

@@ -1,0 +1,27 @@
+// The component's snapshot interface: takes, lists, renames, deletes and
+// restores the snapshots of the configured drives.
+#pragma once
+
+#include "snapshot/snapshot_service.h"
+
+namespace snapshotsvc {
+
+class SnapshotServiceImpl : public snapshot::ISnapshotService {
+ public:
+  HRESULT CreateSnapShot(const snapshot::SnapshotDriveSet& drives,
+                         const std::u16string& name) override;
+  HRESULT RestoreSnapShot(const std::u16string& drive, const std::u16string& name) override;
+  HRESULT DeleteSnapShot(const std::u16string& drive, const std::u16string& name,
+                         std::uint8_t* flag) override;
+  HRESULT RenameSnapShot(const std::u16string& drive, const std::u16string& oldName,
+                         const std::u16string& newName) override;
+  HRESULT EnumerateSnapShots(const std::u16string& drive, snapshot::SnapshotList& list,
+                             std::uint32_t one) override;
+};
+
+class DiskServiceImpl : public snapshot::IDiskService {
+ public:
+  HRESULT ListDisks(std::vector<snapshot::DiskInfo>& disks) override;
+};
+
+}  // namespace snapshotsvc

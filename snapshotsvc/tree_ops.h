@@ -1,0 +1,45 @@
+// Whole-tree operations on host directories: cloning a tree (reflinks where
+// the file system shares extents, copies elsewhere), removing a tree that may
+// hold btrfs subvolumes, and flushing to stable storage.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace snapshotsvc {
+
+struct CloneStats {
+  std::uint64_t files = 0;      // regular files cloned
+  std::uint64_t reflinked = 0;  // of which shared extents instead of copying
+  std::uint64_t bytes = 0;      // size of the regular files
+};
+
+// Clones the directory tree at `source` into `target`, which must not exist:
+// directories, regular files and symbolic links, with their modes, owners and
+// times. Regular files share extents (FICLONE) where the file system allows
+// it and are copied (copy_file_range) otherwise. Other file types (devices,
+// pipes, sockets) are not carried. On failure a partial target is left for
+// the caller to remove; the source is never changed.
+HRESULT CloneTree(const std::string& source, const std::string& target,
+                  CloneStats* stats = nullptr);
+
+// Removes a file or a directory tree; btrfs subvolumes inside it (and the
+// path itself, when it is one) are deleted as subvolumes. A missing path is
+// success.
+HRESULT RemoveTree(const std::string& path);
+
+// Flushes the whole file system that holds path (syncfs).
+HRESULT SyncFileSystem(const std::string& path);
+// Makes a directory's entries durable (fsync of the directory).
+HRESULT FsyncDirectory(const std::string& path);
+
+bool IsOnBtrfs(const std::string& path);
+// True for the root directory of a btrfs subvolume.
+bool IsBtrfsSubvolume(const std::string& path);
+
+// "a/b/c" -> "a/b" and "c" (trailing slashes ignored).
+void SplitPath(const std::string& path, std::string& parent, std::string& name);
+
+}  // namespace snapshotsvc

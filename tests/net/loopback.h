@@ -1,0 +1,109 @@
+// Test helpers: a connected loopback pair, raw bytes in and out (through the
+// platform calls, not the primitives under test), and a temporary directory.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/socket.h"
+
+namespace nettest {
+
+struct LoopbackPair {
+  platform::Socket server;  // the accepted end
+  platform::Socket client;
+};
+
+inline platform::Socket Listening(std::uint16_t port = 0) {
+  bool bindFailed = false;
+  platform::Socket listener = platform::CreateTcpListener(port, &bindFailed);
+  EXPECT_TRUE(listener.valid());
+  EXPECT_EQ(platform::Listen(listener.get(), 4), 0);
+  return listener;
+}
+
+inline platform::Socket Connect(std::uint16_t port) {
+  std::string error;
+  platform::Socket s = platform::ConnectTcp("127.0.0.1", port, &error);
+  EXPECT_TRUE(s.valid()) << error;
+  return s;
+}
+
+inline LoopbackPair MakeLoopbackPair() {
+  platform::Socket listener = Listening();
+  LoopbackPair pair;
+  pair.client = Connect(platform::LocalPort(listener.get()));
+  pair.server.reset(platform::Accept(listener.get(), nullptr, nullptr));
+  EXPECT_TRUE(pair.server.valid());
+  return pair;
+}
+
+inline void WriteRaw(platform::SOCKET s, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ASSERT_EQ(platform::WaitReady(s, true, 5000), 1);
+    long n = platform::Send(s, bytes.data(), bytes.size());
+    ASSERT_GE(n, 0);
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+// Up to n bytes; fewer when the peer closes or stays silent for timeoutMs.
+inline std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 5000) {
+  std::string out;
+  char buffer[65536];
+  while (out.size() < n) {
+    if (platform::WaitReady(s, false, timeoutMs) != 1) break;
+    std::size_t want = n - out.size() < sizeof buffer ? n - out.size() : sizeof buffer;
+    long got = platform::Recv(s, buffer, want);
+    if (got <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+  return out;
+}
+
+// True when the peer closed the connection (end of stream within timeoutMs).
+inline bool PeerClosed(platform::SOCKET s, long timeoutMs = 5000) {
+  if (platform::WaitReady(s, false, timeoutMs) != 1) return false;
+  char byte;
+  return platform::Recv(s, &byte, 1) <= 0;
+}
+
+inline std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out.push_back(static_cast<char>(v));
+  return out;
+}
+
+inline std::string U32(std::uint32_t v) {
+  return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)});
+}
+
+inline std::string WireString(std::string_view text) {
+  return U32(static_cast<std::uint32_t>(text.size())) + std::string(text);
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ark-net-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace nettest

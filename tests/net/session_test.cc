@@ -1,0 +1,199 @@
+// The command session in this process: command reading and registration,
+// the end of a turn, and long operations whose client goes away.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+#include <thread>
+
+#include "net/command.h"
+#include "net/session.h"
+#include "net/streaming.h"
+#include "net/wire.h"
+#include "output/output.h"
+#include "platform/host.h"
+#include "platform/registry.h"
+#include "reports/report_store.h"
+#include "tests/net/loopback.h"
+
+using namespace nettest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetIoTimeoutMilliseconds(3000);
+    SetOutputSendTimeoutSeconds(3);
+    platform::SetHostRoot(root_.path());
+    ASSERT_EQ(platform::RegSetString(kReportFolderKey, kReportFolderValue, "C:\\Reports"), 0);
+    fs::create_directories(root_.path() + "/Reports/Backup");
+  }
+
+  // Runs `turns` service turns on a thread of their own.
+  void StartService(int turns) {
+    service_ = std::thread([this, turns] {
+      for (int i = 0; i < turns; ++i) ServeOneConnection(listener_.get(), 5000);
+    });
+  }
+  void StopService() {
+    if (service_.joinable()) service_.join();
+  }
+  void TearDown() override { StopService(); }
+
+  std::vector<std::string> ReportFiles(const std::string& type) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(root_.path() + "/Reports/" + type))
+      files.push_back(entry.path().string());
+    return files;
+  }
+  static std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  TempDir root_;
+  platform::Socket listener_ = Listening();
+  std::uint16_t port_ = platform::LocalPort(listener_.get());
+  std::thread service_;
+};
+
+TEST_F(SessionTest, UnregisteredCodesAreUnknownAndRegisteredOnesAreServed) {
+  StartService(1);
+  platform::Socket client = Connect(port_);
+  // 6, 7, 8 and 16 have no handler yet; 0, 200 and 255 never have one.
+  WriteRaw(client.get(), Bytes({0, 6, 7, 8, 16, 200, 255}));
+  EXPECT_EQ(ReadRaw(client.get(), 7), std::string(7, '\xFF'));
+
+  RegisterCommand(CommandCode::VerifySnapshot, [](platform::SOCKET c, Command& command) {
+    SendString(c, "code " + std::to_string(command.code));
+    return true;
+  });
+  WriteRaw(client.get(), Bytes({16}));
+  EXPECT_EQ(ReadRaw(client.get(), 11), WireString("code 16"));
+  UnregisterCommand(16);
+  WriteRaw(client.get(), Bytes({16, 1, 4, 1, char(0x80), 14, 0, 0, 0, 0, 14, 2, 0, 0, 0}));
+  // Unknown, two invalid report types, TestFlag 0 and 2.
+  EXPECT_EQ(ReadRaw(client.get(), 5), Bytes({0xFF, 2, 2, 1, 7}));
+
+  WriteRaw(client.get(), Bytes({15}));
+  EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+  EXPECT_TRUE(PeerClosed(client.get()));  // the session closed the connection
+
+  EXPECT_THROW(RegisterCommand(200, nullptr), std::invalid_argument);
+  EXPECT_THROW(RegisterCommand(-1, nullptr), std::invalid_argument);
+}
+
+TEST_F(SessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
+  // listen() on no socket fails: the turn writes the text, pauses and
+  // returns instead of ending or spinning the service.
+  ::testing::internal::CaptureStdout();
+  auto started = std::chrono::steady_clock::now();
+  ServeOneConnection(platform::INVALID_SOCKET, 100);
+  auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "listen() failed.\n");
+  EXPECT_GE(took, std::chrono::milliseconds(900));
+
+  // Errors a handler does not catch end the session with their text, and the
+  // client's connection is closed.
+  struct Refusal : ARKError {
+    std::string Text() const override { return "refused by the handler"; }
+  };
+  RegisterCommand(20, [](platform::SOCKET, Command&) -> bool { throw Refusal(); });
+  RegisterCommand(21, [](platform::SOCKET, Command&) -> bool { throw std::bad_alloc(); });
+  ::testing::internal::CaptureStdout();
+  StartService(2);
+  for (int code : {20, 21}) {
+    platform::Socket client = Connect(port_);
+    WriteRaw(client.get(), Bytes({code}));
+    EXPECT_TRUE(PeerClosed(client.get()));
+  }
+  StopService();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "refused by the handler\nunknown error\n");
+}
+
+TEST_F(SessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport) {
+  constexpr int kLines = 2000;
+  std::promise<void> clientGone;
+  std::shared_future<void> gone = clientGone.get_future().share();
+  int linesOutput = 0;
+  RegisterCommand(CommandCode::RunBackup, [&](platform::SOCKET c, Command&) {
+    SendByte(c, 1);
+    RunStreamingOperation(c, "Backup", [&] {
+      OutputSink sink;
+      for (int i = 0; i < kLines; ++i) {
+        if (i == 5) gone.wait();
+        Output(sink, "line " + std::to_string(i) + "\r\n");
+        ++linesOutput;
+      }
+    });
+    return true;
+  });
+  ::testing::internal::CaptureStdout();
+  StartService(2);
+  {
+    platform::Socket client = Connect(port_);
+    WriteRaw(client.get(), Bytes({7}));
+    EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+    for (int i = 0; i < 5; ++i) {
+      std::string line = "line " + std::to_string(i) + "\r\n";
+      EXPECT_EQ(ReadRaw(client.get(), line.size() + 4), WireString(line));
+    }
+    linger hard{1, 0};
+    ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  clientGone.set_value();
+  // The next client is served.
+  platform::Socket next = Connect(port_);
+  WriteRaw(next.get(), Bytes({12, 15}));
+  EXPECT_EQ(ReadRaw(next.get(), 2), Bytes({1, 1}));
+  StopService();
+  std::string out = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(linesOutput, kLines);
+  std::string expected;
+  for (int i = 0; i < kLines; ++i) expected += "line " + std::to_string(i) + "\r\n";
+  std::vector<std::string> files = ReportFiles("Backup");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(Contents(files[0]), expected);
+  EXPECT_NE(out.find(kClientWentAway), std::string::npos) << out;
+  EXPECT_EQ(ReportText(), "");
+}
+
+TEST_F(SessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsReport) {
+  bool fail = false;
+  RegisterCommand(CommandCode::RunRestore, [&](platform::SOCKET c, Command&) {
+    SendByte(c, 1);
+    RunStreamingOperation(c, "Restore", [&] {
+      OutputSink sink;
+      Output(sink, "restoring\r\n");
+      if (fail) throw std::string("restore broke");
+    });
+    return true;
+  });
+  fs::create_directories(root_.path() + "/Reports/Restore");
+  ::testing::internal::CaptureStdout();
+  StartService(1);
+  platform::Socket client = Connect(port_);
+  WriteRaw(client.get(), Bytes({8}));
+  EXPECT_EQ(ReadRaw(client.get(), 1 + 15 + 8), Bytes({1}) + WireString("restoring\r\n") + WireString("done"));
+  fail = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a report name of its own
+  WriteRaw(client.get(), Bytes({8}));
+  EXPECT_EQ(ReadRaw(client.get(), 1 + 15), Bytes({1}) + WireString("restoring\r\n"));
+  EXPECT_TRUE(PeerClosed(client.get()));  // no "done"; the session ended
+  StopService();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "restore broke\n");
+  std::vector<std::string> files = ReportFiles("Restore");
+  ASSERT_EQ(files.size(), 2u);
+  for (const std::string& file : files) EXPECT_EQ(Contents(file), "restoring\r\n");
+}
+
+}  // namespace

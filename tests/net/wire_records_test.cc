@@ -1,0 +1,206 @@
+// The records on the wire: field order and kinds, what travels and what
+// does not, and hostile counts.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/wire_records.h"
+#include "tests/net/loopback.h"
+
+using namespace nettest;
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const WireError& error) {
+    return error.text();
+  }
+  return "(no error)";
+}
+
+SnapshotEntry MakeEntry(const std::string& name, std::uint32_t low) {
+  SnapshotEntry entry;
+  entry.name = name;
+  entry.dateText.Set("12-5-2026");
+  entry.timeText.Set("3:38:16");
+  entry.stampText.Set("12-5-2026_3.38.16");
+  entry.displayText.Set("12/5/2026 3:38:00");
+  entry.componentName.Set(u"snap");
+  entry.componentValue1 = low;
+  entry.componentValue2 = 0x01DC0000;
+  return entry;
+}
+
+DominoServerInfo MakeServer() {
+  DominoServerInfo server;
+  server.partition = 2;
+  server.clientFlag = true;
+  server.dataVolume.driveLetter = u'D';
+  server.dataVolume.diskPath = "/vol_data/disk1";
+  server.dataVolume.devicePath = "\\\\host\\disk1";
+  server.dataVolume.present = 1;
+  server.dataVolume.volumeName = "vol_data";
+  server.dataVolume.devicePathPart1 = "host";
+  server.dataVolume.devicePathPart2 = "disk1";
+  server.logVolume.driveLetter = u'L';
+  server.dataDirectory = "D:\\Domino\\Data";
+  server.logDirectory = "L:\\Logs";
+  server.notesIniPath = "D:\\Domino\\notes.ini";
+  server.serverName = "srv1/Org";
+  server.commonName = "srv1";
+  server.registryValueName = "PARTITION2";  // does not travel
+  server.loggingEnabled = true;              // does not travel
+  server.partitioned = true;
+  server.loggingStyle = 1;
+  server.archiveLogging = 1;
+  server.serverNameResolved = true;
+  server.loggingStyleText = "ARCHIVE";
+  server.logDirectoryRelative = 5;  // does not travel
+  server.dominoVersion = 9;         // does not travel
+  server.snapshots = {MakeEntry("dominosnap__HOST__srv1__recent", 7), MakeEntry("second", 8)};
+  return server;
+}
+
+class RecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetIoTimeoutMilliseconds(3000); }
+  LoopbackPair pair_ = MakeLoopbackPair();
+};
+
+TEST_F(RecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
+  DominoServerInfo sent = MakeServer();
+  std::thread writer([&] { SendDominoServerInfo(pair_.client.get(), sent); });
+  DominoServerInfo got;
+  RecvDominoServerInfo(pair_.server.get(), got);
+  writer.join();
+  EXPECT_EQ(got.partition, 2);
+  EXPECT_TRUE(got.clientFlag);
+  EXPECT_EQ(got.dataVolume.driveLetter, u'D');
+  EXPECT_EQ(got.dataVolume.diskPath, "/vol_data/disk1");
+  EXPECT_EQ(got.dataVolume.devicePath, "\\\\host\\disk1");
+  EXPECT_EQ(got.dataVolume.present, 1);
+  EXPECT_EQ(got.dataVolume.devicePathPart2, "disk1");
+  EXPECT_EQ(got.logVolume.driveLetter, u'L');
+  EXPECT_EQ(got.logVolume.present, 0);
+  EXPECT_EQ(got.dataDirectory, sent.dataDirectory);
+  EXPECT_EQ(got.logDirectory, sent.logDirectory);
+  EXPECT_EQ(got.notesIniPath, sent.notesIniPath);
+  EXPECT_EQ(got.serverName, "srv1/Org");
+  EXPECT_EQ(got.commonName, "srv1");
+  EXPECT_TRUE(got.partitioned);
+  EXPECT_EQ(got.loggingStyle, 1u);
+  EXPECT_EQ(got.archiveLogging, 1);
+  EXPECT_TRUE(got.serverNameResolved);
+  EXPECT_EQ(got.loggingStyleText, "ARCHIVE");
+  ASSERT_EQ(got.snapshots.size(), 2u);
+  EXPECT_EQ(got.snapshots[0].name, "dominosnap__HOST__srv1__recent");
+  EXPECT_EQ(got.snapshots[0].nameText.Get(), "dominosnap__HOST__srv1__recent");
+  EXPECT_EQ(got.snapshots[0].wideName.Get(), u"dominosnap__HOST__srv1__recent");
+  EXPECT_EQ(got.snapshots[0].stampText.Get(), "12-5-2026_3.38.16");
+  EXPECT_EQ(got.snapshots[0].displayText.Get(), "12/5/2026 3:38:00");
+  EXPECT_EQ(got.snapshots[0].componentName.Get(), u"snap");
+  EXPECT_EQ(got.snapshots[1].componentValue1, 8u);
+  EXPECT_EQ(got.snapshots[1].componentValue2, 0x01DC0000u);
+  EXPECT_EQ(got.registryValueName, "");
+  EXPECT_FALSE(got.loggingEnabled);
+  EXPECT_EQ(got.logDirectoryRelative, 0);
+  EXPECT_EQ(got.dominoVersion, 0);
+}
+
+TEST_F(RecordsTest, NarrowedFieldsOnTheWire) {
+  // partition -1 goes out as FF and comes back as -1; 300 as 2C and back as 44.
+  // present 2 is sent as 0 (only exactly 1 is sent as 1); a drive letter is
+  // widened to a u32 and cut back to 16 bits.
+  for (auto [partition, byte, back] : {std::tuple{-1, 0xFF, -1}, std::tuple{300, 0x2C, 44}}) {
+    DominoServerInfo server;
+    server.partition = partition;
+    server.dataVolume.present = 2;
+    server.dataVolume.driveLetter = u'D';
+    SendDominoServerInfo(pair_.client.get(), server);
+    // An empty record is 90 bytes: 15 up to the data volume's present flag.
+    std::string all = ReadRaw(pair_.server.get(), 1000, 300);
+    ASSERT_EQ(all.size(), 90u);
+    EXPECT_EQ(all.substr(0, 15), Bytes({byte, 0}) + Bytes({'D', 0, 0, 0}) + U32(0) + U32(0) + Bytes({0}));
+    // The same record comes back with a drive letter of 0x10044.
+    WriteRaw(pair_.server.get(), all.replace(2, 4, U32(0x10044)));
+    DominoServerInfo got;
+    RecvDominoServerInfo(pair_.client.get(), got);
+    EXPECT_EQ(got.partition, back);
+    EXPECT_EQ(got.dataVolume.driveLetter, u'D');
+    EXPECT_EQ(got.dataVolume.present, 0);
+  }
+}
+
+TEST_F(RecordsTest, RequestsKeepTheirFlagsAsSpecified) {
+  // The backup's delete flag is normalised to true; the restore's
+  // point-in-time byte is kept raw (only 1 means point in time).
+  WriteRaw(pair_.client.get(), Bytes({5}) + U32(3) + Bytes({0, 9}) + WireString("t5"));
+  BackupRequest backup;
+  RecvBackupRequest(pair_.server.get(), backup);
+  EXPECT_TRUE(backup.deleteExcessSnapshots);
+  EXPECT_EQ(backup.keepCount, 3u);
+  EXPECT_FALSE(backup.flag3);
+  EXPECT_TRUE(backup.flag4);
+  EXPECT_EQ(backup.text5, "t5");
+
+  RestoreRequest restore;
+  restore.server = MakeServer();
+  restore.snapshot = MakeEntry("pick", 1);
+  restore.pointInTime = 2;
+  restore.flag5 = true;
+  restore.number6 = 0xDEADBEEF;
+  std::thread writer([&] { SendRestoreRequest(pair_.client.get(), restore); });
+  RestoreRequest got;
+  RecvRestoreRequest(pair_.server.get(), got);
+  writer.join();
+  EXPECT_EQ(got.pointInTime, 2);
+  EXPECT_EQ(got.server.serverName, "srv1/Org");
+  EXPECT_EQ(got.snapshot.name, "pick");
+  EXPECT_FALSE(got.flag4);
+  EXPECT_TRUE(got.flag5);
+  EXPECT_EQ(got.number6, 0xDEADBEEFu);
+}
+
+TEST_F(RecordsTest, SnapshotNameCopiesAreCutToTheirFields) {
+  std::string longName(300, 'n');
+  SnapshotEntry entry = MakeEntry(longName, 1);
+  SendSnapshotEntry(pair_.client.get(), entry);
+  SnapshotEntry got;
+  RecvSnapshotEntry(pair_.server.get(), got);
+  EXPECT_EQ(got.name, longName);
+  EXPECT_EQ(got.nameText.Get(), std::string(255, 'n'));
+  EXPECT_EQ(got.wideName.Get(), std::u16string(255, u'n'));
+}
+
+TEST_F(RecordsTest, DiscoveryTailAndHostileCounts) {
+  std::vector<DominoServerInfo> servers = {MakeServer()};
+  // A count beyond the list sends what the list holds, with a matching count.
+  SendDiscoveryReplyTail(pair_.client.get(), 3, true, "HOST", servers);
+  DiscoveryReply reply;
+  RecvDiscoveryReplyTail(pair_.server.get(), reply);
+  EXPECT_TRUE(reply.partitioned);
+  EXPECT_EQ(reply.computerName, "HOST");
+  ASSERT_EQ(reply.servers.size(), 1u);
+  EXPECT_EQ(reply.servers[0].snapshots.size(), 2u);
+
+  // No servers: "cont", count 0, flag, name, nothing more.
+  SendDiscoveryReplyTail(pair_.client.get(), 0, false, "H", {});
+  EXPECT_EQ(ReadRaw(pair_.server.get(), 19), WireString("cont") + U32(0) + Bytes({0}) + WireString("H"));
+
+  WriteRaw(pair_.client.get(), WireString("nope"));
+  EXPECT_EQ(ErrorOf([&] { RecvDiscoveryReplyTail(pair_.server.get(), reply); }), "unexpected reply");
+
+  // A snapshot count far beyond any volume is refused before it is read.
+  DominoServerInfo empty;
+  SendDominoServerInfo(pair_.client.get(), empty);
+  std::string bytes = ReadRaw(pair_.server.get(), 200, 300);
+  bytes.replace(bytes.size() - 4, 4, U32(0xFFFFFFFF));
+  WriteRaw(pair_.client.get(), bytes);
+  DominoServerInfo hostile;
+  EXPECT_EQ(ErrorOf([&] { RecvDominoServerInfo(pair_.server.get(), hostile); }), "recv failed");
+  EXPECT_TRUE(hostile.snapshots.empty());
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include "platform/host.h"
+
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include "platform/registry.h"
+#include "temp_root.h"
+
+namespace platform {
+namespace {
+
+using testing::TempRoot;
+
+constexpr char kDriveMap[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
+
+TEST(Host, DriveMapTurnsWindowsPathsIntoHostPaths) {
+  TempRoot root;
+  const std::string d = root.MakeDir("volD");
+  ASSERT_EQ(RegSetString(kDriveMap, "D:", d + "/"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(kDriveMap, "E:", "volE"), ERROR_SUCCESS);  // relative to the root
+
+  std::string host;
+  EXPECT_EQ(ToHostPath("D:\\Domino\\Data\\Mail\\Jo.nsf", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/Domino/Data/Mail/Jo.nsf");
+  EXPECT_EQ(ToHostPath("d:/Domino//Data\\\\x.nsf\\", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/Domino/Data/x.nsf");
+  EXPECT_EQ(ToHostPath("D:", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d);
+  EXPECT_EQ(ToHostPath("D:\\", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d);
+  EXPECT_EQ(ToHostPath("E:\\x", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, root.path() + "/volE/x");
+  // C: is the host root itself, so C:\Windows is DIR/Windows.
+  EXPECT_EQ(ToHostPath(GetWindowsDirectory() + "\\ark.ini", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, root.path() + "/Windows/ark.ini");
+  EXPECT_EQ(DriveHostDirectory('c'), root.path());
+  EXPECT_EQ(DriveHostDirectory('Q'), "");
+
+  // Refusals change nothing in the output.
+  host = "unchanged";
+  EXPECT_EQ(ToHostPath("Q:\\x", host), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ToHostPath("\\Domino\\x", host), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ToHostPath("\\\\server\\share\\x", host), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ToHostPath("", host), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ToHostPath("1:\\x", host), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ToHostPath("D:\\Data\\..\\..\\etc\\passwd", host), ERROR_INVALID_NAME);
+  EXPECT_EQ(ToHostPath("D:\\..", host), ERROR_INVALID_NAME);
+  EXPECT_EQ(ToHostPath("D:/./x", host), ERROR_INVALID_NAME);
+  EXPECT_EQ(ToHostPath("D:\\a*b", host), ERROR_INVALID_NAME);
+  EXPECT_EQ(ToHostPath("D:\\a:b", host), ERROR_INVALID_NAME);
+  EXPECT_EQ(ToHostPath(std::string("D:\\a\0b", 6), host), ERROR_INVALID_NAME);
+  EXPECT_EQ(host, "unchanged");
+
+  // A mapping of C: replaces the host root.
+  const std::string c = root.MakeDir("volC");
+  ASSERT_EQ(RegSetString(kDriveMap, "C:", c), ERROR_SUCCESS);
+  EXPECT_EQ(ToHostPath("C:\\Windows", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, c + "/Windows");
+}
+
+TEST(Host, ModuleFileNameAndComputerName) {
+  TempRoot root;
+  char exe[PATH_MAX] = {};
+  ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  const std::string exePath = exe;
+  const std::string dir = exePath.substr(0, exePath.rfind('/'));
+  const std::string name = exePath.substr(exePath.rfind('/') + 1);
+  EXPECT_EQ(GetModuleFileName(), "C:\\Program Files\\ark\\" + name);
+  // A drive that holds the executable's directory names it.
+  ASSERT_EQ(RegSetString(kDriveMap, "F:", dir.substr(0, dir.rfind('/'))), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(kDriveMap, "G:", dir), ERROR_SUCCESS);
+  EXPECT_EQ(GetModuleFileName(), "G:\\" + name);  // the most specific one
+
+  char hostName[256] = {};
+  ::gethostname(hostName, sizeof hostName - 1);
+  EXPECT_EQ(GetComputerName(), hostName);
+  ASSERT_EQ(RegSetString("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
+                         "ComputerName", "HOST7"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(GetComputerName(), "HOST7");
+}
+
+}  // namespace
+}  // namespace platform

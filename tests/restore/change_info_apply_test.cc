@@ -1,0 +1,168 @@
+// Applying change information: the file header, the 32,768-byte blocks,
+// the file name of each database, and the damaged or failing cases.
+#include <gtest/gtest.h>
+
+#include "restore/change_info_apply.h"
+#include "tests/restore/fake_domino.h"
+#include "tests/restore/restore_test_host.h"
+
+using ::testing::Invoke;
+using ::testing::Return;
+
+namespace {
+
+const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
+
+std::string Header(std::uint32_t low, std::uint32_t high) {
+  std::string bytes(8, '\0');
+  for (int i = 0; i < 4; ++i) {
+    bytes[i] = char(low >> (8 * i));
+    bytes[4 + i] = char(high >> (8 * i));
+  }
+  return bytes;
+}
+
+std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths) {
+  std::vector<DatabaseEntry> entries;
+  for (const std::string& path : paths) {
+    DatabaseEntry entry;
+    entry.path = path;
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+class ChangeInfoApplyTest : public ::testing::Test {
+ protected:
+  ChangeInfoApplyTest() : request(RestoreTestHost::MakeRequest(1)) {
+    ON_CALL(domino.api, ApplyChangeInfoStart(_, _, _, _, _))
+        .WillByDefault(Invoke([this](DWORD* context, const char* target, DWORD zero, DWORD low,
+                                     DWORD high) -> STATUS {
+          EXPECT_EQ(zero, 0u);
+          *context = DWORD(100 + starts.size());
+          starts.push_back(std::string(target) + " " + std::to_string(low) + " " +
+                           std::to_string(high));
+          return startStatus;
+        }));
+    ON_CALL(domino.api, ApplyChangeInfo(_, _, _, _))
+        .WillByDefault(Invoke([this](DWORD context, DWORD, const void* buffer, DWORD length) {
+          blocks.push_back(length);
+          applied[context].append(static_cast<const char*>(buffer), length);
+          return blocks.size() == failBlock ? STATUS(0x0222) : STATUS(0);
+        }));
+    ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
+      ends.push_back(context);
+      return endStatus;
+    }));
+  }
+
+  int Apply(std::vector<DatabaseEntry>& entries) {
+    return ApplyChangeInformation(request, entries, kLedger, "D:");
+  }
+
+  RestoreTestHost host;
+  FakeDomino domino;
+  RestoreRequest request;
+  std::vector<std::string> starts;
+  std::vector<DWORD> blocks;
+  std::map<DWORD, std::string> applied;
+  std::vector<DWORD> ends;
+  STATUS startStatus = 0;
+  STATUS endStatus = 0;
+  std::size_t failBlock = 0;  // 1-based; 0: none fails
+};
+
+TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
+  std::string data(32769, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + 3);
+  host.WriteFile(host.Ledger("Domino/Data/mail/jo.nsf.dat"), Header(32769, 0) + data);
+  host.WriteFile(host.Ledger("Domino/Data/empty.ntf.dat"), Header(0, 0));
+  host.WriteFile(host.Ledger("Domino/Data/Big.nsf.dat"), Header(5, 1) + "hello");
+  auto entries = Entries({"D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\none.nsf",
+                          "D:\\Domino\\Data\\empty.ntf", "D:\\Domino\\Data\\Big.NSF"});
+
+  ASSERT_EQ(Apply(entries), 0);
+  EXPECT_EQ(starts, (std::vector<std::string>{"D:\\Domino\\Data\\mail\\jo.nsf 32769 0",
+                                              "D:\\Domino\\Data\\empty.ntf 0 0",
+                                              "D:\\Domino\\Data\\Big.NSF 5 1"}));
+  EXPECT_EQ(blocks, (std::vector<DWORD>{32768, 1, 5}));
+  EXPECT_EQ(applied[100], data);
+  EXPECT_EQ(applied.count(101), 0u);  // the 8-byte file: no block
+  EXPECT_EQ(applied[102], "hello");
+  EXPECT_EQ(ends, (std::vector<DWORD>{100, 101, 102}));
+  EXPECT_EQ(entries[0].changeInfoSizeLow, 32769u);
+  EXPECT_EQ(entries[3].changeInfoSizeHigh, 1u);
+  EXPECT_EQ(request.output.accumulated,
+            "Applied 32769 bytes to D:\\Domino\\Data\\mail\\jo.nsf\r\n"
+            "Applied 5 bytes to D:\\Domino\\Data\\Big.NSF\r\n");
+}
+
+TEST_F(ChangeInfoApplyTest, NoChangeInformationAtAllIsNoError) {
+  EXPECT_CALL(domino.api, ApplyChangeInfoStart(_, _, _, _, _)).Times(0);
+  auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.box"});
+  EXPECT_EQ(Apply(entries), 0);
+  EXPECT_EQ(request.output.accumulated, "");
+}
+
+TEST_F(ChangeInfoApplyTest, ADamagedFileStopsTheApplyBeforeTheRuntimeSeesIt) {
+  host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(3, 0) + "abc");
+  host.WriteFile(host.Ledger("Domino/Data/b.nsf.dat"), std::string("\x05\0\0\0\0", 5));
+  host.WriteFile(host.Ledger("Domino/Data/c.nsf.dat"), Header(3, 0) + "xyz");
+  auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf",
+                          "D:\\Domino\\Data\\c.nsf"});
+  EXPECT_EQ(Apply(entries), -1);
+  EXPECT_EQ(starts.size(), 1u);  // only a; b never reaches the runtime, c is untouched
+  EXPECT_EQ(request.output.accumulated,
+            "Applied 3 bytes to D:\\Domino\\Data\\a.nsf\r\n"
+            "ERROR: Change information file is damaged (shorter than its 8-byte header): " +
+                kLedger + "\\Domino\\Data\\b.nsf.dat\r\n");
+}
+
+TEST_F(ChangeInfoApplyTest, RuntimeFailuresNameTargetFileAndStatus) {
+  host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
+  auto entries = Entries({"D:\\Domino\\Data\\a.nsf"});
+  const std::string where = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" +
+                            kLedger + "\\Domino\\Data\\a.nsf.dat\r\n";
+
+  startStatus = 0x0111;
+  EXPECT_EQ(Apply(entries), -1);
+  EXPECT_EQ(request.output.accumulated,
+            "ERROR: Could not activate 'apply change info mode' to restored database: " + where +
+                "Domino status 0x0111");
+  EXPECT_TRUE(blocks.empty());
+
+  startStatus = 0;
+  failBlock = 2;
+  request.output.accumulated.clear();
+  EXPECT_EQ(Apply(entries), -1);
+  EXPECT_EQ(request.output.accumulated,
+            "ERROR: Cannot apply change information to restore database: " + where +
+                "Domino status 0x0222");
+  EXPECT_TRUE(ends.empty());
+
+  failBlock = 0;
+  endStatus = 0x0333;
+  request.output.accumulated.clear();
+  EXPECT_EQ(Apply(entries), -1);
+  EXPECT_EQ(request.output.accumulated,
+            "Applied 40000 bytes to D:\\Domino\\Data\\a.nsf\r\n"
+            "ERROR: Cannot end the application of change information to restore database: " +
+                where + "Domino status 0x0333");
+}
+
+TEST_F(ChangeInfoApplyTest, AFileThatExistsButCannotBeReadIsAFailureNotASkip) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads files whatever their permissions";
+  const std::string path = host.Ledger("Domino/Data/a.nsf.dat");
+  host.WriteFile(path, Header(1, 0) + "z");
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  auto entries = Entries({"D:\\Domino\\Data\\a.nsf"});
+  EXPECT_EQ(Apply(entries), -1);
+  EXPECT_EQ(request.output.accumulated.rfind(
+                "ERROR: Read error occured during reading of change information file into buffer: "
+                " D:\\Domino\\Data\\a.nsf from the change information file:\r\n",
+                0),
+            0u);
+  EXPECT_TRUE(starts.empty());
+}
+
+}  // namespace

@@ -1,0 +1,333 @@
+// The restore run: refusals that leave the volume untouched, the exact text
+// of a successful run, and the clean-up (lock, runtime, copied logs) on
+// every way out.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "output/operation_lock.h"
+#include "output/output.h"
+#include "restore/restore_hooks.h"
+#include "restore/restore_run.h"
+#include "tests/restore/fake_domino.h"
+#include "tests/restore/fake_volume_snapshot.h"
+#include "tests/restore/restore_test_host.h"
+#include "tests/restore/stream_recorder.h"
+
+using ::testing::Invoke;
+using ::testing::Return;
+
+namespace {
+
+const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
+const std::string kDominoRunning =
+    "ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\n"
+    "Restore canceled.\r\n";
+
+// Time stamps vary from run to run: they become "<time>".
+std::string WithoutTimes(const std::string& text) {
+  static const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d{2}:\d{2}:\d{2}:\d{2,3})");
+  return std::regex_replace(text, stamp, "<time>");
+}
+
+class RestoreRunTest : public ::testing::Test {
+ protected:
+  RestoreRunTest() : request(RestoreTestHost::MakeRequest(0)) {
+    RestoreHostChecks checks;
+    checks.isDominoRunning = [this] { return dominoRunning; };
+    checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+      megabytes = 10000;
+      return true;
+    };
+    SetRestoreHostChecks(checks);
+    ON_CALL(domino.api, TermRuntime()).WillByDefault(Invoke([this] { ++terms; }));
+    ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
+        .WillByDefault(Invoke([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*,
+                                     DWORD) -> STATUS {
+          recovered = UnpackList(packed);
+          logsDuringRecovery = ActiveLogs();
+          std::printf("Recovered %zu databases\n", recovered.size());
+          std::fflush(stdout);
+          return recoveryStatus;
+        }));
+    domino.currentLog = 42;
+    MakeSnapshotAndLedger();
+  }
+  ~RestoreRunTest() override { ResetRestoreHostChecks(); }
+
+  // The snapshot: four databases; the volume now: one damaged database. The
+  // ArkLedger: change information of a.nsf, the log hint (first log 40) and
+  // saved logs 40 and 41.
+  void MakeSnapshotAndLedger() {
+    const std::string snap = host.Host("snapshots/" + std::string(kSnapshotName) + "/Domino/Data/");
+    host.WriteFile(snap + "a.nsf", "database a at the snapshot");
+    host.WriteFile(snap + "log.nsf", "log database");
+    host.WriteFile(snap + "t.ntf", "template");
+    host.WriteFile(snap + "off.nsf", "not logged");
+    host.WriteFile(host.Host("volumes/D/Domino/Data/a.nsf"), "damaged");
+    host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x03\0\0\0\0\0\0\0abc", 11));
+    host.WriteFile(host.Ledger("disabled_databases"), "D:\\Domino\\Data\\off.nsf\r\n");
+    host.WriteLogHint(40, kLogSeries);
+    host.WriteSavedLog(40, "forty");
+    host.WriteSavedLog(41, "forty-one");
+  }
+
+  std::vector<std::string> ActiveLogs() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(host.Host("volumes/E/Logs"))) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::vector<std::string> Run() {
+    StreamRecorder recorder;
+    result = PerformRestore(request);
+    std::vector<std::string> messages = recorder.Stop();
+    for (std::string& message : messages) message = WithoutTimes(message);
+    return messages;
+  }
+
+  bool LockIsFree() {
+    OutputSink sink;
+    return AcquireOperationLock(sink).valid();
+  }
+
+  std::string Volume(const std::string& name) const {
+    return RestoreTestHost::ReadFile(host.Host("volumes/D/Domino/Data/" + name));
+  }
+
+  RestoreTestHost host;
+  FakeDomino domino;
+  FakeVolumeSnapshotComponent component;
+  RestoreRequest request;
+  bool dominoRunning = false;
+  int terms = 0;
+  STATUS recoveryStatus = 0;
+  std::vector<std::string> recovered;
+  std::vector<std::string> logsDuringRecovery;
+  std::int32_t result = 99;
+};
+
+TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
+  ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Return(0));
+  const std::vector<std::string> messages = Run();
+  EXPECT_EQ(result, 0);
+  const std::vector<std::string> expected = {
+      "Start time is: <time>\r\nRestoring snapshot: " + std::string(kSnapshotName) + "\r\n",
+      "Determining necessary logs for UP TO THE MINUTE RESTORE\r\n",
+      "Snapshot Log Series : 0x0000000f\r\n",
+      "Current Log Series : 0x0000000f\r\n",
+      "First log needed for restore: S0000040.TXN\r\n",
+      "Last log needed for restore: S0000042.TXN\r\n",
+      "Verified all logs are available\r\nCopying logs to active log directory\r\n",
+      "Active log drive has 10000 MB free.\r\n128 MB to copy to active log drive.\r\n",
+      "Copying log file : S0000040.TXN\r\n",
+      "Copying log file : S0000041.TXN\r\n",
+      "\r\nStarting restore of snapshot\r\n",
+      "Restoring snapshot. Please wait...\r\n",
+      "Snapshot restored.\r\n",
+      "Applying change information (from Domino backup) to restored databases.\r\n"
+      "Change information directory is:\r\n" + kLedger + "\r\n",
+      "Applied 3 bytes to D:\\Domino\\Data\\a.nsf\r\n",
+      "Change information applied.\r\n",
+      "\r\nPerforming UP TO THE MINUTE Domino recovery.\r\n"
+      "All transactions will be applied (please wait...)\r\n",
+      "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n",
+      "Recovered 1 databases\n",
+      "Recovery COMPLETE \r\n",
+      "End time is: <time>\r\n\r\n\r\nSNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"
+      "RESTART DOMINO IMMEDIATELY\r\n",
+  };
+  EXPECT_EQ(messages, expected);
+  EXPECT_EQ(component.state->calls,
+            (std::vector<std::string>{"Restore D " + std::string(kSnapshotName)}));
+  EXPECT_EQ(Volume("a.nsf"), "database a at the snapshot");
+  EXPECT_EQ(recovered, (std::vector<std::string>{"D:\\Domino\\Data\\a.nsf"}));
+  // The copied logs were there while recovery ran and are gone afterwards.
+  EXPECT_EQ(logsDuringRecovery, (std::vector<std::string>{"S0000040.TXN", "S0000041.TXN"}));
+  EXPECT_TRUE(ActiveLogs().empty());
+  EXPECT_EQ(terms, 2);  // once inside the start-up sequence, once at the end
+  EXPECT_TRUE(LockIsFree());
+  EXPECT_EQ(WithoutTimes(ReportText()).find("Start time is: <time>"), 0u);
+}
+
+TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
+  request.pointInTime = 1;
+  std::vector<std::string> opened;
+  ON_CALL(domino.api, OpenDatabase(_, _))
+      .WillByDefault(Invoke([&](const char* path, DBHANDLE* handle) -> STATUS {
+        opened.push_back(path);
+        *handle = DBHANDLE(opened.size());
+        return 0;
+      }));
+  EXPECT_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  EXPECT_CALL(domino.api, GetFirstArchiveLog(_, _, _)).Times(0);
+  host.WriteFile(host.Host("volumes/E/Logs/S0000099.TXN"), "active log");
+
+  const std::vector<std::string> messages = Run();
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(messages.size(), 10u);
+  EXPECT_EQ(messages[1], "\r\nStarting restore of snapshot\r\n");
+  EXPECT_EQ(messages[7],
+            "\r\nPerforming POINT IN TIME Domino recovery.\r\n"
+            "Transactions will be applied up to 3/2/2003 9:05:00\r\n");
+  EXPECT_EQ(messages[8], "Recovery COMPLETE \r\n");
+  std::sort(opened.begin(), opened.end());
+  EXPECT_EQ(opened, (std::vector<std::string>{"D:\\Domino\\Data\\a.nsf",
+                                              "D:\\Domino\\Data\\off.nsf",
+                                              "D:\\Domino\\Data\\t.ntf"}));
+  EXPECT_EQ(ActiveLogs(), (std::vector<std::string>{"S0000099.TXN"}));
+}
+
+TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
+  struct Case {
+    const char* what;
+    std::function<void()> setUp;
+    std::string output;  // the whole output, or its last message
+    bool whole;
+  };
+  const std::vector<Case> cases = {
+      {"Domino running", [&] { dominoRunning = true; }, kDominoRunning, true},
+      {"archive logging off, point in time",
+       [&] {
+         request.server.archiveLogging = 0;
+         request.pointInTime = 1;
+       },
+       "ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
+       "Please re-enabled archival transaction logging and perform a full backup.\r\n",
+       true},
+      {"archive logging off, up to the minute", [&] { request.server.archiveLogging = 0; },
+       "ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
+       "Please re-enabled archival transaction logging and perform a full backup.\r\n",
+       true},
+      {"series mismatch", [&] { host.WriteLogHint(40, "00000001"); },
+       "ERROR: The Log Series of the current transaction log (0x0000000f)\r\n"
+       "Does not match the Snapshot Log Series (0x00000001)\r\n"
+       "UP TO THE MINUTE restore is not possible\r\n",
+       false},
+      {"missing log", [&] { std::filesystem::remove(host.Ledger("logs/S0000041.TXN")); },
+       "ERROR: Could not find archive log file: S0000041.TXN\r\n"
+       "Log is not located in Server's arkledger directory:\r\nL:\\ArkLedger\\srv1\\",
+       false},
+      {"too little space (pointInTime 2 is up to the minute)",
+       [&] {
+         request.pointInTime = 2;
+         RestoreHostChecks checks;
+         checks.isDominoRunning = [] { return false; };
+         checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+           megabytes = 100;
+           return true;
+         };
+         SetRestoreHostChecks(checks);
+       },
+       "ERROR: Active log directory needs an additional 28MB.\r\n"
+       "Not enough free space on the active log drive.\r\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    request = RestoreTestHost::MakeRequest(0);
+    dominoRunning = false;
+    MakeSnapshotAndLedger();
+    c.setUp();
+    const std::vector<std::string> messages = Run();
+    EXPECT_EQ(result, -1);
+    ASSERT_FALSE(messages.empty());
+    if (c.whole) {
+      EXPECT_EQ(messages, (std::vector<std::string>{c.output}));
+    } else {
+      // Printed where it happened and again as the run's failure text.
+      ASSERT_GE(messages.size(), 2u);
+      EXPECT_EQ(messages[messages.size() - 1], c.output);
+      EXPECT_EQ(messages[messages.size() - 2], c.output);
+    }
+    EXPECT_TRUE(component.state->calls.empty());
+    EXPECT_EQ(Volume("a.nsf"), "damaged");
+    EXPECT_TRUE(ActiveLogs().empty());
+    EXPECT_TRUE(LockIsFree());
+  }
+}
+
+TEST_F(RestoreRunTest, AHeldLockOrAFailedStartUpStopsBeforeAnythingElse) {
+  EXPECT_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  {
+    OutputSink holder;
+    platform::OperationLockHandle held = AcquireOperationLock(holder);
+    ASSERT_TRUE(held.valid());
+    EXPECT_CALL(domino.api, InitRuntime(_, _)).Times(0);
+    EXPECT_EQ(Run(), (std::vector<std::string>{
+                         "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n",
+                         "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n"}));
+    EXPECT_EQ(result, -1);
+    ::testing::Mock::VerifyAndClearExpectations(&domino.api);
+  }
+  EXPECT_TRUE(LockIsFree());
+
+  ON_CALL(domino.api, InitRuntime(_, _)).WillByDefault(Return(0x0FFF));
+  EXPECT_EQ(Run(), (std::vector<std::string>{
+                       "ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n"}));
+  EXPECT_EQ(result, 0x0FFF);
+  EXPECT_EQ(terms, 0);
+  EXPECT_TRUE(component.state->calls.empty());
+  EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(RestoreRunTest, AFailedUpToTheMinuteRecoveryStillRemovesTheCopiedLogs) {
+  recoveryStatus = ERR_LOGS_MISSING;
+  const std::vector<std::string> messages = Run();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(logsDuringRecovery, (std::vector<std::string>{"S0000040.TXN", "S0000041.TXN"}));
+  EXPECT_TRUE(ActiveLogs().empty());
+  const std::string failure =
+      "ERROR: UP TO THE MINUTE Recovery failed. Restored snapshot is POINT IN TIME\r\n";
+  ASSERT_GE(messages.size(), 4u);
+  EXPECT_EQ(messages[messages.size() - 4], "\r\nRECOVERY FAILED: All log files could not be found.\r\n");
+  EXPECT_EQ(messages[messages.size() - 3], "ERROR: Domino status 0x13E3\r\n");
+  EXPECT_EQ(messages[messages.size() - 2], failure);
+  EXPECT_EQ(messages[messages.size() - 1], failure);
+  EXPECT_EQ(terms, 2);
+  EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(RestoreRunTest, AnExceptionInsideTheRunGivesEverythingBack) {
+  ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
+      .WillByDefault(Invoke([this](const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
+        logsDuringRecovery = ActiveLogs();
+        throw std::runtime_error("runtime crashed");
+      }));
+  StreamRecorder recorder;
+  EXPECT_THROW(PerformRestore(request), std::runtime_error);
+  recorder.Stop();
+  EXPECT_EQ(logsDuringRecovery, (std::vector<std::string>{"S0000040.TXN", "S0000041.TXN"}));
+  EXPECT_TRUE(ActiveLogs().empty());
+  EXPECT_EQ(terms, 2);
+  EXPECT_TRUE(LockIsFree());
+}
+
+TEST_F(RestoreRunTest, FailuresAfterTheSnapshotRestoreSayTheVolumeWasRestored) {
+  // A change-information file the runtime refuses.
+  ON_CALL(domino.api, ApplyChangeInfoStart(_, _, _, _, _)).WillByDefault(Return(0x0444));
+  std::vector<std::string> messages = Run();
+  EXPECT_EQ(result, -1);
+  const std::string applyFailed =
+      "ERROR: Apply change information failed (although snapshot was restored).\r\n";
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[messages.size() - 1], applyFailed);
+  EXPECT_EQ(messages[messages.size() - 2], applyFailed);
+  EXPECT_EQ(Volume("a.nsf"), "database a at the snapshot");
+  EXPECT_TRUE(ActiveLogs().empty());
+
+  // The snapshot component refuses the snapshot: its text, once.
+  component.state->restoreResult = E_FAIL;
+  MakeSnapshotAndLedger();
+  messages = Run();
+  EXPECT_EQ(result, -1);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().rfind("ERROR: Restore SnapShot failed.\r\n", 0), 0u);
+  EXPECT_EQ(messages[messages.size() - 2], "Restoring snapshot. Please wait...\r\n");
+  EXPECT_TRUE(ActiveLogs().empty());
+}
+
+}  // namespace

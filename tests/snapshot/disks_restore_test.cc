@@ -1,0 +1,164 @@
+// Disk listing during discovery and reverting a volume to a snapshot.
+#include <gmock/gmock.h>
+
+#include "platform/files.h"
+#include "snapshot/disk_listing.h"
+#include "snapshot/snapshot_restore.h"
+#include "tests/snapshot/snapshot_test_host.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+snapshot::DiskInfo Disk(const char16_t* path, const char16_t* device, std::vector<std::u16string> letters) {
+  snapshot::DiskInfo disk;
+  disk.diskPath = path;
+  disk.devicePath = device;
+  disk.driveLetters = std::move(letters);
+  return disk;
+}
+
+DominoServerInfo Server(const std::string& name, const std::string& data, const std::string& logs) {
+  DominoServerInfo server;
+  server.commonName = name;
+  server.dataDirectory = data;
+  server.logDirectory = logs;
+  return server;
+}
+
+class Disks : public SnapshotHostTest {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(fake().liveInterfaces, 0);
+    EXPECT_EQ(fake().liveFactories, 0);
+    SnapshotHostTest::TearDown();
+  }
+};
+
+}  // namespace
+
+TEST_F(Disks, ServersMatchTheirDisksByDriveLetter) {
+  fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\vol_data\\disk1", {u"E", u"F:\\"}),
+                  Disk(u"/vol_logs/disk2", u"\\\\filer1\\vol_logs", {u"L"})};
+  DiscoveryResult result;
+  // Data and logs on different disks; a lower-case data drive; a server on
+  // a drive that no disk carries.
+  result.servers = {Server("srv1", "e:\\data", "L:\\translog"), Server("srv2", "F:\\data2", ""),
+                    Server("srv3", "Q:\\data", "Q:\\logs")};
+
+  ASSERT_EQ(ListSnapshotsAndDisks(result), 0);
+  const VolumeRecord& data = result.servers[0].dataVolume;
+  EXPECT_EQ(data.driveLetter, u'E');
+  EXPECT_EQ(data.diskPath, "vol_data/disk1");
+  EXPECT_EQ(data.devicePath, "filer1\\vol_data\\disk1");
+  EXPECT_EQ(data.present, 1);
+  EXPECT_EQ(data.volumeName, "vol_data");
+  EXPECT_EQ(data.devicePathPart1, "filer1");
+  EXPECT_EQ(data.devicePathPart2, "vol_data");
+  const VolumeRecord& logs = result.servers[0].logVolume;
+  EXPECT_EQ(logs.driveLetter, u'L');
+  EXPECT_EQ(logs.volumeName, "vol_logs");
+  EXPECT_EQ(logs.devicePathPart2, "vol_logs");
+  EXPECT_EQ(result.servers[1].dataVolume.driveLetter, u'F');
+  EXPECT_EQ(result.servers[1].logVolume.present, 0);  // no log directory
+  EXPECT_EQ(result.servers[2].dataVolume.present, 0);
+  EXPECT_EQ(result.servers[2].dataVolume.volumeName, "");
+
+  ASSERT_EQ(result.disks.size(), 2u);
+  const DiskTableEntry& first = result.disks.at("vol_data");
+  EXPECT_EQ(first.volumeName, "vol_data");
+  EXPECT_THAT(first.driveLetters, ElementsAre("E", "F"));
+  ASSERT_EQ(first.servers.size(), 3u);  // every server, matched or not
+  EXPECT_EQ(first.servers[0].dataVolume.volumeName, "vol_data");
+  EXPECT_EQ(first.servers[0].logVolume.present, 0);  // its log disk came later
+  EXPECT_EQ(result.disks.at("vol_logs").servers[0].logVolume.volumeName, "vol_logs");
+}
+
+TEST_F(Disks, NoComponentOrNoListLeavesServersWithoutVolumes) {
+  DiscoveryResult result;
+  result.servers = {Server("srv1", "E:\\data", "E:\\logs")};
+  fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"})};
+
+  component_->Uninstall();
+  EXPECT_FALSE(IsSnapshotComponentInstalled());
+  EXPECT_EQ(ListSnapshotsAndDisks(result), -1);
+  EXPECT_THAT(result.disks, IsEmpty());
+  EXPECT_EQ(result.servers[0].dataVolume.present, 0);
+
+  component_->Install();
+  EXPECT_TRUE(IsSnapshotComponentInstalled());
+  fake().listDisksResult = E_FAIL;
+  EXPECT_EQ(ListSnapshotsAndDisks(result), -1);
+  fake().listDisksResult = S_FALSE;  // not exactly S_OK: no list to read
+  EXPECT_EQ(ListSnapshotsAndDisks(result), 0);
+  EXPECT_THAT(result.disks, IsEmpty());
+
+  // Odd paths from the component do not break the listing.
+  fake().listDisksResult = S_OK;
+  fake().disks = {Disk(u"", u"", {u"", u"E"}), Disk(u"/only", u"\\", {})};
+  EXPECT_EQ(ListSnapshotsAndDisks(result), 0);
+  EXPECT_EQ(result.servers[0].dataVolume.present, 1);
+  EXPECT_EQ(result.servers[0].dataVolume.devicePath, "");
+  EXPECT_EQ(result.disks.count("only"), 1u);
+}
+
+TEST_F(Disks, AllHintFilesAreLoadedForEveryServer) {
+  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
+  WriteHostFile(Ledger("hint"), Recent("SRV1") + "\n");
+  std::vector<DominoServerInfo> servers = {server_, server_};
+  servers[1].commonName = "srv2";  // no hint file yet: created empty
+  LoadAllSnapshotHints(servers);
+  ASSERT_EQ(servers[0].snapshots.size(), 1u);
+  EXPECT_EQ(servers[0].snapshots[0].name, Recent("SRV1"));
+  EXPECT_THAT(servers[1].snapshots, IsEmpty());
+  EXPECT_TRUE(fs::exists(root_ / "E" / "ledger" / "srv2" / "hint"));
+}
+
+using Restore = Disks;
+
+TEST_F(Restore, RevertsAndReportsFailuresInTheRunsWords) {
+  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
+  RestoreRequest request;
+  std::string error = "before:";
+
+  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", platform::AnsiToWide(Recent("SRV1")), error), 0);
+  EXPECT_EQ(fake().calls.back(), "Restore E " + Recent("SRV1"));
+  EXPECT_EQ(error, "before:");
+
+  fake().restoreResult = E_HANDLE;  // counts as reverted
+  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), 0);
+  EXPECT_EQ(error, "before:");
+  EXPECT_EQ(request.output.accumulated, "");
+
+  // An unknown name: the failure text with the component's code, placed in
+  // the sink and the error text but not written.
+  fake().restoreResult = S_OK;
+  const std::string unknown = "ERROR: Restore SnapShot failed.\r\n" +
+                              platform::FormatMessageHr(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) + "\r\n";
+  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"nosuch", error), -1);
+  EXPECT_EQ(error, "before:" + unknown);
+  EXPECT_EQ(request.output.message, unknown);
+  EXPECT_EQ(request.output.accumulated, "");
+  EXPECT_EQ(ReportText(), "");
+
+  // The interface cannot be made.
+  fake().instanceResult = E_NOINTERFACE;
+  error.clear();
+  const std::string noInterface = "ERROR: Could not create Snapshot Inteferface.\r\n" +
+                                  platform::FormatMessageHr(E_NOINTERFACE) + "\r\n";
+  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), -1);
+  EXPECT_EQ(error, noInterface);
+  EXPECT_EQ(request.output.accumulated, noInterface);
+
+  // Not installed: the message written once and in the error text once.
+  component_->Uninstall();
+  request.output = OutputSink{};
+  error.clear();
+  const std::string notInstalled =
+      "ERROR: Could not initialize COM\r\n" + platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n";
+  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), -1);
+  EXPECT_EQ(error, notInstalled);
+  EXPECT_EQ(request.output.accumulated, notInstalled);
+  EXPECT_EQ(fake().CallsStartingWith("Restore").size(), 3u);
+}

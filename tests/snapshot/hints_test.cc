@@ -1,0 +1,104 @@
+// The snapshot hint file: loading against the volume's snapshots, saving
+// upper-cased names once each.
+#include "platform/text.h"
+#include "snapshot/snapshot_names.h"
+#include "tests/snapshot/snapshot_test_host.h"
+
+using Hints = SnapshotHostTest;
+
+namespace {
+
+std::vector<std::string> NamesOf(const DominoServerInfo& server) {
+  std::vector<std::string> names;
+  for (const SnapshotEntry& e : server.snapshots) names.push_back(e.name);
+  return names;
+}
+
+}  // namespace
+
+TEST_F(Hints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
+  const std::string october = Dated("srv1", "10-5-2003_8.0.0");
+  const std::string february = Dated("srv1", "2-3-2003_9.5.7");
+  fake().Add(u'E', Recent("SRV1"), Utc(2003, 11, 1, 12, 0, 0));
+  fake().Add(u'E', october, Utc(2003, 10, 5, 13, 0, 0));
+  fake().Add(u'E', february, Utc(2003, 2, 3, 14, 5, 7));
+  fake().Add(u'E', Dated("srv1", "1-1-2003_1.1.1"), Utc(2003, 1, 1, 6, 1, 1));  // not in the file
+
+  const fs::path hint = root_ / "E" / "ledger" / "srv1" / "hint";
+  // Repeats, another letter case, a blank line in the middle, a "\r\n"
+  // line end, and a name that is no longer on the volume.
+  WriteHostFile(hint, platform::ToLowerAnsi(february) + "\n" + Recent("SRV1") + "\n\n" + october +
+                          "\r\n" + october + "\n" + Dated("srv1", "5-5-2002_1.2.3") + "\n" +
+                          Recent("SRV1") + "\n");
+
+  ASSERT_EQ(LoadSnapshotHints("E:\\ledger\\srv1\\hint", server_), 0);
+  // Byte order of the names as the file holds them: upper case before lower
+  // case, October ("10-") before February ("2-").
+  EXPECT_EQ(NamesOf(server_), (std::vector<std::string>{Recent("SRV1"), october,
+                                                        platform::ToLowerAnsi(february)}));
+  // The entries carry the volume's facts for the names.
+  ASSERT_EQ(server_.snapshots.size(), 3u);
+  EXPECT_EQ(server_.snapshots[1].stampText.Get(), "10-5-2003_8.0.0");
+  EXPECT_EQ(server_.snapshots[2].displayText.Get(), "2/3/2003 9:5:00");
+  EXPECT_EQ(server_.snapshots[2].nameText.Get(), platform::ToLowerAnsi(february));
+
+  SnapshotEntry empty;
+  server_.snapshots.push_back(empty);
+  server_.snapshots.push_back(server_.snapshots[0]);
+  ASSERT_EQ(SaveSnapshotHints("E:\\ledger\\srv1\\hint", server_), 0);
+  EXPECT_EQ(ReadHostFile(hint), platform::ToUpperAnsi(Recent("SRV1")) + "\n" +
+                                    platform::ToUpperAnsi(october) + "\n" +
+                                    platform::ToUpperAnsi(february) + "\n");
+
+  // Read back once more: the dated names sort before the recent one now
+  // that all are upper case, and October still before February.
+  ASSERT_EQ(LoadSnapshotHints("E:\\ledger\\srv1\\hint", server_), 0);
+  EXPECT_EQ(NamesOf(server_), (std::vector<std::string>{platform::ToUpperAnsi(october),
+                                                        platform::ToUpperAnsi(february),
+                                                        platform::ToUpperAnsi(Recent("SRV1"))}));
+}
+
+TEST_F(Hints, MissingFileIsCreatedAndBadInputsFailClearly) {
+  fake().Add(u'E', Recent("SRV1"), Utc(2003, 11, 1, 12, 0, 0));
+  server_.snapshots.push_back(SnapshotEntry{});
+
+  // A missing file and its directories are created empty.
+  ASSERT_EQ(LoadSnapshotHints("E:\\ledger\\new\\deeper\\hint", server_), 0);
+  EXPECT_TRUE(server_.snapshots.empty());
+  EXPECT_TRUE(fs::is_regular_file(root_ / "E" / "ledger" / "new" / "deeper" / "hint"));
+  EXPECT_EQ(ReadHostFile(root_ / "E" / "ledger" / "new" / "deeper" / "hint"), "");
+
+  // No path, or a path on a drive that does not exist: -1.
+  EXPECT_EQ(LoadSnapshotHints("", server_), -1);
+  EXPECT_EQ(LoadSnapshotHints("Q:\\ledger\\hint", server_), -1);
+  EXPECT_EQ(SaveSnapshotHints("", server_), -1);
+  EXPECT_EQ(SaveSnapshotHints("Q:\\ledger\\hint", server_), -1);
+
+  // The component cannot list the volume: the load fails and the file keeps
+  // its names for the next time.
+  const fs::path hint = root_ / "E" / "ledger" / "srv1" / "hint";
+  WriteHostFile(hint, Recent("SRV1") + "\n");
+  fake().enumerateResult = E_FAIL;
+  EXPECT_EQ(LoadSnapshotHints("E:\\ledger\\srv1\\hint", server_), -1);
+  EXPECT_EQ(ReadHostFile(hint), Recent("SRV1") + "\n");
+  fake().enumerateResult = S_OK;
+  component_->Uninstall();
+  EXPECT_EQ(LoadSnapshotHints("E:\\ledger\\srv1\\hint", server_), -1);
+  EXPECT_EQ(fake().liveInterfaces, 0);
+  EXPECT_EQ(fake().liveFactories, 0);
+}
+
+TEST_F(Hints, EntriesOfADriveInTheComponentsOrder) {
+  fake().Add(u'E', "b", Utc(2003, 2, 3, 14, 5, 7));
+  fake().Add(u'E', "a", Utc(2003, 1, 3, 14, 5, 7));
+  std::vector<SnapshotEntry> entries(1);
+  ASSERT_EQ(GetSnapshotEntries(u"E:\\", entries), 0);  // only the first character counts
+  ASSERT_EQ(entries.size(), 3u);  // appended
+  EXPECT_EQ(entries[1].name, "b");
+  EXPECT_EQ(entries[2].name, "a");
+  EXPECT_EQ(fake().calls.back(), "Enumerate E");
+  fake().instanceResult = E_OUTOFMEMORY;
+  EXPECT_EQ(GetSnapshotEntries(u"E", entries), -1);
+  EXPECT_EQ(entries.size(), 3u);
+  EXPECT_EQ(fake().liveInterfaces, 0);
+}

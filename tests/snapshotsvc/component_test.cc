@@ -1,0 +1,255 @@
+// The snapshot interface, for every backend, through the class factory as
+// the engine reaches it.
+#include <btrfsutil.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+
+#include "backend_fixture.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "platform/volume_freeze.h"
+#include "snapshotsvc/snapshot_service_impl.h"
+#include "snapshotsvc/tree_ops.h"
+
+namespace snaptest {
+namespace {
+
+using snapshot::SnapshotList;
+
+const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+const HRESULT kPathNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+
+std::uint64_t Now() {
+  FILETIME now;
+  platform::GetSystemTimeAsFileTime(now);
+  return FileTimeToU64(now);
+}
+
+TEST_P(BackendTest, CreateListsNewestFirstAndDeleteIgnoresCase) {
+  WriteFile(volume_ + "/Domino/Data/a.nsf", "one");
+  const std::uint64_t before = Now();
+  ASSERT_EQ(Create(u"dominosnap__Host__srv1__recent"), S_OK);
+  ASSERT_EQ(Create(u"Second", u"d"), S_OK);  // drive letters in either case
+  const std::uint64_t after = Now();
+
+  SnapshotList list;
+  ASSERT_EQ(service_->EnumerateSnapShots(u"D", list, 1), S_OK);
+  ASSERT_EQ(Names(list), (std::vector<std::u16string>{u"Second", u"dominosnap__Host__srv1__recent"}));
+  const std::uint64_t newest = FileTimeToU64(list.entries[0].creationTime);
+  const std::uint64_t oldest = FileTimeToU64(list.entries[1].creationTime);
+  EXPECT_GE(oldest, before);  // UTC FILETIMEs of the moment each was taken
+  EXPECT_LE(newest, after);
+  EXPECT_GT(newest, oldest);
+
+  // The same name in other letters is the same snapshot: refused, list unchanged.
+  EXPECT_EQ(Create(u"SECOND"), kAlreadyExists);
+  SnapshotList again;
+  ASSERT_EQ(service_->EnumerateSnapShots(u"D", again, 1), S_OK);
+  EXPECT_EQ(Names(again), Names(list));
+  EXPECT_EQ(FileTimeToU64(again.entries[0].creationTime), newest);
+
+  std::uint8_t flag = 0;
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"DOMINOSNAP__HOST__SRV1__RECENT", &flag), S_OK);
+  EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"Second"});
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"dominosnap__Host__srv1__recent", &flag), kNotFound);
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"second", nullptr), S_OK);
+  EXPECT_TRUE(ListNames().empty());
+  // Deleted snapshots leave nothing behind in the store.
+  EXPECT_TRUE(WorkLeftovers().empty());
+  EXPECT_TRUE(fs::is_empty(store_ + "/snapshots"));
+  EXPECT_EQ(ReadFile(volume_ + "/Domino/Data/a.nsf"), "one");
+}
+
+TEST_P(BackendTest, RenameFindsNameInAnyCaseAndKeepsCreationTime) {
+  WriteFile(volume_ + "/a.nsf", "content");
+  ASSERT_EQ(Create(u"dominosnap__H__SRV__recent"), S_OK);
+  SnapshotList list;
+  ASSERT_EQ(service_->EnumerateSnapShots(u"D", list, 1), S_OK);
+  const std::uint64_t taken = FileTimeToU64(list.entries.at(0).creationTime);
+
+  const std::u16string dated = u"dominosnap__H__srv__2-3-2003_9.5.7";
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"DOMINOSNAP__h__srv__RECENT", dated), S_OK);
+  ASSERT_EQ(service_->EnumerateSnapShots(u"D", list, 1), S_OK);
+  ASSERT_EQ(Names(list), std::vector<std::u16string>{dated});
+  EXPECT_EQ(FileTimeToU64(list.entries[0].creationTime), taken);
+
+  // A rename that only changes letter case takes effect.
+  EXPECT_EQ(service_->RenameSnapShot(u"D", dated, u"DOMINOSNAP__H__SRV__2-3-2003_9.5.7"), S_OK);
+  EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"DOMINOSNAP__H__SRV__2-3-2003_9.5.7"});
+
+  // Onto an existing name (in other case): refused, both kept.
+  ASSERT_EQ(Create(u"other"), S_OK);
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"other", dated), kAlreadyExists);
+  EXPECT_EQ(ListNames().size(), 2u);
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"missing", u"x"), kNotFound);
+
+  // The renamed snapshot still carries its content.
+  WriteFile(volume_ + "/a.nsf", "changed");
+  EXPECT_EQ(service_->RestoreSnapShot(u"D", dated), S_OK);
+  EXPECT_EQ(ReadFile(volume_ + "/a.nsf"), "content");
+}
+
+TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
+  WriteFile(volume_ + "/Domino/Data/a.nsf", "version 1");
+  WriteFile(volume_ + "/Domino/Data/sub/b.nsf", "bee");
+  fs::create_directories(volume_ + "/Domino/empty");
+  fs::create_symlink("Data/a.nsf", volume_ + "/Domino/link");
+  ::chmod((volume_ + "/Domino/Data/sub/b.nsf").c_str(), 0640);
+  const auto mtime = fs::last_write_time(volume_ + "/Domino/Data/a.nsf");
+  const std::vector<std::string> expected = Listing(volume_);
+  ASSERT_EQ(Create(u"base"), S_OK);
+
+  // Later changes: a file rewritten, files and directories added, one removed.
+  WriteFile(volume_ + "/Domino/Data/a.nsf", "version 2, longer than before");
+  WriteFile(volume_ + "/Domino/Data/c.nsf", "later file");
+  WriteFile(volume_ + "/Domino/newdir/deep/x.nsf", "later dir");
+  fs::remove(volume_ + "/Domino/Data/sub/b.nsf");
+
+  ASSERT_EQ(service_->RestoreSnapShot(u"d", u"BASE"), S_OK);
+  EXPECT_EQ(Listing(volume_), expected);
+  EXPECT_EQ(fs::last_write_time(volume_ + "/Domino/Data/a.nsf"), mtime);
+  struct stat st;
+  ASSERT_EQ(::stat((volume_ + "/Domino/Data/sub/b.nsf").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // Nothing staged beside the volume is left over.
+  for (const auto& entry : fs::directory_iterator(base_ + "/volumes")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "D" || name == ".snapshots") << name;
+  }
+  if (GetParam().backend == snapshotsvc::Backend::Btrfs) {
+    EXPECT_TRUE(snapshotsvc::IsBtrfsSubvolume(volume_));
+  }
+
+  // The volume is writable and the snapshot survives for a second restore.
+  WriteFile(volume_ + "/Domino/Data/a.nsf", "version 3");
+  EXPECT_EQ(service_->RestoreSnapShot(u"D", u"base"), S_OK);
+  EXPECT_EQ(Listing(volume_), expected);
+  EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"base"});
+}
+
+TEST_P(BackendTest, BadInputsFailWithClearCodesAndChangeNothing) {
+  WriteFile(volume_ + "/a.nsf", "keep");
+  ASSERT_EQ(Create(u"good"), S_OK);
+  const std::vector<std::string> volumeBefore = Listing(volume_);
+
+  const std::u16string badNames[] = {u"",         u".",         u"..",         u"a/b",
+                                     u"a\\b",     std::u16string(u"a\0b", 3), u"tab\there",
+                                     u"line\nbreak"};
+  std::uint8_t flag = 0;
+  for (const std::u16string& bad : badNames) {
+    SCOPED_TRACE(platform::WideToAnsi(bad));
+    EXPECT_EQ(Create(bad), E_INVALIDARG);
+    EXPECT_EQ(service_->RestoreSnapShot(u"D", bad), E_INVALIDARG);
+    EXPECT_EQ(service_->DeleteSnapShot(u"D", bad, &flag), E_INVALIDARG);
+    EXPECT_EQ(service_->RenameSnapShot(u"D", u"good", bad), E_INVALIDARG);
+    EXPECT_EQ(service_->RenameSnapShot(u"D", bad, u"fine"), E_INVALIDARG);
+  }
+  EXPECT_EQ(Create(std::u16string(300, u'x')), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+
+  // Drives: empty or not a letter, none given, not carried by a disk, carried
+  // but unmapped, mapped to a directory that does not exist.
+  EXPECT_EQ(Create(u"n1", u""), E_INVALIDARG);
+  EXPECT_EQ(Create(u"n1", u"1"), E_INVALIDARG);
+  EXPECT_EQ(service_->CreateSnapShot(snapshot::SnapshotDriveSet{}, u"n1"), E_INVALIDARG);
+  host_->Install(GetParam().backend, "DEF");
+  platform::RegSetString(kDosDevices, "F:", tmp_ + "/no-such-dir");
+  for (const std::u16string drive : {u"Q", u"E", u"F"}) {
+    SCOPED_TRACE(platform::WideToAnsi(drive));
+    EXPECT_EQ(Create(u"n1", drive), kPathNotFound);
+    SnapshotList list;
+    EXPECT_EQ(service_->EnumerateSnapShots(drive, list, 1), kPathNotFound);
+    EXPECT_TRUE(list.entries.empty());
+    EXPECT_EQ(service_->RestoreSnapShot(drive, u"good"), kPathNotFound);
+    EXPECT_EQ(service_->DeleteSnapShot(drive, u"good", &flag), kPathNotFound);
+    EXPECT_EQ(service_->RenameSnapShot(drive, u"good", u"n2"), kPathNotFound);
+  }
+  // Two drives where one is missing: all or nothing.
+  snapshot::SnapshotDriveSet both = Drives(u"D");
+  both.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{u"F", 1});
+  EXPECT_EQ(service_->CreateSnapShot(both, u"n3"), kPathNotFound);
+
+  EXPECT_EQ(service_->RestoreSnapShot(u"D", u"unknown"), kNotFound);
+  EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"good"});
+  EXPECT_EQ(Listing(volume_), volumeBefore);
+  EXPECT_TRUE(WorkLeftovers().empty());
+  EXPECT_FALSE(fs::exists(tmp_ + "/no-such-dir"));
+}
+
+TEST_P(BackendTest, FailOnMakesEachCallFailWithoutEffect) {
+  WriteFile(volume_ + "/a.nsf", "keep");
+  ASSERT_EQ(Create(u"kept"), S_OK);
+  const std::vector<std::string> volumeBefore = Listing(volume_);
+  platform::RegSetString(snapshotsvc::kConfigKey, "FailOn",
+                         "create,rename,restore,delete,enumerate,listdisks");
+  std::uint8_t flag = 0;
+  SnapshotList list;
+  EXPECT_EQ(Create(u"new"), E_FAIL);
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"kept", u"renamed"), E_FAIL);
+  EXPECT_EQ(service_->RestoreSnapShot(u"D", u"kept"), E_FAIL);
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"kept", &flag), E_FAIL);
+  EXPECT_EQ(service_->EnumerateSnapShots(u"D", list, 1), E_FAIL);
+  snapshotsvc::DiskServiceImpl disks;
+  std::vector<snapshot::DiskInfo> diskList;
+  EXPECT_EQ(disks.ListDisks(diskList), E_FAIL);
+  platform::RegDeleteValue(snapshotsvc::kConfigKey, "FailOn");
+  EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"kept"});
+  EXPECT_EQ(Listing(volume_), volumeBefore);
+
+  // The environment variable selects single operations.
+  ::setenv(snapshotsvc::kFailOnEnvironment, "Restore", 1);
+  EXPECT_EQ(service_->RestoreSnapShot(u"D", u"kept"), E_FAIL);
+  EXPECT_EQ(Create(u"allowed"), S_OK);
+  ::unsetenv(snapshotsvc::kFailOnEnvironment);
+  EXPECT_EQ(service_->RestoreSnapShot(u"D", u"kept"), S_OK);
+}
+
+TEST_P(BackendTest, WriterHoldingSharedLockDelaysSnapshot) {
+  WriteFile(volume_ + "/page.nsf", "before");
+  platform::VolumeLock writer;
+  ASSERT_TRUE(writer.Lock('D', platform::VolumeLock::Kind::SharedWrite));
+  auto pending = std::async(std::launch::async, [this] { return Create(u"frozen"); });
+  EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  WriteFile(volume_ + "/page.nsf", "written while the writer held the volume");
+  writer.Unlock();
+  ASSERT_EQ(pending.get(), S_OK);
+
+  // The snapshot holds the whole write made before the freeze.
+  WriteFile(volume_ + "/page.nsf", "after");
+  ASSERT_EQ(service_->RestoreSnapShot(u"D", u"frozen"), S_OK);
+  EXPECT_EQ(ReadFile(volume_ + "/page.nsf"), "written while the writer held the volume");
+}
+
+TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
+  WriteFile(volume_ + "/a.nsf", "data");
+  ASSERT_EQ(Create(u"real"), S_OK);
+  // A snapshot cut short while being made (for btrfs with its subvolume),
+  // a snapshot folder with damaged metadata, a restore cut short before
+  // its swap.
+  fs::create_directories(store_ + "/work/tmp-crashed");
+  if (GetParam().backend == snapshotsvc::Backend::Btrfs) {
+    ASSERT_EQ(btrfs_util_create_snapshot(volume_.c_str(), (store_ + "/work/tmp-crashed/data").c_str(),
+                                         BTRFS_UTIL_CREATE_SNAPSHOT_READ_ONLY, nullptr, nullptr),
+              BTRFS_UTIL_OK);
+  } else {
+    WriteFile(store_ + "/work/tmp-crashed/data/a.nsf", "half");
+  }
+  WriteFile(store_ + "/snapshots/damaged/snapshot.meta", "ark-snapshot 1\nName=damaged\n");
+  WriteFile(base_ + "/volumes/.ark-restore-D/a.nsf", "staged");
+
+  EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"real"});
+  ASSERT_EQ(Create(u"next"), S_OK);
+  EXPECT_TRUE(WorkLeftovers().empty());
+  EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-restore-D"));
+  EXPECT_EQ(ListNames(), (std::vector<std::u16string>{u"next", u"real"}));
+  // The damaged folder is not ours to remove, and blocks only its own name.
+  EXPECT_EQ(Create(u"damaged"), kAlreadyExists);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, testing::ValuesIn(kFlavors), FlavorName);
+
+}  // namespace
+}  // namespace snaptest

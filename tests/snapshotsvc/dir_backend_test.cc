@@ -1,0 +1,141 @@
+// The dir backend's own cases: a full disk, a store inside the volume, and
+// what a clone carries (reflinks where the file system has them).
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include "platform/registry.h"
+#include "snapshot_host.h"
+#include "snapshotsvc/tree_ops.h"
+
+namespace snaptest {
+namespace {
+
+using snapshotsvc::Backend;
+
+const HRESULT kDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+
+std::uint64_t FreeBytes(const std::string& path) {
+  struct statvfs st;
+  if (::statvfs(path.c_str(), &st) != 0) return 0;
+  return std::uint64_t(st.f_bavail) * st.f_frsize;
+}
+
+class DirBackendTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tmp_ = MakeTempDir("ark-snapsvc-dir");
+    fs::create_directories(tmp_ + "/root");
+    host_ = std::make_unique<SnapshotHost>(tmp_ + "/root");
+  }
+  void TearDown() override {
+    host_.reset();
+    mount_.reset();
+    std::error_code ignored;
+    fs::remove_all(tmp_, ignored);
+  }
+  std::string tmp_;
+  std::unique_ptr<Mount> mount_;
+  std::unique_ptr<SnapshotHost> host_;
+};
+
+TEST_F(DirBackendTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
+  std::string why;
+  const std::string small = tmp_ + "/small";
+  mount_ = Mount::Tmpfs(small, 6144, &why);
+  if (!mount_) GTEST_SKIP() << "full-disk test skipped: " << why;
+  const std::string volume = small + "/volumes/D";
+  host_->AddVolume(Backend::Dir, 'D', volume);
+  host_->Install(Backend::Dir, "D");
+  auto service = host_->Service();
+  ASSERT_NE(service, nullptr);
+
+  WriteFile(volume + "/a.nsf", std::string(1536 * 1024, 'a'));
+  ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"fits"), S_OK);
+  WriteFile(volume + "/later.nsf", std::string(2900 * 1024, 'l'));
+  const std::vector<std::string> volumeBefore = Listing(volume);
+  const std::uint64_t freeBefore = FreeBytes(small);
+
+  // The copy of a second snapshot does not fit: no snapshot, space given back.
+  EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"too_big"), kDiskFull);
+  snapshot::SnapshotList list;
+  ASSERT_EQ(service->EnumerateSnapShots(u"D", list, 1), S_OK);
+  EXPECT_EQ(Names(list), std::vector<std::u16string>{u"fits"});
+  EXPECT_TRUE(fs::is_empty(small + "/volumes/.snapshots/D/work"));
+  EXPECT_EQ(FreeBytes(small), freeBefore);
+
+  // The restored tree cannot be staged: the volume stays as it was.
+  EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), kDiskFull);
+  EXPECT_EQ(Listing(volume), volumeBefore);
+  EXPECT_FALSE(fs::exists(small + "/volumes/.ark-restore-D"));
+  EXPECT_EQ(FreeBytes(small), freeBefore);
+
+  // Once there is room again both work.
+  fs::remove(volume + "/later.nsf");
+  EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), S_OK);
+  EXPECT_EQ(ReadFile(volume + "/a.nsf"), std::string(1536 * 1024, 'a'));
+}
+
+TEST_F(DirBackendTest, StoreInsideTheVolumeIsRefused) {
+  const std::string volume = tmp_ + "/volumes/D";
+  host_->AddVolume(Backend::Dir, 'D', volume);
+  host_->Install(Backend::Dir, "D");
+  WriteFile(volume + "/a.nsf", "data");
+  platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", volume + "/snaps");
+  auto service = host_->Service();
+  EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"self"), E_INVALIDARG);
+  EXPECT_EQ(Listing(volume), std::vector<std::string>{"a.nsf=data"});
+
+  // A store elsewhere is honoured.
+  platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", tmp_ + "/elsewhere/");
+  EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"away"), S_OK);
+  EXPECT_EQ(ReadFile(tmp_ + "/elsewhere/D/snapshots/away/data/a.nsf"), "data");
+}
+
+// Clones keep modes, times and links, and share extents on btrfs.
+TEST_F(DirBackendTest, CloneKeepsAttributesAndUsesReflinksWhereAvailable) {
+  auto fill = [](const std::string& dir) {
+    WriteFile(dir + "/f.nsf", std::string(200000, 'z'));
+    WriteFile(dir + "/sub/g.nsf", "gee");
+    fs::create_symlink("../f.nsf", dir + "/sub/link");
+    ::chmod((dir + "/sub/g.nsf").c_str(), 0600);
+    ::chmod((dir + "/sub").c_str(), 0750);
+    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, (dir + "/f.nsf").c_str(), times, 0);
+  };
+  auto check = [](const std::string& from, const std::string& to) {
+    EXPECT_EQ(Listing(to), Listing(from));
+    struct stat a, b;
+    ASSERT_EQ(::stat((to + "/f.nsf").c_str(), &a), 0);
+    EXPECT_EQ(a.st_mtim.tv_sec, 1000000000);
+    ASSERT_EQ(::stat((to + "/sub/g.nsf").c_str(), &a), 0);
+    EXPECT_EQ(a.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat((to + "/sub").c_str(), &b), 0);
+    EXPECT_EQ(b.st_mode & 07777, 0750u);
+  };
+
+  fill(tmp_ + "/plain/src");
+  snapshotsvc::CloneStats stats;
+  ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/plain/src", tmp_ + "/plain/dst", &stats), S_OK);
+  check(tmp_ + "/plain/src", tmp_ + "/plain/dst");
+  EXPECT_EQ(stats.files, 2u);
+  EXPECT_EQ(stats.bytes, 200003u);
+  // The target must not exist: nothing is merged into an existing tree.
+  EXPECT_EQ(snapshotsvc::CloneTree(tmp_ + "/plain/src", tmp_ + "/plain/dst"),
+            HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(snapshotsvc::CloneTree(tmp_ + "/plain/none", tmp_ + "/plain/x"),
+            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+
+  std::string why;
+  mount_ = Mount::Btrfs(tmp_ + "/btrfs.img", tmp_ + "/mnt", 300, &why);
+  if (!mount_) GTEST_SKIP() << "reflink part skipped: " << why;
+  fill(tmp_ + "/mnt/src");
+  ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/mnt/src", tmp_ + "/mnt/dst", &stats), S_OK);
+  check(tmp_ + "/mnt/src", tmp_ + "/mnt/dst");
+  EXPECT_EQ(stats.reflinked, 2u);
+  // A reflinked file is independent of its source after a write.
+  WriteFile(tmp_ + "/mnt/dst/f.nsf", "rewritten");
+  EXPECT_EQ(ReadFile(tmp_ + "/mnt/src/f.nsf"), std::string(200000, 'z'));
+}
+
+}  // namespace
+}  // namespace snaptest

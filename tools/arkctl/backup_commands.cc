@@ -1,0 +1,99 @@
+// backup SERVER [--keep N]: backs up one Domino server of the host and shows
+// the running text of the run as it arrives.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "tools/arkctl/command_group.h"
+#include "tools/arkctl/connection.h"
+
+namespace {
+
+// The run's last line when it completed.
+constexpr const char* kCompletedLine = "Backup Completed for Server";
+constexpr const char* kDone = "done";
+// While the run streams, the service may stay silent for a long time (a
+// snapshot of a large volume); a service that goes away closes the
+// connection, so waiting long is safe.
+constexpr int kStreamWaitSeconds = 24 * 60 * 60;
+
+struct BackupArgs {
+  std::string server;
+  std::uint32_t keep = 0;
+  bool keepGiven = false;
+};
+
+bool SameNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The server's record as discovery reports it, by display name or short name.
+DominoServerInfo FindServer(ServiceConnection& connection, const std::string& wanted) {
+  connection.SendCommand(CommandCode::DiscoverServers);
+  int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("backup", CommandCode::DiscoverServers, status);
+  DiscoveryReply reply;
+  RecvDiscoveryReplyTail(connection.socket(), reply);
+  std::string known;
+  for (const DominoServerInfo& server : reply.servers) {
+    if (SameNoCase(server.serverName, wanted) || SameNoCase(server.commonName, wanted)) return server;
+    known += (known.empty() ? "" : ", ") + server.serverName;
+  }
+  connection.Finish();
+  throw CtlError(kExitUsage, "backup: no Domino server named " + wanted + " on " + reply.computerName +
+                                 (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
+}
+
+void Backup(const CtlContext& context, const BackupArgs& args) {
+  ServiceConnection connection(context);
+  DominoServerInfo server = FindServer(connection, args.server);
+
+  connection.SendCommand(CommandCode::RunBackup);
+  int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("backup", CommandCode::RunBackup, status);
+  BackupRequest request;
+  request.deleteExcessSnapshots = args.keepGiven;
+  request.keepCount = args.keep;
+  SendBackupRequest(connection.socket(), request);
+  SendDominoServerInfo(connection.socket(), server);
+
+  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
+  std::string last;
+  for (;;) {
+    std::string text = RecvString(connection.socket());
+    if (text == kDone) break;
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    last = std::move(text);
+  }
+  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  connection.Finish();
+  if (last.find(kCompletedLine) == std::string::npos)
+    throw CtlError(kExitServiceRefused, "backup of " + server.serverName + " did not complete");
+}
+
+void SetUp(CLI::App& app, CtlContext& context) {
+  auto args = std::make_shared<BackupArgs>();
+  CLI::App* backup = app.add_subcommand("backup", "back up one Domino server (snapshot of its data volume)");
+  backup->add_option("server", args->server, "the server's name (srv1/Org) or short name (srv1)")->required();
+  CLI::Option* keep =
+      backup->add_option("--keep", args->keep, "afterwards delete the server's snapshots beyond this many");
+  backup->callback([&context, args, keep] {
+    args->keepGiven = keep->count() > 0;
+    Backup(context, *args);
+  });
+}
+
+}  // namespace
+
+ARKCTL_COMMAND_GROUP(backup, SetUp);

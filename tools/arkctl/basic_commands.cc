@@ -1,0 +1,53 @@
+// ping: is the service there; status: is Domino running, have the wizards run.
+#include <cstdio>
+
+#include "net/wire.h"
+#include "tools/arkctl/command_group.h"
+#include "tools/arkctl/connection.h"
+
+namespace {
+
+void Ping(const CtlContext& context) {
+  ServiceConnection connection(context);
+  connection.SendCommand(CommandCode::Noop);
+  int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("ping", CommandCode::Noop, status);
+  connection.Finish();
+  std::printf("the service at %s:%u answers\n", context.host.c_str(), unsigned(context.port));
+}
+
+// Sends a query that answers byte 1, then a yes/no byte.
+bool AskYesNo(ServiceConnection& connection, const char* name, CommandCode code) {
+  connection.SendCommand(code);
+  int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused(name, code, status);
+  return RecvByte(connection.socket()) != 0;
+}
+
+void Status(const CtlContext& context) {
+  ServiceConnection connection(context);
+  bool domino = AskYesNo(connection, "status", CommandCode::QueryDominoRunning);
+  bool backupWizard = AskYesNo(connection, "status", CommandCode::QueryBackupWizardRun);
+  bool configWizard = AskYesNo(connection, "status", CommandCode::QueryConfigWizardRun);
+  connection.Finish();
+  auto yes = [](bool b) { return b ? "yes" : "no"; };
+  auto json = [](bool b) { return b ? "true" : "false"; };
+  if (context.json) {
+    std::printf("{\"dominoRunning\": %s, \"backupWizardRun\": %s, \"configWizardRun\": %s}\n", json(domino),
+                json(backupWizard), json(configWizard));
+  } else {
+    std::printf("Domino running:        %s\n", yes(domino));
+    std::printf("backup wizard has run: %s\n", yes(backupWizard));
+    std::printf("config wizard has run: %s\n", yes(configWizard));
+  }
+}
+
+void SetUp(CLI::App& app, CtlContext& context) {
+  app.add_subcommand("ping", "check that the service answers")->callback([&context] { Ping(context); });
+  app.add_subcommand("status", "whether Domino runs and whether the wizards have run")
+      ->callback([&context] { Status(context); });
+}
+
+}  // namespace
+
+ARKCTL_COMMAND_GROUP(basic, SetUp);
