@@ -106,10 +106,10 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
 
 void FindTransactionLogs(const std::string& directory, std::vector<std::string>& list) {
   const std::string d = backup_detail::WithBackslash(directory);
-  std::vector<platform::FindData> entries;
-  if (platform::FindFiles(d + "*.*", entries) != ERROR_SUCCESS) return;
-  for (const platform::FindData& entry : entries) {
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+  std::vector<platform::DirectoryName> entries;
+  if (platform::ListDirectoryNames(d, entries) != ERROR_SUCCESS) return;
+  for (const platform::DirectoryName& entry : entries) {
+    if (entry.directory) {
       if (!entry.name.empty() && entry.name.front() == '.') continue;
       FindTransactionLogs(d + entry.name, list);
     } else if (backup_detail::EndsWithNoCase(entry.name, ".txn")) {

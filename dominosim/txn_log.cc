@@ -93,6 +93,21 @@ bool TxnLog::Replaced() const {
   return std::uint64_t(st.st_ino) != controlInode_;
 }
 
+STATUS TxnLog::ReopenIfReplaced() {
+  if (!Replaced()) return NOERROR;
+  UniqueFd control = OpenFile(ControlPath(options_.dir), O_RDWR);
+  if (!control.valid()) return ERR_LOG_NOT_FOUND;
+  control_ = std::move(control);
+  controlInode_ = InodeOf(control_.get());
+  extent_.Reset();
+  extentNumber_ = 0;
+  LogControl c;
+  FlockGuard guard(control_.get(), false);
+  if (STATUS s = ReadLocked(c)) return s;
+  logId_ = c.logId;
+  return NOERROR;
+}
+
 STATUS TxnLog::ReadLocked(LogControl& control) {
   std::uint8_t bytes[kControlSize];
   if (PReadAll(control_.get(), bytes, sizeof bytes, 0) != 0) return ERR_LOG_NOT_FOUND;

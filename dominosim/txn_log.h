@@ -68,6 +68,8 @@ class TxnLog {
   // True when the control file was replaced since it was opened (a restore
   // of the volume that holds the log); the owner then opens the log again.
   bool Replaced() const;
+  // Opens the control file again when it was replaced.
+  STATUS ReopenIfReplaced();
 
  private:
   STATUS ReadLocked(LogControl& control);

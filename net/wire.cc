@@ -7,9 +7,9 @@
 
 namespace {
 
-// Receive buffers grow from this size as bytes arrive, so a peer that
-// announces a long string without sending it costs little memory.
-constexpr std::size_t kFirstRecvPiece = 256 * 1024;
+// Received strings grow by pieces of at least this size as bytes arrive, so
+// a peer that announces a long string without sending it costs little memory.
+constexpr std::size_t kRecvPiece = 1024 * 1024;
 
 void ReceiveExactly(SOCKET s, std::uint8_t* data, std::size_t length) {
   std::size_t received = 0;
@@ -70,23 +70,33 @@ void RecvBuffer(SOCKET s, std::vector<std::uint8_t>& buffer) {
 }
 
 void RecvString(SOCKET s, std::string& text) {
-  std::uint32_t length = RecvU32(s);
-  text.clear();
-  if (length == 0) return;
-  if (length > kMaxWireStringLength) throw WireError(kRecvFailed);
-  std::string body;
-  std::size_t received = 0;
-  while (received < length) {
-    if (received == body.size()) {
-      std::size_t grow = std::max(body.size() * 3, kFirstRecvPiece);
-      body.resize(std::min<std::size_t>(length, body.size() + grow));
+  // The characters that text holds now serve as room for the received bytes
+  // (a caller that receives again and again reuses its storage); the text
+  // grows beyond them as bytes arrive. On failure the text is left empty.
+  try {
+    std::uint32_t length = RecvU32(s);
+    if (length > kMaxWireStringLength) throw WireError(kRecvFailed);
+    std::size_t received = 0;
+    while (received < length) {
+      if (received == text.size()) {
+        // Within the capacity, a piece at a time, so that each piece is
+        // cleared and filled while it is in the cache; beyond it, growing
+        // geometrically.
+        std::size_t spare = text.capacity() - text.size();
+        std::size_t grow = spare > 0 ? std::min(spare, kRecvPiece) : std::max(text.size() * 3, kRecvPiece);
+        text.resize(std::min<std::size_t>(length, text.size() + std::max(grow, kRecvPiece)));
+      }
+      std::size_t room = std::min<std::size_t>(text.size(), length) - received;
+      long n = RecvWithTimeout(s, text.data() + received, room);
+      if (n < 0) throw WireError(kRecvFailed);
+      if (n == 0) throw WireError(kClientClosed);
+      received += static_cast<std::size_t>(n);
     }
-    long n = RecvWithTimeout(s, body.data() + received, body.size() - received);
-    if (n < 0) throw WireError(kRecvFailed);
-    if (n == 0) throw WireError(kClientClosed);
-    received += static_cast<std::size_t>(n);
+    text.resize(length);
+  } catch (...) {
+    text.clear();
+    throw;
   }
-  text = std::move(body);
 }
 
 std::string RecvString(SOCKET s) {

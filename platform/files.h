@@ -25,6 +25,19 @@ struct FindData {
 // directory does not exist.
 DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out);
 
+// One entry of a directory as a tree walk needs it: its name and whether it
+// is a directory (a link counts as what it points to).
+struct DirectoryName {
+  std::string name;
+  bool directory = false;
+};
+// The entries of a directory (Windows path, with or without a trailing
+// separator) in the order FindFiles lists them, without "." and "..", and
+// without the per-entry times and sizes of FindFiles, so a walk over a large
+// tree costs little more than reading its directories. ERROR_SUCCESS (also
+// for an empty directory), ERROR_PATH_NOT_FOUND when it does not exist.
+DWORD ListDirectoryNames(const std::string& directory, std::vector<DirectoryName>& out);
+
 DWORD GetFileAttributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when missing
 DWORD CreateDirectory(const std::string& path);    // 0, ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND, ...
 DWORD RemoveDirectory(const std::string& path);

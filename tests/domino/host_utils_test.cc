@@ -65,7 +65,7 @@ TEST_F(HostUtilsTest, CreateDirectoryTreeMakesEveryMissingLevel) {
   EXPECT_EQ(CreateDirectoryTree("D:\\plain\\sub"), 0);
   EXPECT_TRUE(fs::is_regular_file(root_.D() / "plain"));
   EXPECT_EQ(CreateDirectoryTree("Q:\\x\\y"), 0);
-  const std::string longName(120, 'l');
+  const std::string longName(130, 'l');
   EXPECT_EQ(CreateDirectoryTree("D:\\long\\" + longName + "\\" + longName), 0);
   EXPECT_FALSE(fs::exists(root_.D() / "long")) << "nothing made for a path that cannot fit";
   EXPECT_EQ(CreateDirectoryTree("D:\\fits\\" + std::string(240, 'f')), 1);

@@ -96,7 +96,7 @@ TEST_F(SettingsTest, NotesSettingsReadAndWrite) {
   WriteNotesSetting("TRANSLOG_Path", std::string(300, 'p'), "D:\\Lotus\\notes.ini");
   EXPECT_EQ(ReadNotesSetting("TRANSLOG_Path", value, "D:\\Lotus\\notes.ini"), 255);
   EXPECT_EQ(value, std::string(255, 'p'));
-  EXPECT_EQ(ReadNotesSetting("Directory", value, "D:\\Lotus\\notes.ini"), 14);
+  EXPECT_EQ(ReadNotesSetting("Directory", value, "D:\\Lotus\\notes.ini"), 13);
   EXPECT_EQ(value, "D:\\Lotus\\Data");
 }
 

@@ -187,7 +187,7 @@ TEST_F(RecordsTest, DiscoveryTailAndHostileCounts) {
 
   // No servers: "cont", count 0, flag, name, nothing more.
   SendDiscoveryReplyTail(pair_.client.get(), 0, false, "H", {});
-  EXPECT_EQ(ReadRaw(pair_.server.get(), 19), WireString("cont") + U32(0) + Bytes({0}) + WireString("H"));
+  EXPECT_EQ(ReadRaw(pair_.server.get(), 18), WireString("cont") + U32(0) + Bytes({0}) + WireString("H"));
 
   WriteRaw(pair_.client.get(), WireString("nope"));
   EXPECT_EQ(ErrorOf([&] { RecvDiscoveryReplyTail(pair_.server.get(), reply); }), "unexpected reply");

@@ -13,6 +13,7 @@
 #include "tests/output/temp_host_root.h"
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
@@ -36,7 +37,7 @@ class ReportSaveTest : public ::testing::Test {
 };
 
 TEST_F(ReportSaveTest, SaveCreatesTheTypeFolderAndKeepsEveryByte) {
-  const std::string text("Backup started\r\nbinary \x01\xfe\0 end\r\n", 34);
+  const std::string text = "Backup started\r\nbinary \x01\xfe\0 end\r\n"s;
   SYSTEMTIME before;
   platform::GetLocalTime(before);
   store_.SaveReport("Delete Snapshot", text);

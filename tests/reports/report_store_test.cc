@@ -12,6 +12,7 @@
 #include "tests/output/temp_host_root.h"
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
@@ -68,7 +69,7 @@ TEST_F(ReportStoreTest, ListingHoldsPlainFilesOnly) {
 }
 
 TEST_F(ReportStoreTest, ReadsExactBytesAndTimes) {
-  const std::string text("line\r\nzero\0byte\r\n\xff", 19);
+  const std::string text = "line\r\nzero\0byte\r\n\xff"s;
   WriteFile(TypeDir("Restore") / "r.txt", text);
   WriteFile(TypeDir("Restore") / "empty.txt", "");
   EXPECT_EQ(store_.ReadReport(Restore, "r.txt"), text);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <sstream>
 
 #include "output/operation_lock.h"
 #include "output/output.h"
@@ -55,22 +56,7 @@ class RestoreRunTest : public ::testing::Test {
   }
   ~RestoreRunTest() override { ResetRestoreHostChecks(); }
 
-  // The snapshot: four databases; the volume now: one damaged database. The
-  // ArkLedger: change information of a.nsf, the log hint (first log 40) and
-  // saved logs 40 and 41.
-  void MakeSnapshotAndLedger() {
-    const std::string snap = host.Host("snapshots/" + std::string(kSnapshotName) + "/Domino/Data/");
-    host.WriteFile(snap + "a.nsf", "database a at the snapshot");
-    host.WriteFile(snap + "log.nsf", "log database");
-    host.WriteFile(snap + "t.ntf", "template");
-    host.WriteFile(snap + "off.nsf", "not logged");
-    host.WriteFile(host.Host("volumes/D/Domino/Data/a.nsf"), "damaged");
-    host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x03\0\0\0\0\0\0\0abc", 11));
-    host.WriteFile(host.Ledger("disabled_databases"), "D:\\Domino\\Data\\off.nsf\r\n");
-    host.WriteLogHint(40, kLogSeries);
-    host.WriteSavedLog(40, "forty");
-    host.WriteSavedLog(41, "forty-one");
-  }
+  void MakeSnapshotAndLedger() { host.MakeRestorableSnapshot(kLogSeries); }
 
   std::vector<std::string> ActiveLogs() const {
     std::vector<std::string> names;
@@ -81,9 +67,25 @@ class RestoreRunTest : public ::testing::Test {
     return names;
   }
 
+  std::vector<std::string> EventLines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(RestoreTestHost::ReadFile(host.Host("Logs/Application.log")));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  // Runs the restore; messages are what the client received, events the
+  // event-log entries the run wrote (without their time stamps).
   std::vector<std::string> Run() {
+    const std::size_t eventsBefore = EventLines().size();
     StreamRecorder recorder;
     result = PerformRestore(request);
+    const std::vector<std::string> lines = EventLines();
+    events.clear();
+    for (std::size_t i = eventsBefore; i < lines.size(); ++i) {
+      const std::size_t kind = lines[i].find_first_of("EI");
+      events.push_back(kind == std::string::npos ? lines[i] : lines[i].substr(kind));
+    }
     std::vector<std::string> messages = recorder.Stop();
     for (std::string& message : messages) message = WithoutTimes(message);
     return messages;
@@ -108,7 +110,13 @@ class RestoreRunTest : public ::testing::Test {
   std::vector<std::string> recovered;
   std::vector<std::string> logsDuringRecovery;
   std::int32_t result = 99;
+  std::vector<std::string> events;
 };
+
+std::string FailureEvent(const std::string& type, const std::string& text) {
+  return "Error category 2 event 0x4000006D arksvc: The " + type + " restore of snapshot " +
+         kSnapshotName + " for the Domino server srv1/Org failed: " + text;
+}
 
 TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
   ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Return(0));
@@ -151,6 +159,10 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
   EXPECT_EQ(terms, 2);  // once inside the start-up sequence, once at the end
   EXPECT_TRUE(LockIsFree());
   EXPECT_EQ(WithoutTimes(ReportText()).find("Start time is: <time>"), 0u);
+  EXPECT_EQ(events, (std::vector<std::string>{
+                        "Information category 2 event 0x4000006F arksvc: The UP TO THE MINUTE "
+                        "restore of snapshot " + std::string(kSnapshotName) +
+                        " for the Domino server srv1/Org succeeded."}));
 }
 
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
@@ -235,6 +247,11 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
     const std::vector<std::string> messages = Run();
     EXPECT_EQ(result, -1);
     ASSERT_FALSE(messages.empty());
+    if (std::string(c.what) == "Domino running") {
+      EXPECT_EQ(events[0], FailureEvent("UP TO THE MINUTE",
+                                        "ERROR: Domino is running. It needs to be shutdown before "
+                                        "the restore process occurs. | Restore canceled."));
+    }
     if (c.whole) {
       EXPECT_EQ(messages, (std::vector<std::string>{c.output}));
     } else {
@@ -243,6 +260,8 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
       EXPECT_EQ(messages[messages.size() - 1], c.output);
       EXPECT_EQ(messages[messages.size() - 2], c.output);
     }
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].rfind("Error category 2 event 0x4000006D arksvc: The ", 0), 0u);
     EXPECT_TRUE(component.state->calls.empty());
     EXPECT_EQ(Volume("a.nsf"), "damaged");
     EXPECT_TRUE(ActiveLogs().empty());
@@ -261,6 +280,8 @@ TEST_F(RestoreRunTest, AHeldLockOrAFailedStartUpStopsBeforeAnythingElse) {
                          "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n",
                          "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n"}));
     EXPECT_EQ(result, -1);
+    EXPECT_EQ(events, (std::vector<std::string>{FailureEvent(
+                          "UP TO THE MINUTE", "A current BACKUP/RESTORE is in progress.")}));
     ::testing::Mock::VerifyAndClearExpectations(&domino.api);
   }
   EXPECT_TRUE(LockIsFree());
@@ -269,6 +290,9 @@ TEST_F(RestoreRunTest, AHeldLockOrAFailedStartUpStopsBeforeAnythingElse) {
   EXPECT_EQ(Run(), (std::vector<std::string>{
                        "ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n"}));
   EXPECT_EQ(result, 0x0FFF);
+  EXPECT_EQ(events, (std::vector<std::string>{FailureEvent(
+                        "UP TO THE MINUTE",
+                        "Could not initialize notes runtime. Restore snapshot failed.")}));
   EXPECT_EQ(terms, 0);
   EXPECT_TRUE(component.state->calls.empty());
   EXPECT_TRUE(LockIsFree());

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "snapshot/disk_listing.h"
 #include "snapshot/snapshot_restore.h"
 #include "tests/snapshot/snapshot_test_host.h"

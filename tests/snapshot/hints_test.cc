@@ -87,18 +87,3 @@ TEST_F(Hints, MissingFileIsCreatedAndBadInputsFailClearly) {
   EXPECT_EQ(fake().liveInterfaces, 0);
   EXPECT_EQ(fake().liveFactories, 0);
 }
-
-TEST_F(Hints, EntriesOfADriveInTheComponentsOrder) {
-  fake().Add(u'E', "b", Utc(2003, 2, 3, 14, 5, 7));
-  fake().Add(u'E', "a", Utc(2003, 1, 3, 14, 5, 7));
-  std::vector<SnapshotEntry> entries(1);
-  ASSERT_EQ(GetSnapshotEntries(u"E:\\", entries), 0);  // only the first character counts
-  ASSERT_EQ(entries.size(), 3u);  // appended
-  EXPECT_EQ(entries[1].name, "b");
-  EXPECT_EQ(entries[2].name, "a");
-  EXPECT_EQ(fake().calls.back(), "Enumerate E");
-  fake().instanceResult = E_OUTOFMEMORY;
-  EXPECT_EQ(GetSnapshotEntries(u"E", entries), -1);
-  EXPECT_EQ(entries.size(), 3u);
-  EXPECT_EQ(fake().liveInterfaces, 0);
-}

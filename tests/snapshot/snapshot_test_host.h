@@ -59,6 +59,7 @@ class SnapshotHostTest : public ::testing::Test {
     fs::remove_all(root_);
     fs::create_directories(root_ / "E");
     fs::create_directories(root_ / "Windows");
+    fs::create_directories(root_ / "reports");
     platform::SetHostRoot(root_.string());
     platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices", "E:",
                            (root_ / "E").string());

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <thread>
+#include <atomic>
 
 #include "backend_fixture.h"
 #include "platform/clock.h"
@@ -129,6 +131,32 @@ TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"base"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"base"});
+}
+
+// A reader of the drive's path sees the old tree or the new one, never a
+// missing or half-restored volume.
+TEST_P(BackendTest, RestoreIsAtomicForReadersOfTheDrive) {
+  WriteFile(volume_ + "/Domino/a.nsf", "old");
+  ASSERT_EQ(Create(u"snap"), S_OK);
+  WriteFile(volume_ + "/Domino/a.nsf", "new");
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0}, bad{0};
+  std::thread reader([&] {
+    while (!stop) {
+      const std::string content = ReadFile(volume_ + "/Domino/a.nsf");
+      if (content != "old" && content != "new") ++bad;
+      ++reads;
+    }
+  });
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(service_->RestoreSnapShot(u"D", u"snap"), S_OK);
+    WriteFile(volume_ + "/Domino/a.tmp", "new");  // replaced whole, so only a restore could tear it
+    fs::rename(volume_ + "/Domino/a.tmp", volume_ + "/Domino/a.nsf");
+  }
+  stop = true;
+  reader.join();
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_EQ(bad.load(), 0);
 }
 
 TEST_P(BackendTest, BadInputsFailWithClearCodesAndChangeNothing) {

@@ -1,0 +1,296 @@
+// The backup engine against the plain tools doing the same work, measured in
+// the same run (best of several rounds, warm caches):
+//   FindDatabases over a tree of files   vs  find for the same names  (target <= 1.5x)
+//   change-information capture           vs  cat of the same bytes     (target <= 1.5x)
+//   log archiving                        vs  cp of the same logs       (target <= 1.2x)
+// Sizes are options with small defaults; --files 100000 is the full case.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backup/database_backup.h"
+#include "backup/log_archive.h"
+#include "domino/domino_api.h"
+#include "platform/host.h"
+#include "platform/registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double BestSeconds(int rounds, const std::function<void()>& setUp, const std::function<void()>& run) {
+  double best = 1e30;
+  for (int i = 0; i < rounds; ++i) {
+    setUp();
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    best = std::min(best, took.count());
+  }
+  return best;
+}
+
+void Shell(const std::string& command) {
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
+}
+
+std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+// A runtime whose databases' change information is the content of a host
+// file, read chunk by chunk as the real runtime streams it; and whose
+// archivable logs are the files of a host directory.
+class BenchDomino : public DominoApi {
+ public:
+  std::string changeSource;            // host path
+  std::vector<std::pair<DWORD, std::string>> logs;  // number, Windows path
+
+  STATUS InitRuntime(int, char**) override { return 0; }
+  void TermRuntime() override {}
+  STATUS OpenDatabase(const char*, DBHANDLE* h) override {
+    *h = 1;
+    return 0;
+  }
+  STATUS CloseDatabase(DBHANDLE) override { return 0; }
+  WORD GetErrorText(WORD, STATUS, char* b, WORD s) override {
+    std::snprintf(b, s, "error");
+    return 5;
+  }
+  STATUS GetDatabaseLogInfo(DBHANDLE, DWORD, DWORD* logged, BYTE id[16], BYTE id2[16], DWORD* ext) override {
+    *logged = 1;
+    std::memset(id, 1, 16);
+    std::memset(id2, 2, 16);
+    *ext = 1;
+    return 0;
+  }
+  STATUS BackupStart(DBHANDLE, DWORD, DWORD* c, DWORD* a, DWORD* b) override {
+    *c = 1;
+    *a = *b = 0;
+    return 0;
+  }
+  STATUS BackupStop(DBHANDLE, DWORD) override {
+    fd_ = ::open(changeSource.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd_ >= 0 ? 0 : 1;
+  }
+  STATUS BackupEnd(DBHANDLE, DWORD, DWORD) override {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    return 0;
+  }
+  STATUS GetChangeInfoSize(DBHANDLE, DWORD, DWORD, DWORD* low, DWORD* high) override {
+    std::uint64_t size = fs::file_size(changeSource);
+    *low = DWORD(size);
+    *high = DWORD(size >> 32);
+    return 0;
+  }
+  STATUS GetChangeInfo(DBHANDLE, DWORD, DWORD, void* buffer, DWORD size, DWORD* length) override {
+    ssize_t n = ::read(fd_, buffer, size);
+    if (n < 0) return 1;
+    *length = DWORD(n);
+    return 0;
+  }
+  STATUS ApplyChangeInfoStart(DWORD*, const char*, DWORD, DWORD, DWORD) override { return 1; }
+  STATUS ApplyChangeInfo(DWORD, DWORD, const void*, DWORD) override { return 1; }
+  STATUS ApplyChangeInfoEnd(DWORD, DWORD) override { return 1; }
+  STATUS ArchiveBegin() override {
+    at_ = 0;
+    return 0;
+  }
+  STATUS ArchiveEnd() override { return 0; }
+  STATUS GetFirstArchiveLog(BYTE id[16], DWORD* number, char* path) override {
+    at_ = 0;
+    return GetNextArchiveLog(id, number, path);
+  }
+  STATUS GetNextArchiveLog(BYTE id[16], DWORD* number, char* path) override {
+    std::memset(id, 1, 16);
+    if (at_ >= logs.size()) {
+      *number = DWORD(logs.size() + 1);
+      return ERR_NO_MORE_LOGS;
+    }
+    *number = logs[at_].first;
+    std::snprintf(path, 1024, "%s", logs[at_].second.c_str());
+    ++at_;
+    return 0;
+  }
+  STATUS MarkLogArchived(const BYTE[16], DWORD) override { return 0; }
+  STATUS GetLoggingStyle(DWORD* s) override {
+    *s = 1;
+    return 0;
+  }
+  STATUS GetServerName(char* b) override {
+    std::snprintf(b, 256, "CN=bench/O=Org");
+    return 0;
+  }
+  STATUS AbbreviateName(DWORD, DWORD, const char*, char* out, WORD size, WORD*) override {
+    std::snprintf(out, size, "bench/Org");
+    return 0;
+  }
+  STATUS TranslatePath(WORD, const char* path, WORD, char* out, WORD size) override {
+    std::snprintf(out, size, "%s", path);
+    return 0;
+  }
+  STATUS TextToTimeDate(void*, void*, const char**, WORD, TIMEDATE*) override { return 1; }
+  STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) override { return 1; }
+  STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return 1; }
+  STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return 1; }
+
+ private:
+  int fd_ = -1;
+  std::size_t at_ = 0;
+};
+
+void WriteRandomFile(const fs::path& path, std::uint64_t bytes) {
+  std::vector<char> block(1 << 20);
+  std::uint64_t x = 88172645463325252ull;
+  for (auto& c : block) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    c = char(x);
+  }
+  std::ofstream out(path, std::ios::binary);
+  for (std::uint64_t left = bytes; left > 0;) {
+    std::size_t n = std::size_t(std::min<std::uint64_t>(left, block.size()));
+    out.write(block.data(), std::streamsize(n));
+    left -= n;
+    block[0]++;
+  }
+}
+
+bool Report(const char* what, double ours, double baseline, const char* baselineName, double target) {
+  const double ratio = ours / baseline;
+  std::printf("%-34s %9.4f s   %-6s %9.4f s   ratio %5.2f (target <= %.1f) %s\n", what, ours, baselineName,
+              baseline, ratio, target, ratio <= target ? "ok" : "SLOW");
+  return ratio <= target;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int files = 20000;
+  int changeMib = 64;
+  int logCount = 16;
+  int logMib = 4;
+  int rounds = 5;
+  std::string where = fs::temp_directory_path().string();
+  CLI::App app{"Backup engine benchmarks against find, cat and cp."};
+  app.add_option("--files", files, "files in the data tree (100000 for the full case)")->capture_default_str();
+  app.add_option("--change-mib", changeMib, "MiB of change information")->capture_default_str();
+  app.add_option("--logs", logCount, "number of transaction logs to archive")->capture_default_str();
+  app.add_option("--log-mib", logMib, "MiB per transaction log")->capture_default_str();
+  app.add_option("--rounds", rounds, "rounds per measurement (the best counts)")->capture_default_str();
+  app.add_option("--dir", where, "directory to build the test host in")->capture_default_str();
+  CLI11_PARSE(app, argc, argv);
+
+  std::string pattern = (fs::path(where) / "bench-backup-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return 2;
+  }
+  const fs::path root = pattern;
+  fs::create_directories(root / "volumes/D/Data");
+  fs::create_directories(root / "volumes/L/Ledger");
+  platform::SetHostRoot(root.string());
+  const std::string dos = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
+  platform::RegSetString(dos, "D:", (root / "volumes/D").string());
+  platform::RegSetString(dos, "L:", (root / "volumes/L").string());
+  BenchDomino domino;
+  SetDominoApi(&domino);
+  bool allOk = true;
+
+  // 1. FindDatabases over a tree of files, a quarter of them databases.
+  {
+    const fs::path data = root / "volumes/D/Data";
+    const char* extensions[] = {".nsf", ".NTF", ".box", ".dat"};
+    const int perDirectory = 500;
+    for (int i = 0; i < files; ++i) {
+      fs::path dir = data / ("d" + std::to_string(i / perDirectory / 20)) / ("s" + std::to_string(i / perDirectory));
+      if (i % perDirectory == 0) fs::create_directories(dir);
+      std::ofstream(dir / ("file" + std::to_string(i) + extensions[i % 4]));
+    }
+    std::size_t found = 0;
+    const double ours = BestSeconds(rounds, [] {}, [&] {
+      std::vector<DatabaseEntry> list;
+      FindDatabases("D:\\Data", list);
+      found = list.size();
+    });
+    const double find = BestSeconds(rounds, [] {}, [&] {
+      Shell("find " + Quote(data.string()) +
+            " -type f \\( -iname '*.nsf' -o -iname '*.ntf' -o -iname '*.box' \\) > /dev/null");
+    });
+    if (found != std::size_t(files - files / 4)) std::fprintf(stderr, "found %zu databases\n", found);
+    char what[64];
+    std::snprintf(what, sizeof what, "FindDatabases, %d files", files);
+    allOk &= Report(what, ours, find, "find", 1.5);
+  }
+
+  // 2. Change information of one database into the ArkLedger directory.
+  {
+    const fs::path source = root / "change.src";
+    WriteRandomFile(source, std::uint64_t(changeMib) << 20);
+    domino.changeSource = source.string();
+    const fs::path ledger = root / "volumes/L/Ledger/snap";
+    const double ours = BestSeconds(rounds, [&] { fs::remove_all(ledger); }, [&] {
+      std::vector<DatabaseEntry> list(1);
+      list[0].path = "D:\\Data\\big.nsf";
+      std::vector<std::string> disabled;
+      BackupRequest request;
+      StartDatabaseBackups(request, list, disabled);
+      if (CaptureChangeInfo(request, list, "L:\\Ledger\\snap") != 0) std::fprintf(stderr, "capture failed\n");
+    });
+    const fs::path catTarget = root / "volumes/L/cat.out";
+    const double cat = BestSeconds(rounds, [&] { fs::remove(catTarget); }, [&] {
+      Shell("cat " + Quote(source.string()) + " > " + Quote(catTarget.string()));
+    });
+    char what[64];
+    std::snprintf(what, sizeof what, "change information, %d MiB", changeMib);
+    allOk &= Report(what, ours, cat, "cat", 1.5);
+    fs::remove(source);
+  }
+
+  // 3. Archiving transaction logs into the ledger's logs folder.
+  {
+    const fs::path logDir = root / "volumes/D/Logs";
+    fs::create_directories(logDir);
+    for (int i = 1; i <= logCount; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "S%07d.TXN", i);
+      WriteRandomFile(logDir / name, std::uint64_t(logMib) << 20);
+      domino.logs.push_back({DWORD(i), std::string("D:\\Logs\\") + name});
+    }
+    const fs::path ledger = root / "volumes/L/Ledger/logsnap";
+    // The archiving prints a line per run on standard output: silence it.
+    std::fflush(stdout);
+    const int savedStdout = ::dup(1);
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ::dup2(devNull, 1);
+    const double ours = BestSeconds(rounds, [&] { fs::remove_all(ledger); fs::create_directories(ledger); }, [&] {
+      BackupRequest request;
+      std::vector<DWORD> archived;
+      ArchiveTransactionLogs(request, nullptr, "L:\\Ledger\\logsnap\\logs\\", archived);
+    });
+    const fs::path cpTarget = root / "volumes/L/cp.out";
+    const double cp = BestSeconds(rounds, [&] { fs::remove_all(cpTarget); fs::create_directories(cpTarget); }, [&] {
+      Shell("cp " + Quote(logDir.string()) + "/* " + Quote(cpTarget.string()) + "/");
+    });
+    std::fflush(stdout);
+    ::dup2(savedStdout, 1);
+    ::close(savedStdout);
+    ::close(devNull);
+    char what[64];
+    std::snprintf(what, sizeof what, "log archiving, %d x %d MiB", logCount, logMib);
+    allOk &= Report(what, ours, cp, "cp", 1.2);
+  }
+
+  SetDominoApi(nullptr);
+  fs::remove_all(root);
+  return allOk ? 0 : 1;
+}

@@ -1,0 +1,97 @@
+// dominosim: builds simulated hosts and checks them.
+//   dominosim install --root DIR [options]   a complete host
+//   dominosim digest --root DIR --ini PATH   one digest per database
+//   dominosim server --root DIR --ini PATH   runs nserver (same options)
+//   dominosim status | stop-server --root DIR --ini PATH
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <climits>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dominosim/install.h"
+#include "dominosim/tool_commands.h"
+#include "platform/host.h"
+
+namespace {
+
+// nserver beside this executable, so that the server process carries its name.
+int ExecServer(const std::vector<std::string>& args) {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return 2;
+  self[n] = '\0';
+  std::string path(self);
+  path = path.substr(0, path.rfind('/') + 1) + "nserver";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>("nserver"));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(path.c_str(), argv.data());
+  std::perror(path.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Simulated Domino hosts: install, run, check"};
+  app.require_subcommand(1);
+
+  dominosim::InstallOptions install;
+  CLI::App* installCmd = app.add_subcommand("install", "build a simulated host under a root");
+  installCmd->add_option("--root", install.root, "host root directory")->required();
+  installCmd->add_option("--partitions", install.partitions, "0: one server; 1-8: partitioned servers");
+  installCmd->add_option("--databases", install.databases, "databases per server");
+  installCmd->add_option("--unlogged", install.unlogged, "of those, without transaction logging");
+  installCmd->add_option("--size-mib", install.sizeMiB, "data per server in MiB");
+  installCmd->add_option("--backend", install.backend, "dir | btrfs | none");
+  installCmd->add_option("--layout", install.layout, "classic | newer | newer-one-comma");
+  installCmd->add_option("--logging", install.logging, "archive | circular | none");
+  installCmd->add_option("--translog-path", install.translogPath, "absolute | relative");
+  installCmd->add_option("--log-extent-kib", install.extentKiB, "size of a log extent");
+  installCmd->add_option("--computer-name", install.computerName, "the host's computer name");
+  installCmd->add_option("--report-folder", install.reportFolder, "the service's report folder");
+  installCmd->add_option("--seed", install.seed, "seed of the database contents");
+
+  std::string root, ini;
+  double timeout = 10;
+  auto addServerOptions = [&](CLI::App* cmd) {
+    cmd->add_option("--root", root, "host root directory")->required();
+    cmd->add_option("--ini", ini, "Windows path of the server's notes.ini")->required();
+  };
+  CLI::App* digestCmd = app.add_subcommand("digest", "print a content digest of every database");
+  addServerOptions(digestCmd);
+  CLI::App* statusCmd = app.add_subcommand("status", "log position and whether nserver runs");
+  addServerOptions(statusCmd);
+  CLI::App* stopCmd = app.add_subcommand("stop-server", "stop the server's nserver");
+  addServerOptions(stopCmd);
+  stopCmd->add_option("--timeout", timeout, "seconds to wait");
+  CLI::App* serverCmd = app.add_subcommand("server", "run nserver for a server");
+  serverCmd->allow_extras();
+  serverCmd->prefix_command();
+
+  CLI11_PARSE(app, argc, argv);
+
+  if (*installCmd) {
+    dominosim::InstallResult result;
+    std::string error;
+    if (!dominosim::InstallHost(install, result, &error)) {
+      std::fprintf(stderr, "dominosim install: %s\n", error.c_str());
+      return 1;
+    }
+    dominosim::PrintInstall(install, result, stdout);
+    return 0;
+  }
+  if (*serverCmd) return ExecServer(serverCmd->remaining());
+  platform::SetHostRoot(root);
+  if (*digestCmd) {
+    int failed = dominosim::PrintDigests(ini, stdout, stderr);
+    return failed == 0 ? 0 : 1;
+  }
+  if (*statusCmd) return dominosim::PrintStatus(ini, stdout);
+  if (*stopCmd) return dominosim::StopServer(ini, timeout, stdout);
+  return 1;
+}

@@ -1,0 +1,257 @@
+#include "dominosim/install.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "dominosim/database.h"
+#include "dominosim/posix_file.h"
+#include "dominosim/server_config.h"
+#include "dominosim/status.h"
+#include "dominosim/txn_log.h"
+#include "platform/host.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "snapshotsvc/configure.h"
+
+namespace dominosim {
+namespace {
+
+constexpr const char* kDosDevices = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
+constexpr const char* kComputerNameKey = "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName";
+constexpr const char* kReportKey = "SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client";
+constexpr const char* kDominoKey = "SOFTWARE\\Lotus\\Domino";
+constexpr const char* kDomino50Key = "SOFTWARE\\Lotus\\Domino\\5.0";
+constexpr const char* kProgramDir = "C:\\Lotus\\Domino";
+constexpr const char* kReportTypes[] = {"Configure", "Backup", "Restore", "Delete Snapshot"};
+
+struct Volume {
+  char letter;
+  const char* volumeName;
+  const char* diskName;
+};
+constexpr Volume kVolumes[] = {{'D', "vol_data", "disk1"}, {'E', "vol_logs", "disk2"}, {'L', "vol_ledger", "disk3"}};
+
+bool Fail(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+  return false;
+}
+
+bool SetString(const std::string& key, const std::string& name, const std::string& value,
+               std::string* error) {
+  if (platform::RegSetString(key, name, value) != ERROR_SUCCESS)
+    return Fail(error, "cannot write registry value " + key + "\\" + name);
+  return true;
+}
+
+bool MakeWinDirectory(const std::string& winPath, std::string* error) {
+  std::string host;
+  if (MapPath(winPath, host) != NOERROR) return Fail(error, "cannot map " + winPath);
+  if (int e = MakeDirectories(host)) return Fail(error, "cannot create " + host + ": " + std::strerror(e));
+  return true;
+}
+
+bool WriteIni(const std::string& ini, const std::string& key, const std::string& value,
+              std::string* error) {
+  if (!platform::WritePrivateProfileString("Notes", key, value, ini))
+    return Fail(error, "cannot write " + key + " into " + ini);
+  return true;
+}
+
+bool BuildServer(const InstallOptions& o, int partition, bool partitioned, InstalledServer& server,
+                 std::string* error) {
+  std::string shortName = "srv" + std::to_string(partition);
+  server.partition = partition;
+  server.canonicalName = "CN=" + shortName + "/O=" + o.organization;
+  server.dataDirectory = partitioned ? "D:\\Domino\\Data" + std::to_string(partition) : "D:\\Domino\\Data";
+  server.notesIni = JoinWin(partitioned ? server.dataDirectory : kProgramDir, "notes.ini");
+  server.logging = o.logging;
+  std::string translogPath;
+  if (o.logging != "none") {
+    if (o.translogPath == "relative") {
+      translogPath = "logdir";
+      server.logDirectory = JoinWin(server.dataDirectory, translogPath);
+    } else {
+      translogPath = partitioned ? "E:\\Logs" + std::to_string(partition) : "E:\\Logs";
+      server.logDirectory = translogPath;
+    }
+  }
+  std::string stateDir = "C:\\dominosim\\state\\" + shortName;
+  if (!MakeWinDirectory(server.dataDirectory, error) || !MakeWinDirectory(stateDir, error)) return false;
+  std::string iniDir = server.notesIni.substr(0, server.notesIni.rfind('\\'));
+  if (!MakeWinDirectory(iniDir, error)) return false;
+  if (!WriteIni(server.notesIni, "Directory", server.dataDirectory, error) ||
+      !WriteIni(server.notesIni, "ServerName", server.canonicalName, error) ||
+      !WriteIni(server.notesIni, kExtentKiBKey, std::to_string(o.extentKiB), error) ||
+      !WriteIni(server.notesIni, kStateDirKey, stateDir, error))
+    return false;
+  Id16 logId{};
+  if (!server.logDirectory.empty()) {
+    if (!WriteIni(server.notesIni, "TRANSLOG_Status", "1", error) ||
+        !WriteIni(server.notesIni, "TRANSLOG_Style", o.logging == "archive" ? "1" : "0", error) ||
+        !WriteIni(server.notesIni, "TRANSLOG_Path", translogPath, error))
+      return false;
+    std::string logHost;
+    if (MapPath(server.logDirectory, logHost) != NOERROR) return Fail(error, "cannot map " + server.logDirectory);
+    logId = NewRandomId();
+    if (STATUS s = TxnLog::Create(logHost, logId, o.extentKiB * 1024))
+      return Fail(error, "cannot create the transaction log in " + logHost + ": " + StatusText(s));
+  }
+
+  std::vector<PlannedDatabase> plan = PlanDatabases(o.databases, o.unlogged);
+  std::uint32_t pages = std::uint32_t(o.sizeMiB * 256.0 / (plan.empty() ? 1 : plan.size()));
+  if (pages < 4) pages = 4;
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    std::string win = JoinWin(server.dataDirectory, plan[i].relativePath);
+    std::string host;
+    if (MapPath(win, host) != NOERROR) return Fail(error, "cannot map " + win);
+    if (int e = MakeDirectories(ParentDirectory(host))) return Fail(error, "cannot create the folder of " + host + ": " + std::strerror(e));
+    CreateParams params;
+    params.dataPages = pages;
+    params.logged = plan[i].logged && !server.logDirectory.empty();
+    params.logId = logId;
+    params.lastExtent = 1;
+    params.seed = o.seed * 1000003u + std::uint64_t(partition) * 1009u + i;
+    std::snprintf(reinterpret_cast<char*>(params.dbRecord.data()), 64, "%s", plan[i].title.c_str());
+    if (STATUS s = Database::Create(host, params))
+      return Fail(error, "cannot create " + win + ": " + StatusText(s));
+    server.databases.push_back(win);
+  }
+  return true;
+}
+
+bool WriteDominoKeys(const InstallOptions& o, const std::vector<InstalledServer>& servers,
+                     bool partitioned, std::string* error) {
+  const InstalledServer& first = servers.front();
+  if (o.layout == "classic") {
+    if (!SetString(kDomino50Key, "Path", kProgramDir, error)) return false;
+    if (!partitioned) return SetString(kDomino50Key, "DataPath", first.dataDirectory, error);
+    for (const InstalledServer& s : servers) {
+      if (!SetString(kDomino50Key, "PARTITION" + std::to_string(s.partition), s.dataDirectory, error))
+        return false;
+    }
+    return true;
+  }
+  // The newer layout: "Version" marks it; partitions are numbered keys.
+  if (!SetString(kDominoKey, "Version", "6.5.4", error) || !SetString(kDominoKey, "Path", kProgramDir, error))
+    return false;
+  bool oneComma = o.layout == "newer-one-comma";
+  if (!partitioned && !oneComma) return SetString(kDominoKey, "DataPath", first.dataDirectory, error);
+  std::string list;
+  for (const InstalledServer& s : servers) list += (list.empty() ? "" : ",") + std::to_string(s.partition);
+  std::size_t commas = servers.size() - 1;
+  if (oneComma && commas != 1) {
+    list = servers.size() == 1 ? list + "," : std::to_string(servers[0].partition) + "," +
+                                                 std::to_string(servers[1].partition);
+  } else if (!oneComma && commas == 1) {
+    list += ",";  // exactly one comma would read as "not partitioned"
+  }
+  if (!SetString(kDominoKey, "Partitions", list, error)) return false;
+  if (partitioned) {
+    for (const InstalledServer& s : servers) {
+      if (!SetString(std::string(kDominoKey) + "\\" + std::to_string(s.partition), "DataPath",
+                     s.dataDirectory, error))
+        return false;
+    }
+  }
+  if (oneComma) {
+    // Read as one server: its data directory and the program directory's
+    // notes.ini are those of the first partition.
+    if (!SetString(kDominoKey, "DataPath", first.dataDirectory, error)) return false;
+    std::string programIni = JoinWin(kProgramDir, "notes.ini");
+    if (programIni != first.notesIni) {
+      std::string from, to, text;
+      if (MapPath(first.notesIni, from) != NOERROR || MapPath(programIni, to) != NOERROR ||
+          ReadFileBytes(from, text) != 0 || MakeDirectories(ParentDirectory(to)) != 0 ||
+          WriteFileAtomically(to, text.data(), text.size()) != 0)
+        return Fail(error, "cannot write " + programIni);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool InstallHost(const InstallOptions& o, InstallResult& result, std::string* error) {
+  if (o.partitions < 0 || o.partitions > 8) return Fail(error, "--partitions must be 0 to 8");
+  if (o.databases < 0 || o.unlogged < 0 || o.unlogged > o.databases) return Fail(error, "bad database counts");
+  if (o.backend != "dir" && o.backend != "btrfs" && o.backend != "none") return Fail(error, "--backend: dir, btrfs or none");
+  if (o.layout != "classic" && o.layout != "newer" && o.layout != "newer-one-comma") return Fail(error, "--layout: classic, newer or newer-one-comma");
+  if (o.logging != "archive" && o.logging != "circular" && o.logging != "none") return Fail(error, "--logging: archive, circular or none");
+  if (o.translogPath != "absolute" && o.translogPath != "relative") return Fail(error, "--translog-path: absolute or relative");
+  if (o.extentKiB < 16) return Fail(error, "--log-extent-kib must be at least 16");
+  if (o.sizeMiB < 0) return Fail(error, "--size-mib must not be negative");
+
+  if (int e = MakeDirectories(o.root)) return Fail(error, "cannot create " + o.root + ": " + std::strerror(e));
+  char canonical[PATH_MAX];
+  if (::realpath(o.root.c_str(), canonical) == nullptr) return Fail(error, "cannot resolve " + o.root);
+  result = InstallResult{};
+  result.root = canonical;
+  std::string volumes = result.root + "/volumes";
+  if (PathExists(volumes + "/D")) return Fail(error, result.root + " already holds a host");
+  if (MakeDirectories(volumes) != 0 || MakeDirectories(result.root + "/Windows") != 0)
+    return Fail(error, "cannot create the host's folders under " + result.root);
+  platform::SetHostRoot(result.root);
+
+  snapshotsvc::Backend backend = o.backend == "btrfs" ? snapshotsvc::Backend::Btrfs : snapshotsvc::Backend::Dir;
+  std::vector<snapshotsvc::DiskConfig> disks;
+  for (const Volume& v : kVolumes) {
+    std::string dir = volumes + "/" + v.letter;
+    std::string failure;
+    if (o.backend == "none") {
+      if (int e = MakeDirectories(dir)) return Fail(error, "cannot create " + dir + ": " + std::strerror(e));
+    } else if (!snapshotsvc::PrepareVolume(backend, dir, &failure)) {
+      return Fail(error, "cannot prepare volume " + dir + ": " + failure);
+    }
+    std::string drive = std::string(1, v.letter) + ":";
+    if (!SetString(kDosDevices, drive, dir, error)) return false;
+    result.drives.emplace_back(v.letter, dir);
+    disks.push_back({v.volumeName, v.diskName,
+                     std::string("\\\\ARKSTORE\\") + v.volumeName + "\\" + v.diskName, {v.letter}});
+  }
+
+  if (!SetString(kComputerNameKey, "ComputerName", o.computerName, error)) return false;
+  if (!SetString(kReportKey, "ReportFolder", o.reportFolder, error)) return false;
+  for (const char* type : kReportTypes) {
+    if (!MakeWinDirectory(JoinWin(o.reportFolder, type), error)) return false;
+  }
+  if (!platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", o.changeInfoDir, "C:\\Windows\\ark.ini"))
+    return Fail(error, "cannot write C:\\Windows\\ark.ini");
+  if (!MakeWinDirectory(o.changeInfoDir, error)) return false;
+
+  bool partitioned = o.partitions > 0;
+  int count = partitioned ? o.partitions : 1;
+  for (int p = 1; p <= count; ++p) {
+    InstalledServer server;
+    if (!BuildServer(o, p, partitioned, server, error)) return false;
+    result.servers.push_back(server);
+  }
+  if (!WriteDominoKeys(o, result.servers, partitioned, error)) return false;
+
+  if (o.backend != "none") {
+    std::string failure;
+    if (!snapshotsvc::InstallComponent(backend, disks, &failure))
+      return Fail(error, "cannot install the snapshot component: " + failure);
+  }
+  return true;
+}
+
+void PrintInstall(const InstallOptions& o, const InstallResult& r, std::FILE* out) {
+  std::fprintf(out, "Host root: %s\n", r.root.c_str());
+  std::fprintf(out, "Drives:\n  C: -> %s\n", r.root.c_str());
+  for (const auto& [letter, dir] : r.drives) std::fprintf(out, "  %c: -> %s\n", letter, dir.c_str());
+  std::fprintf(out, "Snapshot backend: %s\n", o.backend.c_str());
+  std::fprintf(out, "Computer name: %s\n", o.computerName.c_str());
+  std::fprintf(out, "ark.ini: C:\\Windows\\ark.ini (CHANGE_INFO_DIR=%s)\n", o.changeInfoDir.c_str());
+  std::fprintf(out, "Report folder: %s\n", o.reportFolder.c_str());
+  std::fprintf(out, "Registry layout: %s\n", o.layout.c_str());
+  for (const InstalledServer& s : r.servers) {
+    std::fprintf(out, "Server %s (partition %d)\n", s.canonicalName.c_str(), s.partition);
+    std::fprintf(out, "  notes.ini: %s\n", s.notesIni.c_str());
+    std::fprintf(out, "  data directory: %s (%zu databases)\n", s.dataDirectory.c_str(), s.databases.size());
+    std::fprintf(out, "  transaction log: %s (%s)\n",
+                 s.logDirectory.empty() ? "none" : s.logDirectory.c_str(), s.logging.c_str());
+  }
+}
+
+}  // namespace dominosim

@@ -1,0 +1,129 @@
+#include "dominosim/workload.h"
+
+#include <time.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "dominosim/database.h"
+#include "dominosim/digest.h"
+#include "dominosim/page_fill.h"
+#include "dominosim/status.h"
+#include "dominosim/txn_log.h"
+
+namespace dominosim {
+namespace {
+
+double NowSeconds() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void SleepSeconds(double seconds) {
+  if (seconds <= 0) return;
+  struct timespec ts;
+  ts.tv_sec = time_t(seconds);
+  ts.tv_nsec = long((seconds - double(ts.tv_sec)) * 1e9);
+  ::nanosleep(&ts, nullptr);  // a signal ends the sleep early
+}
+
+struct Target {
+  std::unique_ptr<Database> db;
+  std::uint32_t pageCount = 1;
+  std::uint32_t growLimit = 1;
+};
+
+}  // namespace
+
+STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
+                   const std::atomic<bool>& stop, WorkloadStats& stats, std::FILE* messages) {
+  std::unique_ptr<TxnLog> log;
+  if (config.logging) {
+    LogOptions logOptions;
+    logOptions.dir = config.logDirHost;
+    logOptions.style = config.style == 1 ? LogStyle::Archive : LogStyle::Circular;
+    logOptions.extentBytes = config.extentBytes;
+    logOptions.circularExtents = config.circularExtents;
+    if (STATUS s = TxnLog::Open(logOptions, log)) {
+      std::fprintf(messages, "nserver: cannot open the transaction log in %s: %s\n",
+                   config.logDirHost.c_str(), StatusText(s).c_str());
+      return s;
+    }
+  }
+  std::vector<Target> targets;
+  for (const std::string& relative : FindDatabaseFiles(config.dataDirHost)) {
+    Target t;
+    DatabaseOptions dbOptions;
+    dbOptions.volumeDrive = DriveOf(config.dataDirWin);
+    dbOptions.stateDir = config.stateDirHost;
+    dbOptions.log = log.get();
+    STATUS s = Database::Open(config.dataDirHost + "/" + relative, dbOptions, t.db);
+    DbHeader header;
+    if (s == NOERROR) s = t.db->ReadHeader(header);
+    if (s != NOERROR) {
+      std::fprintf(messages, "nserver: skipping %s: %s\n", relative.c_str(), StatusText(s).c_str());
+      continue;
+    }
+    t.pageCount = header.pageCount;
+    t.growLimit = header.pageCount * 2 + 16;
+    targets.push_back(std::move(t));
+  }
+  stats.databases = std::uint32_t(targets.size());
+  if (targets.empty()) {
+    std::fprintf(messages, "nserver: no databases under %s\n", config.dataDirHost.c_str());
+    return ERR_FILE_NOT_FOUND;
+  }
+
+  std::mt19937_64 rng(options.seed);
+  std::uint32_t maxPages = options.maxPagesPerWrite == 0 ? 1 : options.maxPagesPerWrite;
+  std::vector<std::uint8_t> payloads(std::size_t(maxPages) * kPagePayload);
+  std::vector<PageWrite> writes(maxPages);
+  std::uint8_t record[kDbRecordSize];
+  double start = NowSeconds();
+  std::uint32_t failuresInARow = 0;
+  while (!stop.load()) {
+    double now = NowSeconds();
+    if (options.durationSeconds > 0 && now - start >= options.durationSeconds) break;
+    if (options.maxTransactions != 0 && stats.transactions >= options.maxTransactions) break;
+    if (options.rate > 0) {
+      double due = start + double(stats.transactions + stats.errors) / options.rate;
+      if (due > now) {
+        SleepSeconds(due - now);
+        continue;
+      }
+    }
+    Target& t = targets[rng() % targets.size()];
+    std::uint32_t count = 1 + std::uint32_t(rng() % maxPages);
+    std::uint32_t pageCount = t.pageCount;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      bool grow = pageCount < t.growLimit && (pageCount <= 1 || rng() % options.growEvery == 0);
+      writes[i].pageNo = grow ? pageCount++ : 1 + std::uint32_t(rng() % (pageCount - 1));
+      writes[i].payload = payloads.data() + std::size_t(i) * kPagePayload;
+      FillBytes(payloads.data() + std::size_t(i) * kPagePayload, kPagePayload, rng());
+    }
+    bool withRecord = options.recordEvery != 0 && rng() % options.recordEvery == 0;
+    if (withRecord) {
+      t.db->ReadDbRecord(record);
+      FillBytes(record + 64, kDbRecordSize - 64, rng());  // the first half keeps its title
+    }
+    STATUS s = t.db->Write(writes.data(), count, withRecord ? record : nullptr);
+    if (s == NOERROR) {
+      t.pageCount = pageCount;
+      ++stats.transactions;
+      stats.pages += count;
+      failuresInARow = 0;
+    } else {
+      ++stats.errors;
+      DbHeader header;
+      if (t.db->ReadHeader(header) == NOERROR) t.pageCount = header.pageCount;
+      std::fprintf(messages, "nserver: write to %s failed: %s\n", t.db->path().c_str(),
+                   StatusText(s).c_str());
+      if (++failuresInARow >= 100) return s;
+    }
+  }
+  return NOERROR;
+}
+
+}  // namespace dominosim

@@ -1,0 +1,226 @@
+// A real arkserver: its life under the stop control, the event source it
+// registers, and whole sessions over loopback.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "net/wire.h"
+#include "platform/host.h"
+#include "platform/registry.h"
+#include "tests/service/server_process.h"
+
+using namespace nettest;
+using namespace servicetest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
+
+std::string GetTimeRequest(int type, const std::string& name) { return Bytes({2, type}) + WireString(name); }
+std::string ReadRequest(int type, const std::string& name) { return Bytes({3, type}) + WireString(name); }
+std::string DeleteRequest(int type, const std::string& name) { return Bytes({4, type}) + WireString(name); }
+
+class ArkServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetIoTimeoutMilliseconds(10000); }
+  ServerProcess server_;
+};
+
+TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsWithinATurn) {
+  // A value left from an earlier start is overwritten.
+  platform::SetHostRoot(server_.root());
+  ASSERT_EQ(platform::RegSetDword(kSourceKey, "CategoryCount", 9), 0);
+  ASSERT_TRUE(server_.Start());
+
+  std::string messageFile, categoryFile;
+  DWORD count = 0, types = 0;
+  EXPECT_EQ(platform::RegGetString(kSourceKey, "EventMessageFile", messageFile), 0);
+  EXPECT_EQ(platform::RegGetString(kSourceKey, "CategoryMessageFile", categoryFile), 0);
+  EXPECT_EQ(platform::RegGetDword(kSourceKey, "CategoryCount", count), 0);
+  EXPECT_EQ(platform::RegGetDword(kSourceKey, "TypesSupported", types), 0);
+  EXPECT_TRUE(messageFile.ends_with("\\eventmsg.dll")) << messageFile;
+  EXPECT_EQ(categoryFile, messageFile);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(types, 7u);
+  for (const platform::RegValue& value : platform::RegEnumValues(kSourceKey)) {
+    if (value.name == "EventMessageFile" || value.name == "CategoryMessageFile") {
+      EXPECT_EQ(value.type, platform::RegType::ExpandString) << value.name;
+    }
+  }
+  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
+  EXPECT_NE(log.find("40000065"), std::string::npos) << log;
+
+  // No client: the stop is seen at the end of the current one-second turn.
+  auto stopped = std::chrono::steady_clock::now();
+  server_.SendStop();
+  EXPECT_EQ(server_.WaitForExit(5000), 0) << server_.stderrText();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3));
+  log = ReadFile(server_.root() + "/Logs/Application.log");
+  EXPECT_NE(log.find("40000066"), std::string::npos) << log;
+}
+
+TEST_F(ArkServerTest, StopWaitsUntilTheOpenSessionEnds) {
+  ASSERT_TRUE(server_.Start());
+  platform::Socket client = server_.Connect();
+  WriteRaw(client.get(), Bytes({12}));
+  ASSERT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+  server_.SendStop();
+  EXPECT_EQ(server_.WaitForExit(1500), -1);  // still serving the session
+  WriteRaw(client.get(), Bytes({13}));
+  EXPECT_EQ(ReadRaw(client.get(), 5), Bytes({1, 0, 0, 0, 0}));
+  WriteRaw(client.get(), Bytes({15}));
+  EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+  EXPECT_EQ(server_.WaitForExit(5000), 0);
+}
+
+TEST_F(ArkServerTest, ListenerFailureStopsTheServiceWithAClearMessage) {
+  platform::Socket taken = Listening();  // the port is in use
+  std::uint16_t port = platform::LocalPort(taken.get());
+  EXPECT_FALSE(server_.Start(45, port));
+  EXPECT_EQ(server_.exitCode(), 2);
+  EXPECT_NE(server_.stderrText().find("cannot listen on port " + std::to_string(port) + ": bind() failed."),
+            std::string::npos)
+      << server_.stderrText();
+  // Start-up and clean-up still wrote their events.
+  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
+  EXPECT_NE(log.find("40000066"), std::string::npos) << log;
+
+  // Bad command lines are refused before anything starts.
+  ToolResult noRoot = RunTool({ARKSERVER_PATH, "--port", "0"}, server_.root());
+  EXPECT_NE(noRoot.exitCode, 0);
+  EXPECT_NE(noRoot.err.find("--root"), std::string::npos) << noRoot.err;
+  ToolResult badTimeout = RunTool({ARKSERVER_PATH, "--root", server_.root(), "--io-timeout", "0"}, server_.root());
+  EXPECT_NE(badTimeout.exitCode, 0);
+  EXPECT_NE(badTimeout.err.find("--io-timeout"), std::string::npos) << badTimeout.err;
+}
+
+TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
+  WriteFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
+  fs::create_directories(server_.root() + "/Reports/Backup/sub");  // folders are not reports
+  ASSERT_TRUE(server_.Start());
+  platform::Socket client = server_.Connect();
+  SOCKET c = client.get();
+
+  WriteRaw(c, Bytes({1, 1}));
+  EXPECT_EQ(ReadRaw(c, 12), Bytes({1}) + Bytes({1, 0, 0, 0}) + Bytes({3, 0, 0, 0, 0x61, 0x62, 0x63}));
+  WriteRaw(c, Bytes({1, 4, 1, 0x80, 1, 2}));  // invalid types; Restore has no folder: empty list
+  EXPECT_EQ(ReadRaw(c, 7), Bytes({2, 2, 1, 0, 0, 0, 0}));
+
+  WriteRaw(c, ReadRequest(1, "abc"));
+  EXPECT_EQ(ReadRaw(c, 1 + 4 + 13), Bytes({1}) + WireString("backup text\r\n"));
+  WriteRaw(c, GetTimeRequest(1, "abc"));
+  std::string time = ReadRaw(c, 9);
+  struct stat info {};
+  ASSERT_EQ(::stat((server_.root() + "/Reports/Backup/abc").c_str(), &info), 0);
+  std::uint64_t expected = (std::uint64_t(info.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
+                           std::uint64_t(info.st_mtim.tv_nsec) / 100;
+  ASSERT_EQ(time.size(), 9u);
+  EXPECT_EQ(time[0], 1);
+  EXPECT_EQ(time.substr(1), U32(std::uint32_t(expected)) + U32(std::uint32_t(expected >> 32)));
+
+  // Missing reports: their failure statuses; the session goes on.
+  WriteRaw(c, ReadRequest(1, "missing") + GetTimeRequest(1, "missing"));
+  EXPECT_EQ(ReadRaw(c, 2), Bytes({4, 3}));
+  // Type 7 is refused before the name is read: the name's bytes are read as
+  // commands (here Noop and QueryZero).
+  WriteRaw(c, Bytes({2, 7, 12, 13}));
+  EXPECT_EQ(ReadRaw(c, 7), Bytes({2, 1, 1, 0, 0, 0, 0}));
+
+  WriteRaw(c, DeleteRequest(1, "abc"));
+  EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
+  EXPECT_FALSE(fs::exists(server_.root() + "/Reports/Backup/abc"));
+  WriteFile(server_.root() + "/Reports/Restore/r1", "1");
+  WriteFile(server_.root() + "/Reports/Restore/r2", "2");
+  WriteRaw(c, Bytes({5, 2, 5, 9}));
+  EXPECT_EQ(ReadRaw(c, 2), Bytes({1, 2}));
+  EXPECT_TRUE(fs::is_empty(server_.root() + "/Reports/Restore"));
+  EXPECT_TRUE(fs::exists(server_.root() + "/Reports/Backup/sub"));
+}
+
+TEST_F(ArkServerTest, HostileReportNamesAreRefusedAndNothingOutsideIsTouched) {
+  WriteFile(server_.root() + "/Reports/secret", "outside the type folders");
+  WriteFile(server_.root() + "/Reports/Backup/keep", "kept");
+  ASSERT_TRUE(server_.Start());
+  platform::Socket client = server_.Connect();
+  SOCKET c = client.get();
+  const std::string registry = ReadFile(server_.root() + "/registry.reg");
+  for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("..\\secret"),
+                                  std::string("../secret"), std::string("C:secret"), std::string("a/b"),
+                                  std::string("..\\..\\registry.reg"), std::string("keep\0x", 6)}) {
+    WriteRaw(c, ReadRequest(1, name) + GetTimeRequest(1, name) + DeleteRequest(1, name));
+    EXPECT_EQ(ReadRaw(c, 3), Bytes({4, 3, 6})) << name;
+  }
+  WriteRaw(c, Bytes({12}));
+  EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
+  EXPECT_EQ(ReadFile(server_.root() + "/Reports/secret"), "outside the type folders");
+  EXPECT_EQ(ReadFile(server_.root() + "/Reports/Backup/keep"), "kept");
+  EXPECT_EQ(ReadFile(server_.root() + "/registry.reg"), registry);
+}
+
+TEST_F(ArkServerTest, QueriesTestAnswersUnknownCodesAndEndSession) {
+  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=1\r\nCONFIGWIZ=\r\n");
+  ASSERT_TRUE(server_.Start());
+  platform::Socket client = server_.Connect();
+  SOCKET c = client.get();
+  WriteRaw(c, Bytes({9, 10}));
+  EXPECT_EQ(ReadRaw(c, 4), Bytes({1, 1, 1, 0}));
+  WriteRaw(c, Bytes({11}));
+  std::string domino = ReadRaw(c, 2);
+  ASSERT_EQ(domino.size(), 2u);
+  EXPECT_EQ(domino[0], 1);
+  EXPECT_TRUE(domino[1] == 0 || domino[1] == 1);
+  WriteRaw(c, Bytes({12, 13}) + Bytes({14}) + U32(0) + Bytes({14}) + U32(0x80000000));
+  EXPECT_EQ(ReadRaw(c, 8), Bytes({1, 1, 0, 0, 0, 0, 1, 7}));
+  WriteRaw(c, Bytes({0, 17, 100, 127, 128, 200, 255}));
+  EXPECT_EQ(ReadRaw(c, 7), std::string(7, '\xFF'));
+  WriteRaw(c, Bytes({15, 12}));
+  EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
+  EXPECT_TRUE(PeerClosed(c));  // nothing more is read from this client
+  EXPECT_NE(server_.stdoutText().find("has_config_wiz_run = false\n"), std::string::npos);
+}
+
+TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
+  ASSERT_TRUE(server_.Start(1));
+  // A silent client loses its session after the I/O time-out; the client
+  // waiting behind it is then served.
+  platform::Socket silent = server_.Connect();
+  platform::Socket waiting = server_.Connect();
+  WriteRaw(waiting.get(), Bytes({12}));
+  EXPECT_TRUE(PeerClosed(silent.get(), 10000));
+  EXPECT_EQ(ReadRaw(waiting.get(), 1, 10000), Bytes({1}));
+  waiting.reset();
+
+  {  // closes in the middle of a report name
+    platform::Socket c = server_.Connect();
+    WriteRaw(c.get(), Bytes({3, 1}) + U32(10) + "ab");
+  }
+  {  // announces a string far beyond the bound: dropped at once
+    platform::Socket c = server_.Connect();
+    WriteRaw(c.get(), Bytes({3, 1}) + U32(0xFFFFFFF0));
+    EXPECT_TRUE(PeerClosed(c.get(), 3000));
+  }
+  std::mt19937 random(20261205);
+  for (int i = 0; i < 20; ++i) {
+    platform::Socket c = server_.Connect();
+    std::string noise;
+    for (int n = 0; n < 64; ++n) noise.push_back(static_cast<char>(random() & 0xFF));
+    WriteRaw(c.get(), noise);
+    ::shutdown(c.get(), SHUT_WR);
+    ReadRaw(c.get(), 1 << 24, 5000);  // whatever it answers, until the session ends
+  }
+  platform::Socket last = server_.Connect();
+  WriteRaw(last.get(), Bytes({14}) + U32(0));
+  EXPECT_EQ(ReadRaw(last.get(), 1, 10000), Bytes({1}));
+  std::string out = server_.stdoutText();
+  EXPECT_NE(out.find("recv timed out\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("client closed the socket\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("recv failed\n"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// restore SERVER SNAPSHOT [--point-in-time] [--yes]: reverts the data volume
+// of one Domino server to one of its snapshots and rolls its databases
+// forward, showing the running text of the run as it arrives.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "platform/text.h"
+#include "tools/arkctl/command_group.h"
+#include "tools/arkctl/connection.h"
+
+namespace {
+
+// What a run that completed says in its last message.
+constexpr const char* kCompletedText = "SNAPSHOT RESTORE AND RECOVERY COMPLETE.";
+constexpr const char* kDone = "done";
+constexpr const char* kRecentSuffix = "__recent";
+// Recovery may keep the service silent for a long time; a service that goes
+// away closes the connection, so waiting long is safe.
+constexpr int kStreamWaitSeconds = 24 * 60 * 60;
+
+struct RestoreArgs {
+  std::string server;
+  std::string snapshot;
+  bool pointInTime = false;
+  bool yes = false;
+};
+
+bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         platform::EqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
+}
+
+// The server's record as discovery reports it (with its snapshots), by
+// display name or short name.
+DominoServerInfo DiscoverServer(const CtlContext& context, const std::string& wanted) {
+  ServiceConnection connection(context);
+  connection.SendCommand(CommandCode::DiscoverServers);
+  int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("restore", CommandCode::DiscoverServers, status);
+  DiscoveryReply reply;
+  RecvDiscoveryReplyTail(connection.socket(), reply);
+  connection.Finish();
+  std::string known;
+  for (const DominoServerInfo& server : reply.servers) {
+    if (platform::EqualsNoCase(server.serverName, wanted) ||
+        platform::EqualsNoCase(server.commonName, wanted)) {
+      return server;
+    }
+    known += (known.empty() ? "" : ", ") + server.serverName;
+  }
+  throw CtlError(kExitUsage, "restore: no Domino server named " + wanted + " on " +
+                                 reply.computerName +
+                                 (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
+}
+
+std::string DescribeSnapshots(const DominoServerInfo& server) {
+  std::string text;
+  for (const SnapshotEntry& entry : server.snapshots) {
+    text += "\n  " + entry.name + "  (" + entry.displayText.Get() + ")";
+  }
+  return text.empty() ? " none" : text;
+}
+
+// The snapshot named by its name, "recent", its display time or its stamp.
+SnapshotEntry FindSnapshot(const DominoServerInfo& server, const std::string& wanted) {
+  std::vector<const SnapshotEntry*> matches;
+  for (const SnapshotEntry& entry : server.snapshots) {
+    const bool match = platform::EqualsNoCase(entry.name, wanted) ||
+                       (platform::EqualsNoCase(wanted, "recent") &&
+                        EndsWithNoCase(entry.name, kRecentSuffix)) ||
+                       (!wanted.empty() && (entry.displayText.Get() == wanted ||
+                                            entry.stampText.Get() == wanted));
+    if (match) matches.push_back(&entry);
+  }
+  if (matches.size() == 1) return *matches.front();
+  throw CtlError(kExitUsage, "restore: " +
+                                 std::string(matches.empty() ? "no snapshot " : "more than one snapshot ") +
+                                 "of " + server.serverName + " is " + wanted +
+                                 "; its snapshots:" + DescribeSnapshots(server));
+}
+
+// A restore reverts a whole volume: the user says yes on the terminal.
+void Confirm(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime) {
+  if (!::isatty(STDIN_FILENO)) {
+    throw CtlError(kExitUsage,
+                   "restore: confirmation needed; run it on a terminal or give --yes");
+  }
+  const std::string drive = platform::WideToAnsi(std::u16string(1, server.dataVolume.driveLetter));
+  std::fprintf(stderr,
+               "This reverts the whole volume %s: (data directory %s of %s) to the snapshot\n"
+               "%s taken %s, then performs a %s recovery.\n"
+               "Everything written to that volume since then is lost. Type yes to go on: ",
+               drive.c_str(), server.dataDirectory.c_str(), server.serverName.c_str(),
+               snapshot.name.c_str(), snapshot.displayText.Get().c_str(),
+               pointInTime ? "POINT IN TIME" : "UP TO THE MINUTE");
+  std::string answer;
+  if (!std::getline(std::cin, answer) || !platform::EqualsNoCase(answer, "yes")) {
+    throw CtlError(kExitUsage, "restore: not confirmed; nothing was done");
+  }
+}
+
+void Restore(const CtlContext& context, const RestoreArgs& args) {
+  DominoServerInfo server = DiscoverServer(context, args.server);
+  SnapshotEntry snapshot = FindSnapshot(server, args.snapshot);
+  if (!args.yes) Confirm(server, snapshot, args.pointInTime);
+
+  // A fresh connection: the confirmation may take longer than the service
+  // waits between two commands.
+  ServiceConnection connection(context);
+  connection.SendCommand(CommandCode::RunRestore);
+  int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("restore", CommandCode::RunRestore, status);
+  RestoreRequest request;
+  request.server = std::move(server);
+  request.server.snapshots.clear();
+  request.snapshot = snapshot;
+  request.pointInTime = args.pointInTime ? 1 : 0;
+  SendRestoreRequest(connection.socket(), request);
+
+  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
+  std::string last;
+  for (;;) {
+    std::string text = RecvString(connection.socket());
+    if (text == kDone) break;
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    last = std::move(text);
+  }
+  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  connection.Finish();
+  if (last.find(kCompletedText) == std::string::npos) {
+    throw CtlError(kExitServiceRefused, "restore of " + request.server.serverName + " to " +
+                                            snapshot.name + " did not complete");
+  }
+}
+
+void SetUp(CLI::App& app, CtlContext& context) {
+  auto args = std::make_shared<RestoreArgs>();
+  CLI::App* restore = app.add_subcommand(
+      "restore", "revert one Domino server's data volume to a snapshot and recover its databases");
+  restore->add_option("server", args->server, "the server's name (srv1/Org) or short name (srv1)")
+      ->required();
+  restore
+      ->add_option("snapshot", args->snapshot,
+                   "the snapshot: its name, 'recent', or its time as listed (3/2/2003 9:05:00)")
+      ->required();
+  restore->add_flag("--point-in-time", args->pointInTime,
+                    "recover to the snapshot's time only (default: up to the minute)");
+  restore->add_flag("--yes", args->yes, "do not ask for confirmation");
+  restore->callback([&context, args] { Restore(context, *args); });
+}
+
+}  // namespace
+
+ARKCTL_COMMAND_GROUP(restore, SetUp);
