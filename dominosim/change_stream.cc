@@ -45,11 +45,15 @@ ChangeStreamWriter::ChangeStreamWriter(int fd, const Id16& instanceId, std::uint
   PutU32(header + 36, entries);
   PutU64(header + 40, total_);
   PutU32(header + 52, Crc32(header, 52));
+  Chain(header, sizeof header);
   Put(header, sizeof header);
 }
 
-STATUS ChangeStreamWriter::Put(const void* data, std::size_t size) {
+void ChangeStreamWriter::Chain(const void* data, std::size_t size) {
   crc_ = CrcOn(crcStarted_, crc_, data, size);
+}
+
+STATUS ChangeStreamWriter::Put(const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   buffer_.insert(buffer_.end(), p, p + size);
   return buffer_.size() >= kWriteBuffer ? Flush() : NOERROR;
@@ -67,6 +71,7 @@ STATUS ChangeStreamWriter::Add(std::uint32_t pageNo, const std::uint8_t page[kPa
   std::uint8_t head[8];
   PutU32(head, pageNo);
   PutU32(head + 4, Crc32(page, kPageSize));
+  Chain(head, sizeof head);
   if (STATUS s = Put(head, sizeof head)) return s;
   return Put(page, kPageSize);
 }
@@ -90,24 +95,35 @@ STATUS ChangeStreamParser::Feed(const std::uint8_t* data, std::size_t size) {
       stage_ = Stage::Failed;  // bytes after the trailer
       return ERR_CHANGE_CORRUPT;
     }
-    std::size_t take = std::min(size, need_ - pending_.size());
-    pending_.insert(pending_.end(), data, data + take);
-    data += take;
-    size -= take;
-    if (pending_.size() == need_) {
-      STATUS s = Element();
+    const std::uint8_t* element = nullptr;
+    if (pending_.empty() && size >= need_) {
+      element = data;  // whole in the caller's buffer: no copy
+      data += need_;
+      size -= need_;
+    } else {
+      std::size_t take = std::min(size, need_ - pending_.size());
+      pending_.insert(pending_.end(), data, data + take);
+      data += take;
+      size -= take;
+      if (pending_.size() == need_) element = pending_.data();
+    }
+    if (element != nullptr) {
+      STATUS s = Element(element);
+      pending_.clear();
       if (s != NOERROR) {
         stage_ = Stage::Failed;
         return s;
       }
-      pending_.clear();
     }
   }
   return stage_ == Stage::Failed ? ERR_CHANGE_CORRUPT : NOERROR;
 }
 
-STATUS ChangeStreamParser::Element() {
-  const std::uint8_t* p = pending_.data();
+void ChangeStreamParser::Chain(const void* data, std::size_t size) {
+  crc_ = CrcOn(crcStarted_, crc_, data, size);
+}
+
+STATUS ChangeStreamParser::Element(const std::uint8_t* p) {
   switch (stage_) {
     case Stage::Header:
       if (std::memcmp(p, kHeaderMagic, 8) != 0 || GetU32(p + 52) != Crc32(p, 52) ||
@@ -120,7 +136,7 @@ STATUS ChangeStreamParser::Element() {
       if (header_.pageCount == 0 || header_.entries > header_.pageCount ||
           header_.total != ChangeStreamSize(header_.entries))
         return ERR_CHANGE_CORRUPT;
-      crc_ = CrcOn(crcStarted_, crc_, p, need_);
+      Chain(p, kStreamHeaderSize);
       stage_ = header_.entries > 0 ? Stage::Entries : Stage::Trailer;
       need_ = header_.entries > 0 ? kEntrySize : kTrailerSize;
       break;
@@ -131,14 +147,14 @@ STATUS ChangeStreamParser::Element() {
           GetU32(p + 4) != Crc32(page, kPageSize))
         return ERR_CHANGE_CORRUPT;
       // A data page must carry its own number; the header page its header.
-      if (pageNo > 0 && !PageIsSound(page, pageNo)) return ERR_CHANGE_CORRUPT;
+      if (pageNo > 0 && GetU32(page + kPagePayload) != pageNo) return ERR_CHANGE_CORRUPT;
       if (pageNo == 0) {
         DbHeader h;
         if (DecodeHeader(page, kPageSize, h) != NOERROR || h.instanceId != header_.instanceId ||
             h.pageCount != header_.pageCount)
           return ERR_CHANGE_CORRUPT;
       }
-      crc_ = CrcOn(crcStarted_, crc_, p, need_);
+      Chain(p, 8);
       lastPage_ = pageNo;
       if (onEntry_) {
         if (STATUS s = onEntry_(pageNo, page)) return s;
@@ -173,7 +189,6 @@ STATUS ChangeApplier::Start(const std::string& targetPath, char volumeDrive,
   std::size_t got = 0;
   if (int e = PReadAll(applier->targetFd_.get(), bytes, sizeof bytes, 0, &got)) return StatusFromErrno(e);
   DbHeader header;
-  if (got < sizeof bytes) return got == 0 ? ERR_NOT_DATABASE : ERR_DB_CORRUPT;
   if (STATUS s = DecodeHeader(bytes, got, header)) return s;
   applier->targetInstance_ = header.instanceId;
   applier->stagingPath_ = targetPath + ".dsim-apply";
@@ -226,25 +241,29 @@ STATUS ChangeApplier::Finish() {
   // The whole stream is sound: write its pages into the target.
   platform::VolumeLock volume;
   if (drive_ != 0 && !volume.Lock(drive_, platform::VolumeLock::Kind::SharedWrite)) return Fail(ERR_IO);
-  int targetFd = targetFd_.get();
-  ChangeStreamParser apply([targetFd](std::uint32_t pageNo, const std::uint8_t* page) -> STATUS {
-    if (int e = PWriteAll(targetFd, page, kPageSize, std::uint64_t(pageNo) * kPageSize))
-      return StatusFromErrno(e);
-    return NOERROR;
-  });
-  std::vector<std::uint8_t> buffer(1 << 20);
-  std::uint64_t offset = 0;
-  while (offset < received_) {
-    std::size_t got = 0;
-    if (int e = PReadAll(staging_.get(), buffer.data(), buffer.size(), offset, &got)) return Fail(StatusFromErrno(e));
-    if (got == 0) return Fail(ERR_IO);
-    if (STATUS s = apply.Feed(buffer.data(), got)) return Fail(s == ERR_CHANGE_CORRUPT ? ERR_IO : s);
-    offset += got;
-  }
-  if (::ftruncate(targetFd, off_t(std::uint64_t(parser_.header().pageCount) * kPageSize)) != 0 ||
-      ::fsync(targetFd) != 0)
-    return Fail(StatusFromErrno(errno));
+  if (STATUS s = WritePages()) return Fail(s);
   DropStaging();
+  return NOERROR;
+}
+
+STATUS ChangeApplier::WritePages() {
+  // The staged stream was checked whole as it arrived: its entries go to
+  // their pages in runs read from the staging file.
+  constexpr std::size_t kRun = 256;
+  std::vector<std::uint8_t> buffer(kRun * kEntrySize);
+  std::uint32_t entries = parser_.header().entries;
+  for (std::uint32_t first = 0; first < entries; first += kRun) {
+    std::size_t n = std::min<std::size_t>(kRun, entries - first);
+    std::uint64_t offset = kStreamHeaderSize + std::uint64_t(first) * kEntrySize;
+    if (int e = PReadAll(staging_.get(), buffer.data(), n * kEntrySize, offset)) return StatusFromErrno(e);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint8_t* entry = buffer.data() + i * kEntrySize;
+      std::uint64_t at = std::uint64_t(GetU32(entry)) * kPageSize;
+      if (int e = PWriteAll(targetFd_.get(), entry + 8, kPageSize, at)) return StatusFromErrno(e);
+    }
+  }
+  if (::ftruncate(targetFd_.get(), off_t(std::uint64_t(parser_.header().pageCount) * kPageSize)) != 0)
+    return StatusFromErrno(errno);
   return NOERROR;
 }
 

@@ -5,8 +5,9 @@
 //          final page count, entry count, total length, header CRC
 //   entry  (kEntrySize): page number, CRC of the image, the page image
 //          (entries in ascending page order; page 0 is the header page)
-//   trailer (kTrailerSize): magic, entry count, CRC of all bytes before the
-//          trailer, total length, trailer CRC
+//   trailer (kTrailerSize): magic, entry count, chain CRC (over the header
+//          and every entry's page number and CRC, so a dropped, repeated or
+//          reordered entry shows), total length, trailer CRC
 #pragma once
 
 #include <cstddef>
@@ -37,6 +38,7 @@ class ChangeStreamWriter {
  private:
   STATUS Put(const void* data, std::size_t size);
   STATUS Flush();
+  void Chain(const void* data, std::size_t size);
   int fd_;
   std::uint32_t entries_;
   std::uint32_t added_ = 0;
@@ -66,7 +68,8 @@ class ChangeStreamParser {
 
  private:
   enum class Stage { Header, Entries, Trailer, Done, Failed };
-  STATUS Element();
+  STATUS Element(const std::uint8_t* p);
+  void Chain(const void* data, std::size_t size);
   EntryFn onEntry_;
   Stage stage_ = Stage::Header;
   ChangeStreamHeader header_;
@@ -101,6 +104,7 @@ class ChangeApplier {
  private:
   STATUS Fail(STATUS status);
   void DropStaging();
+  STATUS WritePages();
   std::string target_;
   std::string stagingPath_;
   char drive_ = 0;

@@ -1,4 +1,4 @@
-// CRC-32 (zlib) over byte ranges; every record, page and stream of the
+// CRC-32 over byte ranges; every record, page and stream of the
 // simulated runtime carries one.
 #pragma once
 

@@ -103,7 +103,6 @@ STATUS Database::ReadHeaderUnlocked(DbHeader& out) {
   std::uint8_t bytes[kHeaderBytes];
   std::size_t got = 0;
   if (int e = PReadAll(fd_.get(), bytes, sizeof bytes, 0, &got)) return StatusFromErrno(e);
-  if (got < sizeof bytes) return got == 0 ? ERR_NOT_DATABASE : ERR_DB_CORRUPT;
   return DecodeHeader(bytes, got, out);
 }
 

@@ -38,7 +38,8 @@ void EncodeHeader(const DbHeader& h, std::uint8_t out[kHeaderBytes]) {
 }
 
 STATUS DecodeHeader(const std::uint8_t* b, std::size_t size, DbHeader& h) {
-  if (size < kHeaderBytes || std::memcmp(b, kMagic, 8) != 0) return ERR_NOT_DATABASE;
+  if (size < 8 || std::memcmp(b, kMagic, 8) != 0) return ERR_NOT_DATABASE;
+  if (size < kHeaderBytes) return ERR_DB_CORRUPT;
   if (GetU32(b + kOffCrc) != Crc32(b, kOffCrc)) return ERR_DB_CORRUPT;
   if (GetU32(b + kOffVersion) != kFormatVersion) return ERR_DB_VERSION;
   if (GetU32(b + kOffPageSize) != kPageSize) return ERR_DB_CORRUPT;

@@ -49,12 +49,11 @@ bool TextAfterLastSeparator(const std::string& text, std::string& after) {
 
 void Walk(const std::string& directory, int depth, std::vector<LogReference>& out) {
   if (depth > kWalkDepthLimit) return;
-  std::vector<platform::FindData> entries;
-  if (platform::FindFiles(directory + "*.*", entries) != ERROR_SUCCESS) return;
-  for (const platform::FindData& entry : entries) {
-    if (entry.name == "." || entry.name == "..") continue;
-    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      if (entry.name[0] != '.') Walk(directory + entry.name + "\\", depth + 1, out);
+  std::vector<platform::DirectoryName> entries;
+  if (platform::ListDirectoryNames(directory, entries) != ERROR_SUCCESS) return;
+  for (const platform::DirectoryName& entry : entries) {
+    if (entry.directory) {
+      if (!entry.name.empty() && entry.name[0] != '.') Walk(directory + entry.name + "\\", depth + 1, out);
     } else if (platform::EqualsNoCase(entry.name, kLogHintFile)) {
       LogReference reference;
       std::string series;

@@ -60,11 +60,10 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 }
 
 // NTFS lists names in upper-case order; "." and ".." come first.
-bool ListOrder(const FindData& a, const FindData& b) {
-  const bool aDots = a.name == "." || a.name == "..";
-  const bool bDots = b.name == "." || b.name == "..";
-  if (aDots != bDots) return aDots;
-  return ToUpperAnsi(a.name) < ToUpperAnsi(b.name);
+std::string ListKey(std::string_view name) {
+  if (name == ".") return std::string(1, '\0');
+  if (name == "..") return std::string(2, '\0');
+  return ToUpperAnsi(name);
 }
 
 struct DirCloser {
@@ -103,6 +102,7 @@ DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
     return Win32FromErrno(errno, dir, PathRole::Directory);
   }
   const int dirFd = ::dirfd(stream.get());
+  std::vector<std::pair<std::string, FindData>> keyed;  // each sort key made once
   while (true) {
     errno = 0;
     const dirent* entry = ::readdir(stream.get());
@@ -122,9 +122,11 @@ DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
     data.attributes = posix::AttributesFromStat(st);
     data.lastWriteTime = posix::FileTimeFromTimespec(st.st_mtim);
     data.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-    out.push_back(std::move(data));
+    keyed.emplace_back(ListKey(name), std::move(data));
   }
-  std::sort(out.begin(), out.end(), ListOrder);
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  out.reserve(keyed.size());
+  for (auto& [key, data] : keyed) out.push_back(std::move(data));
   return out.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 

@@ -95,8 +95,12 @@ std::string DeclaredRoot(const std::string& pid) {
   }
   if (root.empty()) {
     if (const auto environ = ReadProcFile(ProcPath(pid, "environ"))) {
+      // The first definition is the one getenv sees.
       for (const std::string& entry : SplitNul(*environ)) {
-        if (entry.starts_with("ARK_ROOT=")) root = entry.substr(9);
+        if (entry.starts_with("ARK_ROOT=")) {
+          root = entry.substr(9);
+          break;
+        }
       }
     }
   }

@@ -189,27 +189,30 @@ void RegDocument::SetValue(std::string_view key, const RegValue& value) {
   replacement.isValue = true;
   replacement.known = true;
   replacement.value = value;
-  // The last entry of that name takes the new value; earlier duplicates,
-  // which it would hide anyway, go.
-  const RegEntry* last = FindValue(path, value.name);
+  // The last entry of that name takes the new value (keeping the case of its
+  // name); earlier duplicates, which it hid anyway, go.
+  RegEntry* target = nullptr;
   for (RegSection& section : sections_) {
     if (!section.hklm || !EqualsNoCase(section.path, path)) continue;
-    for (auto it = section.entries.begin(); it != section.entries.end();) {
-      if (&*it == last) {
-        replacement.value.name = it->value.name.empty() ? value.name : it->value.name;
-        *it = replacement;
-        return;
-      }
-      if (it->isValue && EqualsNoCase(it->value.name, value.name)) {
-        it = section.entries.erase(it);
-      } else {
-        ++it;
-      }
+    for (RegEntry& entry : section.entries) {
+      if (entry.isValue && EqualsNoCase(entry.value.name, value.name)) target = &entry;
     }
   }
-  RegSection* section = LastSection(path);
-  if (section == nullptr) section = &AddSection(path);
-  section->entries.push_back(std::move(replacement));
+  if (target == nullptr) {
+    RegSection* section = LastSection(path);
+    if (section == nullptr) section = &AddSection(path);
+    section->entries.push_back(std::move(replacement));
+    return;
+  }
+  replacement.value.name = target->value.name;
+  *target = std::move(replacement);
+  for (RegSection& section : sections_) {
+    if (!section.hklm || !EqualsNoCase(section.path, path)) continue;
+    // remove_if tests each entry where it stands, before moving any.
+    std::erase_if(section.entries, [&](const RegEntry& e) {
+      return &e != target && e.isValue && EqualsNoCase(e.value.name, value.name);
+    });
+  }
 }
 
 LONG RegDocument::DeleteValue(std::string_view key, std::string_view name) {

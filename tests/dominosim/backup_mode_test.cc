@@ -1,1 +1,196 @@
+// Backup mode against a running nserver: the change information fixed at
+// BackupStop, applied to a copy taken under the volume freeze between
+// BackupStart and BackupStop, gives the database as it was at BackupStop.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "dominosim/sim_api.h"
+#include "dominosim/status.h"
+#include "platform/volume_freeze.h"
+#include "sim_host.h"
+
+using namespace dominosim;
+
+namespace {
+
+struct Runtime {
+  SimApi api;
+  explicit Runtime(const std::string& ini) {
+    std::string arg = "=" + ini;
+    char* argv[] = {nullptr, arg.data()};
+    status = api.InitRuntime(2, argv);
+  }
+  ~Runtime() { api.TermRuntime(); }
+  STATUS status = 0;
+};
+
+// GetChangeInfoSize and GetChangeInfo as the engine calls them.
+std::string ReadChangeInfo(SimApi& api, DBHANDLE h, DWORD context) {
+  DWORD low = 0, high = 0;
+  EXPECT_EQ(api.GetChangeInfoSize(h, context, 0, &low, &high), NOERROR);
+  std::string stream;
+  std::vector<char> buffer(32768);
+  DWORD length = 0;
+  do {
+    std::memset(buffer.data(), 0, buffer.size());
+    EXPECT_EQ(api.GetChangeInfo(h, context, 0, buffer.data(), 32768, &length), NOERROR);
+    EXPECT_LE(length, 32768u);
+    stream.append(buffer.data(), length);
+  } while (length != 0);
+  EXPECT_EQ(stream.size(), (std::uint64_t(high) << 32) | low);  // the size words count it exactly
+  return stream;
+}
+
+STATUS ApplyStream(SimApi& api, const std::string& target, const std::string& stream,
+                   std::uint64_t declared, std::size_t chunk = 32768) {
+  DWORD context = 0;
+  STATUS s = api.ApplyChangeInfoStart(&context, target.c_str(), 0, DWORD(declared), DWORD(declared >> 32));
+  if (s != NOERROR) return s;
+  for (std::size_t off = 0; off < stream.size(); off += chunk) {
+    std::size_t n = std::min(chunk, stream.size() - off);
+    if ((s = api.ApplyChangeInfo(context, 0, stream.data() + off, DWORD(n))) != NOERROR) return s;
+  }
+  return api.ApplyChangeInfoEnd(context, 0);
+}
+
+TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
+  simtest::TempHost host;
+  ASSERT_TRUE(host.ok()) << host.error();
+  const InstalledServer& server = host.server();
+  ServerConfig config = host.Config();
+  Runtime rt(server.notesIni);
+  ASSERT_EQ(rt.status, NOERROR);
+
+  auto nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "3");
+  ASSERT_TRUE(nserver->running());
+  simtest::SleepMs(150);
+
+  struct Entry {
+    std::string win, copyWin;
+    DBHANDLE handle = 0;
+    DWORD context = 0;
+    std::string atStop, stream;
+  };
+  std::vector<Entry> entries;
+  for (const std::string& win : server.databases) {
+    Entry e;
+    e.win = win;
+    e.copyWin = "D:\\snapshot" + win.substr(2);
+    ASSERT_EQ(rt.api.OpenDatabase(win.c_str(), &e.handle), NOERROR) << win;
+    DWORD v1, v2;
+    ASSERT_EQ(rt.api.BackupStart(e.handle, 0, &e.context, &v1, &v2), NOERROR) << win;
+    entries.push_back(e);
+  }
+  simtest::SleepMs(200);
+  {
+    // The "snapshot": every database copied while the volume is frozen.
+    platform::VolumeLock freeze;
+    ASSERT_TRUE(freeze.Lock('D', platform::VolumeLock::Kind::ExclusiveFreeze));
+    for (const Entry& e : entries) {
+      std::string to = host.Host(e.copyWin);
+      std::filesystem::create_directories(std::filesystem::path(to).parent_path());
+      std::filesystem::copy_file(host.Host(e.win), to);
+    }
+  }
+  simtest::SleepMs(200);
+  ASSERT_EQ(nserver->Stop(), 0);
+  for (Entry& e : entries) {
+    ASSERT_EQ(rt.api.BackupStop(e.handle, e.context), NOERROR);
+    e.atStop = simtest::Digest(config, host.Host(e.win));
+  }
+  // Writes after BackupStop are not part of the change information.
+  nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "4");
+  simtest::SleepMs(200);
+  int changedInWindow = 0;
+  for (Entry& e : entries) {
+    e.stream = ReadChangeInfo(rt.api, e.handle, e.context);
+    EXPECT_EQ(rt.api.BackupEnd(e.handle, e.context, 0), NOERROR);
+    EXPECT_EQ(rt.api.CloseDatabase(e.handle), NOERROR);
+    changedInWindow += simtest::Digest(config, host.Host(e.copyWin)) != e.atStop;
+  }
+  ASSERT_EQ(nserver->Stop(), 0);
+  EXPECT_GT(changedInWindow, 0) << "the workload wrote nothing after the copy";
+
+  int changedAfterStop = 0;
+  for (Entry& e : entries) {
+    ASSERT_EQ(ApplyStream(rt.api, e.copyWin, e.stream, e.stream.size()), NOERROR) << e.win;
+    EXPECT_EQ(simtest::Digest(config, host.Host(e.copyWin)), e.atStop) << e.win;
+    EXPECT_FALSE(PathExists(host.Host(e.copyWin) + ".dsim-apply"));
+    changedAfterStop += simtest::Digest(config, host.Host(e.win)) != e.atStop;
+  }
+  EXPECT_GT(changedAfterStop, 0) << "the workload wrote nothing after BackupStop";
+}
+
+TEST(BackupMode, ContextsAndOrderAreEnforced) {
+  simtest::TempHost host;
+  ASSERT_TRUE(host.ok()) << host.error();
+  Runtime rt(host.server().notesIni);
+  ASSERT_EQ(rt.status, NOERROR);
+  const char* path = host.server().databases[0].c_str();
+  DBHANDLE a = 0, b = 0;
+  ASSERT_EQ(rt.api.OpenDatabase(path, &a), NOERROR);
+  ASSERT_EQ(rt.api.OpenDatabase(path, &b), NOERROR);
+  DWORD ctx = 0, v1, v2, low, high, length;
+  char buffer[64];
+  EXPECT_EQ(rt.api.GetChangeInfoSize(a, 1, 0, &low, &high), ERR_NOT_IN_BACKUP);
+  ASSERT_EQ(rt.api.BackupStart(a, 0, &ctx, &v1, &v2), NOERROR);
+  DWORD other = 0;
+  EXPECT_EQ(rt.api.BackupStart(b, 0, &other, &v1, &v2), ERR_IN_BACKUP);  // one backup at a time
+  EXPECT_EQ(rt.api.GetChangeInfoSize(a, ctx, 0, &low, &high), ERR_BACKUP_NOT_STOPPED);
+  EXPECT_EQ(rt.api.GetChangeInfo(a, ctx, 0, buffer, sizeof buffer, &length), ERR_BACKUP_NOT_STOPPED);
+  EXPECT_EQ(rt.api.BackupStop(a, ctx + 1), ERR_NOT_IN_BACKUP);
+  ASSERT_EQ(rt.api.BackupStop(a, ctx), NOERROR);
+  ASSERT_EQ(rt.api.GetChangeInfoSize(a, ctx, 0, &low, &high), NOERROR);
+  EXPECT_GT(low, 0u);  // at least the header page
+  EXPECT_EQ(rt.api.BackupEnd(a, ctx, 1), NOERROR);
+  EXPECT_EQ(rt.api.BackupEnd(a, ctx, 1), ERR_NOT_IN_BACKUP);
+  EXPECT_EQ(rt.api.BackupStart(b, 0, &other, &v1, &v2), NOERROR);  // released
+  EXPECT_EQ(rt.api.CloseDatabase(b), NOERROR);                     // closing gives it up
+  EXPECT_EQ(rt.api.BackupStart(a, 0, &ctx, &v1, &v2), NOERROR);
+  EXPECT_EQ(rt.api.CloseDatabase(a), NOERROR);
+  EXPECT_EQ(rt.api.CloseDatabase(a), ERR_BAD_HANDLE);
+}
+
+// A service killed in the middle of a backup: its backup mode is released,
+// by the next BackupStart and by the server, which stops recording for it.
+TEST(BackupMode, DeadHolderIsReleased) {
+  simtest::TempHost host;
+  ASSERT_TRUE(host.ok()) << host.error();
+  const std::string ini = host.server().notesIni;
+  const std::string path = host.server().databases[0];
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    SimApi api;
+    std::string arg = "=" + ini;
+    char* argv[] = {nullptr, arg.data()};
+    DBHANDLE h = 0;
+    DWORD ctx, v1, v2;
+    char ok = (api.InitRuntime(2, argv) == 0 && api.OpenDatabase(path.c_str(), &h) == 0 &&
+               api.BackupStart(h, 0, &ctx, &v1, &v2) == 0) ? 'y' : 'n';
+    if (::write(ready[1], &ok, 1) != 1) _exit(3);
+    ::pause();
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  Runtime rt(ini);
+  DBHANDLE h = 0;
+  ASSERT_EQ(rt.api.OpenDatabase(path.c_str(), &h), NOERROR);
+  DWORD ctx = 0, v1, v2;
+  EXPECT_EQ(rt.api.BackupStart(h, 0, &ctx, &v1, &v2), ERR_IN_BACKUP);  // the holder lives
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(rt.api.BackupStart(h, 0, &ctx, &v1, &v2), NOERROR);
+  EXPECT_EQ(rt.api.BackupEnd(h, ctx, 1), NOERROR);
+}
+
+}  // namespace

@@ -1,1 +1,226 @@
+// Roll-forward from the transaction log through RecoverDatabaseList.
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "dominosim/log_reader.h"
+#include "dominosim/sim_api.h"
+#include "dominosim/status.h"
+#include "sim_host.h"
+
+using namespace dominosim;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the archived-log callback was asked, and where it takes logs from.
+std::string g_archiveDir;
+std::vector<std::pair<DWORD, std::string>> g_calls;
+
+STATUS CopyFromArchive(void*, DWORD number, const char* path) {
+  g_calls.emplace_back(number, path);
+  std::string dir;
+  std::string win(path);
+  EXPECT_EQ(MapPath(win.substr(0, win.rfind('\\')), dir), NOERROR);
+  int copied = 0;
+  for (DWORD n = number;; ++n) {
+    fs::path from = fs::path(g_archiveDir) / ExtentFileName(n);
+    if (!fs::exists(from)) break;
+    fs::copy_file(from, fs::path(dir) / ExtentFileName(n), fs::copy_options::skip_existing);
+    ++copied;
+  }
+  return copied > 0 ? 0 : 0xFFFF;
+}
+
+STATUS FindsNothing(void*, DWORD number, const char* path) {
+  g_calls.emplace_back(number, path);
+  return 0xFFFF;
+}
+
+std::string Packed(const std::vector<std::string>& paths) {
+  std::string out;
+  for (const std::string& p : paths) out += p + '\0';
+  return out + '\0';
+}
+
+// A host whose server has written across many extents since its databases
+// were saved; the first extents were archived (copied aside, marked) and
+// have left the log directory.
+struct RecoveryHost : ::testing::Test {
+  simtest::TempHost host{[] {
+    InstallOptions o;
+    o.extentKiB = 32;
+    return o;
+  }()};
+  ServerConfig config;
+  SimApi api;
+  std::vector<std::string> logged, unlogged;
+  std::string saved;  // old copies of the databases, by file name
+  std::map<std::string, std::string> liveDigest, oldDigest;
+
+  void SetUp() override {
+    ASSERT_TRUE(host.ok()) << host.error();
+    config = host.Config();
+    for (const std::string& win : host.server().databases) {
+      (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
+    }
+    saved = host.root() + "/../saved";
+    g_archiveDir = host.root() + "/../archive";
+    fs::create_directories(saved);
+    fs::create_directories(g_archiveDir);
+    g_calls.clear();
+    for (const std::string& win : host.server().databases) {
+      fs::copy_file(host.Host(win), saved + "/" + SavedName(win));
+      oldDigest[win] = simtest::Digest(config, host.Host(win));
+    }
+    RunServer(250);
+    std::string arg = "=" + host.server().notesIni;
+    char* argv[] = {nullptr, arg.data()};
+    ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
+    BYTE id[16];
+    DWORD number = 0;
+    char path[1024];
+    ASSERT_EQ(api.ArchiveBegin(), NOERROR);
+    STATUS s = api.GetFirstArchiveLog(id, &number, path);
+    for (int i = 0; i < 3 && s == NOERROR; ++i) {
+      fs::copy_file(host.Host(path), fs::path(g_archiveDir) / ExtentFileName(number));
+      ASSERT_EQ(api.MarkLogArchived(id, number), NOERROR);
+      s = api.GetNextArchiveLog(id, &number, path);
+    }
+    ASSERT_EQ(api.ArchiveEnd(), NOERROR);
+    RunServer(150);  // rolls over: the archived extents leave the log directory
+    ASSERT_FALSE(fs::exists(config.logDirHost + "/S0000001.TXN"));
+    int changed = 0;
+    for (const std::string& win : host.server().databases) {
+      liveDigest[win] = simtest::Digest(config, host.Host(win));
+      changed += liveDigest[win] != oldDigest[win];
+    }
+    ASSERT_GT(changed, 3) << "the workload changed too little to test anything";
+  }
+  void TearDown() override { api.TermRuntime(); }
+
+  static std::string SavedName(const std::string& win) {
+    std::string name = win.substr(3);
+    for (char& c : name) {
+      if (c == '\\') c = '_';
+    }
+    return name;
+  }
+  void RunServer(int ms) {
+    simtest::ServerProcess server(host.root(), host.server().notesIni, "0", std::to_string(ms));
+    ASSERT_TRUE(server.running());
+    simtest::SleepMs(ms);
+    ASSERT_EQ(server.Stop(), 0);
+  }
+  // Puts the old copies back in place, as a restore of the volume would.
+  void RestoreOldCopies() {
+    for (const std::string& win : host.server().databases) {
+      fs::copy_file(saved + "/" + SavedName(win), host.Host(win), fs::copy_options::overwrite_existing);
+    }
+  }
+  STATUS Recover(const std::vector<std::string>& paths, ArchivedLogCallbackFn callback,
+                 WORD* position, std::string* printed) {
+    std::string packed = Packed(paths);
+    ::testing::internal::CaptureStdout();
+    STATUS s = api.RecoverDatabaseList(packed.data(), callback, 1, position, 0);
+    *printed = ::testing::internal::GetCapturedStdout();
+    return s;
+  }
+};
+
+TEST_F(RecoveryHost, OldStateRollsForwardFetchingArchivedExtents) {
+  RestoreOldCopies();
+  WORD position = 9;
+  std::string printed;
+  ASSERT_EQ(Recover(logged, CopyFromArchive, &position, &printed), NOERROR) << printed;
+  EXPECT_EQ(position, 0);
+  ASSERT_FALSE(g_calls.empty());
+  EXPECT_EQ(g_calls[0].first, 1u);
+  EXPECT_EQ(g_calls[0].second, "E:\\Logs\\S0000001.TXN");
+  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]) << win;
+  EXPECT_NE(printed.find("Recovering database " + logged[0] + " ..."), std::string::npos) << printed;
+  EXPECT_NE(printed.find("records from S0000001.TXN"), std::string::npos) << printed;
+  // A second recovery finds nothing newer to replay and changes nothing.
+  g_calls.clear();
+  ASSERT_EQ(Recover(logged, FindsNothing, &position, &printed), NOERROR) << printed;
+  EXPECT_TRUE(g_calls.empty());
+  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
+}
+
+TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
+  RestoreOldCopies();
+  WORD position = 9;
+  std::string printed;
+  EXPECT_EQ(Recover(logged, FindsNothing, &position, &printed), ERR_LOGS_MISSING);
+  EXPECT_EQ(position, 0);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].first, 1u);
+  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
+
+  std::vector<std::string> withUnlogged = {logged[0], unlogged[0], logged[1]};
+  EXPECT_EQ(Recover(withUnlogged, CopyFromArchive, &position, &printed), ERR_DB_NOT_LOGGED);
+  EXPECT_EQ(position, 2);
+
+  std::string damaged = logged[2];
+  {
+    std::fstream f(host.Host(damaged), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(30);
+    f.put('\x5a');
+  }
+  EXPECT_EQ(Recover({logged[0], logged[1], damaged}, CopyFromArchive, &position, &printed), ERR_DB_CORRUPT);
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(Recover({logged[0], "D:\\Domino\\Data\\nothere.nsf"}, CopyFromArchive, &position, &printed),
+            ERR_FILE_NOT_FOUND);
+  EXPECT_EQ(position, 2);
+  EXPECT_EQ(Recover({"Q:\\unmapped.nsf"}, CopyFromArchive, &position, &printed), ERR_BAD_PATH);
+  EXPECT_EQ(position, 1);
+  EXPECT_EQ(simtest::Digest(config, host.Host(logged[0])), oldDigest[logged[0]]);
+  // The engine's retry drops the named database; the rest recovers.
+  ASSERT_EQ(Recover({logged[0], logged[1]}, CopyFromArchive, &position, &printed), NOERROR) << printed;
+  EXPECT_EQ(simtest::Digest(config, host.Host(logged[1])), liveDigest[logged[1]]);
+  // An empty list is nothing to do.
+  EXPECT_EQ(Recover({}, FindsNothing, &position, &printed), NOERROR);
+}
+
+TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
+  // A record the writer never finished: half a page at the end of the
+  // current extent (its page was never written).
+  LogControl control;
+  {
+    LogOptions options;
+    options.dir = config.logDirHost;
+    std::unique_ptr<TxnLog> log;
+    ASSERT_EQ(TxnLog::Open(options, log), NOERROR);
+    ASSERT_EQ(log->ReadControl(control), NOERROR);
+  }
+  std::string current = config.logDirHost + "/" + ExtentFileName(control.currentExtent);
+  {
+    std::ofstream tail(current, std::ios::app | std::ios::binary);
+    std::string half(2100, '\x33');
+    tail.write(half.data(), std::streamsize(half.size()));
+  }
+  RestoreOldCopies();
+  WORD position = 9;
+  std::string printed;
+  ASSERT_EQ(Recover(logged, CopyFromArchive, &position, &printed), NOERROR) << printed;
+  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
+
+  // A damaged record inside a full extent: refused before anything is written.
+  RestoreOldCopies();
+  std::string sealed = config.logDirHost + "/" + ExtentFileName(control.currentExtent - 1);
+  {
+    std::fstream f(sealed, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(5000);
+    f.put('\x01');
+  }
+  EXPECT_EQ(Recover(logged, CopyFromArchive, &position, &printed), ERR_LOG_CORRUPT);
+  EXPECT_EQ(position, 0);
+  EXPECT_NE(printed.find(ExtentFileName(control.currentExtent - 1) + " is damaged"), std::string::npos) << printed;
+  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
+}
+
+}  // namespace

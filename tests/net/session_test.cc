@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class SessionTest : public ::testing::Test {
+class CommandSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetIoTimeoutMilliseconds(3000);
@@ -65,7 +65,7 @@ class SessionTest : public ::testing::Test {
   std::thread service_;
 };
 
-TEST_F(SessionTest, UnregisteredCodesAreUnknownAndRegisteredOnesAreServed) {
+TEST_F(CommandSessionTest, UnregisteredCodesAreUnknownAndRegisteredOnesAreServed) {
   StartService(1);
   platform::Socket client = Connect(port_);
   // 6, 7, 8 and 16 have no handler yet; 0, 200 and 255 never have one.
@@ -91,7 +91,7 @@ TEST_F(SessionTest, UnregisteredCodesAreUnknownAndRegisteredOnesAreServed) {
   EXPECT_THROW(RegisterCommand(-1, nullptr), std::invalid_argument);
 }
 
-TEST_F(SessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
+TEST_F(CommandSessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
   // listen() on no socket fails: the turn writes the text, pauses and
   // returns instead of ending or spinning the service.
   ::testing::internal::CaptureStdout();
@@ -119,7 +119,7 @@ TEST_F(SessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "refused by the handler\nunknown error\n");
 }
 
-TEST_F(SessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport) {
+TEST_F(CommandSessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport) {
   constexpr int kLines = 2000;
   std::promise<void> clientGone;
   std::shared_future<void> gone = clientGone.get_future().share();
@@ -167,7 +167,7 @@ TEST_F(SessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport) {
   EXPECT_EQ(ReportText(), "");
 }
 
-TEST_F(SessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsReport) {
+TEST_F(CommandSessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsReport) {
   bool fail = false;
   RegisterCommand(CommandCode::RunRestore, [&](platform::SOCKET c, Command&) {
     SendByte(c, 1);

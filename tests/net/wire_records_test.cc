@@ -59,17 +59,17 @@ DominoServerInfo MakeServer() {
   server.loggingStyleText = "ARCHIVE";
   server.logDirectoryRelative = 5;  // does not travel
   server.dominoVersion = 9;         // does not travel
-  server.snapshots = {MakeEntry("dominosnap__HOST__srv1__recent", 7), MakeEntry("second", 8)};
+  server.snapshots = {MakeEntry("dominosnap__HOST__srv1__recent", 7), MakeEntry(std::string(300, 'n'), 8)};
   return server;
 }
 
-class RecordsTest : public ::testing::Test {
+class WireRecordsTest : public ::testing::Test {
  protected:
   void SetUp() override { SetIoTimeoutMilliseconds(3000); }
   LoopbackPair pair_ = MakeLoopbackPair();
 };
 
-TEST_F(RecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
+TEST_F(WireRecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
   DominoServerInfo sent = MakeServer();
   std::thread writer([&] { SendDominoServerInfo(pair_.client.get(), sent); });
   DominoServerInfo got;
@@ -101,6 +101,10 @@ TEST_F(RecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
   EXPECT_EQ(got.snapshots[0].stampText.Get(), "12-5-2026_3.38.16");
   EXPECT_EQ(got.snapshots[0].displayText.Get(), "12/5/2026 3:38:00");
   EXPECT_EQ(got.snapshots[0].componentName.Get(), u"snap");
+  // The name's fixed copies are cut to their fields; the name itself is whole.
+  EXPECT_EQ(got.snapshots[1].name, std::string(300, 'n'));
+  EXPECT_EQ(got.snapshots[1].nameText.Get(), std::string(255, 'n'));
+  EXPECT_EQ(got.snapshots[1].wideName.Get(), std::u16string(255, u'n'));
   EXPECT_EQ(got.snapshots[1].componentValue1, 8u);
   EXPECT_EQ(got.snapshots[1].componentValue2, 0x01DC0000u);
   EXPECT_EQ(got.registryValueName, "");
@@ -109,7 +113,7 @@ TEST_F(RecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
   EXPECT_EQ(got.dominoVersion, 0);
 }
 
-TEST_F(RecordsTest, NarrowedFieldsOnTheWire) {
+TEST_F(WireRecordsTest, NarrowedFieldsOnTheWire) {
   // partition -1 goes out as FF and comes back as -1; 300 as 2C and back as 44.
   // present 2 is sent as 0 (only exactly 1 is sent as 1); a drive letter is
   // widened to a u32 and cut back to 16 bits.
@@ -133,7 +137,7 @@ TEST_F(RecordsTest, NarrowedFieldsOnTheWire) {
   }
 }
 
-TEST_F(RecordsTest, RequestsKeepTheirFlagsAsSpecified) {
+TEST_F(WireRecordsTest, RequestsKeepTheirFlagsAsSpecified) {
   // The backup's delete flag is normalised to true; the restore's
   // point-in-time byte is kept raw (only 1 means point in time).
   WriteRaw(pair_.client.get(), Bytes({5}) + U32(3) + Bytes({0, 9}) + WireString("t5"));
@@ -163,18 +167,7 @@ TEST_F(RecordsTest, RequestsKeepTheirFlagsAsSpecified) {
   EXPECT_EQ(got.number6, 0xDEADBEEFu);
 }
 
-TEST_F(RecordsTest, SnapshotNameCopiesAreCutToTheirFields) {
-  std::string longName(300, 'n');
-  SnapshotEntry entry = MakeEntry(longName, 1);
-  SendSnapshotEntry(pair_.client.get(), entry);
-  SnapshotEntry got;
-  RecvSnapshotEntry(pair_.server.get(), got);
-  EXPECT_EQ(got.name, longName);
-  EXPECT_EQ(got.nameText.Get(), std::string(255, 'n'));
-  EXPECT_EQ(got.wideName.Get(), std::u16string(255, u'n'));
-}
-
-TEST_F(RecordsTest, DiscoveryTailAndHostileCounts) {
+TEST_F(WireRecordsTest, DiscoveryTailAndHostileCounts) {
   std::vector<DominoServerInfo> servers = {MakeServer()};
   // A count beyond the list sends what the list holds, with a matching count.
   SendDiscoveryReplyTail(pair_.client.get(), 3, true, "HOST", servers);

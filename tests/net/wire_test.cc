@@ -21,14 +21,14 @@ std::string ErrorOf(const std::function<void()>& call) {
   return "(no error)";
 }
 
-class WireTest : public ::testing::Test {
+class WirePrimitivesTest : public ::testing::Test {
  protected:
   void SetUp() override { SetIoTimeoutMilliseconds(3000); }
   void TearDown() override { SetIoTimeoutSeconds(kDefaultIoTimeoutSeconds); }
   LoopbackPair pair_ = MakeLoopbackPair();
 };
 
-TEST_F(WireTest, SendersWriteExactBytes) {
+TEST_F(WirePrimitivesTest, SendersWriteExactBytes) {
   SOCKET s = pair_.server.get();
   SendU32(s, 1);
   SendString(s, "");
@@ -45,7 +45,7 @@ TEST_F(WireTest, SendersWriteExactBytes) {
   EXPECT_EQ(ReadRaw(pair_.client.get(), expected.size()), expected);
 }
 
-TEST_F(WireTest, ReceiversReadValuesDeliveredInPieces) {
+TEST_F(WirePrimitivesTest, ReceiversReadValuesDeliveredInPieces) {
   const std::string big(70000, 'x');
   std::string big2 = big;
   big2[0] = 'a';
@@ -71,7 +71,7 @@ TEST_F(WireTest, ReceiversReadValuesDeliveredInPieces) {
   peer.join();
 }
 
-TEST_F(WireTest, FixedFieldsAreCutAndTheStreamStaysInStep) {
+TEST_F(WirePrimitivesTest, FixedFieldsAreCutAndTheStreamStaysInStep) {
   WriteRaw(pair_.client.get(), WireString(std::string(40, 'd')) + WireString("\xC3\xA9" + std::string(40, 'w')) +
                                    U32(77));
   FixedText<32> shortText;
@@ -83,7 +83,7 @@ TEST_F(WireTest, FixedFieldsAreCutAndTheStreamStaysInStep) {
   EXPECT_EQ(RecvU32(pair_.server.get()), 77u);  // nothing of the cut texts was left behind
 }
 
-TEST_F(WireTest, SilencePeerCloseAndHugeLengthsEndTheConversation) {
+TEST_F(WirePrimitivesTest, SilencePeerCloseAndHugeLengthsEndTheConversation) {
   SetIoTimeoutMilliseconds(200);
   SOCKET s = pair_.server.get();
   WriteRaw(pair_.client.get(), Bytes({1, 0}));  // half a u32, then silence
@@ -113,7 +113,7 @@ TEST_F(WireTest, SilencePeerCloseAndHugeLengthsEndTheConversation) {
   EXPECT_EQ(ErrorOf([&] { RecvBuffer(closing.server.get(), none); }), "(no error)");
 }
 
-TEST_F(WireTest, SendsGiveUpOnAPeerThatStopsReadingOrIsGone) {
+TEST_F(WirePrimitivesTest, SendsGiveUpOnAPeerThatStopsReadingOrIsGone) {
   SetIoTimeoutMilliseconds(300);
   // The peer never reads: a big string fills the socket buffers and the
   // send times out instead of blocking for ever.

@@ -3,51 +3,45 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "output/output.h"
 #include "output/redirect_stdout.h"
-#include "tests/output/wire_reader.h"
+#include "tests/output/test_helpers.h"
 
 namespace {
 
-TEST(CaptureTest, LongPrintArrivesInOrderedPiecesAndEndIsFlagged) {
+TEST(CaptureTest, LongPrintArrivesInOrderedPiecesAndTheEndIsFlagged) {
   ClearReportText();
   SocketPair pair;
   SetStreamingConnection(pair.fd[0]);
   std::string printed;
   for (int i = 0; i < 600; ++i) printed.push_back(char('A' + i % 26));
-
   OutputSink sink;
   {
     CRedirectStdout capture(&sink);
     ASSERT_TRUE(capture.started());
     std::fwrite(printed.data(), 1, printed.size(), stdout);
-    std::printf("%s", "\r\nafter\r\n");
+    std::printf("\r\nend\r\n");
   }
   ClearStreamingConnection();
   EXPECT_TRUE(sink.captureEnded);
-  const std::string all = printed + "\r\nafter\r\n";
-  EXPECT_EQ(sink.accumulated, all);
-  EXPECT_EQ(ReportText(), all);
+  printed += "\r\nend\r\n";
+  EXPECT_EQ(sink.accumulated, printed);
+  EXPECT_EQ(ReportText(), printed);
 
-  // The client got the same bytes as strings of at most 256 bytes.
   ::shutdown(pair.fd[0], SHUT_WR);
-  std::vector<std::string> pieces;
-  while (auto piece = ReadWireString(pair.fd[1])) pieces.push_back(*piece);
-  ASSERT_GE(pieces.size(), 3u);
   std::string joined;
-  for (const std::string& piece : pieces) {
-    EXPECT_LE(piece.size(), 256u);
-    EXPECT_FALSE(piece.empty());
-    joined += piece;
+  int pieces = 0;
+  while (auto piece = ReadWireString(pair.fd[1])) {
+    EXPECT_LE(piece->size(), 256u);
+    joined += *piece;
+    ++pieces;
   }
-  EXPECT_EQ(joined, all);
-  ClearReportText();
+  EXPECT_GE(pieces, 3);
+  EXPECT_EQ(joined, printed);
 }
 
-TEST(CaptureTest, CaptureWithoutSinkDropsTextAndStdoutComesBack) {
+TEST(CaptureTest, NoSinkDropsTextAndConsoleCopiesAreNotFedBack) {
   ClearReportText();
   {
     CRedirectStdout capture(nullptr);
@@ -56,20 +50,8 @@ TEST(CaptureTest, CaptureWithoutSinkDropsTextAndStdoutComesBack) {
   }
   EXPECT_EQ(ReportText(), "");
 
-  // A second capture after the first works the same (nothing left behind).
-  OutputSink sink;
-  {
-    CRedirectStdout capture(&sink);
-    ASSERT_TRUE(capture.started());
-    std::printf("again\n");
-  }
-  EXPECT_EQ(sink.accumulated, "again\n");
-  EXPECT_TRUE(sink.captureEnded);
-  ClearReportText();
-}
-
-TEST(CaptureTest, ConsoleOutputDuringCaptureIsNotFedBack) {
-  ClearReportText();
+  // With the console option on, the console is the capture pipe: each text
+  // must still be output once, not loop back through the capture.
   OutputSink sink;
   sink.toConsole = true;
   {
@@ -78,12 +60,8 @@ TEST(CaptureTest, ConsoleOutputDuringCaptureIsNotFedBack) {
     std::printf("printed\n");
     Output(sink, "direct\n");
   }
-  // Each text once: the console copy of a message must not come back in.
-  const std::string text = sink.accumulated;
-  EXPECT_EQ(text.size(), std::string("printed\ndirect\n").size());
-  EXPECT_NE(text.find("printed\n"), std::string::npos);
-  EXPECT_NE(text.find("direct\n"), std::string::npos);
-  ClearReportText();
+  EXPECT_TRUE(sink.accumulated == "printed\ndirect\n" || sink.accumulated == "direct\nprinted\n")
+      << sink.accumulated;
 }
 
 }  // namespace

@@ -85,6 +85,26 @@ TEST_F(FilesTest, FindFilesMatchesAsWindowsDoes) {
   }
 }
 
+TEST_F(FilesTest, DirectoryNamesForTreeWalks) {
+  root_.MakeDir("D/Data");
+  root_.MakeDir("D/Data/Mail");
+  root_.MakeDir("D/Data/empty");
+  WriteHost(d_ + "/Data/b.nsf", "x");
+  ASSERT_EQ(::symlink((d_ + "/Data/Mail").c_str(), (d_ + "/Data/link").c_str()), 0);
+  ASSERT_EQ(::symlink("/nonexistent", (d_ + "/Data/dangling").c_str()), 0);
+  std::vector<DirectoryName> names;
+  ASSERT_EQ(ListDirectoryNames("D:\\Data\\", names), ERROR_SUCCESS);
+  std::vector<std::pair<std::string, bool>> got;
+  for (const DirectoryName& n : names) got.emplace_back(n.name, n.directory);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{
+                     {"b.nsf", false}, {"dangling", false}, {"empty", true}, {"link", true}, {"Mail", true}}));
+  EXPECT_EQ(ListDirectoryNames("D:\\Data\\empty", names), ERROR_SUCCESS);
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(ListDirectoryNames("D:\\Data\\none", names), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ListDirectoryNames("D:\\Data\\b.nsf", names), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ListDirectoryNames("D:\\..", names), ERROR_INVALID_NAME);
+}
+
 TEST_F(FilesTest, CopyNeverLeavesAPartialOrReplacedTarget) {
   root_.MakeDir("D/src");
   root_.MakeDir("D/dst");

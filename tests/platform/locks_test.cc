@@ -70,22 +70,28 @@ TEST(OperationLock, OneHolderInAndAcrossProcesses) {
 
 TEST(VolumeLock, FreezeWaitsForWritersAndWritersShare) {
   TempRoot root;
+  // The freezing process is forked before any lock is taken here, so that
+  // it holds no copy of this process's lock descriptions.
+  int go[2], frozen[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(frozen), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    char c;
+    if (::read(go[0], &c, 1) != 1) ::_exit(1);
+    VolumeLock freeze;
+    c = freeze.Lock('D', VolumeLock::Kind::ExclusiveFreeze) ? 'y' : 'n';
+    (void)!::write(frozen[1], &c, 1);
+    ::_exit(0);
+  }
   VolumeLock writer;
   ASSERT_TRUE(writer.Lock('d', VolumeLock::Kind::SharedWrite));
   // Another writer shares the volume.
   EXPECT_EQ(InChild([] { return VolumeLock().Lock('D', VolumeLock::Kind::SharedWrite) ? 1 : 0; }), 1);
   EXPECT_FALSE(VolumeLock().Lock('1', VolumeLock::Kind::SharedWrite));
 
-  // The freeze of another process waits until the writer is done.
-  int frozen[2];
-  ASSERT_EQ(::pipe(frozen), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    VolumeLock freeze;
-    const char c = freeze.Lock('D', VolumeLock::Kind::ExclusiveFreeze) ? 'y' : 'n';
-    (void)!::write(frozen[1], &c, 1);
-    ::_exit(0);
-  }
+  // The freeze waits until the writer is done.
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
   struct pollfd p = {frozen[0], POLLIN, 0};
   EXPECT_EQ(::poll(&p, 1, 300), 0) << "the freeze was granted while a writer held the volume";
   writer.Unlock();
@@ -94,8 +100,7 @@ TEST(VolumeLock, FreezeWaitsForWritersAndWritersShare) {
   ASSERT_EQ(::read(frozen[0], &c, 1), 1);
   EXPECT_EQ(c, 'y');
   ::waitpid(child, nullptr, 0);
-  ::close(frozen[0]);
-  ::close(frozen[1]);
+  for (int fd : {go[0], go[1], frozen[0], frozen[1]}) ::close(fd);
   // Other drives are independent.
   VolumeLock e;
   EXPECT_TRUE(e.Lock('E', VolumeLock::Kind::ExclusiveFreeze));

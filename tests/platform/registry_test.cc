@@ -196,6 +196,15 @@ TEST(Registry, DamagedLinesAreKeptAndReportedNotFatal) {
                            "[broken\n", "\"New\"=\"v\"\n"}) {
     EXPECT_NE(after.find(line), std::string::npos) << line;
   }
+  // Duplicates of a value (the last one counts) collapse into one on write.
+  WriteHost(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"1\"\n"
+                  "\"B\"=\"b\"\n\"a\"=\"2\"\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"3\"\n");
+  ASSERT_EQ(RegGetString("K", "A", s), ERROR_SUCCESS);
+  EXPECT_EQ(s, "3");
+  ASSERT_EQ(RegSetString("K", "A", "4"), ERROR_SUCCESS);
+  EXPECT_EQ(ReadHost(file), "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+                            "\"B\"=\"b\"\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"4\"\n\n");
+
   // A registry that cannot be read fails every call with a clear code.
   TempRoot other;
   ASSERT_EQ(::mkdir((other.path() + "/registry.reg").c_str(), 0777), 0);

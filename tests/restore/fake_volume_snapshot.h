@@ -33,10 +33,14 @@ class FakeVolumeSnapshotService : public snapshot::ISnapshotService {
     const std::string snapshotName = platform::WideToAnsi(name);
     state_->calls.push_back("Restore " + letter + " " + snapshotName);
     if (FAILED(state_->restoreResult)) return state_->restoreResult;
-    const std::filesystem::path source =
-        std::filesystem::path(platform::HostRoot()) / "snapshots" / snapshotName;
+    // Snapshot names compare without regard to case.
+    std::filesystem::path source;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(platform::HostRoot()) / "snapshots")) {
+      if (platform::EqualsNoCase(entry.path().filename().string(), snapshotName)) source = entry.path();
+    }
     const std::string volume = platform::DriveHostDirectory(letter.empty() ? '?' : letter[0]);
-    if (volume.empty() || !std::filesystem::is_directory(source)) return E_INVALIDARG;
+    if (volume.empty() || source.empty()) return E_INVALIDARG;
     for (const auto& entry : std::filesystem::directory_iterator(volume)) {
       std::filesystem::remove_all(entry.path());
     }

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "backup/log_archive.h"
+#include "platform/text.h"
 #include "restore/recovery_logs.h"
 #include "restore/restore_hooks.h"
 #include "tests/restore/fake_domino.h"
@@ -107,7 +108,8 @@ TEST_F(RecoveryLogsTest, NeedsNoLogWhenTheFirstIsTheCurrentOrAboveIt) {
             "Not enough free space on the active log drive.\r\n");
 }
 
-TEST_F(RecoveryLogsTest, HintOfZeroCountsAsLogOne) {
+TEST_F(RecoveryLogsTest, HintOfZeroCountsAsLogOneAndIsFoundWhateverTheNameCase) {
+  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
   host.WriteLogHint(0, kLogSeries);
   domino.currentLog = 1;
   ASSERT_EQ(Ensure(), 0);

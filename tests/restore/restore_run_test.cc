@@ -8,6 +8,7 @@
 
 #include "output/operation_lock.h"
 #include "output/output.h"
+#include "platform/text.h"
 #include "restore/restore_hooks.h"
 #include "restore/restore_run.h"
 #include "tests/restore/fake_domino.h"
@@ -167,6 +168,8 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
 
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   request.pointInTime = 1;
+  // Discovery reports names upper-cased; the ArkLedger keeps its own case.
+  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
   std::vector<std::string> opened;
   ON_CALL(domino.api, OpenDatabase(_, _))
       .WillByDefault(Invoke([&](const char* path, DBHANDLE* handle) -> STATUS {
@@ -182,6 +185,7 @@ TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   EXPECT_EQ(result, 0);
   ASSERT_EQ(messages.size(), 10u);
   EXPECT_EQ(messages[1], "\r\nStarting restore of snapshot\r\n");
+  EXPECT_EQ(messages[5], "Applied 3 bytes to D:\\Domino\\Data\\a.nsf\r\n");
   EXPECT_EQ(messages[7],
             "\r\nPerforming POINT IN TIME Domino recovery.\r\n"
             "Transactions will be applied up to 3/2/2003 9:05:00\r\n");

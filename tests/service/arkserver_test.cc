@@ -98,6 +98,13 @@ TEST_F(ArkServerTest, ListenerFailureStopsTheServiceWithAClearMessage) {
   ToolResult badTimeout = RunTool({ARKSERVER_PATH, "--root", server_.root(), "--io-timeout", "0"}, server_.root());
   EXPECT_NE(badTimeout.exitCode, 0);
   EXPECT_NE(badTimeout.err.find("--io-timeout"), std::string::npos) << badTimeout.err;
+
+  // A registry that cannot be written ends the start with the key's name.
+  fs::create_directories(server_.root() + "/blocked/registry.reg");
+  ToolResult noRegistry = RunTool({ARKSERVER_PATH, "--root", server_.root() + "/blocked", "--port", "0"}, server_.root());
+  EXPECT_EQ(noRegistry.exitCode, 1);
+  EXPECT_NE(noRegistry.err.find(std::string("Unable to create registry key ") + kSourceKey), std::string::npos)
+      << noRegistry.err;
 }
 
 TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {

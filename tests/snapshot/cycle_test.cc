@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char* kRecentDir = "E:\\ledger\\srv1\\dominosnap__HOST1__SRV1__recent";
 
-class Cycle : public SnapshotHostTest {
+class SnapshotCycle : public SnapshotHostTest {
  protected:
   void SetUp() override {
     SnapshotHostTest::SetUp();
@@ -49,7 +49,7 @@ class Cycle : public SnapshotHostTest {
 
 }  // namespace
 
-TEST_F(Cycle, FirstBackupWithoutRecentTakesSnapshotUnderRecentName) {
+TEST_F(SnapshotCycle, FirstBackupWithoutRecentTakesSnapshotUnderRecentName) {
   fake().Add(u'E', Recent("SRV2"), Utc(2003, 1, 1, 12, 0, 0));  // another server's
 
   ASSERT_EQ(Run(), 0);
@@ -78,7 +78,7 @@ TEST_F(Cycle, FirstBackupWithoutRecentTakesSnapshotUnderRecentName) {
   EXPECT_THAT(request_.output.accumulated, HasSubstr("Completed CreateSnapShot method\r\n"));
 }
 
-TEST_F(Cycle, SecondBackupRenamesRecentFoundInAnotherLetterCase) {
+TEST_F(SnapshotCycle, SecondBackupRenamesRecentFoundInAnotherLetterCase) {
   const std::string oldRecent = "dominosnap__host1__srv1__RECENT";
   fake().Add(u'E', oldRecent, Utc(2003, 2, 3, 14, 5, 7));
   WriteHostFile(Ledger("hint"), platform::ToUpperAnsi(oldRecent) + "\n");
@@ -104,7 +104,7 @@ TEST_F(Cycle, SecondBackupRenamesRecentFoundInAnotherLetterCase) {
             platform::ToUpperAnsi(oldRecent) + "\n" + platform::ToUpperAnsi(dated) + "\n");
 }
 
-TEST_F(Cycle, VolumeLimitsRefuseAt255AndWarnAt254) {
+TEST_F(SnapshotCycle, VolumeLimitsRefuseAt255AndWarnAt254) {
   const std::string warning =
       "WARNING: 254 snapshots are on this volume. Additional backups will not be possible\r\n"
       "until existing snapshots are removed.\r\n";
@@ -145,7 +145,7 @@ TEST_F(Cycle, VolumeLimitsRefuseAt255AndWarnAt254) {
   EXPECT_EQ(Run(), 0);
 }
 
-TEST_F(Cycle, ClashOfDatedDirectoryGivesRecentNameBack) {
+TEST_F(SnapshotCycle, ClashOfDatedDirectoryGivesRecentNameBack) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
   const std::string dated = Dated("srv1", "2-3-2003_9.5.7");
   WriteHostFile(Ledger(dated) / "earlier", "kept");
@@ -164,7 +164,7 @@ TEST_F(Cycle, ClashOfDatedDirectoryGivesRecentNameBack) {
   EXPECT_EQ(ReadHostFile(Ledger(Recent("SRV1")) / "log_hint"), "7\r\n0000000f");
 }
 
-TEST_F(Cycle, EveryFailureSaysWhyAndReturnsMinusOne) {
+TEST_F(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
   struct Case {
     const char* what;
     std::function<void()> arrange;
@@ -208,7 +208,7 @@ TEST_F(Cycle, EveryFailureSaysWhyAndReturnsMinusOne) {
   }
 }
 
-TEST_F(Cycle, TakeSnapshotErrorTexts) {
+TEST_F(SnapshotCycle, TakeSnapshotErrorTexts) {
   std::string error = "earlier text";
   fake().createResult = S_FALSE;  // only exactly S_OK counts
   EXPECT_EQ(TakeSnapshot(u"E", u"snap", 0, error), -1);
@@ -226,7 +226,7 @@ TEST_F(Cycle, TakeSnapshotErrorTexts) {
   EXPECT_EQ(fake().calls.back(), "Create E snap");
 }
 
-TEST_F(Cycle, RecordRecentSnapshotTimeNeedsDirectoryAndRecent) {
+TEST_F(SnapshotCycle, RecordRecentSnapshotTimeNeedsDirectoryAndRecent) {
   EXPECT_EQ(RecordRecentSnapshotTime(u"E", request_, server_), -1);
   EXPECT_EQ(Said(), "ERROR: ChangeInfoDir does not exist.\r\n");
 

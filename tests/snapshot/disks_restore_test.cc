@@ -28,7 +28,7 @@ DominoServerInfo Server(const std::string& name, const std::string& data, const 
   return server;
 }
 
-class Disks : public SnapshotHostTest {
+class SnapshotDisks : public SnapshotHostTest {
  protected:
   void TearDown() override {
     EXPECT_EQ(fake().liveInterfaces, 0);
@@ -39,7 +39,7 @@ class Disks : public SnapshotHostTest {
 
 }  // namespace
 
-TEST_F(Disks, ServersMatchTheirDisksByDriveLetter) {
+TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetter) {
   fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\vol_data\\disk1", {u"E", u"F:\\"}),
                   Disk(u"/vol_logs/disk2", u"\\\\filer1\\vol_logs", {u"L"})};
   DiscoveryResult result;
@@ -76,7 +76,7 @@ TEST_F(Disks, ServersMatchTheirDisksByDriveLetter) {
   EXPECT_EQ(result.disks.at("vol_logs").servers[0].logVolume.volumeName, "vol_logs");
 }
 
-TEST_F(Disks, NoComponentOrNoListLeavesServersWithoutVolumes) {
+TEST_F(SnapshotDisks, NoComponentOrNoListLeavesServersWithoutVolumes) {
   DiscoveryResult result;
   result.servers = {Server("srv1", "E:\\data", "E:\\logs")};
   fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"})};
@@ -104,7 +104,7 @@ TEST_F(Disks, NoComponentOrNoListLeavesServersWithoutVolumes) {
   EXPECT_EQ(result.disks.count("only"), 1u);
 }
 
-TEST_F(Disks, AllHintFilesAreLoadedForEveryServer) {
+TEST_F(SnapshotDisks, AllHintFilesAreLoadedForEveryServer) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
   WriteHostFile(Ledger("hint"), Recent("SRV1") + "\n");
   std::vector<DominoServerInfo> servers = {server_, server_};
@@ -116,9 +116,9 @@ TEST_F(Disks, AllHintFilesAreLoadedForEveryServer) {
   EXPECT_TRUE(fs::exists(root_ / "E" / "ledger" / "srv2" / "hint"));
 }
 
-using Restore = Disks;
+using SnapshotRestore = SnapshotDisks;
 
-TEST_F(Restore, RevertsAndReportsFailuresInTheRunsWords) {
+TEST_F(SnapshotRestore, RevertsAndReportsFailuresInTheRunsWords) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
   RestoreRequest request;
   std::string error = "before:";

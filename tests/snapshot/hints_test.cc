@@ -4,7 +4,7 @@
 #include "snapshot/snapshot_names.h"
 #include "tests/snapshot/snapshot_test_host.h"
 
-using Hints = SnapshotHostTest;
+using SnapshotHints = SnapshotHostTest;
 
 namespace {
 
@@ -16,7 +16,7 @@ std::vector<std::string> NamesOf(const DominoServerInfo& server) {
 
 }  // namespace
 
-TEST_F(Hints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
+TEST_F(SnapshotHints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
   const std::string october = Dated("srv1", "10-5-2003_8.0.0");
   const std::string february = Dated("srv1", "2-3-2003_9.5.7");
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 11, 1, 12, 0, 0));
@@ -58,7 +58,7 @@ TEST_F(Hints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
                                                         platform::ToUpperAnsi(Recent("SRV1"))}));
 }
 
-TEST_F(Hints, MissingFileIsCreatedAndBadInputsFailClearly) {
+TEST_F(SnapshotHints, MissingFileIsCreatedAndBadInputsFailClearly) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 11, 1, 12, 0, 0));
   server_.snapshots.push_back(SnapshotEntry{});
 

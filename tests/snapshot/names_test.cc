@@ -4,9 +4,9 @@
 #include "platform/text.h"
 #include "tests/snapshot/snapshot_test_host.h"
 
-using Names = SnapshotHostTest;
+using SnapshotNames = SnapshotHostTest;
 
-TEST_F(Names, RecentDatedAndPrefixOfALowerCaseServer) {
+TEST_F(SnapshotNames, RecentDatedAndPrefixOfALowerCaseServer) {
   // 14:05:07 UTC is 09:05:07 local (five hours behind).
   const FILETIME created = Utc(2003, 2, 3, 14, 5, 7);
   const std::string recent = platform::WideToAnsi(MakeRecentSnapshotName("srv1"));
@@ -28,7 +28,7 @@ TEST_F(Names, RecentDatedAndPrefixOfALowerCaseServer) {
             "dominosnap__HOST1__a__12-31-2003_23.59.59");
 }
 
-TEST_F(Names, EntryTextsAndWireFields) {
+TEST_F(SnapshotNames, EntryTextsAndWireFields) {
   const FILETIME created = Utc(2003, 2, 3, 14, 5, 7);
   const std::u16string name = MakeDatedSnapshotName("srv1", created);
   const SnapshotEntry entry = MakeSnapshotEntry(name, created);
@@ -48,7 +48,7 @@ TEST_F(Names, EntryTextsAndWireFields) {
   EXPECT_EQ(longEntry.nameText.Get(), std::string(255, 'x'));
 }
 
-TEST_F(Names, TimeStampReadBack) {
+TEST_F(SnapshotNames, TimeStampReadBack) {
   SYSTEMTIME t;
   const FILETIME stamp = ReadTimeStamp("2-3-2003_9.5.7", &t);
   EXPECT_EQ(t.wYear, 2003);

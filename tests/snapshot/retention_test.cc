@@ -22,7 +22,7 @@ using ::testing::MatchesRegex;
 
 namespace {
 
-class Retention : public SnapshotHostTest {
+class SnapshotRetention : public SnapshotHostTest {
  protected:
   void TearDown() override {
     EXPECT_EQ(fake().liveInterfaces, 0);
@@ -51,7 +51,7 @@ bool SetImmutable(const fs::path& path, bool on) {
 
 }  // namespace
 
-TEST_F(Retention, KeepCountZeroKeepsTheNewestAndOtherServersAreUntouched) {
+TEST_F(SnapshotRetention, KeepCountZeroKeepsTheNewestAndOtherServersAreUntouched) {
   const std::string d1 = Dated("srv1", "2-3-2003_9.5.7");
   const std::string d2 = Dated("srv1", "1-3-2003_9.5.7");
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 3, 1, 0, 0, 0));
@@ -85,7 +85,7 @@ TEST_F(Retention, KeepCountZeroKeepsTheNewestAndOtherServersAreUntouched) {
               MatchesRegex("[0-9]+/[0-9]+/[0-9]+ [0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{2,3}"));
 }
 
-TEST_F(Retention, NothingToDeleteStillReportsUnlessOneSnapshotOnVolume) {
+TEST_F(SnapshotRetention, NothingToDeleteStillReportsUnlessOneSnapshotOnVolume) {
   // One snapshot on the whole volume: nothing deleted, no report.
   fake().Add(u'E', Dated("srv1", "2-3-2003_9.5.7"), Utc(2003, 2, 3, 14, 5, 7));
   ASSERT_EQ(Delete(1), 0);
@@ -110,7 +110,7 @@ TEST_F(Retention, NothingToDeleteStillReportsUnlessOneSnapshotOnVolume) {
   EXPECT_THAT(report, EndsWith("  Deletion Report\r\n\r\n\r\n\r\nDeleted 0 snapshots."));
 }
 
-TEST_F(Retention, LogsStillNeededMoveToTheNewerSnapshot) {
+TEST_F(SnapshotRetention, LogsStillNeededMoveToTheNewerSnapshot) {
   const std::string oldest = Dated("srv1", "1-1-2003_1.0.0");
   const std::string middle = Dated("srv1", "2-1-2003_1.0.0");
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 3, 1, 6, 0, 0));
@@ -148,7 +148,7 @@ TEST_F(Retention, LogsStillNeededMoveToTheNewerSnapshot) {
   EXPECT_FALSE(fs::exists(Ledger(Recent("SRV1")) / "logs" / "S0000012.TXN"));
 }
 
-TEST_F(Retention, SnapshotTimesAndLogNumbersOfOddNames) {
+TEST_F(SnapshotRetention, SnapshotTimesAndLogNumbersOfOddNames) {
   FILETIME t;
   // "recent" without its snapshot_time_date, or no stamp at all: no time.
   EXPECT_FALSE(snapshot::SnapshotTimeOfDirectory("E:\\ledger\\srv1\\" + Recent("SRV1"), t));
@@ -158,7 +158,7 @@ TEST_F(Retention, SnapshotTimesAndLogNumbersOfOddNames) {
   EXPECT_EQ(snapshot::LogNumberOfFile("S99999999999999.TXN"), 0xFFFFFFFFu);
 }
 
-TEST_F(Retention, DirectoryThatCannotBeRemovedStopsWithoutReport) {
+TEST_F(SnapshotRetention, DirectoryThatCannotBeRemovedStopsWithoutReport) {
   const std::string d1 = Dated("srv1", "2-3-2003_9.5.7");
   const std::string d2 = Dated("srv1", "1-3-2003_9.5.7");
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 3, 1, 0, 0, 0));
@@ -182,7 +182,7 @@ TEST_F(Retention, DirectoryThatCannotBeRemovedStopsWithoutReport) {
   EXPECT_THAT(Reports(), IsEmpty());
 }
 
-TEST_F(Retention, ComponentFailuresChangeNothing) {
+TEST_F(SnapshotRetention, ComponentFailuresChangeNothing) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 3, 1, 0, 0, 0));
   fake().Add(u'E', Dated("srv1", "2-3-2003_9.5.7"), Utc(2003, 2, 3, 14, 5, 7));
 

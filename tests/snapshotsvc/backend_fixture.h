@@ -15,6 +15,8 @@ struct Flavor {
   bool onBtrfs;
 };
 
+inline void PrintTo(const Flavor& flavor, std::ostream* os) { *os << flavor.name; }
+
 inline std::string FlavorName(const testing::TestParamInfo<Flavor>& info) {
   return info.param.name;
 }

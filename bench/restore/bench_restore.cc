@@ -1,0 +1,199 @@
+// The restore's two bulk data paths against the plain tools on the same
+// bytes, measured in the same run (best of several rounds):
+//   - applying change information (files read in 32,768-byte blocks and
+//     handed to a runtime that writes them to the target) vs `cat src > dst`;
+//   - copying the saved logs into the active log directory
+//     (EnsureRecoveryLogs) vs `cp`.
+// Prints each time and the ratio; the targets are at most 1.5 and 1.2.
+// Usage: bench_restore [--databases N] [--change-mib M] [--logs N] [--log-mib M] [--rounds R]
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "domino/settings.h"
+#include "output/output.h"
+#include "platform/files.h"
+#include "platform/host.h"
+#include "platform/registry.h"
+#include "restore/change_info_apply.h"
+#include "restore/recovery_logs.h"
+#include "restore/restore_hooks.h"
+#include "tests/support/mock_domino_api.h"
+
+namespace fs = std::filesystem;
+using ::testing::_;
+using ::testing::Invoke;
+
+namespace {
+
+struct Options {
+  int databases = 8;
+  int changeMiB = 4;  // per database
+  int logs = 8;
+  int logMiB = 8;     // per log
+  int rounds = 5;
+};
+
+template <typename F>
+double BestSeconds(int rounds, F&& run) {
+  double best = 1e9;
+  for (int i = 0; i < rounds; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    best = std::min(best, took.count());
+  }
+  return best;
+}
+
+void WriteBytes(const fs::path& path, std::size_t size, unsigned seed, std::size_t headerValue) {
+  fs::create_directories(path.parent_path());
+  std::string data(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) data[i] = char((i * 131 + seed) >> 3);
+  if (headerValue != 0) {
+    for (int i = 0; i < 4; ++i) data[i] = char(headerValue >> (8 * i));
+    std::memset(data.data() + 4, 0, 4);
+  }
+  std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size()));
+}
+
+void Shell(const std::string& command) {
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
+}
+
+// A runtime whose apply writes every block to the target file.
+class FileSinkRuntime {
+ public:
+  FileSinkRuntime() {
+    ON_CALL(api, ApplyChangeInfoStart(_, _, _, _, _))
+        .WillByDefault(Invoke([this](DWORD* context, const char* target, DWORD, DWORD, DWORD) {
+          *context = next_++;
+          return STATUS(files_[*context].Open(target, platform::File::Mode::CreateAlways) ? 1 : 0);
+        }));
+    ON_CALL(api, ApplyChangeInfo(_, _, _, _))
+        .WillByDefault(Invoke([this](DWORD context, DWORD, const void* buffer, DWORD length) {
+          return STATUS(files_[context].Write(buffer, length) ? 1 : 0);
+        }));
+    ON_CALL(api, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
+      files_.erase(context);
+      return STATUS(0);
+    }));
+  }
+  ::testing::NiceMock<MockDominoApi> api;
+
+ private:
+  DWORD next_ = 1;
+  std::map<DWORD, platform::File> files_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    const int value = std::atoi(argv[i + 1]);
+    if (name == "--databases") options.databases = value;
+    else if (name == "--change-mib") options.changeMiB = value;
+    else if (name == "--logs") options.logs = value;
+    else if (name == "--log-mib") options.logMiB = value;
+    else if (name == "--rounds") options.rounds = value;
+  }
+
+  const fs::path root = fs::temp_directory_path() / ("ark-bench-restore-" + std::to_string(::getpid()));
+  fs::remove_all(root);
+  for (const char* dir : {"Windows", "volumes/D/Data", "volumes/E/Logs", "volumes/L/ArkLedger"}) {
+    fs::create_directories(root / dir);
+  }
+  platform::SetHostRoot(root.string());
+  const std::string dosDevices = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
+  platform::RegSetString(dosDevices, "D:", (root / "volumes/D").string());
+  platform::RegSetString(dosDevices, "E:", (root / "volumes/E").string());
+  platform::RegSetString(dosDevices, "L:", (root / "volumes/L").string());
+  WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
+  RestoreHostChecks checks;
+  checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+    megabytes = 0xFFFFFFFFu;
+    return true;
+  };
+  SetRestoreHostChecks(checks);
+
+  FileSinkRuntime runtime;
+  RestoreRequest request;
+  request.server.commonName = "srv1";
+  request.server.logDirectory = "E:\\Logs";
+  request.server.logVolume.driveLetter = u'E';
+  request.snapshot.name = "snap";
+  const fs::path ledger = root / "volumes/L/ArkLedger/srv1/snap";
+
+  // Change information: one file per database.
+  const std::size_t changeBytes = std::size_t(options.changeMiB) << 20;
+  std::vector<DatabaseEntry> databases;
+  std::string catCommand;
+  for (int i = 0; i < options.databases; ++i) {
+    const std::string name = "db" + std::to_string(i);
+    WriteBytes(ledger / "Data" / (name + ".nsf.dat"), changeBytes + 8, unsigned(i), changeBytes);
+    DatabaseEntry entry;
+    entry.path = "D:\\Data\\" + name + ".nsf";
+    databases.push_back(entry);
+    catCommand += "cat '" + (ledger / "Data" / (name + ".nsf.dat")).string() + "' > '" +
+                  (root / "volumes/D/Data" / (name + ".cat")).string() + "'; ";
+  }
+  const double apply = BestSeconds(options.rounds, [&] {
+    ClearReportText();
+    if (ApplyChangeInformation(request, databases, "L:\\ArkLedger\\srv1\\snap", "D:") != 0) {
+      std::fprintf(stderr, "apply failed: %s\n", request.output.message.c_str());
+    }
+  });
+  const double cat = BestSeconds(options.rounds, [&] { Shell(catCommand); });
+
+  // Saved logs: numbers 1..N in the snapshot's logs folder, log N+1 current.
+  const std::size_t logBytes = std::size_t(options.logMiB) << 20;
+  for (int i = 1; i <= options.logs; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "S%07d.TXN", i);
+    WriteBytes(ledger / "logs" / name, logBytes, unsigned(100 + i), 0);
+  }
+  std::ofstream(ledger / "log_hint", std::ios::binary) << "1\r\n00000000";
+  ON_CALL(runtime.api, GetFirstArchiveLog(_, _, _))
+      .WillByDefault(Invoke([&](BYTE logId[16], DWORD* number, char* path) -> STATUS {
+        std::memset(logId, 0, 16);
+        *number = DWORD(options.logs + 1);
+        path[0] = '\0';
+        return 0x13DE;
+      }));
+  const fs::path active = root / "volumes/E/Logs";
+  const double copy = BestSeconds(options.rounds, [&] {
+    fs::remove_all(active);
+    fs::create_directories(active);
+    ClearReportText();
+    std::vector<std::string> copied;
+    std::string error;
+    if (EnsureRecoveryLogs(request, copied, error) != 0) std::fprintf(stderr, "%s", error.c_str());
+  });
+  const double cp = BestSeconds(options.rounds, [&] {
+    fs::remove_all(active);
+    fs::create_directories(active);
+    Shell("cp '" + (ledger / "logs").string() + "'/S*.TXN '" + active.string() + "'/");
+  });
+
+  const double changeMiB = double(options.databases) * options.changeMiB;
+  const double logMiB = double(options.logs) * options.logMiB;
+  std::printf("apply change information %6.0f MiB: %8.4f s   cat: %8.4f s   ratio %.2f (target <= 1.50)\n",
+              changeMiB, apply, cat, apply / cat);
+  std::printf("copy logs to log dir     %6.0f MiB: %8.4f s   cp:  %8.4f s   ratio %.2f (target <= 1.20)\n",
+              logMiB, copy, cp, copy / cp);
+  ResetRestoreHostChecks();
+  fs::remove_all(root);
+  return 0;
+}

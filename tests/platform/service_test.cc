@@ -1,0 +1,75 @@
+#include "platform/service.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
+
+#include "child_process.h"
+
+namespace platform {
+namespace {
+
+using testing::ChildProcess;
+
+TEST(ServiceDispatcher, SignalsBecomeControlsAndSystemdHearsOfIt) {
+  // A datagram socket standing in for systemd's notification socket.
+  const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(notify, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = "ark-notify-" + std::to_string(::getpid());
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract
+  ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+            0);
+
+  ChildProcess service(PLATFORM_TEST_HELPER, {"service"}, {"NOTIFY_SOCKET=@" + name});
+  ASSERT_GT(service.pid(), 0);
+  EXPECT_EQ(service.ReadLine(), "main");
+  EXPECT_EQ(service.ReadLine(), "running");
+  char message[64] = {};
+  ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
+  EXPECT_STREQ(message, "READY=1");
+
+  ::kill(service.pid(), SIGUSR1);
+  EXPECT_EQ(service.ReadLine(), "control 4");
+  ::kill(service.pid(), SIGTERM);
+  EXPECT_EQ(service.ReadLine(), "control 1");
+  std::memset(message, 0, sizeof message);
+  ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
+  EXPECT_STREQ(message, "STOPPING=1");
+  EXPECT_EQ(service.ReadLine(), "stopped");
+  EXPECT_EQ(service.Wait(), 0);
+  ::close(notify);
+}
+
+TEST(ServiceDispatcher, StopBeforeTheHandlerExistsIsNotLost) {
+  // The service registers its handler only half a second after it started.
+  ChildProcess service(PLATFORM_TEST_HELPER, {"service", "late"});
+  ASSERT_EQ(service.ReadLine(), "main");
+  ::kill(service.pid(), SIGINT);
+  EXPECT_EQ(service.ReadLine(), "running");
+  EXPECT_EQ(service.ReadLine(), "control 1");
+  EXPECT_EQ(service.ReadLine(), "stopped");
+  EXPECT_EQ(service.Wait(), 0);
+}
+
+TEST(ServiceDispatcher, StatusIsRememberedAndBadHandlesRefused) {
+  const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandler("ARKServer", [](DWORD) {});
+  ASSERT_NE(handle, nullptr);
+  SERVICE_STATUS status;
+  status.dwCurrentState = SERVICE_RUNNING;
+  EXPECT_TRUE(SetServiceStatus(handle, status));
+  EXPECT_EQ(LastReportedServiceState(), SERVICE_RUNNING);
+  status.dwCurrentState = SERVICE_STOPPED;
+  EXPECT_FALSE(SetServiceStatus(nullptr, status));
+  EXPECT_EQ(LastReportedServiceState(), SERVICE_RUNNING);
+  DWORD error = 0;
+  EXPECT_FALSE(StartServiceCtrlDispatcher("ARKServer", nullptr, &error));
+  EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,105 @@
+#include "verify/change_info_check.h"
+
+#include <array>
+
+#include "backup/path_text.h"
+#include "output/output.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr const char* kLogsFolder = "logs";
+constexpr std::array<const char*, 3> kChangeInfoSuffixes = {".nsf.dat", ".ntf.dat", ".box.dat"};
+
+bool IsChangeInfoFile(const std::string& name) {
+  for (const char* suffix : kChangeInfoSuffixes) {
+    if (backup_detail::EndsWithNoCase(name, suffix)) return true;
+  }
+  return false;
+}
+
+void ReportDamaged(OutputSink& out, ChangeInfoCheck& check, const std::string& path,
+                   const std::string& detail) {
+  check.damaged.push_back(path);
+  Output(out, "ERROR: Damaged change information file: " + path + "\r\n" + detail + "\r\n");
+}
+
+// Reads the header and the size of one file; a file that cannot be read
+// counts as damaged, since a restore would skip it without a word.
+void CheckOneFile(OutputSink& out, ChangeInfoCheck& check, const std::string& path) {
+  ++check.files;
+  platform::File file;
+  DWORD error = file.Open(path, platform::File::Mode::Read);
+  std::uint64_t size = 0;
+  if (error == ERROR_SUCCESS) error = file.Size(size);
+  if (error != ERROR_SUCCESS) {
+    ReportDamaged(out, check, path, "It cannot be read: " + platform::FormatMessage(error));
+    return;
+  }
+  if (size < kChangeInfoHeaderSize) {
+    ReportDamaged(out, check, path,
+                  "It holds " + std::to_string(size) + " bytes, less than its " +
+                      std::to_string(kChangeInfoHeaderSize) + "-byte header.");
+    return;
+  }
+  std::array<unsigned char, kChangeInfoHeaderSize> header{};
+  std::size_t have = 0;
+  while (have < header.size()) {
+    std::size_t got = 0;
+    error = file.Read(header.data() + have, header.size() - have, &got);
+    if (error != ERROR_SUCCESS || got == 0) break;
+    have += got;
+  }
+  if (have < header.size()) {
+    ReportDamaged(out, check, path,
+                  "Its header cannot be read" +
+                      (error != ERROR_SUCCESS ? ": " + platform::FormatMessage(error) : std::string(".")));
+    return;
+  }
+  std::uint64_t low = 0, high = 0;
+  for (int i = 3; i >= 0; --i) {
+    low = (low << 8) | header[std::size_t(i)];
+    high = (high << 8) | header[std::size_t(i) + 4];
+  }
+  const std::uint64_t announced = (high << 32) | low;
+  const std::uint64_t held = size - kChangeInfoHeaderSize;
+  if (announced != held) {
+    ReportDamaged(out, check, path,
+                  "Its header announces " + std::to_string(announced) +
+                      " bytes of change information; it holds " + std::to_string(held) + ".");
+    return;
+  }
+  check.changeBytes += held;
+}
+
+void Walk(OutputSink& out, ChangeInfoCheck& check, const std::string& directory, bool top) {
+  std::vector<platform::DirectoryName> entries;
+  if (platform::ListDirectoryNames(directory, entries) != ERROR_SUCCESS) return;
+  for (const platform::DirectoryName& entry : entries) {
+    const std::string path = directory + entry.name;
+    if (entry.directory) {
+      // The archived logs beside the snapshot are no change information.
+      if (top && platform::EqualsNoCase(entry.name, kLogsFolder)) continue;
+      Walk(out, check, path + "\\", false);
+    } else if (IsChangeInfoFile(entry.name)) {
+      CheckOneFile(out, check, path);
+    }
+  }
+}
+
+}  // namespace
+
+ChangeInfoCheck CheckChangeInformation(OutputSink& out, const std::string& ledgerDirectory) {
+  ChangeInfoCheck check;
+  Walk(out, check, backup_detail::WithBackslash(ledgerDirectory), true);
+  if (check.files == 0) {
+    Output(out, "WARNING: No change information file found (the backup recorded no database).\r\n");
+  } else {
+    Output(out, "Checked " + std::to_string(check.files) + " change information file" +
+                    (check.files == 1 ? "" : "s") + ": " + std::to_string(check.damaged.size()) +
+                    " damaged, " + std::to_string(check.changeBytes) +
+                    " bytes of change information in the sound ones.\r\n");
+  }
+  return check;
+}
