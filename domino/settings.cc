@@ -2,7 +2,6 @@
 // readers of machine-wide facts.
 #include "domino/settings.h"
 
-#include <array>
 
 #include "platform/host.h"
 #include "platform/profile.h"

@@ -20,7 +20,7 @@
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
-#include "platform/volume_freeze.h"
+#include "dominosim/volume_hold.h"
 
 namespace dominosim {
 namespace {
@@ -53,18 +53,25 @@ STATUS Database::OpenState() {
   if (int e = MakeDirectories(options_.stateDir)) return StatusFromErrno(e);
   state_ = OpenFile(StatePath(".state"), O_RDWR | O_CREAT, 0644);
   if (!state_.valid()) return StatusFromErrno(errno);
+  {
+    // A new state file is sized once (zeros read as idle), then mapped.
+    FlockGuard guard(state_.get(), true);
+    std::uint64_t size = 0;
+    if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
+    if (size < kStateSize && ::ftruncate(state_.get(), kStateSize) != 0) return StatusFromErrno(errno);
+  }
+  if (int e = stateMap_.Map(state_.get(), kStateSize)) return StatusFromErrno(e);
   dirty_ = OpenFile(StatePath(".dirty"), O_RDWR | O_CREAT | O_APPEND, 0644);
   if (!dirty_.valid()) return StatusFromErrno(errno);
   return NOERROR;
 }
 
 STATUS Database::ReadState(State& state) {
-  std::uint8_t bytes[kStateSize];
-  std::size_t got = 0;
-  if (int e = PReadAll(state_.get(), bytes, sizeof bytes, 0, &got)) return StatusFromErrno(e);
+  const std::uint8_t* bytes = stateMap_.data();
   state = State{};
-  if (got == 0) return NOERROR;  // a new state file: idle
-  if (got != kStateSize || std::memcmp(bytes, kStateMagic, 8) != 0 ||
+  static const std::uint8_t kZeros[kStateSize] = {};
+  if (std::memcmp(bytes, kZeros, kStateSize) == 0) return NOERROR;  // a new state file: idle
+  if (std::memcmp(bytes, kStateMagic, 8) != 0 ||
       GetU32(bytes + 32) != Crc32(bytes, 32))
     return ERR_STATE_CORRUPT;
   state.mode = GetU32(bytes + 8);
@@ -82,7 +89,7 @@ STATUS Database::WriteState(const State& state) {
   PutU32(bytes + 16, state.holderPid);
   PutU64(bytes + 24, state.streamSize);
   PutU32(bytes + 32, Crc32(bytes, 32));
-  if (int e = PWriteAll(state_.get(), bytes, sizeof bytes, 0)) return StatusFromErrno(e);
+  std::memcpy(stateMap_.data(), bytes, kStateSize);
   return NOERROR;
 }
 
@@ -149,10 +156,8 @@ STATUS Database::BackupStart(DWORD* context) {
 STATUS Database::BackupStop(DWORD context) {
   if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
   // The header stamp below is a write to the database file.
-  platform::VolumeLock volume;
-  if (options_.volumeDrive != 0 &&
-      !volume.Lock(options_.volumeDrive, platform::VolumeLock::Kind::SharedWrite))
-    return ERR_IO;
+  VolumeWriteGuard volume;
+  if (!volume.Lock(options_.volumeDrive)) return ERR_IO;
   FlockGuard guard(state_.get(), true);
   State state;
   if (STATUS s = ReadState(state)) return s;
@@ -198,14 +203,21 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
   UniqueFd out = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!out.valid()) return StatusFromErrno(errno);
   ChangeStreamWriter writer(out.get(), header.instanceId, header.pageCount, std::uint32_t(pages.size()));
-  std::vector<std::uint8_t> page(kPageSize);
+  // Pages with consecutive numbers are read in one piece.
+  constexpr std::size_t kRun = 256;
+  std::vector<std::uint8_t> run(kRun * kPageSize);
   STATUS status = NOERROR;
-  for (std::uint32_t pageNo : pages) {
-    if (int e = PReadAll(fd_.get(), page.data(), kPageSize, std::uint64_t(pageNo) * kPageSize)) {
+  for (std::size_t i = 0; i < pages.size() && status == NOERROR;) {
+    std::size_t n = 1;
+    while (i + n < pages.size() && n < kRun && pages[i + n] == pages[i] + n) ++n;
+    if (int e = PReadAll(fd_.get(), run.data(), n * kPageSize, std::uint64_t(pages[i]) * kPageSize)) {
       status = StatusFromErrno(e);
       break;
     }
-    if ((status = writer.Add(pageNo, page.data())) != NOERROR) break;
+    for (std::size_t k = 0; k < n && status == NOERROR; ++k) {
+      status = writer.Add(pages[i + k], run.data() + k * kPageSize);
+    }
+    i += n;
   }
   if (status == NOERROR) status = writer.Finish();
   out.Reset();

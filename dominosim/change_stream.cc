@@ -1,6 +1,7 @@
 #include "dominosim/change_stream.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +10,7 @@
 #include "dominosim/checksum.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
-#include "platform/volume_freeze.h"
+#include "dominosim/volume_hold.h"
 
 namespace dominosim {
 namespace {
@@ -239,8 +240,8 @@ STATUS ChangeApplier::Finish() {
   }
   if (!parser_.complete()) return Fail(ERR_CHANGE_TRUNCATED);
   // The whole stream is sound: write its pages into the target.
-  platform::VolumeLock volume;
-  if (drive_ != 0 && !volume.Lock(drive_, platform::VolumeLock::Kind::SharedWrite)) return Fail(ERR_IO);
+  VolumeWriteGuard volume;
+  if (!volume.Lock(drive_)) return Fail(ERR_IO);
   if (STATUS s = WritePages()) return Fail(s);
   DropStaging();
   return NOERROR;
@@ -256,10 +257,19 @@ STATUS ChangeApplier::WritePages() {
     std::size_t n = std::min<std::size_t>(kRun, entries - first);
     std::uint64_t offset = kStreamHeaderSize + std::uint64_t(first) * kEntrySize;
     if (int e = PReadAll(staging_.get(), buffer.data(), n * kEntrySize, offset)) return StatusFromErrno(e);
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint8_t* entry = buffer.data() + i * kEntrySize;
-      std::uint64_t at = std::uint64_t(GetU32(entry)) * kPageSize;
-      if (int e = PWriteAll(targetFd_.get(), entry + 8, kPageSize, at)) return StatusFromErrno(e);
+    // Entries of consecutive pages go out in one gathered write.
+    for (std::size_t i = 0; i < n;) {
+      std::uint32_t firstPage = GetU32(buffer.data() + i * kEntrySize);
+      std::size_t k = 1;
+      while (i + k < n && k < kRun && GetU32(buffer.data() + (i + k) * kEntrySize) == firstPage + k) ++k;
+      struct iovec iov[kRun];
+      for (std::size_t j = 0; j < k; ++j) {
+        iov[j].iov_base = buffer.data() + (i + j) * kEntrySize + 8;
+        iov[j].iov_len = kPageSize;
+      }
+      if (int e = PWriteVAll(targetFd_.get(), iov, int(k), std::uint64_t(firstPage) * kPageSize))
+        return StatusFromErrno(e);
+      i += k;
     }
   }
   if (::ftruncate(targetFd_.get(), off_t(std::uint64_t(parser_.header().pageCount) * kPageSize)) != 0)

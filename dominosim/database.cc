@@ -12,7 +12,7 @@
 #include "dominosim/page_fill.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
-#include "platform/volume_freeze.h"
+#include "dominosim/volume_hold.h"
 
 namespace dominosim {
 
@@ -142,10 +142,8 @@ STATUS Database::ReadDbRecord(std::uint8_t out[kDbRecordSize]) {
 
 STATUS Database::Write(const PageWrite* pages, std::size_t count, const std::uint8_t* dbRecord) {
   if (count == 0 && dbRecord == nullptr) return NOERROR;
-  platform::VolumeLock volume;
-  if (options_.volumeDrive != 0 &&
-      !volume.Lock(options_.volumeDrive, platform::VolumeLock::Kind::SharedWrite))
-    return ERR_IO;
+  VolumeWriteGuard volume;
+  if (!volume.Lock(options_.volumeDrive)) return ERR_IO;
   FlockGuard guard(state_.get(), true);
   DbHeader header;
   if (STATUS s = ReadHeaderUnlocked(header)) return s;

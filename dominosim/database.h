@@ -101,6 +101,7 @@ class Database {
   DatabaseOptions options_;
   UniqueFd fd_;
   UniqueFd state_;     // lock of the database, holds the backup-mode state
+  SharedMapping stateMap_;
   UniqueFd dirty_;     // pages written while a backup records (u32 each)
   UniqueFd holder_;    // flock held while this object holds a backup
   UniqueFd changes_;   // the fixed change information, read by ReadChangeInfo

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +58,29 @@ int PWriteAll(int fd, const void* buffer, std::size_t size, std::uint64_t offset
   return 0;
 }
 
+int PWriteVAll(int fd, const struct iovec* pieces, int count, std::uint64_t offset) {
+  std::vector<struct iovec> rest(pieces, pieces + count);
+  std::size_t first = 0;
+  while (first < rest.size()) {
+    ssize_t n = ::pwritev(fd, rest.data() + first, int(rest.size() - first), off_t(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    offset += std::uint64_t(n);
+    std::size_t left = std::size_t(n);
+    while (first < rest.size() && left >= rest[first].iov_len) {
+      left -= rest[first].iov_len;
+      ++first;
+    }
+    if (first < rest.size() && left > 0) {
+      rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+      rest[first].iov_len -= left;
+    }
+  }
+  return 0;
+}
+
 int WriteAll(int fd, const void* buffer, std::size_t size) {
   const auto* p = static_cast<const char*>(buffer);
   std::size_t done = 0;
@@ -89,6 +114,21 @@ bool FlockGuard::Lock(int fd, bool exclusive) {
 void FlockGuard::Unlock() {
   if (fd_ >= 0) ::flock(fd_, LOCK_UN);
   fd_ = -1;
+}
+
+int SharedMapping::Map(int fd, std::size_t size) {
+  Reset();
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) return errno;
+  data_ = static_cast<std::uint8_t*>(p);
+  size_ = size;
+  return 0;
+}
+
+void SharedMapping::Reset() {
+  if (data_ != nullptr) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
 }
 
 int ReadFileBytes(const std::string& path, std::string& out) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+struct iovec;
+
 #include "platform/win_types.h"
 
 namespace dominosim {
@@ -44,6 +46,8 @@ UniqueFd OpenFile(const std::string& path, int flags, int mode = 0644);
 int PReadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset, std::size_t* got = nullptr);
 int PWriteAll(int fd, const void* buffer, std::size_t size, std::uint64_t offset);
 int WriteAll(int fd, const void* buffer, std::size_t size);
+// Gathered write of every byte of the pieces at offset.
+int PWriteVAll(int fd, const struct iovec* pieces, int count, std::uint64_t offset);
 int FileSize(int fd, std::uint64_t* size);
 
 // Holds flock(2) on a descriptor for its lifetime (blocking; EINTR retried).
@@ -60,6 +64,25 @@ class FlockGuard {
 
  private:
   int fd_ = -1;
+};
+
+// A shared mapping of the first bytes of a file (at least `size` bytes must
+// exist in the file); unmapped by the destructor. Other processes that map,
+// read or write the same bytes see the same memory.
+class SharedMapping {
+ public:
+  SharedMapping() = default;
+  ~SharedMapping() { Reset(); }
+  SharedMapping(const SharedMapping&) = delete;
+  SharedMapping& operator=(const SharedMapping&) = delete;
+  int Map(int fd, std::size_t size);  // 0 or errno
+  void Reset();
+  std::uint8_t* data() const { return data_; }
+  bool valid() const { return data_ != nullptr; }
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
 };
 
 // Reads a whole file by host path into out; errno value or 0.

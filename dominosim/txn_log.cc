@@ -75,6 +75,7 @@ STATUS TxnLog::Open(const LogOptions& options, std::unique_ptr<TxnLog>& out) {
   log->control_ = OpenFile(path, O_RDWR);
   if (!log->control_.valid()) return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
   log->controlInode_ = InodeOf(log->control_.get());
+  if (STATUS s = log->MapControl()) return s;
   LogControl control;
   FlockGuard guard(log->control_.get(), false);
   if (STATUS s = log->ReadLocked(control)) return s;
@@ -99,6 +100,7 @@ STATUS TxnLog::ReopenIfReplaced() {
   if (!control.valid()) return ERR_LOG_NOT_FOUND;
   control_ = std::move(control);
   controlInode_ = InodeOf(control_.get());
+  if (STATUS s = MapControl()) return s;
   extent_.Reset();
   extentNumber_ = 0;
   LogControl c;
@@ -108,17 +110,22 @@ STATUS TxnLog::ReopenIfReplaced() {
   return NOERROR;
 }
 
+STATUS TxnLog::MapControl() {
+  // A control file cut short is damaged; one of the right size is mapped,
+  // so appends read and write it without system calls.
+  std::uint64_t size = 0;
+  if (FileSize(control_.get(), &size) != 0 || size < kControlSize) return ERR_LOG_NOT_FOUND;
+  if (int e = controlMap_.Map(control_.get(), kControlSize)) return StatusFromErrno(e);
+  return NOERROR;
+}
+
 STATUS TxnLog::ReadLocked(LogControl& control) {
-  std::uint8_t bytes[kControlSize];
-  if (PReadAll(control_.get(), bytes, sizeof bytes, 0) != 0) return ERR_LOG_NOT_FOUND;
-  if (!DecodeControl(bytes, control)) return ERR_LOG_NOT_FOUND;
+  if (!DecodeControl(controlMap_.data(), control)) return ERR_LOG_NOT_FOUND;
   return NOERROR;
 }
 
 STATUS TxnLog::WriteLocked(const LogControl& control) {
-  std::uint8_t bytes[kControlSize];
-  EncodeControl(control, bytes);
-  if (int e = PWriteAll(control_.get(), bytes, sizeof bytes, 0)) return StatusFromErrno(e);
+  EncodeControl(control, controlMap_.data());
   return NOERROR;
 }
 

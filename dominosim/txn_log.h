@@ -80,7 +80,9 @@ class TxnLog {
 
   LogOptions options_;
   Id16 logId_{};
+  STATUS MapControl();
   UniqueFd control_;
+  SharedMapping controlMap_;  // the control file's bytes, read and written under its flock
   std::uint64_t controlInode_ = 0;
   UniqueFd extent_;
   std::uint32_t extentNumber_ = 0;

@@ -11,6 +11,7 @@
 #include "dominosim/page_fill.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
+#include "dominosim/volume_hold.h"
 
 namespace dominosim {
 namespace {
@@ -83,17 +84,32 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
   std::uint8_t record[kDbRecordSize];
   double start = NowSeconds();
   std::uint32_t failuresInARow = 0;
+  // Transactions that follow each other without a pause share one hold of
+  // the volume's write lock, for at most kHoldTransactions or kHoldSeconds.
+  constexpr std::uint32_t kHoldTransactions = 64;
+  constexpr double kHoldSeconds = 0.005;
+  const char drive = DriveOf(config.dataDirWin);
+  VolumeHold hold;
+  double holdStart = 0;
+  std::uint32_t held = 0;
   while (!stop.load()) {
     double now = NowSeconds();
+    if (hold.held() && (held >= kHoldTransactions || now - holdStart >= kHoldSeconds)) hold.Release();
     if (options.durationSeconds > 0 && now - start >= options.durationSeconds) break;
     if (options.maxTransactions != 0 && stats.transactions >= options.maxTransactions) break;
     if (options.rate > 0) {
       double due = start + double(stats.transactions + stats.errors) / options.rate;
       if (due > now) {
+        hold.Release();
         SleepSeconds(due - now);
         continue;
       }
     }
+    if (!hold.held() && hold.Acquire(drive)) {
+      holdStart = now;
+      held = 0;
+    }
+    ++held;
     Target& t = targets[rng() % targets.size()];
     std::uint32_t count = 1 + std::uint32_t(rng() % maxPages);
     std::uint32_t pageCount = t.pageCount;

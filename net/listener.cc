@@ -25,12 +25,13 @@ std::string AcceptErrorName(int wsaError) {
   }
 }
 
-bool AcceptClient(platform::SOCKET listener, platform::Socket& client, long waitMilliseconds) {
+bool AcceptClient(platform::SOCKET listener, platform::Socket& client, long waitMilliseconds,
+                  std::uint32_t* peerAddress) {
   int ready = platform::WaitReady(listener, false, waitMilliseconds);
   if (ready < 0) throw WireError("select failed");
   if (ready == 0) return false;
   int wsaError = 0;
-  platform::SOCKET accepted = platform::Accept(listener, &wsaError, nullptr);
+  platform::SOCKET accepted = platform::Accept(listener, &wsaError, peerAddress);
   if (accepted == platform::INVALID_SOCKET) throw WireError("accept() failed: " + AcceptErrorName(wsaError));
   client.reset(accepted);
   return true;

@@ -18,8 +18,10 @@ platform::Socket CreateListener(std::uint16_t port = kServicePort);
 // Waits up to waitMilliseconds for a client. False when none came; true with
 // the accepted connection in client. Raises "select failed" or
 // "accept() failed: " + the error's name.
+// peerAddress (when given) receives the client's IPv4 address in host order.
 bool AcceptClient(platform::SOCKET listener, platform::Socket& client,
-                  long waitMilliseconds = kAcceptWaitMilliseconds);
+                  long waitMilliseconds = kAcceptWaitMilliseconds,
+                  std::uint32_t* peerAddress = nullptr);
 
 // The name that "accept() failed: " carries for a Winsock error code.
 std::string AcceptErrorName(int wsaError);

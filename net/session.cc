@@ -4,10 +4,16 @@
 #include <string>
 
 #include "common/ark_error.h"
+#include "net/client_filter.h"
 #include "net/command.h"
+#include "platform/eventlog.h"
 #include "platform/clock.h"
 
 namespace {
+
+constexpr const char* kRefusedClientSource = "arksvc";
+constexpr WORD kRefusedClientCategory = 3;
+constexpr DWORD kRefusedClientEvent = 0x40000072;
 
 // Errors of a turn go to the process's standard output.
 void WriteServiceText(const std::string& text) {
@@ -34,11 +40,18 @@ void ServeOneConnection(platform::SOCKET listener, long waitMilliseconds) {
     return;
   }
   platform::Socket client;
+  std::uint32_t peer = 0;
   try {
-    if (!AcceptClient(listener, client, waitMilliseconds)) return;
+    if (!AcceptClient(listener, client, waitMilliseconds, &peer)) return;
   } catch (const std::string& text) {
     WriteServiceText(text + "\n");
     platform::Sleep(kListenerRetryMilliseconds);
+    return;
+  }
+  // A client outside ALLOWED_CLIENTS is closed before any byte is read.
+  if (!IsClientAllowed(ReadAllowedClients(), peer)) {
+    platform::ReportEvent(kRefusedClientSource, EVENTLOG_WARNING_TYPE, kRefusedClientCategory,
+                          kRefusedClientEvent, {AddressText(peer)});
     return;
   }
   // The client's connection is closed when the turn ends, however the

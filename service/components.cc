@@ -1,8 +1,20 @@
 #include "service/components.h"
 
+#include "backup/backup_command.h"
+#include "domino/domino_api.h"
+#include "dominosim/sim_api.h"
+#include "restore/restore_command.h"
+#include "service/discover_command.h"
+#include "snapshotsvc/configure.h"
+#include "verify/verify_command.h"
+
 void InstallComponents() {
-  // Installs, in this order, the Domino API runtime, the snapshot
-  // component's class servers, and the command handlers of discovery,
-  // backup, restore and verification (RegisterCommand). Until they are
-  // installed, their command codes are answered as unknown.
+  // The Domino runtime this program links, the snapshot component's class
+  // servers, then the commands of the long operations.
+  SetDominoApi(&dominosim::Api());
+  snapshotsvc::RegisterClassServers();
+  RegisterDiscoverCommand();
+  RegisterBackupCommand();
+  RegisterRestoreCommand();
+  RegisterVerifyCommand();
 }

@@ -16,8 +16,9 @@ constexpr Message kMessages[] = {
     {0x4000006C, "The backup of the Domino server %1 failed: %2"},
     {0x4000006D, "The %1 restore of snapshot %2 for the Domino server %3 failed: %4"},
     {0x4000006F, "The %1 restore of snapshot %2 for the Domino server %3 succeeded."},
-    {0x40000070, "The report %1 could not be saved: %2"},
+    {0x40000070, "%1 %2"},
     {0x40000071, "Snapshot %1 was created on drive %2 for the Domino server %3."},
+    {0x40000072, "A client at %1 is not in ALLOWED_CLIENTS; its connection was closed."},
 };
 
 std::string Insert(const char* text, const std::vector<std::string>& strings) {

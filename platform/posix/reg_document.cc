@@ -70,6 +70,18 @@ void RegDocument::Parse(std::string_view text) {
   sections_.clear();
   eol_ = "\r\n";
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  // regedit exports UTF-16LE with a byte order mark: read as UTF-8 text
+  // (a rewrite then stores UTF-8).
+  std::string converted;
+  if (text.starts_with("\xFF\xFE")) {
+    std::u16string wide;
+    for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+      wide += static_cast<char16_t>(static_cast<unsigned char>(text[i]) |
+                                    (static_cast<unsigned char>(text[i + 1]) << 8));
+    }
+    converted = WideToAnsi(wide);
+    text = converted;
+  }
   const std::vector<std::string_view> lines = SplitLines(text, eol_);
   std::size_t i = 0;
   if (!lines.empty() && !Trim(lines[0]).empty() && !Trim(lines[0]).starts_with('[')) {

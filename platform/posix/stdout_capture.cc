@@ -15,6 +15,17 @@ StdoutCapture::~StdoutCapture() { Stop(); }
 bool StdoutCapture::Start(Sink sink) {
   if (active()) return false;
   std::fflush(stdout);
+  // A process started without a standard output (a daemon) first gets
+  // /dev/null as descriptor 1, so that no descriptor made below lands on 1
+  // and the end of the capture has something to put back.
+  if (::fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0) return false;
+    if (null != STDOUT_FILENO) {
+      ::dup2(null, STDOUT_FILENO);
+      ::close(null);
+    }
+  }
   const int saved = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
   if (saved < 0) return false;
   int ends[2];

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -96,10 +97,12 @@ class WatchedRuntime : public DominoApi {
   STATUS ArchiveBegin() override { return in_.ArchiveBegin(); }
   STATUS ArchiveEnd() override { return in_.ArchiveEnd(); }
   STATUS GetFirstArchiveLog(BYTE id[16], DWORD* number, char* path) override {
-    return Handed(in_.GetFirstArchiveLog(id, number, path), *number, path);
+    const STATUS status = in_.GetFirstArchiveLog(id, number, path);
+    return Handed(status, *number, path);
   }
   STATUS GetNextArchiveLog(BYTE id[16], DWORD* number, char* path) override {
-    return Handed(in_.GetNextArchiveLog(id, number, path), *number, path);
+    const STATUS status = in_.GetNextArchiveLog(id, number, path);
+    return Handed(status, *number, path);
   }
   STATUS MarkLogArchived(const BYTE id[16], DWORD number) override { return in_.MarkLogArchived(id, number); }
   STATUS GetLoggingStyle(DWORD* s) override { return in_.GetLoggingStyle(s); }
@@ -132,12 +135,6 @@ class WatchedRuntime : public DominoApi {
   std::map<DBHANDLE, std::string> paths_;
 };
 
-std::string HostFile(const std::string& winPath) {
-  std::string host;
-  EXPECT_EQ(platform::ToHostPath(winPath, host), ERROR_SUCCESS) << winPath;
-  return host;
-}
-
 std::map<std::string, std::string> Digests(const std::string& dataHost, const std::string& stateHost) {
   std::map<std::string, std::string> out;
   for (const std::string& relative : dominosim::FindDatabaseFiles(dataHost)) {
@@ -149,7 +146,7 @@ std::map<std::string, std::string> Digests(const std::string& dataHost, const st
 }
 
 // Runs a program; its exit status.
-int Run(const std::vector<std::string>& args, pid_t* background = nullptr) {
+int RunProgram(const std::vector<std::string>& args, pid_t* background = nullptr) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -176,7 +173,7 @@ TEST(BackupEndToEnd, ServerWritingDuringTheBackupLosesNothing) {
     }
   } cleanup{pattern};
 
-  ASSERT_EQ(Run({DOMINOSIM_PATH, "install", "--root", root, "--databases", "8", "--unlogged", "2", "--size-mib",
+  ASSERT_EQ(RunProgram({DOMINOSIM_PATH, "install", "--root", root, "--databases", "8", "--unlogged", "2", "--size-mib",
                  "2", "--backend", "dir", "--log-extent-kib", "32", "--seed", "5"}),
             0);
   platform::SetHostRoot(root);
@@ -188,7 +185,7 @@ TEST(BackupEndToEnd, ServerWritingDuringTheBackupLosesNothing) {
   } uninstall;
 
   pid_t server = 0;
-  ASSERT_EQ(Run({NSERVER_PATH, "--root", root, "--ini", kIni, "--seed", "11", "--rate", "2000"}, &server), 0);
+  ASSERT_EQ(RunProgram({NSERVER_PATH, "--root", root, "--ini", kIni, "--seed", "11", "--rate", "2000"}, &server), 0);
   struct StopServer {
     pid_t& pid;
     ~StopServer() {

@@ -80,9 +80,14 @@ class DiscoveryTest : public ::testing::Test {
   void AddNotesIni(const std::string& iniWinPath, const std::string& canonicalName,
                    const std::string& translogPath = "") {
     servers_[iniWinPath].canonicalName = canonicalName;
+    std::string hostPath;
+    ASSERT_EQ(platform::ToHostPath(iniWinPath, hostPath), 0u);
+    std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
     platform::WritePrivateProfileString("Notes", "ServerName", canonicalName, iniWinPath);
-    if (!translogPath.empty())
-      platform::WritePrivateProfileString("Notes", "TRANSLOG_Path", translogPath, iniWinPath);
+    if (!translogPath.empty()) {
+      ASSERT_TRUE(
+          platform::WritePrivateProfileString("Notes", "TRANSLOG_Path", translogPath, iniWinPath));
+    }
   }
 
   std::filesystem::path root_;

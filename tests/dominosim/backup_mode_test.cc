@@ -180,6 +180,20 @@ TEST(BackupMode, DeadHolderIsReleased) {
   char ok = 0;
   ASSERT_EQ(::read(ready[0], &ok, 1), 1);
   ASSERT_EQ(ok, 'y');
+  auto dirtyBytes = [&] {
+    std::uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(host.Config().stateDirHost)) {
+      if (entry.path().extension() == ".dirty") total += entry.file_size();
+    }
+    return total;
+  };
+  {
+    // While the holder lives, the server's writes of the database are recorded.
+    simtest::ServerProcess server(host.root(), ini, "0");
+    simtest::SleepMs(300);
+    EXPECT_EQ(server.Stop(), 0);
+  }
+  EXPECT_GT(dirtyBytes(), 0u);
   Runtime rt(ini);
   DBHANDLE h = 0;
   ASSERT_EQ(rt.api.OpenDatabase(path.c_str(), &h), NOERROR);
@@ -189,6 +203,13 @@ TEST(BackupMode, DeadHolderIsReleased) {
   ::waitpid(child, nullptr, 0);
   ::close(ready[0]);
   ::close(ready[1]);
+  {
+    // The server notices the dead holder and stops recording for it.
+    simtest::ServerProcess server(host.root(), ini, "0");
+    simtest::SleepMs(300);
+    EXPECT_EQ(server.Stop(), 0);
+  }
+  EXPECT_EQ(dirtyBytes(), 0u);
   EXPECT_EQ(rt.api.BackupStart(h, 0, &ctx, &v1, &v2), NOERROR);
   EXPECT_EQ(rt.api.BackupEnd(h, ctx, 1), NOERROR);
 }

@@ -22,12 +22,13 @@ class ChildProcess {
   // Runs program with args; extraEnv entries ("NAME=value") are added to
   // this process's environment.
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
-               const std::vector<std::string>& extraEnv = {}) {
+               const std::vector<std::string>& extraEnv = {}, const std::string& cwd = {}) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
     std::vector<std::string> argStore = {program};
     argStore.insert(argStore.end(), args.begin(), args.end());
     std::vector<char*> argv;

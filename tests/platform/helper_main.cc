@@ -1,5 +1,6 @@
 // Test helper, started by the platform tests as a separate process.
 //   helper sleep SECONDS   : waits (a stand-in for a named server process)
+//   helper root            : prints the host root it works under
 //   helper service [late]  : runs a service under the dispatcher and prints
 //                            "main", "control N" and "stopped" lines; late
 //                            registers the handler only after a pause.
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/host.h"
 #include "platform/service.h"
 
 namespace {
@@ -53,6 +55,10 @@ void ServiceMain(DWORD, char**) {
 int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "sleep") == 0) {
     ::sleep(static_cast<unsigned>(std::atoi(argv[2])));
+    return 0;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "root") == 0) {
+    Say(platform::HostRoot().c_str());
     return 0;
   }
   if (argc >= 2 && std::strcmp(argv[1], "service") == 0) {

@@ -4,12 +4,14 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include "child_process.h"
 #include "platform/registry.h"
 #include "temp_root.h"
 
 namespace platform {
 namespace {
 
+using testing::ChildProcess;
 using testing::TempRoot;
 
 constexpr char kDriveMap[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
@@ -57,6 +59,21 @@ TEST(Host, DriveMapTurnsWindowsPathsIntoHostPaths) {
   ASSERT_EQ(RegSetString(kDriveMap, "C:", c), ERROR_SUCCESS);
   EXPECT_EQ(ToHostPath("C:\\Windows", host), ERROR_SUCCESS);
   EXPECT_EQ(host, c + "/Windows");
+}
+
+TEST(Host, RootFromTheEnvironmentElseTheWorkingDirectory) {
+  TempRoot root;
+  const std::string sub = root.MakeDir("sub");
+  {
+    ChildProcess child(PLATFORM_TEST_HELPER, {"root"}, {"ARK_ROOT=" + root.path() + "/sub/"});
+    EXPECT_EQ(child.ReadLine(), sub);
+  }
+  {
+    ChildProcess child(PLATFORM_TEST_HELPER, {"root"}, {"ARK_ROOT="}, sub);
+    EXPECT_EQ(child.ReadLine(), sub);
+  }
+  SetHostRoot(root.path() + "/sub/../sub/");
+  EXPECT_EQ(HostRoot(), sub);
 }
 
 TEST(Host, ModuleFileNameAndComputerName) {

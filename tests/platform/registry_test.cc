@@ -196,6 +196,17 @@ TEST(Registry, DamagedLinesAreKeptAndReportedNotFatal) {
                            "[broken\n", "\"New\"=\"v\"\n"}) {
     EXPECT_NE(after.find(line), std::string::npos) << line;
   }
+  // A file as regedit exports it: UTF-16LE with a byte order mark.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\U]\r\n"
+                            "\"V\"=\"w\"\r\n\r\n")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  WriteHost(file, utf16);
+  ASSERT_EQ(RegGetString("U", "V", s), ERROR_SUCCESS);
+  EXPECT_EQ(s, "w");
+
   // Duplicates of a value (the last one counts) collapse into one on write.
   WriteHost(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"1\"\n"
                   "\"B\"=\"b\"\n\"a\"=\"2\"\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"3\"\n");

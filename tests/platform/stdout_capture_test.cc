@@ -1,6 +1,8 @@
 #include "platform/stdout_capture.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -52,6 +54,25 @@ TEST(StdoutCapture, ForwardsEverythingInSmallPiecesInOrder) {
   std::printf("second");
   again.Stop();
   EXPECT_EQ(got, "second");
+}
+
+TEST(StdoutCapture, WorksWhenTheProcessHasNoStandardOutput) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(STDOUT_FILENO);
+    std::string got;
+    StdoutCapture capture;
+    if (!capture.Start([&](std::string_view piece) { got += piece; })) ::_exit(1);
+    std::printf("text");
+    if (!capture.Stop()) ::_exit(2);
+    // Descriptor 1 is open again (on /dev/null) and nothing was lost.
+    ::_exit(got == "text" && ::fcntl(STDOUT_FILENO, F_GETFD) >= 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -18,7 +19,8 @@ class TempRoot {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && *base ? base : "/tmp") + "/ark-platform-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
+    char resolved[PATH_MAX];
+    path_ = ::realpath(pattern.c_str(), resolved) != nullptr ? resolved : pattern;
     SetHostRoot(path_);
   }
   ~TempRoot() { posix::DeleteHostTree(path_); }

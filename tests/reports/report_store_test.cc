@@ -35,8 +35,9 @@ TEST_F(ReportStoreTest, ListsPlainFilesOfEachTypeFolder) {
   for (int type = 0; type < 4; ++type) {
     auto list = store_.ListReports(type);
     std::sort(list.begin(), list.end());
-    EXPECT_EQ(list, type == Backup ? std::vector<std::string>{"r.txt", "second.txt"}
-                                   : std::vector<std::string>{"r.txt"});
+    const std::vector<std::string> expected =
+        type == Backup ? std::vector<std::string>{"r.txt", "second.txt"} : std::vector<std::string>{"r.txt"};
+    EXPECT_EQ(list, expected);
     EXPECT_EQ(store_.ReadReport(type, "r.txt"), names[type]);
   }
   EXPECT_THROW(ReportStore::ReportTypeName(4), InvalidReportType);

@@ -238,24 +238,4 @@ TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
   EXPECT_TRUE(copied.empty());
 }
 
-TEST_F(RecoveryLogsTest, TheGuardRemovesWhatWasCopiedOnEveryWayOut) {
-  host.WriteFile(Active("S0000007.TXN"), "copied");
-  host.WriteFile(Active("S0000008.TXN"), "there before");
-  copied = {"E:\\Logs\\S0000007.TXN"};
-  {
-    CopiedLogsGuard guard(request, copied);
-    EXPECT_EQ(guard.RemoveNow(), 0);
-    host.WriteFile(Active("S0000007.TXN"), "written again after the removal");
-  }
-  // RemoveNow ran once; the guard does not remove twice.
-  EXPECT_TRUE(RestoreTestHost::Exists(Active("S0000007.TXN")));
-  try {
-    CopiedLogsGuard guard(request, copied);
-    throw std::runtime_error("failure in the middle of a run");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000007.TXN")));
-  EXPECT_TRUE(RestoreTestHost::Exists(Active("S0000008.TXN")));
-}
-
 }  // namespace

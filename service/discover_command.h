@@ -1,0 +1,7 @@
+// The DiscoverServers command (code 6) of the client session.
+#pragma once
+
+// Makes the session answer code 6: clear the streaming connection, reply
+// byte 1, discover the host's servers and send "cont", the count, the
+// partitioned flag, the computer name and the records.
+void RegisterDiscoverCommand();

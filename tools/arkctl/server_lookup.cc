@@ -1,0 +1,23 @@
+#include "tools/arkctl/server_lookup.h"
+
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "platform/text.h"
+
+DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
+                                      const std::string& wanted) {
+  connection.SendCommand(CommandCode::DiscoverServers);
+  const int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused(commandName, CommandCode::DiscoverServers, status);
+  DiscoveryReply reply;
+  RecvDiscoveryReplyTail(connection.socket(), reply);
+  std::string known;
+  for (DominoServerInfo& server : reply.servers) {
+    if (platform::EqualsNoCase(server.serverName, wanted) || platform::EqualsNoCase(server.commonName, wanted))
+      return std::move(server);
+    known += (known.empty() ? "" : ", ") + server.serverName;
+  }
+  connection.Finish();
+  throw CtlError(kExitUsage, commandName + ": no Domino server named " + wanted + " on " + reply.computerName +
+                                 (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
+}

@@ -1,0 +1,15 @@
+// Finding one Domino server of the host by name through discovery (code 6),
+// for the commands that send a server record back to the service.
+#pragma once
+
+#include <string>
+
+#include "common/records.h"
+#include "tools/arkctl/connection.h"
+
+// The server's record (with its snapshots) as discovery reports it, by
+// display name (srv1/Org) or short name (srv1), letter case ignored. When the
+// host has no such server, ends the session and raises CtlError(kExitUsage)
+// naming the servers it has; commandName begins the message.
+DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
+                                      const std::string& wanted);

@@ -1,0 +1,73 @@
+// verify SERVER [SNAPSHOT]: asks the service whether the server's snapshots
+// (or the one named) can be restored, shows the findings as they arrive, and
+// exits non-zero when one cannot be restored or nothing could be verified.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "tools/arkctl/command_group.h"
+#include "tools/arkctl/connection.h"
+#include "tools/arkctl/server_lookup.h"
+
+namespace {
+
+constexpr const char* kDone = "done";
+// The verdict lines that close the findings, one per snapshot.
+constexpr const char* kNotRestorable = ": NOT restorable (";
+constexpr const char* kUpToTheMinute = ": restorable up to the minute";
+constexpr const char* kPointInTime = ": restorable to point in time only (";
+// Listing large ArkLedger directories may keep the service silent for a
+// while; a service that goes away closes the connection.
+constexpr int kStreamWaitSeconds = 60 * 60;
+
+struct VerifyArgs {
+  std::string server;
+  std::string snapshot;
+};
+
+bool Has(const std::string& text, const char* piece) { return text.find(piece) != std::string::npos; }
+
+void Verify(const CtlContext& context, const VerifyArgs& args) {
+  ServiceConnection connection(context);
+  const DominoServerInfo server = DiscoverServerRecord(connection, "verify", args.server);
+
+  connection.SendCommand(CommandCode::VerifySnapshot);
+  const int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("verify", CommandCode::VerifySnapshot, status);
+  SendDominoServerInfo(connection.socket(), server);
+  SendString(connection.socket(), args.snapshot);
+
+  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
+  bool unrestorable = false;
+  bool verdicts = false;
+  for (;;) {
+    std::string text = RecvString(connection.socket());
+    if (text == kDone) break;
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    unrestorable = unrestorable || Has(text, kNotRestorable);
+    verdicts = verdicts || Has(text, kNotRestorable) || Has(text, kUpToTheMinute) || Has(text, kPointInTime);
+  }
+  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  connection.Finish();
+  const std::string what =
+      args.snapshot.empty() ? "a snapshot of " + server.serverName : "snapshot " + args.snapshot;
+  if (unrestorable) throw CtlError(kExitServiceRefused, "verify: " + what + " is NOT restorable");
+  if (!verdicts) throw CtlError(kExitServiceRefused, "verify: " + what + " could not be verified");
+}
+
+void SetUp(CLI::App& app, CtlContext& context) {
+  auto args = std::make_shared<VerifyArgs>();
+  CLI::App* verify = app.add_subcommand(
+      "verify", "check that a server's snapshots can be restored (changes nothing)");
+  verify->add_option("server", args->server, "the server's name (srv1/Org) or short name (srv1)")->required();
+  verify->add_option("snapshot", args->snapshot, "one snapshot's name (default: every snapshot of the server)");
+  verify->callback([&context, args] { Verify(context, *args); });
+}
+
+}  // namespace
+
+ARKCTL_COMMAND_GROUP(verify, SetUp);
