@@ -109,7 +109,7 @@ STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn
   if (packedList == nullptr) return ERR_BAD_LIST;
   std::vector<RecoveryTarget> targets;
   std::size_t offset = 0;
-  while (packedList[offset] != '\0') {
+  while (offset < kMaxPackedList && packedList[offset] != '\0') {
     std::size_t n = strnlen(packedList + offset, kMaxPackedList - offset);
     if (offset + n >= kMaxPackedList) return ERR_BAD_LIST;
     RecoveryTarget target;
@@ -119,6 +119,7 @@ STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn
     targets.push_back(std::move(target));
     offset += n + 1;
   }
+  if (offset >= kMaxPackedList) return ERR_BAD_LIST;
   if (targets.empty()) return NOERROR;
   TxnLog* log = nullptr;
   if (STATUS s = Log(&log)) {

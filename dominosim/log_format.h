@@ -19,6 +19,8 @@ constexpr std::size_t kExtentHeaderSize = 64;
 constexpr std::size_t kRecordHeaderSize = 48;
 constexpr std::size_t kControlSize = 128;
 constexpr const char* kControlFileName = "SIMLOG.CTL";
+// Extents are at most this large (the configured size is capped below it).
+constexpr std::uint64_t kMaxExtentBytes = 1ull << 30;
 
 enum class RecordType : std::uint16_t {
   Page = 1,      // payload: the whole page image

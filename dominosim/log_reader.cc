@@ -1,5 +1,7 @@
 #include "dominosim/log_reader.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 
 #include "dominosim/checksum.h"
@@ -11,6 +13,12 @@ namespace dominosim {
 STATUS ScanExtent(const std::string& path, std::uint32_t number, const Id16& logId,
                   std::uint64_t maxLsn, const RecordFn& fn, ExtentScan& scan) {
   scan = ExtentScan{};
+  {
+    // An extent far larger than any the log writes is not read into memory.
+    UniqueFd fd = OpenFile(path, O_RDONLY);
+    std::uint64_t size = 0;
+    if (fd.valid() && FileSize(fd.get(), &size) == 0 && size > kMaxExtentBytes) return ERR_LOG_CORRUPT;
+  }
   std::string bytes;
   if (int e = ReadFileBytes(path, bytes)) return e == ENOENT ? ERR_FILE_NOT_FOUND : StatusFromErrno(e);
   const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());

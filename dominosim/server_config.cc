@@ -19,12 +19,13 @@ std::string IniValue(const std::string& key, const std::string& ini) {
   return value;
 }
 
-std::uint32_t IniNumber(const std::string& key, const std::string& ini, std::uint32_t fallback) {
+std::uint32_t IniNumber(const std::string& key, const std::string& ini, std::uint32_t fallback,
+                        std::uint32_t limit) {
   std::string text = IniValue(key, ini);
   if (text.empty()) return fallback;
   char* end = nullptr;
   unsigned long value = std::strtoul(text.c_str(), &end, 10);
-  if (end == text.c_str() || value == 0 || value > 1u << 22) return fallback;
+  if (end == text.c_str() || value == 0 || value > limit) return fallback;
   return std::uint32_t(value);
 }
 
@@ -99,8 +100,8 @@ STATUS LoadServerConfig(const std::string& iniPath, ServerConfig& out) {
   if (c.logging) {
     if (STATUS s = MapPath(c.logDirWin, c.logDirHost)) return s;
   }
-  c.extentBytes = IniNumber(kExtentKiBKey, iniPath, kDefaultExtentKiB) * 1024;
-  c.circularExtents = IniNumber(kCircularExtentsKey, iniPath, kDefaultCircularExtents);
+  c.extentBytes = IniNumber(kExtentKiBKey, iniPath, kDefaultExtentKiB, 256 * 1024) * 1024;
+  c.circularExtents = IniNumber(kCircularExtentsKey, iniPath, kDefaultCircularExtents, 1000);
 
   c.stateDirWin = IniValue(kStateDirKey, iniPath);
   if (c.stateDirWin.empty()) {

@@ -181,13 +181,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzzwire::Feed(rest, [mode](SOCKET s) {
     try {
       switch (mode) {
-        case 0: Conversation(s); break;
-        case 1: ServerInfo(s); break;
-        case 2: Backup(s); break;
-        case 3: Restore(s); break;
-        case 4: Texts(s); break;
-        case 5: Discovery(s); break;
-        default: Entry(s); break;
+        case 0:
+          Conversation(s);
+          break;
+        case 1:
+          ServerInfo(s);
+          break;
+        case 2:
+          Backup(s);
+          break;
+        case 3:
+          Restore(s);
+          break;
+        case 4:
+          Texts(s);
+          break;
+        case 5:
+          Discovery(s);
+          break;
+        default:
+          Entry(s);
+          break;
       }
     } catch (const WireError&) {
       // The expected end of every malformed or cut conversation.

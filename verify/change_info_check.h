@@ -14,8 +14,8 @@
 inline constexpr std::uint64_t kChangeInfoHeaderSize = 8;
 
 struct ChangeInfoCheck {
-  std::size_t files = 0;           // change-information files found
-  std::uint64_t changeBytes = 0;   // change information held by the sound ones
+  std::size_t files = 0;             // change-information files found
+  std::uint64_t changeBytes = 0;     // change information held by the sound ones
   std::vector<std::string> damaged;  // paths of the damaged ones, in the order found
 };
 

@@ -34,63 +34,15 @@ std::string LedgerOfSavedLog(const std::string& driveAndDirectory) {
   return directory;
 }
 
-// The log series of a ledger's log_hint; empty when there is none or it
-// cannot be read. Each ledger is read once.
-class SeriesCache {
- public:
-  const std::string& Of(const std::string& ledger) {
-    auto it = cache_.find(ledger);
-    if (it != cache_.end()) return it->second;
-    DWORD extent = 0;
-    std::string series, path;
-    if (ReadLogHint(ledger, extent, series, path) != 0) series.clear();
-    return cache_.emplace(ledger, series).first->second;
+// The highest log number saved in the "logs\" folders of the snapshot's and
+// the newer snapshots' ledgers.
+std::optional<DWORD> NewestSavedLog(const LogChainInput& input, SavedLogIndex& saved) {
+  std::optional<DWORD> newest = saved.NewestIn(input.snapshotLedger);
+  for (const std::string& ledger : input.newerLedgers) {
+    const std::optional<DWORD> number = saved.NewestIn(ledger);
+    if (number && (!newest || *number > *newest)) newest = number;
   }
-
- private:
-  std::map<std::string, std::string> cache_;
-};
-
-// The highest log number saved in the "logs\" folders of the ledgers.
-std::optional<DWORD> NewestSavedLog(const LogChainInput& input) {
-  std::optional<DWORD> newest;
-  auto scan = [&newest](const std::string& ledger) {
-    std::vector<platform::DirectoryName> entries;
-    if (platform::ListDirectoryNames(WithBackslash(ledger) + std::string(kLogsFolder), entries) !=
-        ERROR_SUCCESS) {
-      return;
-    }
-    for (const platform::DirectoryName& entry : entries) {
-      DWORD number = 0;
-      if (!entry.directory && ParseLogFileName(entry.name, number) && (!newest || number > *newest))
-        newest = number;
-    }
-  };
-  scan(input.snapshotLedger);
-  for (const std::string& ledger : input.newerLedgers) scan(ledger);
   return newest;
-}
-
-struct SavedLog {
-  std::string path;
-  std::string ledger;  // the ArkLedger directory whose log_hint tells its series
-};
-
-// For each log number in [first, last], the first existing file of that name
-// under the server's ArkLedger directory, in the order a restore meets them.
-std::map<DWORD, SavedLog> FindSavedLogs(const std::string& serverLedger, DWORD first, DWORD last) {
-  std::vector<std::string> candidates;
-  FindTransactionLogs(serverLedger, candidates);
-  std::map<DWORD, SavedLog> found;
-  for (const std::string& path : candidates) {
-    SplitPathResult parts;
-    DWORD number = 0;
-    if (SplitPath(path, parts) != 0 || !ParseLogFileName(parts.fileName + parts.extension, number)) continue;
-    if (number < first || number > last || found.count(number) != 0) continue;
-    if (platform::GetFileAttributes(path) == INVALID_FILE_ATTRIBUTES) continue;
-    found.emplace(number, SavedLog{path, LedgerOfSavedLog(parts.driveAndDirectory)});
-  }
-  return found;
 }
 
 // Writes the findings about faulty logs, at most kDetailedFaults of them, so
@@ -115,14 +67,14 @@ class FaultReport {
   std::size_t faults_ = 0;
 };
 
-void ReportMissing(FaultReport& report, const std::string& serverLedger, std::uint64_t from,
-                   std::uint64_t to, SnapshotVerdict& verdict) {
+void ReportMissing(FaultReport& report, const std::string& serverLedger, std::uint64_t from, std::uint64_t to,
+                   SnapshotVerdict& verdict) {
   if (from == to) {
-    report.Write("ERROR: Log " + LogFileName(from) +
-                 " is missing from the server's ArkLedger directory " + serverLedger + "\r\n");
+    report.Write("ERROR: Log " + LogFileName(from) + " is missing from the server's ArkLedger directory " +
+                 serverLedger + "\r\n");
   } else {
     report.Write("ERROR: Logs " + LogFileName(from) + " to " + LogFileName(to) +
-                    " are missing from the server's ArkLedger directory " + serverLedger + "\r\n");
+                 " are missing from the server's ArkLedger directory " + serverLedger + "\r\n");
   }
   verdict.PointInTimeOnly("log " + LogFileName(from) + " missing");
 }
@@ -130,14 +82,14 @@ void ReportMissing(FaultReport& report, const std::string& serverLedger, std::ui
 // False (after saying so) when a newer snapshot's log_hint names another
 // series: the log was reset after this backup, and no log of the snapshot's
 // series follows the reset.
-bool SeriesUnchanged(OutputSink& out, const LogChainInput& input, SeriesCache& series,
+bool SeriesUnchanged(OutputSink& out, const LogChainInput& input, SavedLogIndex& saved,
                      SnapshotVerdict& verdict) {
   for (const std::string& ledger : input.newerLedgers) {
-    const std::string& newer = series.Of(ledger);
+    const std::string& newer = saved.SeriesOf(ledger);
     if (newer.empty() || newer == input.logSeries) continue;
     Output(out, "ERROR: The log_hint of the newer snapshot " + WithBackslash(ledger) +
-                    "log_hint is of log series 0x" + newer + ", this snapshot's is 0x" +
-                    input.logSeries + ":\r\nthe transaction log was reset after this backup.\r\n");
+                    "log_hint is of log series 0x" + newer + ", this snapshot's is 0x" + input.logSeries +
+                    ":\r\nthe transaction log was reset after this backup.\r\n");
     verdict.PointInTimeOnly("log series changed after the backup");
     return false;
   }
@@ -145,6 +97,45 @@ bool SeriesUnchanged(OutputSink& out, const LogChainInput& input, SeriesCache& s
 }
 
 }  // namespace
+
+SavedLogIndex::SavedLogIndex(const std::string& serverLedger) {
+  std::vector<std::string> candidates;
+  FindTransactionLogs(serverLedger, candidates);
+  for (const std::string& path : candidates) {
+    SplitPathResult parts;
+    DWORD number = 0;
+    if (SplitPath(path, parts) != 0 || !ParseLogFileName(parts.fileName + parts.extension, number)) continue;
+    if (logs_.count(number) != 0) continue;
+    if (platform::GetFileAttributes(path) == INVALID_FILE_ATTRIBUTES) continue;
+    logs_.emplace(number, SavedLog{path, LedgerOfSavedLog(parts.driveAndDirectory)});
+  }
+}
+
+const std::string& SavedLogIndex::SeriesOf(const std::string& ledger) {
+  auto it = series_.find(ledger);
+  if (it != series_.end()) return it->second;
+  DWORD extent = 0;
+  std::string series, path;
+  if (ReadLogHint(ledger, extent, series, path) != 0) series.clear();
+  return series_.emplace(ledger, series).first->second;
+}
+
+std::optional<DWORD> SavedLogIndex::NewestIn(const std::string& ledger) {
+  auto it = newest_.find(ledger);
+  if (it != newest_.end()) return it->second;
+  std::optional<DWORD> newest;
+  std::vector<platform::DirectoryName> entries;
+  if (platform::ListDirectoryNames(WithBackslash(ledger) + std::string(kLogsFolder), entries) ==
+      ERROR_SUCCESS) {
+    for (const platform::DirectoryName& entry : entries) {
+      DWORD number = 0;
+      if (!entry.directory && ParseLogFileName(entry.name, number) && (!newest || number > *newest))
+        newest = number;
+    }
+  }
+  newest_.emplace(ledger, newest);
+  return newest;
+}
 
 bool ParseLogFileName(const std::string& fileName, DWORD& number) {
   if (!backup_detail::EndsWithNoCase(fileName, kLogExtension)) return false;
@@ -163,12 +154,12 @@ bool ParseLogFileName(const std::string& fileName, DWORD& number) {
   return true;
 }
 
-void CheckLogChain(OutputSink& out, const LogChainInput& input, SnapshotVerdict& verdict) {
-  SeriesCache series;
-  if (!SeriesUnchanged(out, input, series, verdict)) return;
+void CheckLogChain(OutputSink& out, const LogChainInput& input, SavedLogIndex& saved,
+                   SnapshotVerdict& verdict) {
+  if (!SeriesUnchanged(out, input, saved, verdict)) return;
 
   const DWORD first = input.firstLog == 0 ? 1 : input.firstLog;
-  const std::optional<DWORD> newest = NewestSavedLog(input);
+  const std::optional<DWORD> newest = NewestSavedLog(input, saved);
   if (!newest || *newest < first) {
     Output(out, "No log after the backup's log position " + LogFileName(first) +
                     " has been saved yet; later logs are in the server's active log directory.\r\n");
@@ -178,13 +169,14 @@ void CheckLogChain(OutputSink& out, const LogChainInput& input, SnapshotVerdict&
   Output(out, "Saved logs needed for an UP TO THE MINUTE restore: " + LogFileName(first) + " to " +
                   LogFileName(last) + "\r\n");
 
-  const std::map<DWORD, SavedLog> saved = FindSavedLogs(input.serverLedger, first, last);
   FaultReport report(out);
   std::uint64_t expected = first;
-  for (const auto& [number, log] : saved) {
+  for (auto it = saved.logs().lower_bound(first); it != saved.logs().end() && it->first <= last; ++it) {
+    const DWORD number = it->first;
+    const SavedLogIndex::SavedLog& log = it->second;
     if (number > expected) ReportMissing(report, input.serverLedger, expected, number - 1, verdict);
     expected = std::uint64_t(number) + 1;
-    const std::string& logSeries = series.Of(log.ledger);
+    const std::string& logSeries = saved.SeriesOf(log.ledger);
     if (logSeries == input.logSeries) continue;
     if (logSeries.empty()) {
       report.Write("ERROR: The saved log " + log.path +

@@ -43,14 +43,20 @@ struct Run {
       : out(sink), server(record), driveText(std::move(drive)) {}
   OutputSink& out;
   const DominoServerInfo& server;
-  std::string driveText;             // "E:"
+  std::string driveText;  // "E:"
   StorageState storage = StorageState::Listed;
   std::vector<StorageSnapshot> volume;  // every snapshot of the data volume, newest first
   std::vector<const StorageSnapshot*> ofServer;
-  std::string prefix;                // the server's name prefix + "__"
+  std::string prefix;  // the server's name prefix + "__"
   bool ledgerKnown = false;
-  std::string serverLedger;          // ends in "\"
-  std::string fault;                 // makes every snapshot of the run unrestorable
+  std::string serverLedger;                  // ends in "\"
+  std::string fault;                         // makes every snapshot of the run unrestorable
+  std::unique_ptr<SavedLogIndex> savedLogs;  // listed when the first snapshot needs it
+
+  SavedLogIndex& SavedLogs() {
+    if (!savedLogs) savedLogs = std::make_unique<SavedLogIndex>(serverLedger);
+    return *savedLogs;
+  }
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -88,8 +94,8 @@ StorageState ListStorage(Run& run) {
     return StorageState::NotInstalled;
   }
   if (FAILED(opened)) {
-    Output(run.out, "ERROR: The snapshot component could not be reached.\r\n" +
-                        snapshot::SystemText(opened) + "\r\n");
+    Output(run.out,
+           "ERROR: The snapshot component could not be reached.\r\n" + snapshot::SystemText(opened) + "\r\n");
     return StorageState::Unreachable;
   }
   snapshot::SnapshotList list;
@@ -109,11 +115,16 @@ StorageState ListStorage(Run& run) {
 
 std::string StorageFault(StorageState state) {
   switch (state) {
-    case StorageState::Listed: return std::string();
-    case StorageState::NoDrive: return "no data volume drive";
-    case StorageState::NotInstalled: return "snapshot component not installed";
-    case StorageState::Unreachable: return "snapshot component not reachable";
-    case StorageState::ListFailed: return "snapshots could not be listed";
+    case StorageState::Listed:
+      return std::string();
+    case StorageState::NoDrive:
+      return "no data volume drive";
+    case StorageState::NotInstalled:
+      return "snapshot component not installed";
+    case StorageState::Unreachable:
+      return "snapshot component not reachable";
+    case StorageState::ListFailed:
+      return "snapshots could not be listed";
   }
   return std::string();
 }
@@ -160,7 +171,8 @@ void CheckDisabledDatabases(Run& run, const std::string& ledger, SnapshotVerdict
     return;
   }
   if (disabled.empty()) return;
-  std::string message = "Databases without transaction logging (recoverable to the snapshot's time only):\r\n";
+  std::string message =
+      "Databases without transaction logging (recoverable to the snapshot's time only):\r\n";
   for (const std::string& database : disabled) message += "  " + database + "\r\n";
   Output(run.out, message);
 }
@@ -193,8 +205,9 @@ SnapshotVerdict VerifyOne(Run& run, const Target& target) {
     return verdict;
   }
   if (DirectoryExists(ledger) != 0) {
-    Output(run.out, "ERROR: The ArkLedger directory " + ledger +
-                        " does not exist:\r\nthe snapshot has no change information and no recovery hints.\r\n");
+    Output(run.out,
+           "ERROR: The ArkLedger directory " + ledger +
+               " does not exist:\r\nthe snapshot has no change information and no recovery hints.\r\n");
     verdict.NotRestorable("ArkLedger directory missing");
     return verdict;
   }
@@ -216,7 +229,7 @@ SnapshotVerdict VerifyOne(Run& run, const Target& target) {
     input.newerLedgers = NewerLedgers(run, *target.onStorage);
     input.firstLog = firstLog;
     input.logSeries = series;
-    CheckLogChain(run.out, input, verdict);
+    CheckLogChain(run.out, input, run.SavedLogs(), verdict);
   }
   return verdict;
 }
@@ -266,7 +279,8 @@ bool IsSnapshotTimeStamp(const std::string& text) {
 std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServerInfo& server,
                                              const std::string& snapshotName) {
   Run run(out, server, DriveText(server.dataVolume.driveLetter));
-  Output(out, "Verifying " + (snapshotName.empty() ? std::string("the snapshots") : "snapshot " + snapshotName) +
+  Output(out, "Verifying " +
+                  (snapshotName.empty() ? std::string("the snapshots") : "snapshot " + snapshotName) +
                   " of server " + server.commonName + " on drive " +
                   (run.driveText.empty() ? std::string("(none)") : run.driveText) + "\r\n");
 
@@ -280,7 +294,7 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
     Output(out, "ERROR: The ArkLedger directory of server " + server.commonName +
                     " cannot be formed:\r\nCHANGE_INFO_DIR is not set in ark.ini, or the server's name "
                     "cannot name a directory.\r\n");
-    if (run.fault.empty()) run.fault = "ArkLedger directory not configured";
+    if (run.fault.empty()) run.fault = "ArkLedger directory unknown";
   }
   run.storage = ListStorage(run);
   if (run.fault.empty()) run.fault = StorageFault(run.storage);

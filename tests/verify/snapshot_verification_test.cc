@@ -91,11 +91,13 @@ TEST_F(VerifySnapshotsTest, MissingLogsLimitTheRestoreToPointInTime) {
                 kSnapB + ": restorable to point in time only (log S0000044.TXN missing)\r\n",
                 kSnapA + ": restorable to point in time only (log S0000041.TXN missing)\r\n"}))
       << text_;
-  EXPECT_TRUE(Says("ERROR: Logs S0000041.TXN to S0000042.TXN are missing from the server's ArkLedger "
-                   "directory E:\\ledger\\srv1\\\r\n"))
+  EXPECT_TRUE(
+      Says("ERROR: Logs S0000041.TXN to S0000042.TXN are missing from the server's ArkLedger "
+           "directory E:\\ledger\\srv1\\\r\n"))
       << text_;
-  EXPECT_TRUE(Says("ERROR: Log S0000044.TXN is missing from the server's ArkLedger directory "
-                   "E:\\ledger\\srv1\\\r\n"))
+  EXPECT_TRUE(
+      Says("ERROR: Log S0000044.TXN is missing from the server's ArkLedger directory "
+           "E:\\ledger\\srv1\\\r\n"))
       << text_;
 
   // The newest saved log bounds the chain: without the last one, nothing is
@@ -150,17 +152,18 @@ TEST_F(VerifySnapshotsTest, MissingOrUnreadableHintFiles) {
   fs::remove(Ledger(kSnapC) / "disabled_databases");
 
   const auto verdicts = Verify("");
-  EXPECT_EQ(VerdictLines(verdicts),
-            (std::vector<std::string>{
-                kSnapC + ": restorable to point in time only (no disabled_databases)\r\n",
-                kSnapB + ": restorable to point in time only (log_hint unreadable)\r\n",
-                kSnapA + ": restorable to point in time only (no log_hint)\r\n"}))
+  EXPECT_EQ(
+      VerdictLines(verdicts),
+      (std::vector<std::string>{kSnapC + ": restorable to point in time only (no disabled_databases)\r\n",
+                                kSnapB + ": restorable to point in time only (log_hint unreadable)\r\n",
+                                kSnapA + ": restorable to point in time only (no log_hint)\r\n"}))
       << text_;
   EXPECT_TRUE(Says("WARNING: No log_hint file: E:\\ledger\\srv1\\" + kSnapA +
                    "\\log_hint\r\nRestoration of this snapshot may only be POINT IN TIME\r\n"))
       << text_;
-  EXPECT_TRUE(Says("Databases without transaction logging (recoverable to the snapshot's time only):\r\n"
-                   "  E:\\Domino\\Data\\old.nsf\r\n  E:\\x.ntf\r\n"))
+  EXPECT_TRUE(
+      Says("Databases without transaction logging (recoverable to the snapshot's time only):\r\n"
+           "  E:\\Domino\\Data\\old.nsf\r\n  E:\\x.ntf\r\n"))
       << text_;
 
   // A log_hint with a number but no series is as good as none.
@@ -246,8 +249,9 @@ TEST_F(VerifySnapshotsTest, ServerOrComponentFaultsMakeEverySnapshotUnrestorable
   verdicts = Verify(kSnapA);
   EXPECT_EQ(VerdictLines(verdicts),
             std::vector<std::string>{kSnapA + ": NOT restorable (snapshot component not installed)\r\n"});
-  EXPECT_TRUE(Says("ERROR: The snapshot component is not installed: the snapshots of drive E: cannot be "
-                   "listed.\r\n"))
+  EXPECT_TRUE(
+      Says("ERROR: The snapshot component is not installed: the snapshots of drive E: cannot be "
+           "listed.\r\n"))
       << text_;
   // Every snapshot: those the client's record names, else none.
   EXPECT_TRUE(Verify("").empty());
@@ -261,8 +265,15 @@ TEST_F(VerifySnapshotsTest, ServerOrComponentFaultsMakeEverySnapshotUnrestorable
 
   platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini");
   verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].reason(), "ArkLedger directory not configured") << text_;
+  EXPECT_EQ(verdicts[0].reason(), "ArkLedger directory unknown") << text_;
+  EXPECT_TRUE(Says("ERROR: The ArkLedger directory of server srv1 cannot be formed:\r\n")) << text_;
   platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "E:\\ledger", "C:\\Windows\\ark.ini");
+
+  // A record whose name would lead out of the ArkLedger root.
+  server_.commonName = "..\\srv1";
+  verdicts = Verify(kSnapA);
+  EXPECT_EQ(verdicts[0].reason(), "ArkLedger directory unknown") << text_;
+  server_.commonName = "srv1";
 
   server_.dataVolume.driveLetter = 0;
   verdicts = Verify(kSnapA);

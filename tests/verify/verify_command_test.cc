@@ -1,5 +1,7 @@
 // The VerifySnapshot command over a real connection, and arkctl's verify
 // command against a service loop in this process.
+#include "verify/verify_command.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -13,7 +15,6 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 #include "tests/verify/verify_test_host.h"
-#include "verify/verify_command.h"
 
 namespace verifytest {
 namespace {
@@ -60,8 +61,8 @@ class VerifyCommandTest : public VerifyHostTest {
     return texts;
   }
   int Arkctl(const std::string& arguments, std::string& output) {
-    const std::string command = std::string(ARKCTL_PATH) + " --port " + std::to_string(port_) + " " +
-                                arguments + " 2>&1";
+    const std::string command =
+        std::string(ARKCTL_PATH) + " --port " + std::to_string(port_) + " " + arguments + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return -1;
     char buffer[4096];

@@ -84,8 +84,8 @@ inline std::map<std::string, std::string> Listing(const fs::path& root) {
       continue;
     }
     const auto time = fs::last_write_time(it->path()).time_since_epoch().count();
-    listing[relative] = (it->is_directory() ? std::string("dir") : std::to_string(it->file_size())) +
-                        " @" + std::to_string(time);
+    listing[relative] = (it->is_directory() ? std::string("dir") : std::to_string(it->file_size())) + " @" +
+                        std::to_string(time);
   }
   return listing;
 }
@@ -94,17 +94,17 @@ class VerifyHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::temp_directory_path() / ("ark-verify-" + std::to_string(::getpid()) + "-" +
-                                         info->test_suite_name() + "-" + info->name());
+    root_ = fs::temp_directory_path() /
+            ("ark-verify-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "E");
     fs::create_directories(root_ / "Windows");
     fs::create_directories(root_ / "reports");
     platform::SetHostRoot(root_.string());
-    platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices", "E:",
-                           (root_ / "E").string());
-    platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
-                           "ComputerName", "HOST1");
+    platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices",
+                           "E:", (root_ / "E").string());
+    platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName",
+                           "HOST1");
     platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "E:\\ledger", "C:\\Windows\\ark.ini");
     platform::RegSetString(kReportFolderKey, kReportFolderValue, "C:\\reports");
     component_ = std::make_unique<FakeComponent>();

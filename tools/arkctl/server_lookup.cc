@@ -13,11 +13,13 @@ DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::
   RecvDiscoveryReplyTail(connection.socket(), reply);
   std::string known;
   for (DominoServerInfo& server : reply.servers) {
-    if (platform::EqualsNoCase(server.serverName, wanted) || platform::EqualsNoCase(server.commonName, wanted))
+    if (platform::EqualsNoCase(server.serverName, wanted) ||
+        platform::EqualsNoCase(server.commonName, wanted))
       return std::move(server);
     known += (known.empty() ? "" : ", ") + server.serverName;
   }
   connection.Finish();
-  throw CtlError(kExitUsage, commandName + ": no Domino server named " + wanted + " on " + reply.computerName +
+  throw CtlError(kExitUsage, commandName + ": no Domino server named " + wanted + " on " +
+                                 reply.computerName +
                                  (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
 }

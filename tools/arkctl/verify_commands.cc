@@ -61,10 +61,11 @@ void Verify(const CtlContext& context, const VerifyArgs& args) {
 
 void SetUp(CLI::App& app, CtlContext& context) {
   auto args = std::make_shared<VerifyArgs>();
-  CLI::App* verify = app.add_subcommand(
-      "verify", "check that a server's snapshots can be restored (changes nothing)");
+  CLI::App* verify =
+      app.add_subcommand("verify", "check that a server's snapshots can be restored (changes nothing)");
   verify->add_option("server", args->server, "the server's name (srv1/Org) or short name (srv1)")->required();
-  verify->add_option("snapshot", args->snapshot, "one snapshot's name (default: every snapshot of the server)");
+  verify->add_option("snapshot", args->snapshot,
+                     "one snapshot's name (default: every snapshot of the server)");
   verify->callback([&context, args] { Verify(context, *args); });
 }
 

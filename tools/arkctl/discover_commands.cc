@@ -1,0 +1,127 @@
+// discover: the host's Domino servers with their volumes and snapshots;
+// snapshots SERVER: one server's snapshots.
+#include <cstdio>
+#include <string>
+
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "platform/text.h"
+#include "tools/arkctl/command_group.h"
+#include "tools/arkctl/connection.h"
+#include "tools/arkctl/server_lookup.h"
+
+namespace {
+
+std::string DriveText(char16_t letter) {
+  return letter == 0 ? std::string() : platform::WideToAnsi(std::u16string(1, letter));
+}
+
+std::string VolumeJson(const VolumeRecord& volume) {
+  return "{\"driveLetter\": " + JsonString(DriveText(volume.driveLetter)) +
+         ", \"diskPath\": " + JsonString(volume.diskPath) +
+         ", \"devicePath\": " + JsonString(volume.devicePath) +
+         ", \"present\": " + (volume.present == 1 ? "true" : "false") +
+         ", \"volumeName\": " + JsonString(volume.volumeName) +
+         ", \"devicePathPart1\": " + JsonString(volume.devicePathPart1) +
+         ", \"devicePathPart2\": " + JsonString(volume.devicePathPart2) + "}";
+}
+
+std::string SnapshotJson(const SnapshotEntry& entry) {
+  return "{\"name\": " + JsonString(entry.name) + ", \"date\": " + JsonString(entry.dateText.Get()) +
+         ", \"time\": " + JsonString(entry.timeText.Get()) +
+         ", \"stamp\": " + JsonString(entry.stampText.Get()) +
+         ", \"display\": " + JsonString(entry.displayText.Get()) + "}";
+}
+
+std::string SnapshotsJson(const std::vector<SnapshotEntry>& snapshots) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < snapshots.size(); ++i)
+    out += (i == 0 ? "" : ", ") + SnapshotJson(snapshots[i]);
+  return out + "]";
+}
+
+std::string ServerJson(const DominoServerInfo& s) {
+  return "{\"partition\": " + std::to_string(s.partition) + ", \"serverName\": " + JsonString(s.serverName) +
+         ", \"commonName\": " + JsonString(s.commonName) + ", \"dataDirectory\": " + JsonString(s.dataDirectory) +
+         ", \"logDirectory\": " + JsonString(s.logDirectory) + ", \"notesIniPath\": " + JsonString(s.notesIniPath) +
+         ", \"loggingStyle\": " + std::to_string(s.loggingStyle) +
+         ", \"loggingStyleText\": " + JsonString(s.loggingStyleText) +
+         ", \"archiveLogging\": " + std::to_string(s.archiveLogging) + ", \"dataVolume\": " + VolumeJson(s.dataVolume) +
+         ", \"logVolume\": " + VolumeJson(s.logVolume) + ", \"snapshots\": " + SnapshotsJson(s.snapshots) + "}";
+}
+
+void PrintVolume(const char* what, const VolumeRecord& volume) {
+  if (volume.present != 1) {
+    std::printf("  %-16s (no storage volume)\n", what);
+    return;
+  }
+  std::printf("  %-16s %s: on volume %s (disk %s, device %s)\n", what, DriveText(volume.driveLetter).c_str(),
+              volume.volumeName.c_str(), volume.diskPath.c_str(), volume.devicePath.c_str());
+}
+
+void PrintSnapshots(const std::vector<SnapshotEntry>& snapshots, const char* indent) {
+  if (snapshots.empty()) std::printf("%s(no snapshots)\n", indent);
+  for (const SnapshotEntry& entry : snapshots)
+    std::printf("%s%-20s %s\n", indent, entry.displayText.Get().c_str(), entry.name.c_str());
+}
+
+DiscoveryReply Discover(ServiceConnection& connection) {
+  connection.SendCommand(CommandCode::DiscoverServers);
+  const int status = RecvByte(connection.socket());
+  if (status != 1) connection.Refused("discover", CommandCode::DiscoverServers, status);
+  DiscoveryReply reply;
+  RecvDiscoveryReplyTail(connection.socket(), reply);
+  connection.Finish();
+  return reply;
+}
+
+void DiscoverCommand(const CtlContext& context) {
+  ServiceConnection connection(context);
+  DiscoveryReply reply = Discover(connection);
+  if (context.json) {
+    std::string out = "{\"computerName\": " + JsonString(reply.computerName) +
+                      ", \"partitioned\": " + (reply.partitioned ? "true" : "false") + ", \"servers\": [";
+    for (std::size_t i = 0; i < reply.servers.size(); ++i) out += (i == 0 ? "" : ", ") + ServerJson(reply.servers[i]);
+    std::printf("%s]}\n", out.c_str());
+    return;
+  }
+  std::printf("computer %s: %zu Domino server(s), %s\n", reply.computerName.c_str(), reply.servers.size(),
+              reply.partitioned ? "partitioned" : "not partitioned");
+  for (const DominoServerInfo& s : reply.servers) {
+    std::printf("\npartition %d: %s (common name %s)\n", s.partition, s.serverName.c_str(),
+                s.commonName.empty() ? "-" : s.commonName.c_str());
+    std::printf("  data directory   %s\n", s.dataDirectory.c_str());
+    std::printf("  notes.ini        %s\n", s.notesIniPath.c_str());
+    std::printf("  log directory    %s\n", s.logDirectory.empty() ? "-" : s.logDirectory.c_str());
+    std::printf("  logging style    %s\n", s.loggingStyleText.c_str());
+    PrintVolume("data volume", s.dataVolume);
+    PrintVolume("log volume", s.logVolume);
+    std::printf("  snapshots:\n");
+    PrintSnapshots(s.snapshots, "    ");
+  }
+}
+
+void SnapshotsCommand(const CtlContext& context, const std::string& server) {
+  ServiceConnection connection(context);
+  DominoServerInfo record = DiscoverServerRecord(connection, "snapshots", server);
+  connection.Finish();
+  if (context.json) {
+    std::printf("%s\n", SnapshotsJson(record.snapshots).c_str());
+    return;
+  }
+  std::printf("snapshots of %s:\n", record.serverName.c_str());
+  PrintSnapshots(record.snapshots, "  ");
+}
+
+void SetUp(CLI::App& app, CtlContext& context) {
+  app.add_subcommand("discover", "the host's Domino servers, their volumes and snapshots")
+      ->callback([&context] { DiscoverCommand(context); });
+  auto* snapshots = app.add_subcommand("snapshots", "one server's snapshots (name and time)");
+  auto server = std::make_shared<std::string>();
+  snapshots->add_option("SERVER", *server, "server name (srv1/Org or srv1)")->required();
+  snapshots->callback([&context, server] { SnapshotsCommand(context, *server); });
+}
+
+}  // namespace
+
+ARKCTL_COMMAND_GROUP(discover, SetUp);
