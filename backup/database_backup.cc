@@ -94,6 +94,18 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
     return -1;  // the file closes as it goes out of scope
   }
 
+  // The size words tell a restore how many bytes to apply: a stream that
+  // delivers more or fewer bytes than they say could not be applied, so it
+  // fails the backup now rather than the restore later.
+  const std::uint64_t announced =
+      (std::uint64_t(entry.changeInfoSizeHigh) << 32) | entry.changeInfoSizeLow;
+  std::uint64_t delivered = 0;
+  auto readFailed = [&] {
+    Output(request.output, "ERROR: Getting change information (Notes API) failed (while writing to " +
+                               path + ").\r\n" + "\r\n");
+    GiveUp(entry);
+    return -1;
+  };
   for (;;) {
     std::memset(buffer.data(), 0, buffer.size());
     entry.chunkLength = 0;
@@ -101,19 +113,17 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
                                          kChangeInfoChunk, &entry.chunkLength);
     // A chunk longer than the buffer cannot be real: refuse it rather than
     // read past the buffer.
-    if (entry.lastStatus != NOERROR || entry.chunkLength > kChangeInfoChunk) {
-      Output(request.output, "ERROR: Getting change information (Notes API) failed (while writing to " +
-                                 path + ").\r\n" + "\r\n");
-      GiveUp(entry);
-      return -1;
-    }
+    if (entry.lastStatus != NOERROR || entry.chunkLength > kChangeInfoChunk) return readFailed();
     if (entry.chunkLength == 0) break;
+    delivered += entry.chunkLength;
+    if (delivered > announced) return readFailed();
     if (file.Write(buffer.data(), entry.chunkLength) != ERROR_SUCCESS) {
       Output(request.output, "ERROR: Writing change information to file: " + path + " failed.\r\n");
       GiveUp(entry);
       return -1;
     }
   }
+  if (delivered != announced) return readFailed();
   // A file that cannot be closed cleanly may not hold what was written.
   if (file.Close() != ERROR_SUCCESS) {
     Output(request.output, "ERROR: Writing change information to file: " + path + " failed.\r\n");

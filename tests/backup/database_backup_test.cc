@@ -76,8 +76,6 @@ TEST(DatabaseBackup, ChangeInformationFileHoldsSizeWordsThenEveryChunkAndReplace
   FakeDomino dom;
   const std::string big = Db("mail\\Big.NSF"), empty = Db("empty.ntf"), small = Db("small.box");
   dom.databases[big].changeInfo = Pattern(70000, 1);  // three chunks: 32768 + 32768 + 4464
-  dom.databases[big].sizeLow = 0x11223344;
-  dom.databases[big].sizeHigh = 0x55667788;
   dom.databases[small].changeInfo = Pattern(5000, 2);
   dom.databases[small].chunk = 1000;  // the runtime may deliver less than asked
   // A longer file from an earlier backup at the same path must not survive.
@@ -90,7 +88,7 @@ TEST(DatabaseBackup, ChangeInformationFileHoldsSizeWordsThenEveryChunkAndReplace
   ASSERT_EQ(CaptureChangeInfo(request, list, "L:\\ArkLedger\\s"), 0);
 
   EXPECT_EQ(host.ReadFile("volumes/L/ArkLedger/s/Domino/Data/mail/Big.nsf.dat"),
-            "\x44\x33\x22\x11\x88\x77\x66\x55" + Pattern(70000, 1));
+            std::string("\x70\x11\x01\0\0\0\0\0", 8) + Pattern(70000, 1));  // low word first
   EXPECT_EQ(host.ReadFile("volumes/L/ArkLedger/s/Domino/Data/empty.ntf.dat"), std::string(8, '\0'));
   EXPECT_EQ(host.ReadFile("volumes/L/ArkLedger/s/Domino/Data/small.box.dat"),
             U32(5000) + U32(0) + Pattern(5000, 2));
@@ -155,6 +153,16 @@ TEST(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
          return "ERROR: Getting change information (Notes API) failed (while writing to " + f + ").\r\n\r\n";
        }},
       {"overlong", [](FakeDomino& d, const std::string&) { d.overlongChunk = 40000; }, "L:\\ArkLedger\\s",
+       [](const std::string& f) {
+         return "ERROR: Getting change information (Notes API) failed (while writing to " + f + ").\r\n\r\n";
+       }},
+      {"more than announced", [](FakeDomino& d, const std::string& p) { d.databases[p].sizeLow = 2; },
+       "L:\\ArkLedger\\s",
+       [](const std::string& f) {
+         return "ERROR: Getting change information (Notes API) failed (while writing to " + f + ").\r\n\r\n";
+       }},
+      {"fewer than announced", [](FakeDomino& d, const std::string& p) { d.databases[p].sizeHigh = 1; },
+       "L:\\ArkLedger\\s",
        [](const std::string& f) {
          return "ERROR: Getting change information (Notes API) failed (while writing to " + f + ").\r\n\r\n";
        }},

@@ -174,6 +174,20 @@ TEST(Install, LoggingVariantsAndRefusals) {
   EXPECT_NE(error.find("already holds a host"), std::string::npos) << error;
 }
 
+// With the directory backend: every volume prepared and the snapshot
+// component registered with one disk per volume.
+TEST(Install, SnapshotComponentRegistered) {
+  InstallOptions o;
+  o.backend = "dir";
+  o.databases = 3;
+  simtest::TempHost host(o, true);
+  ASSERT_TRUE(host.ok()) << host.error();
+  EXPECT_TRUE(platform::RegKeyExists("SOFTWARE\\Classes\\CLSID\\{4d19cff7-4c5d-4f02-95c8-80ede568f053}"));
+  EXPECT_TRUE(platform::RegKeyExists("SOFTWARE\\Classes\\CLSID\\{9491fb97-380c-4544-9bc5-6b7823e4d705}"));
+  for (const char* drive : {"D", "E", "L"}) EXPECT_TRUE(fs::is_directory(host.root() + "/volumes/" + drive));
+  EXPECT_TRUE(fs::exists(host.Host(host.server().databases[0])));
+}
+
 // The tool itself: install, then digest while nserver writes.
 TEST(Install, ToolInstallsAndDigestsWhileServerRuns) {
   std::string dir = simtest::MakeTempDir();

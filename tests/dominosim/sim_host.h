@@ -32,10 +32,11 @@ inline std::string MakeTempDir() {
 
 class TempHost {
  public:
-  explicit TempHost(dominosim::InstallOptions options = {}) {
+  // The snapshot component is left out unless keepBackend is set.
+  explicit TempHost(dominosim::InstallOptions options = {}, bool keepBackend = false) {
     root_ = MakeTempDir();
     options.root = root_ + "/host";
-    if (options.backend == "dir") options.backend = "none";
+    if (!keepBackend) options.backend = "none";
     options_ = options;
     ok_ = dominosim::InstallHost(options_, result_, &error_);
   }

@@ -231,3 +231,32 @@ TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
 }
 
 }  // namespace
+
+namespace {
+
+// A client outside ALLOWED_CLIENTS is closed before any byte is read and an
+// event names it; edits of the setting apply to the next client.
+TEST_F(ArkServerTest, ClientsOutsideAllowedClientsAreClosedAtOnce) {
+  std::filesystem::create_directories(server_.root() + "/Windows");
+  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
+  ASSERT_TRUE(server_.Start());
+  {
+    platform::Socket refused = server_.Connect();
+    ASSERT_TRUE(refused.valid());
+    char byte = 12;  // Noop
+    ::send(refused.get(), &byte, 1, MSG_NOSIGNAL);
+    char answer = 0;
+    // Closed unanswered: an orderly end or a reset (the byte sent was never read).
+    EXPECT_LE(::recv(refused.get(), &answer, 1, 0), 0);
+  }
+  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
+  EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
+
+  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=127.0.0.0/8\r\n");
+  platform::Socket admitted = server_.Connect();
+  ASSERT_TRUE(admitted.valid());
+  SendByte(admitted.get(), 12);
+  EXPECT_EQ(RecvByte(admitted.get()), 1);
+}
+
+}  // namespace
