@@ -1,5 +1,6 @@
 #include "verify/snapshot_verification.h"
 
+#include <map>
 #include <memory>
 
 #include "backup/hint_files.h"
@@ -53,9 +54,20 @@ struct Run {
   std::string fault;                         // makes every snapshot of the run unrestorable
   std::unique_ptr<SavedLogIndex> savedLogs;  // listed when the first snapshot needs it
 
+  std::map<std::string, std::string> ledgers;  // by snapshot name
+
   SavedLogIndex& SavedLogs() {
     if (!savedLogs) savedLogs = std::make_unique<SavedLogIndex>(serverLedger);
     return *savedLogs;
+  }
+  // The ArkLedger directory of a snapshot as it exists (its letter case may
+  // differ from the name's); empty when it cannot be formed.
+  const std::string& LedgerOf(const std::string& name) {
+    auto it = ledgers.find(name);
+    if (it != ledgers.end()) return it->second;
+    std::string ledger;  // left empty when GetChangeInfoDir refuses the name
+    if (GetChangeInfoDir(server, name, ledger) == 0) ledger = ResolveLastComponentCase(ledger);
+    return ledgers.emplace(name, std::move(ledger)).first->second;
   }
 };
 
@@ -129,14 +141,6 @@ std::string StorageFault(StorageState state) {
   return std::string();
 }
 
-// The ArkLedger directory of a snapshot as it exists (its letter case may
-// differ from the name's); empty when it cannot be formed.
-std::string SnapshotLedger(const Run& run, const std::string& name) {
-  std::string ledger;
-  if (GetChangeInfoDir(run.server, name, ledger) != 0) return std::string();
-  return ResolveLastComponentCase(ledger);
-}
-
 // Reads log_hint; false (after saying so) when it is missing or unreadable.
 bool CheckLogHint(Run& run, const std::string& ledger, SnapshotVerdict& verdict, DWORD& firstLog,
                   std::string& series) {
@@ -178,12 +182,12 @@ void CheckDisabledDatabases(Run& run, const std::string& ledger, SnapshotVerdict
 }
 
 // The ArkLedger directories of the server's snapshots taken after target.
-std::vector<std::string> NewerLedgers(const Run& run, const StorageSnapshot& target) {
+std::vector<std::string> NewerLedgers(Run& run, const StorageSnapshot& target) {
   std::vector<std::string> ledgers;
   for (const StorageSnapshot* other : run.ofServer) {
     if (other == &target || platform::CompareFileTime(other->created, target.created) < 0) continue;
-    std::string ledger = SnapshotLedger(run, other->name);
-    if (!ledger.empty() && DirectoryExists(ledger) == 0) ledgers.push_back(std::move(ledger));
+    const std::string& ledger = run.LedgerOf(other->name);
+    if (!ledger.empty() && DirectoryExists(ledger) == 0) ledgers.push_back(ledger);
   }
   return ledgers;
 }
@@ -198,7 +202,7 @@ SnapshotVerdict VerifyOne(Run& run, const Target& target) {
   }
   if (!run.ledgerKnown) return verdict;
 
-  const std::string ledger = SnapshotLedger(run, target.name);
+  const std::string ledger = run.LedgerOf(target.name);
   if (ledger.empty()) {
     Output(run.out, "ERROR: The name " + target.name + " cannot name an ArkLedger directory.\r\n");
     verdict.NotRestorable("ArkLedger directory missing");

@@ -29,6 +29,7 @@
 #include "snapshot/snapshot_names.h"
 #include "snapshot/snapshot_service.h"
 #include "snapshotsvc/configure.h"
+#include "test_host.h"
 
 extern char** environ;
 
@@ -45,41 +46,45 @@ class WatchedRuntime : public DominoApi {
 
   struct LogInfo {
     std::string path;
-    DWORD logged = 0;
-    DWORD extent = 0;
+    DWORD logged = 0, extent = 0;
     std::array<BYTE, 16> id{};
   };
-  std::vector<LogInfo> logInfo;               // in call order
-  std::map<DWORD, std::string> handedLogs;    // number -> extent bytes when handed over
+  std::vector<LogInfo> logInfo;             // in call order
+  std::map<DWORD, std::string> handedLogs;  // number -> extent bytes when handed over
   std::function<void()> beforeFirstStop;
-  bool stopped = false;
 
-  STATUS InitRuntime(int argc, char** argv) override { return in_.InitRuntime(argc, argv); }
-  void TermRuntime() override { in_.TermRuntime(); }
   STATUS OpenDatabase(const char* path, DBHANDLE* h) override {
     STATUS s = in_.OpenDatabase(path, h);
     if (s == 0) paths_[*h] = path;
     return s;
   }
-  STATUS CloseDatabase(DBHANDLE h) override { return in_.CloseDatabase(h); }
-  WORD GetErrorText(WORD z, STATUS s, char* b, WORD n) override { return in_.GetErrorText(z, s, b, n); }
   STATUS GetDatabaseLogInfo(DBHANDLE h, DWORD z, DWORD* logged, BYTE id[16], BYTE id2[16], DWORD* ext) override {
     STATUS s = in_.GetDatabaseLogInfo(h, z, logged, id, id2, ext);
     if (s == 0) {
-      LogInfo info{paths_[h], *logged, *ext, {}};
-      std::copy(id, id + 16, info.id.begin());
-      logInfo.push_back(info);
+      logInfo.push_back({paths_[h], *logged, *ext, {}});
+      std::copy(id, id + 16, logInfo.back().id.begin());
     }
     return s;
   }
-  STATUS BackupStart(DBHANDLE h, DWORD z, DWORD* c, DWORD* a, DWORD* b) override {
-    return in_.BackupStart(h, z, c, a, b);
-  }
   STATUS BackupStop(DBHANDLE h, DWORD c) override {
-    if (!stopped && beforeFirstStop) beforeFirstStop();
-    stopped = true;
+    if (beforeFirstStop) std::exchange(beforeFirstStop, nullptr)();
     return in_.BackupStop(h, c);
   }
+  STATUS GetFirstArchiveLog(BYTE id[16], DWORD* number, char* path) override {
+    const STATUS s = in_.GetFirstArchiveLog(id, number, path);
+    return Handed(s, *number, path);
+  }
+  STATUS GetNextArchiveLog(BYTE id[16], DWORD* number, char* path) override {
+    const STATUS s = in_.GetNextArchiveLog(id, number, path);
+    return Handed(s, *number, path);
+  }
+
+  // The rest as the runtime does it.
+  STATUS InitRuntime(int argc, char** argv) override { return in_.InitRuntime(argc, argv); }
+  void TermRuntime() override { in_.TermRuntime(); }
+  STATUS CloseDatabase(DBHANDLE h) override { return in_.CloseDatabase(h); }
+  WORD GetErrorText(WORD z, STATUS s, char* b, WORD n) override { return in_.GetErrorText(z, s, b, n); }
+  STATUS BackupStart(DBHANDLE h, DWORD z, DWORD* c, DWORD* a, DWORD* b) override { return in_.BackupStart(h, z, c, a, b); }
   STATUS BackupEnd(DBHANDLE h, DWORD c, DWORD a) override { return in_.BackupEnd(h, c, a); }
   STATUS GetChangeInfoSize(DBHANDLE h, DWORD c, DWORD z, DWORD* lo, DWORD* hi) override {
     return in_.GetChangeInfoSize(h, c, z, lo, hi);
@@ -87,32 +92,20 @@ class WatchedRuntime : public DominoApi {
   STATUS GetChangeInfo(DBHANDLE h, DWORD c, DWORD z, void* b, DWORD n, DWORD* len) override {
     return in_.GetChangeInfo(h, c, z, b, n, len);
   }
-  STATUS ApplyChangeInfoStart(DWORD* ctx, const char* p, DWORD z, DWORD lo, DWORD hi) override {
-    return in_.ApplyChangeInfoStart(ctx, p, z, lo, hi);
+  STATUS ApplyChangeInfoStart(DWORD* x, const char* p, DWORD z, DWORD lo, DWORD hi) override {
+    return in_.ApplyChangeInfoStart(x, p, z, lo, hi);
   }
-  STATUS ApplyChangeInfo(DWORD ctx, DWORD z, const void* b, DWORD n) override {
-    return in_.ApplyChangeInfo(ctx, z, b, n);
-  }
-  STATUS ApplyChangeInfoEnd(DWORD ctx, DWORD z) override { return in_.ApplyChangeInfoEnd(ctx, z); }
+  STATUS ApplyChangeInfo(DWORD x, DWORD z, const void* b, DWORD n) override { return in_.ApplyChangeInfo(x, z, b, n); }
+  STATUS ApplyChangeInfoEnd(DWORD x, DWORD z) override { return in_.ApplyChangeInfoEnd(x, z); }
   STATUS ArchiveBegin() override { return in_.ArchiveBegin(); }
   STATUS ArchiveEnd() override { return in_.ArchiveEnd(); }
-  STATUS GetFirstArchiveLog(BYTE id[16], DWORD* number, char* path) override {
-    const STATUS status = in_.GetFirstArchiveLog(id, number, path);
-    return Handed(status, *number, path);
-  }
-  STATUS GetNextArchiveLog(BYTE id[16], DWORD* number, char* path) override {
-    const STATUS status = in_.GetNextArchiveLog(id, number, path);
-    return Handed(status, *number, path);
-  }
   STATUS MarkLogArchived(const BYTE id[16], DWORD number) override { return in_.MarkLogArchived(id, number); }
   STATUS GetLoggingStyle(DWORD* s) override { return in_.GetLoggingStyle(s); }
   STATUS GetServerName(char* b) override { return in_.GetServerName(b); }
   STATUS AbbreviateName(DWORD a, DWORD b, const char* n, char* o, WORD s, WORD* l) override {
     return in_.AbbreviateName(a, b, n, o, s, l);
   }
-  STATUS TranslatePath(WORD m, const char* p, WORD l, char* o, WORD s) override {
-    return in_.TranslatePath(m, p, l, o, s);
-  }
+  STATUS TranslatePath(WORD m, const char* p, WORD l, char* o, WORD s) override { return in_.TranslatePath(m, p, l, o, s); }
   STATUS TextToTimeDate(void* a, void* b, const char** t, WORD l, TIMEDATE* o) override {
     return in_.TextToTimeDate(a, b, t, l, o);
   }
@@ -125,9 +118,7 @@ class WatchedRuntime : public DominoApi {
  private:
   STATUS Handed(STATUS status, DWORD number, const char* path) {
     if (status == 0) {
-      std::string bytes;
-      EXPECT_EQ(platform::ReadWholeFile(path, bytes), ERROR_SUCCESS) << path;
-      handedLogs[number] = bytes;
+      EXPECT_EQ(platform::ReadWholeFile(path, handedLogs[number]), ERROR_SUCCESS) << path;
     }
     return status;
   }
@@ -210,14 +201,8 @@ TEST(BackupEndToEnd, ServerWritingDuringTheBackupLosesNothing) {
     server = 0;
   };
 
-  DominoServerInfo info;
-  info.serverName = "srv1/Org";
-  info.commonName = "srv1";
+  DominoServerInfo info = TestServer();
   info.notesIniPath = kIni;
-  info.dataDirectory = "D:\\Domino\\Data";
-  info.archiveLogging = 1;
-  info.dataVolume.driveLetter = u'D';
-  info.dataVolume.volumeName = "vol_data";
   BackupRequest request;
   testing::internal::CaptureStdout();
   const int result = BackupServer(request, info);
@@ -239,9 +224,9 @@ TEST(BackupEndToEnd, ServerWritingDuringTheBackupLosesNothing) {
   ASSERT_EQ(runtime.logInfo.size(), 8u);
   std::vector<std::string> unlogged;
   const WatchedRuntime::LogInfo* firstLogged = nullptr;
-  for (const auto& info : runtime.logInfo) {
-    if (info.logged == 0) unlogged.push_back(info.path);
-    if (info.logged != 0 && firstLogged == nullptr) firstLogged = &info;
+  for (const auto& told : runtime.logInfo) {
+    if (told.logged == 0) unlogged.push_back(told.path);
+    if (told.logged != 0 && firstLogged == nullptr) firstLogged = &told;
   }
   ASSERT_NE(firstLogged, nullptr);
   std::string hint;

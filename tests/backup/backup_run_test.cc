@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "backup/backup_run.h"
-#include "backup/hint_files.h"
 #include "domino/settings.h"
 #include "fake_domino.h"
 #include "fake_snapshot.h"
@@ -19,20 +18,17 @@ namespace {
 
 const std::string kRecent = "dominosnap__ARKHOST__SRV1__recent";
 const std::string kRecentDir = "volumes/L/ArkLedger/srv1/" + kRecent;
-const std::string kLockMessage = "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n";
+
+std::string WithoutTimes(const std::string& text) {
+  static const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d\d:\d\d:\d\d:\d{2,3}: )");
+  return std::regex_replace(text, stamp, "<T>: ");
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class BackupRun : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InstallFakeSnapshotComponent();
-    server_.serverName = "srv1/Org";
-    server_.commonName = "srv1";
-    server_.dataDirectory = "D:\\Domino\\Data";
-    server_.notesIniPath = "D:\\Domino\\Data\\notes.ini";
-    server_.archiveLogging = 1;
-    server_.dataVolume.driveLetter = u'D';
-    server_.dataVolume.volumeName = "vol_data";
-  }
+  void SetUp() override { InstallFakeSnapshotComponent(); }
   void TearDown() override { platform::UnregisterClassServer(snapshot::CLSID_SnapshotService); }
 
   // a.nsf (logged, extent 7) and mail\b.nsf (not logged); one archivable log.
@@ -43,10 +39,7 @@ class BackupRun : public ::testing::Test {
     dom_.databases[A].changeInfo = "changes of a";
     dom_.databases[B].changeInfo = "changes of b";
     dom_.databases[B].logged = 0;
-    FakeLog log;
-    log.number = 7;
-    log.path = "D:\\Logs\\S0000007.TXN";
-    dom_.logs.push_back(log);
+    dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}};
   }
   std::string BackupWiz() {
     std::string value;
@@ -57,12 +50,18 @@ class BackupRun : public ::testing::Test {
     platform::OperationLockHandle lock;
     return lock.Acquire(kOperationLockName);
   }
-  std::string Events() { return host_.ReadFile("Logs/Application.log"); }
   int Run() {
-    testing::internal::CaptureStdout();  // the log archiving prints a line
-    int result = BackupServer(request_, server_);
-    testing::internal::GetCapturedStdout();
-    return result;
+    struct Quiet {  // the log archiving prints a line
+      Quiet() { testing::internal::CaptureStdout(); }
+      ~Quiet() { testing::internal::GetCapturedStdout(); }
+    } quiet;
+    return BackupServer(request_, server_);
+  }
+  // After any run: nothing open, nothing in backup, runtime ended, lock free.
+  void ExpectNothingHeld() {
+    EXPECT_TRUE(dom_.inBackup.empty() && dom_.openHandles.empty());
+    EXPECT_FALSE(dom_.running);
+    EXPECT_TRUE(LockIsFree());
   }
 
   const std::string A = "D:\\Domino\\Data\\a.nsf";
@@ -70,13 +69,8 @@ class BackupRun : public ::testing::Test {
   TestHost host_;
   FakeDomino dom_;
   BackupRequest request_;
-  DominoServerInfo server_;
+  DominoServerInfo server_ = TestServer();
 };
-
-std::string WithoutTimes(const std::string& text) {
-  static const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d\d:\d\d:\d\d:\d{2,3}: )");
-  return std::regex_replace(text, stamp, "<T>: ");
-}
 
 TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
   TwoDatabasesAndALog();
@@ -110,30 +104,21 @@ TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
             "<T>: Snapshot Complete on VOL vol_data for Virtual Disk D\r\n"
             "<T>: Backup Completed for Server: srv1/Org\r\n");
   // Each stamp is the time its line was made: the snapshot took 60 ms.
-  std::smatch m;
-  std::vector<long> ms;
   static const std::regex stamp(R"((\d\d):(\d\d):(\d\d):(\d{2,3}): )");
+  std::vector<long> ms;
   for (auto it = std::sregex_iterator(text.begin(), text.end(), stamp); it != std::sregex_iterator(); ++it)
     ms.push_back(((std::stol((*it)[1]) * 60 + std::stol((*it)[2])) * 60 + std::stol((*it)[3])) * 1000 +
                  std::stol((*it)[4]));
   ASSERT_EQ(ms.size(), 3u);
   EXPECT_GE(ms[1] - ms[0], 50);
 
-  // The snapshot was taken while both databases were in backup mode, and
-  // nothing stays open or in backup afterwards; the runtime was ended once.
-  EXPECT_EQ(inBackupAtSnapshot, 2u);
-  EXPECT_TRUE(dom_.inBackup.empty());
-  EXPECT_TRUE(dom_.openHandles.empty());
-  EXPECT_FALSE(dom_.running);
-  EXPECT_EQ(dom_.runtimeEnds, dom_.runtimeStarts);
-  EXPECT_EQ(dom_.calls.back(), "TermRuntime");
+  EXPECT_EQ(inBackupAtSnapshot, 2u);  // the snapshot was taken in backup mode
+  ExpectNothingHeld();
   EXPECT_EQ(dom_.calls.front(), "InitRuntime 2 =D:\\Domino\\Data\\notes.ini");
-  EXPECT_TRUE(LockIsFree());
-
-  EXPECT_EQ(FakeStorage::Get().snapshots.size(), 1u);
+  EXPECT_EQ(dom_.calls.back(), "TermRuntime");
+  ASSERT_EQ(FakeStorage::Get().snapshots.size(), 1u);
   EXPECT_EQ(platform::WideToAnsi(FakeStorage::Get().snapshots[0].name), kRecent);
-  EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/a.nsf.dat"),
-            std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of a");
+  EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/a.nsf.dat"), std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of a");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/mail/b.nsf.dat"),
             std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of b");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "7\r\n0000000f");
@@ -141,82 +126,58 @@ TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/logs/S0000007.TXN"), "the log");
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
   EXPECT_EQ(BackupWiz(), "1");
-
-  const std::string events = Events();
-  EXPECT_NE(events.find("40000071"), std::string::npos) << events;
-  EXPECT_NE(events.find(kRecent), std::string::npos) << events;
-  EXPECT_EQ(events.find("4000006C"), std::string::npos) << events;
-  EXPECT_EQ(events.find("4000006c"), std::string::npos) << events;
+  const std::string events = host_.ReadFile("Logs/Application.log");
+  EXPECT_TRUE(Has(events, "40000071") && Has(events, kRecent)) << events;
+  EXPECT_FALSE(Has(events, "4000006C") || Has(events, "4000006c")) << events;
 }
 
 TEST_F(BackupRun, RefusedServersStopBeforeAnythingIsTouched) {
-  // Circular or no logging: refused before the runtime starts.
-  server_.archiveLogging = 0;
+  server_.archiveLogging = 0;  // circular or no logging
   EXPECT_EQ(Run(), -1);
-  EXPECT_EQ(ReportText(),
-            "ERROR: Server: srv1 is not set to archive mode.\r\n"
-            "Only archival transaction logging is supported.\r\nBackup aborted.\r\n");
+  EXPECT_EQ(ReportText(), "ERROR: Server: srv1 is not set to archive mode.\r\n"
+                          "Only archival transaction logging is supported.\r\nBackup aborted.\r\n");
   EXPECT_EQ(request_.output.accumulated, ReportText());  // one message
   EXPECT_TRUE(dom_.calls.empty());
-  EXPECT_TRUE(FakeStorage::Get().calls.empty());
 
-  // The runtime does not start: no end for it either.
-  server_.archiveLogging = 1;
+  server_.archiveLogging = 1;  // the runtime does not start: no end for it
   server_.notesIniPath.clear();
   dom_.initStatus = 0x0102;
-  request_ = BackupRequest();
   EXPECT_EQ(Run(), -1);
   EXPECT_EQ(ReportText(), "Initialize notes system with \r\nERROR: cannot initialize notes for Server srv1/Org\r\n");
   EXPECT_EQ(dom_.calls, std::vector<std::string>{"InitRuntime 0"});
-  EXPECT_FALSE(dom_.running);
 
-  // Another backup or restore holds the lock.
-  dom_.initStatus = 0;
+  dom_.initStatus = 0;  // another backup or restore holds the lock
   dom_.calls.clear();
-  platform::OperationLockHandle other;
-  ASSERT_TRUE(other.Acquire(kOperationLockName));
-  request_ = BackupRequest();
-  EXPECT_EQ(Run(), -1);
-  EXPECT_EQ(ReportText(), kLockMessage);
-  EXPECT_TRUE(dom_.calls.empty());
-  other.Close();
-
+  {
+    platform::OperationLockHandle other;
+    ASSERT_TRUE(other.Acquire(kOperationLockName));
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(ReportText(), "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n");
+    EXPECT_TRUE(dom_.calls.empty());
+  }
   EXPECT_EQ(BackupWiz(), "");
-  EXPECT_TRUE(FakeStorage::Get().snapshots.empty());
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_TRUE(FakeStorage::Get().calls.empty());
+  ExpectNothingHeld();
 }
 
 TEST_F(BackupRun, BadDataDirectoriesFailTheCycleAndEndTheRuntime) {
-  struct Case {
-    std::string directory;
-    std::string lines;
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"", "Server directory is not specified\r\n"},
+      {"D:\\Domino\\Gone", "Server directory 'D:\\Domino\\Gone' does not exist.\r\n"},
   };
-  const std::vector<Case> cases{
-      {"", "ERROR: Invalid data directory for Server srv1/Org\r\nServer directory is not specified\r\n"},
-      {"D:\\Domino\\Gone",
-       "ERROR: Invalid data directory for Server srv1/Org\r\n"
-       "Server directory 'D:\\Domino\\Gone' does not exist.\r\n"},
-      {"Q:\\Unmapped",
-       "ERROR: Invalid data directory for Server srv1/Org\r\n"
-       "Server directory 'Q:\\Unmapped' does not exist.\r\n"},
-  };
-  for (const Case& c : cases) {
-    FakeDomino dom;
-    server_.dataDirectory = c.directory;
-    request_ = BackupRequest();
-    EXPECT_EQ(Run(), -1) << c.directory;
-    const std::string text = ReportText();
-    EXPECT_NE(text.find("Placing Domino server in backup mode\r\n" + c.lines +
-                        "Returned from backup mode\r\nFAILED Backup/Snapshot for srv1/Org \r\n"
-                        "ERROR: Snapshot failed on vol_data.\r\n"),
-              std::string::npos)
-        << text;
-    EXPECT_EQ(text.find("Backup Completed"), std::string::npos);
-    EXPECT_FALSE(dom.running) << c.directory;
-    EXPECT_TRUE(FakeStorage::Get().snapshots.empty());
+  for (const auto& [directory, line] : cases) {
+    server_.dataDirectory = directory;
+    EXPECT_EQ(Run(), -1);
+    EXPECT_TRUE(Has(ReportText(), "Placing Domino server in backup mode\r\n"
+                                  "ERROR: Invalid data directory for Server srv1/Org\r\n" + line +
+                                  "Returned from backup mode\r\nFAILED Backup/Snapshot for srv1/Org \r\n"
+                                  "ERROR: Snapshot failed on vol_data.\r\n"))
+        << ReportText();
+    EXPECT_FALSE(Has(ReportText(), "Backup Completed"));
   }
+  EXPECT_TRUE(FakeStorage::Get().snapshots.empty());
   EXPECT_EQ(BackupWiz(), "");
-  EXPECT_TRUE(LockIsFree());
+  ExpectNothingHeld();
 }
 
 TEST_F(BackupRun, NoDatabasesStillTakesTheSnapshotWithAnEmptyDisabledList) {
@@ -225,114 +186,80 @@ TEST_F(BackupRun, NoDatabasesStillTakesTheSnapshotWithAnEmptyDisabledList) {
   EXPECT_TRUE(host_.Exists(kRecentDir + "/disabled_databases"));
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/disabled_databases"), "");
   EXPECT_FALSE(host_.Exists(kRecentDir + "/log_hint"));
-  EXPECT_NE(ReportText().find("Domino reports no logs to archive\r\n"), std::string::npos);
+  EXPECT_TRUE(Has(ReportText(), "Domino reports no logs to archive\r\n"));
   EXPECT_EQ(BackupWiz(), "1");
 }
 
-TEST_F(BackupRun, AFailedSnapshotGivesEveryDatabaseUpAndReportsTheError) {
+TEST_F(BackupRun, AFailedSnapshotOrCaptureGivesEveryDatabaseUp) {
   TwoDatabasesAndALog();
   FakeStorage::Get().createResult = E_FAIL;
   EXPECT_EQ(Run(), -1);
-  const std::string text = ReportText();
-  const std::string head = "Recording Domino changes\r\n"
-                           "WARNING: Database " + B + " is disabled for logging (WILL NOT BE RECOVERABLE).\r\n"
-                           "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n"
-                           "Failed to create snapshot (CreateSnapShot method failed).\r\n";
-  EXPECT_NE(text.find(head), std::string::npos) << text;
-  EXPECT_NE(text.find("Returned from backup mode\r\nFAILED Backup/Snapshot for srv1/Org \r\n"
-                      "ERROR: Snapshot failed on vol_data.\r\n"),
-            std::string::npos);
-  EXPECT_EQ(dom_.Count("BackupEnd " + A + " 1"), 1);
-  EXPECT_EQ(dom_.Count("BackupEnd " + B + " 1"), 1);
+  EXPECT_TRUE(Has(ReportText(), "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n"
+                                "Failed to create snapshot (CreateSnapShot method failed).\r\n"))
+      << ReportText();
+  EXPECT_TRUE(Has(ReportText(), "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n"));
+  EXPECT_EQ(dom_.Count("BackupEnd " + A + " 1") + dom_.Count("BackupEnd " + B + " 1"), 2);
   EXPECT_EQ(dom_.Count("BackupEnd " + A + " 0"), 0);
-  EXPECT_TRUE(dom_.openHandles.empty());
-  EXPECT_FALSE(dom_.running);
   EXPECT_FALSE(host_.Exists(kRecentDir + "/log_hint"));
-  EXPECT_TRUE(dom_.marked.empty());  // no log archived for a backup that failed
-  EXPECT_EQ(BackupWiz(), "");
-  const std::string events = Events();
-  EXPECT_TRUE(events.find("4000006C") != std::string::npos || events.find("4000006c") != std::string::npos)
-      << events;
-  EXPECT_NE(events.find("srv1/Org"), std::string::npos);
-}
+  EXPECT_TRUE(dom_.marked.empty());  // no log archived for a failed backup
+  const std::string events = host_.ReadFile("Logs/Application.log");
+  EXPECT_TRUE((Has(events, "4000006C") || Has(events, "4000006c")) && Has(events, "srv1/Org")) << events;
+  ExpectNothingHeld();
 
-TEST_F(BackupRun, AFailedCaptureEndsTheStepAndTheRun) {
-  TwoDatabasesAndALog();
+  FakeStorage::Get().createResult = S_OK;
   dom_.failures["BackupStop " + A] = 0x0105;
   EXPECT_EQ(Run(), -1);
-  const std::string text = ReportText();
-  EXPECT_NE(text.find("Stopping Domino backup mode...\r\n"
-                      "ERROR: Cannot stop backupmode of  database : " + A + ".\r\nDomino error 0x0105\r\n"
-                      "ERROR: Could not properly stop backup.\r\nReturned from backup mode\r\n"),
-            std::string::npos)
-      << text;
-  EXPECT_TRUE(dom_.inBackup.empty());
-  EXPECT_TRUE(dom_.openHandles.empty());
+  EXPECT_TRUE(Has(ReportText(), "Stopping Domino backup mode...\r\n"
+                                "ERROR: Cannot stop backupmode of  database : " + A + ".\r\nDomino error 0x0105\r\n"
+                                "ERROR: Could not properly stop backup.\r\nReturned from backup mode\r\n"))
+      << ReportText();
   EXPECT_EQ(FakeStorage::Get().snapshots.size(), 1u);  // what was made stays
   EXPECT_EQ(BackupWiz(), "");
+  ExpectNothingHeld();
 }
 
 TEST_F(BackupRun, AnExceptionMidRunStillEndsEveryBackupTheRuntimeAndTheLock) {
   TwoDatabasesAndALog();
   dom_.throws.insert("GetChangeInfo " + A);
-  testing::internal::CaptureStdout();
-  EXPECT_THROW(BackupServer(request_, server_), std::runtime_error);
-  testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(dom_.inBackup.empty());
-  EXPECT_TRUE(dom_.openHandles.empty());
-  EXPECT_FALSE(dom_.running);
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_THROW(Run(), std::runtime_error);
+  ExpectNothingHeld();
   EXPECT_EQ(BackupWiz(), "");
 }
 
 TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
   // Two dated snapshots of this server from earlier backups, oldest last.
   auto dated = [](const std::string& stamp, std::uint64_t secondsAgo) {
-    snapshot::SnapshotInfo info;
-    info.name = platform::AnsiToWide("dominosnap__ARKHOST__SRV1__" + stamp);
     FILETIME now;
     platform::GetSystemTimeAsFileTime(now);
+    snapshot::SnapshotInfo info;
+    info.name = platform::AnsiToWide("dominosnap__ARKHOST__SRV1__" + stamp);
     info.creationTime = U64ToFileTime(FileTimeToU64(now) - secondsAgo * 10000000ull);
     return info;
   };
   FakeStorage::Get().snapshots = {dated("3-2-2020_9.5.7", 3600), dated("3-1-2020_9.5.7", 7200)};
-
-  // Flag off: no retention at all.
-  ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(ReportText().find("Removing snapshots"), std::string::npos);
-  for (const auto& call : FakeStorage::Get().calls) EXPECT_NE(call.rfind("Delete", 0), 0u) << call;
+  ASSERT_EQ(Run(), 0);  // flag off: no retention
+  EXPECT_FALSE(Has(ReportText(), "Removing snapshots"));
   ASSERT_EQ(FakeStorage::Get().snapshots.size(), 3u);
 
-  // Flag on, keep 3: the old recent snapshot became dated; four are the
-  // server's, the oldest goes.
-  request_ = BackupRequest();
+  // Flag on, keep 3: the old recent snapshot became dated; of four, the oldest goes.
   request_.deleteExcessSnapshots = true;
   request_.keepCount = 3;
   ASSERT_EQ(Run(), 0);
   const std::string text = WithoutTimes(ReportText());
-  EXPECT_NE(text.find("<T>: Snapshot Complete on VOL vol_data for Virtual Disk D\r\n"
-                      "<T>: Removing snapshots in excess of 3\r\n"),
-            std::string::npos)
+  EXPECT_TRUE(Has(text, "<T>: Snapshot Complete on VOL vol_data for Virtual Disk D\r\n"
+                        "<T>: Removing snapshots in excess of 3\r\n"))
       << text;
-  EXPECT_NE(text.find("<T>: Deleted 1 snapshots\r\n<T>: Backup Completed for Server: srv1/Org\r\n"),
-            std::string::npos)
-      << text;
+  EXPECT_TRUE(Has(text, "<T>: Deleted 1 snapshots\r\n<T>: Backup Completed for Server: srv1/Org\r\n")) << text;
   EXPECT_EQ(FakeStorage::Get().calls.back(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7");
-  EXPECT_FALSE(dom_.running);
 
-  // Retention that cannot enumerate fails the run after a good snapshot.
+  // Retention that fails after a good snapshot fails the run.
   WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());
   FakeStorage::Get().enumerations = 0;
   FakeStorage::Get().failEnumerationNumber = 3;  // cycle, recent time, retention
-  request_ = BackupRequest();
-  request_.deleteExcessSnapshots = true;
-  request_.keepCount = 3;
   EXPECT_EQ(Run(), -1);
-  EXPECT_EQ(ReportText().find("Backup Completed"), std::string::npos);
-  EXPECT_EQ(ReportText().find("Deleted"), std::string::npos);
+  EXPECT_FALSE(Has(ReportText(), "Backup Completed") || Has(ReportText(), "Deleted"));
   EXPECT_EQ(BackupWiz(), "");
-  EXPECT_FALSE(dom_.running);
-  EXPECT_TRUE(LockIsFree());
+  ExpectNothingHeld();
 }
 
 }  // namespace

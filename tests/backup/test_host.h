@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/records.h"
 #include "domino/settings.h"
 #include "platform/host.h"
 #include "platform/registry.h"
@@ -62,3 +63,16 @@ class TestHost {
 
   std::string root;
 };
+
+// The record of the one server of the test host: srv1/Org, data on D:.
+inline DominoServerInfo TestServer() {
+  DominoServerInfo server;
+  server.serverName = "srv1/Org";
+  server.commonName = "srv1";
+  server.dataDirectory = "D:\\Domino\\Data";
+  server.notesIniPath = "D:\\Domino\\Data\\notes.ini";
+  server.archiveLogging = 1;
+  server.dataVolume.driveLetter = u'D';
+  server.dataVolume.volumeName = "vol_data";
+  return server;
+}

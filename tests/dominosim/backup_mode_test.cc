@@ -67,7 +67,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
 
   auto nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "3");
   ASSERT_TRUE(nserver->running());
-  simtest::SleepMs(150);
+  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 20));
 
   struct Entry {
     std::string win, copyWin;
@@ -85,7 +85,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
     ASSERT_EQ(rt.api.BackupStart(e.handle, 0, &e.context, &v1, &v2), NOERROR) << win;
     entries.push_back(e);
   }
-  simtest::SleepMs(200);
+  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
   {
     // The "snapshot": every database copied while the volume is frozen.
     platform::VolumeLock freeze;
@@ -96,7 +96,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
       std::filesystem::copy_file(host.Host(e.win), to);
     }
   }
-  simtest::SleepMs(200);
+  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
   ASSERT_EQ(nserver->Stop(), 0);
   for (Entry& e : entries) {
     ASSERT_EQ(rt.api.BackupStop(e.handle, e.context), NOERROR);
@@ -104,7 +104,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   }
   // Writes after BackupStop are not part of the change information.
   nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "4");
-  simtest::SleepMs(200);
+  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
   int changedInWindow = 0;
   for (Entry& e : entries) {
     e.stream = ReadChangeInfo(rt.api, e.handle, e.context);
@@ -190,7 +190,7 @@ TEST(BackupMode, DeadHolderIsReleased) {
   {
     // While the holder lives, the server's writes of the database are recorded.
     simtest::ServerProcess server(host.root(), ini, "0");
-    simtest::SleepMs(300);
+    ASSERT_TRUE(simtest::WaitForRecords(host.Config().logDirHost, 300));
     EXPECT_EQ(server.Stop(), 0);
   }
   EXPECT_GT(dirtyBytes(), 0u);
@@ -206,7 +206,7 @@ TEST(BackupMode, DeadHolderIsReleased) {
   {
     // The server notices the dead holder and stops recording for it.
     simtest::ServerProcess server(host.root(), ini, "0");
-    simtest::SleepMs(300);
+    ASSERT_TRUE(simtest::WaitForRecords(host.Config().logDirHost, 300));
     EXPECT_EQ(server.Stop(), 0);
   }
   EXPECT_EQ(dirtyBytes(), 0u);

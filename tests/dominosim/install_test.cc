@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <sys/wait.h>
 
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
@@ -157,8 +158,9 @@ TEST(Install, LoggingVariantsAndRefusals) {
            [](InstallOptions& o) { o.partitions = 9; }, [](InstallOptions& o) { o.layout = "odd"; },
            [](InstallOptions& o) { o.backend = "zfs"; }, [](InstallOptions& o) { o.unlogged = 99; }}) {
     InstallOptions o;
+    o.backend = "none";
     bad(o);
-    simtest::TempHost host(o);
+    simtest::TempHost host(o, true);
     EXPECT_FALSE(host.ok());
     EXPECT_FALSE(host.error().empty());
     EXPECT_FALSE(fs::exists(host.root().empty() ? "/nonexistent" : host.root() + "/registry.reg"));
@@ -215,6 +217,25 @@ TEST(Install, ToolInstallsAndDigestsWhileServerRuns) {
   }
   std::string bad = std::string(DOMINOSIM_PATH) + " install --root " + dir + "/h2 --partitions 9 >/dev/null 2>&1";
   EXPECT_NE(std::system(bad.c_str()), 0);
+  EXPECT_FALSE(fs::exists(dir + "/h2/registry.reg"));
+  // A damaged database: its line says so, the others are still digested.
+  {
+    std::FILE* f = std::fopen((dir + "/h/volumes/D/Domino/Data/names.nsf").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, 5 * 4096 + 100, SEEK_SET);
+    std::fputc(0x55, f);
+    std::fclose(f);
+  }
+  std::string digest = std::string(DOMINOSIM_PATH) + " digest --root " + dir + "/h --ini 'C:\\Lotus\\Domino\\notes.ini'";
+  std::unique_ptr<FILE, int (*)(FILE*)> d(::popen(digest.c_str(), "r"), ::pclose);
+  std::string text;
+  while (std::fgets(buffer, sizeof buffer, d.get())) text += buffer;
+  EXPECT_NE(::pclose(d.release()), 0);
+  EXPECT_NE(text.find("D:\\Domino\\Data\\names.nsf ERROR Database is damaged\n"), std::string::npos) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
+  // nserver refuses a notes.ini it cannot read.
+  std::string server = std::string(NSERVER_PATH) + " --root " + dir + "/h --ini 'C:\\none\\notes.ini' 2>/dev/null";
+  EXPECT_EQ(WEXITSTATUS(std::system(server.c_str())), 2);
   fs::remove_all(dir);
 }
 

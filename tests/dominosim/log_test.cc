@@ -198,16 +198,7 @@ TEST(ArchiveApi, WalkMarkAndCurrentPosition) {
   {
     simtest::ServerProcess server(host.root(), host.server().notesIni, "0");
     ASSERT_TRUE(server.running());
-    LogOptions lo;
-    lo.dir = host.Config().logDirHost;
-    lo.create = false;
-    std::unique_ptr<TxnLog> log;
-    for (int i = 0; i < 400; ++i) {
-      if (log == nullptr) TxnLog::Open(lo, log);
-      LogControl c;
-      if (log != nullptr && log->ReadControl(c) == NOERROR && c.currentExtent >= 5) break;
-      simtest::SleepMs(10);
-    }
+    ASSERT_TRUE(simtest::WaitForLog(host.Config().logDirHost, [](const LogControl& c) { return c.currentExtent >= 5; }));
     EXPECT_EQ(server.Stop(), 0);
   }
   ASSERT_EQ(api.ArchiveBegin(), NOERROR);

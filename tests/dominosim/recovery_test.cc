@@ -77,7 +77,8 @@ struct RecoveryHost : ::testing::Test {
       fs::copy_file(host.Host(win), saved + "/" + SavedName(win));
       oldDigest[win] = simtest::Digest(config, host.Host(win));
     }
-    RunServer(250);
+    // Many extents, so that several full ones wait to be archived.
+    RunServer([](const LogControl& c) { return c.currentExtent >= 8; });
     std::string arg = "=" + host.server().notesIni;
     char* argv[] = {nullptr, arg.data()};
     ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
@@ -92,7 +93,8 @@ struct RecoveryHost : ::testing::Test {
       s = api.GetNextArchiveLog(id, &number, path);
     }
     ASSERT_EQ(api.ArchiveEnd(), NOERROR);
-    RunServer(150);  // rolls over: the archived extents leave the log directory
+    // Rolls over: the archived extents leave the log directory.
+    RunServer([&](const LogControl& c) { return c.oldestPresent > 3 && c.nextLsn > 0; });
     ASSERT_FALSE(fs::exists(config.logDirHost + "/S0000001.TXN"));
     int changed = 0;
     for (const std::string& win : host.server().databases) {
@@ -110,10 +112,13 @@ struct RecoveryHost : ::testing::Test {
     }
     return name;
   }
-  void RunServer(int ms) {
-    simtest::ServerProcess server(host.root(), host.server().notesIni, "0", std::to_string(ms));
+  template <typename Condition>
+  void RunServer(Condition until) {
+    static int seed = 1;
+    simtest::ServerProcess server(host.root(), host.server().notesIni, "0", std::to_string(++seed));
     ASSERT_TRUE(server.running());
-    simtest::SleepMs(ms);
+    ASSERT_TRUE(simtest::WaitForLog(config.logDirHost, until));
+    ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 100));
     ASSERT_EQ(server.Stop(), 0);
   }
   // Puts the old copies back in place, as a restore of the volume would.

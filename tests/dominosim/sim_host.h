@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "dominosim/install.h"
 #include "dominosim/posix_file.h"
 #include "dominosim/server_config.h"
+#include "dominosim/txn_log.h"
 #include "platform/host.h"
 
 extern char** environ;
@@ -101,6 +103,35 @@ class ServerProcess {
 };
 
 inline void SleepMs(int ms) { ::usleep(useconds_t(ms) * 1000); }
+
+// The log's control as it is now (zeros when it cannot be read).
+inline dominosim::LogControl ReadLog(const std::string& logDirHost) {
+  dominosim::LogOptions options;
+  options.dir = logDirHost;
+  options.create = false;
+  std::unique_ptr<dominosim::TxnLog> log;
+  dominosim::LogControl control;
+  control.nextLsn = 0;
+  control.currentExtent = 0;
+  if (dominosim::TxnLog::Open(options, log) == 0) log->ReadControl(control);
+  return control;
+}
+
+// Waits (up to 20 s) until the condition on the log holds; true when it did.
+template <typename Condition>
+bool WaitForLog(const std::string& logDirHost, Condition condition) {
+  for (int i = 0; i < 2000; ++i) {
+    if (condition(ReadLog(logDirHost))) return true;
+    SleepMs(10);
+  }
+  return false;
+}
+
+// Waits until the server has logged `records` more records than now.
+inline bool WaitForRecords(const std::string& logDirHost, std::uint64_t records) {
+  std::uint64_t from = ReadLog(logDirHost).nextLsn;
+  return WaitForLog(logDirHost, [&](const dominosim::LogControl& c) { return c.nextLsn >= from + records; });
+}
 
 inline std::string Digest(const dominosim::ServerConfig& config, const std::string& hostPath) {
   std::string hex;

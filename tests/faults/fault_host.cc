@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "dominosim/sim_api.h"
 #include "platform/host.h"
 #include "platform/registry.h"
 
@@ -205,6 +206,29 @@ void FaultHost::SetFailOn(const std::string& operations) const {
   } else {
     ASSERT_EQ(platform::RegSetString(kSnapshotKey, "FailOn", operations), 0);
   }
+}
+
+std::vector<std::string> DatabasesHeldInBackup(const FaultHost& host) {
+  std::vector<std::string> held;
+  platform::SetHostRoot(host.root());
+  dominosim::SimApi& api = dominosim::Api();
+  std::string program = "faults_tests", ini = std::string("=") + kIni;
+  char* argv[] = {program.data(), ini.data()};
+  if (STATUS s = api.InitRuntime(2, argv)) {
+    ADD_FAILURE() << "the simulated runtime does not start: " << s;
+    return held;
+  }
+  for (const auto& entry : host.Digests()) {
+    DBHANDLE handle = 0;
+    DWORD context = 0, unused1 = 0, unused2 = 0;
+    STATUS s = api.OpenDatabase(entry.first.c_str(), &handle);
+    if (s == 0) s = api.BackupStart(handle, 0, &context, &unused1, &unused2);
+    if (s == 0) s = api.BackupEnd(handle, context, 1);
+    if (s != 0) held.push_back(entry.first + " (status " + std::to_string(s) + ")");
+    if (handle != 0) api.CloseDatabase(handle);
+  }
+  api.TermRuntime();
+  return held;
 }
 
 }  // namespace faults

@@ -116,4 +116,9 @@ class FaultHost {
   std::uint16_t port_ = 0;
 };
 
+// The databases of the host that another process cannot put into backup
+// mode (path and status), found through the simulated runtime of this
+// process; empty when every backup mode has been given up.
+std::vector<std::string> DatabasesHeldInBackup(const FaultHost& host);
+
 }  // namespace faults

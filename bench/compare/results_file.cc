@@ -1,0 +1,126 @@
+#include "bench/compare/results_file.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "bench/compare/timed_command.h"
+
+namespace {
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Seconds(double s) { return Format(s < 10 ? "%.2f" : "%.1f", s); }
+
+std::string Ratio(double value, double base) { return base > 0 ? Format("%.2fx", value / base) : "-"; }
+
+const Measured* Find(const std::vector<Measured>& rows, const std::string& prefix) {
+  for (const Measured& m : rows) {
+    if (m.done && m.name.rfind(prefix, 0) == 0) return &m;
+  }
+  return nullptr;
+}
+
+std::string Table(const std::vector<Measured>& rows) {
+  const Measured* cp = Find(rows, "cp -a");
+  const double bb = cp ? cp->backup : 0, hb = cp ? cp->held : 0, rb = cp ? cp->restore : 0;
+  std::string t =
+      "| Method | Server during backup | Backup (s) | vs cp -a | Databases held / server down (s) | vs cp -a | "
+      "Restore (s) | vs cp -a |\n"
+      "|---|---|---:|---:|---:|---:|---:|---:|\n";
+  for (const Measured& m : rows) {
+    if (!m.done) {
+      t += "| " + m.name + " | " + m.note + " | | | | | | |\n";
+      continue;
+    }
+    t += "| " + m.name + " | " + (m.online ? "running, writing" : "stopped") + " | " + Seconds(m.backup) + " | " +
+         Ratio(m.backup, bb) + " | " + Seconds(m.held) + " | " + Ratio(m.held, hb) + " | " + Seconds(m.restore) +
+         " | " + Ratio(m.restore, rb) + " |\n";
+  }
+  return t;
+}
+
+std::string Headline(const RunFacts& facts, const std::vector<Measured>& rows) {
+  const Measured* cp = Find(rows, "cp -a");
+  const Measured* dir = Find(rows, "ark (directory");
+  const Measured* btrfs = Find(rows, "ark (btrfs");
+  if (cp == nullptr || dir == nullptr) return "(no headline: cp -a or ark's directory backend has no figures)";
+  std::string text = "On a generated host of " + Format("%.0f", facts.sizeMib) + " MiB in " +
+                     std::to_string(facts.databases) +
+                     " databases, ark backs up while the Domino server keeps running and holds its databases in "
+                     "backup mode for " +
+                     Seconds(dir->held) + " s";
+  if (btrfs != nullptr) text += " (" + Seconds(btrfs->held) + " s on btrfs)";
+  text += ", where a cold copy with cp -a keeps the server down for " + Seconds(cp->held) + " s";
+  if (dir->held > 0) text += " (" + Format("%.1f", cp->held / dir->held) + " times longer)";
+  text += "; a whole ark backup takes " + Ratio(dir->backup, cp->backup) + " the time of cp -a and a restore " +
+          Ratio(dir->restore, cp->restore);
+  if (btrfs != nullptr) {
+    text += " (btrfs: " + Ratio(btrfs->backup, cp->backup) + " and " + Ratio(btrfs->restore, cp->restore) + ")";
+  }
+  return text + ".";
+}
+
+}  // namespace
+
+RunFacts CollectFacts(const std::string& workdir) {
+  RunFacts f;
+  f.date = Capture("date -u '+%Y-%m-%d %H:%M UTC'");
+  f.cpu = Capture("grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'");
+  f.nproc = Capture("nproc");
+  f.memory = Capture("awk '/MemTotal/ {printf \"%.1f GiB\", $2/1048576}' /proc/meminfo");
+  f.fileSystem = Capture("df -T " + Quote(workdir) + " | awk 'NR==2 {print $2 \" (\" $1 \")\"}'");
+  f.kernel = Capture("uname -sr");
+  return f;
+}
+
+std::string ToolVersions() {
+  return Capture(
+      "{ cp --version | head -1; tar --version | head -1; rsync --version 2>/dev/null | head -1;"
+      " restic version 2>/dev/null; borg --version 2>/dev/null; } | sed 's/^/- /'");
+}
+
+std::string WriteResults(const std::string& path, const RunFacts& facts, const std::vector<Measured>& rows) {
+  const std::string table = Table(rows);
+  const std::string headline = Headline(facts, rows);
+  std::ofstream out(path, std::ios::trunc);
+  out << "# ark against the usual backup tools\n\n"
+      << "Measured " << facts.date << " with `" << facts.commandLine << "`.\n\n"
+      << "**Headline:** " << headline << "\n\n"
+      << "## Machine\n\n"
+      << "- CPU: " << facts.cpu << ", " << facts.nproc << " processors available\n"
+      << "- Memory: " << facts.memory << "\n"
+      << "- File system of the scratch directory: " << facts.fileSystem << "\n"
+      << "- Kernel: " << facts.kernel << "\n\n"
+      << "## Host\n\n"
+      << "One server made by `dominosim install --databases " << facts.databases << " --size-mib "
+      << Format("%.0f", facts.sizeMib)
+      << "` (archive logging). Each method ran " << facts.rounds
+      << " round(s); the best round counts. Caches were warm (the data had just been written or read).\n\n"
+      << "## Results\n\n"
+      << table << "\n"
+      << "Ratios are against `cp -a` measured in the same run (below 1 is faster or shorter).\n\n"
+      << "## What was measured\n\n"
+      << "- **ark**: `arkserver` on the host, `nserver` writing " << "200"
+      << " transactions a second during the backup. Backup: `arkctl backup srv1`, whole run. Databases held: from "
+         "the arrival of \"Recording Domino changes\" to \"Domino backup mode stop completed\" in the streamed "
+         "output (every database is in backup mode in between; the server keeps serving). Restore: "
+         "`arkctl restore srv1 recent --point-in-time --yes` of the stopped server (revert, change information, "
+         "recovery).\n"
+      << "- **Plain tools**, on the data directory of the stopped server (the server is down for the whole "
+         "backup, so held = backup); restores go into an empty directory; every command ends with `sync -f` of "
+         "its target:\n"
+      << "  - `cp -a DATA WORK/copy`; restore `cp -a WORK/copy WORK/restore`\n"
+      << "  - `tar -cf WORK/data.tar -C PARENT Data`; restore `tar -xf WORK/data.tar -C WORK/restore`\n"
+      << "  - `rsync -a DATA/ WORK/copy/`; restore `rsync -a WORK/copy/ WORK/restore/`\n"
+      << "  - `restic backup --no-cache --repo WORK/repo DATA` (fresh repository, unencrypted key `bench`); restore "
+         "`restic restore latest --target WORK/restore`\n"
+      << "  - `borg create WORK/repo::data Data` (fresh repository, `-e none`); restore `borg extract` in "
+         "WORK/restore\n\n"
+      << "Versions:\n\n"
+      << facts.versions << "\n";
+  return table;
+}
