@@ -93,9 +93,11 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
     Output(request.output, std::string("Archiving ") + source + "\r\n");
 
     // The log is marked archived only once its copy exists; a log that could
-    // not be copied stays with Domino for the next backup.
-    if (!CopyOneFile(source, target, true)) {
-      Output(request.output, std::string("Could not copy ") + source + "\r\n");
+    // not be copied stays with Domino for the next backup. The system's text
+    // says why (a full ArkLedger volume, a copy already there).
+    if (const DWORD copyError = platform::CopyFile(source, target, true); copyError != ERROR_SUCCESS) {
+      Output(request.output, std::string("Could not copy ") + source + "\r\n" +
+                                 platform::FormatMessage(copyError).substr(0, kArchiveErrorTextSize) + "\r\n");
       return session.End() == NOERROR ? 0 : -1;
     }
     if (api.MarkLogArchived(logId, logNumber) != NOERROR) {

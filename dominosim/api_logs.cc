@@ -27,6 +27,7 @@ STATUS SimApi::Log(TxnLog** out) {
     *out = log_.get();
     return NOERROR;
   }
+  if (config_.logDirHost.empty()) return ERR_LOG_NOT_FOUND;
   LogOptions options;
   options.dir = config_.logDirHost;
   options.style = config_.style == 1 ? LogStyle::Archive : LogStyle::Circular;

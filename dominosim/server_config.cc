@@ -97,9 +97,9 @@ STATUS LoadServerConfig(const std::string& iniPath, ServerConfig& out) {
   if (logPath.empty()) logPath = "logdir";
   c.logDirWin = HasDrive(logPath) ? logPath : JoinWin(c.dataDirWin, logPath);
   while (c.logDirWin.size() > 3 && c.logDirWin.back() == '\\') c.logDirWin.pop_back();
-  if (c.logging) {
-    if (STATUS s = MapPath(c.logDirWin, c.logDirHost)) return s;
-  }
+  // A log directory that cannot be mapped leaves logDirHost empty: the
+  // runtime still starts, and every log operation fails with ERR_LOG_NOT_FOUND.
+  if (c.logging && MapPath(c.logDirWin, c.logDirHost) != NOERROR) c.logDirHost.clear();
   c.extentBytes = IniNumber(kExtentKiBKey, iniPath, kDefaultExtentKiB, 256 * 1024) * 1024;
   c.circularExtents = IniNumber(kCircularExtentsKey, iniPath, kDefaultCircularExtents, 1000);
 

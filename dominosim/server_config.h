@@ -22,7 +22,7 @@ struct ServerConfig {
   bool logging = false;       // TRANSLOG_Style is set
   DWORD style = 0;            // its value: 0 circular, 1 archive
   std::string logDirWin;
-  std::string logDirHost;
+  std::string logDirHost;    // empty when the log directory cannot be mapped
   std::string stateDirWin;
   std::string stateDirHost;
   std::uint32_t extentBytes = 0;

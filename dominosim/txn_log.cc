@@ -44,6 +44,7 @@ bool ExtentArchived(const LogControl& c, std::uint32_t number) {
 }
 
 STATUS TxnLog::Create(const std::string& dir, const Id16& logId, std::uint32_t extentBytes) {
+  if (dir.empty()) return ERR_BAD_PATH;
   if (int e = MakeDirectories(dir)) return StatusFromErrno(e);
   // Creation is serialised on the directory so two processes never make two logs.
   UniqueFd dirFd = OpenFile(dir, O_RDONLY | O_DIRECTORY);
@@ -62,6 +63,7 @@ STATUS TxnLog::Create(const std::string& dir, const Id16& logId, std::uint32_t e
 }
 
 STATUS TxnLog::Open(const LogOptions& options, std::unique_ptr<TxnLog>& out) {
+  if (options.dir.empty()) return ERR_BAD_PATH;
   auto log = std::make_unique<TxnLog>();
   log->options_ = options;
   if (log->options_.extentBytes < 4 * kPageSize) log->options_.extentBytes = 4 * kPageSize;

@@ -41,6 +41,11 @@ struct Target {
 STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
                    const std::atomic<bool>& stop, WorkloadStats& stats, std::FILE* messages) {
   std::unique_ptr<TxnLog> log;
+  if (config.logging && config.logDirHost.empty()) {
+    std::fprintf(messages, "nserver: the transaction log directory %s cannot be reached\n",
+                 config.logDirWin.c_str());
+    return ERR_LOG_NOT_FOUND;
+  }
   if (config.logging) {
     LogOptions logOptions;
     logOptions.dir = config.logDirHost;

@@ -57,7 +57,7 @@ int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveL
   const HRESULT opened = snapshot::OpenSnapshotService(snapshot::kComponentContext, service, nullptr);
   if (FAILED(opened)) {
     Output(server.output, "ERROR could not initialize snapshot COM object. Delete aborted.\r\n" +
-                              snapshot::SystemText(opened));
+                              snapshot::SystemText(opened) + "\r\n");
     return -1;
   }
 
@@ -67,7 +67,7 @@ int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveL
   if (FAILED(enumerated)) {
     Output(server.output,
            "ERROR: Couldn't enumerate snapshots in order to delete excess snapshots." +
-               snapshot::SystemText(enumerated));
+               snapshot::SystemText(enumerated) + "\r\n");
     return -1;
   }
   if (list.entries.size() == 1) {
@@ -90,7 +90,7 @@ int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveL
     const int removed = DeleteDirectoryTree(directory);
     if (removed != 0) {
       Output(server.output, "ERROR: Could not remove snapshot sub directory: " + directory + "\r\n" +
-                                snapshot::SystemTextOfError(DWORD(removed)));
+                                snapshot::SystemTextOfError(DWORD(removed)) + "\r\n");
       return -1;
     }
     Output(server.output, "Removed snapshot sub directory: " + directory + "\r\n");

@@ -61,11 +61,22 @@ SnapshotEntry NameOnlyEntry(const std::string& name) {
 // gives the snapshot its recent name back when the directory cannot follow.
 int RenameRecent(snapshot::ISnapshotService& service, const std::u16string& drive,
                  DominoServerInfo& server, const snapshot::SnapshotInfo& recent,
-                 const std::string& recentDirectory, std::string& datedName) {
+                 const std::string& recentDirectory, const std::string& hintPath, std::string& datedName) {
   platform::OutputDebugString("Found recent snapshot\n");
   Output(server.output, "Found and renaming recent snapshot\r\n");
   const std::u16string dated = MakeDatedSnapshotName(server.commonName, recent.creationTime);
   datedName = platform::WideToAnsi(dated);
+  // Discovery lists the snapshots that the hint file names. The dated name
+  // goes into the file before the rename, so that a backup that fails or
+  // dies after the rename does not hide the snapshot from the client (a
+  // name without a snapshot on the volume is never listed). The rewrite
+  // after the backup-mode step gives the file its usual content.
+  DominoServerInfo withDated = server;
+  withDated.snapshots.push_back(NameOnlyEntry(datedName));
+  if (SaveSnapshotHints(hintPath, withDated) != 0) {
+    Output(server.output, "Could not read\\create Snapshot hint file:" + hintPath + "\r\n");
+    return -1;
+  }
   if (FAILED(service.RenameSnapShot(drive, recent.name, dated))) {
     Output(server.output, "ERROR: Could not rename snapshot to ." + datedName + "\r\n");
     return -1;
@@ -141,7 +152,7 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
 
   std::string datedName;
   if (const snapshot::SnapshotInfo* found = FindRecent(list, recent)) {
-    if (RenameRecent(*service, drive, server, *found, recentDirectory, datedName) != 0) return -1;
+    if (RenameRecent(*service, drive, server, *found, recentDirectory, hintPath, datedName) != 0) return -1;
   }
 
   Output(server.output, "Placing Domino server in backup mode\r\n");

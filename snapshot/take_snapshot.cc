@@ -45,7 +45,8 @@ int TakeSnapshot(const std::u16string& driveLetter, const std::u16string& name, 
 
   const HRESULT hr = service->CreateSnapShot(drives, snapshotName);
   if (hr != S_OK) {
-    errorText = "Failed to create snapshot (CreateSnapShot method failed).\r\n" + snapshot::SystemText(hr);
+    errorText =
+        "Failed to create snapshot (CreateSnapShot method failed).\r\n" + snapshot::SystemText(hr) + "\r\n";
     return -1;
   }
   return 0;

@@ -61,7 +61,7 @@ TEST_F(LogArchive, ASecondLogWithTheSameNumberStopsTheArchivingAndStaysUnarchive
   EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
   EXPECT_EQ(request_.output.accumulated,
             "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\other.TXN\r\n"
-            "Could not copy D:\\Logs\\other.TXN\r\n");
+            "Could not copy D:\\Logs\\other.TXN\r\nThe file exists.\r\n");
   EXPECT_EQ(dom_.Count("ArchiveEnd"), 1);
 
   // When the session cannot be ended either, the result says so.

@@ -8,6 +8,7 @@
 
 #include "dominosim/sim_api.h"
 #include "dominosim/status.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 #include "sim_host.h"
 
@@ -47,6 +48,22 @@ TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
   EXPECT_EQ(api.InitRuntime(0, nullptr), ERR_INI_NOT_FOUND);
   ASSERT_EQ(Init(api, host.server().notesIni), NOERROR);
   api.TermRuntime();
+  // A log directory on a drive that is not mapped: the runtime starts, the
+  // log cannot be used, and nothing is created anywhere else.
+  ASSERT_TRUE(platform::WritePrivateProfileString("Notes", "TRANSLOG_Path", "Q:\\Logs", host.server().notesIni));
+  ASSERT_EQ(Init(api, host.server().notesIni), NOERROR);
+  DWORD style = 0;
+  EXPECT_EQ(api.GetLoggingStyle(&style), NOERROR);
+  EXPECT_EQ(style, 1u);
+  EXPECT_EQ(api.OpenDatabase(host.server().databases[0].c_str(), &h), ERR_LOG_NOT_FOUND);
+  BYTE id[16];
+  DWORD number = 0;
+  char path[1024];
+  EXPECT_EQ(api.GetFirstArchiveLog(id, &number, path), ERR_LOG_NOT_FOUND);
+  api.TermRuntime();
+  std::string server = std::string(NSERVER_PATH) + " --root " + host.root() + " --ini '" + host.server().notesIni +
+                       "' --duration 5 2>/dev/null";
+  EXPECT_NE(std::system(server.c_str()), 0);
 }
 
 TEST(Api, NamesPathsTimesAndTexts) {

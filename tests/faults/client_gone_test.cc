@@ -10,13 +10,14 @@ namespace faults {
 namespace {
 
 TEST(ClientGone, ABackupRunsToItsEndAndSavesItsReport) {
-  FaultHost host({.databases = 30, .sizeMib = 32});
+  FaultHost host(Shape(30, 32));
   ASSERT_TRUE(host.installed());
   ASSERT_TRUE(host.StartServer());
   ASSERT_TRUE(host.StartWorkload(300, 5));
   {
     StreamingClient client(host.port());
     DominoServerInfo server = client.Discover(kServer);
+    host.SpaceBackups();
     client.StartBackup(server);
     std::string seen;
     ASSERT_TRUE(client.ReadUntil("Recording Domino changes", seen)) << seen;
@@ -25,6 +26,7 @@ TEST(ClientGone, ABackupRunsToItsEndAndSavesItsReport) {
   // The next client is served once the run is over; by then its report is in.
   std::vector<std::string> reports = host.Reports("backup");
   ASSERT_EQ(reports.size(), 1u);
+  host.BackupEnded();
   const std::string report = host.Report("backup", reports[0]);
   EXPECT_TRUE(Has(report, "Domino backup mode stop completed\r\n")) << report;
   EXPECT_TRUE(Has(report, ": Backup Completed for Server: srv1/Org\r\n")) << report;
@@ -39,7 +41,7 @@ TEST(ClientGone, ABackupRunsToItsEndAndSavesItsReport) {
 }
 
 TEST(ClientGone, ARestoreRunsToItsEndAndReleasesTheLock) {
-  FaultHost host({.databases = 30, .sizeMib = 32});
+  FaultHost host(Shape(30, 32));
   ASSERT_TRUE(host.installed());
   ASSERT_TRUE(host.StartServer());
   ASSERT_TRUE(host.StartWorkload(300, 9));

@@ -193,6 +193,17 @@ std::string FaultHost::Report(const std::string& type, const std::string& name) 
   return shown.out;
 }
 
+void FaultHost::SpaceBackups() {
+  while (std::time(nullptr) <= lastBackup_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+ToolResult FaultHost::Backup() {
+  SpaceBackups();
+  ToolResult result = Ctl({"backup", kServer});
+  BackupEnded();
+  return result;
+}
+
 ToolResult FaultHost::Restore(const std::string& snapshot, bool pointInTime) const {
   std::vector<std::string> args = {"restore", kServer, snapshot, "--yes"};
   if (pointInTime) args.push_back("--point-in-time");

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -34,6 +35,15 @@ struct HostShape {
   int logExtentKib = 0;      // 0: the installer's default
   std::string reportFolder;  // empty: the installer's default (on L:)
 };
+
+inline HostShape Shape(int databases, double sizeMib, int logExtentKib = 0, const std::string& reportFolder = "") {
+  HostShape shape;
+  shape.databases = databases;
+  shape.sizeMib = sizeMib;
+  shape.logExtentKib = logExtentKib;
+  shape.reportFolder = reportFolder;
+  return shape;
+}
 
 // A database that recovery rolls forward: not log.nsf, not a template.
 bool RolledForward(const std::string& windowsPath);
@@ -100,7 +110,13 @@ class FaultHost {
   std::vector<std::string> Reports(const std::string& type) const;
   std::string Report(const std::string& type, const std::string& name) const;
 
-  ToolResult Backup() const { return Ctl({"backup", kServer}); }
+  // A backup through arkctl. Dated snapshot names carry the second of their
+  // creation, so two backups of a test never start within the same second.
+  ToolResult Backup();
+  // For backups a test runs itself: SpaceBackups before it starts (waits for
+  // the second after the last backup ended), BackupEnded once it is over.
+  void SpaceBackups();
+  void BackupEnded() { lastBackup_ = std::time(nullptr); }
   ToolResult Restore(const std::string& snapshot, bool pointInTime) const;
 
   // Sets the snapshot component's fault list; an empty list removes it.
@@ -114,6 +130,7 @@ class FaultHost {
   pid_t server_ = -1;
   pid_t workload_ = -1;
   std::uint16_t port_ = 0;
+  std::time_t lastBackup_ = 0;
 };
 
 // The databases of the host that another process cannot put into backup

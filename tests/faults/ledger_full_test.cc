@@ -92,7 +92,7 @@ class LedgerVolumeFull : public ::testing::Test {
   std::string FirstSnapshotName() const { return host_.SnapshotNameWithStamp(first_.stamp); }
 
   // Reports go to C: so that a full L: cannot take them.
-  FaultHost host_{{.databases = 10, .sizeMib = 4, .logExtentKib = 32, .reportFolder = "C:\\Reports"}};
+  FaultHost host_{Shape(10, 4, 32, "C:\\Reports")};
   std::unique_ptr<SmallVolume> ledger_;
   std::map<std::string, std::string> before_;
   FaultHost::Snapshot first_;
@@ -100,7 +100,19 @@ class LedgerVolumeFull : public ::testing::Test {
 
 TEST_F(LedgerVolumeFull, WhileChangeInformationIsSaved) {
   ASSERT_TRUE(host_.StartWorkload(300, 12));
+
+  // Not a byte free: the hint file cannot name the dated snapshot, so the
+  // backup stops before it renames anything or touches a database.
   ledger_->LeaveFree(0);
+  ToolResult refused = host_.Backup();
+  EXPECT_NE(refused.exitCode, 0);
+  EXPECT_TRUE(Has(refused.out, "Could not read\\create Snapshot hint file:L:\\ArkLedger\\srv1\\")) << refused.out;
+  EXPECT_FALSE(Has(refused.out, "Recording Domino changes")) << refused.out;
+  ASSERT_EQ(host_.Snapshots().size(), 1u);
+  EXPECT_EQ(host_.Snapshots()[0].name, first_.name);
+
+  // Room for the hint file, not for the change information.
+  ledger_->LeaveFree(12 << 10);
   ToolResult failed = host_.Backup();
   EXPECT_NE(failed.exitCode, 0);
   EXPECT_TRUE(Has(failed.out, "change info")) << failed.out;
@@ -108,9 +120,10 @@ TEST_F(LedgerVolumeFull, WhileChangeInformationIsSaved) {
   EXPECT_TRUE(Has(failed.out, "ERROR: Snapshot failed on vol_data.\r\n")) << failed.out;
   EXPECT_FALSE(Has(failed.out, "Backup Completed")) << failed.out;
   std::vector<std::string> reports = host_.Reports("backup");
-  ASSERT_EQ(reports.size(), 2u);
+  ASSERT_EQ(reports.size(), 3u);
   EXPECT_TRUE(Has(host_.Report("backup", reports.back()), "ERROR: Could not properly stop backup.\r\n"));
   EXPECT_EQ(DatabasesHeldInBackup(host_), std::vector<std::string>{});
+  EXPECT_NE(FirstSnapshotName(), "") << "the first snapshot is no longer listed";
 
   // With room again the next backup is whole, and the first snapshot is
   // still there and restorable.

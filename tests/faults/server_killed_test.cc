@@ -11,7 +11,7 @@ namespace {
 
 TEST(ServerKilled, InTheMiddleOfABackupTheNextBackupIsWholeAndNothingStaysHeld) {
   // Enough data that the snapshot copy takes a while after backup mode starts.
-  FaultHost host({.databases = 40, .sizeMib = 48});
+  FaultHost host(Shape(40, 48));
   ASSERT_TRUE(host.installed());
   ASSERT_TRUE(host.StartServer());
   const auto before = host.Digests();
@@ -24,10 +24,12 @@ TEST(ServerKilled, InTheMiddleOfABackupTheNextBackupIsWholeAndNothingStaysHeld) 
   {
     StreamingClient client(host.port());
     DominoServerInfo server = client.Discover(kServer);
+    host.SpaceBackups();
     client.StartBackup(server);
     std::string seen;
     ASSERT_TRUE(client.ReadUntil("Recording Domino changes", seen)) << seen;
     host.KillServer();
+    host.BackupEnded();
   }
 
   // The dead service's backup mode is given up: another process can start one.

@@ -50,7 +50,7 @@ class SnapshotComponentFails : public ::testing::Test {
     EXPECT_TRUE(Has(report, text)) << report;
   }
 
-  FaultHost host_{{.databases = 10, .sizeMib = 4}};
+  FaultHost host_{Shape(10, 4)};
   std::map<std::string, std::string> before_;
   FaultHost::Snapshot first_;
 };

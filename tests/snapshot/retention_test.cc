@@ -189,14 +189,14 @@ TEST_F(SnapshotRetention, ComponentFailuresChangeNothing) {
   fake().enumerateResult = E_FAIL;
   EXPECT_EQ(Delete(1), -1);
   EXPECT_THAT(Said(), EndsWith("ERROR: Couldn't enumerate snapshots in order to delete excess snapshots." +
-                               platform::FormatMessageHr(E_FAIL)));
+                               platform::FormatMessageHr(E_FAIL) + "\r\n"));
 
   component_->Uninstall();
   server_.output = OutputSink{};
   EXPECT_EQ(Delete(1), -1);
   EXPECT_EQ(Said(), "Preparing to delete snapshots in excess of 1\r\n"
                     "ERROR could not initialize snapshot COM object. Delete aborted.\r\n" +
-                        platform::FormatMessageHr(REGDB_E_CLASSNOTREG));
+                        platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n");
   EXPECT_EQ(deleted_, 0);
   EXPECT_EQ(fake().Names(u'E').size(), 2u);
   EXPECT_THAT(Reports(), IsEmpty());
