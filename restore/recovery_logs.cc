@@ -7,7 +7,6 @@
 #include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/ledger_path.h"
 #include "restore/restore_hooks.h"
 #include "restore/restore_text.h"
 
@@ -85,8 +84,7 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
     return Fail(request, errorText, "ERROR: Could not obtain location of ArkLedger directory\r\n");
   }
   const std::string serverLedger = root + server.commonName + "\\";
-  const std::string snapshotLedger =
-      ResolveLastComponentCase(serverLedger + request.snapshot.name);
+  const std::string snapshotLedger = serverLedger + request.snapshot.name;
 
   DWORD firstLog = 0;
   std::string snapshotSeries, hintPath;

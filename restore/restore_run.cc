@@ -17,7 +17,6 @@
 #include "restore/change_info_apply.h"
 #include "restore/domino_recovery.h"
 #include "restore/recovery_logs.h"
-#include "restore/ledger_path.h"
 #include "restore/restore_hooks.h"
 #include "snapshot/snapshot_restore.h"
 
@@ -145,7 +144,6 @@ int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
     return PrintAndFail(request, errorText,
                         "ERROR: Could not obtain location of ArkLedger directory\r\n");
   }
-  ledger = ResolveLastComponentCase(ledger);
 
   std::vector<std::string> disabled;
   std::string disabledPath;

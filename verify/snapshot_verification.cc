@@ -10,7 +10,6 @@
 #include "output/output.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "restore/ledger_path.h"
 #include "restore/restore_text.h"
 #include "snapshot/component_access.h"
 #include "snapshot/snapshot_names.h"
@@ -66,7 +65,7 @@ struct Run {
     auto it = ledgers.find(name);
     if (it != ledgers.end()) return it->second;
     std::string ledger;  // left empty when GetChangeInfoDir refuses the name
-    if (GetChangeInfoDir(server, name, ledger) == 0) ledger = ResolveLastComponentCase(ledger);
+    GetChangeInfoDir(server, name, ledger);
     return ledgers.emplace(name, std::move(ledger)).first->second;
   }
 };

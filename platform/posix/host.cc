@@ -1,12 +1,15 @@
 // The host root and the drive map that turns Windows paths into host paths.
 #include "platform/host.h"
 
+#include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <mutex>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -82,6 +85,31 @@ std::string MappedDirectory(char letter) {
   return dir;
 }
 
+bool Exists(const std::string& hostPath) {
+  struct stat st;
+  return ::lstat(hostPath.c_str(), &st) == 0;
+}
+
+// Windows finds a name whatever its letter case; a POSIX file system does
+// not. When dir/name is missing, the entry of dir whose name equals name
+// ignoring case stands in for it (a name that exists nowhere stays as
+// given, so new files keep the case their creator chose).
+std::string NameAsItExists(const std::string& dir, std::string_view name) {
+  std::string exact = std::string(name);
+  if (Exists(dir + "/" + exact)) return exact;
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return exact;
+  std::string found = exact;
+  while (dirent* entry = ::readdir(listing)) {
+    if (EqualsNoCase(entry->d_name, name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  ::closedir(listing);
+  return found;
+}
+
 }  // namespace
 
 void SetHostRoot(const std::string& dir) {
@@ -113,6 +141,7 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
   const std::string driveDir = DriveHostDirectory(winPath[0]);
   if (driveDir.empty()) return ERROR_PATH_NOT_FOUND;
   std::string out = driveDir;
+  std::vector<std::string_view> parts;
   std::string_view rest = winPath.substr(2);
   while (!rest.empty()) {
     std::size_t end = 0;
@@ -124,8 +153,21 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
     for (char c : part) {
       if (IsBadNameCharacter(c)) return ERROR_INVALID_NAME;
     }
+    parts.push_back(part);
+  }
+  for (std::string_view part : parts) {
     if (out.back() != '/') out += '/';
     out += part;
+  }
+  // A path that exists as written needs no more work; otherwise every
+  // component is looked up ignoring letter case, as Windows does.
+  if (!parts.empty() && !Exists(out)) {
+    out = driveDir;
+    for (std::string_view part : parts) {
+      std::string name = NameAsItExists(out, part);
+      if (out.back() != '/') out += '/';
+      out += name;
+    }
   }
   hostPath = std::move(out);
   return ERROR_SUCCESS;

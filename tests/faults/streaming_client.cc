@@ -27,10 +27,10 @@ DominoServerInfo StreamingClient::Discover(const std::string& commonName) {
   return {};
 }
 
-void StreamingClient::StartBackup(const DominoServerInfo& server) {
+void StreamingClient::StartBackup(const DominoServerInfo& server, const BackupRequest& request) {
   SendByte(socket_.get(), int(CommandCode::RunBackup));
   EXPECT_EQ(RecvByte(socket_.get()), 1);
-  SendBackupRequest(socket_.get(), BackupRequest{});
+  SendBackupRequest(socket_.get(), request);
   DominoServerInfo record = server;
   record.snapshots.clear();
   SendDominoServerInfo(socket_.get(), record);

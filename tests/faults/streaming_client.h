@@ -18,7 +18,7 @@ class StreamingClient {
   // The server's record as discovery reports it (with its snapshots);
   // ends the test when the service does not know it.
   DominoServerInfo Discover(const std::string& commonName);
-  void StartBackup(const DominoServerInfo& server);
+  void StartBackup(const DominoServerInfo& server, const BackupRequest& request = {});
   void StartRestore(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime);
   // Reads the running text until a piece holds needle (true) or the run
   // sends "done" or the connection ends (false); appends what came to seen.

@@ -61,6 +61,26 @@ TEST(Host, DriveMapTurnsWindowsPathsIntoHostPaths) {
   EXPECT_EQ(host, c + "/Windows");
 }
 
+// Names are found whatever their letter case, as on Windows; names that
+// exist nowhere keep the case they were given.
+TEST(Host, PathsResolveIgnoringLetterCase) {
+  TempRoot root;
+  const std::string d = root.MakeDir("volD");
+  ASSERT_EQ(RegSetString(kDriveMap, "D:", d), ERROR_SUCCESS);
+  root.MakeDir("volD/ArkLedger");
+  root.MakeDir("volD/ArkLedger/srv1");
+  const std::string ledger = root.MakeDir("volD/ArkLedger/srv1/dominosnap__HOST__SRV1__recent");
+  std::string host;
+  EXPECT_EQ(ToHostPath("D:\\ARKLEDGER\\SRV1\\DOMINOSNAP__HOST__SRV1__RECENT\\log_hint", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, ledger + "/log_hint");
+  EXPECT_EQ(ToHostPath("D:\\arkledger\\Srv1\\New Folder\\X.DAT", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/New Folder/X.DAT");
+  // An exact match wins over a name that differs only in case.
+  root.MakeDir("volD/ArkLedger/SRV1");
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\SRV1", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/SRV1");
+}
+
 TEST(Host, RootFromTheEnvironmentElseTheWorkingDirectory) {
   TempRoot root;
   const std::string sub = root.MakeDir("sub");
