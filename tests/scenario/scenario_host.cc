@@ -182,7 +182,9 @@ void ScenarioHost::StartServer(double rate, unsigned seed) {
 }
 
 void ScenarioHost::StopServer() {
-  if (nserver_) EXPECT_EQ(nserver_->Stop(), 0) << "nserver did not stop cleanly";
+  if (nserver_) {
+    EXPECT_EQ(nserver_->Stop(), 0) << "nserver did not stop cleanly";
+  }
   nserver_.reset();
 }
 
