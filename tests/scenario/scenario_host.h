@@ -60,6 +60,7 @@ class ScenarioHost {
   ::testing::AssertionResult Install(const HostShape& shape = {});
 
   const std::string& root() const { return ark_.root(); }
+  std::uint16_t port() const { return ark_.port(); }
   const std::string& notesIni() const { return notesIni_; }
   std::string HostPath(const std::string& windowsPath) const;
   std::string DataDir() const { return HostPath(dataDirectory_); }
