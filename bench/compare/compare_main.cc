@@ -45,6 +45,12 @@ struct Options {
   bool btrfs = true;
 };
 
+std::string Num(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
 void Say(const std::string& text) {
   std::printf("%s\n", text.c_str());
   std::fflush(stdout);
@@ -125,8 +131,8 @@ Measured MeasureArk(const Options& o, const std::string& name, const std::string
       m.note = "restore failed: " + restore.output.substr(restore.output.size() > 400 ? restore.output.size() - 400 : 0);
       return m;
     }
-    Say("  " + name + " round " + std::to_string(round + 1) + ": backup " + std::to_string(backup.seconds) +
-        " s, held " + std::to_string(to - from) + " s, restore " + std::to_string(restore.seconds) + " s");
+    Say("  " + name + " round " + std::to_string(round + 1) + ": backup " + Num(backup.seconds) + " s, held " +
+        Num(to - from) + " s, restore " + Num(restore.seconds) + " s");
     bestBackup = std::min(bestBackup, backup.seconds);
     bestHeld = std::min(bestHeld, to - from);
     bestRestore = std::min(bestRestore, restore.seconds);
@@ -156,8 +162,8 @@ Measured MeasureTool(const Options& o, const ToolMethod& tool, const std::string
       m.note = "failed: " + backup.output + restore.output;
       return m;
     }
-    Say("  " + tool.name + " round " + std::to_string(round + 1) + ": backup " + std::to_string(backup.seconds) +
-        " s, restore " + std::to_string(restore.seconds) + " s");
+    Say("  " + tool.name + " round " + std::to_string(round + 1) + ": backup " + Num(backup.seconds) +
+        " s, restore " + Num(restore.seconds) + " s");
     bestBackup = std::min(bestBackup, backup.seconds);
     bestRestore = std::min(bestRestore, restore.seconds);
   }
@@ -202,12 +208,13 @@ int main(int argc, char** argv) {
   facts.sizeMib = o.sizeMib;
   facts.databases = o.databases;
   facts.rounds = o.rounds;
+  facts.workloadRate = kWorkloadRate;
   facts.commandLine = "scripts/bench-compare";
   for (int i = 1; i < argc; ++i) facts.commandLine += std::string(" ") + argv[i];
 
   std::vector<Measured> rows;
   const std::string dirRoot = o.workdir + "/dir-host";
-  Say("generating the host: " + std::to_string(o.databases) + " databases, " + std::to_string(o.sizeMib) + " MiB");
+  Say("generating the host: " + std::to_string(o.databases) + " databases, " + Num(o.sizeMib) + " MiB");
   if (!InstallHost(o, dirRoot, "dir")) return 1;
   Say("ark, directory backend");
   rows.push_back(MeasureArk(o, "ark (directory backend)", dirRoot, logs));

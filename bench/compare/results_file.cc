@@ -55,7 +55,12 @@ std::string Headline(const RunFacts& facts, const std::vector<Measured>& rows) {
                      Seconds(dir->held) + " s";
   if (btrfs != nullptr) text += " (" + Seconds(btrfs->held) + " s on btrfs)";
   text += ", where a cold copy with cp -a keeps the server down for " + Seconds(cp->held) + " s";
-  if (dir->held > 0) text += " (" + Format("%.1f", cp->held / dir->held) + " times longer)";
+  if (dir->held > 0 && cp->held > dir->held) {
+    text += " (" + Format("%.1f", cp->held / dir->held) + " times as long, and with no service at all)";
+  } else if (cp->held > 0) {
+    text += " (ark's hold is " + Format("%.1f", dir->held / cp->held) +
+            " times as long, but the server serves and writes throughout)";
+  }
   text += "; a whole ark backup takes " + Ratio(dir->backup, cp->backup) + " the time of cp -a and a restore " +
           Ratio(dir->restore, cp->restore);
   if (btrfs != nullptr) {
@@ -104,19 +109,20 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
       << table << "\n"
       << "Ratios are against `cp -a` measured in the same run (below 1 is faster or shorter).\n\n"
       << "## What was measured\n\n"
-      << "- **ark**: `arkserver` on the host, `nserver` writing " << "200"
+      << "- **ark**: `arkserver` on the host, `nserver` writing " << facts.workloadRate
       << " transactions a second during the backup. Backup: `arkctl backup srv1`, whole run. Databases held: from "
          "the arrival of \"Recording Domino changes\" to \"Domino backup mode stop completed\" in the streamed "
          "output (every database is in backup mode in between; the server keeps serving). Restore: "
          "`arkctl restore srv1 recent --point-in-time --yes` of the stopped server (revert, change information, "
          "recovery).\n"
       << "- **Plain tools**, on the data directory of the stopped server (the server is down for the whole "
-         "backup, so held = backup); restores go into an empty directory; every command ends with `sync -f` of "
-         "its target:\n"
+         "backup, so held = backup; stopping and starting the server are not counted); restores go into an "
+         "empty directory, where ark reverts the volume in place and recovers the databases; every command ends "
+         "with `sync -f` of its target:\n"
       << "  - `cp -a DATA WORK/copy`; restore `cp -a WORK/copy WORK/restore`\n"
       << "  - `tar -cf WORK/data.tar -C PARENT Data`; restore `tar -xf WORK/data.tar -C WORK/restore`\n"
       << "  - `rsync -a DATA/ WORK/copy/`; restore `rsync -a WORK/copy/ WORK/restore/`\n"
-      << "  - `restic backup --no-cache --repo WORK/repo DATA` (fresh repository, unencrypted key `bench`); restore "
+      << "  - `restic backup --no-cache --repo WORK/repo DATA` (fresh repository, password `bench`); restore "
          "`restic restore latest --target WORK/restore`\n"
       << "  - `borg create WORK/repo::data Data` (fresh repository, `-e none`); restore `borg extract` in "
          "WORK/restore\n\n"

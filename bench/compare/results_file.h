@@ -19,6 +19,7 @@ struct RunFacts {
   double sizeMib = 0;
   int databases = 0;
   int rounds = 0;
+  double workloadRate = 0;  // nserver's transactions a second during ark's backups
 };
 
 RunFacts CollectFacts(const std::string& workdir);

@@ -9,6 +9,7 @@
 #include "net/wire_records.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
+#include "tools/arkctl/server_lookup.h"
 
 namespace {
 
@@ -26,37 +27,9 @@ struct BackupArgs {
   bool keepGiven = false;
 };
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-// The server's record as discovery reports it, by display name or short name.
-DominoServerInfo FindServer(ServiceConnection& connection, const std::string& wanted) {
-  connection.SendCommand(CommandCode::DiscoverServers);
-  int status = RecvByte(connection.socket());
-  if (status != 1) connection.Refused("backup", CommandCode::DiscoverServers, status);
-  DiscoveryReply reply;
-  RecvDiscoveryReplyTail(connection.socket(), reply);
-  std::string known;
-  for (const DominoServerInfo& server : reply.servers) {
-    if (SameNoCase(server.serverName, wanted) || SameNoCase(server.commonName, wanted)) return server;
-    known += (known.empty() ? "" : ", ") + server.serverName;
-  }
-  connection.Finish();
-  throw CtlError(kExitUsage, "backup: no Domino server named " + wanted + " on " + reply.computerName +
-                                 (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
-}
-
 void Backup(const CtlContext& context, const BackupArgs& args) {
   ServiceConnection connection(context);
-  DominoServerInfo server = FindServer(connection, args.server);
+  DominoServerInfo server = DiscoverServerRecord(connection, "backup", args.server);
 
   connection.SendCommand(CommandCode::RunBackup);
   int status = RecvByte(connection.socket());

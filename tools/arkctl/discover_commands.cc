@@ -65,19 +65,10 @@ void PrintSnapshots(const std::vector<SnapshotEntry>& snapshots, const char* ind
     std::printf("%s%-20s %s\n", indent, entry.displayText.Get().c_str(), entry.name.c_str());
 }
 
-DiscoveryReply Discover(ServiceConnection& connection) {
-  connection.SendCommand(CommandCode::DiscoverServers);
-  const int status = RecvByte(connection.socket());
-  if (status != 1) connection.Refused("discover", CommandCode::DiscoverServers, status);
-  DiscoveryReply reply;
-  RecvDiscoveryReplyTail(connection.socket(), reply);
-  connection.Finish();
-  return reply;
-}
-
 void DiscoverCommand(const CtlContext& context) {
   ServiceConnection connection(context);
-  DiscoveryReply reply = Discover(connection);
+  DiscoveryReply reply = DiscoverAllServers(connection, "discover");
+  connection.Finish();
   if (context.json) {
     std::string out = "{\"computerName\": " + JsonString(reply.computerName) +
                       ", \"partitioned\": " + (reply.partitioned ? "true" : "false") + ", \"servers\": [";

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
+#include "tools/arkctl/server_lookup.h"
 
 namespace {
 
@@ -38,27 +39,13 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
          platform::EqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
 }
 
-// The server's record as discovery reports it (with its snapshots), by
-// display name or short name.
+// The server's record as discovery reports it (with its snapshots), on a
+// connection of its own: the restore itself runs on a fresh one.
 DominoServerInfo DiscoverServer(const CtlContext& context, const std::string& wanted) {
   ServiceConnection connection(context);
-  connection.SendCommand(CommandCode::DiscoverServers);
-  int status = RecvByte(connection.socket());
-  if (status != 1) connection.Refused("restore", CommandCode::DiscoverServers, status);
-  DiscoveryReply reply;
-  RecvDiscoveryReplyTail(connection.socket(), reply);
+  DominoServerInfo server = DiscoverServerRecord(connection, "restore", wanted);
   connection.Finish();
-  std::string known;
-  for (const DominoServerInfo& server : reply.servers) {
-    if (platform::EqualsNoCase(server.serverName, wanted) ||
-        platform::EqualsNoCase(server.commonName, wanted)) {
-      return server;
-    }
-    known += (known.empty() ? "" : ", ") + server.serverName;
-  }
-  throw CtlError(kExitUsage, "restore: no Domino server named " + wanted + " on " +
-                                 reply.computerName +
-                                 (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
+  return server;
 }
 
 std::string DescribeSnapshots(const DominoServerInfo& server) {

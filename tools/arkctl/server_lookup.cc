@@ -4,13 +4,18 @@
 #include "net/wire_records.h"
 #include "platform/text.h"
 
-DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
-                                      const std::string& wanted) {
+DiscoveryReply DiscoverAllServers(ServiceConnection& connection, const std::string& commandName) {
   connection.SendCommand(CommandCode::DiscoverServers);
   const int status = RecvByte(connection.socket());
   if (status != 1) connection.Refused(commandName, CommandCode::DiscoverServers, status);
   DiscoveryReply reply;
   RecvDiscoveryReplyTail(connection.socket(), reply);
+  return reply;
+}
+
+DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
+                                      const std::string& wanted) {
+  DiscoveryReply reply = DiscoverAllServers(connection, commandName);
   std::string known;
   for (DominoServerInfo& server : reply.servers) {
     if (platform::EqualsNoCase(server.serverName, wanted) ||

@@ -5,7 +5,12 @@
 #include <string>
 
 #include "common/records.h"
+#include "net/wire_records.h"
 #include "tools/arkctl/connection.h"
+
+// Every server of the host as discovery reports it (with the computer name
+// and the partitioned flag); commandName begins a refusal's message.
+DiscoveryReply DiscoverAllServers(ServiceConnection& connection, const std::string& commandName);
 
 // The server's record (with its snapshots) as discovery reports it, by
 // display name (srv1/Org) or short name (srv1), letter case ignored. When the
