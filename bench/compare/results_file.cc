@@ -79,6 +79,7 @@ RunFacts CollectFacts(const std::string& workdir) {
   f.memory = Capture("awk '/MemTotal/ {printf \"%.1f GiB\", $2/1048576}' /proc/meminfo");
   f.fileSystem = Capture("df -T " + Quote(workdir) + " | awk 'NR==2 {print $2 \" (\" $1 \")\"}'");
   f.kernel = Capture("uname -sr");
+  f.load = Capture("cut -d' ' -f1-3 /proc/loadavg");
   return f;
 }
 
@@ -99,7 +100,9 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
       << "- CPU: " << facts.cpu << ", " << facts.nproc << " processors available\n"
       << "- Memory: " << facts.memory << "\n"
       << "- File system of the scratch directory: " << facts.fileSystem << "\n"
-      << "- Kernel: " << facts.kernel << "\n\n"
+      << "- Kernel: " << facts.kernel << "\n"
+      << "- Load averages (1, 5, 15 minutes) when the run began: " << facts.load
+      << " (other work may have shared the machine; ratios come from one run, so they share its conditions)\n\n"
       << "## Host\n\n"
       << "One server made by `dominosim install --databases " << facts.databases << " --size-mib "
       << Format("%.0f", facts.sizeMib)

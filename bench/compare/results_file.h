@@ -14,6 +14,7 @@ struct RunFacts {
   std::string memory;
   std::string fileSystem;  // of the scratch directory
   std::string kernel;
+  std::string load;        // load averages when the run began
   std::string versions;    // of the plain tools
   std::string commandLine;
   double sizeMib = 0;

@@ -15,11 +15,6 @@ namespace {
 
 // The run's last line when it completed.
 constexpr const char* kCompletedLine = "Backup Completed for Server";
-constexpr const char* kDone = "done";
-// While the run streams, the service may stay silent for a long time (a
-// snapshot of a large volume); a service that goes away closes the
-// connection, so waiting long is safe.
-constexpr int kStreamWaitSeconds = 24 * 60 * 60;
 
 struct BackupArgs {
   std::string server;
@@ -40,16 +35,7 @@ void Backup(const CtlContext& context, const BackupArgs& args) {
   SendBackupRequest(connection.socket(), request);
   SendDominoServerInfo(connection.socket(), server);
 
-  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
-  std::string last;
-  for (;;) {
-    std::string text = RecvString(connection.socket());
-    if (text == kDone) break;
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    last = std::move(text);
-  }
-  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  const std::string last = connection.StreamRunText(context);
   connection.Finish();
   if (last.find(kCompletedLine) == std::string::npos)
     throw CtlError(kExitServiceRefused, "backup of " + server.serverName + " did not complete");

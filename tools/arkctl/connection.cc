@@ -1,4 +1,9 @@
 #include "tools/arkctl/connection.h"
+#include "net/io_timeout.h"
+
+#include <cstdio>
+
+#include <algorithm>
 
 #include "net/wire.h"
 
@@ -53,4 +58,21 @@ std::string StatusMeaning(CommandCode code, int status) {
       break;
   }
   return "unexpected answer";
+}
+
+std::string ServiceConnection::StreamRunText(const CtlContext& context,
+                                             const std::function<void(const std::string&)>& onText) {
+  constexpr int kStreamWaitSeconds = 24 * 60 * 60;
+  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
+  std::string last;
+  for (;;) {
+    std::string text = RecvString(socket());
+    if (text == "done") break;
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    if (onText) onText(text);
+    last = std::move(text);
+  }
+  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  return last;
 }

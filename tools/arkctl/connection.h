@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "net/command.h"
@@ -23,6 +24,12 @@ class ServiceConnection {
   // Sends EndSession and reads its answer; errors are ignored (the command's
   // own answer is already in).
   void Finish();
+  // Prints the running text of a long operation as it arrives, until
+  // "done"; onText sees each piece. While it streams the service may stay
+  // silent for long (a snapshot of a large volume); a service that goes
+  // away closes the connection, so the wait is long. Returns the last piece.
+  std::string StreamRunText(const CtlContext& context,
+                            const std::function<void(const std::string&)>& onText = {});
   // Ends the session, then raises CtlError(kExitServiceRefused) saying what
   // the status means for the command.
   [[noreturn]] void Refused(const std::string& commandName, CommandCode code, int status);

@@ -21,11 +21,7 @@ namespace {
 
 // What a run that completed says in its last message.
 constexpr const char* kCompletedText = "SNAPSHOT RESTORE AND RECOVERY COMPLETE.";
-constexpr const char* kDone = "done";
 constexpr const char* kRecentSuffix = "__recent";
-// Recovery may keep the service silent for a long time; a service that goes
-// away closes the connection, so waiting long is safe.
-constexpr int kStreamWaitSeconds = 24 * 60 * 60;
 
 struct RestoreArgs {
   std::string server;
@@ -112,16 +108,7 @@ void Restore(const CtlContext& context, const RestoreArgs& args) {
   request.pointInTime = args.pointInTime ? 1 : 0;
   SendRestoreRequest(connection.socket(), request);
 
-  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
-  std::string last;
-  for (;;) {
-    std::string text = RecvString(connection.socket());
-    if (text == kDone) break;
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    last = std::move(text);
-  }
-  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  const std::string last = connection.StreamRunText(context);
   connection.Finish();
   if (last.find(kCompletedText) == std::string::npos) {
     throw CtlError(kExitServiceRefused, "restore of " + request.server.serverName + " to " +

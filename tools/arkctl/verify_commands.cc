@@ -14,14 +14,10 @@
 
 namespace {
 
-constexpr const char* kDone = "done";
 // The verdict lines that close the findings, one per snapshot.
 constexpr const char* kNotRestorable = ": NOT restorable (";
 constexpr const char* kUpToTheMinute = ": restorable up to the minute";
 constexpr const char* kPointInTime = ": restorable to point in time only (";
-// Listing large ArkLedger directories may keep the service silent for a
-// while; a service that goes away closes the connection.
-constexpr int kStreamWaitSeconds = 60 * 60;
 
 struct VerifyArgs {
   std::string server;
@@ -40,18 +36,12 @@ void Verify(const CtlContext& context, const VerifyArgs& args) {
   SendDominoServerInfo(connection.socket(), server);
   SendString(connection.socket(), args.snapshot);
 
-  SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
   bool unrestorable = false;
   bool verdicts = false;
-  for (;;) {
-    std::string text = RecvString(connection.socket());
-    if (text == kDone) break;
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+  connection.StreamRunText(context, [&](const std::string& text) {
     unrestorable = unrestorable || Has(text, kNotRestorable);
     verdicts = verdicts || Has(text, kNotRestorable) || Has(text, kUpToTheMinute) || Has(text, kPointInTime);
-  }
-  SetIoTimeoutSeconds(context.ioTimeoutSeconds);
+  });
   connection.Finish();
   const std::string what =
       args.snapshot.empty() ? "a snapshot of " + server.serverName : "snapshot " + args.snapshot;
