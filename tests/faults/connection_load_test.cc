@@ -154,8 +154,8 @@ TEST(ConnectionLoad, ManySessionsAndGarbageLeaveNoTrace) {
 
   ASSERT_TRUE(Answers(host.port())) << host.ServerOutput();
   EXPECT_EQ(Lines(OpenFiles(pid)), Lines(fds));
-  EXPECT_LE(ResidentKib(pid), rss + 2048) << "resident memory grew from " << rss << " KiB";
-  std::fprintf(stderr, "RSS %ld -> %ld\n", rss, ResidentKib(pid));
+  // 1 MiB: about 4 KiB kept per session would show.
+  EXPECT_LE(ResidentKib(pid), rss + 1024) << "resident memory grew from " << rss << " KiB";
   // No run was started: there is no report.
   EXPECT_EQ(host.Reports("backup"), std::vector<std::string>{});
   EXPECT_EQ(host.Reports("restore"), std::vector<std::string>{});
