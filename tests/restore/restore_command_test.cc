@@ -84,6 +84,9 @@ class RestoreCommandTest : public ::testing::Test {
     RegisterRestoreCommand();
 
     listener = CreateListener(0);
+    // Listening before the service thread starts, so that a client never
+    // finds the port closed.
+    platform::Listen(listener.get(), kListenBacklog);
     port = platform::LocalPort(listener.get());
     service = std::thread([this] {
       while (!stop) ServeOneConnection(listener.get(), 100);
