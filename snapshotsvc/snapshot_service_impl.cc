@@ -189,6 +189,24 @@ HRESULT RenameOne(const VolumeTarget& volume, const std::string& oldName,
   return hr;
 }
 
+using SnapshotOperation = HRESULT (*)(const VolumeTarget&, const VolumeBackend&, const std::string&);
+
+// One call on one named snapshot of one drive: the component's state, the
+// name's check, the drive's volume, the operation, and its trace.
+HRESULT OnOneSnapshot(const char* operation, const std::u16string& drive, const std::u16string& name,
+                      SnapshotOperation run) {
+  CallContext ctx;
+  HRESULT hr = BeginCall(operation, ctx);
+  if (FAILED(hr)) return hr;
+  std::string ansiName;
+  hr = ValidateSnapshotName(name, ansiName);
+  if (FAILED(hr)) return hr;
+  VolumeTarget volume;
+  hr = ResolveVolume(ctx.config, drive, volume);
+  if (SUCCEEDED(hr)) hr = run(volume, *ctx.backend, ansiName);
+  return Trace(operation, ansiName, hr);
+}
+
 }  // namespace
 
 HRESULT SnapshotServiceImpl::CreateSnapShot(const snapshot::SnapshotDriveSet& drives,
@@ -220,31 +238,13 @@ HRESULT SnapshotServiceImpl::CreateSnapShot(const snapshot::SnapshotDriveSet& dr
 
 HRESULT SnapshotServiceImpl::RestoreSnapShot(const std::u16string& drive,
                                              const std::u16string& name) {
-  CallContext ctx;
-  HRESULT hr = BeginCall("restore", ctx);
-  if (FAILED(hr)) return hr;
-  std::string ansiName;
-  hr = ValidateSnapshotName(name, ansiName);
-  if (FAILED(hr)) return hr;
-  VolumeTarget volume;
-  hr = ResolveVolume(ctx.config, drive, volume);
-  if (SUCCEEDED(hr)) hr = RestoreOne(volume, *ctx.backend, ansiName);
-  return Trace("restore", ansiName, hr);
+  return OnOneSnapshot("restore", drive, name, RestoreOne);
 }
 
 HRESULT SnapshotServiceImpl::DeleteSnapShot(const std::u16string& drive,
                                             const std::u16string& name, std::uint8_t* flag) {
   (void)flag;  // not used by this component
-  CallContext ctx;
-  HRESULT hr = BeginCall("delete", ctx);
-  if (FAILED(hr)) return hr;
-  std::string ansiName;
-  hr = ValidateSnapshotName(name, ansiName);
-  if (FAILED(hr)) return hr;
-  VolumeTarget volume;
-  hr = ResolveVolume(ctx.config, drive, volume);
-  if (SUCCEEDED(hr)) hr = DeleteOne(volume, *ctx.backend, ansiName);
-  return Trace("delete", ansiName, hr);
+  return OnOneSnapshot("delete", drive, name, DeleteOne);
 }
 
 HRESULT SnapshotServiceImpl::RenameSnapShot(const std::u16string& drive,
