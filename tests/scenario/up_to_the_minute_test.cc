@@ -56,6 +56,10 @@ TEST_P(UpToTheMinute, RollsTheOlderBackupForwardToTheLastCommittedState) {
             std::string(GetParam().translogPath) == "relative")
       << restore.out;
   EXPECT_FALSE(fs::exists(host_.HostPath("L:\\ArkLedger\\$kept_logs\\srv1")));
+  // The other partition's data lies on the same volume: named before the revert.
+  EXPECT_TRUE(Has(restore.out, "WARNING: The revert of drive D: also takes the data directories of other Domino "
+                               "servers back to the snapshot:\r\n  D:\\Domino\\Data2\r\n"))
+      << restore.out;
 
   Digests restored = host_.Digest();
   EXPECT_EQ(restored.exitCode, 0) << restored.text;
