@@ -6,6 +6,7 @@
 
 #include "backup/database_backup.h"
 #include "backup/hint_files.h"
+#include "domino/discovery.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
@@ -15,7 +16,6 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "restore/change_info_apply.h"
-#include "domino/discovery.h"
 #include "restore/domino_recovery.h"
 #include "restore/kept_logs.h"
 #include "restore/recovery_logs.h"

@@ -83,19 +83,14 @@ TEST(HintFiles, DisabledDatabasesOnePathPerLine) {
 
 TEST(HintFiles, ChangeInfoListSizeAndPathPerLine) {
   TestHost host;
-  std::filesystem::create_directories(host.Host("volumes/L/s"));
   std::string path;
-  const std::vector<ChangeInfoListEntry> files{{8, "Data\\my mail.nsf.dat"}, {4294967304u, "Data\\b.ntf.dat"}};
-  ASSERT_EQ(WriteChangeInfoList("L:\\s", files, path), 0);
-  EXPECT_EQ(path, "L:\\s\\change_info_list");
-  EXPECT_EQ(host.ReadFile("volumes/L/s/change_info_list"), "8 Data\\my mail.nsf.dat\r\n4294967304 Data\\b.ntf.dat\r\n");
   std::vector<ChangeInfoListEntry> read;
+  // A path may hold blanks; a line that is not a size and a path is refused, with its number.
+  host.WriteFile("volumes/L/s/change_info_list", "8 Data\\my mail.nsf.dat\r\n\r\n4294967304 b.ntf.dat");
   ASSERT_EQ(ReadChangeInfoList("L:\\s\\", read, path), 0);
   ASSERT_EQ(read.size(), 2u);
-  EXPECT_EQ(read[1].size, 4294967304u);
   EXPECT_EQ(read[0].relativePath, "Data\\my mail.nsf.dat");
-
-  // A line that is not a size and a path is refused, with its number.
+  EXPECT_EQ(read[1].size, 4294967304u);
   for (const char* bad : {"12\r\n", "x Data\\a.nsf.dat\r\n", "12  \r\n", "99999999999999999999 a.nsf.dat\r\n"}) {
     SCOPED_TRACE(bad);
     host.WriteFile("volumes/L/t/change_info_list", std::string("\r\n8 ok.nsf.dat\n") + bad);
@@ -106,7 +101,7 @@ TEST(HintFiles, ChangeInfoListSizeAndPathPerLine) {
     EXPECT_TRUE(read.empty());
   }
   EXPECT_EQ(ReadChangeInfoList("L:\\missing", read, path), -1);
-  EXPECT_EQ(WriteChangeInfoList("Q:\\unmapped", files, path), -1);
+  EXPECT_EQ(WriteChangeInfoList("Q:\\unmapped", {{8, "a.nsf.dat"}}, path), -1);
 }
 
 TEST(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {
