@@ -29,6 +29,17 @@ int GetChangeInfoRoot(std::string& out);
 // "..", or holding "\", "/" or ":").
 int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, std::string& out);
 int GetSnapshotHintPath(const DominoServerInfo& server, std::string& out);
+// The drive letter of a Windows path ("D:\\x" gives 'D', upper-cased); 0 when
+// the path does not begin with a drive.
+char DriveLetterOf(const std::string& path);
+// The drive that a snapshot of the server captures and a restore reverts:
+// the letter of its data volume, else the drive of its data directory; 0
+// when neither names one.
+char DataVolumeDrive(const DominoServerInfo& server);
+// When CHANGE_INFO_DIR lies on the server's data volume (a revert would take
+// the ArkLedger back to a time before the change information was written):
+// the lines that say so and where to move it, ending in "\r\n"; else empty.
+std::string ArkLedgerOnDataVolumeText(const DominoServerInfo& server);
 bool HasConfigWizardRun();
 bool HasBackupWizardRun();
 

@@ -143,9 +143,13 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
 
   Output(request.output, "Verified all logs are available\r\nCopying logs to active log directory\r\n");
 
-  const char16_t letter = server.logVolume.driveLetter;
-  const std::string driveLetter =
-      letter > 0 && letter < 0x80 ? std::string(1, char(letter)) : std::string();
+  // The drive of the log directory itself: the storage's listing names the
+  // log volume only when it is one of its disks.
+  char letter = DriveLetterOf(server.logDirectory);
+  if (letter == 0 && server.logVolume.driveLetter > 0 && server.logVolume.driveLetter < 0x80) {
+    letter = char(server.logVolume.driveLetter);
+  }
+  const std::string driveLetter = letter != 0 ? std::string(1, letter) : std::string();
   std::uint32_t freeMegabytes = 0;
   if (driveLetter.empty() ||
       !CurrentRestoreHostChecks().freeDiskMegabytes(driveLetter, freeMegabytes)) {

@@ -123,6 +123,8 @@ TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
             std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of b");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "7\r\n0000000f");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/disabled_databases"), B + "\r\n");
+  EXPECT_EQ(host_.ReadFile(kRecentDir + "/change_info_list"),
+            "20 Domino\\Data\\a.nsf.dat\r\n20 Domino\\Data\\mail\\b.nsf.dat\r\n");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/logs/S0000007.TXN"), "the log");
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
   EXPECT_EQ(BackupWiz(), "1");
@@ -139,7 +141,20 @@ TEST_F(BackupRun, RefusedServersStopBeforeAnythingIsTouched) {
   EXPECT_EQ(request_.output.accumulated, ReportText());  // one message
   EXPECT_TRUE(dom_.calls.empty());
 
-  server_.archiveLogging = 1;  // the runtime does not start: no end for it
+  // The ArkLedger on the data volume: a restore would revert it too.
+  server_.archiveLogging = 1;
+  WriteNotesSetting("CHANGE_INFO_DIR", "D:\\ArkLedger", GetArkIniPath());
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(ReportText(),
+            "ERROR: The ArkLedger directory D:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data volume "
+            "of server srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time "
+            "before the change information was written.\r\nMove the ArkLedger directory to a drive other than "
+            "D: and set CHANGE_INFO_DIR in C:\\Windows\\ark.ini to its new place.\r\nBackup aborted.\r\n");
+  EXPECT_TRUE(dom_.calls.empty());
+  EXPECT_FALSE(host_.Exists("volumes/D/ArkLedger"));
+  WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
+
+  // The runtime does not start: no end for it.
   server_.notesIniPath.clear();
   dom_.initStatus = 0x0102;
   EXPECT_EQ(Run(), -1);

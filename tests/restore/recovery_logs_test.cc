@@ -47,6 +47,9 @@ TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
   host.WriteSavedLog(41, "log forty-one");
   host.WriteSavedLog(42, "log forty-two (the current one, never copied)");
   domino.currentLog = 42;
+  // A log drive that is none of the storage's disks: the free space is that
+  // of the log directory's own drive.
+  request.server.logVolume.driveLetter = 0;
 
   ASSERT_EQ(Ensure(), 0);
   EXPECT_EQ(request.output.accumulated,

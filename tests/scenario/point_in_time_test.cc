@@ -31,7 +31,10 @@ TEST_P(PointInTime, GivesBackEveryDatabaseAsTheBackupSawIt) {
   Digests changed = host_.Digest();
   ASSERT_NE(changed.byPath, atBackup.byPath) << "the workload changed nothing";
   fs::remove(host_.DataDir() + "/names.nsf");
-  const std::vector<std::string> logs = FileNames(host_.LogDir());
+  std::map<std::string, std::string> logs;
+  for (const std::string& name : FileNames(host_.LogDir())) {
+    logs[name] = servicetest::ReadFile(host_.LogDir() + "/" + name);
+  }
 
   ToolResult restore = host_.Restore("recent", true);
   ASSERT_EQ(restore.exitCode, 0) << restore.out << restore.err;
@@ -41,7 +44,13 @@ TEST_P(PointInTime, GivesBackEveryDatabaseAsTheBackupSawIt) {
   Digests restored = host_.Digest();
   EXPECT_EQ(restored.exitCode, 0) << restored.text;
   EXPECT_EQ(restored.byPath, atBackup.byPath);
-  EXPECT_EQ(FileNames(host_.LogDir()), logs) << "the transaction log is not the restore's to change";
+  // Nothing logged before the restore is lost, also when the log lies on the
+  // reverted volume (the restore's own database writes are logged after it).
+  for (const auto& [name, content] : logs) {
+    if (name == "SIMLOG.CTL") continue;
+    const std::string now = servicetest::ReadFile(host_.LogDir() + "/" + name);
+    EXPECT_TRUE(now.compare(0, content.size(), content) == 0) << name << " lost what was logged before the restore";
+  }
 }
 
 // A backup taken while the server writes: every restored database is
@@ -70,8 +79,7 @@ TEST_P(PointInTime, BackupTakenWhileTheServerWritesRestoresSound) {
   EXPECT_NE(restored.byPath, live.byPath) << "the restore did not go back behind the later writes";
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, PointInTime, ::testing::Values("dir", "btrfs"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Hosts, PointInTime, ::testing::ValuesIn(kHostVariants), VariantName);
 
 }  // namespace
 }  // namespace scenario

@@ -68,7 +68,7 @@ bool ScenarioHost::UseSmallLogDrive(int kib, std::string* why) {
       {DOMINOSIM_PATH, "install", "--root", root(), "--backend", shape.backend, "--logging", shape.logging,
        "--partitions", std::to_string(shape.partitions), "--databases", std::to_string(shape.databases),
        "--unlogged", std::to_string(shape.unlogged), "--size-mib", shape.sizeMib, "--log-extent-kib",
-       std::to_string(shape.logExtentKib)},
+       std::to_string(shape.logExtentKib), "--translog-path", shape.translogPath},
       scratch_.path());
   if (install.exitCode != 0) {
     return ::testing::AssertionFailure() << "dominosim install failed: " << install.out << install.err;
@@ -201,7 +201,8 @@ bool ScenarioHost::WaitForRecordAfter(std::uint64_t next) const {
 
 void BackendTest::SetUp() {
   HostShape shape;
-  shape.backend = GetParam();
+  shape.backend = GetParam().backend;
+  shape.translogPath = GetParam().translogPath;
   if (shape.backend == "btrfs") {
     std::string why;
     if (!host_.UseBtrfs(&why)) GTEST_SKIP() << "btrfs variant skipped: " << why;

@@ -51,6 +51,15 @@ TEST_P(UpToTheMinute, RollsTheOlderBackupForwardToTheLastCommittedState) {
   ASSERT_EQ(restore.exitCode, 0) << restore.out << restore.err;
   EXPECT_TRUE(Has(restore.out, "Copying log file : S")) << "no saved log was needed:\n" << restore.out;
   EXPECT_FALSE(Has(restore.out, "already exists in active log directory")) << restore.out;
+  // Logs on the data volume are kept across its revert, and their copies go.
+  EXPECT_EQ(Has(restore.out, "active log files of " + host_.LogDirectory() + " across the revert\r\n"),
+            std::string(GetParam().translogPath) == "relative")
+      << restore.out;
+  EXPECT_FALSE(fs::exists(host_.HostPath("L:\\ArkLedger\\$kept_logs\\srv1")));
+  // The other partition's data lies on the same volume: named before the revert.
+  EXPECT_TRUE(Has(restore.out, "WARNING: The revert of drive D: also takes the data directories of other Domino "
+                               "servers back to the snapshot:\r\n  D:\\Domino\\Data2\r\n"))
+      << restore.out;
 
   Digests restored = host_.Digest();
   EXPECT_EQ(restored.exitCode, 0) << restored.text;
@@ -66,8 +75,7 @@ TEST_P(UpToTheMinute, RollsTheOlderBackupForwardToTheLastCommittedState) {
   EXPECT_TRUE(Has(report, "Performing UP TO THE MINUTE Domino recovery.")) << report;
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, UpToTheMinute, ::testing::Values("dir", "btrfs"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Hosts, UpToTheMinute, ::testing::ValuesIn(kHostVariants), VariantName);
 
 }  // namespace
 }  // namespace scenario
