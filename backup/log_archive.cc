@@ -3,6 +3,7 @@
 #include "backup/log_archive.h"
 
 #include <cstdio>
+#include <set>
 
 #include "backup/database_backup.h"
 #include "backup/path_text.h"
@@ -46,6 +47,20 @@ std::string ArchivedLogName(DWORD logNumber) {
   return name;
 }
 
+// Copies a log and flushes the copy and its directory (and, once, the
+// directories above that) to the disk. A copy that cannot be flushed is a
+// failed copy and is removed: it may not hold the log.
+DWORD CopyDurably(const std::string& source, const std::string& target, std::set<std::string>& flushed) {
+  if (const DWORD error = platform::CopyFile(source, target, true); error != ERROR_SUCCESS) return error;
+  const std::string directory = target.substr(0, target.find_last_of('\\'));
+  std::string failed;
+  DWORD error = platform::FlushToDisk(target);
+  if (error == ERROR_SUCCESS) error = platform::FlushToDisk(directory);
+  if (error == ERROR_SUCCESS) error = FlushDirectoriesAbove(directory, flushed, failed);
+  if (error != ERROR_SUCCESS) platform::DeleteFile(target);
+  return error;
+}
+
 }  // namespace
 
 int CopyLogsToLedger(BackupRequest& request, DominoServerInfo& /*server*/,
@@ -70,6 +85,7 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
   }
 
   DominoApi& api = Domino();
+  std::set<std::string> flushed;  // directories above the destination
   for (bool first = true;; first = false) {
     BYTE logId[16] = {};
     DWORD logNumber = 0;
@@ -92,10 +108,10 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
     archived.push_back(logNumber);
     Output(request.output, std::string("Archiving ") + source + "\r\n");
 
-    // The log is marked archived only once its copy exists; a log that could
-    // not be copied stays with Domino for the next backup. The system's text
-    // says why (a full ArkLedger volume, a copy already there).
-    if (const DWORD copyError = platform::CopyFile(source, target, true); copyError != ERROR_SUCCESS) {
+    // The log is marked archived only once its copy is on the disk; a log
+    // that could not be copied stays with Domino for the next backup. The
+    // system's text says why (a full ArkLedger volume, a copy already there).
+    if (const DWORD copyError = CopyDurably(source, target, flushed); copyError != ERROR_SUCCESS) {
       Output(request.output, std::string("Could not copy ") + source + "\r\n" +
                                  platform::FormatMessage(copyError).substr(0, kArchiveErrorTextSize) + "\r\n");
       return session.End() == NOERROR ? 0 : -1;

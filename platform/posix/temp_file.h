@@ -45,8 +45,12 @@ class TempFile {
 
 // Replaces the content of hostPath atomically (temporary file + rename),
 // keeping the permissions of the file it replaces; durable also flushes the
-// data and the directory entry to the disk. Returns a Win32 code.
-DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable);
+// data (before the rename) and the directory entry (after it) to the disk,
+// and a failed flush fails the call. winPath, when given, is the Windows
+// path of the file: a FlushOverride answers both flushes under it and its
+// directory. Returns a Win32 code.
+DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable,
+                         const std::string& winPath = {});
 
 // The directory part of a host path ("." when it has none).
 std::string HostDirName(const std::string& hostPath);

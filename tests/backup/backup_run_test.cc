@@ -250,7 +250,8 @@ TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
                         "<T>: Removing snapshots in excess of 3\r\n"))
       << text;
   EXPECT_TRUE(Has(text, "<T>: Deleted 1 snapshots\r\n<T>: Backup Completed for Server: srv1/Org\r\n")) << text;
-  EXPECT_EQ(FakeStorage::Get().calls.back(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7");
+  const std::vector<std::string>& calls = FakeStorage::Get().calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7"), 1);
 
   // Retention that fails after a good snapshot fails the run.
   WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());

@@ -3,6 +3,7 @@
 
 #include "backup/hint_files.h"
 #include "fake_domino.h"
+#include "platform/files.h"
 #include "test_host.h"
 
 namespace {
@@ -78,6 +79,23 @@ TEST(HintFiles, DisabledDatabasesOnePathPerLine) {
   EXPECT_EQ(readPath, "untouched");
   EXPECT_EQ(WriteDisabledDatabases("Q:\\unmapped", disabled, path), -1);
   EXPECT_EQ(path, "Q:\\unmapped\\disabled_databases");
+}
+
+// A hint file that cannot be flushed to the disk, or whose folder cannot,
+// counts as not written: a restore must not rely on it.
+TEST(HintFiles, AFileThatCannotBeFlushedIsNotWritten) {
+  TestHost host;
+  std::filesystem::create_directories(host.Host("volumes/L/s"));
+  std::string path;
+  for (const std::string failing : {"L:\\s\\log_hint", "L:\\s\\disabled_databases", "L:\\s", "L:\\"}) {
+    SCOPED_TRACE(failing);
+    platform::FlushOverride flushes(
+        [&](const std::string& flushed) { return flushed == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    const bool hintFails = failing != "L:\\s\\disabled_databases";
+    const bool listFails = failing != "L:\\s\\log_hint";
+    EXPECT_EQ(WriteLogHint("L:\\s", 7, Id(1, 2, 4, 8), path), hintFails ? -1 : 0);
+    EXPECT_EQ(WriteDisabledDatabases("L:\\s", {}, path), listFails ? -1 : 0);
+  }
 }
 
 TEST(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {

@@ -34,10 +34,18 @@ TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
     EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), 0);
     EXPECT_EQ(out, "E:\\ledger\\srv1\\\\hint");
   }
-  // Names that would lead outside the server's own directory.
+  // A server whose name has no "/" has no commonName: its whole name is used.
+  DominoServerInfo flat;
+  flat.serverName = "flat";
+  EXPECT_EQ(GetChangeInfoDir(flat, "dominosnap__H__flat__recent", out), 0);
+  EXPECT_EQ(out, "E:\\ledger\\flat\\dominosnap__H__flat__recent");
+  // Names that would lead outside the server's own directory, as a common
+  // name, as a whole server name or as a snapshot name.
   out = "untouched";
   for (const char* name : {"", ".", "..", "a\\b", "a/b", "E:x"}) {
     EXPECT_EQ(GetChangeInfoDir(Server(name), "", out), -1) << name;
+    flat.serverName = name;
+    EXPECT_EQ(GetChangeInfoDir(flat, "", out), -1) << name;
     if (*name != '\0') {
       EXPECT_EQ(GetChangeInfoDir(Server("srv1"), name, out), -1) << name;
     }
