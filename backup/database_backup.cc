@@ -144,15 +144,15 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
 // flushes do not lengthen the backup-mode window. A file that cannot be
 // flushed is a failed write.
 int FlushChangeInfo(BackupRequest& request, const std::vector<std::string>& written) {
+  std::string failed;
+  DWORD error = platform::FlushAllToDisk(written, failed);
   std::set<std::string> flushed;
-  for (const std::string& path : written) {
-    std::string failed = path;
-    DWORD error = platform::FlushToDisk(path);
-    if (error == ERROR_SUCCESS) error = FlushDirectoriesAbove(path, flushed, failed);
-    if (error != ERROR_SUCCESS) {
-      Output(request.output, "ERROR: Writing change information to file: " + failed + " failed.\r\n");
-      return -1;
-    }
+  for (std::size_t i = 0; i < written.size() && error == ERROR_SUCCESS; ++i) {
+    error = FlushDirectoriesAbove(written[i], flushed, failed);
+  }
+  if (error != ERROR_SUCCESS) {
+    Output(request.output, "ERROR: Writing change information to file: " + failed + " failed.\r\n");
+    return -1;
   }
   return 0;
 }

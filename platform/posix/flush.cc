@@ -73,4 +73,23 @@ DWORD FlushToDisk(const std::string& path) {
   return posix::SyncDescriptor(fd.get());
 }
 
+DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedPath) {
+  // Writeback of every file starts before the first waits for its own, so
+  // that one journal commit of the file system covers most of them.
+  for (const std::string& path : paths) {
+    if (DWORD answer = ERROR_SUCCESS; posix::FlushOverridden(path, answer)) continue;
+    std::string host;
+    if (ToHostPath(path, host) != ERROR_SUCCESS) continue;
+    posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.valid()) ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
+  for (const std::string& path : paths) {
+    if (const DWORD error = FlushToDisk(path); error != ERROR_SUCCESS) {
+      failedPath = path;
+      return error;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace platform

@@ -233,6 +233,9 @@ TEST_F(FilesTest, DirectoriesFilesAndTheirErrorCodes) {
   ASSERT_EQ(CreateDirectory("D:\\dir2"), ERROR_SUCCESS);
   EXPECT_EQ(FlushToDisk("D:\\dir2"), ERROR_SUCCESS);
   EXPECT_EQ(FlushToDisk("D:\\"), ERROR_SUCCESS);
+  std::string failedPath;
+  EXPECT_EQ(FlushAllToDisk({"D:\\new.dat", "D:\\dir2", "D:\\gone.dat", "D:\\"}, failedPath), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(failedPath, "D:\\gone.dat");
   // A whole-file write fails with its flush: of the file (the old content
   // stays), or of the folder's names (the new content may not last).
   WriteHost(d_ + "/dir2/w.dat", "old");
