@@ -6,6 +6,7 @@
 #include <set>
 
 #include "backup/database_backup.h"
+#include "backup/hint_files.h"
 #include "backup/path_text.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
@@ -67,13 +68,22 @@ int CopyLogsToLedger(BackupRequest& request, DominoServerInfo& /*server*/,
                      const std::string& ledgerDirectory) {
   if (ledgerDirectory.empty()) return -1;
   const std::string destination = backup_detail::WithBackslash(ledgerDirectory) + "logs\\";
+  // The archiving stops at the log in which the backup started (its
+  // log_hint); logs finished since wait for the next backup. Without that
+  // bound, a server that fills logs faster than each can be copied and
+  // flushed would keep the backup archiving for ever.
+  DWORD firstLogLeft = kArchiveEveryLog;
+  DWORD hintLog = 0;
+  std::string series, hintPath;
+  if (ReadLogHint(ledgerDirectory, hintLog, series, hintPath) == 0 && hintLog != 0) firstLogLeft = hintLog;
   std::vector<DWORD> archived;
-  ArchiveTransactionLogs(request, request.output.windowHandle, destination, archived);
+  ArchiveTransactionLogs(request, request.output.windowHandle, destination, archived, firstLogLeft);
   return 0;
 }
 
 int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
-                           const std::string& destination, std::vector<DWORD>& archived) {
+                           const std::string& destination, std::vector<DWORD>& archived,
+                           DWORD firstLogLeft) {
   std::printf("Archiving logs in log dir: %s\n", destination.c_str());
   std::fflush(stdout);
 
@@ -101,6 +111,10 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
     if (status != NOERROR) {
       session.End();
       return -1;
+    }
+    if (firstLogLeft != kArchiveEveryLog && logNumber >= firstLogLeft) {
+      session.End();
+      return 0;
     }
 
     CreateDominoDirectory(destination);

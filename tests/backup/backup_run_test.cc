@@ -31,13 +31,14 @@ class BackupRun : public ::testing::Test {
   void SetUp() override { InstallFakeSnapshotComponent(); }
   void TearDown() override { platform::UnregisterClassServer(snapshot::CLSID_SnapshotService); }
 
-  // a.nsf (logged, extent 7) and mail\b.nsf (not logged); one archivable log.
+  // a.nsf (logged, extent 8) and mail\b.nsf (not logged); one archivable log.
   void TwoDatabasesAndALog() {
     host_.WriteFile("volumes/D/Domino/Data/a.nsf", "A");
     host_.WriteFile("volumes/D/Domino/Data/mail/b.nsf", "B");
     host_.WriteFile("volumes/D/Logs/S0000007.TXN", "the log");
     dom_.databases[A].changeInfo = "changes of a";
     dom_.databases[B].changeInfo = "changes of b";
+    dom_.databases[A].logExtent = 8;  // the backup starts in log 8: log 7 is full
     dom_.databases[B].logged = 0;
     dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}};
   }
@@ -121,7 +122,7 @@ TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/a.nsf.dat"), std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of a");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/mail/b.nsf.dat"),
             std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of b");
-  EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "7\r\n0000000f");
+  EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "8\r\n0000000f");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/disabled_databases"), B + "\r\n");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/logs/S0000007.TXN"), "the log");
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});

@@ -50,6 +50,20 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
             "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\S0000008.TXN\r\n");
   EXPECT_EQ(dom_.marked, (std::vector<DWORD>{7, 12345678}));
   EXPECT_EQ(dom_.Count("ArchiveEnd"), 1);
+
+  // A backup archives the logs finished before it started (its log_hint
+  // names the log it started in); a server that fills logs faster than they
+  // can be copied cannot keep it archiving for ever.
+  std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+  host_.WriteFile("volumes/L/s/log_hint", "8\r\n0000000f");
+  dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
+  dom_.marked.clear();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
+  EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
+  EXPECT_FALSE(dom_.archiveOpen);
 }
 
 // A log whose copy is not on the disk is not marked archived: the archiving
