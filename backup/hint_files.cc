@@ -6,8 +6,10 @@
 #include "backup/hint_files.h"
 
 #include <cstdio>
+#include <set>
 
 #include "backup/path_text.h"
+#include "domino/host_utils.h"
 #include "domino/domino_api.h"
 #include "platform/files.h"
 
@@ -18,14 +20,19 @@ constexpr const char* kDisabledDatabasesName = "disabled_databases";
 constexpr const char* kChangeInfoListName = "change_info_list";
 constexpr std::size_t kLogPathSize = 1024;
 
-// Writes text as the whole new content of path. A file whose content could
-// not be written completely counts as not created: a restore must not trust it.
+// Writes text as the whole new content of path and flushes it, with the
+// directories above it, to the disk. A file whose content could not be
+// written completely or flushed counts as not created: a restore must not
+// trust it.
 int WriteNewFile(const std::string& path, const std::string& text) {
   platform::File file;
   if (file.Open(path, platform::File::Mode::CreateAlways) != ERROR_SUCCESS) return -1;
   if (!text.empty() && file.Write(text.data(), text.size()) != ERROR_SUCCESS) return -1;
   if (file.Close() != ERROR_SUCCESS) return -1;
-  return 0;
+  if (platform::FlushToDisk(path) != ERROR_SUCCESS) return -1;
+  std::set<std::string> flushed;
+  std::string failed;
+  return FlushDirectoriesAbove(path, flushed, failed) == ERROR_SUCCESS ? 0 : -1;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }

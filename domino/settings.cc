@@ -50,6 +50,12 @@ void WriteNotesSetting(const std::string& key, const std::string& value, const s
   platform::WritePrivateProfileString(kNotesSection, key, value, file);
 }
 
+std::string ServerShortName(const DominoServerInfo& server) {
+  if (!server.commonName.empty()) return server.commonName;
+  if (server.serverName.find('/') != std::string::npos) return std::string();
+  return server.serverName;
+}
+
 int GetChangeInfoRoot(std::string& out) {
   std::string value;
   if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) {
@@ -64,8 +70,9 @@ int GetChangeInfoRoot(std::string& out) {
 int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, std::string& out) {
   std::string value;
   if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) return -1;
-  if (!IsSingleLevel(server.commonName) || (!name.empty() && !IsSingleLevel(name))) return -1;
-  std::string dir = WithTrailingBackslash(value) + server.commonName + "\\";
+  const std::string shortName = ServerShortName(server);
+  if (!IsSingleLevel(shortName) || (!name.empty() && !IsSingleLevel(name))) return -1;
+  std::string dir = WithTrailingBackslash(value) + shortName + "\\";
   dir += name;
   out = dir;
   return 0;

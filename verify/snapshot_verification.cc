@@ -311,7 +311,7 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
   run.storage = ListStorage(run);
   if (run.fault.empty()) run.fault = StorageFault(run.storage);
 
-  MakeSnapshotNamePrefix(server.commonName, run.prefix);
+  MakeSnapshotNamePrefix(ServerShortName(server), run.prefix);
   run.prefix += kNameSeparator;
   for (const StorageSnapshot& s : run.volume) {
     if (BelongsToServer(run, s.name)) run.ofServer.push_back(&s);

@@ -123,7 +123,7 @@ DWORD ReadWholeFile(const std::string& path, std::string& out) {
 DWORD WriteWholeFile(const std::string& path, const std::string& data) {
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
-  return posix::ReplaceFileContent(host, data, true);
+  return posix::ReplaceFileContent(host, data, true, path);
 }
 
 }  // namespace platform

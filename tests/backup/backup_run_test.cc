@@ -31,13 +31,14 @@ class BackupRun : public ::testing::Test {
   void SetUp() override { InstallFakeSnapshotComponent(); }
   void TearDown() override { platform::UnregisterClassServer(snapshot::CLSID_SnapshotService); }
 
-  // a.nsf (logged, extent 7) and mail\b.nsf (not logged); one archivable log.
+  // a.nsf (logged, extent 8) and mail\b.nsf (not logged); one archivable log.
   void TwoDatabasesAndALog() {
     host_.WriteFile("volumes/D/Domino/Data/a.nsf", "A");
     host_.WriteFile("volumes/D/Domino/Data/mail/b.nsf", "B");
     host_.WriteFile("volumes/D/Logs/S0000007.TXN", "the log");
     dom_.databases[A].changeInfo = "changes of a";
     dom_.databases[B].changeInfo = "changes of b";
+    dom_.databases[A].logExtent = 8;  // the backup starts in log 8: log 7 is full
     dom_.databases[B].logged = 0;
     dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}};
   }
@@ -121,7 +122,7 @@ TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/a.nsf.dat"), std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of a");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/mail/b.nsf.dat"),
             std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of b");
-  EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "7\r\n0000000f");
+  EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "8\r\n0000000f");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/disabled_databases"), B + "\r\n");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/change_info_list"),
             "20 Domino\\Data\\a.nsf.dat\r\n20 Domino\\Data\\mail\\b.nsf.dat\r\n");
@@ -265,7 +266,8 @@ TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
                         "<T>: Removing snapshots in excess of 3\r\n"))
       << text;
   EXPECT_TRUE(Has(text, "<T>: Deleted 1 snapshots\r\n<T>: Backup Completed for Server: srv1/Org\r\n")) << text;
-  EXPECT_EQ(FakeStorage::Get().calls.back(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7");
+  const std::vector<std::string>& calls = FakeStorage::Get().calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7"), 1);
 
   // Retention that fails after a good snapshot fails the run.
   WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());

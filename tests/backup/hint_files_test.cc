@@ -4,6 +4,7 @@
 
 #include "backup/hint_files.h"
 #include "fake_domino.h"
+#include "platform/files.h"
 #include "test_host.h"
 
 namespace {
@@ -102,6 +103,20 @@ TEST(HintFiles, ChangeInfoListSizeAndPathPerLine) {
   }
   EXPECT_EQ(ReadChangeInfoList("L:\\missing", read, path), -1);
   EXPECT_EQ(WriteChangeInfoList("Q:\\unmapped", {{8, "a.nsf.dat"}}, path), -1);
+}
+
+// A hint file that cannot be flushed to the disk, or whose folders cannot,
+// counts as not written: a restore must not rely on it.
+TEST(HintFiles, AFileThatCannotBeFlushedIsNotWritten) {
+  TestHost host;
+  std::filesystem::create_directories(host.Host("volumes/L/s"));
+  std::string path;
+  for (const std::string failing : {"L:\\s\\log_hint", "L:\\"}) {
+    platform::FlushOverride flushes(
+        [&](const std::string& flushed) { return flushed == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    EXPECT_EQ(WriteLogHint("L:\\s", 7, Id(1, 2, 4, 8), path), -1) << failing;
+    EXPECT_EQ(WriteDisabledDatabases("L:\\s", {}, path), failing == "L:\\" ? -1 : 0) << failing;
+  }
 }
 
 TEST(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {

@@ -226,6 +226,27 @@ TEST_F(FilesTest, DirectoriesFilesAndTheirErrorCodes) {
   EXPECT_EQ(ReadWholeFile("D:\\nodir\\f", text), ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(text, "replaced");
 
+  // Flushes of a file, a folder and a drive's root; nothing there to flush.
+  EXPECT_EQ(FlushToDisk("D:\\new.dat"), ERROR_SUCCESS);
+  EXPECT_EQ(FlushToDisk("D:\\dir2"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(FlushToDisk("D:\\nodir\\f"), ERROR_PATH_NOT_FOUND);
+  ASSERT_EQ(CreateDirectory("D:\\dir2"), ERROR_SUCCESS);
+  EXPECT_EQ(FlushToDisk("D:\\dir2"), ERROR_SUCCESS);
+  EXPECT_EQ(FlushToDisk("D:\\"), ERROR_SUCCESS);
+  std::string failedPath;
+  EXPECT_EQ(FlushAllToDisk({"D:\\new.dat", "D:\\dir2", "D:\\gone.dat", "D:\\"}, failedPath), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(failedPath, "D:\\gone.dat");
+  // A whole-file write fails with its flush: of the file (the old content
+  // stays), or of the folder's names (the new content may not last).
+  WriteHost(d_ + "/dir2/w.dat", "old");
+  const std::pair<std::string, std::string> cases[] = {{"D:\\dir2\\w.dat", "old"}, {"D:\\dir2", "new"}};
+  for (const auto& [failing, content] : cases) {
+    FlushOverride flushes([&](const std::string& path) { return path == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    EXPECT_EQ(WriteWholeFile("D:\\dir2\\w.dat", "new"), ERROR_WRITE_FAULT) << failing;
+    EXPECT_EQ(ReadHost(d_ + "/dir2/w.dat"), content) << failing;
+  }
+  EXPECT_EQ(Names(HostNames(d_ + "/dir2")), (Names{".", "..", "w.dat"})) << "no temporary file stays";
+
   std::uint64_t free = 0;
   struct statvfs vfs {};
   ASSERT_EQ(::statvfs(d_.c_str(), &vfs), 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "tests/scenario/scenario_host.h"
 
@@ -77,6 +78,37 @@ TEST_P(PointInTime, BackupTakenWhileTheServerWritesRestoresSound) {
     EXPECT_EQ(hash.size(), 64u) << path << ": " << hash;
   }
   EXPECT_NE(restored.byPath, live.byPath) << "the restore did not go back behind the later writes";
+}
+
+// A server whose name holds no "/" (CN=flat) has no common name; its
+// ArkLedger directory and snapshot names carry its whole name, and it backs
+// up and restores, point in time and up to the minute, as any other.
+TEST(FlatServerName, BacksUpAndRestoresUnderItsWholeName) {
+  ScenarioHost host;
+  ASSERT_TRUE(host.Install());
+  const std::string ini = host.HostPath(host.notesIni());
+  std::string text = servicetest::ReadFile(ini);
+  const std::string canonical = "CN=srv1/O=Org";
+  const std::size_t at = text.find(canonical);
+  ASSERT_NE(at, std::string::npos) << text;
+  std::ofstream(ini, std::ios::binary | std::ios::trunc) << text.replace(at, canonical.size(), "CN=flat");
+
+  Digests atBackup = host.Digest();
+  ASSERT_EQ(atBackup.exitCode, 0) << atBackup.text;
+  ToolResult backup = host.Ctl({"backup", "flat"});
+  ASSERT_EQ(backup.exitCode, 0) << backup.out << backup.err;
+  EXPECT_TRUE(Has(backup.out, "Backup Completed for Server: flat")) << backup.out;
+  EXPECT_TRUE(fs::exists(host.HostPath("L:\\ArkLedger\\flat\\dominosnap__ARKHOST__FLAT__recent\\log_hint")));
+
+  for (const bool pointInTime : {true, false}) {
+    SCOPED_TRACE(pointInTime ? "point in time" : "up to the minute");
+    fs::remove(host.DataDir() + "/names.nsf");
+    std::vector<std::string> args{"restore", "flat", "recent", "--yes"};
+    if (pointInTime) args.push_back("--point-in-time");
+    ToolResult restore = host.Ctl(args);
+    ASSERT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+    EXPECT_EQ(host.Digest().byPath, atBackup.byPath);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, PointInTime, ::testing::ValuesIn(kHostVariants), VariantName);
