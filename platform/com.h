@@ -60,6 +60,12 @@ using ClassServer = std::function<HRESULT(std::unique_ptr<IClassFactory>& out)>;
 void RegisterClassServer(const GUID& clsid, ClassServer server);
 void UnregisterClassServer(const GUID& clsid);
 
+// COM for the calling thread (CoInitialize with no reserved argument):
+// S_OK, or S_FALSE when it was already started; each success is undone by
+// one CoUninitialize. POSIX has no COM library to start.
+HRESULT CoInitialize();
+void CoUninitialize();
+
 // CoGetClassObject: REGDB_E_CLASSNOTREG when the class key is missing from
 // the registry or no server is registered in the process.
 HRESULT CoGetClassObject(const GUID& clsid, DWORD context, std::unique_ptr<IClassFactory>& out);

@@ -118,7 +118,8 @@ DWORD ReadWholeFile(const std::string& path, std::string& out);
 DWORD WriteWholeFile(const std::string& path, const std::string& data);
 
 // FormatMessage: the system's text for a Win32 code or an HRESULT (without a
-// trailing line end); empty when there is none.
+// trailing line end); when the system has none, the code in numbers
+// ("Error 1234", "Error 0x80040154"), so a message never ends up blank.
 std::string FormatMessage(DWORD code);
 std::string FormatMessageHr(HRESULT hr);
 

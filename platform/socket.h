@@ -5,7 +5,16 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/win_types.h"
+
 namespace platform {
+
+// Winsock for the process: WSAStartup asks for a version (0x0202) and gives
+// 0 with the version obtained, else a Winsock error; WSACleanup undoes one
+// successful start. The calls below also start Winsock themselves when the
+// program has not (clients and tests). POSIX sockets need neither.
+int WSAStartup(WORD requested, WORD* obtained);
+void WSACleanup();
 
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;

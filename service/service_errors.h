@@ -6,6 +6,12 @@
 #include "common/ark_error.h"
 #include "platform/win_types.h"
 
+// Winsock 2.2 could not be started.
+class WinsockUnavailable : public ARKError {
+ public:
+  std::string Text() const override { return "Couldn't find a usable Winsock DLL."; }
+};
+
 class RegSvcCtrlHandlerError : public SvcError {
  public:
   explicit RegSvcCtrlHandlerError(DWORD code) : code_(code) {}

@@ -5,7 +5,9 @@
 
 #include "net/session.h"
 #include "output/output.h"
+#include "platform/com.h"
 #include "platform/host.h"
+#include "platform/socket.h"
 #include "service/components.h"
 #include "service/event_log.h"
 #include "service/event_source.h"
@@ -49,12 +51,26 @@ void InitialiseStatus() {
   g_status.dwControlsAccepted = platform::SERVICE_ACCEPT_STOP;
 }
 
+constexpr WORD kWinsockVersion = 0x0202;
+
+// Winsock 2.2 exactly, COM, the event source and the start event.
 void StartUp() {
+  WORD obtained = 0;
+  if (platform::WSAStartup(kWinsockVersion, &obtained) != 0) throw WinsockUnavailable();
+  if (obtained != kWinsockVersion) {
+    platform::WSACleanup();
+    throw WinsockUnavailable();
+  }
+  platform::CoInitialize();
   RegisterEventSource();
   ReportEvent(EVENTLOG_INFORMATION_TYPE, kCategoryService, kEventServiceStarted);
 }
 
-int CleanUp() { return ReportEvent(EVENTLOG_INFORMATION_TYPE, kCategoryService, kEventServiceStopped); }
+int CleanUp() {
+  platform::WSACleanup();
+  platform::CoUninitialize();
+  return ReportEvent(EVENTLOG_INFORMATION_TYPE, kCategoryService, kEventServiceStopped);
+}
 
 }  // namespace
 

@@ -65,6 +65,15 @@ std::string EventMessageText(DWORD eventId, const std::vector<std::string>& stri
   return out;
 }
 
+std::string EventCategoryText(WORD category) {
+  switch (category) {
+    case 1: return "Backup";
+    case 2: return "Restore";
+    case 3: return "Service";
+    default: return {};
+  }
+}
+
 std::string EventTypeName(WORD type) {
   switch (type) {
     case 0: return "Success";

@@ -12,6 +12,9 @@ namespace platform::posix {
 // a percent sign). An identifier without a text lists its strings.
 std::string EventMessageText(DWORD eventId, const std::vector<std::string>& strings);
 
+// "Backup", "Restore", "Service"; empty for another category.
+std::string EventCategoryText(WORD category);
+
 // "Error", "Warning", "Information", ...
 std::string EventTypeName(WORD type);
 

@@ -16,6 +16,7 @@
 #include "platform/host.h"
 #include "platform/posix/event_messages.h"
 #include "platform/posix/kit/unique_fd.h"
+#include "platform/shared/event_observer.h"
 
 namespace platform {
 namespace {
@@ -70,6 +71,7 @@ bool AppendLine(const std::string& line) {
 
 bool ReportEvent(const std::string& source, WORD type, WORD category, DWORD eventId,
                  const std::vector<std::string>& strings) {
+  shared::NotifyEventObserver(EventRecord{source, type, category, eventId, strings});
   const std::string text = OneLine(posix::EventMessageText(eventId, strings));
   char head[96];
   std::snprintf(head, sizeof head, "category %u event 0x%08X ", static_cast<unsigned>(category),
@@ -84,5 +86,11 @@ bool ReportEvent(const std::string& source, WORD type, WORD category, DWORD even
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &tm);
   return AppendLine(stamp + event + "\n");
 }
+
+std::string EventMessageText(const std::string&, DWORD eventId, const std::vector<std::string>& strings) {
+  return posix::EventMessageText(eventId, strings);
+}
+
+std::string EventCategoryText(const std::string&, WORD category) { return posix::EventCategoryText(category); }
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include "platform/host.h"
 #include "platform/posix/file_copy.h"
 #include "platform/posix/flush.h"
+#include "platform/shared/flush_override.h"
 #include "platform/posix/kit/errno_map.h"
 #include "platform/posix/kit/file_io.h"
 #include "platform/posix/kit/temp_file.h"
@@ -117,22 +118,13 @@ DWORD DeleteHostTree(const std::string& path) {
 
 namespace {
 
-// The directory part of a Windows path, without its trailing separators.
-std::string WinDirName(const std::string& winPath) {
-  const std::size_t separator = winPath.find_last_of('\\');
-  std::string dir = separator == std::string::npos ? std::string() : winPath.substr(0, separator);
-  while (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
-  if (dir.size() == 2 && dir[1] == ':') dir += '\\';  // a drive's root
-  return dir;
-}
-
 // A flush of the open file fd (or, with directory, of the directory that
 // holds target), answered by a FlushOverride when one lives and winPath
 // names the file.
 DWORD Flush(int fd, const std::string& target, const std::string& winPath, bool directory) {
   if (!winPath.empty()) {
     DWORD answer = ERROR_SUCCESS;
-    if (FlushOverridden(directory ? WinDirName(winPath) : winPath, answer)) return answer;
+    if (shared::FlushOverridden(directory ? shared::WinDirName(winPath) : winPath, answer)) return answer;
   }
   return directory ? SyncHostDirectory(ParentDirectory(target)) : SyncDescriptor(fd);
 }

@@ -7,21 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 #include "platform/files.h"
 #include "platform/host.h"
 #include "platform/posix/kit/errno_map.h"
 #include "platform/posix/kit/unique_fd.h"
+#include "platform/shared/flush_override.h"
 
 namespace platform {
-namespace {
-
-std::mutex overrideMutex;
-std::function<DWORD(const std::string&)> overrideAnswer;  // guarded by overrideMutex
-
-}  // namespace
-
 namespace posix {
 
 DWORD SyncDescriptor(int fd) {
@@ -41,31 +34,10 @@ DWORD SyncHostDirectory(const std::string& hostPath) {
   return SyncDescriptor(fd.get());
 }
 
-bool FlushOverridden(const std::string& winPath, DWORD& answer) {
-  std::function<DWORD(const std::string&)> answerFor;
-  {
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    if (!overrideAnswer) return false;
-    answerFor = overrideAnswer;
-  }
-  answer = answerFor(winPath);
-  return true;
-}
-
 }  // namespace posix
 
-FlushOverride::FlushOverride(std::function<DWORD(const std::string& path)> answer) {
-  std::lock_guard<std::mutex> lock(overrideMutex);
-  overrideAnswer = std::move(answer);
-}
-
-FlushOverride::~FlushOverride() {
-  std::lock_guard<std::mutex> lock(overrideMutex);
-  overrideAnswer = nullptr;
-}
-
 DWORD FlushToDisk(const std::string& path) {
-  if (DWORD answer = ERROR_SUCCESS; posix::FlushOverridden(path, answer)) return answer;
+  if (DWORD answer = ERROR_SUCCESS; shared::FlushOverridden(path, answer)) return answer;
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
   posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
@@ -77,7 +49,7 @@ DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedP
   // Writeback of every file starts before the first waits for its own, so
   // that one journal commit of the file system covers most of them.
   for (const std::string& path : paths) {
-    if (DWORD answer = ERROR_SUCCESS; posix::FlushOverridden(path, answer)) continue;
+    if (DWORD answer = ERROR_SUCCESS; shared::FlushOverridden(path, answer)) continue;
     std::string host;
     if (ToHostPath(path, host) != ERROR_SUCCESS) continue;
     posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));

@@ -15,7 +15,4 @@ DWORD SyncDescriptor(int fd);
 // fsync of the directory at hostPath (see SyncDescriptor).
 DWORD SyncHostDirectory(const std::string& hostPath);
 
-// True, with the override's answer, while a FlushOverride lives.
-bool FlushOverridden(const std::string& winPath, DWORD& answer);
-
 }  // namespace platform::posix

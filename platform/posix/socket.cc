@@ -195,4 +195,11 @@ std::uint16_t LocalPort(SOCKET s) {
   return ntohs(address.sin_port);
 }
 
+int WSAStartup(WORD requested, WORD* obtained) {
+  if (obtained != nullptr) *obtained = requested;
+  return 0;
+}
+
+void WSACleanup() {}
+
 }  // namespace platform

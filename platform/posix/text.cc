@@ -1,4 +1,4 @@
-// UTF-8 (the ANSI code page of this layer) to and from UTF-16; ASCII case.
+// UTF-8 (the ANSI code page of this layer) to and from UTF-16.
 #include "platform/text.h"
 
 #include <cstdint>
@@ -63,9 +63,6 @@ void EncodeUtf8(char32_t cp, std::string& out) {
   }
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::u16string AnsiToWide(std::string_view text) {
@@ -102,30 +99,6 @@ std::string WideToAnsi(std::u16string_view text) {
     }
   }
   return out;
-}
-
-std::string ToUpperAnsi(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = AsciiUpper(c);
-  return out;
-}
-
-std::string ToLowerAnsi(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = AsciiLower(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace platform

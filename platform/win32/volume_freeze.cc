@@ -1,0 +1,53 @@
+// The volume freeze: a lock file per drive in the temporary folder, locked
+// shared by writers and exclusively for the capture (LockFileEx), released
+// when the holder closes it or ends.
+#include "platform/win32/windows_api.h"
+
+namespace platform {
+namespace {
+
+HANDLE OpenLockFile(char letter) {
+  char temp[MAX_PATH + 1] = {};
+  const WinDWORD n = ::GetTempPathA(sizeof temp, temp);
+  if (n == 0 || n > MAX_PATH) return INVALID_HANDLE_VALUE;
+  const std::string path = std::string(temp) + "ark-volume-" + letter + ".lock";
+  return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+VolumeLock::~VolumeLock() { Unlock(); }
+
+VolumeLock::VolumeLock(VolumeLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+VolumeLock& VolumeLock::operator=(VolumeLock&& other) noexcept {
+  if (this != &other) {
+    Unlock();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool VolumeLock::Lock(char driveLetter, Kind kind) {
+  Unlock();
+  char letter = driveLetter;
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (letter < 'A' || letter > 'Z') return false;
+  const HANDLE file = OpenLockFile(letter);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at = {};
+  const WinDWORD flags = kind == Kind::ExclusiveFreeze ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+  if (!::LockFileEx(file, flags, 0, 1, 0, &at)) {
+    ::CloseHandle(file);
+    return false;
+  }
+  fd_ = win32::HandleToInt(file);
+  return true;
+}
+
+void VolumeLock::Unlock() {
+  if (fd_ >= 0) ::CloseHandle(win32::IntToHandle(std::exchange(fd_, -1)));
+}
+
+}  // namespace platform
