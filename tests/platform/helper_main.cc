@@ -1,5 +1,6 @@
 // Test helper, started by the platform tests as a separate process.
-//   helper sleep SECONDS   : waits (a stand-in for a named server process)
+//   helper sleep SECONDS   : prints "sleeping" and waits (a stand-in for a
+//                            named server process)
 //   helper root            : prints the host root it works under
 //   helper service [late]  : runs a service under the dispatcher and prints
 //                            "main", "control N" and "stopped" lines; late
@@ -54,6 +55,7 @@ void ServiceMain(DWORD, char**) {
 
 int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "sleep") == 0) {
+    Say("sleeping");  // started: its command line and environment are in place
     ::sleep(static_cast<unsigned>(std::atoi(argv[2])));
     return 0;
   }

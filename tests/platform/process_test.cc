@@ -12,6 +12,12 @@ namespace {
 using testing::ChildProcess;
 using testing::TempRoot;
 
+// A child that has printed its first line has finished starting: until its
+// program has taken over, /proc shows it with another executable or, in the
+// middle of the exec, with the new one but no command line or environment
+// yet (no declared host root), which would count it as running here.
+bool Started(ChildProcess& child) { return child.pid() > 0 && child.ReadLine() == "sleeping"; }
+
 TEST(Processes, FoundByNameIgnoringCaseAndOnlyOnTheirOwnHost) {
   TempRoot root;
   const std::string bin = root.MakeDir("bin");
@@ -19,7 +25,7 @@ TEST(Processes, FoundByNameIgnoringCaseAndOnlyOnTheirOwnHost) {
   ASSERT_EQ(posix::CopyHostFile(PLATFORM_TEST_HELPER, bin + "/NSERVER", false), ERROR_SUCCESS);
   {
     ChildProcess server(bin + "/NSERVER", {"sleep", "30"}, {"ARK_ROOT=" + root.path()});
-    ASSERT_GT(server.pid(), 0);
+    ASSERT_TRUE(Started(server));
     EXPECT_TRUE(IsProcessRunning({"nserver", "nlnotes"}));
   }
 
@@ -33,16 +39,18 @@ TEST(Processes, FoundByNameIgnoringCaseAndOnlyOnTheirOwnHost) {
     SetHostRoot(root.path());
     ChildProcess elsewhere(program, {"sleep", "30"}, {"ARK_ROOT=" + other.path()});
     ChildProcess viaArgument(program, {"sleep", "30", "--root", other.path()});
-    ASSERT_GT(elsewhere.pid(), 0);
-    ASSERT_GT(viaArgument.pid(), 0);
+    ASSERT_TRUE(Started(elsewhere));
+    ASSERT_TRUE(Started(viaArgument));
     EXPECT_FALSE(IsProcessRunning({unique}));  // they belong to another host
   }
   {
     ChildProcess here(program, {"sleep", "30", "--root", root.path() + "/bin/.."});
+    ASSERT_TRUE(Started(here));
     EXPECT_TRUE(IsProcessRunning({unique + ".exe"}));
   }
   {
     ChildProcess undeclared(program, {"sleep", "30"}, {"ARK_ROOT="});
+    ASSERT_TRUE(Started(undeclared));
     EXPECT_TRUE(IsProcessRunning({unique}));
   }
   EXPECT_FALSE(IsProcessRunning({unique}));
