@@ -36,7 +36,7 @@ std::uint64_t ChangeStreamSize(std::uint32_t entries) {
 ChangeStreamWriter::ChangeStreamWriter(int fd, const Id16& instanceId, std::uint32_t pageCount,
                                        std::uint32_t entries)
     : fd_(fd), entries_(entries), total_(ChangeStreamSize(entries)) {
-  buffer_.reserve(kWriteBuffer);
+  buffer_.reserve(fd_ < 0 ? std::size_t(total_) : std::size_t(std::min<std::uint64_t>(kWriteBuffer, total_)));
   std::uint8_t header[kStreamHeaderSize] = {};
   std::memcpy(header, kHeaderMagic, 8);
   PutU32(header + 8, 1);
@@ -61,6 +61,7 @@ STATUS ChangeStreamWriter::Put(const void* data, std::size_t size) {
 }
 
 STATUS ChangeStreamWriter::Flush() {
+  if (fd_ < 0) return NOERROR;  // in memory: the whole stream stays in the buffer
   if (int e = WriteAll(fd_, buffer_.data(), buffer_.size())) return StatusFromErrno(e);
   buffer_.clear();
   return NOERROR;

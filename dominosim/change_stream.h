@@ -28,12 +28,14 @@ constexpr std::size_t kTrailerSize = 32;
 
 std::uint64_t ChangeStreamSize(std::uint32_t entries);
 
-// Writes a stream to a file descriptor through a buffer.
+// Writes a stream to a file descriptor through a buffer, or with fd -1
+// into memory (TakeBytes after Finish).
 class ChangeStreamWriter {
  public:
   ChangeStreamWriter(int fd, const Id16& instanceId, std::uint32_t pageCount, std::uint32_t entries);
   STATUS Add(std::uint32_t pageNo, const std::uint8_t page[kPageSize]);
   STATUS Finish();
+  std::vector<std::uint8_t> TakeBytes() { return std::move(buffer_); }
 
  private:
   STATUS Put(const void* data, std::size_t size);

@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
+#include "platform/posix/case_names.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/temp_file.h"
 
@@ -64,6 +65,7 @@ DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
     return ERROR_ACCESS_DENIED;  // a directory is not opened as a file
   }
   fd_ = fd;
+  if (flags & O_CREAT) posix::NoteCreatedName(hostPath);
   return ERROR_SUCCESS;
 }
 

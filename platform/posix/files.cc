@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/host.h"
+#include "platform/posix/case_names.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/host_file_info.h"
 #include "platform/text.h"
@@ -143,6 +144,7 @@ DWORD CreateDirectory(const std::string& path) {
     if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
     return Win32FromErrno(errno, host, PathRole::Directory);
   }
+  posix::NoteCreatedName(host);
   return ERROR_SUCCESS;
 }
 

@@ -1,10 +1,15 @@
 #include "platform/host.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include "child_process.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "temp_root.h"
 
@@ -79,6 +84,21 @@ TEST(Host, PathsResolveIgnoringLetterCase) {
   root.MakeDir("volD/ArkLedger/SRV1");
   EXPECT_EQ(ToHostPath("D:\\ArkLedger\\SRV1", host), ERROR_SUCCESS);
   EXPECT_EQ(host, d + "/ArkLedger/SRV1");
+
+  // A directory's listing is kept while the directory is unchanged: a name
+  // created through the platform joins it, a name created otherwise is
+  // found once the directory shows a change.
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\Log.dat", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/Log.dat");
+  File created;
+  ASSERT_EQ(created.Open("D:\\ArkLedger\\srv1\\LOG.DAT", File::Mode::CreateAlways), ERROR_SUCCESS);
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\log.dat", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/LOG.DAT");
+  std::ofstream(d + "/ArkLedger/srv1/Other.dat") << "x";
+  const struct timespec old[2] = {{1, 0}, {1, 0}};  // a change whatever the clock's grain
+  ASSERT_EQ(::utimensat(AT_FDCWD, (d + "/ArkLedger/srv1").c_str(), old, 0), 0);
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\OTHER.DAT", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/Other.dat");
 }
 
 TEST(Host, RootFromTheEnvironmentElseTheWorkingDirectory) {

@@ -35,6 +35,7 @@ struct HostShape {
   int unlogged = 1;
   std::string sizeMib = "0.5";
   int logExtentKib = 32;
+  std::vector<std::string> serviceLauncher;  // runs arkserver (e.g. prlimit with its options)
 };
 
 struct Digests {
@@ -58,8 +59,11 @@ class ScenarioHost {
 
   // Builds the host and starts arkserver on it.
   ::testing::AssertionResult Install(const HostShape& shape = {});
+  // Stops arkserver and starts it again through another launcher.
+  ::testing::AssertionResult RestartService(const std::vector<std::string>& launcher);
 
   const std::string& root() const { return ark_.root(); }
+  std::string ServiceErrors() const { return ark_.stderrText(); }  // arkserver's standard error
   std::uint16_t port() const { return ark_.port(); }
   const std::string& notesIni() const { return notesIni_; }
   std::string HostPath(const std::string& windowsPath) const;
