@@ -84,10 +84,10 @@ class ChangeStreamParser {
   std::uint64_t consumed_ = 0;
 };
 
-// Applies a stream to a database file: the bytes are checked and staged in a
-// temporary file beside the target, and nothing is written to the target
-// until Finish has seen the whole stream sound. A damaged, truncated or
-// foreign stream leaves the target as it was.
+// Applies a stream to a database file: the bytes are checked and staged (in
+// memory when short, else in a temporary file beside the target), and
+// nothing is written to the target until Finish has seen the whole stream
+// sound. A damaged, truncated or foreign stream leaves the target as it was.
 class ChangeApplier {
  public:
   // declaredSize: the length the stream was announced with (0: no change
@@ -112,6 +112,8 @@ class ChangeApplier {
   char drive_ = 0;
   UniqueFd targetFd_;
   UniqueFd staging_;
+  bool inMemory_ = false;
+  std::vector<std::uint8_t> staged_;  // the stream, when staged in memory
   Id16 targetInstance_{};
   std::uint64_t declared_ = 0;
   std::uint64_t received_ = 0;

@@ -105,7 +105,9 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
   // The names are the installer's own: each host path is the data
   // directory's and the relative path, with no lookup per database.
   std::string dataHost;
-  if (MapPath(server.dataDirectory, dataHost) != NOERROR) return Fail(error, "cannot map " + server.dataDirectory);
+  if (MapPath(server.dataDirectory, dataHost) != NOERROR) {
+    return Fail(error, "cannot map " + server.dataDirectory);
+  }
   std::string lastFolder;
   for (std::size_t i = 0; i < plan.size(); ++i) {
     std::string win = JoinWin(server.dataDirectory, plan[i].relativePath);
@@ -113,7 +115,9 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
     std::replace(host.begin() + std::ptrdiff_t(dataHost.size()), host.end(), '\\', '/');
     if (ParentDirectory(host) != lastFolder) {
       lastFolder = ParentDirectory(host);
-      if (int e = MakeDirectories(lastFolder)) return Fail(error, "cannot create the folder of " + host + ": " + std::strerror(e));
+      if (int e = MakeDirectories(lastFolder)) {
+        return Fail(error, "cannot create the folder of " + host + ": " + std::strerror(e));
+      }
     }
     CreateParams params;
     params.dataPages = pages;

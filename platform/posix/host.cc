@@ -150,7 +150,9 @@ std::string NameAsItExists(const std::string& dir, std::string_view name, bool e
     }
     Listing& listing = it->second;
     listing.byFolded.clear();
-    while (dirent* entry = ::readdir(listed)) listing.byFolded.emplace(ToLowerAnsi(entry->d_name), entry->d_name);
+    while (dirent* entry = ::readdir(listed)) {
+      listing.byFolded.emplace(ToLowerAnsi(entry->d_name), entry->d_name);
+    }
     ::closedir(listed);
     listing.identity = identity;
   }

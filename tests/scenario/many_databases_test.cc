@@ -72,8 +72,8 @@ TEST(ManyDatabases, BackUpAndRestoreUnderTheDefaultSoftLimitOfOpenFiles) {
   ASSERT_TRUE(host.RestartService({"env", "ARK_DEBUG=1", "prlimit", "--nofile=1024:"}));
   ToolResult backup = host.Backup();
   ASSERT_EQ(backup.exitCode, 0) << backup.out << backup.err;
-  EXPECT_TRUE(Has(host.ServiceErrors(), "Open file limit raised from 1024 to " + std::to_string(limit.rlim_max)))
-      << host.ServiceErrors().substr(0, 2000);
+  const std::string raised = "Open file limit raised from 1024 to " + std::to_string(limit.rlim_max);
+  EXPECT_TRUE(Has(host.ServiceErrors(), raised)) << host.ServiceErrors().substr(0, 2000);
   const std::vector<std::string> snapshots = host.SnapshotNames();
   ASSERT_EQ(snapshots.size(), 1u);
   const std::set<std::string> unlogged = host.Unlogged(snapshots[0]);
