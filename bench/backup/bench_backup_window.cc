@@ -172,13 +172,14 @@ double PerDatabaseMs(double smallSeconds, double largeSeconds, int smallCount, i
 int main(int argc, char** argv) {
   std::vector<int> sizes = {200, 2000, 10000};
   int rounds = 3;
-  // On a memory file system by default: on a disk file system, the cost of
+  // On a memory file system by default (when it has room for the largest
+  // host, its snapshot and its copy): on a disk file system, the cost of
   // making inodes (which depends on what else the machine has just deleted)
   // swamps the window's own and the copy's alike.
   std::error_code ec;
-  const fs::path base = fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0
-                            ? fs::path("/dev/shm")
-                            : fs::temp_directory_path();
+  const bool roomInMemory = ::access("/dev/shm", W_OK) == 0 &&
+                            fs::space("/dev/shm", ec).available >= (std::uintmax_t(1) << 30) && !ec;
+  const fs::path base = roomInMemory ? fs::path("/dev/shm") : fs::temp_directory_path();
   std::string dir = (base / ("ark-bench-window-" + std::to_string(::getpid()))).string();
   CLI::App app{"The backup-mode window against the number of databases."};
   app.add_option("--sizes", sizes, "numbers of databases")->delimiter(',');
