@@ -1,6 +1,7 @@
 // Backup mode against a running nserver: the change information fixed at
 // BackupStop, applied to a copy taken under the volume freeze between
 // BackupStart and BackupStop, gives the database as it was at BackupStop.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -193,10 +194,12 @@ TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
   struct rlimit limit = {};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
   const struct rlimit saved = limit;
+  const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(spare, 0);
   limit.rlim_cur = openFiles() + 4;
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-  std::vector<int> filler;
-  for (int fd; (fd = ::dup(0)) >= 0;) filler.push_back(fd);
+  std::vector<int> filler = {spare};
+  for (int fd; (fd = ::dup(spare)) >= 0;) filler.push_back(fd);
   DBHANDLE one = 0;
   const STATUS refused = rt.api.OpenDatabase(paths[0].c_str(), &one);
   char text[200];
