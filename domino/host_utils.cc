@@ -65,6 +65,9 @@ int CreateDirectoryTree(const std::string& path) {
   std::string buffer = path;
   if (buffer.back() != '\\') buffer += '\\';
   if (buffer.size() >= kMaxPath) return 0;
+  // Mostly the directory is there already (a backup writes many files into
+  // each): one look instead of one per level.
+  if (platform::GetFileAttributes(buffer.substr(0, buffer.size() - 1)) != INVALID_FILE_ATTRIBUTES) return 1;
   for (std::size_t end = FirstLevelEnd(buffer); end != std::string::npos;
        end = buffer.find('\\', end + 1)) {
     const std::string prefix = buffer.substr(0, end);

@@ -12,6 +12,7 @@
 #include "dominosim/workload.h"
 #include "platform/host.h"
 #include "platform/posix/kit/file_io.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   platform::SetHostRoot(root);
+  // The server holds every database open, as a server with thousands does.
+  platform::RaiseOpenFileLimit(nullptr);
   dominosim::ServerConfig config;
   if (STATUS s = dominosim::LoadServerConfig(ini, config)) {
     std::fprintf(stderr, "nserver: %s: %s\n", ini.c_str(), dominosim::StatusText(s).c_str());

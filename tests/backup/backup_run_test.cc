@@ -272,7 +272,7 @@ TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
   // Retention that fails after a good snapshot fails the run.
   WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());
   FakeStorage::Get().enumerations = 0;
-  FakeStorage::Get().failEnumerationNumber = 3;  // cycle, recent time, retention
+  FakeStorage::Get().failEnumerationNumber = 4;  // cycle, hint file, recent time, retention
   EXPECT_EQ(Run(), -1);
   EXPECT_FALSE(Has(ReportText(), "Backup Completed") || Has(ReportText(), "Deleted"));
   EXPECT_EQ(BackupWiz(), "");

@@ -87,8 +87,18 @@ bool ScenarioHost::UseSmallLogDrive(int kib, std::string* why) {
   if (notesIni_.empty() || dataDirectory_.empty() || drives_.count('D') == 0) {
     return ::testing::AssertionFailure() << "unexpected install output:\n" << install.out;
   }
-  if (!ark_.Start()) return ::testing::AssertionFailure() << "arkserver did not start: " << ark_.stderrText();
+  if (!ark_.Start(45, 0, shape.serviceLauncher)) {
+    return ::testing::AssertionFailure() << "arkserver did not start: " << ark_.stderrText();
+  }
   started_ = true;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ScenarioHost::RestartService(const std::vector<std::string>& launcher) {
+  ark_.SendStop();
+  if (ark_.WaitForExit(10000) != 0) return ::testing::AssertionFailure() << "arkserver did not stop cleanly";
+  started_ = ark_.Start(45, 0, launcher);
+  if (!started_) return ::testing::AssertionFailure() << "arkserver did not start: " << ark_.stderrText();
   return ::testing::AssertionSuccess();
 }
 

@@ -36,6 +36,7 @@ struct HostShape {
   std::string sizeMib = "0.5";
   int logExtentKib = 32;
   std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
+  std::vector<std::string> serviceLauncher;  // runs arkserver (e.g. prlimit with its options)
 };
 
 struct Digests {
@@ -59,8 +60,11 @@ class ScenarioHost {
 
   // Builds the host and starts arkserver on it.
   ::testing::AssertionResult Install(const HostShape& shape = {});
+  // Stops arkserver and starts it again through another launcher.
+  ::testing::AssertionResult RestartService(const std::vector<std::string>& launcher);
 
   const std::string& root() const { return ark_.root(); }
+  std::string ServiceErrors() const { return ark_.stderrText(); }  // arkserver's standard error
   std::uint16_t port() const { return ark_.port(); }
   const std::string& notesIni() const { return notesIni_; }
   std::string HostPath(const std::string& windowsPath) const;
