@@ -74,7 +74,9 @@ inline ToolResult RunTool(const std::vector<std::string>& args, const std::strin
   std::string out = scratchDir + "/tool.out", err = scratchDir + "/tool.err";
   pid_t pid = Spawn(args, out, err);
   if (pid < 0) return result;
-  result.exitCode = WaitExit(pid, 60000);
+  // Generous: a backup on a loaded machine may archive hundreds of logs,
+  // each flushed to the disk; only a hung tool should reach this.
+  result.exitCode = WaitExit(pid, 300000);
   result.out = ReadFile(out);
   result.err = ReadFile(err);
   return result;
