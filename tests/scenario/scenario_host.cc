@@ -213,6 +213,7 @@ void BackendTest::SetUp() {
   HostShape shape;
   shape.backend = GetParam().backend;
   shape.translogPath = GetParam().translogPath;
+  shape.logExtentKib = logExtentKib_;
   if (shape.backend == "btrfs") {
     std::string why;
     if (!host_.UseBtrfs(&why)) GTEST_SKIP() << "btrfs variant skipped: " << why;

@@ -136,6 +136,7 @@ class BackendTest : public ::testing::TestWithParam<HostVariant> {
  protected:
   void SetUp() override;
   ScenarioHost host_;
+  int logExtentKib_ = HostShape{}.logExtentKib;  // a fixture may choose larger extents
 };
 
 // Sorted names of the files directly in dir.

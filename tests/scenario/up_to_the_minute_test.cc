@@ -13,7 +13,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using UpToTheMinute = BackendTest;
+// Large extents and a modest rate: the logs written while the test runs
+// grow with the time it takes on a loaded machine, and each log a restore
+// needs counts 64 MB against the log drive's free space.
+class UpToTheMinute : public BackendTest {
+ protected:
+  UpToTheMinute() { logExtentKib_ = 512; }
+};
 
 void Overwrite(const std::string& path, std::uint64_t offset, const std::string& bytes) {
   std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
@@ -22,9 +28,6 @@ void Overwrite(const std::string& path, std::uint64_t offset, const std::string&
 }
 
 TEST_P(UpToTheMinute, RollsTheOlderBackupForwardToTheLastCommittedState) {
-  // A modest rate: the logs written while the test runs grow with the time
-  // it takes on a loaded machine, and each needed log counts 64 MB against
-  // the log drive's free space.
   host_.StartServer(100, 4);
   ASSERT_TRUE(host_.AdvanceLog(3));
   ToolResult first = host_.Backup();
