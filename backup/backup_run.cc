@@ -88,7 +88,7 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server) {
   Output(out, LocalTimeText() + ": Snapshot will occur on VOL " + volume + " for Virtual Disk " +
                   drive + "\r\n");
 
-  if (RunSnapshotCycle(driveWide, request, server) != 0) {
+  if (RunSnapshotCycle(driveWide, request, server, RunBackupModeStep) != 0) {
     Output(out, "ERROR: Snapshot failed on " + volume + ".\r\n");
     return -1;
   }

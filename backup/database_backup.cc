@@ -4,12 +4,16 @@
 
 #include <cstring>
 #include <set>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "backup/path_text.h"
 #include "domino/host_utils.h"
 #include "output/output.h"
 #include "platform/debug.h"
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -257,4 +261,69 @@ DatabaseBackupGuard::~DatabaseBackupGuard() {
     quietly([&] { Domino().CloseDatabase(entry.handle); });
   }
   (void)request_;
+}
+
+// Finding the database files of a data directory.
+namespace {
+
+// The extension of a file name as the platform's path splitter sees it: from
+// the last dot on, or empty.
+std::string_view Extension(std::string_view name) {
+  std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+bool IsDatabaseName(std::string_view name) {
+  std::string_view ext = Extension(name);
+  if (ext.size() != 4) return false;
+  return backup_detail::EndsWithNoCase(ext, ".nsf") || backup_detail::EndsWithNoCase(ext, ".ntf") ||
+         backup_detail::EndsWithNoCase(ext, ".box");
+}
+
+}  // namespace
+
+DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& list) {
+  const std::string d = backup_detail::WithBackslash(directory);
+  // The listing leaves "." and ".." out and costs no status call per file.
+  std::vector<platform::DirectoryName> entries;
+  DWORD error = platform::ListDirectoryNames(d, entries);
+  if (error != ERROR_SUCCESS) return error;
+  for (const platform::DirectoryName& entry : entries) {
+    if (entry.directory) {
+      // A subdirectory's databases come where the subdirectory is met; a
+      // subdirectory that cannot be listed is passed over.
+      FindDatabases(d + entry.name + "\\", list);
+    } else if (IsDatabaseName(entry.name)) {
+      DatabaseEntry found;
+      found.path = d + entry.name;
+      list.push_back(std::move(found));
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// Where the change information of a database is kept below an ArkLedger
+// directory: the tree mirrors the database's directory on its volume.
+std::string MakeChangeInfoPath(const std::string& ledgerDirectory,
+                               const std::string& databasePath) {
+  // Split like the platform's path splitter: drive, directory (up to the
+  // last separator), file name and extension (from the last dot).
+  std::string rest = databasePath;
+  if (rest.size() >= 2 && rest[1] == ':') rest.erase(0, 2);
+  std::size_t lastSeparator = rest.find_last_of("\\/");
+  std::string directory = lastSeparator == std::string::npos ? "" : rest.substr(0, lastSeparator + 1);
+  std::string file = lastSeparator == std::string::npos ? rest : rest.substr(lastSeparator + 1);
+  std::size_t dot = file.rfind('.');
+  std::string fileName = dot == std::string::npos ? file : file.substr(0, dot);
+  std::string extension = dot == std::string::npos ? "" : file.substr(dot);
+
+  // ".nsf", ".ntf" and ".box" in any case become ".nsf.dat", ".ntf.dat" and
+  // ".box.dat"; any other extension is kept lower-cased, with ".dat" after it,
+  // so that no database's file can land on another's.
+  std::string relative = directory + fileName + platform::ToLowerAnsi(extension) + ".dat";
+  if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);
+
+  std::string path = ledgerDirectory;
+  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += '\\';
+  return path + relative;
 }

@@ -7,6 +7,7 @@
 #include "domino/settings.h"
 #include "platform/com.h"
 #include "platform/text.h"
+#include "snapshot/snapshot_hints.h"
 #include "snapshot/snapshot_names.h"
 #include "snapshot/snapshot_service.h"
 

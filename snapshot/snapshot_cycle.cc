@@ -4,7 +4,8 @@
 // the dated name the new snapshot will get.
 #include "snapshot/snapshot_cycle.h"
 
-#include "backup/backup_run.h"
+#include <new>
+
 #include "backup/log_archive.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
@@ -13,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "snapshot/component_access.h"
+#include "snapshot/snapshot_hints.h"
 #include "snapshot/snapshot_names.h"
 
 namespace {
@@ -100,7 +102,7 @@ int RenameRecent(snapshot::ISnapshotService& service, const std::u16string& driv
 }  // namespace
 
 int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
-                     DominoServerInfo& server) {
+                     DominoServerInfo& server, const BackupModeStep& backupModeStep) {
   const std::u16string drive = snapshot::DriveOf(driveLetter);
   std::unique_ptr<snapshot::ISnapshotService> service;
   if (!OpenForCycle(server.output, service)) return -1;
@@ -156,7 +158,7 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
   }
 
   Output(server.output, "Placing Domino server in backup mode\r\n");
-  const int step = RunBackupModeStep(request, server, recentDirectory, service.get(), drive, recentWide);
+  const int step = backupModeStep(request, server, recentDirectory, service.get(), drive, recentWide);
   Output(server.output, "Returned from backup mode\r\n");
   if (step != 0) {
     Output(server.output, "FAILED Backup/Snapshot for " + server.serverName + " \r\n");
@@ -206,4 +208,53 @@ int RecordRecentSnapshotTime(const std::u16string& driveLetter, BackupRequest& /
   const std::string dated =
       platform::WideToAnsi(MakeDatedSnapshotName(ServerShortName(server), found->creationTime));
   return platform::WriteWholeFile(filePath, dated) == ERROR_SUCCESS ? 0 : -1;
+}
+
+// Taking one snapshot of a drive through the snapshot component.
+int TakeSnapshot(const std::u16string& driveLetter, const std::u16string& name, int /*reserved*/,
+                 std::string& errorText) {
+  using snapshot::OpenFailure;
+  std::unique_ptr<snapshot::ISnapshotService> service;
+  OpenFailure failure = OpenFailure::None;
+  const HRESULT opened = snapshot::OpenSnapshotService(snapshot::kTakeSnapshotContext, service, &failure);
+  if (failure == OpenFailure::Factory) {
+    errorText = "Could not create Snapshot COM Object.\r\n" + snapshot::SystemText(opened) + "\r\n";
+    return -1;
+  }
+  if (failure == OpenFailure::Interface) {
+    errorText = "Could not obtain Snapshot interface pointer.\r\n" + snapshot::SystemText(opened) + "\r\n";
+    return -1;
+  }
+
+  snapshot::SnapshotDriveSet drives;
+  try {
+    drives.drives.resize(1);
+  } catch (const std::bad_alloc&) {
+    errorText =
+        "The SNAPSHOT_DRIVE_INFO structure could not be allocated memory.\r\n"
+        "Possible reason - Out of memory.\r\n";
+    return -1;
+  }
+  try {
+    drives.drives[0].DRIVELETTER = snapshot::DriveOf(driveLetter);
+    drives.drives[0].flag = 1;
+  } catch (const std::bad_alloc&) {
+    errorText = "The DRIVELETTER could not be allocated memory.\r\nPossible reason - Out of memory.\r\n";
+    return -1;
+  }
+  std::u16string snapshotName;
+  try {
+    snapshotName = name;
+  } catch (const std::bad_alloc&) {
+    errorText = "The SNAPSHOTNAME could not be allocated memory.\r\nPossible reason - Out of memory.\r\n";
+    return -1;
+  }
+
+  const HRESULT hr = service->CreateSnapShot(drives, snapshotName);
+  if (hr != S_OK) {
+    errorText =
+        "Failed to create snapshot (CreateSnapShot method failed).\r\n" + snapshot::SystemText(hr) + "\r\n";
+    return -1;
+  }
+  return 0;
 }

@@ -1,4 +1,6 @@
 // The snapshot hint file: one snapshot name per line, each ended by "\n".
+#include "snapshot/snapshot_hints.h"
+
 #include <algorithm>
 
 #include "domino/host_utils.h"

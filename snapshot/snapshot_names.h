@@ -1,4 +1,4 @@
-// Snapshot names, time stamps, snapshot entries and the snapshot hint file.
+// Snapshot names, time stamps and snapshot entries.
 #pragma once
 
 #include <string>
@@ -25,5 +25,3 @@ int GetSnapshotEntries(const std::u16string& driveLetter, std::vector<SnapshotEn
 // (compare only with values obtained the same way); day of week in *dayOfWeek.
 FILETIME ReadTimeStamp(const std::string& stamp, SYSTEMTIME* asSystemTime = nullptr);
 
-int LoadSnapshotHints(const std::string& hintPath, DominoServerInfo& server);
-int SaveSnapshotHints(const std::string& hintPath, const DominoServerInfo& server);

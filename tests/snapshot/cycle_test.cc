@@ -5,6 +5,7 @@
 
 #include <gmock/gmock.h>
 
+#include "backup/backup_run.h"
 #include "domino/domino_api.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -40,7 +41,7 @@ class SnapshotCycle : public SnapshotHostTest {
     SnapshotHostTest::TearDown();
   }
 
-  int Run() { return RunSnapshotCycle(u"E", request_, server_); }
+  int Run() { return RunSnapshotCycle(u"E", request_, server_, RunBackupModeStep); }
   const std::string& Said() const { return server_.output.accumulated; }
 
   NiceMock<MockDominoApi> api_;

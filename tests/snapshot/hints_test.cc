@@ -1,6 +1,7 @@
 // The snapshot hint file: loading against the volume's snapshots, saving
 // upper-cased names once each.
 #include "platform/text.h"
+#include "snapshot/snapshot_hints.h"
 #include "snapshot/snapshot_names.h"
 #include "tests/snapshot/snapshot_test_host.h"
 
