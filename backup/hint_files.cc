@@ -177,6 +177,9 @@ int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries) {
       logNumber = number == 0 ? 1 : number;
       return 0;
     }
-    if (status != NOERROR) return 0;
+    if (status != NOERROR) {
+      logNumber = 0;
+      return int(status);
+    }
   }
 }

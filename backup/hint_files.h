@@ -37,4 +37,7 @@ int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeIn
 // path (*badLine: its 1-based number). path receives the file's path.
 int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListEntry>& files,
                        std::string& path, std::size_t* badLine = nullptr);
+// The number and series of the log Domino writes now (the one after the last
+// archived log). 0, or the failing status of the runtime's log listing (the
+// number then 0: the position is unknown).
 int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries);

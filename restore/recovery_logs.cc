@@ -1,5 +1,6 @@
 #include "restore/recovery_logs.h"
 
+#include "backup/database_backup.h"
 #include "backup/hint_files.h"
 #include "backup/log_archive.h"
 #include "domino/settings.h"
@@ -99,7 +100,11 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
 
   DWORD currentLog = 0;
   std::string currentSeries;
-  GetCurrentLogPosition(currentLog, currentSeries);
+  if (const int status = GetCurrentLogPosition(currentLog, currentSeries); status != 0) {
+    return Fail(request, errorText,
+                "ERROR: Could not find the current transaction log: " + DominoErrorText(STATUS(status)) +
+                    "\r\n" + kNotPossible);
+  }
   Output(request.output, "Current Log Series : 0x" + currentSeries + "\r\n");
 
   if (currentSeries != snapshotSeries) {

@@ -137,10 +137,10 @@ TEST(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {
   EXPECT_EQ(dom.Count("ArchiveBegin"), 0);
   EXPECT_TRUE(dom.marked.empty());
 
-  dom.failures["GetFirstArchiveLog"] = 0x0222;  // another status: the number stays
+  dom.failures["GetFirstArchiveLog"] = 0x0222;  // another status: the position is unknown
   number = 17;
-  EXPECT_EQ(GetCurrentLogPosition(number, series), 0);
-  EXPECT_EQ(number, 17u);
+  EXPECT_EQ(GetCurrentLogPosition(number, series), 0x0222);
+  EXPECT_EQ(number, 0u);
 }
 
 }  // namespace

@@ -48,13 +48,14 @@ class FakeDomino {
       std::memcpy(logId, currentLogId.data(), 16);
       *number = currentLog;
       path[0] = '\0';
-      return ERR_NO_MORE_LOGS;
+      return positionStatus;
     };
     ON_CALL(api, GetFirstArchiveLog(_, _, _)).WillByDefault(Invoke(position));
     ON_CALL(api, GetNextArchiveLog(_, _, _)).WillByDefault(Invoke(position));
   }
 
   DWORD currentLog = 1;
+  STATUS positionStatus = ERR_NO_MORE_LOGS;  // what the log listing ends with
   std::array<BYTE, 16> currentLogId = kLogId;
   NiceMock<MockDominoApi> api;
 };

@@ -187,9 +187,16 @@ TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed
        "ERROR: The Log Series of the current transaction log (0x0000000f)\r\n"
        "Does not match the Snapshot Log Series (0x12345678)\r\n"
        "UP TO THE MINUTE restore is not possible\r\n"},
-      {"missing log",
+      {"log position unknown",
        [&] {
          host.WriteLogHint(40, kLogSeries);
+         domino.positionStatus = 0x0222;
+       },
+       "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n"
+       "UP TO THE MINUTE restore is not possible\r\n"},
+      {"missing log",
+       [&] {
+         domino.positionStatus = ERR_NO_MORE_LOGS;
          host.WriteSavedLog(40, "forty");
        },
        "ERROR: Could not find archive log file: S0000041.TXN\r\n"
