@@ -77,8 +77,10 @@ std::string Canonical(const std::string& path) {
   return out;
 }
 
-// The host root a process declares, canonical; empty when it declares none.
-std::string DeclaredRoot(const std::string& pid) {
+// The host root a process declares, canonical; empty when it declares none;
+// nullopt when the process ended meanwhile (its environment reads as nothing:
+// every running program has one).
+std::optional<std::string> DeclaredRoot(const std::string& pid) {
   std::string root;
   if (const auto cmdline = ReadProcFile(ProcPath(pid, "cmdline"))) {
     const std::vector<std::string> args = SplitNul(*cmdline);
@@ -88,17 +90,17 @@ std::string DeclaredRoot(const std::string& pid) {
     }
   }
   if (root.empty()) {
-    if (const auto environ = ReadProcFile(ProcPath(pid, "environ"))) {
-      // The first definition is the one getenv sees.
-      for (const std::string& entry : SplitNul(*environ)) {
-        if (entry.starts_with("ARK_ROOT=")) {
-          root = entry.substr(9);
-          break;
-        }
+    const auto environ = ReadProcFile(ProcPath(pid, "environ"));
+    if (!environ || environ->empty()) return std::nullopt;
+    // The first definition is the one getenv sees.
+    for (const std::string& entry : SplitNul(*environ)) {
+      if (entry.starts_with("ARK_ROOT=")) {
+        root = entry.substr(9);
+        break;
       }
     }
   }
-  if (root.empty()) return {};
+  if (root.empty()) return std::string();
   if (root.front() != '/') {
     // Relative to that process's working directory.
     char cwd[PATH_MAX];
@@ -127,8 +129,10 @@ bool IsProcessRunning(const std::vector<std::string>& names) {
       if (EqualsNoCase(name, WithoutExtension(wanted))) match = true;
     }
     if (!match) continue;
-    const std::string root = DeclaredRoot(pid);
-    if (root.empty() || root == ownRoot) return true;
+    // A process that ended between the two reads is not counted: seen from
+    // here it would declare no host root and pass for one of this host's.
+    const std::optional<std::string> root = DeclaredRoot(pid);
+    if (root && (root->empty() || *root == ownRoot)) return true;
   }
   return false;
 }
