@@ -8,7 +8,6 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/restore_hooks.h"
 #include "restore/restore_text.h"
 
 using restore_detail::WithBackslash;
@@ -84,7 +83,7 @@ int KeptLogs::KeepAside(const std::string& ledgerRoot, std::string& errorText) {
   for (const platform::FindData& file : files) bytes += file.size;
   const std::uint64_t needed = (bytes + kMegabyte - 1) / kMegabyte;
   std::uint32_t freeMegabytes = 0;
-  if (!CurrentRestoreHostChecks().freeDiskMegabytes(std::string(1, ledgerDrive), freeMegabytes)) {
+  if (!GetFreeDiskMegabytes(std::string(1, ledgerDrive), freeMegabytes)) {
     return fail("The free space of the ArkLedger drive " + DriveText(ledgerDrive) +
                 " could not be determined.");
   }

@@ -3,12 +3,12 @@
 #include "backup/database_backup.h"
 #include "backup/hint_files.h"
 #include "backup/log_archive.h"
+#include "domino/host_utils.h"
 #include "domino/settings.h"
 #include "output/output.h"
 #include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/restore_hooks.h"
 #include "restore/restore_text.h"
 
 using restore_detail::LogBaseName;
@@ -158,7 +158,7 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
   const std::string driveLetter = letter != 0 ? std::string(1, letter) : std::string();
   std::uint32_t freeMegabytes = 0;
   if (driveLetter.empty() ||
-      !CurrentRestoreHostChecks().freeDiskMegabytes(driveLetter, freeMegabytes)) {
+      !GetFreeDiskMegabytes(driveLetter, freeMegabytes)) {
     const std::string drive = driveLetter.empty() ? std::string("(none)") : driveLetter + ":";
     return Fail(request, errorText,
                 "ERROR: Could not determine the free space of the active log drive " + drive +

@@ -19,7 +19,6 @@
 #include "restore/domino_recovery.h"
 #include "restore/kept_logs.h"
 #include "restore/recovery_logs.h"
-#include "restore/restore_hooks.h"
 #include "restore/restore_text.h"
 #include "snapshot/snapshot_restore.h"
 #include "verify/change_info_check.h"
@@ -174,7 +173,7 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
   DominoServerInfo& server = request.server;
   const bool pointInTime = request.pointInTime == 1;
 
-  if (CurrentRestoreHostChecks().isDominoRunning()) {
+  if (IsDominoRunning()) {
     errorText =
         "ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\n"
         "Restore canceled.\r\n";

@@ -1,5 +1,6 @@
 // Time: FILETIME (100 ns since 1601-01-01 UTC), SYSTEMTIME, local time by TZ.
 #include "platform/clock.h"
+#include "platform/shared/machine.h"
 
 #include <time.h>
 
@@ -80,7 +81,7 @@ long LocalOffsetAt(time_t instant) {
 
 }  // namespace
 
-void GetLocalTime(SYSTEMTIME& out) {
+void machine::GetLocalTime(SYSTEMTIME& out) {
   struct timespec now {};
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm tm {};
@@ -88,7 +89,7 @@ void GetLocalTime(SYSTEMTIME& out) {
   FillSystemTime(tm, now.tv_nsec, out);
 }
 
-void GetSystemTime(SYSTEMTIME& out) {
+void machine::GetSystemTime(SYSTEMTIME& out) {
   struct timespec now {};
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm tm {};
@@ -96,7 +97,7 @@ void GetSystemTime(SYSTEMTIME& out) {
   FillSystemTime(tm, now.tv_nsec, out);
 }
 
-void GetSystemTimeAsFileTime(FILETIME& out) {
+void machine::GetSystemTimeAsFileTime(FILETIME& out) {
   struct timespec now {};
   clock_gettime(CLOCK_REALTIME, &now);
   MakeFileTime(now.tv_sec, now.tv_nsec / 100, out);

@@ -19,6 +19,7 @@
 #include "platform/posix/host_file_info.h"
 #include "platform/shared/wildcard.h"
 #include "platform/text.h"
+#include "platform/shared/machine.h"
 
 namespace platform {
 namespace {
@@ -129,7 +130,7 @@ DWORD DeleteFile(const std::string& path) {
   return ERROR_SUCCESS;
 }
 
-DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes) {
+DWORD machine::GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes) {
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
   struct statvfs vfs {};

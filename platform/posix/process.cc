@@ -19,6 +19,7 @@
 #include "platform/posix/kit/file_io.h"
 #include "platform/posix/kit/unique_fd.h"
 #include "platform/text.h"
+#include "platform/shared/machine.h"
 
 namespace platform {
 namespace {
@@ -112,7 +113,7 @@ std::optional<std::string> DeclaredRoot(const std::string& pid) {
 
 }  // namespace
 
-bool IsProcessRunning(const std::vector<std::string>& names) {
+bool machine::IsProcessRunning(const std::vector<std::string>& names) {
   posix::UniqueDir proc(::opendir("/proc"));
   if (!proc.valid()) return false;
   const std::string ownRoot = Canonical(HostRoot());

@@ -2,6 +2,7 @@
 // use the zone's rule at the instant converted (daylight saving included),
 // so that a converted time reads as the wall clock showed it then.
 #include "platform/win32/windows_api.h"
+#include "platform/shared/machine.h"
 
 namespace platform {
 namespace {
@@ -59,19 +60,19 @@ bool Shift(const FILETIME& in, FILETIME& out, Convert convert) {
 
 }  // namespace
 
-void GetLocalTime(SYSTEMTIME& out) {
+void machine::GetLocalTime(SYSTEMTIME& out) {
   WinSYSTEMTIME st;
   ::GetLocalTime(&st);
   out = FromWin(st);
 }
 
-void GetSystemTime(SYSTEMTIME& out) {
+void machine::GetSystemTime(SYSTEMTIME& out) {
   WinSYSTEMTIME st;
   ::GetSystemTime(&st);
   out = FromWin(st);
 }
 
-void GetSystemTimeAsFileTime(FILETIME& out) {
+void machine::GetSystemTimeAsFileTime(FILETIME& out) {
   WinFILETIME ft;
   ::GetSystemTimeAsFileTime(&ft);
   out = FromWin(ft);

@@ -6,6 +6,7 @@
 #include "platform/shared/flush_override.h"
 #include "platform/shared/wildcard.h"
 #include "platform/win32/windows_api.h"
+#include "platform/shared/machine.h"
 
 namespace platform {
 namespace {
@@ -227,7 +228,7 @@ DWORD DeleteTree(const std::string& path) {
   return operation.fAnyOperationsAborted ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
-DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes) {
+DWORD machine::GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes) {
   std::string native;
   if (const DWORD err = ToHostPath(path, native); err != ERROR_SUCCESS) return err;
   ULARGE_INTEGER available, total, totalFree;

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "platform/win32/windows_api.h"
+#include "platform/shared/machine.h"
 
 namespace platform {
 namespace {
@@ -54,7 +55,7 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-bool IsProcessRunning(const std::vector<std::string>& names) {
+bool machine::IsProcessRunning(const std::vector<std::string>& names) {
   if (names.empty()) return false;
   const Library psapi("PSAPI.DLL");
   if (!psapi.loaded()) return false;

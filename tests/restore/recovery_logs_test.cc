@@ -8,7 +8,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "restore/recovery_logs.h"
-#include "restore/restore_hooks.h"
+#include "tests/support/fake_host_seam.h"
 #include "tests/restore/fake_domino.h"
 #include "tests/restore/restore_test_host.h"
 
@@ -16,17 +16,15 @@ namespace {
 
 class RecoveryLogsTest : public ::testing::Test {
  protected:
+  FakeHostSeam seam_;  // the process check and free space of this test's host
   RecoveryLogsTest() : request(RestoreTestHost::MakeRequest(0)) {
-    RestoreHostChecks checks;
-    checks.freeDiskMegabytes = [this](const std::string& drive, std::uint32_t& megabytes) {
+    seam_.freeDiskMegabytes = [this](const std::string& drive, std::uint32_t& megabytes) {
       ++freeSpaceQueries;
       queriedDrive = drive;
       megabytes = freeMegabytes;
       return freeSpaceKnown;
     };
-    SetRestoreHostChecks(checks);
   }
-  ~RecoveryLogsTest() override { ResetRestoreHostChecks(); }
 
   int Ensure() { return EnsureRecoveryLogs(request, copied, errorText); }
   std::string Active(const std::string& name) const { return host.Host("volumes/E/Logs/" + name); }

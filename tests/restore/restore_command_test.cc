@@ -16,7 +16,7 @@
 #include "net/wire_records.h"
 #include "reports/report_store.h"
 #include "restore/restore_command.h"
-#include "restore/restore_hooks.h"
+#include "tests/support/fake_host_seam.h"
 #include "tests/restore/fake_domino.h"
 #include "tests/restore/fake_volume_snapshot.h"
 #include "tests/restore/restore_test_host.h"
@@ -47,16 +47,15 @@ ChildResult RunArkctl(std::uint16_t port, const std::string& arguments) {
 
 class RestoreCommandTest : public ::testing::Test {
  protected:
+  FakeHostSeam seam_;  // the process check and free space of this test's host
   RestoreCommandTest() {
     platform::RegSetString(kReportFolderKey, kReportFolderValue, "L:\\Reports");
     std::filesystem::create_directories(host.Host("volumes/L/Reports"));
-    RestoreHostChecks checks;
-    checks.isDominoRunning = [this] { return dominoRunning.load(); };
-    checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+    seam_.isDominoRunning = [this] { return dominoRunning.load(); };
+    seam_.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
       megabytes = 10000;
       return true;
     };
-    SetRestoreHostChecks(checks);
     domino.currentLog = 42;
     host.MakeRestorableSnapshot(kLogSeries);
     ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
@@ -104,7 +103,6 @@ class RestoreCommandTest : public ::testing::Test {
     service.join();
     UnregisterCommand(int(CommandCode::DiscoverServers));
     UnregisterCommand(int(CommandCode::RunRestore));
-    ResetRestoreHostChecks();
   }
 
   std::vector<std::string> RestoreReports() const {

@@ -12,7 +12,7 @@
 #include "platform/host.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "restore/restore_hooks.h"
+#include "tests/support/fake_host_seam.h"
 #include "restore/restore_run.h"
 #include "tests/restore/fake_domino.h"
 #include "tests/restore/fake_volume_snapshot.h"
@@ -38,6 +38,7 @@ std::string WithoutTimes(const std::string& text) {
 
 class RestoreRunTest : public ::testing::Test {
  protected:
+  FakeHostSeam seam_;  // the process check and free space of this test's host
   RestoreRunTest() : request(RestoreTestHost::MakeRequest(0)) {
     UsualHostChecks();
     ON_CALL(domino.api, TermRuntime()).WillByDefault(Invoke([this] { ++terms; }));
@@ -53,17 +54,14 @@ class RestoreRunTest : public ::testing::Test {
     domino.currentLog = 42;
     MakeSnapshotAndLedger();
   }
-  ~RestoreRunTest() override { ResetRestoreHostChecks(); }
 
   void MakeSnapshotAndLedger() { host.MakeRestorableSnapshot(kLogSeries); }
   void UsualHostChecks() {
-    RestoreHostChecks checks;
-    checks.isDominoRunning = [this] { return dominoRunning; };
-    checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+    seam_.isDominoRunning = [this] { return dominoRunning; };
+    seam_.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
       megabytes = 10000;
       return true;
     };
-    SetRestoreHostChecks(checks);
   }
 
   // The files of the request's log directory with their contents.
@@ -272,13 +270,11 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
       {"too little space (pointInTime 2 is up to the minute)",
        [&] {
          request.pointInTime = 2;
-         RestoreHostChecks checks;
-         checks.isDominoRunning = [] { return false; };
-         checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+         seam_.isDominoRunning = [] { return false; };
+         seam_.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
            megabytes = 100;
            return true;
          };
-         SetRestoreHostChecks(checks);
        },
        "ERROR: Active log directory needs an additional 28MB.\r\n"
        "Not enough free space on the active log drive.\r\n",
@@ -322,13 +318,11 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
       {"no room to keep the logs on the reverted volume",
        [&] {
          LogsBelowTheDataDirectory();
-         RestoreHostChecks checks;
-         checks.isDominoRunning = [] { return false; };
-         checks.freeDiskMegabytes = [](const std::string& drive, std::uint32_t& megabytes) {
+         seam_.isDominoRunning = [] { return false; };
+         seam_.freeDiskMegabytes = [](const std::string& drive, std::uint32_t& megabytes) {
            megabytes = drive == "L" ? 1 : 10000;
            return true;
          };
-         SetRestoreHostChecks(checks);
        },
        "ERROR: The active log directory D:\\Domino\\Data\\logdir lies on drive D:, which the restore "
        "reverts, and its files cannot be kept across the revert:\r\nThe ArkLedger drive L: has 1 MB "

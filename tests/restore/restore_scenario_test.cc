@@ -25,7 +25,7 @@
 #include "platform/com.h"
 #include "platform/host.h"
 #include "platform/text.h"
-#include "restore/restore_hooks.h"
+#include "tests/support/fake_host_seam.h"
 #include "restore/restore_run.h"
 #include "snapshot/snapshot_service.h"
 #include "snapshotsvc/configure.h"
@@ -114,6 +114,7 @@ class HookedFactory : public platform::IClassFactory {
 
 class RestoreScenarioTest : public ::testing::Test {
  protected:
+  FakeHostSeam seam_;  // the process check and free space of this test's host
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "ark-restore-scenario-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -146,19 +147,16 @@ class RestoreScenarioTest : public ::testing::Test {
                                   });
     // Other tests of the machine may run their own nserver: only this
     // test's server counts as "Domino is running".
-    RestoreHostChecks checks;
-    checks.isDominoRunning = [this] { return server_ != nullptr && server_->running(); };
+    seam_.isDominoRunning = [this] { return server_ != nullptr && server_->running(); };
     // Every log counts as 64 MB in the space check; the data checked here
     // must not depend on how full the test machine's disk is.
-    checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+    seam_.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
       megabytes = 1u << 30;
       return true;
     };
-    SetRestoreHostChecks(checks);
   }
   void TearDown() override {
     server_.reset();
-    ResetRestoreHostChecks();
     platform::UnregisterClassServer(snapshot::CLSID_SnapshotService);
     platform::UnregisterClassServer(snapshot::CLSID_DiskService);
     SetDominoApi(nullptr);
