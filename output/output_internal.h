@@ -1,4 +1,5 @@
-// Entry points of the output path that only the capture object uses.
+// Entry points of the output path (output/output.cc) that only the capture
+// object uses. None fails or raises.
 #pragma once
 
 #include <string_view>
