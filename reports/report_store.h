@@ -69,8 +69,7 @@ class ReportStore {
   static std::string ReportTypeName(int type);  // raises InvalidReportType for an invalid type
   // The ReportFolder value up to its first zero byte; raises RegistryKeyReadFailure.
   std::string GetReportFolder() const;
-  // Folder\TypeName
-ame; raises InvalidReportName before it reads anything.
+  // Folder\TypeName\name; raises InvalidReportName before it reads anything.
   std::string ReportPath(int type, const std::string& name) const;
   // The names of the plain files in the type's folder, in listing order; empty
   // (no error) when the folder is missing or cannot be listed.
