@@ -13,7 +13,8 @@ struct RestoreHostChecks {
   std::function<bool(const std::string& driveLetter, std::uint32_t& megabytes)> freeDiskMegabytes;
 };
 
-// The checks in force (the real ones unless replaced).
+// The checks in force (the real ones unless replaced). Process-wide and not
+// guarded: replace them only while no restore runs.
 const RestoreHostChecks& CurrentRestoreHostChecks();
 // Replaces the checks; an empty function keeps the real check.
 void SetRestoreHostChecks(RestoreHostChecks checks);
