@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "output/output_internal.h"
 #include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/host.h"

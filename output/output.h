@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/output_sink.h"
 #include "platform/socket.h"
@@ -36,3 +37,13 @@ void SetOutputSendTimeoutSeconds(int seconds);
 // Appends sink.message to ark_output.txt beside the executable, creating it;
 // a failure to open or write is dropped silently (nothing raised or reported).
 void AppendToOutputFile(const OutputSink& sink);
+
+// For the capture object (output/redirect_stdout.h) only; none fails or raises.
+// Under the output lock: clears sink.captureEnded, sets sink.message to the
+// piece (up to its first zero byte) and outputs it.
+void OutputCapturedPiece(OutputSink& sink, std::string_view piece);
+// Under the output lock: sets sink.captureEnded.
+void MarkCaptureEnded(OutputSink& sink);
+// Counts live captures; the console output is skipped while one runs.
+void CaptureStarted();
+void CaptureStopped();
