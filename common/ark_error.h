@@ -1,4 +1,6 @@
 // Base of the system's own error classes: each builds its text on demand.
+// They are raised by value and caught by reference; Text() holds nothing and
+// raises nothing but an allocation failure.
 #pragma once
 
 #include <string>

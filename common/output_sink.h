@@ -1,5 +1,6 @@
 // The per-operation output object that every operation writes through
-// (see output/output.h for Output()).
+// (see output/output.h for Output()). A plain value: copying one copies its
+// texts; consoleHandle is a number, never closed by the sink.
 #pragma once
 
 #include <cstdint>

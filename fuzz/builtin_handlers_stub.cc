@@ -3,7 +3,8 @@
 // real ones (which need the report store and the host) and are never called.
 #include <cstdlib>
 
-#include "net/builtin_commands.h"
+#include "net/query_commands.h"
+#include "net/report_commands.h"
 
 namespace {
 [[noreturn]] void NeverCalled() { std::abort(); }

@@ -5,7 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "net/builtin_commands.h"
+#include "net/query_commands.h"
+#include "net/report_commands.h"
 #include "net/wire.h"
 
 namespace {

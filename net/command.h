@@ -44,14 +44,19 @@ using CommandHandler = std::function<bool(platform::SOCKET client, Command& comm
 // code the reader can never produce.
 void RegisterCommand(int code, CommandHandler handler);
 void RegisterCommand(CommandCode code, CommandHandler handler);
+// Removes the handler of code, so that the reader maps it to 255; raises
+// std::invalid_argument as RegisterCommand does.
 void UnregisterCommand(int code);
+// False for a code without a handler or outside 0..255.
 bool IsRegisteredCommand(int code);
 
 // Reads one command: the code byte (signed), the payload of ListReports;
-// every code without a handler becomes 255 (Unknown).
+// every code without a handler becomes 255 (Unknown). A failed or timed-out
+// read raises a WireError; payload is then left cleared or partly read.
 void ReadCommand(platform::SOCKET client, Command& command);
 
 // Runs the handler of command.code; returns the handler's keep-running
 // answer. Raises the text "Unspecified command code!\n" for a code without
-// a handler (the reader never produces one).
+// a handler (the reader never produces one); a handler's own errors pass
+// through.
 bool DispatchCommand(platform::SOCKET client, Command& command);

@@ -5,6 +5,8 @@
 inline constexpr int kDefaultIoTimeoutSeconds = 45;
 
 // Process-wide; set once at start-up (arkserver --io-timeout) or by tests.
+// A negative time counts as 0 (a call that is not ready at once times out).
 void SetIoTimeoutSeconds(int seconds);
 void SetIoTimeoutMilliseconds(long milliseconds);
+// The time-out in force, 45 seconds unless set.
 long IoTimeoutMilliseconds();

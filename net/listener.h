@@ -15,8 +15,9 @@ inline constexpr long kAcceptWaitMilliseconds = 1000;
 // socket can be made, "bind() failed." when the port cannot be bound.
 platform::Socket CreateListener(std::uint16_t port = kServicePort);
 
-// Waits up to waitMilliseconds for a client. False when none came; true with
-// the accepted connection in client. Raises "select failed" or
+// Waits up to waitMilliseconds for a client. False when none came (client
+// untouched); true with the accepted connection in client, which the caller
+// then owns. Raises "select failed" or
 // "accept() failed: " + the error's name.
 // peerAddress (when given) receives the client's IPv4 address in host order.
 bool AcceptClient(platform::SOCKET listener, platform::Socket& client,
@@ -26,4 +27,5 @@ bool AcceptClient(platform::SOCKET listener, platform::Socket& client,
 // The name that "accept() failed: " carries for a Winsock error code.
 std::string AcceptErrorName(int wsaError);
 
+// Closes the listener (a closed one stays closed); never fails.
 void CloseListener(platform::Socket& listener);

@@ -1,11 +1,12 @@
 // The commands that answer at once: the wizard and Domino queries, the
 // no-operation, the test answers, the end of the session and the answer to
 // an unknown code.
+#include "net/query_commands.h"
+
 #include <cstdio>
 
 #include "domino/host_utils.h"
 #include "domino/settings.h"
-#include "net/builtin_commands.h"
 #include "net/wire.h"
 
 bool HandleQueryBackupWizardRun(platform::SOCKET client, Command&) {

@@ -2,11 +2,11 @@
 // Every failure of the store becomes a status byte and the session goes on;
 // a failure of the connection itself ends the session, since the position
 // in the client's byte stream is then unknown.
+#include "net/report_commands.h"
+
 #include <string>
 #include <vector>
 
-#include "net/builtin_commands.h"
-#include "net/report_name.h"
 #include "net/wire.h"
 #include "reports/report_store.h"
 
@@ -54,6 +54,11 @@ void Answer(platform::SOCKET client, int failureStatus, Body&& body) {
 }
 
 }  // namespace
+
+bool IsSafeReportName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find_first_of(std::string_view("\\/:\0", 4)) == std::string_view::npos;
+}
 
 bool HandleListReports(platform::SOCKET client, Command& command) {
   Answer(client, kStatusListFailed, [&] {

@@ -17,6 +17,8 @@ inline constexpr const char* kClientWentAway = "client went away during the oper
 // ("Backup", "Restore", ...) and empties the report text. The operation
 // always runs to its end, even when the client goes away, and its report is
 // saved; the session then ends: a WireError(kClientWentAway) is raised. An
-// error raised by the operation is raised again after the report is saved.
+// error raised by the operation is raised again after the report is saved
+// (no "done" is sent then). On every way out the streaming connection and the
+// report text are cleared; the client connection stays open for the caller.
 void RunStreamingOperation(platform::SOCKET client, const std::string& reportTypeName,
                            const std::function<void()>& operation);

@@ -34,7 +34,9 @@ long SendWithTimeout(SOCKET s, const void* buffer, std::size_t length);
 std::uint8_t RecvByte(SOCKET s);
 bool RecvBool(SOCKET s);  // any non-zero byte is true
 std::uint32_t RecvU32(SOCKET s);
-// Exactly buffer.size() bytes.
+// Exactly buffer.size() bytes (nothing for an empty buffer). Each Recv
+// raises "client closed the socket" when the peer closed, "recv failed" on a
+// socket error, besides the waits' texts; bytes already read are consumed.
 void RecvBuffer(SOCKET s, std::vector<std::uint8_t>& buffer);
 // Length and text. On failure text is left empty.
 void RecvString(SOCKET s, std::string& text);
@@ -52,6 +54,9 @@ void RecvWideText(SOCKET s, FixedWideText<N>& field) {
   RecvWideText(s, field.chars.data(), N);
 }
 
+// Each Send writes all its bytes (waiting again while none fit) or raises
+// "send failed" (strings: "send failed\n") or a wait's text; part of the
+// value may then have gone out.
 void SendByte(SOCKET s, int value);  // the low 8 bits
 void SendBool(SOCKET s, bool value);  // 1 or 0
 void SendU32(SOCKET s, std::uint32_t value);

@@ -15,6 +15,9 @@
 // the bound keeps a hostile count from growing the list without end.
 inline constexpr std::uint32_t kMaxWireListCount = 4096;
 
+// Each Send/Recv pair raises the WireErrors of net/wire.h; a Recv that fails
+// leaves its record partly filled, and a list count above kMaxWireListCount
+// raises "recv failed".
 void SendVolumeRecord(SOCKET s, const VolumeRecord& volume);
 void RecvVolumeRecord(SOCKET s, VolumeRecord& volume);
 

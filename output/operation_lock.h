@@ -7,7 +7,10 @@
 
 constexpr const char* kOperationLockName = "\\\\.\\PIPE\\ark";
 
-// Takes the lock; when it is held elsewhere, outputs
+// Takes the lock and returns its handle, which holds it until the handle is
+// closed or destroyed; nothing is output then. When it is held elsewhere (or
+// cannot be taken at all; the lock is not re-entrant, so also when this
+// process holds it), outputs
 // "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"
 // through the sink and returns an invalid handle.
 platform::OperationLockHandle AcquireOperationLock(OutputSink& sink);

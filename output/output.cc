@@ -1,5 +1,6 @@
 // The one path of operation text: the streaming connection, the report text,
-// the sink's accumulated text, and the optional file and console outputs.
+// the sink's accumulated text, and the optional file and console outputs
+// (the output file "ark_output.txt" beside the executable).
 #include "output/output.h"
 
 #include <atomic>
@@ -7,12 +8,14 @@
 #include <cstdio>
 #include <mutex>
 
-#include "output/output_internal.h"
 #include "platform/debug.h"
+#include "platform/files.h"
+#include "platform/host.h"
 
 namespace {
 
 constexpr int kDefaultSendTimeoutSeconds = 45;
+constexpr const char* kOutputFileName = "ark_output.txt";
 
 struct OutputState {
   std::mutex mutex;
@@ -143,4 +146,14 @@ std::string ReportText() {
   OutputState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.reportText;
+}
+
+void AppendToOutputFile(const OutputSink& sink) {
+  // Drive and directory of the module file name, with its trailing "\".
+  const std::string module = platform::GetModuleFileName();
+  const std::size_t slash = module.find_last_of("\\/");
+  const std::string directory = slash == std::string::npos ? std::string() : module.substr(0, slash + 1);
+  platform::File file;
+  if (file.Open(directory + kOutputFileName, platform::File::Mode::Append) != ERROR_SUCCESS) return;
+  file.Write(sink.message.data(), sink.message.size());  // failures are dropped silently
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/output_sink.h"
 #include "platform/socket.h"
@@ -17,19 +18,32 @@ void Output(OutputSink& sink);
 // Convenience: sets sink.message to text, then Output(sink).
 void Output(OutputSink& sink, const std::string& text);
 
-// The process-wide streaming connection (the client socket) or none.
+// The process-wide streaming connection (the client socket) or none. Setting
+// one forgets an earlier send failure; neither call owns or closes the socket.
 void SetStreamingConnection(platform::SOCKET socket);
 void ClearStreamingConnection();
 // True when a send on the streaming connection failed since it was last set.
 bool StreamingFailed();
 
-// The process-wide report text.
+// The process-wide report text: everything output since it was last cleared
+// (a copy).
 void ClearReportText();
 std::string ReportText();
 
 // Time-out of the wait for writability before each send on the streaming
-// connection (45 seconds unless set; tests shorten it).
+// connection (45 seconds unless set, and again for 0 or less; tests shorten it).
 void SetOutputSendTimeoutSeconds(int seconds);
 
-// Appends sink.message to ark_output.txt beside the executable (silent on failure).
+// Appends sink.message to ark_output.txt beside the executable, creating it;
+// a failure to open or write is dropped silently (nothing raised or reported).
 void AppendToOutputFile(const OutputSink& sink);
+
+// For the capture object (output/redirect_stdout.h) only; none fails or raises.
+// Under the output lock: clears sink.captureEnded, sets sink.message to the
+// piece (up to its first zero byte) and outputs it.
+void OutputCapturedPiece(OutputSink& sink, std::string_view piece);
+// Under the output lock: sets sink.captureEnded.
+void MarkCaptureEnded(OutputSink& sink);
+// Counts live captures; the console output is skipped while one runs.
+void CaptureStarted();
+void CaptureStopped();

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "output/output.h"
-#include "output/output_internal.h"
 #include "platform/debug.h"
 
 CRedirectStdout::CRedirectStdout(OutputSink* sink) : sink_(sink) {

@@ -58,23 +58,44 @@ class InvalidReportType {};
 constexpr const char* kReportFolderKey = "SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client";
 constexpr const char* kReportFolderValue = "ReportFolder";
 
+// Every call reads the ReportFolder value afresh. Those taking a type raise
+// InvalidReportType for one outside 0..3 and RegistryKeyReadFailure when the
+// value is missing or 260 bytes or longer; nothing is written through Output
+// and no file stays open.
 class ReportStore {
  public:
-  static bool IsValidReportType(int type);
+  static bool IsValidReportType(int type);  // 0..3
+  // "Configure", "Backup", "Restore" or "Delete Snapshot".
   static std::string ReportTypeName(int type);  // raises InvalidReportType for an invalid type
-  std::string GetReportFolder() const;  // raises RegistryKeyReadFailure
-  std::string ReportPath(int type, const std::string& name) const;  // raises InvalidReportName
+  // The ReportFolder value up to its first zero byte; raises RegistryKeyReadFailure.
+  std::string GetReportFolder() const;
+  // Folder\TypeName\name; raises InvalidReportName before it reads anything.
+  std::string ReportPath(int type, const std::string& name) const;
+  // The names of the plain files in the type's folder, in listing order; empty
+  // (no error) when the folder is missing or cannot be listed.
   std::vector<std::string> ListReports(int type) const;
+  // The report's last-write time; raises InvalidReportName, FileOpenFailure
+  // (missing, a folder, or unreadable) or FileTimeRetrievalFailure.
   FILETIME GetReportTime(int type, const std::string& name) const;
+  // The whole file; raises InvalidReportName, FileOpenFailure or
+  // FileReadFailure (also when the file is shorter than its size said).
   std::string ReadReport(int type, const std::string& name) const;
+  // Deletes the file; raises InvalidReportName, but a delete that fails (the
+  // file missing, or in use) is ignored and the call returns as if it worked.
   void DeleteReport(int type, const std::string& name) const;
+  // DeleteReport of every name ListReports gives, with the same silence.
   void DeleteReportsOfType(int type) const;
   // Saves the text under a name made from the local time; creates the type's
-  // folder when missing. Never raises: any failure (including a missing
-  // ReportFolder value or an unknown type name) goes to the event log
-  // (source "arksvc", category 3, event 0x40000070) and the debug trace.
+  // folder when missing. A report saved earlier in the same second keeps its
+  // file: this one waits (up to a little more than two seconds, in 20 ms
+  // steps) for the next second's name. Never raises: any failure (including
+  // a missing ReportFolder value or an unknown type name) goes to the event
+  // log (source "arksvc", category 3, event 0x40000070) and the debug trace.
+  // A write that fails midway leaves the partly written file in place.
   void SaveReport(const std::string& typeName, const std::string& text) const;
+  // "MM-DD-YYYY_hh.mm.ss.txt".
   static std::string MakeReportName(const SYSTEMTIME& localTime);
 };
 
+// The process's one store (it holds no state of its own).
 ReportStore& TheReportStore();

@@ -7,10 +7,16 @@
 
 // Copies the archived logs from logNumber on (as long as the server's
 // ArkLedger directory holds them, one after another) into the folder named by
-// path's drive and directory. 0 when at least one log was placed, else 0xFFFF.
+// path's drive and directory; a log already there counts as placed. 0 when at
+// least one log was placed, else 0xFFFF (also without a current request).
+// Writes "First archive needed is: ..." and a line per copy through the
+// current request's output, and the reason when the ArkLedger directory is
+// unknown or a copy fails (the copy then stops). The copies stay in that
+// folder: nothing records them for removal.
 STATUS ArchivedLogCallback(void* unused, DWORD logNumber, const char* path);
 
-// The request of the running restore (none: nullptr).
+// The request of the running restore (none: nullptr). Process-wide; setting
+// it neither copies nor owns the request.
 RestoreRequest* CurrentRestoreRequest();
 void SetCurrentRestoreRequest(RestoreRequest* request);
 

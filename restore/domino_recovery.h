@@ -16,15 +16,23 @@
 
 constexpr std::size_t kRecoveryListBuffer = 65536;
 
-// With a time text: the point-in-time treatment, 0. Without: up-to-the-minute
-// recovery, 0 on success or the runtime's last non-zero status.
+// With a time text: the point-in-time treatment, always 0: a database that
+// cannot be opened or whose record cannot be read is skipped silently, and
+// nothing is printed. Without: up-to-the-minute recovery, run after run, 0 on
+// success (also when databases the runtime named as failing were dropped,
+// each with a WARNING) or the runtime's last non-zero status, which stops the
+// later runs; its messages are printed through request.output, with the
+// runtime's own standard output. Makes the request the current one for the
+// archived-log call-back while it runs; holds nothing afterwards.
 int RecoverDatabases(RestoreRequest& request, const std::vector<DatabaseEntry>& databases,
                      const std::optional<std::string>& timeText,
                      const std::vector<std::string>& disabled);
 
 // One recovery call with standard output captured into request.output.
 // failingPosition: 1-based position of the database the runtime names as
-// failing, 0 when none. Returns the runtime's status.
+// failing, 0 when none. Returns the runtime's status; a non-zero one has been
+// printed ("ERROR: " + its text, after "RECOVERY FAILED: All log files could
+// not be found." for ERR_LOGS_MISSING). The capture has ended on return.
 STATUS RunDominoRecovery(RestoreRequest& request, const std::vector<char>& packedList,
                          WORD& failingPosition);
 

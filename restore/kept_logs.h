@@ -31,13 +31,16 @@ class KeptLogs {
   // 0 when nothing needs keeping or all was kept; -1 with errorText set (and
   // printed) when the files cannot be kept: nothing has changed then.
   int KeepAside(const std::string& ledgerRoot, std::string& errorText);
-  // Called right before the revert.
+  // Called right before the revert: from then on the copies outlive this
+  // object (on the ArkLedger drive) until Discard.
   void RevertStarting() { revertStarted_ = true; }
   // Makes the log directory hold exactly the kept files again. 0 (also when
   // nothing was kept), or -1 with errorText set (and printed) naming the
   // folder that keeps the copies.
   int PutBack(std::string& errorText);
-  // After a successful recovery: the copies are no longer needed.
+  // After a successful recovery: the copies are no longer needed. Removes
+  // their folder (and the empty folders above it); a removal that fails is
+  // not reported and leaves the files.
   void Discard();
   // After a failed run: the lines that name the folder still holding the
   // copies once the revert had started (empty when there is none, or when

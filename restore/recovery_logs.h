@@ -13,12 +13,18 @@ constexpr unsigned kLogFileMegabytes = 64;
 
 // Makes sure every log from the snapshot's log hint up to the current log is
 // in the active log directory, copying saved ArkLedger copies in; the paths
-// copied are appended to copiedLogs. 0 when recovery can proceed, -1 with
-// errorText set to the printed failure message.
+// copied are appended to copiedLogs (flushed to the disk; a log already in
+// the directory is left as it is and not appended). Checks the log series and
+// the free space of the log drive (64 MB a log) first. Prints its progress
+// through request.output. 0 when recovery can proceed, -1 with errorText set
+// to the printed failure message; the logs copied before a failed copy stay
+// listed in copiedLogs for the caller to remove.
 int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copiedLogs,
                        std::string& errorText);
 
-// Deletes each copied log (a file already gone is fine); always 0.
+// Deletes each copied log (a file already gone is fine); always 0, also when
+// a delete failed: that one is only printed ("Removing log: ...") and the
+// file stays.
 int RemoveCopiedLogs(RestoreRequest& request, const std::vector<std::string>& copiedLogs);
 
 // Removes the copied logs when it goes out of scope unless that was done
@@ -32,7 +38,8 @@ class CopiedLogsGuard {
   CopiedLogsGuard(const CopiedLogsGuard&) = delete;
   CopiedLogsGuard& operator=(const CopiedLogsGuard&) = delete;
 
-  // Removes them now (once).
+  // Removes them now (once; later calls and the destructor do nothing);
+  // RemoveCopiedLogs's 0.
   int RemoveNow();
 
  private:

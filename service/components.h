@@ -2,5 +2,8 @@
 // the snapshot component and the commands of the long operations.
 #pragma once
 
-// Called once at start-up, before the service serves its first client.
+// Called once at start-up, before the service serves its first client:
+// makes the simulated runtime the Domino API, registers the snapshot
+// component's class servers, and registers the commands of discovery, backup,
+// restore and verification. Never fails.
 void InstallComponents();

@@ -27,7 +27,7 @@ inline constexpr DWORD kEventBackupInfo = 0x40000071;
 int ReportEvent(WORD type, WORD category, DWORD eventId, const std::vector<std::string>& strings);
 int ReportEvent(WORD type, WORD category, DWORD eventId);
 
-// "(ARKServer) " + text + "\n" to the debug trace.
+// "(ARKServer) " + text + "\n" to the debug trace; never fails.
 void DebugTrace(const std::string& text);
 
 // what + " error: " + code in decimal.

@@ -54,9 +54,10 @@ class SetEventTypesFailure : public MessageFileError {
 };
 
 // The directory of the running executable (with its trailing backslash)
-// followed by "eventmsg.dll".
+// followed by "eventmsg.dll"; only the name when the path has no backslash.
 std::string MessageFilePath();
 
-// Writes EventMessageFile, CategoryCount, CategoryMessageFile and
-// TypesSupported; raises the classes above on failure.
+// Creates the source's key and writes EventMessageFile, CategoryCount,
+// CategoryMessageFile and TypesSupported, in that order; raises the classes
+// above at the first failure, leaving the values written before it.
 void RegisterEventSource();

@@ -22,12 +22,15 @@ class SavedLogIndex {
     std::string path;
     std::string ledger;  // the ArkLedger directory whose log_hint tells its series
   };
+  // Lists the logs now; a directory that cannot be listed adds none. Writes
+  // nothing.
   explicit SavedLogIndex(const std::string& serverLedger);
   const std::map<DWORD, SavedLog>& logs() const { return logs_; }
   // The series of a ledger's log_hint; empty when it is missing or has none.
+  // Read once per ledger, then remembered.
   const std::string& SeriesOf(const std::string& ledger);
   // The highest log number in a ledger's "logs\" folder; none when it holds
-  // no log.
+  // no log or cannot be listed. Remembered per ledger.
   std::optional<DWORD> NewestIn(const std::string& ledger);
 
  private:
@@ -53,7 +56,8 @@ struct LogChainInput {
 // it: the first existing file of that name under the server's ArkLedger
 // directory, whose snapshot's log_hint has the same series. Writes the
 // findings through out and downgrades the verdict to point in time at the
-// first fault: a series change, a log missing or of another series.
+// first fault: a series change, a log missing or of another series. Only the
+// first few faults are written in full, then their count. Never fails.
 void CheckLogChain(OutputSink& out, const LogChainInput& input, SavedLogIndex& saved,
                    SnapshotVerdict& verdict);
 

@@ -16,8 +16,13 @@
 // snapshot whose name is the server's name prefix, "__", and "recent" or a
 // time stamp. Writes the findings through out as whole messages, then one
 // verdict line per snapshot (SnapshotVerdict::Line), and returns the
-// verdicts in that order. Returns no verdict (after saying so) only when the
-// name is empty and no snapshot of the server can be found.
+// verdicts in that order (a named snapshot that the storage does not list
+// gets a verdict too). Returns no verdict (after saying so) only when the
+// name is empty and no snapshot of the server can be found; when the storage
+// cannot be listed, the snapshots the server record names are judged. Faults (the
+// server not in archive mode, CHANGE_INFO_DIR unset, the snapshot component
+// missing or failing) are written and lower the verdicts; nothing is raised.
+// Holds nothing afterwards.
 std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServerInfo& server,
                                              const std::string& snapshotName);
 

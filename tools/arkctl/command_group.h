@@ -10,6 +10,8 @@
 
 using CommandGroupSetup = void (*)(CLI::App& app, CtlContext& context);
 
+// Registers setup under name (a later one of the same name replaces it);
+// always true, so that it can initialise a static.
 bool AddCommandGroup(const char* name, CommandGroupSetup setup);
 // Calls every registered setup, in the order of the group names.
 void SetUpCommandGroups(CLI::App& app, CtlContext& context);

@@ -9,5 +9,6 @@ using Json = nlohmann::ordered_json;
 
 // The value on one line, with ", " between items and ": " after member
 // names, as arkctl has always printed it. Text that is not valid UTF-8 (the
-// ANSI code page) gets U+FFFD in place of its bad bytes.
+// ANSI code page) gets U+FFFD in place of its bad bytes. Never raises for
+// text.
 std::string JsonLine(const Json& value);

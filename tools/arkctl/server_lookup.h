@@ -9,7 +9,9 @@
 #include "tools/arkctl/connection.h"
 
 // Every server of the host as discovery reports it (with the computer name
-// and the partitioned flag); commandName begins a refusal's message.
+// and the partitioned flag); commandName begins a refusal's message. A status
+// other than 1 ends the session and raises CtlError(kExitServiceRefused);
+// a failed conversation raises a WireError.
 DiscoveryReply DiscoverAllServers(ServiceConnection& connection, const std::string& commandName);
 
 // The record of a discovery reply named wanted: display name (srv1/Org) or
