@@ -128,10 +128,14 @@ int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeIn
 }
 
 int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListEntry>& files,
-                       std::string& path, std::size_t* badLine) {
+                       std::string& path, std::size_t* badLine, DWORD* readError) {
   path = backup_detail::WithBackslash(directory) + kChangeInfoListName;
   std::string text;
-  if (platform::ReadWholeFile(path, text) != ERROR_SUCCESS) return -1;
+  if (const DWORD error = platform::ReadWholeFile(path, text); error != ERROR_SUCCESS) {
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return -1;
+    if (readError != nullptr) *readError = error;
+    return -3;
+  }
   std::vector<ChangeInfoListEntry> read;
   std::size_t start = 0, number = 0;
   while (start < text.size()) {

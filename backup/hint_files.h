@@ -32,11 +32,12 @@ struct ChangeInfoListEntry {
 // removed again (-1): a restore must not trust a partial list.
 int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeInfoListEntry>& files,
                         std::string& path);
-// 0 and the entries appended; -1 when the file cannot be read (a snapshot
+// 0 and the entries appended; -1 when there is no such file (a snapshot
 // taken before the list was written); -2 when a line is not a size and a
-// path (*badLine: its 1-based number). path receives the file's path.
+// path (*badLine: its 1-based number); -3 when the file is there but cannot
+// be read (*readError: the platform's code). path receives the file's path.
 int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListEntry>& files,
-                       std::string& path, std::size_t* badLine = nullptr);
+                       std::string& path, std::size_t* badLine = nullptr, DWORD* readError = nullptr);
 // The number and series of the log Domino writes now (the one after the last
 // archived log). 0, or the failing status of the runtime's log listing (the
 // number then 0: the position is unknown).

@@ -110,9 +110,18 @@ ChangeInfoListCheck CheckChangeInfoList(OutputSink& out, const std::string& ledg
   std::vector<ChangeInfoListEntry> files;
   std::string listPath;
   std::size_t badLine = 0;
-  const int read = ReadChangeInfoList(ledgerDirectory, files, listPath, &badLine);
+  DWORD readError = ERROR_SUCCESS;
+  const int read = ReadChangeInfoList(ledgerDirectory, files, listPath, &badLine, &readError);
   if (read == -1) return check;
   check.listed = true;
+  if (read == -3) {
+    // A list that is there but unreadable proves nothing: the snapshot is
+    // not taken for one from before the list was written.
+    check.damaged.push_back(listPath);
+    Output(out, "ERROR: The change_info_list file " + listPath +
+                    " cannot be read: " + platform::FormatMessage(readError) + "\r\n");
+    return check;
+  }
   if (read != 0) {
     check.damaged.push_back(listPath);
     Output(out, "ERROR: The change_info_list file " + listPath + " cannot be read: line " +
