@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "restore/change_info_apply.h"
-#include "tests/restore/fake_domino.h"
-#include "tests/restore/restore_test_host.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/restore/restore_host.h"
 
 using ::testing::Invoke;
 using ::testing::Return;
+
+using ::testing::_;
 
 namespace {
 
@@ -22,20 +24,10 @@ std::string Header(std::uint32_t low, std::uint32_t high) {
   return bytes;
 }
 
-std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths) {
-  std::vector<DatabaseEntry> entries;
-  for (const std::string& path : paths) {
-    DatabaseEntry entry;
-    entry.path = path;
-    entries.push_back(entry);
-  }
-  return entries;
-}
-
 class ChangeInfoApplyTest : public ::testing::Test {
  protected:
-  ChangeInfoApplyTest() : request(RestoreTestHost::MakeRequest(1)) {
-    ON_CALL(domino.api, ApplyChangeInfoStart(_, _, _, _, _))
+  ChangeInfoApplyTest() : request(MakeRequest(1)) {
+    ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _))
         .WillByDefault(Invoke([this](DWORD* context, const char* target, DWORD zero, DWORD low,
                                      DWORD high) -> STATUS {
           EXPECT_EQ(zero, 0u);
@@ -44,13 +36,13 @@ class ChangeInfoApplyTest : public ::testing::Test {
                            std::to_string(high));
           return startStatus;
         }));
-    ON_CALL(domino.api, ApplyChangeInfo(_, _, _, _))
+    ON_CALL(domino, ApplyChangeInfo(_, _, _, _))
         .WillByDefault(Invoke([this](DWORD context, DWORD, const void* buffer, DWORD length) {
           blocks.push_back(length);
           applied[context].append(static_cast<const char*>(buffer), length);
           return blocks.size() == failBlock ? STATUS(0x0222) : STATUS(0);
         }));
-    ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
+    ON_CALL(domino, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
       ends.push_back(context);
       return endStatus;
     }));
@@ -60,8 +52,8 @@ class ChangeInfoApplyTest : public ::testing::Test {
     return ApplyChangeInformation(request, entries, kLedger, "D:");
   }
 
-  RestoreTestHost host;
-  FakeDomino domino;
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request;
   std::vector<std::string> starts;
   std::vector<DWORD> blocks;
@@ -81,9 +73,9 @@ TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
 
   std::string data(32769, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + 3);
-  host.WriteFile(host.Ledger("Domino/Data/mail/jo.nsf.dat"), Header(32769, 0) + data);
-  host.WriteFile(host.Ledger("Domino/Data/empty.ntf.dat"), Header(0, 0));
-  host.WriteFile(host.Ledger("Domino/Data/Big.nsf.dat"), Header(5, 1) + "hello");
+  WriteHostFile(host.Ledger("Domino/Data/mail/jo.nsf.dat"), Header(32769, 0) + data);
+  WriteHostFile(host.Ledger("Domino/Data/empty.ntf.dat"), Header(0, 0));
+  WriteHostFile(host.Ledger("Domino/Data/Big.nsf.dat"), Header(5, 1) + "hello");
   auto entries = Entries({"D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\none.nsf",
                           "D:\\Domino\\Data\\empty.ntf", "D:\\Domino\\Data\\Big.NSF"});
 
@@ -104,9 +96,9 @@ TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
 }
 
 TEST_F(ChangeInfoApplyTest, ADamagedFileStopsTheApplyBeforeTheRuntimeSeesIt) {
-  host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(3, 0) + "abc");
-  host.WriteFile(host.Ledger("Domino/Data/b.nsf.dat"), std::string("\x05\0\0\0\0", 5));
-  host.WriteFile(host.Ledger("Domino/Data/c.nsf.dat"), Header(3, 0) + "xyz");
+  WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(3, 0) + "abc");
+  WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), std::string("\x05\0\0\0\0", 5));
+  WriteHostFile(host.Ledger("Domino/Data/c.nsf.dat"), Header(3, 0) + "xyz");
   auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf",
                           "D:\\Domino\\Data\\c.nsf"});
   EXPECT_EQ(Apply(entries), -1);
@@ -118,7 +110,7 @@ TEST_F(ChangeInfoApplyTest, ADamagedFileStopsTheApplyBeforeTheRuntimeSeesIt) {
 }
 
 TEST_F(ChangeInfoApplyTest, RuntimeFailuresNameTargetFileAndStatus) {
-  host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
+  WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
   auto entries = Entries({"D:\\Domino\\Data\\a.nsf"});
   const std::string where = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" +
                             kLedger + "\\Domino\\Data\\a.nsf.dat\r\n";

@@ -9,14 +9,16 @@
 #include "platform/text.h"
 #include "restore/recovery_logs.h"
 #include "restore/restore_hooks.h"
-#include "tests/restore/fake_domino.h"
-#include "tests/restore/restore_test_host.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/restore/restore_host.h"
+
+using ::testing::_;
 
 namespace {
 
 class RecoveryLogsTest : public ::testing::Test {
  protected:
-  RecoveryLogsTest() : request(RestoreTestHost::MakeRequest(0)) {
+  RecoveryLogsTest() : request(MakeRequest(0)) {
     RestoreHostChecks checks;
     checks.freeDiskMegabytes = [this](const std::string& drive, std::uint32_t& megabytes) {
       ++freeSpaceQueries;
@@ -29,10 +31,10 @@ class RecoveryLogsTest : public ::testing::Test {
   ~RecoveryLogsTest() override { ResetRestoreHostChecks(); }
 
   int Ensure() { return EnsureRecoveryLogs(request, copied, errorText); }
-  std::string Active(const std::string& name) const { return host.Host("volumes/E/Logs/" + name); }
+  std::string Active(const std::string& name) const { return host.Drive('E', "Logs/" + name); }
 
-  RestoreTestHost host;
-  FakeDomino domino;
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request;
   std::vector<std::string> copied;
   std::string errorText;
@@ -65,14 +67,14 @@ TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
             "Copying log file : S0000041.TXN\r\n");
   EXPECT_EQ(queriedDrive, "E");
   EXPECT_EQ(copied, (std::vector<std::string>{"E:\\Logs\\S0000040.TXN", "E:\\Logs\\S0000041.TXN"}));
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "log forty");
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000041.TXN")), "log forty-one");
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000042.TXN")));
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "log forty");
+  EXPECT_EQ(ReadHostFile(Active("S0000041.TXN")), "log forty-one");
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000042.TXN")));
 
   EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000040.TXN")));
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000041.TXN")));
-  EXPECT_TRUE(RestoreTestHost::Exists(host.Ledger("logs/S0000040.TXN")));
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")));
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000041.TXN")));
+  EXPECT_TRUE(std::filesystem::exists(host.Ledger("logs/S0000040.TXN")));
   // Removing again: the files are gone, which is not an error.
   request.output.accumulated.clear();
   EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
@@ -123,8 +125,8 @@ TEST_F(RecoveryLogsTest, HintOfZeroCountsAsLogOneAndIsFoundWhateverTheNameCase) 
 TEST_F(RecoveryLogsTest, LogsInTheActiveDirectoryAreUsedInPlaceUnlessASavedCopyComesFirst) {
   host.WriteLogHint(40, kLogSeries);
   host.WriteSavedLog(40, "saved forty");
-  host.WriteFile(Active("S0000040.TXN"), "active forty");
-  host.WriteFile(Active("s0000041.txn"), "active forty-one");
+  WriteHostFile(Active("S0000040.TXN"), "active forty");
+  WriteHostFile(Active("s0000041.txn"), "active forty-one");
   domino.currentLog = 42;
 
   ASSERT_EQ(Ensure(), 0);
@@ -135,9 +137,9 @@ TEST_F(RecoveryLogsTest, LogsInTheActiveDirectoryAreUsedInPlaceUnlessASavedCopyC
   EXPECT_NE(out.find("E:\\Logs\\S0000040.TXN already exists in active log directory\r\n"),
             std::string::npos);
   EXPECT_TRUE(copied.empty());
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "active forty");
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "active forty");
   RemoveCopiedLogs(request, copied);
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "active forty");
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "active forty");
 }
 
 TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
@@ -156,7 +158,7 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
   const std::string& first = candidates[0].find(snapA) != std::string::npos ? snapA : snapB;
 
   ASSERT_EQ(Ensure(), 0);
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "copy in " + first);
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "copy in " + first);
   EXPECT_EQ(copied.size(), 1u);
 
   // A first candidate of another series refuses, though a good one follows.
@@ -169,7 +171,7 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
             "However it does not match the current log series\r\n"
             "UP TO THE MINUTE restore is not possible\r\n");
   EXPECT_TRUE(copied.empty());
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000040.TXN")));
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")));
 }
 
 TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed) {
@@ -221,7 +223,7 @@ TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed
     ASSERT_GE(out.size(), c.error.size());
     EXPECT_EQ(out.substr(out.size() - c.error.size()), c.error);
     EXPECT_TRUE(copied.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(host.Host("volumes/E/Logs")));
+    EXPECT_TRUE(std::filesystem::is_empty(host.Drive('E', "Logs")));
   }
 }
 
@@ -248,8 +250,8 @@ TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove_all(host.Host("volumes/E/Logs"));
-    std::filesystem::create_directories(host.Host("volumes/E/Logs"));
+    std::filesystem::remove_all(host.Drive('E', "Logs"));
+    std::filesystem::create_directories(host.Drive('E', "Logs"));
     request.server.logDirectory = c.logDirectory;
     copied.clear();
     platform::FlushOverride flushes(
@@ -263,7 +265,7 @@ TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
     EXPECT_GT(errorText.size(), prefix.size() + 2);  // the system's text follows
     EXPECT_EQ(errorText.substr(errorText.size() - 2), "\r\n");
     EXPECT_EQ(copied, c.copied);
-    EXPECT_FALSE(RestoreTestHost::Exists(Active(c.failingLog)));
+    EXPECT_FALSE(std::filesystem::exists(Active(c.failingLog)));
   }
 }
 

@@ -14,13 +14,15 @@
 #include "platform/text.h"
 #include "restore/restore_hooks.h"
 #include "restore/restore_run.h"
-#include "tests/restore/fake_domino.h"
-#include "tests/restore/fake_volume_snapshot.h"
-#include "tests/restore/restore_test_host.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/support/fake_component.h"
+#include "tests/restore/restore_host.h"
 #include "tests/restore/stream_recorder.h"
 
 using ::testing::Invoke;
 using ::testing::Return;
+
+using ::testing::_;
 
 namespace {
 
@@ -38,10 +40,10 @@ std::string WithoutTimes(const std::string& text) {
 
 class RestoreRunTest : public ::testing::Test {
  protected:
-  RestoreRunTest() : request(RestoreTestHost::MakeRequest(0)) {
+  RestoreRunTest() : request(MakeRequest(0)) {
     UsualHostChecks();
-    ON_CALL(domino.api, TermRuntime()).WillByDefault(Invoke([this] { ++terms; }));
-    ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
+    ON_CALL(domino, TermRuntime()).WillByDefault(Invoke([this] { ++terms; }));
+    ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault(Invoke([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*,
                                      DWORD) -> STATUS {
           recovered = UnpackList(packed);
@@ -51,6 +53,7 @@ class RestoreRunTest : public ::testing::Test {
           return recoveryStatus;
         }));
     domino.currentLog = 42;
+    component.state().restoreFrom = host.path() / "snapshots";
     MakeSnapshotAndLedger();
   }
   ~RestoreRunTest() override { ResetRestoreHostChecks(); }
@@ -74,7 +77,7 @@ class RestoreRunTest : public ::testing::Test {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
       names.push_back(entry.path().filename().string() +
-                      (withContent ? "=" + RestoreTestHost::ReadFile(entry.path().string()) : ""));
+                      (withContent ? "=" + ReadHostFile(entry.path().string()) : ""));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -82,26 +85,26 @@ class RestoreRunTest : public ::testing::Test {
   // Every file of the data volume with its content.
   std::vector<std::string> DataVolume() const {
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(host.Host("volumes/D"))) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(host.Drive('D'))) {
       if (entry.is_regular_file()) {
-        files.push_back(entry.path().string() + "=" + RestoreTestHost::ReadFile(entry.path().string()));
+        files.push_back(entry.path().string() + "=" + ReadHostFile(entry.path().string()));
       }
     }
     std::sort(files.begin(), files.end());
     return files;
   }
-  bool KeptLogsLeft() const { return std::filesystem::exists(host.Host("volumes/L/ArkLedger/$kept_logs/srv1")); }
+  bool KeptLogsLeft() const { return std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")); }
   // The active logs on the data volume, as with TRANSLOG_Path=logdir.
   void LogsBelowTheDataDirectory() {
     request.server.logDirectory = "D:\\Domino\\Data\\logdir";
     request.server.logVolume.driveLetter = u'D';
-    host.WriteFile(host.Host("volumes/D/Domino/Data/logdir/S0000042.TXN"), "current log");
-    host.WriteFile(host.Host("volumes/D/Domino/Data/logdir/SIMLOG.CTL"), "control");
+    WriteHostFile(host.Drive('D', "Domino/Data/logdir/S0000042.TXN"), "current log");
+    WriteHostFile(host.Drive('D', "Domino/Data/logdir/SIMLOG.CTL"), "control");
   }
 
   std::vector<std::string> EventLines() const {
     std::vector<std::string> lines;
-    std::istringstream in(RestoreTestHost::ReadFile(host.Host("Logs/Application.log")));
+    std::istringstream in(ReadHostFile(host.path() / "Logs/Application.log"));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
@@ -129,12 +132,12 @@ class RestoreRunTest : public ::testing::Test {
   }
 
   std::string Volume(const std::string& name) const {
-    return RestoreTestHost::ReadFile(host.Host("volumes/D/Domino/Data/" + name));
+    return ReadHostFile(host.Drive('D', "Domino/Data/" + name));
   }
 
-  RestoreTestHost host;
-  FakeDomino domino;
-  FakeVolumeSnapshotComponent component;
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  FakeComponent component;
   RestoreRequest request;
   bool dominoRunning = false;
   int terms = 0;
@@ -151,7 +154,7 @@ std::string FailureEvent(const std::string& type, const std::string& text) {
 }
 
 TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
-  ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Return(0));
+  ON_CALL(domino, ApplyChangeInfoEnd(_, _)).WillByDefault(Return(0));
   // Other partitions: one more on the reverted drive D:, one elsewhere.
   for (const auto& [value, directory] : {std::pair{"PARTITION1", "D:\\Domino\\Data\\"},
                                          std::pair{"PARTITION2", "D:\\Domino\\Data2"},
@@ -190,7 +193,7 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
       "RESTART DOMINO IMMEDIATELY\r\n",
   };
   EXPECT_EQ(messages, expected);
-  EXPECT_EQ(component.state->calls,
+  EXPECT_EQ(component.state().calls,
             (std::vector<std::string>{"Restore D " + std::string(kSnapshotName)}));
   EXPECT_EQ(Volume("a.nsf"), "database a at the snapshot");
   EXPECT_EQ(recovered, (std::vector<std::string>{"D:\\Domino\\Data\\a.nsf"}));
@@ -211,15 +214,15 @@ TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   // Discovery reports names upper-cased; the ArkLedger keeps its own case.
   request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
   std::vector<std::string> opened;
-  ON_CALL(domino.api, OpenDatabase(_, _))
+  ON_CALL(domino, OpenDatabase(_, _))
       .WillByDefault(Invoke([&](const char* path, DBHANDLE* handle) -> STATUS {
         opened.push_back(path);
         *handle = DBHANDLE(opened.size());
         return 0;
       }));
-  EXPECT_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _)).Times(0);
-  EXPECT_CALL(domino.api, GetFirstArchiveLog(_, _, _)).Times(0);
-  host.WriteFile(host.Host("volumes/E/Logs/S0000099.TXN"), "active log");
+  EXPECT_CALL(domino, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  EXPECT_CALL(domino, GetFirstArchiveLog(_, _, _)).Times(0);
+  WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");
   // Taken before backups listed their change information: restored as before.
   std::filesystem::remove(host.Ledger("change_info_list"));
 
@@ -308,14 +311,14 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
        false},
       {"a listed change-information file missing",
        [&] {
-         host.WriteFile(host.Ledger("change_info_list"),
+         WriteHostFile(host.Ledger("change_info_list"),
                         "11 Domino\\Data\\a.nsf.dat\r\n20 Domino\\Data\\gone.nsf.dat\r\n");
        },
        "ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
            "\\Domino\\Data\\gone.nsf.dat).\r\n" + kCanceled,
        false},
       {"a listed change-information file short",
-       [&] { host.WriteFile(host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat\r\n"); },
+       [&] { WriteHostFile(host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat\r\n"); },
        "ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
            "\\Domino\\Data\\a.nsf.dat).\r\n" + kCanceled,
        false},
@@ -338,7 +341,7 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
       {"the copies of the logs cannot be made",
        [&] {
          LogsBelowTheDataDirectory();
-         host.WriteFile(host.Host("volumes/L/ArkLedger/$kept_logs"), "a file in the way");
+         WriteHostFile(host.Drive('L', "ArkLedger/$kept_logs"), "a file in the way");
        },
        "ERROR: The active log directory D:\\Domino\\Data\\logdir lies on drive D:, which the restore "
        "reverts, and its files cannot be kept across the revert:\r\nThe folder "
@@ -348,11 +351,11 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    request = RestoreTestHost::MakeRequest(0);
+    request = MakeRequest(0);
     dominoRunning = false;
     UsualHostChecks();
     WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
-    std::filesystem::remove_all(host.Host("volumes/L/ArkLedger/$kept_logs"));
+    std::filesystem::remove_all(host.Drive('L', "ArkLedger/$kept_logs"));
     MakeSnapshotAndLedger();
     c.setUp();
     const std::vector<std::string> volume = DataVolume();
@@ -375,7 +378,7 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
     }
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].rfind("Error category 2 event 0x4000006D arksvc: The ", 0), 0u);
-    EXPECT_TRUE(component.state->calls.empty());
+    EXPECT_TRUE(component.state().calls.empty());
     EXPECT_EQ(DataVolume(), volume);
     EXPECT_EQ(ActiveLogs(true), logs);
     EXPECT_FALSE(KeptLogsLeft());
@@ -389,7 +392,7 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
 TEST_F(RestoreRunTest, LogsThatCannotBePutBackStopTheRunBeforeRecovery) {
   LogsBelowTheDataDirectory();
   // The snapshot holds a file where the log directory should be.
-  host.WriteFile(host.Host("snapshots/" + std::string(kSnapshotName) + "/Domino/Data/logdir"), "not a directory");
+  WriteHostFile(host.path() / "snapshots" / kSnapshotName / "Domino/Data/logdir", "not a directory");
   logsDuringRecovery = {"not run"};
   const std::vector<std::string> messages = Run();
   EXPECT_EQ(result, -1);
@@ -416,7 +419,7 @@ TEST_F(RestoreRunTest, LogsThatCannotBePutBackStopTheRunBeforeRecovery) {
             0u);
   std::vector<std::string> copies;
   for (const auto& entry : std::filesystem::directory_iterator(hostFolder)) {
-    copies.push_back(entry.path().filename().string() + "=" + RestoreTestHost::ReadFile(entry.path().string()));
+    copies.push_back(entry.path().filename().string() + "=" + ReadHostFile(entry.path().string()));
   }
   std::sort(copies.begin(), copies.end());
   EXPECT_EQ(copies, (std::vector<std::string>{"S0000040.TXN=forty", "S0000041.TXN=forty-one",
@@ -424,23 +427,23 @@ TEST_F(RestoreRunTest, LogsThatCannotBePutBackStopTheRunBeforeRecovery) {
 }
 
 TEST_F(RestoreRunTest, AHeldLockOrAFailedStartUpStopsBeforeAnythingElse) {
-  EXPECT_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  EXPECT_CALL(domino, RecoverDatabaseList(_, _, _, _, _)).Times(0);
   {
     OutputSink holder;
     platform::OperationLockHandle held = AcquireOperationLock(holder);
     ASSERT_TRUE(held.valid());
-    EXPECT_CALL(domino.api, InitRuntime(_, _)).Times(0);
+    EXPECT_CALL(domino, InitRuntime(_, _)).Times(0);
     EXPECT_EQ(Run(), (std::vector<std::string>{
                          "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n",
                          "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n"}));
     EXPECT_EQ(result, -1);
     EXPECT_EQ(events, (std::vector<std::string>{FailureEvent(
                           "UP TO THE MINUTE", "A current BACKUP/RESTORE is in progress.")}));
-    ::testing::Mock::VerifyAndClearExpectations(&domino.api);
+    ::testing::Mock::VerifyAndClearExpectations(&domino);
   }
   EXPECT_TRUE(LockIsFree());
 
-  ON_CALL(domino.api, InitRuntime(_, _)).WillByDefault(Return(0x0FFF));
+  ON_CALL(domino, InitRuntime(_, _)).WillByDefault(Return(0x0FFF));
   EXPECT_EQ(Run(), (std::vector<std::string>{
                        "ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n"}));
   EXPECT_EQ(result, 0x0FFF);
@@ -448,7 +451,7 @@ TEST_F(RestoreRunTest, AHeldLockOrAFailedStartUpStopsBeforeAnythingElse) {
                         "UP TO THE MINUTE",
                         "Could not initialize notes runtime. Restore snapshot failed.")}));
   EXPECT_EQ(terms, 0);
-  EXPECT_TRUE(component.state->calls.empty());
+  EXPECT_TRUE(component.state().calls.empty());
   EXPECT_TRUE(LockIsFree());
 }
 
@@ -470,7 +473,7 @@ TEST_F(RestoreRunTest, AFailedUpToTheMinuteRecoveryStillRemovesTheCopiedLogs) {
 }
 
 TEST_F(RestoreRunTest, AnExceptionInsideTheRunGivesEverythingBack) {
-  ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
+  ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
       .WillByDefault(Invoke([this](const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
         logsDuringRecovery = ActiveLogs();
         throw std::runtime_error("runtime crashed");
@@ -486,7 +489,7 @@ TEST_F(RestoreRunTest, AnExceptionInsideTheRunGivesEverythingBack) {
 
 TEST_F(RestoreRunTest, FailuresAfterTheSnapshotRestoreSayTheVolumeWasRestored) {
   // A change-information file the runtime refuses.
-  ON_CALL(domino.api, ApplyChangeInfoStart(_, _, _, _, _)).WillByDefault(Return(0x0444));
+  ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _)).WillByDefault(Return(0x0444));
   std::vector<std::string> messages = Run();
   EXPECT_EQ(result, -1);
   const std::string applyFailed =
@@ -498,7 +501,7 @@ TEST_F(RestoreRunTest, FailuresAfterTheSnapshotRestoreSayTheVolumeWasRestored) {
   EXPECT_TRUE(ActiveLogs().empty());
 
   // The snapshot component refuses the snapshot: its text, once.
-  component.state->restoreResult = E_FAIL;
+  component.state().restoreResult = E_FAIL;
   MakeSnapshotAndLedger();
   messages = Run();
   EXPECT_EQ(result, -1);
