@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include "backup/database_backup.h"
-#include "fake_domino.h"
+#include "tests/support/domino_doubles.h"
 #include "platform/files.h"
-#include "test_host.h"
+#include "tests/backup/backup_host.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ class DatabaseBackup : public ::testing::Test {
     return CaptureChangeInfo(request_, list, ledger);
   }
   std::string Said() const { return request_.output.accumulated; }
-  TestHost host_;
+  BackupHost host_;
   FakeDomino dom_;
   BackupRequest request_;
   std::vector<std::string> disabled_;
@@ -57,7 +57,7 @@ TEST_F(DatabaseBackup, TwentyFiveUnloggedDatabasesAreAllBackedUpAndNineteenListe
 
   ASSERT_EQ(CaptureChangeInfo(request_, list, "L:\\s"), 0);
   for (int i = 0; i < 25; ++i) {
-    EXPECT_EQ(host_.ReadFile("volumes/L/s/Domino/Data/db" + std::to_string(i) + ".nsf.dat"),
+    EXPECT_EQ(host_.Read('L', "s/Domino/Data/db" + std::to_string(i) + ".nsf.dat"),
               U32(100 + i) + U32(0) + Pattern(100 + i, i));
     EXPECT_EQ(dom_.Count("BackupEnd " + paths[i] + " 0"), 1);
   }
@@ -70,13 +70,13 @@ TEST_F(DatabaseBackup, ChangeInformationFileHoldsSizeWordsThenEveryChunkAndRepla
   dom_.databases[big].changeInfo = Pattern(70000, 1);  // 32768 + 32768 + 4464
   dom_.databases[small].changeInfo = Pattern(5000, 2);
   dom_.databases[small].chunk = 1000;  // the runtime may deliver less than asked
-  host_.WriteFile("volumes/L/s/Domino/Data/empty.ntf.dat", std::string(100000, 'x'));
+  host_.Write('L', "s/Domino/Data/empty.ntf.dat", std::string(100000, 'x'));
   auto list = List({big, empty, small});
   ASSERT_EQ(StartAndCapture(list), 0);
-  EXPECT_EQ(host_.ReadFile("volumes/L/s/Domino/Data/mail/Big.nsf.dat"),
+  EXPECT_EQ(host_.Read('L', "s/Domino/Data/mail/Big.nsf.dat"),
             std::string("\x70\x11\x01\0\0\0\0\0", 8) + Pattern(70000, 1));  // low word first
-  EXPECT_EQ(host_.ReadFile("volumes/L/s/Domino/Data/empty.ntf.dat"), std::string(8, '\0'));
-  EXPECT_EQ(host_.ReadFile("volumes/L/s/Domino/Data/small.box.dat"), U32(5000) + U32(0) + Pattern(5000, 2));
+  EXPECT_EQ(host_.Read('L', "s/Domino/Data/empty.ntf.dat"), std::string(8, '\0'));
+  EXPECT_EQ(host_.Read('L', "s/Domino/Data/small.box.dat"), U32(5000) + U32(0) + Pattern(5000, 2));
   EXPECT_EQ(dom_.Count("GetChangeInfo " + big), 4);  // three chunks and the empty one
 }
 
@@ -89,8 +89,8 @@ TEST_F(DatabaseBackup, FailureAtTheThirdDatabaseGivesItUpAndLeavesTheRestToAbort
   EXPECT_EQ(dom_.Count("BackupEnd " + p[0] + " 0") + dom_.Count("BackupEnd " + p[1] + " 0"), 2);
   EXPECT_EQ(dom_.Count("BackupEnd " + p[2] + " 1"), 1);
   EXPECT_EQ(dom_.Count("BackupStop " + p[3]), 0);
-  EXPECT_TRUE(host_.Exists("volumes/L/s/Domino/Data/b.nsf.dat"));
-  EXPECT_FALSE(host_.Exists("volumes/L/s/Domino/Data/c.nsf.dat"));
+  EXPECT_TRUE(host_.Exists('L', "s/Domino/Data/b.nsf.dat"));
+  EXPECT_FALSE(host_.Exists('L', "s/Domino/Data/c.nsf.dat"));
 
   const std::size_t before = dom_.calls.size();
   EXPECT_EQ(AbortDatabaseBackups(request_, list), 0);
@@ -148,8 +148,8 @@ TEST_F(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
 TEST_F(DatabaseBackup, AFileThatCannotBeWrittenIsReportedNotTakenAsSaved) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
   dom_.databases[Db("a.nsf")].changeInfo = "abc";
-  std::filesystem::create_directories(host_.Host("volumes/L/s/Domino/Data"));
-  std::filesystem::create_symlink("/dev/full", host_.Host("volumes/L/s/Domino/Data/a.nsf.dat"));
+  std::filesystem::create_directories(host_.Drive('L', "s/Domino/Data"));
+  std::filesystem::create_symlink("/dev/full", host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
   auto list = List({Db("a.nsf")});
   EXPECT_EQ(StartAndCapture(list), -1);
   EXPECT_EQ(Said(), "ERROR: Cannot write low/high bytes to change info file: L:\\s\\Domino\\Data\\a.nsf.dat.\r\n\r\n");

@@ -5,16 +5,16 @@
 
 #include "backup/database_backup.h"
 #include "backup/log_archive.h"
-#include "test_host.h"
+#include "tests/backup/backup_host.h"
 
 namespace {
 
 TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
-  TestHost host;
+  BackupHost host;
   for (const char* file : {"X.NSF", "y.Ntf", "z.box", "a.nsf.bak", "b.dat", "nsf", "mail/jo.nsf",
                            "mail/deep/er/ann.nsf", "mail/zz.txt"})
-    host.WriteFile(std::string("volumes/D/Domino/Data/") + file, "x");
-  std::filesystem::create_directories(host.Host("volumes/D/Domino/Data/empty"));
+    host.Write('D', std::string("Domino/Data/") + file, "x");
+  std::filesystem::create_directories(host.Drive('D', "Domino/Data/empty"));
 
   std::vector<DatabaseEntry> list(1);  // the search appends, never removes
   EXPECT_EQ(FindDatabases("D:\\Domino\\Data", list), 0u);
@@ -54,9 +54,9 @@ TEST(FindDatabases, ChangeInfoPathMirrorsTheDatabaseDirectoryBelowTheLedger) {
 }
 
 TEST(FindTransactionLogs, ListsLogFilesAndSkipsDotDirectories) {
-  TestHost host;
+  BackupHost host;
   for (const char* file : {"A.TXN", "b.Txn", "txn", "c.txn.old", ".hidden/d.txn", "sub/e.TXN"})
-    host.WriteFile(std::string("volumes/L/logs/") + file, "x");
+    host.Write('L', std::string("logs/") + file, "x");
   std::vector<std::string> list{"kept"};
   FindTransactionLogs("L:\\logs", list);
   std::sort(list.begin(), list.end());

@@ -2,19 +2,19 @@
 #include <gtest/gtest.h>
 
 #include "backup/log_archive.h"
-#include "fake_domino.h"
+#include "tests/support/domino_doubles.h"
 #include "platform/files.h"
-#include "test_host.h"
+#include "tests/backup/backup_host.h"
 
 namespace {
 
 class LogArchive : public ::testing::Test {
  protected:
   void SetUp() override {
-    host_.WriteFile("volumes/D/Logs/S0000007.TXN", "log seven");
-    host_.WriteFile("volumes/D/Logs/S0000008.TXN", std::string(300000, 'e'));
-    host_.WriteFile("volumes/D/Logs/other.TXN", "another log numbered seven");
-    std::filesystem::create_directories(host_.Host("volumes/L/s"));
+    host_.Write('D', "Logs/S0000007.TXN", "log seven");
+    host_.Write('D', "Logs/S0000008.TXN", std::string(300000, 'e'));
+    host_.Write('D', "Logs/other.TXN", "another log numbered seven");
+    std::filesystem::create_directories(host_.Drive('L', "s"));
   }
   // Runs the archiving into L:\s\logs\; its result (the printed line is checked).
   int Archive(std::vector<DWORD>& archived) {
@@ -23,7 +23,7 @@ class LogArchive : public ::testing::Test {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
     return result;
   }
-  TestHost host_;
+  BackupHost host_;
   FakeDomino dom_;
   BackupRequest request_;
   DominoServerInfo server_;
@@ -34,7 +34,7 @@ TEST_F(LogArchive, NoLogsSaysSoOnceAndCreatesNothing) {
   EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
   EXPECT_EQ(request_.output.accumulated, "Domino reports no logs to archive\r\n");
-  EXPECT_FALSE(host_.Exists("volumes/L/s/logs"));
+  EXPECT_FALSE(host_.Exists('L', "s/logs"));
   EXPECT_EQ(dom_.calls, (std::vector<std::string>{"ArchiveBegin", "GetFirstArchiveLog", "ArchiveEnd"}));
   EXPECT_EQ(CopyLogsToLedger(request_, server_, ""), -1);
 }
@@ -44,8 +44,8 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s\\"), 0);  // same destination with a trailing "\"
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
-  EXPECT_EQ(host_.ReadFile("volumes/L/s/logs/S0000007.TXN"), "log seven");
-  EXPECT_EQ(host_.ReadFile("volumes/L/s/logs/S12345678.TXN"), std::string(300000, 'e'));  // all digits
+  EXPECT_EQ(host_.Read('L', "s/logs/S0000007.TXN"), "log seven");
+  EXPECT_EQ(host_.Read('L', "s/logs/S12345678.TXN"), std::string(300000, 'e'));  // all digits
   EXPECT_EQ(request_.output.accumulated,
             "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\S0000008.TXN\r\n");
   EXPECT_EQ(dom_.marked, (std::vector<DWORD>{7, 12345678}));
@@ -54,15 +54,15 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
   // A backup archives the logs finished before it started (its log_hint
   // names the log it started in); a server that fills logs faster than they
   // can be copied cannot keep it archiving for ever.
-  std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
-  host_.WriteFile("volumes/L/s/log_hint", "8\r\n0000000f");
+  std::filesystem::remove_all(host_.Drive('L', "s/logs"));
+  host_.Write('L', "s/log_hint", "8\r\n0000000f");
   dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
   dom_.marked.clear();
   testing::internal::CaptureStdout();
   EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
-  EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
+  EXPECT_FALSE(host_.Exists('L', "s/logs/S0000008.TXN"));
   EXPECT_FALSE(dom_.archiveOpen);
 }
 
@@ -99,7 +99,7 @@ TEST_F(LogArchive, ALogWhoseCopyFailsStopsTheArchivingAndStaysUnarchived) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+    std::filesystem::remove_all(host_.Drive('L', "s/logs"));
     dom_.logs = c.logs;
     dom_.marked.clear();
     dom_.calls.clear();
@@ -111,15 +111,15 @@ TEST_F(LogArchive, ALogWhoseCopyFailsStopsTheArchivingAndStaysUnarchived) {
     EXPECT_EQ(Archive(archived), 0);
     EXPECT_EQ(dom_.marked, c.marked);
     EXPECT_EQ(request_.output.accumulated, c.said);
-    EXPECT_EQ(host_.ReadFile("volumes/L/s/logs/S0000007.TXN"), c.marked.empty() ? "" : "log seven");
-    EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
+    EXPECT_EQ(host_.Read('L', "s/logs/S0000007.TXN"), c.marked.empty() ? "" : "log seven");
+    EXPECT_FALSE(host_.Exists('L', "s/logs/S0000008.TXN"));
     EXPECT_EQ(dom_.Count("ArchiveEnd"), 1);
   }
 
   // When the session cannot be ended either, the result says so.
   dom_.logs = cases[0].logs;
   dom_.archiveEndStatus = 0x0333;
-  std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+  std::filesystem::remove_all(host_.Drive('L', "s/logs"));
   std::vector<DWORD> archived;
   EXPECT_EQ(Archive(archived), -1);
 }
@@ -142,7 +142,7 @@ TEST_F(LogArchive, RuntimeFailuresEndTheSession) {
   EXPECT_FALSE(dom_.archiveOpen);
 
   // A log that cannot be marked stops the walk silently.
-  std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+  std::filesystem::remove_all(host_.Drive('L', "s/logs"));
   dom_.failures = {{"MarkLogArchived", 0x0222}};
   request_.output.accumulated.clear();
   EXPECT_EQ(Archive(archived), 0);
@@ -150,7 +150,7 @@ TEST_F(LogArchive, RuntimeFailuresEndTheSession) {
   EXPECT_FALSE(dom_.archiveOpen);
 
   // A runtime that throws mid-walk still has its session ended.
-  std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+  std::filesystem::remove_all(host_.Drive('L', "s/logs"));
   dom_.failures.clear();
   dom_.throws.insert("MarkLogArchived");
   testing::internal::CaptureStdout();

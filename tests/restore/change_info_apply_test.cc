@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "restore/change_info_apply.h"
-#include "tests/restore/fake_domino.h"
-#include "tests/restore/restore_test_host.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/restore/restore_host.h"
 
 using ::testing::Invoke;
 using ::testing::Return;
+
+using ::testing::_;
 
 namespace {
 
@@ -22,20 +24,10 @@ std::string Header(std::uint32_t low, std::uint32_t high) {
   return bytes;
 }
 
-std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths) {
-  std::vector<DatabaseEntry> entries;
-  for (const std::string& path : paths) {
-    DatabaseEntry entry;
-    entry.path = path;
-    entries.push_back(entry);
-  }
-  return entries;
-}
-
 class ChangeInfoApplyTest : public ::testing::Test {
  protected:
-  ChangeInfoApplyTest() : request(RestoreTestHost::MakeRequest(1)) {
-    ON_CALL(domino.api, ApplyChangeInfoStart(_, _, _, _, _))
+  ChangeInfoApplyTest() : request(MakeRequest(1)) {
+    ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _))
         .WillByDefault(Invoke([this](DWORD* context, const char* target, DWORD zero, DWORD low,
                                      DWORD high) -> STATUS {
           EXPECT_EQ(zero, 0u);
@@ -44,13 +36,13 @@ class ChangeInfoApplyTest : public ::testing::Test {
                            std::to_string(high));
           return startStatus;
         }));
-    ON_CALL(domino.api, ApplyChangeInfo(_, _, _, _))
+    ON_CALL(domino, ApplyChangeInfo(_, _, _, _))
         .WillByDefault(Invoke([this](DWORD context, DWORD, const void* buffer, DWORD length) {
           blocks.push_back(length);
           applied[context].append(static_cast<const char*>(buffer), length);
           return blocks.size() == failBlock ? STATUS(0x0222) : STATUS(0);
         }));
-    ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
+    ON_CALL(domino, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
       ends.push_back(context);
       return endStatus;
     }));
@@ -60,8 +52,8 @@ class ChangeInfoApplyTest : public ::testing::Test {
     return ApplyChangeInformation(request, entries, kLedger, "D:");
   }
 
-  RestoreTestHost host;
-  FakeDomino domino;
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request;
   std::vector<std::string> starts;
   std::vector<DWORD> blocks;
@@ -81,9 +73,9 @@ TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
 
   std::string data(32769, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + 3);
-  host.WriteFile(host.Ledger("Domino/Data/mail/jo.nsf.dat"), Header(32769, 0) + data);
-  host.WriteFile(host.Ledger("Domino/Data/empty.ntf.dat"), Header(0, 0));
-  host.WriteFile(host.Ledger("Domino/Data/Big.nsf.dat"), Header(5, 1) + "hello");
+  WriteHostFile(host.Ledger("Domino/Data/mail/jo.nsf.dat"), Header(32769, 0) + data);
+  WriteHostFile(host.Ledger("Domino/Data/empty.ntf.dat"), Header(0, 0));
+  WriteHostFile(host.Ledger("Domino/Data/Big.nsf.dat"), Header(5, 1) + "hello");
   auto entries = Entries({"D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\none.nsf",
                           "D:\\Domino\\Data\\empty.ntf", "D:\\Domino\\Data\\Big.NSF"});
 
@@ -103,63 +95,47 @@ TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
             "Applied 5 bytes to D:\\Domino\\Data\\Big.NSF\r\n");
 }
 
-TEST_F(ChangeInfoApplyTest, ADamagedFileStopsTheApplyBeforeTheRuntimeSeesIt) {
-  host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(3, 0) + "abc");
-  host.WriteFile(host.Ledger("Domino/Data/b.nsf.dat"), std::string("\x05\0\0\0\0", 5));
-  host.WriteFile(host.Ledger("Domino/Data/c.nsf.dat"), Header(3, 0) + "xyz");
-  auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf",
-                          "D:\\Domino\\Data\\c.nsf"});
-  EXPECT_EQ(Apply(entries), -1);
-  EXPECT_EQ(starts.size(), 1u);  // only a; b never reaches the runtime, c is untouched
-  EXPECT_EQ(request.output.accumulated,
-            "Applied 3 bytes to D:\\Domino\\Data\\a.nsf\r\n"
-            "ERROR: Change information file is damaged (shorter than its 8-byte header): " +
-                kLedger + "\\Domino\\Data\\b.nsf.dat\r\n");
-}
-
-TEST_F(ChangeInfoApplyTest, RuntimeFailuresNameTargetFileAndStatus) {
-  host.WriteFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
-  auto entries = Entries({"D:\\Domino\\Data\\a.nsf"});
-  const std::string where = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" +
-                            kLedger + "\\Domino\\Data\\a.nsf.dat\r\n";
-
-  startStatus = 0x0111;
-  EXPECT_EQ(Apply(entries), -1);
-  EXPECT_EQ(request.output.accumulated,
-            "ERROR: Could not activate 'apply change info mode' to restored database: " + where +
-                "Domino status 0x0111");
-  EXPECT_TRUE(blocks.empty());
-
-  startStatus = 0;
-  failBlock = 2;
-  request.output.accumulated.clear();
-  EXPECT_EQ(Apply(entries), -1);
-  EXPECT_EQ(request.output.accumulated,
-            "ERROR: Cannot apply change information to restore database: " + where +
-                "Domino status 0x0222");
-  EXPECT_TRUE(ends.empty());
-
-  failBlock = 0;
-  endStatus = 0x0333;
-  request.output.accumulated.clear();
-  EXPECT_EQ(Apply(entries), -1);
-  EXPECT_EQ(request.output.accumulated,
-            "Applied 40000 bytes to D:\\Domino\\Data\\a.nsf\r\n"
-            "ERROR: Cannot end the application of change information to restore database: " +
-                where + "Domino status 0x0333");
-}
-
-TEST_F(ChangeInfoApplyTest, AFileThatExistsButCannotBeReadIsAFailureNotASkip) {
-  // A directory where the file should be: there, but unreadable as a file.
-  std::filesystem::create_directories(host.Ledger("Domino/Data/a.nsf.dat"));
-  auto entries = Entries({"D:\\Domino\\Data\\a.nsf"});
-  EXPECT_EQ(Apply(entries), -1);
-  EXPECT_EQ(request.output.accumulated.rfind(
-                "ERROR: Read error occured during reading of change information file into buffer: "
-                " D:\\Domino\\Data\\a.nsf from the change information file:\r\n",
-                0),
-            0u);
-  EXPECT_TRUE(starts.empty());
+TEST_F(ChangeInfoApplyTest, EachFailureNamesTheFileAndStops) {
+  const std::string where = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" + kLedger +
+                            "\\Domino\\Data\\a.nsf.dat\r\n";
+  struct Case {
+    std::function<void()> arrange;
+    std::string said;  // the whole output, or its start
+    std::size_t starts, blocks, ends;
+  };
+  const std::vector<Case> cases{
+      {[&] { startStatus = 0x0111; },
+       "ERROR: Could not activate 'apply change info mode' to restored database: " + where + "Domino status 0x0111", 1, 0, 0},
+      {[&] { failBlock = 2; },
+       "ERROR: Cannot apply change information to restore database: " + where + "Domino status 0x0222", 1, 2, 0},
+      {[&] { endStatus = 0x0333; },
+       "Applied 40000 bytes to D:\\Domino\\Data\\a.nsf\r\nERROR: Cannot end the application of change information to "
+       "restore database: " + where + "Domino status 0x0333", 1, 2, 1},
+      // Shorter than its header: the runtime never sees it, nor the next file.
+      {[&] { WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x05\0\0\0\0", 5)); },
+       "ERROR: Change information file is damaged (shorter than its 8-byte header): " + kLedger +
+           "\\Domino\\Data\\a.nsf.dat\r\n", 0, 0, 0},
+      // A directory where the file should be: there, but unreadable as a file.
+      {[&] { std::filesystem::remove(host.Ledger("Domino/Data/a.nsf.dat")), std::filesystem::create_directories(host.Ledger("Domino/Data/a.nsf.dat")); },
+       "ERROR: Read error occured during reading of change information file into buffer: " + where, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    std::filesystem::remove_all(host.Ledger());
+    WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
+    WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), Header(3, 0) + "xyz");
+    starts.clear(), blocks.clear(), ends.clear();
+    startStatus = endStatus = 0;
+    failBlock = 0;
+    request.output.accumulated.clear();
+    c.arrange();
+    auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf"});
+    EXPECT_EQ(Apply(entries), -1);
+    EXPECT_EQ(request.output.accumulated.substr(0, c.said.size()), c.said);
+    EXPECT_EQ(starts.size(), c.starts);
+    EXPECT_EQ(blocks.size(), c.blocks);
+    EXPECT_EQ(ends.size(), c.ends);
+  }
 }
 
 }  // namespace

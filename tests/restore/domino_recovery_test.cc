@@ -7,24 +7,16 @@
 
 #include "restore/archived_log_callback.h"
 #include "restore/domino_recovery.h"
-#include "tests/restore/fake_domino.h"
-#include "tests/restore/restore_test_host.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/restore/restore_host.h"
 #include "tests/restore/stream_recorder.h"
 
 using ::testing::Invoke;
 using ::testing::Return;
 
-namespace {
+using ::testing::_;
 
-std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths) {
-  std::vector<DatabaseEntry> entries;
-  for (const std::string& path : paths) {
-    DatabaseEntry entry;
-    entry.path = path;
-    entries.push_back(entry);
-  }
-  return entries;
-}
+namespace {
 
 // One call of the runtime's recovery as the fake saw it, and its answer.
 struct RecoveryCall {
@@ -38,11 +30,11 @@ struct Answer {
 
 class DominoRecoveryTest : public ::testing::Test {
  protected:
-  DominoRecoveryTest() : request(RestoreTestHost::MakeRequest(0)) {}
+  DominoRecoveryTest() : request(MakeRequest(0)) {}
 
   // The runtime answers each recovery call with the next answer.
   void AnswerRecovery(std::vector<Answer> answers) {
-    ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
+    ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault(Invoke([this, answers](const char* packed, ArchivedLogCallbackFn callback,
                                               DWORD option, WORD* failing, DWORD limit) -> STATUS {
           RecoveryCall call;
@@ -57,8 +49,8 @@ class DominoRecoveryTest : public ::testing::Test {
         }));
   }
 
-  RestoreTestHost host;
-  FakeDomino domino;
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request;
   std::vector<RecoveryCall> calls;
 };
@@ -156,7 +148,7 @@ TEST_F(DominoRecoveryTest, RecoveryEndsWithTheStatusWhenNoDatabaseIsLeftToBlame)
 
 TEST_F(DominoRecoveryTest, WhatTheRuntimePrintsReachesTheClientInPiecesWhileItRuns) {
   const std::string progress(600, 'p');
-  ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
+  ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
       .WillByDefault(Invoke([&](const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
         std::printf("%s", progress.c_str());
         std::fflush(stdout);
@@ -178,42 +170,34 @@ TEST_F(DominoRecoveryTest, WhatTheRuntimePrintsReachesTheClientInPiecesWhileItRu
 }
 
 TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothing) {
-  const auto databases = Entries({"D:\\Data\\a.nsf", "D:\\Data\\log.nsf", "D:\\Data\\t.ntf",
-                                  "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"});
-  std::map<std::string, DBHANDLE> handles{{"D:\\Data\\a.nsf", 1}, {"D:\\Data\\t.ntf", 2},
-                                          {"D:\\Data\\off.nsf", 3},
-                                          {"D:\\Data\\unreadable.nsf", 4}};
+  // Handles 1 to 4 in the order opened; the record of 4 cannot be read.
   std::vector<std::string> opened;
   std::map<DBHANDLE, std::array<BYTE, 128>> written;
   std::vector<DBHANDLE> closed;
-  ON_CALL(domino.api, OpenDatabase(_, _))
-      .WillByDefault(Invoke([&](const char* path, DBHANDLE* handle) -> STATUS {
-        opened.push_back(path);
-        *handle = handles.at(path);
-        return 0;
-      }));
-  ON_CALL(domino.api, ReadDatabaseRecord(_, _))
-      .WillByDefault(Invoke([](DBHANDLE handle, BYTE record[128]) -> STATUS {
-        if (handle == 4) return 0x0101;
-        for (int i = 0; i < 128; ++i) record[i] = BYTE(handle * 16 + i);
-        return 0;
-      }));
-  ON_CALL(domino.api, WriteDatabaseRecord(_, _))
-      .WillByDefault(Invoke([&](DBHANDLE handle, const BYTE record[128]) -> STATUS {
-        std::copy(record, record + 128, written[handle].begin());
-        return 0;
-      }));
-  ON_CALL(domino.api, CloseDatabase(_)).WillByDefault(Invoke([&](DBHANDLE handle) -> STATUS {
+  ON_CALL(domino, OpenDatabase(_, _)).WillByDefault([&](const char* path, DBHANDLE* handle) -> STATUS {
+    opened.push_back(path);
+    *handle = DBHANDLE(opened.size());
+    return 0;
+  });
+  ON_CALL(domino, ReadDatabaseRecord(_, _)).WillByDefault([](DBHANDLE handle, BYTE record[128]) -> STATUS {
+    for (int i = 0; i < 128; ++i) record[i] = BYTE(handle * 16 + i);
+    return handle == 4 ? 0x0101 : 0;
+  });
+  ON_CALL(domino, WriteDatabaseRecord(_, _)).WillByDefault([&](DBHANDLE handle, const BYTE record[128]) -> STATUS {
+    std::copy(record, record + 128, written[handle].begin());
+    return 0;
+  });
+  ON_CALL(domino, CloseDatabase(_)).WillByDefault([&](DBHANDLE handle) -> STATUS {
     closed.push_back(handle);
     return 0;
-  }));
-  EXPECT_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _)).Times(0);
-
-  EXPECT_EQ(RecoverDatabases(request, databases, std::string("3/2/2003 9:05:00"),
-                             {"D:\\Data\\off.nsf"}),
+  });
+  EXPECT_CALL(domino, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf", "D:\\Data\\log.nsf", "D:\\Data\\t.ntf",
+                                               "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}),
+                             std::string("3/2/2003 9:05:00"), {"D:\\Data\\off.nsf"}),
             0);
-  EXPECT_EQ(opened, (std::vector<std::string>{"D:\\Data\\a.nsf", "D:\\Data\\t.ntf",
-                                              "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}));
+  EXPECT_EQ(opened, (std::vector<std::string>{"D:\\Data\\a.nsf", "D:\\Data\\t.ntf", "D:\\Data\\off.nsf",
+                                              "D:\\Data\\unreadable.nsf"}));
   ASSERT_EQ(written.size(), 3u);  // the unreadable record is not overwritten
   for (const auto& [handle, record] : written) {
     for (int i = 0; i < 128; ++i) ASSERT_EQ(record[i], BYTE(handle * 16 + i));
@@ -223,50 +207,36 @@ TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothin
   EXPECT_EQ(request.output.accumulated, "");
 }
 
-// ---- the archived-log call-back ----
-
-class ArchivedLogCallbackTest : public DominoRecoveryTest {
- protected:
-  std::string Active(const std::string& name) const { return host.Host("volumes/E/Logs/" + name); }
-};
-
-TEST_F(ArchivedLogCallbackTest, CopiesTheRequestedLogAndItsSuccessorsUntilOneIsMissing) {
+// The archived-log call-back copies the requested log and its successors
+// until one is missing; recovery hands it the running request.
+TEST_F(DominoRecoveryTest, ArchivedLogCallbackCopiesTheLogsRecoveryAsksFor) {
+  const auto active = [&](const std::string& name) { return host.Drive('E', "Logs/" + name); };
   host.WriteSavedLog(17, "seventeen");
   host.WriteSavedLog(18, "eighteen", "dominosnap__ARKHOST__srv1__01-02-2024_10.00.00");
   host.WriteSavedLog(20, "twenty");
-  CurrentRestoreScope current(request);
-
-  EXPECT_EQ(ArchivedLogCallback(nullptr, 17, "E:\\Logs\\S0000017.TXN"), 0);
-  EXPECT_EQ(request.output.accumulated,
-            "First archive needed is: S0000017\r\n"
-            "Copying archived log E:\\Logs\\S0000017.TXN\r\n"
-            "Copying archived log E:\\Logs\\S0000018.TXN\r\n");
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000017.TXN")), "seventeen");
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000018.TXN")), "eighteen");
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000019.TXN")));
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000020.TXN")));
-
-  // Asked again: the logs are in place already, which still counts.
-  EXPECT_EQ(ArchivedLogCallback(nullptr, 17, "E:\\Logs\\S0000017.TXN"), 0);
-
-  // A log no ArkLedger copy has: nothing copied, 0xFFFF.
-  request.output.accumulated.clear();
-  EXPECT_EQ(ArchivedLogCallback(nullptr, 99, "E:\\Logs\\S0000099.TXN"), 0xFFFF);
-  EXPECT_EQ(request.output.accumulated, "First archive needed is: S0000099\r\n");
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000099.TXN")));
-}
-
-TEST_F(ArchivedLogCallbackTest, RecoveryHandsTheCallbackTheRunningRequest) {
+  {
+    CurrentRestoreScope current(request);
+    EXPECT_EQ(ArchivedLogCallback(nullptr, 17, "E:\\Logs\\S0000017.TXN"), 0);
+    EXPECT_EQ(request.output.accumulated, "First archive needed is: S0000017\r\n"
+                                          "Copying archived log E:\\Logs\\S0000017.TXN\r\n"
+                                          "Copying archived log E:\\Logs\\S0000018.TXN\r\n");
+    EXPECT_EQ(ReadHostFile(active("S0000017.TXN")) + "|" + ReadHostFile(active("S0000018.TXN")), "seventeen|eighteen");
+    EXPECT_FALSE(std::filesystem::exists(active("S0000019.TXN")) || std::filesystem::exists(active("S0000020.TXN")));
+    // Asked again: the logs are in place already, which still counts.
+    EXPECT_EQ(ArchivedLogCallback(nullptr, 17, "E:\\Logs\\S0000017.TXN"), 0);
+    // A log no ArkLedger copy has: nothing copied, 0xFFFF.
+    request.output.accumulated.clear();
+    EXPECT_EQ(ArchivedLogCallback(nullptr, 99, "E:\\Logs\\S0000099.TXN"), 0xFFFF);
+    EXPECT_EQ(request.output.accumulated, "First archive needed is: S0000099\r\n");
+    EXPECT_FALSE(std::filesystem::exists(active("S0000099.TXN")));
+  }
   host.WriteSavedLog(5, "five");
-  ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
-      .WillByDefault(Invoke([](const char*, ArchivedLogCallbackFn callback, DWORD, WORD*,
-                               DWORD) -> STATUS {
+  ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
+      .WillByDefault([](const char*, ArchivedLogCallbackFn callback, DWORD, WORD*, DWORD) -> STATUS {
         return callback(nullptr, 5, "E:\\Logs\\S0000005.TXN") == 0 ? 0 : ERR_LOGS_MISSING;
-      }));
+      });
   EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf"}), std::nullopt, {}), 0);
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000005.TXN")), "five");
-  EXPECT_NE(request.output.accumulated.find("Copying archived log E:\\Logs\\S0000005.TXN\r\n"),
-            std::string::npos);
+  EXPECT_EQ(ReadHostFile(active("S0000005.TXN")), "five");
   // Outside a restore the call-back has no request to serve.
   EXPECT_EQ(CurrentRestoreRequest(), nullptr);
   EXPECT_EQ(ArchivedLogCallback(nullptr, 5, "E:\\Logs\\S0000005.TXN"), 0xFFFF);

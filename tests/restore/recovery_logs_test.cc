@@ -1,7 +1,5 @@
 // The logs of an up-to-the-minute restore: which are needed, where each is
 // found, the free-space rule and the copy into the active log directory.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "backup/log_archive.h"
@@ -9,15 +7,18 @@
 #include "platform/text.h"
 #include "restore/recovery_logs.h"
 #include "tests/support/fake_host_seam.h"
-#include "tests/restore/fake_domino.h"
-#include "tests/restore/restore_test_host.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/restore/restore_host.h"
+#include "tests/support/text_checks.h"
+
+using ::testing::_;
 
 namespace {
 
 class RecoveryLogsTest : public ::testing::Test {
  protected:
   FakeHostSeam seam_;  // the process check and free space of this test's host
-  RecoveryLogsTest() : request(RestoreTestHost::MakeRequest(0)) {
+  RecoveryLogsTest() : request(MakeRequest(0)) {
     seam_.freeDiskMegabytes = [this](const std::string& drive, std::uint32_t& megabytes) {
       ++freeSpaceQueries;
       queriedDrive = drive;
@@ -27,10 +28,10 @@ class RecoveryLogsTest : public ::testing::Test {
   }
 
   int Ensure() { return EnsureRecoveryLogs(request, copied, errorText); }
-  std::string Active(const std::string& name) const { return host.Host("volumes/E/Logs/" + name); }
+  std::string Active(const std::string& name) const { return host.Drive('E', "Logs/" + name); }
 
-  RestoreTestHost host;
-  FakeDomino domino;
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request;
   std::vector<std::string> copied;
   std::string errorText;
@@ -51,26 +52,19 @@ TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
   request.server.logVolume.driveLetter = 0;
 
   ASSERT_EQ(Ensure(), 0);
-  EXPECT_EQ(request.output.accumulated,
-            "Determining necessary logs for UP TO THE MINUTE RESTORE\r\n"
-            "Snapshot Log Series : 0x0000000f\r\n"
-            "Current Log Series : 0x0000000f\r\n"
-            "First log needed for restore: S0000040.TXN\r\n"
-            "Last log needed for restore: S0000042.TXN\r\n"
-            "Verified all logs are available\r\nCopying logs to active log directory\r\n"
-            "Active log drive has 10000 MB free.\r\n128 MB to copy to active log drive.\r\n"
-            "Copying log file : S0000040.TXN\r\n"
-            "Copying log file : S0000041.TXN\r\n");
+  EXPECT_TRUE(InOrder(request.output.accumulated,
+                      {"Snapshot Log Series : 0x0000000f\r\nCurrent Log Series : 0x0000000f\r\n"
+                       "First log needed for restore: S0000040.TXN\r\nLast log needed for restore: S0000042.TXN\r\n",
+                       "Active log drive has 10000 MB free.\r\n128 MB to copy to active log drive.\r\n"
+                       "Copying log file : S0000040.TXN\r\nCopying log file : S0000041.TXN\r\n"}));
   EXPECT_EQ(queriedDrive, "E");
   EXPECT_EQ(copied, (std::vector<std::string>{"E:\\Logs\\S0000040.TXN", "E:\\Logs\\S0000041.TXN"}));
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "log forty");
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000041.TXN")), "log forty-one");
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000042.TXN")));
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")) + "|" + ReadHostFile(Active("S0000041.TXN")), "log forty|log forty-one");
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000042.TXN")));
 
   EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000040.TXN")));
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000041.TXN")));
-  EXPECT_TRUE(RestoreTestHost::Exists(host.Ledger("logs/S0000040.TXN")));
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")) || std::filesystem::exists(Active("S0000041.TXN")));
+  EXPECT_TRUE(std::filesystem::exists(host.Ledger("logs/S0000040.TXN")));
   // Removing again: the files are gone, which is not an error.
   request.output.accumulated.clear();
   EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
@@ -78,51 +72,35 @@ TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
 }
 
 TEST_F(RecoveryLogsTest, NeedsNoLogWhenTheFirstIsTheCurrentOrAboveIt) {
-  // Equal: nothing searched, no space check, nothing copied.
-  host.WriteLogHint(42, kLogSeries);
-  domino.currentLog = 42;
+  // Equal (a hint of 0 counts as log 1; the snapshot's name in another
+  // case): nothing searched, no space check, nothing copied.
+  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
+  host.WriteLogHint(0, kLogSeries);
   ASSERT_EQ(Ensure(), 0);
   EXPECT_EQ(request.output.accumulated,
-            "Determining necessary logs for UP TO THE MINUTE RESTORE\r\n"
-            "Snapshot Log Series : 0x0000000f\r\n"
-            "Current Log Series : 0x0000000f\r\n"
-            "No additional log files required for restore\r\n");
+            "Determining necessary logs for UP TO THE MINUTE RESTORE\r\nSnapshot Log Series : 0x0000000f\r\n"
+            "Current Log Series : 0x0000000f\r\nNo additional log files required for restore\r\n");
   EXPECT_EQ(freeSpaceQueries, 0);
   EXPECT_TRUE(copied.empty());
 
-  // Above: no log searched, the space check runs with 0 MB and passes with 1 MB free.
+  // Above: no log searched, the space check runs with 0 MB and passes with 1 MB free ...
   host.WriteLogHint(45, kLogSeries);
   request.output.accumulated.clear();
   freeMegabytes = 1;
   ASSERT_EQ(Ensure(), 0);
-  EXPECT_NE(request.output.accumulated.find("Active log drive has 1 MB free.\r\n"
-                                            "0 MB to copy to active log drive.\r\n"),
-            std::string::npos);
-  EXPECT_EQ(request.output.accumulated.find("Found log"), std::string::npos);
-  EXPECT_EQ(request.output.accumulated.find("Copying log file"), std::string::npos);
-
+  EXPECT_TRUE(Has(request.output.accumulated, "Active log drive has 1 MB free.\r\n0 MB to copy to active log drive.\r\n"));
+  EXPECT_FALSE(Has(request.output.accumulated, "Found log") || Has(request.output.accumulated, "Copying log file"));
   // ... and fails with nothing free.
-  request.output.accumulated.clear();
   freeMegabytes = 0;
   EXPECT_EQ(Ensure(), -1);
-  EXPECT_EQ(errorText,
-            "ERROR: Active log directory needs an additional 0MB.\r\n"
-            "Not enough free space on the active log drive.\r\n");
-}
-
-TEST_F(RecoveryLogsTest, HintOfZeroCountsAsLogOneAndIsFoundWhateverTheNameCase) {
-  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
-  host.WriteLogHint(0, kLogSeries);
-  domino.currentLog = 1;
-  ASSERT_EQ(Ensure(), 0);
-  EXPECT_NE(request.output.accumulated.find("No additional log files required"), std::string::npos);
+  EXPECT_EQ(errorText, "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n");
 }
 
 TEST_F(RecoveryLogsTest, LogsInTheActiveDirectoryAreUsedInPlaceUnlessASavedCopyComesFirst) {
   host.WriteLogHint(40, kLogSeries);
   host.WriteSavedLog(40, "saved forty");
-  host.WriteFile(Active("S0000040.TXN"), "active forty");
-  host.WriteFile(Active("s0000041.txn"), "active forty-one");
+  WriteHostFile(Active("S0000040.TXN"), "active forty");
+  WriteHostFile(Active("s0000041.txn"), "active forty-one");
   domino.currentLog = 42;
 
   ASSERT_EQ(Ensure(), 0);
@@ -133,9 +111,9 @@ TEST_F(RecoveryLogsTest, LogsInTheActiveDirectoryAreUsedInPlaceUnlessASavedCopyC
   EXPECT_NE(out.find("E:\\Logs\\S0000040.TXN already exists in active log directory\r\n"),
             std::string::npos);
   EXPECT_TRUE(copied.empty());
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "active forty");
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "active forty");
   RemoveCopiedLogs(request, copied);
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "active forty");
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "active forty");
 }
 
 TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
@@ -154,7 +132,7 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
   const std::string& first = candidates[0].find(snapA) != std::string::npos ? snapA : snapB;
 
   ASSERT_EQ(Ensure(), 0);
-  EXPECT_EQ(RestoreTestHost::ReadFile(Active("S0000040.TXN")), "copy in " + first);
+  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "copy in " + first);
   EXPECT_EQ(copied.size(), 1u);
 
   // A first candidate of another series refuses, though a good one follows.
@@ -167,7 +145,7 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
             "However it does not match the current log series\r\n"
             "UP TO THE MINUTE restore is not possible\r\n");
   EXPECT_TRUE(copied.empty());
-  EXPECT_FALSE(RestoreTestHost::Exists(Active("S0000040.TXN")));
+  EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")));
 }
 
 TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed) {
@@ -226,7 +204,7 @@ TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed
     ASSERT_GE(out.size(), c.error.size());
     EXPECT_EQ(out.substr(out.size() - c.error.size()), c.error);
     EXPECT_TRUE(copied.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(host.Host("volumes/E/Logs")));
+    EXPECT_TRUE(std::filesystem::is_empty(host.Drive('E', "Logs")));
   }
 }
 
@@ -253,8 +231,8 @@ TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove_all(host.Host("volumes/E/Logs"));
-    std::filesystem::create_directories(host.Host("volumes/E/Logs"));
+    std::filesystem::remove_all(host.Drive('E', "Logs"));
+    std::filesystem::create_directories(host.Drive('E', "Logs"));
     request.server.logDirectory = c.logDirectory;
     copied.clear();
     platform::FlushOverride flushes(
@@ -268,7 +246,7 @@ TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
     EXPECT_GT(errorText.size(), prefix.size() + 2);  // the system's text follows
     EXPECT_EQ(errorText.substr(errorText.size() - 2), "\r\n");
     EXPECT_EQ(copied, c.copied);
-    EXPECT_FALSE(RestoreTestHost::Exists(Active(c.failingLog)));
+    EXPECT_FALSE(std::filesystem::exists(Active(c.failingLog)));
   }
 }
 

@@ -1,14 +1,9 @@
 // Disk listing during discovery and reverting a volume to a snapshot.
-#include <gmock/gmock.h>
-
 #include "platform/files.h"
 #include "platform/text.h"
 #include "snapshot/disk_listing.h"
 #include "snapshot/snapshot_restore.h"
-#include "tests/snapshot/snapshot_test_host.h"
-
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
+#include "tests/snapshot/snapshot_fixture.h"
 
 namespace {
 
@@ -28,16 +23,14 @@ DominoServerInfo Server(const std::string& name, const std::string& data, const 
   return server;
 }
 
-class SnapshotDisks : public SnapshotHostTest {
- protected:
-  void TearDown() override {
-    EXPECT_EQ(fake().liveInterfaces, 0);
-    EXPECT_EQ(fake().liveFactories, 0);
-    SnapshotHostTest::TearDown();
-  }
-};
+std::string Volume(const VolumeRecord& v) {
+  return std::string(1, char(v.driveLetter ? v.driveLetter : '-')) + " " + std::to_string(v.present) + " " +
+         v.volumeName + " " + v.diskPath + " " + v.devicePath + " " + v.devicePathPart1 + " " + v.devicePathPart2;
+}
 
 }  // namespace
+
+using SnapshotDisks = SnapshotHostTest;
 
 TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetter) {
   fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\vol_data\\disk1", {u"E", u"F:\\"}),
@@ -47,20 +40,9 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetter) {
   // a drive that no disk carries.
   result.servers = {Server("srv1", "e:\\data", "L:\\translog"), Server("srv2", "F:\\data2", ""),
                     Server("srv3", "Q:\\data", "Q:\\logs")};
-
   ASSERT_EQ(ListSnapshotsAndDisks(result), 0);
-  const VolumeRecord& data = result.servers[0].dataVolume;
-  EXPECT_EQ(data.driveLetter, u'E');
-  EXPECT_EQ(data.diskPath, "vol_data/disk1");
-  EXPECT_EQ(data.devicePath, "filer1\\vol_data\\disk1");
-  EXPECT_EQ(data.present, 1);
-  EXPECT_EQ(data.volumeName, "vol_data");
-  EXPECT_EQ(data.devicePathPart1, "filer1");
-  EXPECT_EQ(data.devicePathPart2, "vol_data");
-  const VolumeRecord& logs = result.servers[0].logVolume;
-  EXPECT_EQ(logs.driveLetter, u'L');
-  EXPECT_EQ(logs.volumeName, "vol_logs");
-  EXPECT_EQ(logs.devicePathPart2, "vol_logs");
+  EXPECT_EQ(Volume(result.servers[0].dataVolume), "E 1 vol_data vol_data/disk1 filer1\\vol_data\\disk1 filer1 vol_data");
+  EXPECT_EQ(Volume(result.servers[0].logVolume), "L 1 vol_logs vol_logs/disk2 filer1\\vol_logs filer1 vol_logs");
   EXPECT_EQ(result.servers[1].dataVolume.driveLetter, u'F');
   EXPECT_EQ(result.servers[1].logVolume.present, 0);  // no log directory
   EXPECT_EQ(result.servers[2].dataVolume.present, 0);
@@ -68,8 +50,7 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetter) {
 
   ASSERT_EQ(result.disks.size(), 2u);
   const DiskTableEntry& first = result.disks.at("vol_data");
-  EXPECT_EQ(first.volumeName, "vol_data");
-  EXPECT_THAT(first.driveLetters, ElementsAre("E", "F"));
+  EXPECT_EQ(first.driveLetters, (std::vector<std::string>{"E", "F"}));
   ASSERT_EQ(first.servers.size(), 3u);  // every server, matched or not
   EXPECT_EQ(first.servers[0].dataVolume.volumeName, "vol_data");
   EXPECT_EQ(first.servers[0].logVolume.present, 0);  // its log disk came later
@@ -80,20 +61,19 @@ TEST_F(SnapshotDisks, NoComponentOrNoListLeavesServersWithoutVolumes) {
   DiscoveryResult result;
   result.servers = {Server("srv1", "E:\\data", "E:\\logs")};
   fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"})};
-
-  component_->Uninstall();
+  component_.Uninstall();
   EXPECT_FALSE(IsSnapshotComponentInstalled());
   EXPECT_EQ(ListSnapshotsAndDisks(result), -1);
-  EXPECT_THAT(result.disks, IsEmpty());
+  EXPECT_TRUE(result.disks.empty());
   EXPECT_EQ(result.servers[0].dataVolume.present, 0);
 
-  component_->Install();
+  component_.Install();
   EXPECT_TRUE(IsSnapshotComponentInstalled());
   fake().listDisksResult = E_FAIL;
   EXPECT_EQ(ListSnapshotsAndDisks(result), -1);
   fake().listDisksResult = S_FALSE;  // not exactly S_OK: no list to read
   EXPECT_EQ(ListSnapshotsAndDisks(result), 0);
-  EXPECT_THAT(result.disks, IsEmpty());
+  EXPECT_TRUE(result.disks.empty());
 
   // Odd paths from the component do not break the listing.
   fake().listDisksResult = S_OK;
@@ -102,31 +82,27 @@ TEST_F(SnapshotDisks, NoComponentOrNoListLeavesServersWithoutVolumes) {
   EXPECT_EQ(result.servers[0].dataVolume.present, 1);
   EXPECT_EQ(result.servers[0].dataVolume.devicePath, "");
   EXPECT_EQ(result.disks.count("only"), 1u);
-}
 
-TEST_F(SnapshotDisks, AllHintFilesAreLoadedForEveryServer) {
+  // Hint files are loaded for every server; a missing one is created empty.
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
   WriteHostFile(Ledger("hint"), Recent("SRV1") + "\n");
   std::vector<DominoServerInfo> servers = {server_, server_};
-  servers[1].commonName = "srv2";  // no hint file yet: created empty
+  servers[1].commonName = "srv2";
   LoadAllSnapshotHints(servers);
   ASSERT_EQ(servers[0].snapshots.size(), 1u);
   EXPECT_EQ(servers[0].snapshots[0].name, Recent("SRV1"));
-  EXPECT_THAT(servers[1].snapshots, IsEmpty());
-  EXPECT_TRUE(fs::exists(root_ / "E" / "ledger" / "srv2" / "hint"));
+  EXPECT_TRUE(servers[1].snapshots.empty());
+  EXPECT_TRUE(fs::exists(host_.Drive('E', "ledger/srv2/hint")));
 }
 
-using SnapshotRestore = SnapshotDisks;
+using SnapshotRestore = SnapshotHostTest;
 
 TEST_F(SnapshotRestore, RevertsAndReportsFailuresInTheRunsWords) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
   RestoreRequest request;
   std::string error = "before:";
-
   EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", platform::AnsiToWide(Recent("SRV1")), error), 0);
   EXPECT_EQ(fake().calls.back(), "Restore E " + Recent("SRV1"));
-  EXPECT_EQ(error, "before:");
-
   fake().restoreResult = E_HANDLE;  // counts as reverted
   EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), 0);
   EXPECT_EQ(error, "before:");
@@ -140,26 +116,21 @@ TEST_F(SnapshotRestore, RevertsAndReportsFailuresInTheRunsWords) {
   EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"nosuch", error), -1);
   EXPECT_EQ(error, "before:" + unknown);
   EXPECT_EQ(request.output.message, unknown);
-  EXPECT_EQ(request.output.accumulated, "");
-  EXPECT_EQ(ReportText(), "");
+  EXPECT_EQ(request.output.accumulated + ReportText(), "");
 
-  // The interface cannot be made.
-  fake().instanceResult = E_NOINTERFACE;
-  error.clear();
-  const std::string noInterface = "ERROR: Could not create Snapshot Inteferface.\r\n" +
-                                  platform::FormatMessageHr(E_NOINTERFACE) + "\r\n";
-  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), -1);
-  EXPECT_EQ(error, noInterface);
-  EXPECT_EQ(request.output.accumulated, noInterface);
-
-  // Not installed: the message written once and in the error text once.
-  component_->Uninstall();
-  request.output = OutputSink{};
-  error.clear();
-  const std::string notInstalled =
-      "ERROR: Could not initialize COM\r\n" + platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n";
-  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), -1);
-  EXPECT_EQ(error, notInstalled);
-  EXPECT_EQ(request.output.accumulated, notInstalled);
+  // No interface, or no component: the message written once and in the error text once.
+  for (bool installed : {true, false}) {
+    fake().instanceResult = installed ? E_NOINTERFACE : S_OK;
+    if (!installed) component_.Uninstall();
+    request.output = OutputSink{};
+    error.clear();
+    const std::string said = installed ? "ERROR: Could not create Snapshot Inteferface.\r\n" +
+                                             platform::FormatMessageHr(E_NOINTERFACE) + "\r\n"
+                                       : "ERROR: Could not initialize COM\r\n" +
+                                             platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n";
+    EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), -1);
+    EXPECT_EQ(error, said);
+    EXPECT_EQ(request.output.accumulated, said);
+  }
   EXPECT_EQ(fake().CallsStartingWith("Restore").size(), 3u);
 }

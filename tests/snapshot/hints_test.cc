@@ -3,7 +3,7 @@
 #include "platform/text.h"
 #include "snapshot/snapshot_hints.h"
 #include "snapshot/snapshot_names.h"
-#include "tests/snapshot/snapshot_test_host.h"
+#include "tests/snapshot/snapshot_fixture.h"
 
 using SnapshotHints = SnapshotHostTest;
 
@@ -25,7 +25,7 @@ TEST_F(SnapshotHints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
   fake().Add(u'E', february, Utc(2003, 2, 3, 14, 5, 7));
   fake().Add(u'E', Dated("srv1", "1-1-2003_1.1.1"), Utc(2003, 1, 1, 6, 1, 1));  // not in the file
 
-  const fs::path hint = root_ / "E" / "ledger" / "srv1" / "hint";
+  const fs::path hint = Ledger("hint");
   // Repeats, another letter case, a blank line in the middle, a "\r\n"
   // line end, and a name that is no longer on the volume.
   WriteHostFile(hint, platform::ToLowerAnsi(february) + "\n" + Recent("SRV1") + "\n\n" + october +
@@ -66,8 +66,8 @@ TEST_F(SnapshotHints, MissingFileIsCreatedAndBadInputsFailClearly) {
   // A missing file and its directories are created empty.
   ASSERT_EQ(LoadSnapshotHints("E:\\ledger\\new\\deeper\\hint", server_), 0);
   EXPECT_TRUE(server_.snapshots.empty());
-  EXPECT_TRUE(fs::is_regular_file(root_ / "E" / "ledger" / "new" / "deeper" / "hint"));
-  EXPECT_EQ(ReadHostFile(root_ / "E" / "ledger" / "new" / "deeper" / "hint"), "");
+  EXPECT_EQ(ReadHostFile(host_.Drive('E', "ledger/new/deeper/hint")), "");
+  EXPECT_TRUE(fs::is_regular_file(host_.Drive('E', "ledger/new/deeper/hint")));
 
   // No path, or a path on a drive that does not exist: -1.
   EXPECT_EQ(LoadSnapshotHints("", server_), -1);
@@ -77,14 +77,12 @@ TEST_F(SnapshotHints, MissingFileIsCreatedAndBadInputsFailClearly) {
 
   // The component cannot list the volume: the load fails and the file keeps
   // its names for the next time.
-  const fs::path hint = root_ / "E" / "ledger" / "srv1" / "hint";
+  const fs::path hint = Ledger("hint");
   WriteHostFile(hint, Recent("SRV1") + "\n");
   fake().enumerateResult = E_FAIL;
   EXPECT_EQ(LoadSnapshotHints("E:\\ledger\\srv1\\hint", server_), -1);
   EXPECT_EQ(ReadHostFile(hint), Recent("SRV1") + "\n");
   fake().enumerateResult = S_OK;
-  component_->Uninstall();
+  component_.Uninstall();
   EXPECT_EQ(LoadSnapshotHints("E:\\ledger\\srv1\\hint", server_), -1);
-  EXPECT_EQ(fake().liveInterfaces, 0);
-  EXPECT_EQ(fake().liveFactories, 0);
 }

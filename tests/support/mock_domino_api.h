@@ -1,8 +1,12 @@
 // A GoogleMock Domino API for engine tests, installed for the lifetime of
-// the object.
+// the object; IdleDominoApi adds the defaults of an idle runtime.
 #pragma once
 
 #include <gmock/gmock.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
 
 #include "domino/domino_api.h"
 
@@ -59,4 +63,34 @@ class MockDominoApi : public DominoApi {
               (override));
   MOCK_METHOD(STATUS, ReadDatabaseRecord, (DBHANDLE handle, BYTE record[128]), (override));
   MOCK_METHOD(STATUS, WriteDatabaseRecord, (DBHANDLE handle, const BYTE record[128]), (override));
+};
+
+// Log identifier words 1, 2, 4 and 8: log series "0000000f".
+inline constexpr std::array<BYTE, 16> kLogId{1, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0, 8, 0, 0, 0};
+inline constexpr const char* kLogSeries = "0000000f";
+
+// The mock answering like an idle runtime (use it as NiceMock<IdleDominoApi>):
+// start-up works, every status has a text ("Domino status 0x0123"), and
+// the archive walk finds no log, at the position currentLog / currentLogId.
+class IdleDominoApi : public MockDominoApi {
+ public:
+  IdleDominoApi() {
+    using ::testing::_;
+    ON_CALL(*this, InitRuntime(_, _)).WillByDefault(::testing::Return(0));
+    ON_CALL(*this, GetErrorText(_, _, _, _)).WillByDefault([](WORD, STATUS status, char* buffer, WORD size) {
+      const int n = std::snprintf(buffer, size, "Domino status 0x%04X", unsigned(status));
+      return WORD(n < 0 ? 0 : n);
+    });
+    auto position = [this](BYTE logId[16], DWORD* number, char* path) -> STATUS {
+      std::memcpy(logId, currentLogId.data(), 16);
+      *number = currentLog;
+      path[0] = '\0';
+      return positionStatus;
+    };
+    ON_CALL(*this, GetFirstArchiveLog(_, _, _)).WillByDefault(position);
+    ON_CALL(*this, GetNextArchiveLog(_, _, _)).WillByDefault(position);
+  }
+  DWORD currentLog = 1;
+  STATUS positionStatus = ERR_NO_MORE_LOGS;  // what the archive walk ends with
+  std::array<BYTE, 16> currentLogId = kLogId;
 };

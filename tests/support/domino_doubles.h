@@ -1,6 +1,7 @@
-// A hand-written Domino runtime for the backup tests: databases with their
-// logging facts and change information, archivable logs, failures and
-// exceptions on demand, and a journal of every call in order.
+// Hand-written doubles of the Domino API: a delegating base (every call goes
+// to an inner API, or fails with ERR_NO_RUNTIME without one) that spies and
+// fakes derive from to override only what they watch or break, and the
+// journaling fake of the backup tests.
 #pragma once
 
 #include <algorithm>
@@ -10,18 +11,83 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "domino/domino_api.h"
 
+class DelegatingDominoApi : public DominoApi {
+ public:
+  explicit DelegatingDominoApi(DominoApi* inner = nullptr) : inner_(inner) {}
+  STATUS InitRuntime(int argc, char** argv) override { return Or(&DominoApi::InitRuntime, argc, argv); }
+  void TermRuntime() override { if (inner_) inner_->TermRuntime(); }
+  STATUS OpenDatabase(const char* p, DBHANDLE* h) override { return Or(&DominoApi::OpenDatabase, p, h); }
+  STATUS CloseDatabase(DBHANDLE h) override { return Or(&DominoApi::CloseDatabase, h); }
+  WORD GetErrorText(WORD z, STATUS s, char* b, WORD n) override {
+    return inner_ ? inner_->GetErrorText(z, s, b, n) : WORD(std::snprintf(b, n, "Domino error 0x%04X", unsigned(s)));
+  }
+  STATUS GetDatabaseLogInfo(DBHANDLE h, DWORD z, DWORD* l, BYTE a[16], BYTE b[16], DWORD* e) override {
+    return Or(&DominoApi::GetDatabaseLogInfo, h, z, l, a, b, e);
+  }
+  STATUS BackupStart(DBHANDLE h, DWORD z, DWORD* c, DWORD* a, DWORD* b) override {
+    return Or(&DominoApi::BackupStart, h, z, c, a, b);
+  }
+  STATUS BackupStop(DBHANDLE h, DWORD c) override { return Or(&DominoApi::BackupStop, h, c); }
+  STATUS BackupEnd(DBHANDLE h, DWORD c, DWORD a) override { return Or(&DominoApi::BackupEnd, h, c, a); }
+  STATUS GetChangeInfoSize(DBHANDLE h, DWORD c, DWORD z, DWORD* l, DWORD* hi) override {
+    return Or(&DominoApi::GetChangeInfoSize, h, c, z, l, hi);
+  }
+  STATUS GetChangeInfo(DBHANDLE h, DWORD c, DWORD z, void* b, DWORD n, DWORD* l) override {
+    return Or(&DominoApi::GetChangeInfo, h, c, z, b, n, l);
+  }
+  STATUS ApplyChangeInfoStart(DWORD* c, const char* t, DWORD z, DWORD l, DWORD h) override {
+    return Or(&DominoApi::ApplyChangeInfoStart, c, t, z, l, h);
+  }
+  STATUS ApplyChangeInfo(DWORD c, DWORD z, const void* b, DWORD n) override {
+    return Or(&DominoApi::ApplyChangeInfo, c, z, b, n);
+  }
+  STATUS ApplyChangeInfoEnd(DWORD c, DWORD z) override { return Or(&DominoApi::ApplyChangeInfoEnd, c, z); }
+  STATUS ArchiveBegin() override { return Or(&DominoApi::ArchiveBegin); }
+  STATUS ArchiveEnd() override { return Or(&DominoApi::ArchiveEnd); }
+  STATUS GetFirstArchiveLog(BYTE id[16], DWORD* n, char* p) override { return Or(&DominoApi::GetFirstArchiveLog, id, n, p); }
+  STATUS GetNextArchiveLog(BYTE id[16], DWORD* n, char* p) override { return Or(&DominoApi::GetNextArchiveLog, id, n, p); }
+  STATUS MarkLogArchived(const BYTE id[16], DWORD n) override { return Or(&DominoApi::MarkLogArchived, id, n); }
+  STATUS GetLoggingStyle(DWORD* s) override { return Or(&DominoApi::GetLoggingStyle, s); }
+  STATUS GetServerName(char* b) override { return Or(&DominoApi::GetServerName, b); }
+  STATUS AbbreviateName(DWORD a, DWORD b, const char* n, char* o, WORD s, WORD* l) override {
+    return Or(&DominoApi::AbbreviateName, a, b, n, o, s, l);
+  }
+  STATUS TranslatePath(WORD m, const char* p, WORD l, char* o, WORD s) override {
+    return Or(&DominoApi::TranslatePath, m, p, l, o, s);
+  }
+  STATUS TextToTimeDate(void* a, void* b, const char** t, WORD l, TIMEDATE* o) override {
+    return Or(&DominoApi::TextToTimeDate, a, b, t, l, o);
+  }
+  STATUS RecoverDatabaseList(const char* p, ArchivedLogCallbackFn c, DWORD o, WORD* f, DWORD t) override {
+    return Or(&DominoApi::RecoverDatabaseList, p, c, o, f, t);
+  }
+  STATUS ReadDatabaseRecord(DBHANDLE h, BYTE r[128]) override { return Or(&DominoApi::ReadDatabaseRecord, h, r); }
+  STATUS WriteDatabaseRecord(DBHANDLE h, const BYTE r[128]) override {
+    return Or(&DominoApi::WriteDatabaseRecord, h, r);
+  }
+
+ private:
+  template <typename... P, typename... A>
+  STATUS Or(STATUS (DominoApi::*call)(P...), A&&... args) {
+    return inner_ ? (inner_->*call)(std::forward<A>(args)...) : ERR_NO_RUNTIME;
+  }
+  DominoApi* inner_;
+};
+
+// A database of the journaling fake: its logging facts and change information.
 struct FakeDatabase {
   DWORD logged = 1;
   BYTE logId[16] = {1, 0, 0, 0, 2, 0, 0, 0, 4, 0, 0, 0, 8, 0, 0, 0};  // series 0000000f
   DWORD logExtent = 7;
-  std::string changeInfo;       // delivered by GetChangeInfo
-  DWORD sizeLow = 0xFFFFFFFF;   // 0xFFFFFFFF: the size of changeInfo
+  std::string changeInfo;      // delivered by GetChangeInfo
+  DWORD sizeLow = 0xFFFFFFFF;  // 0xFFFFFFFF: the size of changeInfo
   DWORD sizeHigh = 0;
-  DWORD chunk = 32768;          // at most this many bytes per GetChangeInfo
+  DWORD chunk = 32768;  // at most this many bytes per GetChangeInfo
 };
 
 struct FakeLog {
@@ -29,7 +95,9 @@ struct FakeLog {
   std::string path;  // Windows path of the extent
 };
 
-class FakeDomino : public DominoApi {
+// A runtime of databases, archivable logs, failures and exceptions on demand,
+// and a journal of every call in order; installed for its lifetime.
+class FakeDomino : public DelegatingDominoApi {
  public:
   FakeDomino() { SetDominoApi(this); }
   ~FakeDomino() override { SetDominoApi(nullptr); }
@@ -48,7 +116,6 @@ class FakeDomino : public DominoApi {
   std::vector<std::string> calls;
   std::set<DBHANDLE> openHandles, inBackup;
   std::vector<DWORD> marked;
-  int runtimeStarts = 0, runtimeEnds = 0;
   bool running = false, archiveOpen = false;
 
   int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
@@ -56,12 +123,10 @@ class FakeDomino : public DominoApi {
   STATUS InitRuntime(int argc, char** argv) override {
     calls.push_back("InitRuntime " + std::to_string(argc) + (argc == 2 ? std::string(" ") + argv[1] : ""));
     running = initStatus == 0;
-    runtimeStarts += running;
     return initStatus;
   }
   void TermRuntime() override {
     calls.push_back("TermRuntime");
-    ++runtimeEnds;
     running = false;
   }
   STATUS OpenDatabase(const char* path, DBHANDLE* handle) override {
@@ -75,9 +140,6 @@ class FakeDomino : public DominoApi {
     Enter("CloseDatabase", paths_[h]);
     openHandles.erase(h);
     return 0;
-  }
-  WORD GetErrorText(WORD, STATUS status, char* buffer, WORD size) override {
-    return WORD(std::snprintf(buffer, size, "Domino error 0x%04X", unsigned(status)));
   }
   STATUS GetDatabaseLogInfo(DBHANDLE h, DWORD, DWORD* logged, BYTE id[16], BYTE id2[16], DWORD* ext) override {
     if (STATUS s = Enter("GetDatabaseLogInfo", paths_[h])) return s;
@@ -147,22 +209,10 @@ class FakeDomino : public DominoApi {
     marked.push_back(number);
     return 0;
   }
-
-  // Not used by a backup.
-  STATUS ApplyChangeInfoStart(DWORD*, const char*, DWORD, DWORD, DWORD) override { return 1; }
-  STATUS ApplyChangeInfo(DWORD, DWORD, const void*, DWORD) override { return 1; }
-  STATUS ApplyChangeInfoEnd(DWORD, DWORD) override { return 1; }
-  STATUS GetLoggingStyle(DWORD*) override { return 1; }
-  STATUS GetServerName(char*) override { return 1; }
-  STATUS AbbreviateName(DWORD, DWORD, const char*, char*, WORD, WORD*) override { return 1; }
   STATUS TranslatePath(WORD, const char* path, WORD, char* out, WORD size) override {
     std::snprintf(out, size, "%s", path);
     return 0;
   }
-  STATUS TextToTimeDate(void*, void*, const char**, WORD, TIMEDATE*) override { return 1; }
-  STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) override { return 1; }
-  STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return 1; }
-  STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return 1; }
 
  private:
   // Journals the call; throws or fails it when asked to.
