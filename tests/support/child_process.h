@@ -1,6 +1,6 @@
-// A program started as a child process, with its standard output readable
-// line by line and its standard input open until CloseInput(); killed and
-// waited for at the end.
+// A program started as a child process, with its standard output and error
+// readable line by line or whole and its standard input open until
+// CloseInput(); killed and waited for at the end.
 #pragma once
 
 #include <memory>
@@ -24,6 +24,8 @@ class ChildProcess {
   // The next line of output (without its line end), or "" after timeoutMs
   // without one or at the end of the output.
   std::string ReadLine(int timeoutMs = 10000);
+  // The rest of the output as it came, up to its end or timeoutMs of silence.
+  std::string ReadAll(int timeoutMs = 300000);
   void CloseInput();
   void Kill();
   // Waits for the exit: the exit code, or -1 when killed or not started.

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "platform/host.h"
 
 extern char** environ;
@@ -32,6 +34,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   std::vector<std::string> argStore = {program};
@@ -68,23 +71,36 @@ bool ChildProcess::started() const { return state_->pid > 0; }
 
 int ChildProcess::id() const { return state_->pid; }
 
+namespace {
+
+// Appends the child's next output to the buffer; false at its end or after
+// timeoutMs without any.
+bool Fill(ChildProcess::State& state, int timeoutMs) {
+  struct pollfd p = {state.out, POLLIN, 0};
+  char chunk[4096];
+  const ssize_t n = ::poll(&p, 1, timeoutMs) > 0 ? ::read(state.out, chunk, sizeof chunk) : 0;
+  if (n > 0) state.buffer.append(chunk, static_cast<std::size_t>(n));
+  return n > 0;
+}
+
+}  // namespace
+
 std::string ChildProcess::ReadLine(int timeoutMs) {
   std::string& buffer = state_->buffer;
-  while (true) {
-    const auto nl = buffer.find('\n');
-    if (nl != std::string::npos) {
-      std::string line = buffer.substr(0, nl);
-      buffer.erase(0, nl + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    struct pollfd p = {state_->out, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0) return "";
-    char chunk[256];
-    const ssize_t n = ::read(state_->out, chunk, sizeof chunk);
-    if (n <= 0) return "";
-    buffer.append(chunk, static_cast<std::size_t>(n));
+  std::size_t nl;
+  while ((nl = buffer.find('\n')) == std::string::npos) {
+    if (!Fill(*state_, timeoutMs)) return "";
   }
+  std::string line = buffer.substr(0, nl);
+  buffer.erase(0, nl + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string ChildProcess::ReadAll(int timeoutMs) {
+  while (Fill(*state_, timeoutMs)) {
+  }
+  return std::exchange(state_->buffer, {});
 }
 
 void ChildProcess::CloseInput() {

@@ -1,11 +1,8 @@
 #include "tests/support/child_process.h"
 
-#include <io.h>
-
 #include <cstring>
-
-#include <cstdio>
 #include <map>
+#include <utility>
 
 #include "platform/win32/windows_api.h"
 
@@ -89,7 +86,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = outWrite;
   startup.hStdInput = inRead;
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = outWrite;
   if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, environment.data(),
                         cwd.empty() ? nullptr : cwd.c_str(), &startup, &state_->process)) {
     state_->process = {};
@@ -111,29 +108,42 @@ bool ChildProcess::started() const { return state_->process.hProcess != nullptr;
 
 int ChildProcess::id() const { return static_cast<int>(state_->process.dwProcessId); }
 
+namespace {
+
+// Appends the child's next output to the buffer; false at its end or after
+// timeoutMs without any.
+bool Fill(ChildProcess::State& state, int timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  WinDWORD available = 0;
+  while (::PeekNamedPipe(state.out, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(5);
+  }
+  char chunk[4096];
+  WinDWORD n = 0;
+  if (available == 0 || !::ReadFile(state.out, chunk, sizeof chunk, &n, nullptr) || n == 0) return false;
+  state.buffer.append(chunk, n);
+  return true;
+}
+
+}  // namespace
+
 std::string ChildProcess::ReadLine(int timeoutMs) {
   std::string& buffer = state_->buffer;
-  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-  while (true) {
-    const auto nl = buffer.find('\n');
-    if (nl != std::string::npos) {
-      std::string line = buffer.substr(0, nl);
-      buffer.erase(0, nl + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    WinDWORD available = 0;
-    if (!::PeekNamedPipe(state_->out, nullptr, 0, nullptr, &available, nullptr)) return "";  // the end
-    if (available == 0) {
-      if (::GetTickCount64() >= deadline) return "";
-      ::Sleep(5);
-      continue;
-    }
-    char chunk[256];
-    WinDWORD n = 0;
-    if (!::ReadFile(state_->out, chunk, sizeof chunk, &n, nullptr) || n == 0) return "";
-    buffer.append(chunk, n);
+  std::size_t nl;
+  while ((nl = buffer.find('\n')) == std::string::npos) {
+    if (!Fill(*state_, timeoutMs)) return "";
   }
+  std::string line = buffer.substr(0, nl);
+  buffer.erase(0, nl + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string ChildProcess::ReadAll(int timeoutMs) {
+  while (Fill(*state_, timeoutMs)) {
+  }
+  return std::exchange(state_->buffer, {});
 }
 
 void ChildProcess::CloseInput() {
