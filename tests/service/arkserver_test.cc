@@ -9,10 +9,10 @@
 
 #include "net/wire.h"
 #include "platform/registry.h"
-#include "tests/service/server_process.h"
+#include "tests/net/loopback.h"
+#include "tests/service/ark_server.h"
 
 using namespace nettest;
-using namespace servicetest;
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,7 +26,7 @@ std::string DeleteRequest(int type, const std::string& name) { return Bytes({4, 
 class ArkServerTest : public ::testing::Test {
  protected:
   void SetUp() override { SetIoTimeoutMilliseconds(10000); }
-  ServerProcess server_;
+  ArkServer server_;
 };
 
 TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsTheServiceAfterTheOpenSession) {
@@ -36,7 +36,7 @@ TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsTheServiceAfterTheO
   DWORD count = 0;
   EXPECT_EQ(platform::RegGetDword(kSourceKey, "CategoryCount", count), 0);
   EXPECT_EQ(count, 3u);
-  EXPECT_NE(ReadFile(server_.root() + "/Logs/Application.log").find("40000065"), std::string::npos);
+  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000065"), std::string::npos);
 
   platform::Socket client = server_.Connect();
   WriteRaw(client.get(), Bytes({12}));
@@ -47,7 +47,7 @@ TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsTheServiceAfterTheO
   WriteRaw(client.get(), Bytes({15}));
   EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
   EXPECT_EQ(server_.WaitForExit(), 0) << server_.output();
-  EXPECT_NE(ReadFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
+  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
 }
 
 TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearMessage) {
@@ -59,7 +59,7 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
             std::string::npos)
       << server_.output();
   // Start-up and clean-up still wrote their events.
-  EXPECT_NE(ReadFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
+  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
 
   // A registry that cannot be written ends the start with the key's name.
   fs::create_directories(server_.root() + "/blocked/registry.reg");
@@ -81,7 +81,7 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
 }
 
 TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
-  WriteFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
+  WriteHostFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
   fs::create_directories(server_.root() + "/Reports/Backup/sub");  // folders are not reports
   ASSERT_TRUE(server_.Start());
   platform::Socket client = server_.Connect();
@@ -115,8 +115,8 @@ TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
   WriteRaw(c, DeleteRequest(1, "abc"));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
   EXPECT_FALSE(fs::exists(server_.root() + "/Reports/Backup/abc"));
-  WriteFile(server_.root() + "/Reports/Restore/r1", "1");
-  WriteFile(server_.root() + "/Reports/Restore/r2", "2");
+  WriteHostFile(server_.root() + "/Reports/Restore/r1", "1");
+  WriteHostFile(server_.root() + "/Reports/Restore/r2", "2");
   WriteRaw(c, Bytes({5, 2, 5, 9}));
   EXPECT_EQ(ReadRaw(c, 2), Bytes({1, 2}));
   EXPECT_TRUE(fs::is_empty(server_.root() + "/Reports/Restore"));
@@ -124,12 +124,12 @@ TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
 }
 
 TEST_F(ArkServerTest, HostileReportNamesAreRefusedAndNothingOutsideIsTouched) {
-  WriteFile(server_.root() + "/Reports/secret", "outside the type folders");
-  WriteFile(server_.root() + "/Reports/Backup/keep", "kept");
+  WriteHostFile(server_.root() + "/Reports/secret", "outside the type folders");
+  WriteHostFile(server_.root() + "/Reports/Backup/keep", "kept");
   ASSERT_TRUE(server_.Start());
   platform::Socket client = server_.Connect();
   SOCKET c = client.get();
-  const std::string registry = ReadFile(server_.root() + "/registry.reg");
+  const std::string registry = ReadHostFile(server_.root() + "/registry.reg");
   for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("..\\secret"),
                                   std::string("../secret"), std::string("C:secret"), std::string("a/b"),
                                   std::string("..\\..\\registry.reg"), std::string("keep\0x", 6)}) {
@@ -138,13 +138,13 @@ TEST_F(ArkServerTest, HostileReportNamesAreRefusedAndNothingOutsideIsTouched) {
   }
   WriteRaw(c, Bytes({12}));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
-  EXPECT_EQ(ReadFile(server_.root() + "/Reports/secret"), "outside the type folders");
-  EXPECT_EQ(ReadFile(server_.root() + "/Reports/Backup/keep"), "kept");
-  EXPECT_EQ(ReadFile(server_.root() + "/registry.reg"), registry);
+  EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/secret"), "outside the type folders");
+  EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/Backup/keep"), "kept");
+  EXPECT_EQ(ReadHostFile(server_.root() + "/registry.reg"), registry);
 }
 
 TEST_F(ArkServerTest, QueriesTestAnswersUnknownCodesAndEndSession) {
-  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=1\r\nCONFIGWIZ=\r\n");
+  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=1\r\nCONFIGWIZ=\r\n");
   ASSERT_TRUE(server_.Start());
   platform::Socket client = server_.Connect();
   SOCKET c = client.get();
@@ -206,7 +206,7 @@ TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
 // event names it; edits of the setting apply to the next client.
 TEST_F(ArkServerTest, ClientsOutsideAllowedClientsAreClosedAtOnce) {
   std::filesystem::create_directories(server_.root() + "/Windows");
-  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
+  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
   ASSERT_TRUE(server_.Start());
   {
     platform::Socket refused = server_.Connect();
@@ -217,10 +217,10 @@ TEST_F(ArkServerTest, ClientsOutsideAllowedClientsAreClosedAtOnce) {
     // Closed unanswered: an orderly end or a reset (the byte sent was never read).
     EXPECT_LE(::recv(refused.get(), &answer, 1, 0), 0);
   }
-  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
+  std::string log = ReadHostFile(server_.root() + "/Logs/Application.log");
   EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
 
-  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=127.0.0.0/8\r\n");
+  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=127.0.0.0/8\r\n");
   platform::Socket admitted = server_.Connect();
   ASSERT_TRUE(admitted.valid());
   SendByte(admitted.get(), 12);

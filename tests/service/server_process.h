@@ -1,6 +1,5 @@
-// A real arkserver child process; and, for the whole-host tests of
-// tests/faults and tests/scenario until they move, the running of
-// command-line tools with their output in files.
+// A real arkserver child process on a free loopback port with a host root
+// of its own, and the running of command-line tools.
 #pragma once
 
 #include <fcntl.h>
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -19,8 +17,6 @@
 #include <vector>
 
 #include "tests/net/loopback.h"
-#include "tests/support/child_process.h"
-#include "tests/support/temp_host.h"
 
 extern char** environ;
 
@@ -86,70 +82,75 @@ inline ToolResult RunTool(const std::vector<std::string>& args, const std::strin
   return result;
 }
 
-// A real arkserver child process on a free loopback port, with a fresh host
-// whose report folder is C:\Reports (DIR/Reports); its output (standard
-// output and error) is read as the test needs it.
 class ServerProcess {
  public:
-  ServerProcess() : host_(ReportFolder()) {}
-
-  std::string root() const { return host_.path().string(); }
-  const std::string& output() const { return output_; }
-  std::uint16_t port() const { return port_; }
-  int exitCode() const { return exitCode_; }
-
-  // Starts arkserver and reads its output up to "listening on port N";
-  // false when it ended first (its exit code in exitCode()).
-  bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0) {
-    child_ = std::make_unique<ChildProcess>(
-        ProgramBesideTest("arkserver"), std::vector<std::string>{"--root", root(), "--port", std::to_string(port),
-                                                                 "--io-timeout", std::to_string(ioTimeoutSeconds)});
-    const std::string listening = "arkserver: listening on port ";
-    for (std::string line = "-"; !line.empty();) {
-      line = child_->ReadLine(30000);
-      output_ += line + "\n";
-      if (line.rfind(listening, 0) == 0) return port_ = std::uint16_t(std::stoi(line.substr(listening.size()))), true;
+  // A host root whose report folder is C:\Reports (DIR/Reports).
+  ServerProcess() {
+    WriteFile(root() + "/registry.reg",
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client]\r\n"
+              "\"ReportFolder\"=\"C:\\\\Reports\"\r\n\r\n");
+    std::filesystem::create_directories(root() + "/Reports");
+  }
+  ~ServerProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      WaitExit(pid_, 10000);
     }
-    WaitForExit();
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  const std::string& root() const { return dir_.path(); }
+  std::string stdoutText() const { return ReadFile(root() + "/arkserver.out"); }
+  std::string stderrText() const { return ReadFile(root() + "/arkserver.err"); }
+  std::uint16_t port() const { return port_; }
+
+  // Starts arkserver and waits until it listens; false when it ended first.
+  // A launcher runs it (for example {"prlimit", "--nofile=1024:"}, which
+  // execs it with other limits).
+  bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0, std::vector<std::string> launcher = {}) {
+    launcher.insert(launcher.end(), {ARKSERVER_PATH, "--root", root(), "--port", std::to_string(port),
+                                     "--io-timeout", std::to_string(ioTimeoutSeconds)});
+    pid_ = Spawn(launcher, root() + "/arkserver.out", root() + "/arkserver.err");
+    if (pid_ < 0) return false;
+    for (int i = 0; i < 3000; ++i) {
+      std::string out = stdoutText();
+      std::size_t at = out.find("listening on port ");
+      if (at != std::string::npos && out.find('\n', at) != std::string::npos) {
+        port_ = static_cast<std::uint16_t>(std::stoi(out.substr(at + 18)));
+        return true;
+      }
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     return false;
   }
-  // Reads the output until it holds text (or ends); the output so far.
-  const std::string& ReadUntil(const std::string& text) {
-    for (std::string line = "-"; !line.empty() && output_.find(text) == std::string::npos;) {
-      line = child_->ReadLine(30000);
-      output_ += line + "\n";
-    }
-    return output_;
-  }
-  // The stop control (SIGTERM); WaitForExit reads the output to its end.
-  void SendStop() { ::kill(child_->id(), SIGTERM); }
-  int WaitForExit() {
-    output_ += child_->ReadAll();
-    return exitCode_ = child_->Wait();
-  }
 
-  // A client connection; arkserver says it listens just before its first
-  // turn listens, so a refused connection is tried again.
-  platform::Socket Connect() const {
-    std::string error;
-    for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-      if (platform::Socket s = platform::ConnectTcp("127.0.0.1", port_, &error); s.valid()) return s;
+  // Sends the stop control (SIGTERM); the exit code, or -1 while it runs on.
+  void SendStop() { ::kill(pid_, SIGTERM); }
+  int WaitForExit(long timeoutMs) {
+    int code = WaitExit(pid_, timeoutMs);
+    if (code >= 0) {
+      pid_ = -1;
+      exitCode_ = code;
     }
-    ADD_FAILURE() << error;
-    return {};
+    return code;
   }
+  int exitCode() const { return exitCode_; }
+
+  platform::Socket Connect() const { return nettest::Connect(port_); }
 
  private:
-  static HostOptions ReportFolder() {
-    HostOptions options;
-    options.reportFolder = "C:\\Reports";
-    return options;
-  }
-  TempHostRoot host_;
-  std::unique_ptr<ChildProcess> child_;
-  std::string output_;
-  std::uint16_t port_ = 0;
+  nettest::TempDir dir_;
+  pid_t pid_ = -1;
   int exitCode_ = -1;
+  std::uint16_t port_ = 0;
 };
 
 }  // namespace servicetest

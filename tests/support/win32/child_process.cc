@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <map>
-#include <utility>
 
 #include "platform/win32/windows_api.h"
 
@@ -11,7 +10,6 @@ struct ChildProcess::State {
   HANDLE out = nullptr;
   HANDLE in = nullptr;
   bool killed = false;
-  std::string buffer;
 };
 
 namespace {
@@ -48,8 +46,7 @@ std::string Environment(const std::vector<std::string>& extra) {
     ::FreeEnvironmentStringsA(block);
   }
   for (const std::string& entry : extra) {
-    if (entry.back() == '=') entries.erase(platform::ToUpperAnsi(entry.substr(0, entry.size() - 1)));
-    else add(entry);
+    entry.back() == '=' ? void(entries.erase(platform::ToUpperAnsi(entry.substr(0, entry.size() - 1)))) : add(entry);
   }
   std::string out;
   for (const auto& [name, entry] : entries) {
@@ -67,10 +64,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     : state_(std::make_unique<State>()) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
-  if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) return;
-  if (!::CreatePipe(&inRead, &inWrite, &inherit, 0)) {
-    ::CloseHandle(outRead);
-    ::CloseHandle(outWrite);
+  if (!::CreatePipe(&outRead, &outWrite, &inherit, 0) || !::CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+    for (HANDLE h : {outRead, outWrite}) if (h != nullptr) ::CloseHandle(h);
     return;
   }
   ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
@@ -108,47 +103,22 @@ bool ChildProcess::started() const { return state_->process.hProcess != nullptr;
 
 int ChildProcess::id() const { return static_cast<int>(state_->process.dwProcessId); }
 
-namespace {
-
-// Appends the child's next output to the buffer; false at its end or after
-// timeoutMs without any.
-bool Fill(ChildProcess::State& state, int timeoutMs) {
+bool ChildProcess::Fill(int timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
   WinDWORD available = 0;
-  while (::PeekNamedPipe(state.out, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
+  while (::PeekNamedPipe(state_->out, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
     if (::GetTickCount64() >= deadline) return false;
     ::Sleep(5);
   }
   char chunk[4096];
   WinDWORD n = 0;
-  if (available == 0 || !::ReadFile(state.out, chunk, sizeof chunk, &n, nullptr) || n == 0) return false;
-  state.buffer.append(chunk, n);
+  if (available == 0 || !::ReadFile(state_->out, chunk, sizeof chunk, &n, nullptr) || n == 0) return false;
+  buffer_.append(chunk, n);
   return true;
 }
 
-}  // namespace
-
-std::string ChildProcess::ReadLine(int timeoutMs) {
-  std::string& buffer = state_->buffer;
-  std::size_t nl;
-  while ((nl = buffer.find('\n')) == std::string::npos) {
-    if (!Fill(*state_, timeoutMs)) return "";
-  }
-  std::string line = buffer.substr(0, nl);
-  buffer.erase(0, nl + 1);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
-std::string ChildProcess::ReadAll(int timeoutMs) {
-  while (Fill(*state_, timeoutMs)) {
-  }
-  return std::exchange(state_->buffer, {});
-}
-
 void ChildProcess::CloseInput() {
-  if (state_->in != nullptr) ::CloseHandle(state_->in);
-  state_->in = nullptr;
+  if (state_->in != nullptr) ::CloseHandle(std::exchange(state_->in, nullptr));
 }
 
 void ChildProcess::Kill() {
