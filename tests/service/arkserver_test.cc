@@ -34,8 +34,7 @@ TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsTheServiceAfterTheO
   ASSERT_EQ(platform::RegSetDword(kSourceKey, "CategoryCount", 9), 0);
   ASSERT_TRUE(server_.Start());
   DWORD count = 0;
-  EXPECT_EQ(platform::RegGetDword(kSourceKey, "CategoryCount", count), 0);
-  EXPECT_EQ(count, 3u);
+  EXPECT_TRUE(platform::RegGetDword(kSourceKey, "CategoryCount", count) == 0 && count == 3u) << count;
   EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000065"), std::string::npos);
 
   platform::Socket client = server_.Connect();
@@ -80,7 +79,7 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
   }
 }
 
-TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
+TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFoldersAndRefuseHostileNames) {
   WriteHostFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
   fs::create_directories(server_.root() + "/Reports/Backup/sub");  // folders are not reports
   ASSERT_TRUE(server_.Start());
@@ -121,14 +120,10 @@ TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
   EXPECT_EQ(ReadRaw(c, 2), Bytes({1, 2}));
   EXPECT_TRUE(fs::is_empty(server_.root() + "/Reports/Restore"));
   EXPECT_TRUE(fs::exists(server_.root() + "/Reports/Backup/sub"));
-}
 
-TEST_F(ArkServerTest, HostileReportNamesAreRefusedAndNothingOutsideIsTouched) {
+  // Hostile names are refused and nothing outside is touched.
   WriteHostFile(server_.root() + "/Reports/secret", "outside the type folders");
   WriteHostFile(server_.root() + "/Reports/Backup/keep", "kept");
-  ASSERT_TRUE(server_.Start());
-  platform::Socket client = server_.Connect();
-  SOCKET c = client.get();
   const std::string registry = ReadHostFile(server_.root() + "/registry.reg");
   for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("..\\secret"),
                                   std::string("../secret"), std::string("C:secret"), std::string("a/b"),
