@@ -63,6 +63,11 @@ TEST_F(OutputTest, LostClientStopsStreamingButTheRunAndItsReportGoOn) {
   EXPECT_EQ(ReportText(), "one\r\ntwo\r\n");
   ClearStreamingConnection();
   EXPECT_TRUE(StreamingFailed()) << "the session must still see the failure";
+  // A further send to the reset connection fails again without a signal.
+  SetStreamingConnection(pair_.service.get());
+  Output(sink_, "three\r\n");
+  EXPECT_TRUE(StreamingFailed());
+  ClearStreamingConnection();
 
   // A client that stops reading: the send times out the same way.
   SocketPair stuck;
@@ -73,7 +78,7 @@ TEST_F(OutputTest, LostClientStopsStreamingButTheRunAndItsReportGoOn) {
   Output(sink_, std::string(1 << 20, 'x'));
   EXPECT_TRUE(StreamingFailed());
   Output(sink_, "end\r\n");
-  EXPECT_EQ(ReportText(), "one\r\ntwo\r\n" + std::string(1 << 20, 'x') + "end\r\n");
+  EXPECT_EQ(ReportText(), "one\r\ntwo\r\nthree\r\n" + std::string(1 << 20, 'x') + "end\r\n");
 }
 
 TEST_F(OutputTest, ConcurrentCallersNeverInterleaveBytes) {
