@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/host.h"
 #include "tests/output/test_helpers.h"
@@ -62,6 +63,11 @@ TEST_F(OutputTest, LostClientStopsStreamingButTheRunAndItsReportGoOn) {
   EXPECT_EQ(ReportText(), "one\r\ntwo\r\n");
   ClearStreamingConnection();
   EXPECT_TRUE(StreamingFailed()) << "the session must still see the failure";
+  // A further send to the reset connection fails again without a signal.
+  SetStreamingConnection(pair_.service.get());
+  Output(sink_, "three\r\n");
+  EXPECT_TRUE(StreamingFailed());
+  ClearStreamingConnection();
 
   // A client that stops reading: the send times out the same way.
   SocketPair stuck;
@@ -72,7 +78,7 @@ TEST_F(OutputTest, LostClientStopsStreamingButTheRunAndItsReportGoOn) {
   Output(sink_, std::string(1 << 20, 'x'));
   EXPECT_TRUE(StreamingFailed());
   Output(sink_, "end\r\n");
-  EXPECT_EQ(ReportText(), "one\r\ntwo\r\n" + std::string(1 << 20, 'x') + "end\r\n");
+  EXPECT_EQ(ReportText(), "one\r\ntwo\r\nthree\r\n" + std::string(1 << 20, 'x') + "end\r\n");
 }
 
 TEST_F(OutputTest, ConcurrentCallersNeverInterleaveBytes) {
@@ -125,6 +131,19 @@ TEST_F(OutputTest, OutputFileBesideTheExecutableIsAppendedTo) {
   EXPECT_NO_THROW(Output(sink_, "file gone\r\n"));
   EXPECT_EQ(ReportText(), "line one\r\nline two\r\nfile gone\r\n");
   std::filesystem::remove(file);
+}
+
+// The operation lock has one holder, and says so once when it is held.
+TEST(OperationLockTest, OneHolderAndTheMessageOnce) {
+  TempHostRoot root;
+  OutputSink sink;
+  platform::OperationLockHandle first = AcquireOperationLock(sink);
+  ASSERT_TRUE(first.valid());
+  EXPECT_FALSE(AcquireOperationLock(sink).valid()) << "the lock is not re-entrant";
+  EXPECT_EQ(sink.accumulated, "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n");
+  first.Close();
+  EXPECT_TRUE(AcquireOperationLock(sink).valid());
+  EXPECT_EQ(sink.accumulated.size(), 72u) << "message output more than once";
 }
 
 }  // namespace

@@ -1,87 +1,232 @@
-// arkctl against a real arkserver: what it prints and how it exits.
+// arkctl against a scripted service in this process: per command line, the
+// exit code and the texts it must print. The built-in handlers answer
+// ping, status and the report commands from a fresh host; discovery,
+// backup, restore and verify are scripted: each streams back what arkctl
+// sent it and then the run's last text of the row.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "tests/service/server_process.h"
+#include "common/records.h"
+#include "net/command.h"
+#include "net/streaming.h"
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "output/output.h"
+#include "tests/service/service_loop.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_host.h"
 
-using namespace servicetest;
 namespace fs = std::filesystem;
 
 namespace {
 
-class ArkctlTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    WriteFile(server_.root() + "/Reports/Backup/abc", "line 1\r\nline 2\r\n");
-    WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
-    ASSERT_TRUE(server_.Start());
-  }
-  ToolResult Ctl(std::vector<std::string> args) {
-    args.insert(args.begin(), {ARKCTL_PATH, "--port", std::to_string(server_.port())});
-    return RunTool(args, scratch_.path());
-  }
-  ServerProcess server_;
-  nettest::TempDir scratch_;
+constexpr char kRecent[] = "dominosnap__ARKHOST__srv1__recent";
+constexpr char kOlder[] = "dominosnap__ARKHOST__srv1__3-1-2003_8.00.00";
+constexpr char kDone[] = "SNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\nRESTART DOMINO IMMEDIATELY\r\n";
+constexpr char kFine[] = ": restorable up to the minute\r\n";
+
+// How the scripted service ends each run; "" for verify leaves its command
+// unknown to the service.
+struct Script {
+  std::string backupEnd = "Backup Completed for Server: srv1/Org\r\n";
+  std::string restoreEnd = kDone;
+  std::string verifyEnd = std::string(kOlder) + kFine;
+  bool up = true;  // false: no service listens
 };
 
-TEST_F(ArkctlTest, CommandsPrintTheServiceAnswers) {
-  ToolResult ping = Ctl({"ping"});
-  EXPECT_EQ(ping.exitCode, 0) << ping.err;
-  EXPECT_NE(ping.out.find("answers"), std::string::npos);
-
-  // The global options are taken after the command too.
-  ToolResult status = Ctl({"status", "--json"});
-  EXPECT_EQ(status.exitCode, 0) << status.err;
-  EXPECT_NE(status.out.find("\"backupWizardRun\": true, \"configWizardRun\": false"), std::string::npos)
-      << status.out;
-
-  ToolResult list = Ctl({"reports", "list", "backup"});
-  EXPECT_EQ(list.exitCode, 0) << list.err;
-  EXPECT_EQ(list.out, "abc\n");
-  EXPECT_EQ(Ctl({"--json", "reports", "list", "1"}).out, "[\"abc\"]\n");
-  EXPECT_EQ(RunTool({ARKCTL_PATH, "reports", "list", "1", "--json", "--port", std::to_string(server_.port())},
-                    scratch_.path())
-                .out,
-            "[\"abc\"]\n");
-  // Quotes, backslashes and control characters are escaped; a byte that is
-  // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.
-  WriteFile(server_.root() + "/Reports/Backup/q", "say \"hi\"\tC:\\dir\r\n\xff");
-  EXPECT_EQ(Ctl({"--json", "reports", "show", "backup", "q"}).out,
-            "{\"type\": \"Backup\", \"name\": \"q\", \"text\": \"say \\\"hi\\\"\\tC:\\\\dir\\r\\n\xEF\xBF\xBD\"}\n");
-
-  ToolResult show = Ctl({"reports", "show", "Backup", "abc"});
-  EXPECT_EQ(show.exitCode, 0) << show.err;
-  EXPECT_EQ(show.out, "line 1\r\nline 2\r\n");
-
-  EXPECT_EQ(Ctl({"reports", "delete", "backup", "abc"}).exitCode, 0);
-  EXPECT_FALSE(fs::exists(server_.root() + "/Reports/Backup/abc"));
-  WriteFile(server_.root() + "/Reports/Delete Snapshot/d1", "d");
-  EXPECT_EQ(Ctl({"reports", "clear", "delete-snapshot"}).exitCode, 0);
-  EXPECT_TRUE(fs::is_empty(server_.root() + "/Reports/Delete Snapshot"));
+Script Ending(std::string Script::*run, const std::string& text) {
+  Script script;
+  script.*run = text;
+  return script;
 }
 
-TEST_F(ArkctlTest, FailuresSayWhatWentWrongAndExitNonZero) {
-  ToolResult missing = Ctl({"reports", "show", "backup", "nothing"});
-  EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_NE(missing.err.find("answered status 4"), std::string::npos) << missing.err;
+Script Down() {
+  Script script;
+  script.up = false;
+  return script;
+}
 
-  ToolResult hostile = Ctl({"reports", "delete", "backup", "..\\..\\registry.reg"});
-  EXPECT_EQ(hostile.exitCode, 1);
-  EXPECT_NE(hostile.err.find("answered status 3"), std::string::npos) << hostile.err;
-  EXPECT_TRUE(fs::exists(server_.root() + "/registry.reg"));
+struct Row {
+  Row(std::vector<std::string> argv, Script script, int exitCode, std::vector<std::string> required,
+      std::string ran = "", std::string gone = "")
+      : argv(std::move(argv)), script(std::move(script)), exitCode(exitCode), required(std::move(required)),
+        ran(std::move(ran)), gone(std::move(gone)) {}
+  std::vector<std::string> argv;
+  Script script;
+  int exitCode;
+  std::vector<std::string> required;  // texts the output holds
+  std::string ran;                    // the scripted commands that ran, in order
+  std::string gone;                   // a file of the host that must be gone after
+};
 
-  ToolResult badType = Ctl({"reports", "list", "weekly"});
-  EXPECT_EQ(badType.exitCode, 2);
-  EXPECT_NE(badType.err.find("TYPE must be"), std::string::npos) << badType.err;
+DominoServerInfo Server(const std::string& name, const std::string& data) {
+  DominoServerInfo server;
+  server.serverName = name + "/Org";
+  server.commonName = name;
+  server.dataDirectory = data;
+  server.dataVolume.driveLetter = u'D';
+  return server;
+}
 
-  server_.SendStop();
-  ASSERT_EQ(server_.WaitForExit(10000), 0);
-  ToolResult unreachable = Ctl({"ping"});
-  EXPECT_EQ(unreachable.exitCode, 3);
-  EXPECT_NE(unreachable.err.find("cannot reach the service"), std::string::npos) << unreachable.err;
-  // The service saw polite ends of session, not broken connections.
-  EXPECT_EQ(server_.stdoutText().find("client closed the socket"), std::string::npos) << server_.stdoutText();
+// A scripted run: streams its lines, saved as a report of type, and notes
+// that it ran.
+void Stream(platform::SOCKET client, const char* type, const std::vector<std::string>& lines, std::string& ran) {
+  ran += std::string(ran.empty() ? "" : ",") + type;
+  RunStreamingOperation(client, type, [&] {
+    OutputSink sink;
+    for (const std::string& line : lines) Output(sink, line);
+  });
+}
+
+void RegisterScript(const Script& script, std::string& ran) {
+  RegisterCommand(CommandCode::DiscoverServers, [](platform::SOCKET client, Command&) {
+    DominoServerInfo srv1 = Server("srv1", "D:\\Domino\\Data");
+    srv1.snapshots.resize(2);
+    srv1.snapshots[0].name = kRecent;
+    srv1.snapshots[0].displayText.Set("3/2/2003 9:05:00");
+    srv1.snapshots[1].name = kOlder;
+    srv1.snapshots[1].displayText.Set("3/1/2003 8:00:00");
+    SendByte(client, 1);
+    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, Server("srv2", "D:\\Domino\\Data2")});
+    return true;
+  });
+  RegisterCommand(CommandCode::RunBackup, [&script, &ran](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    BackupRequest request;
+    RecvBackupRequest(client, request);
+    DominoServerInfo server;
+    RecvDominoServerInfo(client, server);
+    const std::string keep = request.deleteExcessSnapshots ? std::to_string(request.keepCount) : "-";
+    Stream(client, "Backup", {"Backup of " + server.serverName + " keeping " + keep + "\r\n", script.backupEnd}, ran);
+    return true;
+  });
+  RegisterCommand(CommandCode::RunRestore, [&script, &ran](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    RestoreRequest request;
+    RecvRestoreRequest(client, request);
+    const std::string kind = request.pointInTime == 1 ? "point in time" : "up to the minute";
+    Stream(client, "Restore",
+           {"Restore of " + request.server.serverName + " to " + request.snapshot.name + ", " + kind + "\r\n",
+            script.restoreEnd},
+           ran);
+    return true;
+  });
+  if (script.verifyEnd.empty()) return UnregisterCommand(int(CommandCode::VerifySnapshot));
+  RegisterCommand(CommandCode::VerifySnapshot, [&script, &ran](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    DominoServerInfo server;
+    RecvDominoServerInfo(client, server);
+    const std::string snapshot = RecvString(client);
+    Stream(client, "Backup", {"Verifying " + server.serverName + " [" + snapshot + "]\r\n", script.verifyEnd}, ran);
+    return true;
+  });
+}
+
+TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
+  const std::string restoreOlder = "Restore of srv1/Org to " + std::string(kOlder);
+  const std::vector<Row> rows = {
+      {{"ping"}, {}, 0, {"answers"}},
+      {{"status", "--json"}, {}, 0, {"\"backupWizardRun\": true, \"configWizardRun\": false"}},
+      {{"reports", "list", "backup"}, {}, 0, {"abc\n"}},
+      {{"reports", "list", "1", "--json"}, {}, 0, {"[\"abc\"]\n"}},
+      {{"reports", "show", "Backup", "abc"}, {}, 0, {"line 1\r\nline 2\r\n"}},
+      // Quotes, backslashes and control characters escaped; a byte that is
+      // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.
+      {{"--json", "reports", "show", "restore", "q"},
+       {},
+       0,
+       {"{\"type\": \"Restore\", \"name\": \"q\", \"text\": \"say \\\"hi\\\"\\tC:\\\\dir\\r\\n\xEF\xBF\xBD\"}\n"}},
+      {{"reports", "delete", "backup", "abc"}, {}, 0, {}, "", "D/Reports/Backup/abc"},
+      {{"reports", "clear", "delete-snapshot"}, {}, 0, {}, "", "D/Reports/Delete Snapshot/d1"},
+      {{"reports", "show", "backup", "nothing"}, {}, 1, {"answered status 4"}},
+      {{"reports", "delete", "backup", "..\\..\\registry.reg"}, {}, 1, {"answered status 3"}},
+      {{"reports", "list", "weekly"}, {}, 2, {"TYPE must be"}},
+      {{"ping"}, Down(), 3, {"cannot reach the service"}},
+      {{"backup", "SRV1", "--keep", "5"}, {}, 0, {"Backup of srv1/Org keeping 5\r\n", "Backup Completed"}, "Backup"},
+      {{"backup", "srv1/Org"}, {}, 0, {"Backup of srv1/Org keeping -\r\n"}, "Backup"},
+      {{"backup", "srv1"},
+       Ending(&Script::backupEnd, "ERROR: Server: srv1 is not set to archive mode.\r\n"),
+       1,
+       {"ERROR: Server: srv1 is not set to archive mode.\r\n", "backup of srv1/Org did not complete"},
+       "Backup"},
+      {{"backup", "srv9"}, {}, 2, {"no Domino server named srv9 on ARKHOST (servers: srv1/Org, srv2/Org)"}},
+      {{"restore", "srv1", "recent", "--yes"},
+       {},
+       0,
+       {"Restore of srv1/Org to " + std::string(kRecent) + ", up to the minute\r\n" + kDone},
+       "Restore"},
+      // No terminal and no --yes: told of the other server, nothing sent.
+      {{"restore", "srv1/Org", "3/1/2003 8:00:00", "--point-in-time"},
+       {},
+       2,
+       {"The volume D: also holds the data of other Domino servers, which the revert takes\n"
+        "back to the snapshot too (their databases are not recovered):\n  D:\\Domino\\Data2 (srv2/Org)\n",
+        "confirmation needed"}},
+      {{"restore", "srv1/Org", "3/1/2003 8:00:00", "--point-in-time", "--yes"},
+       {},
+       0,
+       {restoreOlder + ", point in time\r\n"},
+       "Restore"},
+      {{"restore", "srv1", kOlder, "--yes"}, {}, 0, {restoreOlder + ", up to the minute\r\n"}, "Restore"},
+      {{"restore", "srv1", "1/1/1999", "--yes"}, {}, 2, {"no snapshot of srv1/Org is 1/1/1999", kRecent, kOlder}},
+      {{"restore", "srv9", "recent", "--yes"}, {}, 2, {"no Domino server named srv9"}},
+      {{"restore", "srv1", "recent", "--yes"},
+       Ending(&Script::restoreEnd, "ERROR: Domino is running.\r\nRestore canceled.\r\n"),
+       1,
+       {"Restore canceled.\r\n", "did not complete"},
+       "Restore"},
+      {{"verify", "SRV1"}, {}, 0, {"Verifying srv1/Org []\r\n", std::string(kOlder) + kFine}, "Backup"},
+      {{"verify", "srv1/Org", kOlder},
+       Ending(&Script::verifyEnd, std::string(kOlder) + ": restorable to point in time only (no log_hint)\r\n"),
+       0,
+       {"Verifying srv1/Org [" + std::string(kOlder) + "]\r\n"},
+       "Backup"},
+      {{"verify", "srv1"},
+       Ending(&Script::verifyEnd, std::string(kOlder) + kFine + kRecent + ": NOT restorable (damaged change information file)\r\n"),
+       1,
+       {"arkctl: verify: a snapshot of srv1/Org is NOT restorable"},
+       "Backup"},
+      {{"verify", "srv1"},
+       Ending(&Script::verifyEnd, "ERROR: No snapshot of server srv1 was found on drive D:.\r\n"),
+       1,
+       {"could not be verified"},
+       "Backup"},
+      {{"verify", "srv9"}, {}, 2, {"verify: no Domino server named srv9"}},
+      {{"verify", "srv1"}, Ending(&Script::verifyEnd, ""), 1, {"does not know this command"}},
+  };
+  for (const Row& row : rows) {
+    std::string argv;
+    for (const std::string& arg : row.argv) argv += " " + arg;
+    SCOPED_TRACE("arkctl" + argv);
+    HostOptions options;
+    options.reportFolder = "D:\\Reports";
+    TempHostRoot host(options);
+    WriteHostFile(host.Drive('D', "Reports/Backup/abc"), "line 1\r\nline 2\r\n");
+    WriteHostFile(host.Drive('D', "Reports/Restore/q"), "say \"hi\"\tC:\\dir\r\n\xff");
+    WriteHostFile(host.Drive('D', "Reports/Delete Snapshot/d1"), "d");
+    WriteHostFile(host.WindowsDirectory() / "ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
+    std::string ran;
+    RegisterScript(row.script, ran);
+    ServiceLoop service;
+    if (!row.script.up) service.Stop();
+    std::vector<std::string> args = {"--port", std::to_string(service.port())};
+    args.insert(args.end(), row.argv.begin(), row.argv.end());
+    ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
+    const std::string output = arkctl.ReadAll();
+    EXPECT_EQ(arkctl.Wait(), row.exitCode) << output;
+    for (const std::string& text : row.required) EXPECT_NE(output.find(text), std::string::npos) << text << output;
+    service.Stop();
+    EXPECT_EQ(ran, row.ran);
+    if (!row.gone.empty()) {
+      EXPECT_FALSE(fs::exists(host.path() / row.gone));
+    }
+    EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
+  }
+  for (CommandCode code : {CommandCode::DiscoverServers, CommandCode::RunBackup, CommandCode::RunRestore,
+                           CommandCode::VerifySnapshot}) {
+    UnregisterCommand(int(code));
+  }
 }
 
 }  // namespace

@@ -4,18 +4,15 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
 #include <random>
-#include <thread>
 
 #include "net/wire.h"
-#include "platform/host.h"
 #include "platform/registry.h"
-#include "tests/service/server_process.h"
+#include "tests/net/loopback.h"
+#include "tests/service/ark_server.h"
 
 using namespace nettest;
-using namespace servicetest;
 namespace fs = std::filesystem;
 
 namespace {
@@ -29,74 +26,61 @@ std::string DeleteRequest(int type, const std::string& name) { return Bytes({4, 
 class ArkServerTest : public ::testing::Test {
  protected:
   void SetUp() override { SetIoTimeoutMilliseconds(10000); }
-  ServerProcess server_;
+  ArkServer server_;
 };
 
-TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsWithinATurn) {
+TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsTheServiceAfterTheOpenSession) {
   // A value left from an earlier start is overwritten.
-  platform::SetHostRoot(server_.root());
   ASSERT_EQ(platform::RegSetDword(kSourceKey, "CategoryCount", 9), 0);
   ASSERT_TRUE(server_.Start());
-
   DWORD count = 0;
-  EXPECT_EQ(platform::RegGetDword(kSourceKey, "CategoryCount", count), 0);
-  EXPECT_EQ(count, 3u);
-  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
-  EXPECT_NE(log.find("40000065"), std::string::npos) << log;
+  EXPECT_TRUE(platform::RegGetDword(kSourceKey, "CategoryCount", count) == 0 && count == 3u) << count;
+  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000065"), std::string::npos);
 
-  // No client: the stop is seen at the end of the current one-second turn.
-  auto stopped = std::chrono::steady_clock::now();
-  server_.SendStop();
-  EXPECT_EQ(server_.WaitForExit(5000), 0) << server_.stderrText();
-  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(3));
-  log = ReadFile(server_.root() + "/Logs/Application.log");
-  EXPECT_NE(log.find("40000066"), std::string::npos) << log;
-}
-
-TEST_F(ArkServerTest, StopWaitsUntilTheOpenSessionEnds) {
-  ASSERT_TRUE(server_.Start());
   platform::Socket client = server_.Connect();
   WriteRaw(client.get(), Bytes({12}));
   ASSERT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
-  server_.SendStop();
-  EXPECT_EQ(server_.WaitForExit(1500), -1);  // still serving the session
+  server_.SendStop();  // the open session is still served
   WriteRaw(client.get(), Bytes({13}));
   EXPECT_EQ(ReadRaw(client.get(), 5), Bytes({1, 0, 0, 0, 0}));
   WriteRaw(client.get(), Bytes({15}));
   EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
-  EXPECT_EQ(server_.WaitForExit(5000), 0);
+  EXPECT_EQ(server_.WaitForExit(), 0) << server_.output();
+  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
 }
 
-TEST_F(ArkServerTest, ListenerFailureStopsTheServiceWithAClearMessage) {
+TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearMessage) {
   platform::Socket taken = Listening();  // the port is in use
   std::uint16_t port = platform::LocalPort(taken.get());
   EXPECT_FALSE(server_.Start(45, port));
   EXPECT_EQ(server_.exitCode(), 2);
-  EXPECT_NE(server_.stderrText().find("cannot listen on port " + std::to_string(port) + ": bind() failed."),
+  EXPECT_NE(server_.output().find("cannot listen on port " + std::to_string(port) + ": bind() failed."),
             std::string::npos)
-      << server_.stderrText();
+      << server_.output();
   // Start-up and clean-up still wrote their events.
-  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
-  EXPECT_NE(log.find("40000066"), std::string::npos) << log;
-
-  // Bad command lines are refused before anything starts.
-  ToolResult noRoot = RunTool({ARKSERVER_PATH, "--port", "0"}, server_.root());
-  EXPECT_NE(noRoot.exitCode, 0);
-  EXPECT_NE(noRoot.err.find("--root"), std::string::npos) << noRoot.err;
-  ToolResult badTimeout = RunTool({ARKSERVER_PATH, "--root", server_.root(), "--io-timeout", "0"}, server_.root());
-  EXPECT_NE(badTimeout.exitCode, 0);
-  EXPECT_NE(badTimeout.err.find("--io-timeout"), std::string::npos) << badTimeout.err;
+  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
 
   // A registry that cannot be written ends the start with the key's name.
   fs::create_directories(server_.root() + "/blocked/registry.reg");
-  ToolResult noRegistry = RunTool({ARKSERVER_PATH, "--root", server_.root() + "/blocked", "--port", "0"}, server_.root());
-  EXPECT_EQ(noRegistry.exitCode, 1);
-  EXPECT_NE(noRegistry.err.find(std::string("Unable to create registry key ") + kSourceKey), std::string::npos)
-      << noRegistry.err;
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string text;
+  } kRuns[] = {
+      {{"--port", "0"}, 106, "--root"},
+      {{"--root", server_.root(), "--io-timeout", "0"}, 105, "--io-timeout"},
+      {{"--root", server_.root() + "/blocked", "--port", "0"}, 1, std::string("Unable to create registry key ") + kSourceKey},
+  };
+  for (const auto& run : kRuns) {
+    ChildProcess arkserver(ProgramBesideTest("arkserver"), run.args);
+    const std::string output = arkserver.ReadAll();
+    EXPECT_EQ(arkserver.Wait(), run.exitCode) << output;
+    EXPECT_NE(output.find(run.text), std::string::npos) << output;
+  }
 }
 
-TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
-  WriteFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
+TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFoldersAndRefuseHostileNames) {
+  WriteHostFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
   fs::create_directories(server_.root() + "/Reports/Backup/sub");  // folders are not reports
   ASSERT_TRUE(server_.Start());
   platform::Socket client = server_.Connect();
@@ -130,21 +114,17 @@ TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFolders) {
   WriteRaw(c, DeleteRequest(1, "abc"));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
   EXPECT_FALSE(fs::exists(server_.root() + "/Reports/Backup/abc"));
-  WriteFile(server_.root() + "/Reports/Restore/r1", "1");
-  WriteFile(server_.root() + "/Reports/Restore/r2", "2");
+  WriteHostFile(server_.root() + "/Reports/Restore/r1", "1");
+  WriteHostFile(server_.root() + "/Reports/Restore/r2", "2");
   WriteRaw(c, Bytes({5, 2, 5, 9}));
   EXPECT_EQ(ReadRaw(c, 2), Bytes({1, 2}));
   EXPECT_TRUE(fs::is_empty(server_.root() + "/Reports/Restore"));
   EXPECT_TRUE(fs::exists(server_.root() + "/Reports/Backup/sub"));
-}
 
-TEST_F(ArkServerTest, HostileReportNamesAreRefusedAndNothingOutsideIsTouched) {
-  WriteFile(server_.root() + "/Reports/secret", "outside the type folders");
-  WriteFile(server_.root() + "/Reports/Backup/keep", "kept");
-  ASSERT_TRUE(server_.Start());
-  platform::Socket client = server_.Connect();
-  SOCKET c = client.get();
-  const std::string registry = ReadFile(server_.root() + "/registry.reg");
+  // Hostile names are refused and nothing outside is touched.
+  WriteHostFile(server_.root() + "/Reports/secret", "outside the type folders");
+  WriteHostFile(server_.root() + "/Reports/Backup/keep", "kept");
+  const std::string registry = ReadHostFile(server_.root() + "/registry.reg");
   for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("..\\secret"),
                                   std::string("../secret"), std::string("C:secret"), std::string("a/b"),
                                   std::string("..\\..\\registry.reg"), std::string("keep\0x", 6)}) {
@@ -153,13 +133,13 @@ TEST_F(ArkServerTest, HostileReportNamesAreRefusedAndNothingOutsideIsTouched) {
   }
   WriteRaw(c, Bytes({12}));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
-  EXPECT_EQ(ReadFile(server_.root() + "/Reports/secret"), "outside the type folders");
-  EXPECT_EQ(ReadFile(server_.root() + "/Reports/Backup/keep"), "kept");
-  EXPECT_EQ(ReadFile(server_.root() + "/registry.reg"), registry);
+  EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/secret"), "outside the type folders");
+  EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/Backup/keep"), "kept");
+  EXPECT_EQ(ReadHostFile(server_.root() + "/registry.reg"), registry);
 }
 
 TEST_F(ArkServerTest, QueriesTestAnswersUnknownCodesAndEndSession) {
-  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=1\r\nCONFIGWIZ=\r\n");
+  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=1\r\nCONFIGWIZ=\r\n");
   ASSERT_TRUE(server_.Start());
   platform::Socket client = server_.Connect();
   SOCKET c = client.get();
@@ -177,7 +157,7 @@ TEST_F(ArkServerTest, QueriesTestAnswersUnknownCodesAndEndSession) {
   WriteRaw(c, Bytes({15, 12}));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
   EXPECT_TRUE(PeerClosed(c));  // nothing more is read from this client
-  EXPECT_NE(server_.stdoutText().find("has_config_wiz_run = false\n"), std::string::npos);
+  EXPECT_NE(server_.ReadUntil("has_config_wiz_run = false\n").find("has_config_wiz_run = false\n"), std::string::npos);
 }
 
 TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
@@ -212,21 +192,16 @@ TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
   platform::Socket last = server_.Connect();
   WriteRaw(last.get(), Bytes({14}) + U32(0));
   EXPECT_EQ(ReadRaw(last.get(), 1, 10000), Bytes({1}));
-  std::string out = server_.stdoutText();
-  EXPECT_NE(out.find("recv timed out\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("client closed the socket\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("recv failed\n"), std::string::npos) << out;
+  for (const char* text : {"recv timed out\n", "client closed the socket\n", "recv failed\n"}) {
+    EXPECT_NE(server_.ReadUntil(text).find(text), std::string::npos) << server_.output();
+  }
 }
-
-}  // namespace
-
-namespace {
 
 // A client outside ALLOWED_CLIENTS is closed before any byte is read and an
 // event names it; edits of the setting apply to the next client.
 TEST_F(ArkServerTest, ClientsOutsideAllowedClientsAreClosedAtOnce) {
   std::filesystem::create_directories(server_.root() + "/Windows");
-  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
+  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
   ASSERT_TRUE(server_.Start());
   {
     platform::Socket refused = server_.Connect();
@@ -237,10 +212,10 @@ TEST_F(ArkServerTest, ClientsOutsideAllowedClientsAreClosedAtOnce) {
     // Closed unanswered: an orderly end or a reset (the byte sent was never read).
     EXPECT_LE(::recv(refused.get(), &answer, 1, 0), 0);
   }
-  std::string log = ReadFile(server_.root() + "/Logs/Application.log");
+  std::string log = ReadHostFile(server_.root() + "/Logs/Application.log");
   EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
 
-  WriteFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=127.0.0.0/8\r\n");
+  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=127.0.0.0/8\r\n");
   platform::Socket admitted = server_.Connect();
   ASSERT_TRUE(admitted.valid());
   SendByte(admitted.get(), 12);

@@ -1,10 +1,11 @@
-// A program started as a child process, with its standard output readable
-// line by line and its standard input open until CloseInput(); killed and
-// waited for at the end.
+// A program started as a child process, with its standard output and error
+// readable line by line or whole and its standard input open until
+// CloseInput(); killed and waited for at the end.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class ChildProcess {
@@ -23,7 +24,22 @@ class ChildProcess {
   int id() const;  // the process identifier
   // The next line of output (without its line end), or "" after timeoutMs
   // without one or at the end of the output.
-  std::string ReadLine(int timeoutMs = 10000);
+  std::string ReadLine(int timeoutMs = 10000) {
+    std::size_t nl;
+    while ((nl = buffer_.find('\n')) == std::string::npos) {
+      if (!Fill(timeoutMs)) return "";
+    }
+    std::string line = buffer_.substr(0, nl);
+    buffer_.erase(0, nl + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  // The rest of the output as it came, up to its end or timeoutMs of silence.
+  std::string ReadAll(int timeoutMs = 300000) {
+    while (Fill(timeoutMs)) {
+    }
+    return std::exchange(buffer_, {});
+  }
   void CloseInput();
   void Kill();
   // Waits for the exit: the exit code, or -1 when killed or not started.
@@ -32,7 +48,11 @@ class ChildProcess {
   struct State;
 
  private:
+  // Appends the child's next output to buffer_; false at its end or after
+  // timeoutMs without any.
+  bool Fill(int timeoutMs);
   std::unique_ptr<State> state_;
+  std::string buffer_;
 };
 
 // The path of a program built beside the running test ("arkctl" gives

@@ -37,14 +37,15 @@ std::atomic<bool> g_stop{false};
 bool g_late = false;
 platform::SERVICE_STATUS_HANDLE g_handle = nullptr;
 
-void Say(const char* text) {
+int Say(const char* text) {
   std::printf("%s\n", text);
-  std::fflush(stdout);
+  return std::fflush(stdout);
 }
 
-void WaitForEndOfInput() {
+int WaitForEndOfInput() {
   while (std::getchar() != EOF) {
   }
+  return 0;
 }
 
 void Handler(DWORD opcode) {
@@ -72,7 +73,7 @@ void ServiceMain(DWORD, char**) {
   platform::SetServiceStatus(g_handle, status);
 }
 
-void PrintEventTexts(const std::string& source) {
+int PrintEventTexts(const std::string& source) {
   for (WORD category = 1; category <= 3; ++category) {
     std::printf("category %u: %s\n", unsigned(category), platform::EventCategoryText(source, category).c_str());
   }
@@ -81,7 +82,7 @@ void PrintEventTexts(const std::string& source) {
     const std::string text = platform::EventMessageText(source, id, {"%1", "%2", "%3", "%4"});
     std::printf("event 0x%08X: %s\n", unsigned(id), text.c_str());
   }
-  std::fflush(stdout);
+  return std::fflush(stdout);
 }
 
 int CaptureWithoutStandardOutput() {
@@ -103,36 +104,27 @@ int main(int argc, char** argv) {
     platform::Sleep(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
     return 0;
   }
-  if (command == "root") {
-    Say(platform::HostRoot().c_str());
-    return 0;
-  }
+  if (command == "root") return Say(platform::HostRoot().c_str());
   if (command == "service") {
     g_late = argc >= 3 && std::strcmp(argv[2], "late") == 0;
     DWORD error = 0;
     if (!platform::StartServiceCtrlDispatcher("ARKServer", ServiceMain, &error)) return 2;
-    Say("stopped");
-    return 0;
+    return Say("stopped");
   }
   if (command == "oplock" && argc >= 3) {
     platform::OperationLockHandle lock;
     Say(lock.Acquire(argv[2]) ? "held" : "refused");
-    WaitForEndOfInput();
-    return 0;
+    return WaitForEndOfInput();
   }
   if (command == "freeze" && argc >= 4) {
     platform::VolumeLock lock;
     const auto kind = std::strcmp(argv[3], "exclusive") == 0 ? platform::VolumeLock::Kind::ExclusiveFreeze
                                                               : platform::VolumeLock::Kind::SharedWrite;
     Say(lock.Lock(argv[2][0], kind) ? "locked" : "failed");
-    WaitForEndOfInput();
-    return 0;
+    return WaitForEndOfInput();
   }
   if (command == "capture-unattached") return CaptureWithoutStandardOutput();
-  if (command == "event-texts" && argc >= 3) {
-    PrintEventTexts(argv[2]);
-    return 0;
-  }
+  if (command == "event-texts" && argc >= 3) return PrintEventTexts(argv[2]);
   if (command == "profile" && argc >= 5) {
     for (int i = 0; i < std::atoi(argv[4]); ++i) {
       if (!platform::WritePrivateProfileString("S", argv[3] + std::to_string(i), "v", argv[2])) return 2;

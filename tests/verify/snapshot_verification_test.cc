@@ -1,8 +1,11 @@
-// Verification of snapshots on a temporary host: sound and damaged ArkLedger
-// directories, missing or foreign logs, missing hints, snapshots missing on
-// the storage, whole-server faults, and that nothing on the host changes.
+// Verification of snapshots on a temporary host: per damage of the sound
+// chain, the verdicts and the texts that explain them; nothing on the
+// volume changes and the component is left as it was.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "platform/profile.h"
 #include "platform/text.h"
 #include "tests/verify/verify_test_host.h"
 #include "verify/log_chain_check.h"
@@ -10,285 +13,214 @@
 namespace verifytest {
 namespace {
 
-using VerifySnapshotsTest = VerifyHostTest;
+const std::string kFine = ": restorable up to the minute\r\n";
+std::string PointInTime(const std::string& why) { return ": restorable to point in time only (" + why + ")\r\n"; }
+std::string Not(const std::string& why) { return ": NOT restorable (" + why + ")\r\n"; }
 
-TEST_F(VerifySnapshotsTest, SoundChainIsRestorableUpToTheMinuteAndNothingChanges) {
-  const auto before = Listing(root_);
+struct Case {
+  Case(std::function<void(VerifyHost&)> damage, std::string name, std::vector<std::string> verdicts,
+       std::vector<std::string> says, std::vector<std::string> never = {})
+      : damage(std::move(damage)), name(std::move(name)), verdicts(std::move(verdicts)), says(std::move(says)),
+        never(std::move(never)) {}
+  std::function<void(VerifyHost&)> damage;
+  std::string name;                   // the snapshot asked for ("" every one)
+  std::vector<std::string> verdicts;  // the verdict lines, in order
+  std::vector<std::string> says;      // texts of the findings
+  std::vector<std::string> never;
+};
 
-  auto verdicts = Verify(kSnapA);
-  ASSERT_EQ(verdicts.size(), 1u);
-  EXPECT_EQ(verdicts[0].Line(), kSnapA + ": restorable up to the minute\r\n") << text_;
-  EXPECT_TRUE(Says("Checked 4 change information files: 0 damaged, 70015 bytes of change information"))
-      << text_;
-  EXPECT_TRUE(Says("Log position of the backup: S0000040.TXN, log series 0x0000000f\r\n")) << text_;
-  EXPECT_TRUE(Says("Saved logs needed for an UP TO THE MINUTE restore: S0000040.TXN to S0000045.TXN\r\n"))
-      << text_;
-  EXPECT_TRUE(Says("All 6 saved logs from S0000040.TXN to S0000045.TXN are present")) << text_;
-  // The verdict closes the text.
-  EXPECT_EQ(text_.substr(text_.size() - verdicts[0].Line().size()), verdicts[0].Line());
+void Remove(const fs::path& path) { fs::remove(path); }
 
-  // The newest snapshot needs no saved log: later ones are still with Domino.
-  verdicts = Verify(kSnapC);
-  ASSERT_EQ(verdicts.size(), 1u);
-  EXPECT_EQ(verdicts[0].level(), Restorability::UpToTheMinute) << text_;
-  EXPECT_TRUE(Says("No log after the backup's log position S0000046.TXN has been saved yet")) << text_;
-
-  // Discovery lists names upper-cased; the storage's spelling is found.
-  verdicts = Verify(platform::ToUpperAnsi(kSnapB));
-  ASSERT_EQ(verdicts.size(), 1u);
-  EXPECT_EQ(verdicts[0].Line(), kSnapB + ": restorable up to the minute\r\n") << text_;
-
-  EXPECT_EQ(Listing(root_), before);
-  EXPECT_TRUE(component_->state().CallsStartingWith("Create").empty());
-  EXPECT_TRUE(component_->state().CallsStartingWith("Rename").empty());
-  EXPECT_TRUE(component_->state().CallsStartingWith("Delete").empty());
-  EXPECT_TRUE(component_->state().CallsStartingWith("Restore").empty());
-  EXPECT_EQ(component_->state().liveInterfaces, 0);
-  EXPECT_EQ(component_->state().liveFactories, 0);
-}
-
-TEST_F(VerifySnapshotsTest, DamagedChangeInformationMakesTheSnapshotUnrestorable) {
-  // A: one byte short, and a data folder named "logs" deeper down is checked
-  // like any other (only the ledger's own logs folder is skipped).
-  WriteHostFile(Ledger(kSnapA) / "Domino/Data/mail/jo.nsf.dat", ChangeInfo(70000, 69999));
-  WriteHostFile(Ledger(kSnapA) / "Domino/Data/logs/x.NSF.DAT", ChangeInfo(12, 13));
-  // B: five bytes, shorter than the header.
-  WriteHostFile(Ledger(kSnapB) / "Domino/Data/names.nsf.dat", ChangeInfo(3, 3).substr(0, 5));
-  // C: a stray file in the ledger's logs folder is no change information;
-  // a file the backup listed is gone.
-  WriteHostFile(Ledger(kSnapC) / "logs/stray.nsf.dat", "12345");
-  WriteHostFile(Ledger(kSnapC) / "change_info_list", "11 Domino\\Data\\names.nsf.dat\r\n20 Domino\\Data\\gone.nsf.dat\r\n");
-  const auto before = Listing(root_);
-
-  const auto verdicts = Verify("");
-  EXPECT_EQ(VerdictLines(verdicts),
-            (std::vector<std::string>{kSnapC + ": NOT restorable (change information file missing or damaged)\r\n",
-                                      kSnapB + ": NOT restorable (damaged change information file)\r\n",
-                                      kSnapA + ": NOT restorable (damaged change information file)\r\n"}))
-      << text_;
-  const std::string ledgerA = "E:\\ledger\\srv1\\" + kSnapA + "\\";
-  EXPECT_TRUE(Says("ERROR: Damaged change information file: " + ledgerA +
-                   "Domino\\Data\\mail\\jo.nsf.dat\r\n"
-                   "Its header announces 70000 bytes of change information; it holds 69999.\r\n"))
-      << text_;
-  EXPECT_TRUE(Says("ERROR: Damaged change information file: " + ledgerA +
-                   "Domino\\Data\\logs\\x.NSF.DAT\r\n"
-                   "Its header announces 12 bytes of change information; it holds 13.\r\n"))
-      << text_;
-  EXPECT_TRUE(Says("names.nsf.dat\r\nIt holds 5 bytes, less than its 8-byte header.\r\n")) << text_;
-  EXPECT_TRUE(Says("Checked 5 change information files: 2 damaged")) << text_;
-  EXPECT_FALSE(Says("stray.nsf.dat")) << text_;
-  EXPECT_TRUE(Says("ERROR: Missing change information file: E:\\ledger\\srv1\\" + kSnapC +
-                   "\\Domino\\Data\\gone.nsf.dat\r\nThe backup wrote 20 bytes to it.\r\n"
-                   "Checked the 2 change information files the backup listed: 1 missing or damaged.\r\n"))
-      << text_;
-  EXPECT_EQ(Listing(root_), before);
-}
-
-TEST_F(VerifySnapshotsTest, MissingLogsLimitTheRestoreToPointInTime) {
-  fs::remove(Ledger(kSnapB) / "logs" / LogName(41));
-  fs::remove(Ledger(kSnapB) / "logs" / LogName(42));
-  fs::remove(Ledger(kSnapC) / "logs" / LogName(44));
-
-  const auto verdicts = Verify("");
-  EXPECT_EQ(VerdictLines(verdicts),
-            (std::vector<std::string>{
-                kSnapC + ": restorable up to the minute\r\n",
-                kSnapB + ": restorable to point in time only (log S0000044.TXN missing)\r\n",
-                kSnapA + ": restorable to point in time only (log S0000041.TXN missing)\r\n"}))
-      << text_;
-  EXPECT_TRUE(
-      Says("ERROR: Logs S0000041.TXN to S0000042.TXN are missing from the server's ArkLedger "
-           "directory E:\\ledger\\srv1\\\r\n"))
-      << text_;
-  EXPECT_TRUE(
-      Says("ERROR: Log S0000044.TXN is missing from the server's ArkLedger directory "
-           "E:\\ledger\\srv1\\\r\n"))
-      << text_;
-
-  // The newest saved log bounds the chain: without the last one, nothing is
-  // missing at the end.
-  fs::remove(Ledger(kSnapC) / "logs" / LogName(45));
-  fs::remove(Ledger(kSnapC) / "logs" / LogName(43));
-  WriteHostFile(Ledger(kSnapB) / "logs" / LogName(41), "log 41");
-  WriteHostFile(Ledger(kSnapB) / "logs" / LogName(42), "log 42");
-  EXPECT_EQ(Verify(kSnapA)[0].level(), Restorability::UpToTheMinute) << text_;
-  EXPECT_TRUE(Says("All 3 saved logs from S0000040.TXN to S0000042.TXN")) << text_;
-}
-
-TEST_F(VerifySnapshotsTest, ALogOfAnotherSeriesLimitsTheRestoreToPointInTime) {
-  // The ledger of a snapshot deleted from the storage, from before a log
-  // reset, still holds a log 41; a restore meets it before B's copy.
-  const std::string leftover = "dominosnap__HOST1__srv1__1-1-2020_1.0.0";
-  WriteLedger(leftover, 30, {41}, "deadbeef");
-
-  auto verdicts = Verify(kSnapA);
-  ASSERT_EQ(verdicts.size(), 1u);
-  EXPECT_EQ(verdicts[0].Line(),
-            kSnapA + ": restorable to point in time only (log S0000041.TXN of another log series)\r\n")
-      << text_;
-  EXPECT_TRUE(Says("ERROR: The saved log E:\\ledger\\srv1\\" + leftover +
-                   "\\logs\\S0000041.TXN is of log series 0xdeadbeef, not of the snapshot's log series "
-                   "0x0000000f.\r\n"))
-      << text_;
-
-  // Without a log_hint beside it, the copy's series is unknown: no better.
-  fs::remove(Ledger(leftover) / "log_hint");
-  verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].reason(), "log S0000041.TXN of another log series") << text_;
-  EXPECT_TRUE(Says("has no readable log_hint beside it")) << text_;
-  // A snapshot whose chain starts after it is not affected.
-  EXPECT_EQ(Verify(kSnapB)[0].level(), Restorability::UpToTheMinute) << text_;
-}
-
-TEST_F(VerifySnapshotsTest, ALogResetAfterABackupEndsItsChain) {
-  // B was taken after Domino started a new log series.
-  WriteHostFile(Ledger(kSnapB) / "log_hint", "43\r\nabcdef01");
-  const auto verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].Line(),
-            kSnapA + ": restorable to point in time only (log series changed after the backup)\r\n")
-      << text_;
-  EXPECT_TRUE(Says("is of log series 0xabcdef01, this snapshot's is 0x0000000f:\r\n")) << text_;
-}
-
-TEST_F(VerifySnapshotsTest, MissingOrUnreadableHintFiles) {
-  fs::remove(Ledger(kSnapA) / "log_hint");
-  WriteHostFile(Ledger(kSnapA) / "disabled_databases", "E:\\Domino\\Data\\old.nsf\r\n\r\nE:\\x.ntf\r\n");
-  WriteHostFile(Ledger(kSnapB) / "log_hint", "garbage");
-  fs::remove(Ledger(kSnapC) / "disabled_databases");
-
-  const auto verdicts = Verify("");
-  EXPECT_EQ(
-      VerdictLines(verdicts),
-      (std::vector<std::string>{kSnapC + ": NOT restorable (no disabled_databases)\r\n",
-                                kSnapB + ": restorable to point in time only (log_hint unreadable)\r\n",
-                                kSnapA + ": restorable to point in time only (no log_hint)\r\n"}))
-      << text_;
-  EXPECT_TRUE(Says("WARNING: No log_hint file: E:\\ledger\\srv1\\" + kSnapA +
-                   "\\log_hint\r\nRestoration of this snapshot may only be POINT IN TIME\r\n"))
-      << text_;
-  EXPECT_TRUE(
-      Says("Databases without transaction logging (recoverable to the snapshot's time only):\r\n"
-           "  E:\\Domino\\Data\\old.nsf\r\n  E:\\x.ntf\r\n"))
-      << text_;
-
-  // A log_hint with a number but no series is as good as none.
-  WriteHostFile(Ledger(kSnapB) / "log_hint", "43\r\n");
-  EXPECT_EQ(Verify(kSnapB)[0].reason(), "log_hint unreadable") << text_;
-}
-
-TEST_F(VerifySnapshotsTest, SnapshotsMissingOnTheStorageOrNamedBadly) {
-  const auto before = Listing(root_);
+TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
+  const std::string ledger = "E:\\ledger\\srv1\\";
   const std::string gone = "dominosnap__HOST1__srv1__5-5-2023_1.2.3";
-  auto verdicts = Verify(gone);
-  EXPECT_EQ(VerdictLines(verdicts),
-            std::vector<std::string>{gone + ": NOT restorable (snapshot missing on the storage)\r\n"})
-      << text_;
-  EXPECT_TRUE(Says("ERROR: The snapshot does not exist on drive E:\r\n")) << text_;
-  EXPECT_TRUE(Says("ERROR: The ArkLedger directory E:\\ledger\\srv1\\" + gone + " does not exist")) << text_;
-
-  // The storage holds it, the ledger does not.
-  component_->state().Add(u'E', gone, Hours(-24));
-  verdicts = Verify(gone);
-  EXPECT_EQ(verdicts[0].Line(), gone + ": NOT restorable (ArkLedger directory missing)\r\n") << text_;
-
-  // Names that would leave the server's ArkLedger directory are refused.
-  for (const std::string& bad : {std::string("..\\..\\Windows"), std::string("..")}) {
-    verdicts = Verify(bad);
-    ASSERT_EQ(verdicts.size(), 1u) << bad;
-    EXPECT_EQ(verdicts[0].level(), Restorability::NotRestorable) << text_;
-    EXPECT_TRUE(Says("ERROR: The name " + bad + " cannot name an ArkLedger directory.\r\n")) << text_;
+  const std::string leftover = "dominosnap__HOST1__srv1__1-1-2020_1.0.0";
+  const std::string srv2 = "dominosnap__HOST1__srv2__recent";
+  const Case cases[] = {
+      {[](VerifyHost&) {},
+       kSnapA,
+       {kSnapA + kFine},
+       {"Checked 4 change information files: 0 damaged, 70015 bytes of change information",
+        "Log position of the backup: S0000040.TXN, log series 0x0000000f\r\n",
+        "Saved logs needed for an UP TO THE MINUTE restore: S0000040.TXN to S0000045.TXN\r\n",
+        "All 6 saved logs from S0000040.TXN to S0000045.TXN are present", kSnapA + kFine}},
+      // The newest snapshot needs no saved log: later ones are still with Domino.
+      {[](VerifyHost&) {}, kSnapC, {kSnapC + kFine}, {"No log after the backup's log position S0000046.TXN has been saved yet"}},
+      // Discovery lists names upper-cased; the storage's spelling is found.
+      {[](VerifyHost&) {}, platform::ToUpperAnsi(kSnapB), {kSnapB + kFine}, {}},
+      // A: one byte short, and a data folder named "logs" deeper down is
+      // checked like any other; B: shorter than the header; C: a stray file
+      // in the ledger's logs folder is none, a listed file is gone.
+      {[](VerifyHost& h) {
+         WriteHostFile(h.Ledger(kSnapA) / "Domino/Data/mail/jo.nsf.dat", ChangeInfo(70000, 69999));
+         WriteHostFile(h.Ledger(kSnapA) / "Domino/Data/logs/x.NSF.DAT", ChangeInfo(12, 13));
+         WriteHostFile(h.Ledger(kSnapB) / "Domino/Data/names.nsf.dat", ChangeInfo(3, 3).substr(0, 5));
+         WriteHostFile(h.Ledger(kSnapC) / "logs/stray.nsf.dat", "12345");
+         WriteHostFile(h.Ledger(kSnapC) / "change_info_list",
+                       "11 Domino\\Data\\names.nsf.dat\r\n20 Domino\\Data\\gone.nsf.dat\r\n");
+       },
+       "",
+       {kSnapC + Not("change information file missing or damaged"), kSnapB + Not("damaged change information file"),
+        kSnapA + Not("damaged change information file")},
+       {"ERROR: Damaged change information file: " + ledger + kSnapA +
+            "\\Domino\\Data\\mail\\jo.nsf.dat\r\nIts header announces 70000 bytes of change information; it holds "
+            "69999.\r\n",
+        "ERROR: Damaged change information file: " + ledger + kSnapA +
+            "\\Domino\\Data\\logs\\x.NSF.DAT\r\nIts header announces 12 bytes of change information; it holds 13.\r\n",
+        "names.nsf.dat\r\nIt holds 5 bytes, less than its 8-byte header.\r\n",
+        "Checked 5 change information files: 2 damaged",
+        "ERROR: Missing change information file: " + ledger + kSnapC +
+            "\\Domino\\Data\\gone.nsf.dat\r\nThe backup wrote 20 bytes to it.\r\nChecked the 2 change information "
+            "files the backup listed: 1 missing or damaged.\r\n"},
+       {"stray.nsf.dat"}},
+      {[](VerifyHost& h) {
+         for (unsigned n : {41, 42}) Remove(h.Ledger(kSnapB) / "logs" / LogName(n));
+         Remove(h.Ledger(kSnapC) / "logs" / LogName(44));
+       },
+       "",
+       {kSnapC + kFine, kSnapB + PointInTime("log S0000044.TXN missing"),
+        kSnapA + PointInTime("log S0000041.TXN missing")},
+       {"ERROR: Logs S0000041.TXN to S0000042.TXN are missing from the server's ArkLedger directory " + ledger +
+            "\r\n",
+        "ERROR: Log S0000044.TXN is missing from the server's ArkLedger directory " + ledger + "\r\n"}},
+      // The newest saved log bounds the chain: without the last ones,
+      // nothing is missing at the end.
+      {[](VerifyHost& h) {
+         for (unsigned n : {43, 44, 45}) Remove(h.Ledger(kSnapC) / "logs" / LogName(n));
+       },
+       kSnapA,
+       {kSnapA + kFine},
+       {"All 3 saved logs from S0000040.TXN to S0000042.TXN"}},
+      // The ledger of a snapshot deleted from the storage, from before a log
+      // reset, holds a log 41 that a restore meets before B's copy.
+      {[&](VerifyHost& h) { h.WriteLedger(leftover, 30, {41}, "deadbeef"); },
+       kSnapA,
+       {kSnapA + PointInTime("log S0000041.TXN of another log series")},
+       {"ERROR: The saved log " + ledger + leftover +
+        "\\logs\\S0000041.TXN is of log series 0xdeadbeef, not of the snapshot's log series 0x0000000f.\r\n"}},
+      {[&](VerifyHost& h) {
+         h.WriteLedger(leftover, 30, {41});
+         Remove(h.Ledger(leftover) / "log_hint");
+       },
+       kSnapA,
+       {kSnapA + PointInTime("log S0000041.TXN of another log series")},
+       {"has no readable log_hint beside it"}},
+      {[&](VerifyHost& h) { h.WriteLedger(leftover, 30, {41}, "deadbeef"); }, kSnapB, {kSnapB + kFine}, {}},
+      // B was taken after Domino started a new log series.
+      {[](VerifyHost& h) { WriteHostFile(h.Ledger(kSnapB) / "log_hint", "43\r\nabcdef01"); },
+       kSnapA,
+       {kSnapA + PointInTime("log series changed after the backup")},
+       {"is of log series 0xabcdef01, this snapshot's is 0x0000000f:\r\n"}},
+      {[](VerifyHost& h) {
+         Remove(h.Ledger(kSnapA) / "log_hint");
+         WriteHostFile(h.Ledger(kSnapA) / "disabled_databases", "E:\\Domino\\Data\\old.nsf\r\n\r\nE:\\x.ntf\r\n");
+         WriteHostFile(h.Ledger(kSnapB) / "log_hint", "garbage");
+         Remove(h.Ledger(kSnapC) / "disabled_databases");
+       },
+       "",
+       {kSnapC + Not("no disabled_databases"), kSnapB + PointInTime("log_hint unreadable"),
+        kSnapA + PointInTime("no log_hint")},
+       {"WARNING: No log_hint file: " + ledger + kSnapA +
+            "\\log_hint\r\nRestoration of this snapshot may only be POINT IN TIME\r\n",
+        "Databases without transaction logging (recoverable to the snapshot's time only):\r\n"
+        "  E:\\Domino\\Data\\old.nsf\r\n  E:\\x.ntf\r\n"}},
+      // A number but no series is as good as none.
+      {[](VerifyHost& h) { WriteHostFile(h.Ledger(kSnapB) / "log_hint", "43\r\n"); },
+       kSnapB,
+       {kSnapB + PointInTime("log_hint unreadable")},
+       {}},
+      {[](VerifyHost&) {},
+       gone,
+       {gone + Not("snapshot missing on the storage")},
+       {"ERROR: The snapshot does not exist on drive E:\r\n",
+        "ERROR: The ArkLedger directory " + ledger + gone + " does not exist"}},
+      {[&](VerifyHost& h) { h.component.state().Add(u'E', gone, Hours(-24)); },
+       gone,
+       {gone + Not("ArkLedger directory missing")},
+       {}},
+      // Names that would leave the server's ArkLedger directory.
+      {[](VerifyHost&) {},
+       "..\\..\\Windows",
+       {"..\\..\\Windows" + Not("snapshot missing on the storage")},
+       {"ERROR: The name ..\\..\\Windows cannot name an ArkLedger directory.\r\n"}},
+      {[](VerifyHost&) {}, "..", {".." + Not("snapshot missing on the storage")}, {"ERROR: The name .. cannot name"}},
+      {[&](VerifyHost& h) { h.component.state().Add(u'E', srv2, Hours(1)); },
+       srv2,
+       {srv2 + Not("ArkLedger directory missing")},
+       {"WARNING: " + srv2 + " is not named as a snapshot of server srv1.\r\n"}},
+      // Servers whose names begin with this one's, another computer's
+      // snapshot, one not of our naming: none of them is this server's.
+      {[](VerifyHost& h) {
+         h.AddSnapshot("dominosnap__HOST1__SRV10__recent", Hours(50), 46, {});
+         h.AddSnapshot("dominosnap__HOST1__srv10__1-2-2024_10.0.0", Hours(30), 46, {});
+         h.AddSnapshot("dominosnap__HOST1__srv1__x__recent", Hours(51), 46, {});
+         h.AddSnapshot("dominosnap__HOST2__srv1__recent", Hours(52), 46, {});
+         h.AddSnapshot("manual-copy", Hours(53), 46, {});
+       },
+       "",
+       {kSnapC + kFine, kSnapB + kFine, kSnapA + kFine},
+       {},
+       {"srv10", "HOST2", "x__recent", "manual"}},
+      {[](VerifyHost& h) { h.server.commonName = "srv3"; },
+       "",
+       {},
+       {"ERROR: No snapshot of server srv3 was found on drive E:.\r\n"}},
+      {[](VerifyHost& h) { h.server.archiveLogging = 0; },
+       "",
+       {kSnapC + Not("server not set to archive logging"), kSnapB + Not("server not set to archive logging"),
+        kSnapA + Not("server not set to archive logging")},
+       {"ERROR: Server: srv1 is not set to archive mode.\r\n"}},
+      {[](VerifyHost& h) { h.component.state().enumerateResult = E_FAIL; },
+       kSnapA,
+       {kSnapA + Not("snapshots could not be listed")},
+       {"ERROR: Could not enumerate the snapshots of drive E:.\r\n"}},
+      {[](VerifyHost& h) { h.component.Uninstall(); },
+       kSnapA,
+       {kSnapA + Not("snapshot component not installed")},
+       {"ERROR: The snapshot component is not installed: the snapshots of drive E: cannot be listed.\r\n"}},
+      // Every snapshot: those the client's record names, else none.
+      {[](VerifyHost& h) { h.component.Uninstall(); },
+       "",
+       {},
+       {"ERROR: No snapshot of server srv1 was found on drive E:.\r\n"}},
+      {[](VerifyHost& h) {
+         h.component.Uninstall();
+         h.server.snapshots.resize(1);
+         h.server.snapshots[0].name = platform::ToUpperAnsi(kSnapC);
+       },
+       "",
+       {platform::ToUpperAnsi(kSnapC) + Not("snapshot component not installed")},
+       {}},
+      {[](VerifyHost&) {
+         platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini");
+       },
+       kSnapA,
+       {kSnapA + Not("ArkLedger directory unknown")},
+       {"ERROR: The ArkLedger directory of server srv1 cannot be formed:\r\n"}},
+      {[](VerifyHost& h) { h.server.commonName = "..\\srv1"; }, kSnapA, {kSnapA + Not("ArkLedger directory unknown")}, {}},
+      {[](VerifyHost& h) { h.server.dataVolume.driveLetter = 0; },
+       kSnapA,
+       {kSnapA + Not("no data volume drive")},
+       {"ERROR: The server record names no drive for the data volume.\r\n"}},
+  };
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(row++) + ": " + c.name);
+    VerifyHost host;
+    c.damage(host);
+    const auto before = host.Listing();
+    EXPECT_EQ(host.Verify(c.name), c.verdicts) << host.text;
+    for (const std::string& text : c.says) EXPECT_NE(host.text.find(text), std::string::npos) << text << host.text;
+    for (const std::string& text : c.never) EXPECT_EQ(host.text.find(text), std::string::npos) << text << host.text;
+    // The verdicts close the text.
+    EXPECT_TRUE(c.verdicts.empty() || host.text.ends_with(c.verdicts.back())) << host.text;
+    EXPECT_EQ(host.Listing(), before);
+    for (const char* call : {"Create", "Rename", "Delete", "Restore"}) {
+      EXPECT_TRUE(host.component.state().CallsStartingWith(call).empty()) << call;
+    }
+    EXPECT_EQ(host.component.state().liveInterfaces, 0);
+    EXPECT_EQ(host.component.state().liveFactories, 0);
   }
-  // A snapshot of another server on the same volume.
-  component_->state().Add(u'E', "dominosnap__HOST1__srv2__recent", Hours(1));
-  verdicts = Verify("dominosnap__HOST1__srv2__recent");
-  EXPECT_EQ(verdicts[0].reason(), "ArkLedger directory missing") << text_;
-  EXPECT_TRUE(Says("WARNING: dominosnap__HOST1__srv2__recent is not named as a snapshot of server srv1.\r\n"))
-      << text_;
-  EXPECT_EQ(Listing(root_), before);
-}
-
-TEST_F(VerifySnapshotsTest, EverySnapshotOfTheServerAndNoneOfAnother) {
-  // Servers whose names begin with this one's, another computer's snapshot,
-  // and a snapshot that is not of our naming at all.
-  AddSnapshot("dominosnap__HOST1__SRV10__recent", Hours(50), 46, {});
-  AddSnapshot("dominosnap__HOST1__srv10__1-2-2024_10.0.0", Hours(30), 46, {});
-  AddSnapshot("dominosnap__HOST1__srv1__x__recent", Hours(51), 46, {});
-  AddSnapshot("dominosnap__HOST2__srv1__recent", Hours(52), 46, {});
-  AddSnapshot("manual-copy", Hours(53), 46, {});
-  const auto before = Listing(root_);
-
-  const auto verdicts = Verify("");
-  ASSERT_EQ(verdicts.size(), 3u) << text_;
-  EXPECT_EQ(verdicts[0].name(), kSnapC);
-  EXPECT_EQ(verdicts[1].name(), kSnapB);
-  EXPECT_EQ(verdicts[2].name(), kSnapA);
-  for (const auto& v : verdicts) EXPECT_EQ(v.level(), Restorability::UpToTheMinute) << text_;
-  EXPECT_FALSE(Says("srv10")) << text_;
-  EXPECT_FALSE(Says("HOST2")) << text_;
-  EXPECT_EQ(Listing(root_), before);
-
-  // A server without snapshots: said plainly, no verdict.
-  server_.commonName = "srv3";
-  EXPECT_TRUE(Verify("").empty());
-  EXPECT_TRUE(Says("ERROR: No snapshot of server srv3 was found on drive E:.\r\n")) << text_;
-}
-
-TEST_F(VerifySnapshotsTest, ServerOrComponentFaultsMakeEverySnapshotUnrestorable) {
-  // The test itself edits the registry and ark.ini; the volume stays as it is.
-  const auto before = Listing(root_ / "E");
-  server_.archiveLogging = 0;
-  auto verdicts = Verify("");
-  ASSERT_EQ(verdicts.size(), 3u);
-  for (const auto& v : verdicts)
-    EXPECT_EQ(v.Line(), v.name() + ": NOT restorable (server not set to archive logging)\r\n");
-  EXPECT_TRUE(Says("ERROR: Server: srv1 is not set to archive mode.\r\n")) << text_;
-  server_.archiveLogging = 1;
-
-  component_->state().enumerateResult = E_FAIL;
-  verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].reason(), "snapshots could not be listed") << text_;
-  EXPECT_TRUE(Says("ERROR: Could not enumerate the snapshots of drive E:.\r\n")) << text_;
-  component_->state().enumerateResult = S_OK;
-
-  component_->Uninstall();
-  verdicts = Verify(kSnapA);
-  EXPECT_EQ(VerdictLines(verdicts),
-            std::vector<std::string>{kSnapA + ": NOT restorable (snapshot component not installed)\r\n"});
-  EXPECT_TRUE(
-      Says("ERROR: The snapshot component is not installed: the snapshots of drive E: cannot be "
-           "listed.\r\n"))
-      << text_;
-  // Every snapshot: those the client's record names, else none.
-  EXPECT_TRUE(Verify("").empty());
-  EXPECT_TRUE(Says("ERROR: No snapshot of server srv1 was found on drive E:.\r\n")) << text_;
-  server_.snapshots.resize(1);
-  server_.snapshots[0].name = platform::ToUpperAnsi(kSnapC);
-  verdicts = Verify("");
-  ASSERT_EQ(verdicts.size(), 1u);
-  EXPECT_EQ(verdicts[0].level(), Restorability::NotRestorable);
-  component_->Install();
-
-  platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini");
-  verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].reason(), "ArkLedger directory unknown") << text_;
-  EXPECT_TRUE(Says("ERROR: The ArkLedger directory of server srv1 cannot be formed:\r\n")) << text_;
-  platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "E:\\ledger", "C:\\Windows\\ark.ini");
-
-  // A record whose name would lead out of the ArkLedger root.
-  server_.commonName = "..\\srv1";
-  verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].reason(), "ArkLedger directory unknown") << text_;
-  server_.commonName = "srv1";
-
-  server_.dataVolume.driveLetter = 0;
-  verdicts = Verify(kSnapA);
-  EXPECT_EQ(verdicts[0].reason(), "no data volume drive") << text_;
-  EXPECT_TRUE(Says("ERROR: The server record names no drive for the data volume.\r\n")) << text_;
-
-  EXPECT_EQ(component_->state().liveInterfaces, 0);
-  EXPECT_EQ(component_->state().liveFactories, 0);
-  EXPECT_EQ(Listing(root_ / "E"), before);
 }
 
 TEST(VerifyNames, LogFileNamesAndTimeStampsAreReadStrictly) {

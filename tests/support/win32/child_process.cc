@@ -1,10 +1,6 @@
 #include "tests/support/child_process.h"
 
-#include <io.h>
-
 #include <cstring>
-
-#include <cstdio>
 #include <map>
 
 #include "platform/win32/windows_api.h"
@@ -14,7 +10,6 @@ struct ChildProcess::State {
   HANDLE out = nullptr;
   HANDLE in = nullptr;
   bool killed = false;
-  std::string buffer;
 };
 
 namespace {
@@ -51,8 +46,7 @@ std::string Environment(const std::vector<std::string>& extra) {
     ::FreeEnvironmentStringsA(block);
   }
   for (const std::string& entry : extra) {
-    if (entry.back() == '=') entries.erase(platform::ToUpperAnsi(entry.substr(0, entry.size() - 1)));
-    else add(entry);
+    entry.back() == '=' ? void(entries.erase(platform::ToUpperAnsi(entry.substr(0, entry.size() - 1)))) : add(entry);
   }
   std::string out;
   for (const auto& [name, entry] : entries) {
@@ -70,10 +64,8 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     : state_(std::make_unique<State>()) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, inRead = nullptr, inWrite = nullptr;
-  if (!::CreatePipe(&outRead, &outWrite, &inherit, 0)) return;
-  if (!::CreatePipe(&inRead, &inWrite, &inherit, 0)) {
-    ::CloseHandle(outRead);
-    ::CloseHandle(outWrite);
+  if (!::CreatePipe(&outRead, &outWrite, &inherit, 0) || !::CreatePipe(&inRead, &inWrite, &inherit, 0)) {
+    for (HANDLE h : {outRead, outWrite}) if (h != nullptr) ::CloseHandle(h);
     return;
   }
   ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
@@ -89,7 +81,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = outWrite;
   startup.hStdInput = inRead;
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = outWrite;
   if (!::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, environment.data(),
                         cwd.empty() ? nullptr : cwd.c_str(), &startup, &state_->process)) {
     state_->process = {};
@@ -111,34 +103,22 @@ bool ChildProcess::started() const { return state_->process.hProcess != nullptr;
 
 int ChildProcess::id() const { return static_cast<int>(state_->process.dwProcessId); }
 
-std::string ChildProcess::ReadLine(int timeoutMs) {
-  std::string& buffer = state_->buffer;
+bool ChildProcess::Fill(int timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
-  while (true) {
-    const auto nl = buffer.find('\n');
-    if (nl != std::string::npos) {
-      std::string line = buffer.substr(0, nl);
-      buffer.erase(0, nl + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    WinDWORD available = 0;
-    if (!::PeekNamedPipe(state_->out, nullptr, 0, nullptr, &available, nullptr)) return "";  // the end
-    if (available == 0) {
-      if (::GetTickCount64() >= deadline) return "";
-      ::Sleep(5);
-      continue;
-    }
-    char chunk[256];
-    WinDWORD n = 0;
-    if (!::ReadFile(state_->out, chunk, sizeof chunk, &n, nullptr) || n == 0) return "";
-    buffer.append(chunk, n);
+  WinDWORD available = 0;
+  while (::PeekNamedPipe(state_->out, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(5);
   }
+  char chunk[4096];
+  WinDWORD n = 0;
+  if (available == 0 || !::ReadFile(state_->out, chunk, sizeof chunk, &n, nullptr) || n == 0) return false;
+  buffer_.append(chunk, n);
+  return true;
 }
 
 void ChildProcess::CloseInput() {
-  if (state_->in != nullptr) ::CloseHandle(state_->in);
-  state_->in = nullptr;
+  if (state_->in != nullptr) ::CloseHandle(std::exchange(state_->in, nullptr));
 }
 
 void ChildProcess::Kill() {
