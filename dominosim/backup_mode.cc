@@ -21,8 +21,18 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::FileSize;
+using platform::posix::FlockGuard;
+using platform::posix::MakeDirectories;
+using platform::posix::OpenFile;
+using platform::posix::PReadAll;
+using platform::posix::ReadFileBytes;
+using platform::posix::WriteAll;
+
 namespace {
 
 constexpr char kStateMagic[8] = {'D', 'S', 'I', 'M', 'B', 'K', 'S', '1'};
@@ -147,7 +157,7 @@ STATUS Database::BackupStart(DWORD* context) {
   if (STATUS w = WriteState(state)) return w;
   holder_ = std::move(holder);
   context_ = state.context;
-  changes_.Reset();
+  changes_.reset();
   changesOffset_ = 0;
   *context = state.context;
   return NOERROR;
@@ -220,7 +230,7 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
     i += n;
   }
   if (status == NOERROR) status = writer.Finish();
-  out.Reset();
+  out.reset();
   if (status == NOERROR && ::rename(temp.c_str(), StatePath(".chg").c_str()) != 0)
     status = StatusFromErrno(errno);
   if (status != NOERROR) {
@@ -260,8 +270,8 @@ STATUS Database::BackupEnd(DWORD context, bool /*abandon*/) {
     status = ReadState(state);
     if (status == NOERROR && state.context == context) status = ResetState(state);
   }
-  changes_.Reset();
-  holder_.Reset();  // releases the holder lock
+  changes_.reset();
+  holder_.reset();  // releases the holder lock
   context_ = 0;
   return status;
 }

@@ -11,8 +11,15 @@
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
 #include "dominosim/volume_hold.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::OpenFile;
+using platform::posix::PReadAll;
+using platform::posix::PWriteVAll;
+using platform::posix::WriteAll;
+
 namespace {
 
 constexpr char kHeaderMagic[8] = {'D', 'S', 'I', 'M', 'C', 'H', 'G', '1'};
@@ -204,7 +211,7 @@ ChangeApplier::~ChangeApplier() { DropStaging(); }
 
 void ChangeApplier::DropStaging() {
   if (staging_.valid()) {
-    staging_.Reset();
+    staging_.reset();
     ::unlink(stagingPath_.c_str());
   }
 }

@@ -18,9 +18,11 @@
 #include <vector>
 
 #include "dominosim/page_format.h"
-#include "dominosim/posix_file.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::UniqueFd;
 
 constexpr std::size_t kStreamHeaderSize = 64;
 constexpr std::size_t kEntrySize = 8 + kPageSize;

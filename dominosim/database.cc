@@ -13,8 +13,17 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::FileSize;
+using platform::posix::FlockGuard;
+using platform::posix::OpenFile;
+using platform::posix::PReadAll;
+using platform::posix::PWriteAll;
+using platform::posix::PathExists;
+using platform::posix::WriteAll;
 
 std::string StateKeyFor(const std::string& canonicalPath) {
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
@@ -64,7 +73,7 @@ STATUS Database::Create(const std::string& hostPath, const CreateParams& params)
     }
     if (int e = WriteAll(fd.get(), buffer.data(), std::size_t(n) * kPageSize)) status = StatusFromErrno(e);
   }
-  fd.Reset();
+  fd.reset();
   if (status == NOERROR && ::rename(temp.c_str(), hostPath.c_str()) != 0) status = StatusFromErrno(errno);
   if (status != NOERROR) ::unlink(temp.c_str());
   return status;

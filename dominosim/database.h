@@ -15,9 +15,12 @@
 #include <vector>
 
 #include "dominosim/page_format.h"
-#include "dominosim/posix_file.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::SharedMapping;
+using platform::posix::UniqueFd;
 
 class TxnLog;
 

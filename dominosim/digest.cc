@@ -11,17 +11,18 @@
 #include "dominosim/database.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::FlockGuard;
+using platform::posix::PReadAll;
+
 namespace {
 
 struct MdCtxFree {
   void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
 };
-struct DirClose {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 bool IsDatabaseName(const std::string& name) {
   std::size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
@@ -30,14 +31,8 @@ bool IsDatabaseName(const std::string& name) {
 }
 
 void Walk(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
-  std::unique_ptr<DIR, DirClose> handle(::opendir(dir.c_str()));
-  if (!handle) return;
   std::vector<std::string> names;
-  while (dirent* entry = ::readdir(handle.get())) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  handle.reset();
+  platform::posix::ListNames(dir, names);  // an unreadable directory holds no database
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     std::string path = dir + "/" + name;

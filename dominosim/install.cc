@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "dominosim/database.h"
-#include "dominosim/posix_file.h"
 #include "dominosim/server_config.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
@@ -13,8 +12,16 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "snapshotsvc/configure.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::MakeDirectories;
+using platform::posix::ParentDirectory;
+using platform::posix::PathExists;
+using platform::posix::ReadFileBytes;
+using platform::posix::WriteFileAtomically;
+
 namespace {
 
 constexpr const char* kDosDevices = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
@@ -163,7 +170,7 @@ bool WriteDominoKeys(const InstallOptions& o, const std::vector<InstalledServer>
       std::string from, to, text;
       if (MapPath(first.notesIni, from) != NOERROR || MapPath(programIni, to) != NOERROR ||
           ReadFileBytes(from, text) != 0 || MakeDirectories(ParentDirectory(to)) != 0 ||
-          WriteFileAtomically(to, text.data(), text.size()) != 0)
+          WriteFileAtomically(to, text, true) != 0)
         return Fail(error, "cannot write " + programIni);
     }
   }

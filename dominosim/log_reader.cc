@@ -5,10 +5,15 @@
 #include <cerrno>
 
 #include "dominosim/checksum.h"
-#include "dominosim/posix_file.h"
 #include "dominosim/status.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::FileSize;
+using platform::posix::OpenFile;
+using platform::posix::ReadFileBytes;
+using platform::posix::UniqueFd;
 
 STATUS ScanExtent(const std::string& path, std::uint32_t number, const Id16& logId,
                   std::uint64_t maxLsn, const RecordFn& fn, ExtentScan& scan) {

@@ -7,11 +7,11 @@
 #include <atomic>
 #include <cstdio>
 
-#include "dominosim/posix_file.h"
 #include "dominosim/server_config.h"
 #include "dominosim/status.h"
 #include "dominosim/workload.h"
 #include "platform/host.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace {
 
@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
 
-  dominosim::MakeDirectories(config.stateDirHost);
+  platform::posix::MakeDirectories(config.stateDirHost);
   std::string pidFile = config.stateDirHost + "/nserver.pid";
   std::string pid = std::to_string(::getpid()) + "\n";
-  dominosim::WriteFileAtomically(pidFile, pid.data(), pid.size());
+  platform::posix::WriteFileAtomically(pidFile, pid, false);
   std::fprintf(stderr, "nserver: %s running (pid %d)\n", config.serverName.c_str(), int(::getpid()));
 
   dominosim::WorkloadStats stats;

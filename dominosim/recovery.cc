@@ -14,8 +14,13 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "platform/volume_freeze.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::FlockGuard;
+using platform::posix::PathExists;
+
 namespace {
 
 struct Target {

@@ -7,12 +7,15 @@
 #include <cstdlib>
 
 #include "dominosim/digest.h"
-#include "dominosim/posix_file.h"
 #include "dominosim/server_config.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::ReadFileBytes;
+
 namespace {
 
 std::string WindowsName(const ServerConfig& config, const std::string& relative) {

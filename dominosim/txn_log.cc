@@ -8,8 +8,19 @@
 #include <cstring>
 
 #include "dominosim/status.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::FileSize;
+using platform::posix::FlockGuard;
+using platform::posix::MakeDirectories;
+using platform::posix::OpenFile;
+using platform::posix::PWriteAll;
+using platform::posix::PathExists;
+using platform::posix::WriteAll;
+using platform::posix::WriteFileAtomically;
+
 namespace {
 
 std::string ControlPath(const std::string& dir) { return dir + "/" + kControlFileName; }
@@ -58,7 +69,8 @@ STATUS TxnLog::Create(const std::string& dir, const Id16& logId, std::uint32_t e
   control.created = NowFileTime();
   std::uint8_t bytes[kControlSize];
   EncodeControl(control, bytes);
-  if (int e = WriteFileAtomically(ControlPath(dir), bytes, sizeof bytes)) return StatusFromErrno(e);
+  const std::string_view data(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  if (int e = WriteFileAtomically(ControlPath(dir), data, true)) return StatusFromErrno(e);
   return NOERROR;
 }
 
@@ -103,7 +115,7 @@ STATUS TxnLog::ReopenIfReplaced() {
   control_ = std::move(control);
   controlInode_ = InodeOf(control_.get());
   if (STATUS s = MapControl()) return s;
-  extent_.Reset();
+  extent_.reset();
   extentNumber_ = 0;
   LogControl c;
   FlockGuard guard(control_.get(), false);

@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "dominosim/log_format.h"
-#include "dominosim/posix_file.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace dominosim {
+
+using platform::posix::SharedMapping;
+using platform::posix::UniqueFd;
 
 enum class LogStyle : std::uint32_t { Circular = 0, Archive = 1 };
 

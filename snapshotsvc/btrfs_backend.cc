@@ -4,9 +4,9 @@
 
 #include <cerrno>
 
+#include "platform/posix/kit/errno_map.h"
 #include "snapshotsvc/tree_ops.h"
 #include "snapshotsvc/volume_backend.h"
-#include "snapshotsvc/win32_errors.h"
 
 namespace snapshotsvc {
 namespace {
@@ -20,7 +20,7 @@ HRESULT FromBtrfsUtil(btrfs_util_error error) {
     case BTRFS_UTIL_ERROR_NO_MEMORY:
       return E_OUTOFMEMORY;
     default:
-      return HresultFromErrno(errno);  // the library leaves the system's reason in errno
+      return platform::posix::HresultFromErrno(errno);  // the library leaves the system's reason in errno
   }
 }
 

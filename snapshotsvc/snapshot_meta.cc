@@ -1,17 +1,15 @@
 #include "snapshotsvc/snapshot_meta.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 
-#include "snapshotsvc/tree_ops.h"
-#include "snapshotsvc/unique_fd.h"
-#include "snapshotsvc/win32_errors.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace snapshotsvc {
 namespace {
+
+namespace posix = platform::posix;
 
 constexpr std::string_view kHeader = "ark-snapshot 1";
 constexpr std::size_t kMaxMetaSize = 64 * 1024;
@@ -59,46 +57,18 @@ bool ParseMeta(std::string_view text, SnapshotMeta& meta) {
 }
 
 HRESULT WriteMetaFile(const std::string& folder, const SnapshotMeta& meta) {
-  const std::string text = FormatMeta(meta);
-  const std::string temp = folder + "/" + kMetaFileName + ".new";
-  const std::string final = folder + "/" + kMetaFileName;
-  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) return HresultFromErrno(errno);
-  HRESULT hr = S_OK;
-  std::size_t done = 0;
-  while (done < text.size() && SUCCEEDED(hr)) {
-    ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-    if (n < 0 && errno != EINTR) hr = HresultFromErrno(errno);
-    if (n > 0) done += std::size_t(n);
-  }
-  if (SUCCEEDED(hr) && ::fsync(fd.get()) != 0) hr = HresultFromErrno(errno);
-  if (fd.Close() != 0 && SUCCEEDED(hr)) hr = HresultFromErrno(errno);
-  if (SUCCEEDED(hr) && ::rename(temp.c_str(), final.c_str()) != 0) hr = HresultFromErrno(errno);
-  if (FAILED(hr)) {
-    ::unlink(temp.c_str());
-    return hr;
-  }
-  return FsyncDirectory(folder);
+  const int err = posix::WriteFileAtomically(folder + "/" + kMetaFileName, FormatMeta(meta), true);
+  return posix::HresultFromResult(err);
 }
 
 HRESULT ReadMetaFile(const std::string& folder, SnapshotMeta& meta) {
-  const std::string path = folder + "/" + kMetaFileName;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return HresultFromErrno(errno);
   std::string text;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return HresultFromErrno(errno);
-    }
-    if (n == 0) break;
-    text.append(buffer, std::size_t(n));
-    if (text.size() > kMaxMetaSize) return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+  const int err = posix::ReadFileBytes(folder + "/" + kMetaFileName, text, kMaxMetaSize);
+  // Metadata larger than any we write is as malformed as unparsable text.
+  if (err == EFBIG || (err == 0 && !ParseMeta(text, meta))) {
+    return HRESULT_FROM_WIN32(posix::ERROR_GEN_FAILURE);
   }
-  if (!ParseMeta(text, meta)) return HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
-  return S_OK;
+  return posix::HresultFromResult(err);
 }
 
 }  // namespace snapshotsvc

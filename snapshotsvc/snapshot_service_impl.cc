@@ -9,6 +9,8 @@
 
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
 #include "platform/text.h"
 #include "platform/volume_freeze.h"
 #include "snapshotsvc/component_config.h"
@@ -16,10 +18,11 @@
 #include "snapshotsvc/tree_ops.h"
 #include "snapshotsvc/volume_backend.h"
 #include "snapshotsvc/volume_target.h"
-#include "snapshotsvc/win32_errors.h"
 
 namespace snapshotsvc {
 namespace {
+
+using platform::posix::HresultFromErrno;
 
 HRESULT Trace(const char* operation, const std::string& detail, HRESULT hr) {
   if (FAILED(hr)) {
@@ -112,7 +115,7 @@ HRESULT DeleteOne(const VolumeTarget& volume, const VolumeBackend& backend,
     return hr;
   }
   std::string holder, ignored;
-  SplitPath(withdrawn, holder, ignored);
+  platform::posix::SplitPath(withdrawn, holder, ignored);
   return RemoveTree(holder);
 }
 
@@ -161,7 +164,7 @@ HRESULT RestoreOne(const VolumeTarget& volume, const VolumeBackend& backend,
     (void)RemoveTree(staging);  // the volume itself was not touched
     return hr;
   }
-  (void)FsyncDirectory(volume.parentDir);
+  (void)platform::posix::SyncDirectory(volume.parentDir);
   // The old tree; a failure leaves it for the next call to remove.
   (void)RemoveTree(staging);
   return S_OK;

@@ -1,42 +1,40 @@
 #include "snapshotsvc/snapshot_store.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
 
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
 #include "platform/text.h"
 #include "snapshotsvc/tree_ops.h"
-#include "snapshotsvc/win32_errors.h"
 
 namespace snapshotsvc {
 namespace {
 
+namespace posix = platform::posix;
+
 HRESULT EnsureDirectory(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (ec) return HresultFromErrno(ec.value());
-  return S_OK;
+  return posix::HresultFromResult(posix::MakeDirectories(path), posix::PathRole::Directory);
 }
 
 // rename without replacing an existing target.
 HRESULT MoveNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return S_OK;
-  if (errno == EINVAL) {  // a file system without RENAME_NOREPLACE
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-    if (::rename(from.c_str(), to.c_str()) == 0) return S_OK;
-  }
-  if (errno == EEXIST || errno == ENOTEMPTY) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-  return HresultFromErrno(errno);
+  const int err = posix::RenameNoReplace(from, to);
+  if (err == EEXIST || err == ENOTEMPTY) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+  return posix::HresultFromResult(err);
 }
+
+// The entry names of dir; a missing dir has none.
+HRESULT ListDir(const std::string& dir, std::vector<std::string>& names) {
+  const int err = posix::ListNames(dir, names);
+  return err == ENOENT ? S_OK : posix::HresultFromResult(err);
+}
+
+HRESULT SyncDir(const std::string& dir) { return posix::HresultFromResult(posix::SyncDirectory(dir)); }
 
 }  // namespace
 
@@ -54,27 +52,16 @@ HRESULT SnapshotStore::OpenForChange() {
   HRESULT hr = EnsureDirectory(SnapshotsDir());
   if (SUCCEEDED(hr)) hr = EnsureDirectory(WorkDir());
   if (FAILED(hr)) return hr;
-  UniqueFd fd(::open((root_ + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-  if (!fd) return HresultFromErrno(errno);
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return HresultFromErrno(errno);
-  }
+  posix::UniqueFd fd = posix::OpenFile(root_ + "/lock", O_RDWR | O_CREAT, 0644);
+  if (!fd.valid()) return posix::HresultFromErrno(errno);
+  if (const int err = posix::Flock(fd.get(), LOCK_EX); err != 0) return posix::HresultFromErrno(err);
   lock_ = std::move(fd);
   return S_OK;
 }
 
 HRESULT SnapshotStore::CleanWork() {
-  UniqueDir dir(::opendir(WorkDir().c_str()));
-  if (!dir) return errno == ENOENT ? S_OK : HresultFromErrno(errno);
   std::vector<std::string> names;
-  for (;;) {
-    errno = 0;
-    dirent* entry = ::readdir(dir.get());
-    if (entry == nullptr) break;
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  if (errno != 0) return HresultFromErrno(errno);
+  if (HRESULT hr = ListDir(WorkDir(), names); FAILED(hr)) return hr;
   for (const std::string& name : names) {
     HRESULT hr = RemoveTree(WorkDir() + "/" + name);
     if (FAILED(hr)) return hr;
@@ -84,20 +71,14 @@ HRESULT SnapshotStore::CleanWork() {
 
 HRESULT SnapshotStore::List(std::vector<StoredSnapshot>& out) const {
   out.clear();
-  UniqueDir dir(::opendir(SnapshotsDir().c_str()));
-  if (!dir) return errno == ENOENT ? S_OK : HresultFromErrno(errno);
-  for (;;) {
-    errno = 0;
-    dirent* entry = ::readdir(dir.get());
-    if (entry == nullptr) break;
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+  std::vector<std::string> names;
+  if (HRESULT hr = ListDir(SnapshotsDir(), names); FAILED(hr)) return hr;
+  for (const std::string& name : names) {
     StoredSnapshot snapshot;
     snapshot.folder = name;
     // A folder without readable metadata is not a snapshot of ours.
     if (SUCCEEDED(ReadMetaFile(FolderPath(name), snapshot.meta))) out.push_back(std::move(snapshot));
   }
-  if (errno != 0) return HresultFromErrno(errno);
   return S_OK;
 }
 
@@ -116,7 +97,7 @@ HRESULT SnapshotStore::Find(std::string_view name, StoredSnapshot& out) const {
 
 HRESULT SnapshotStore::MakeWorkDir(std::string& path) const {
   std::string pattern = WorkDir() + "/tmp-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return HresultFromErrno(errno);
+  if (::mkdtemp(pattern.data()) == nullptr) return posix::HresultFromErrno(errno, posix::PathRole::Directory);
   path = pattern;
   return S_OK;
 }
@@ -124,19 +105,19 @@ HRESULT SnapshotStore::MakeWorkDir(std::string& path) const {
 HRESULT SnapshotStore::Publish(const std::string& workDir, const std::string& folder) const {
   HRESULT hr = MoveNoReplace(workDir, FolderPath(folder));
   if (FAILED(hr)) return hr;
-  return FsyncDirectory(SnapshotsDir());
+  return SyncDir(SnapshotsDir());
 }
 
 HRESULT SnapshotStore::Withdraw(const std::string& folder, std::string& workPath) const {
   std::string pattern = WorkDir() + "/del-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return HresultFromErrno(errno);
+  if (::mkdtemp(pattern.data()) == nullptr) return posix::HresultFromErrno(errno, posix::PathRole::Directory);
   workPath = pattern + "/" + folder;
   HRESULT hr = MoveNoReplace(FolderPath(folder), workPath);
   if (FAILED(hr)) {
     ::rmdir(pattern.c_str());
     return hr;
   }
-  return FsyncDirectory(SnapshotsDir());
+  return SyncDir(SnapshotsDir());
 }
 
 HRESULT SnapshotStore::Restore(const std::string& workPath, const std::string& folder) const {
@@ -146,7 +127,7 @@ HRESULT SnapshotStore::Restore(const std::string& workPath, const std::string& f
 HRESULT SnapshotStore::RenameFolder(const std::string& from, const std::string& to) const {
   HRESULT hr = MoveNoReplace(FolderPath(from), FolderPath(to));
   if (FAILED(hr)) return hr;
-  return FsyncDirectory(SnapshotsDir());
+  return SyncDir(SnapshotsDir());
 }
 
 }  // namespace snapshotsvc

@@ -32,14 +32,9 @@ HRESULT RemoveTree(const std::string& path);
 
 // Flushes the whole file system that holds path (syncfs).
 HRESULT SyncFileSystem(const std::string& path);
-// Makes a directory's entries durable (fsync of the directory).
-HRESULT FsyncDirectory(const std::string& path);
 
 bool IsOnBtrfs(const std::string& path);
 // True for the root directory of a btrfs subvolume.
 bool IsBtrfsSubvolume(const std::string& path);
-
-// "a/b/c" -> "a/b" and "c" (trailing slashes ignored).
-void SplitPath(const std::string& path, std::string& parent, std::string& name);
 
 }  // namespace snapshotsvc

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/host.h"
+#include "platform/posix/kit/file_io.h"
 #include "platform/text.h"
 #include "snapshotsvc/tree_ops.h"
 
@@ -41,7 +42,7 @@ HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive
   VolumeTarget target;
   target.letter = letter;
   target.hostDir = hostDir;
-  SplitPath(hostDir, target.parentDir, target.baseName);
+  platform::posix::SplitPath(hostDir, target.parentDir, target.baseName);
   // A restore that was cut short between setting the old tree aside and
   // moving the new one in: give the drive its old tree back.
   if (!Exists(hostDir) && IsDirectory(target.SetAsidePath())) {

@@ -3,21 +3,16 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
+
+#include "platform/posix/kit/file_io.h"
 
 namespace platform {
 
 void OutputDebugString(std::string_view text) {
   if (std::getenv("ARK_DEBUG") == nullptr) return;
   // One write per trace so that traces of several threads do not interleave.
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+  (void)posix::WriteAll(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace platform

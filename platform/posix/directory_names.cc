@@ -10,15 +10,12 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/errno_map.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/unique_fd.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
 
 // Links and file systems that do not fill in the type need a status call;
 // a link to a directory counts as a directory, as in FindFiles.
@@ -41,8 +38,8 @@ DWORD ListDirectoryNames(const std::string& directory, std::vector<DirectoryName
   out.clear();
   std::string dir;
   if (const DWORD err = ToHostPath(directory, dir); err != ERROR_SUCCESS) return err;
-  std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) {
+  posix::UniqueDir stream(::opendir(dir.c_str()));
+  if (!stream.valid()) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
     return posix::Win32FromErrno(errno, dir, posix::PathRole::Directory);
   }

@@ -15,7 +15,7 @@
 
 #include "platform/host.h"
 #include "platform/posix/event_messages.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/kit/unique_fd.h"
 #include "platform/shared/event_observer.h"
 
 namespace platform {

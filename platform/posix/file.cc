@@ -8,8 +8,9 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/errno_map.h"
-#include "platform/posix/temp_file.h"
+#include "platform/posix/file_copy.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace platform {
 namespace {
@@ -45,7 +46,7 @@ DWORD File::Open(const std::string& winPath, Mode mode) {
 
 DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
   Close();
-  int flags = O_CLOEXEC;
+  int flags = 0;
   switch (mode) {
     case Mode::Read: flags |= O_RDONLY; break;
     case Mode::ReadWrite: flags |= O_RDWR; break;
@@ -53,17 +54,13 @@ DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
     case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
     case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
   }
-  int fd;
-  do {
-    fd = ::open(hostPath.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return posix::Win32FromErrno(errno, hostPath, posix::PathRole::File);
+  posix::UniqueFd fd = posix::OpenFile(hostPath, flags, 0666);
+  if (!fd.valid()) return posix::Win32FromErrno(errno, hostPath, posix::PathRole::File);
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
     return ERROR_ACCESS_DENIED;  // a directory is not opened as a file
   }
-  fd_ = fd;
+  fd_ = fd.release();
   return ERROR_SUCCESS;
 }
 
@@ -82,18 +79,8 @@ DWORD File::Read(void* buffer, std::size_t n, std::size_t* got) {
 
 DWORD File::Write(const void* buffer, std::size_t n) {
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  const char* p = static_cast<const char*>(buffer);
-  while (n > 0) {
-    const ssize_t w = ::write(fd_, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return WriteError(errno);
-    }
-    if (w == 0) return ERROR_WRITE_FAULT;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return ERROR_SUCCESS;
+  const int err = posix::WriteAll(fd_, buffer, n);
+  return err == 0 ? ERROR_SUCCESS : WriteError(err);
 }
 
 DWORD File::Size(std::uint64_t& size) const {

@@ -1,69 +1,30 @@
-// Copy, move and tree deletion by Windows path.
+// Copy, move, replacement and tree deletion by Windows path.
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
+#include <climits>
+#include <cstdlib>
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/errno_map.h"
 #include "platform/posix/file_copy.h"
-#include "platform/posix/temp_file.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
+#include "platform/posix/kit/temp_file.h"
+#include "platform/posix/kit/unique_fd.h"
 
 namespace platform {
 namespace posix {
 namespace {
 
-// Copies the whole of in to out: a reflink where the file system shares
-// extents, else copy_file_range (in-kernel, server-side where possible),
-// else plain reads and writes. Returns an errno value.
-int CopyContent(int in, int out, std::uint64_t size) {
-  if (::ioctl(out, FICLONE, in) == 0) return 0;
-  std::uint64_t done = 0;
-  while (true) {
-    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
-    if (n > 0) {
-      done += static_cast<std::uint64_t>(n);
-      continue;  // to the end of the file, even when it grew since fstat
-    }
-    if (n == 0 && (done > 0 || size > 0)) return 0;
-    if (n < 0 && errno == EINTR) continue;
-    // Nothing copied yet: the kernel cannot copy these files (another file
-    // system type, or a pseudo file that reports no size), so read and write.
-    if (n < 0 && (done > 0 || (errno != ENOSYS && errno != EXDEV && errno != EINVAL &&
-                               errno != EOPNOTSUPP && errno != EBADF))) {
-      return errno;
-    }
-    break;
-  }
-  static constexpr std::size_t kBuffer = 1 << 17;
-  const std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBuffer);
-  while (true) {
-    const ssize_t n = ::read(in, buffer.get(), kBuffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return 0;
-    std::size_t written = 0;
-    while (written < static_cast<std::size_t>(n)) {
-      const ssize_t w = ::write(out, buffer.get() + written, static_cast<std::size_t>(n) - written);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return errno;
-      written += static_cast<std::size_t>(w);
-    }
-  }
-}
-
 // Deletes everything inside the directory open as dirFd; removes as much as
 // it can and returns the first errno met.
 int DeleteContents(int dirFd) {
-  std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(dirFd), ::closedir);
-  if (!stream) {
+  UniqueDir stream(::fdopendir(dirFd));
+  if (!stream.valid()) {
     const int err = errno;
     ::close(dirFd);
     return err;
@@ -108,7 +69,7 @@ DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfEx
   }
   TempFile temp;
   int err = temp.Create(to, st.st_mode & 07777);
-  if (err == 0) err = CopyContent(in.get(), temp.fd(), static_cast<std::uint64_t>(st.st_size));
+  if (err == 0) err = CopyFileData(in.get(), temp.fd(), true);
   if (err == 0 && ::fchmod(temp.fd(), st.st_mode & 07777) != 0) err = errno;
   if (err == 0) {
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -120,24 +81,9 @@ DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfEx
 }
 
 DWORD MoveHostFile(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-    return ERROR_SUCCESS;
-  }
-  int err = errno;
+  const int err = RenameNoReplace(from, to);
+  if (err == 0) return ERROR_SUCCESS;
   struct stat st {};
-  if (err == EINVAL || err == ENOSYS) {
-    // The file system cannot rename without replacing: link and unlink for
-    // a file, check and rename for a directory.
-    if (::lstat(from.c_str(), &st) != 0) return Win32FromErrno(errno, from);
-    if (!S_ISDIR(st.st_mode)) {
-      if (::link(from.c_str(), to.c_str()) != 0) return Win32FromErrno(errno, to, PathRole::Directory);
-      ::unlink(from.c_str());
-      return ERROR_SUCCESS;
-    }
-    if (::lstat(to.c_str(), &st) == 0) return ERROR_ALREADY_EXISTS;
-    if (::rename(from.c_str(), to.c_str()) == 0) return ERROR_SUCCESS;
-    err = errno;
-  }
   if (err == EXDEV) {
     // Another file system: a file is copied (never replacing) and then
     // removed; Windows moves no directory across volumes either.
@@ -165,6 +111,33 @@ DWORD DeleteHostTree(const std::string& path) {
   if (fd < 0) return Win32FromErrno(errno, path);
   if (const int err = DeleteContents(fd); err != 0) return Win32FromErrno(err, path);
   if (::rmdir(path.c_str()) != 0) return Win32FromErrno(errno, path, PathRole::Directory);
+  return ERROR_SUCCESS;
+}
+
+DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable) {
+  // Writing through a symbolic link replaces the file it names.
+  std::string target = hostPath;
+  struct stat st {};
+  mode_t mode = 0666;
+  if (::lstat(hostPath.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      char resolved[PATH_MAX];
+      if (::realpath(hostPath.c_str(), resolved) != nullptr) target = resolved;
+      if (::stat(target.c_str(), &st) != 0) st.st_mode = S_IFREG | 0666;
+    }
+    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+  }
+  const bool existed = ::stat(target.c_str(), &st) == 0;
+  // A file without any write permission is read-only, as on Windows.
+  if (existed && (st.st_mode & 0222) == 0) return ERROR_ACCESS_DENIED;
+  TempFile temp;
+  int err = temp.Create(target, mode);
+  if (err == 0 && existed) err = ::fchmod(temp.fd(), st.st_mode & 07777) == 0 ? 0 : errno;
+  if (err == 0) err = temp.WriteAll(data);
+  if (err == 0 && durable && ::fsync(temp.fd()) != 0) err = errno;
+  if (err == 0) err = temp.Commit(target, false);
+  if (err != 0) return Win32FromErrno(err, target);
+  if (durable) SyncDirectory(ParentDirectory(target));
   return ERROR_SUCCESS;
 }
 

@@ -1,9 +1,10 @@
-// Copy, move and tree deletion on host paths, for the Windows-path calls of
+// Copy, move, replacement and tree deletion on host paths, for the Windows-path calls of
 // platform/files.h and for components that work on host paths directly.
 // Results are Win32 codes.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/win_types.h"
 
@@ -20,5 +21,11 @@ DWORD MoveHostFile(const std::string& from, const std::string& to);
 // Deletes a file, or a directory with all it holds, without following
 // symbolic links out of the tree.
 DWORD DeleteHostTree(const std::string& path);
+
+// Replaces the content of hostPath atomically (temporary file + rename),
+// keeping the permissions of the file it replaces; durable also flushes the
+// data and the directory entry to the disk. A read-only file or a directory
+// is ERROR_ACCESS_DENIED, as on Windows.
+DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable);
 
 }  // namespace platform::posix

@@ -13,7 +13,8 @@
 #include <memory>
 
 #include "platform/host.h"
-#include "platform/posix/errno_map.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/unique_fd.h"
 #include "platform/posix/host_file_info.h"
 #include "platform/text.h"
 
@@ -66,10 +67,6 @@ std::string ListKey(std::string_view name) {
   return ToUpperAnsi(name);
 }
 
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-
 DWORD StatWin(const std::string& path, struct stat& st, std::string* hostPath = nullptr) {
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
@@ -96,8 +93,8 @@ DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
   if (mask.empty()) return ERROR_FILE_NOT_FOUND;
   std::string dir;
   if (const DWORD err = ToHostPath(dirPart, dir); err != ERROR_SUCCESS) return err;
-  std::unique_ptr<DIR, DirCloser> stream(::opendir(dir.c_str()));
-  if (!stream) {
+  posix::UniqueDir stream(::opendir(dir.c_str()));
+  if (!stream.valid()) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
     return Win32FromErrno(errno, dir, PathRole::Directory);
   }

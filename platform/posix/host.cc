@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/posix/kit/unique_fd.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -97,17 +98,12 @@ bool Exists(const std::string& hostPath) {
 std::string NameAsItExists(const std::string& dir, std::string_view name) {
   std::string exact = std::string(name);
   if (Exists(dir + "/" + exact)) return exact;
-  DIR* listing = ::opendir(dir.c_str());
-  if (listing == nullptr) return exact;
-  std::string found = exact;
-  while (dirent* entry = ::readdir(listing)) {
-    if (EqualsNoCase(entry->d_name, name)) {
-      found = entry->d_name;
-      break;
-    }
+  posix::UniqueDir listing(::opendir(dir.c_str()));
+  if (!listing.valid()) return exact;
+  while (const dirent* entry = ::readdir(listing.get())) {
+    if (EqualsNoCase(entry->d_name, name)) return entry->d_name;
   }
-  ::closedir(listing);
-  return found;
+  return exact;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/host.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace platform::posix {
 
@@ -13,11 +14,7 @@ int OpenLockFile(const std::string& fileName) {
   const std::string dir = HostRoot() + "/locks";
   if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return -1;
   const std::string path = dir + "/" + fileName;
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return OpenFile(path, O_RDWR | O_CREAT, 0666).release();
 }
 
 }  // namespace platform::posix

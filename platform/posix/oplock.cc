@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/posix/kit/file_io.h"
 #include "platform/posix/lock_file.h"
 #include "platform/text.h"
 
@@ -46,11 +47,7 @@ bool OperationLockHandle::Acquire(const std::string& name) {
   Close();
   const int fd = posix::OpenLockFile(LockFileName(name));
   if (fd < 0) return false;
-  int rc;
-  do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
+  if (posix::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return false;
   }

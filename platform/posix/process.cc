@@ -15,7 +15,8 @@
 #include <optional>
 
 #include "platform/host.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/kit/file_io.h"
+#include "platform/posix/kit/unique_fd.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -26,17 +27,9 @@ std::string ProcPath(const std::string& pid, const char* what) { return "/proc/"
 // The whole of a /proc file (NUL-separated lists included); nullopt when the
 // process is gone or the file is not readable.
 std::optional<std::string> ReadProcFile(const std::string& path) {
-  posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
   std::string data;
-  char buffer[4096];
-  while (true) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return data;
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
+  if (posix::ReadFileBytes(path, data) != 0) return std::nullopt;
+  return data;
 }
 
 std::vector<std::string> SplitNul(const std::string& data) {
@@ -114,15 +107,11 @@ std::string DeclaredRoot(const std::string& pid) {
   return Canonical(root);
 }
 
-struct DirCloser {
-  void operator()(DIR* d) const { ::closedir(d); }
-};
-
 }  // namespace
 
 bool IsProcessRunning(const std::vector<std::string>& names) {
-  std::unique_ptr<DIR, DirCloser> proc(::opendir("/proc"));
-  if (!proc) return false;
+  posix::UniqueDir proc(::opendir("/proc"));
+  if (!proc.valid()) return false;
   const std::string ownRoot = Canonical(HostRoot());
   while (const dirent* entry = ::readdir(proc.get())) {
     const std::string pid = entry->d_name;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/host.h"
-#include "platform/posix/temp_file.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/file_copy.h"
+#include "platform/posix/kit/file_io.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -92,30 +92,16 @@ long FindKey(const IniText& ini, std::string_view section, std::string_view key,
   return -1;
 }
 
-bool ReadHostFile(const std::string& path, std::string& text) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
-  char buffer[16384];
-  text.clear();
-  while (true) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-}
+bool ReadHostFile(const std::string& path, std::string& text) { return posix::ReadFileBytes(path, text) == 0; }
 
 // Opens and locks the file at path (creating it empty when missing) such
 // that the lock is on the file that the name refers to.
 UniqueFd LockFile(const std::string& path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd.valid()) fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd = posix::OpenFile(path, O_RDWR | O_CREAT, 0666);
+    if (!fd.valid()) fd = posix::OpenFile(path, O_RDONLY);
     if (!fd.valid()) return fd;
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-      if (errno != EINTR) return UniqueFd();
-    }
+    if (posix::Flock(fd.get(), LOCK_EX) != 0) return UniqueFd();
     struct stat held {}, named {};
     if (::fstat(fd.get(), &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {

@@ -15,10 +15,10 @@
 #include <mutex>
 
 #include "platform/host.h"
-#include "platform/posix/errno_map.h"
+#include "platform/posix/file_copy.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
 #include "platform/posix/reg_document.h"
-#include "platform/posix/temp_file.h"
-#include "platform/posix/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -75,19 +75,12 @@ LONG Refresh() {
   if (g_cache.loaded && g_cache.path == path && g_cache.identity == IdentityOf(st)) {
     return ERROR_SUCCESS;
   }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd = posix::OpenFile(path, O_RDONLY);
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
     return static_cast<LONG>(posix::Win32FromErrno(errno, path));
   }
   std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return static_cast<LONG>(ERROR_READ_FAULT);
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
+  if (posix::ReadAll(fd.get(), text) != 0) return static_cast<LONG>(ERROR_READ_FAULT);
   g_cache.document.Parse(text);
   g_cache.identity = IdentityOf(st);
   g_cache.path = path;
@@ -109,10 +102,10 @@ LONG Write(const std::function<LONG(RegDocument&, bool& changed)>& change) {
   std::lock_guard<std::mutex> lock(g_mutex);
   const std::string path = RegistryPath();
   const std::string lockPath = path + ".lock";
-  UniqueFd lockFd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  UniqueFd lockFd = posix::OpenFile(lockPath, O_RDWR | O_CREAT, 0666);
   if (!lockFd.valid()) return static_cast<LONG>(posix::Win32FromErrno(errno, lockPath));
-  while (::flock(lockFd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return static_cast<LONG>(posix::Win32FromErrno(errno, lockPath));
+  if (const int err = posix::Flock(lockFd.get(), LOCK_EX); err != 0) {
+    return static_cast<LONG>(posix::Win32FromErrno(err, lockPath));
   }
   if (const LONG err = Refresh(); err != ERROR_SUCCESS) return err;
   RegDocument updated = g_cache.document;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/debug.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/kit/unique_fd.h"
 
 namespace platform {
 namespace {

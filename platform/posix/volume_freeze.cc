@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/kit/file_io.h"
 #include "platform/posix/lock_file.h"
 
 namespace platform {
@@ -33,11 +34,9 @@ bool VolumeLock::Lock(char driveLetter, Kind kind) {
   const int fd = posix::OpenLockFile(std::string("volume-") + letter + ".lock");
   if (fd < 0) return false;
   const int operation = kind == Kind::ExclusiveFreeze ? LOCK_EX : LOCK_SH;
-  while (::flock(fd, operation) != 0) {
-    if (errno != EINTR) {
-      ::close(fd);
-      return false;
-    }
+  if (posix::Flock(fd, operation) != 0) {
+    ::close(fd);
+    return false;
   }
   fd_ = fd;
   return true;

@@ -14,6 +14,7 @@
 #include "sim_host.h"
 
 using namespace dominosim;
+using platform::posix::PathExists;
 
 namespace {
 

@@ -19,6 +19,8 @@
 #include "sim_host.h"
 
 using namespace dominosim;
+using platform::posix::PathExists;
+using platform::posix::ReadFileBytes;
 namespace fs = std::filesystem;
 
 namespace {

@@ -13,6 +13,7 @@
 #include "sim_host.h"
 
 using namespace dominosim;
+using platform::posix::PathExists;
 
 namespace {
 

@@ -15,7 +15,6 @@
 
 #include "dominosim/digest.h"
 #include "dominosim/install.h"
-#include "dominosim/posix_file.h"
 #include "dominosim/server_config.h"
 #include "dominosim/txn_log.h"
 #include "platform/host.h"

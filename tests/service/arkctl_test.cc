@@ -39,6 +39,11 @@ TEST_F(ArkctlTest, CommandsPrintTheServiceAnswers) {
   EXPECT_EQ(list.exitCode, 0) << list.err;
   EXPECT_EQ(list.out, "abc\n");
   EXPECT_EQ(Ctl({"--json", "reports", "list", "1"}).out, "[\"abc\"]\n");
+  // Quotes, backslashes and control characters are escaped; a byte that is
+  // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.
+  WriteFile(server_.root() + "/Reports/Backup/q", "say \"hi\"\tC:\\dir\r\n\xff");
+  EXPECT_EQ(Ctl({"--json", "reports", "show", "backup", "q"}).out,
+            "{\"type\": \"Backup\", \"name\": \"q\", \"text\": \"say \\\"hi\\\"\\tC:\\\\dir\\r\\n\xEF\xBF\xBD\"}\n");
 
   ToolResult show = Ctl({"reports", "show", "Backup", "abc"});
   EXPECT_EQ(show.exitCode, 0) << show.err;

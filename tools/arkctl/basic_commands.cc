@@ -4,6 +4,7 @@
 #include "net/wire.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
+#include "tools/arkctl/json_output.h"
 
 namespace {
 
@@ -31,10 +32,9 @@ void Status(const CtlContext& context) {
   bool configWizard = AskYesNo(connection, "status", CommandCode::QueryConfigWizardRun);
   connection.Finish();
   auto yes = [](bool b) { return b ? "yes" : "no"; };
-  auto json = [](bool b) { return b ? "true" : "false"; };
   if (context.json) {
-    std::printf("{\"dominoRunning\": %s, \"backupWizardRun\": %s, \"configWizardRun\": %s}\n", json(domino),
-                json(backupWizard), json(configWizard));
+    const Json out = {{"dominoRunning", domino}, {"backupWizardRun", backupWizard}, {"configWizardRun", configWizard}};
+    std::printf("%s\n", JsonLine(out).c_str());
   } else {
     std::printf("Domino running:        %s\n", yes(domino));
     std::printf("backup wizard has run: %s\n", yes(backupWizard));

@@ -32,6 +32,3 @@ class CtlError : public std::runtime_error {
  private:
   int exitCode_;
 };
-
-// Text written as a JSON string literal (quotes included).
-std::string JsonString(const std::string& text);

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
+#include "tools/arkctl/json_output.h"
 #include "tools/arkctl/server_lookup.h"
 
 namespace {
@@ -16,38 +17,41 @@ std::string DriveText(char16_t letter) {
   return letter == 0 ? std::string() : platform::WideToAnsi(std::u16string(1, letter));
 }
 
-std::string VolumeJson(const VolumeRecord& volume) {
-  return "{\"driveLetter\": " + JsonString(DriveText(volume.driveLetter)) +
-         ", \"diskPath\": " + JsonString(volume.diskPath) +
-         ", \"devicePath\": " + JsonString(volume.devicePath) +
-         ", \"present\": " + (volume.present == 1 ? "true" : "false") +
-         ", \"volumeName\": " + JsonString(volume.volumeName) +
-         ", \"devicePathPart1\": " + JsonString(volume.devicePathPart1) +
-         ", \"devicePathPart2\": " + JsonString(volume.devicePathPart2) + "}";
+Json VolumeJson(const VolumeRecord& volume) {
+  return {{"driveLetter", DriveText(volume.driveLetter)},
+          {"diskPath", volume.diskPath},
+          {"devicePath", volume.devicePath},
+          {"present", volume.present == 1},
+          {"volumeName", volume.volumeName},
+          {"devicePathPart1", volume.devicePathPart1},
+          {"devicePathPart2", volume.devicePathPart2}};
 }
 
-std::string SnapshotJson(const SnapshotEntry& entry) {
-  return "{\"name\": " + JsonString(entry.name) + ", \"date\": " + JsonString(entry.dateText.Get()) +
-         ", \"time\": " + JsonString(entry.timeText.Get()) +
-         ", \"stamp\": " + JsonString(entry.stampText.Get()) +
-         ", \"display\": " + JsonString(entry.displayText.Get()) + "}";
+Json SnapshotsJson(const std::vector<SnapshotEntry>& snapshots) {
+  Json out = Json::array();
+  for (const SnapshotEntry& entry : snapshots) {
+    out.push_back({{"name", entry.name},
+                   {"date", entry.dateText.Get()},
+                   {"time", entry.timeText.Get()},
+                   {"stamp", entry.stampText.Get()},
+                   {"display", entry.displayText.Get()}});
+  }
+  return out;
 }
 
-std::string SnapshotsJson(const std::vector<SnapshotEntry>& snapshots) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < snapshots.size(); ++i)
-    out += (i == 0 ? "" : ", ") + SnapshotJson(snapshots[i]);
-  return out + "]";
-}
-
-std::string ServerJson(const DominoServerInfo& s) {
-  return "{\"partition\": " + std::to_string(s.partition) + ", \"serverName\": " + JsonString(s.serverName) +
-         ", \"commonName\": " + JsonString(s.commonName) + ", \"dataDirectory\": " + JsonString(s.dataDirectory) +
-         ", \"logDirectory\": " + JsonString(s.logDirectory) + ", \"notesIniPath\": " + JsonString(s.notesIniPath) +
-         ", \"loggingStyle\": " + std::to_string(s.loggingStyle) +
-         ", \"loggingStyleText\": " + JsonString(s.loggingStyleText) +
-         ", \"archiveLogging\": " + std::to_string(s.archiveLogging) + ", \"dataVolume\": " + VolumeJson(s.dataVolume) +
-         ", \"logVolume\": " + VolumeJson(s.logVolume) + ", \"snapshots\": " + SnapshotsJson(s.snapshots) + "}";
+Json ServerJson(const DominoServerInfo& s) {
+  return {{"partition", s.partition},
+          {"serverName", s.serverName},
+          {"commonName", s.commonName},
+          {"dataDirectory", s.dataDirectory},
+          {"logDirectory", s.logDirectory},
+          {"notesIniPath", s.notesIniPath},
+          {"loggingStyle", s.loggingStyle},
+          {"loggingStyleText", s.loggingStyleText},
+          {"archiveLogging", s.archiveLogging},
+          {"dataVolume", VolumeJson(s.dataVolume)},
+          {"logVolume", VolumeJson(s.logVolume)},
+          {"snapshots", SnapshotsJson(s.snapshots)}};
 }
 
 void PrintVolume(const char* what, const VolumeRecord& volume) {
@@ -70,10 +74,10 @@ void DiscoverCommand(const CtlContext& context) {
   DiscoveryReply reply = DiscoverAllServers(connection, "discover");
   connection.Finish();
   if (context.json) {
-    std::string out = "{\"computerName\": " + JsonString(reply.computerName) +
-                      ", \"partitioned\": " + (reply.partitioned ? "true" : "false") + ", \"servers\": [";
-    for (std::size_t i = 0; i < reply.servers.size(); ++i) out += (i == 0 ? "" : ", ") + ServerJson(reply.servers[i]);
-    std::printf("%s]}\n", out.c_str());
+    Json servers = Json::array();
+    for (const DominoServerInfo& s : reply.servers) servers.push_back(ServerJson(s));
+    const Json out = {{"computerName", reply.computerName}, {"partitioned", reply.partitioned}, {"servers", servers}};
+    std::printf("%s\n", JsonLine(out).c_str());
     return;
   }
   std::printf("computer %s: %zu Domino server(s), %s\n", reply.computerName.c_str(), reply.servers.size(),
@@ -97,7 +101,7 @@ void SnapshotsCommand(const CtlContext& context, const std::string& server) {
   DominoServerInfo record = DiscoverServerRecord(connection, "snapshots", server);
   connection.Finish();
   if (context.json) {
-    std::printf("%s\n", SnapshotsJson(record.snapshots).c_str());
+    std::printf("%s\n", JsonLine(SnapshotsJson(record.snapshots)).c_str());
     return;
   }
   std::printf("snapshots of %s:\n", record.serverName.c_str());

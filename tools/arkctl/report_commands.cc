@@ -6,6 +6,7 @@
 #include "net/wire.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
+#include "tools/arkctl/json_output.h"
 #include "tools/arkctl/report_type_arg.h"
 
 namespace {
@@ -39,9 +40,7 @@ void List(const CtlContext& context, const ReportArgs& args) {
   for (std::uint32_t i = 0; i < count; ++i) names.push_back(RecvString(connection.socket()));
   connection.Finish();
   if (context.json) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < names.size(); ++i) out += (i ? ", " : "") + JsonString(names[i]);
-    std::printf("%s]\n", out.c_str());
+    std::printf("%s\n", JsonLine(Json(names)).c_str());
   } else {
     for (const std::string& name : names) std::printf("%s\n", name.c_str());
   }
@@ -54,8 +53,8 @@ void Show(const CtlContext& context, const ReportArgs& args) {
   std::string text = RecvString(connection.socket());
   connection.Finish();
   if (context.json) {
-    std::printf("{\"type\": %s, \"name\": %s, \"text\": %s}\n", JsonString(ReportTypeFolder(TypeOf(args))).c_str(),
-                JsonString(args.name).c_str(), JsonString(text).c_str());
+    const Json out = {{"type", ReportTypeFolder(TypeOf(args))}, {"name", args.name}, {"text", text}};
+    std::printf("%s\n", JsonLine(out).c_str());
   } else {
     std::fwrite(text.data(), 1, text.size(), stdout);
   }

@@ -1,20 +1,17 @@
-#include "platform/posix/errno_map.h"
+#include "platform/posix/kit/errno_map.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
+#include "platform/posix/kit/file_io.h"
+
 namespace platform::posix {
 namespace {
 
 bool ParentDirectoryExists(const std::string& hostPath) {
-  std::string parent = hostPath;
-  while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
-  const auto slash = parent.rfind('/');
-  if (slash == std::string::npos) return true;  // relative to the current directory
-  parent.resize(slash == 0 ? 1 : slash);
   struct stat st {};
-  return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(ParentDirectory(hostPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -35,9 +32,10 @@ DWORD Win32FromErrno(int err, const std::string& hostPath, PathRole role) {
     }
     case EACCES:
     case EPERM:
-    case EROFS:
     case EISDIR:
       return ERROR_ACCESS_DENIED;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     case EEXIST:
       return role == PathRole::Directory ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
     case ENOTEMPTY:
@@ -69,12 +67,18 @@ DWORD Win32FromErrno(int err, const std::string& hostPath, PathRole role) {
     case EPIPE:
       return ERROR_BROKEN_PIPE;
     case EOPNOTSUPP:
+    case ENOTTY:
+    case ENOSYS:
       return ERROR_NOT_SUPPORTED;
     case EIO:
       return ERROR_WRITE_FAULT;
     default:
-      return ERROR_INVALID_FUNCTION;
+      return ERROR_GEN_FAILURE;
   }
+}
+
+HRESULT HresultFromErrno(int err, PathRole role) {
+  return HRESULT_FROM_WIN32(err == 0 ? ERROR_GEN_FAILURE : Win32FromErrno(err, {}, role));
 }
 
 }  // namespace platform::posix

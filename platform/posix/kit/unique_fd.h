@@ -1,37 +1,40 @@
-// Owning wrappers for file descriptors and directory streams.
+// Owners of a POSIX file descriptor and of a directory stream, closed by the
+// destructor.
 #pragma once
 
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
-namespace snapshotsvc {
+namespace platform::posix {
 
 class UniqueFd {
  public:
   UniqueFd() = default;
   explicit UniqueFd(int fd) : fd_(fd) {}
   ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.fd_, -1));
+    if (this != &other) reset(other.release());
     return *this;
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
 
   int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  // Closes now and reports the result (close can report a failed write-back).
-  int Close() {
-    int result = fd_ >= 0 ? ::close(fd_) : 0;
-    fd_ = -1;
-    return result;
-  }
+  bool valid() const { return fd_ >= 0; }
+  int release() { return std::exchange(fd_, -1); }
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
+  }
+  // Closes now and returns 0 or the errno value of close(2), which can report
+  // a failed write-back. The descriptor is gone either way.
+  int Close() {
+    const int fd = release();
+    return fd < 0 || ::close(fd) == 0 ? 0 : errno;
   }
 
  private:
@@ -52,10 +55,10 @@ class UniqueDir {
   UniqueDir& operator=(const UniqueDir&) = delete;
 
   DIR* get() const { return dir_; }
-  explicit operator bool() const { return dir_ != nullptr; }
+  bool valid() const { return dir_ != nullptr; }
 
  private:
   DIR* dir_ = nullptr;
 };
 
-}  // namespace snapshotsvc
+}  // namespace platform::posix

@@ -1,4 +1,4 @@
-#include "platform/posix/temp_file.h"
+#include "platform/posix/kit/temp_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,19 +6,12 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 
-#include "platform/posix/errno_map.h"
+#include "platform/posix/kit/file_io.h"
 
 namespace platform::posix {
 namespace {
-
-std::string BaseName(const std::string& hostPath) {
-  const auto slash = hostPath.rfind('/');
-  return slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-}
 
 // A fresh hidden name beside the target: ".name.<pid>.<n>.tmp".
 std::string TemporaryName(const std::string& dir, const std::string& base) {
@@ -33,26 +26,14 @@ bool ProcFdUsable() {
   return usable;
 }
 
-void SyncDirectory(const std::string& dir) {
-  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.valid()) ::fsync(fd.get());
-}
-
 }  // namespace
-
-std::string HostDirName(const std::string& hostPath) {
-  const auto slash = hostPath.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : hostPath.substr(0, slash);
-}
 
 TempFile::~TempFile() {
   if (!name_.empty() && !committed_) ::unlink(name_.c_str());
 }
 
 int TempFile::Create(const std::string& target, mode_t mode) {
-  dir_ = HostDirName(target);
-  base_ = BaseName(target);
+  SplitPath(target, dir_, base_);
   if (ProcFdUsable()) {
     fd_.reset(::open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
     if (fd_.valid()) return 0;
@@ -73,15 +54,7 @@ int TempFile::Create(const std::string& target, mode_t mode) {
 }
 
 int TempFile::WriteAll(std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd_.get(), data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
+  return posix::WriteAll(fd_.get(), data.data(), data.size());
 }
 
 int TempFile::LinkToName(const std::string& name) {
@@ -107,47 +80,13 @@ int TempFile::Commit(const std::string& target, bool noReplace) {
     if (name_.empty()) return EEXIST;
   }
   if (noReplace) {
-    if (::renameat2(AT_FDCWD, name_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-      committed_ = true;
-      return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    // No RENAME_NOREPLACE on this file system: a hard link is just as exclusive.
-    if (::link(name_.c_str(), target.c_str()) != 0) return errno;
-    ::unlink(name_.c_str());
+    if (const int err = RenameNoReplace(name_, target); err != 0) return err;
     committed_ = true;
     return 0;
   }
   if (::rename(name_.c_str(), target.c_str()) != 0) return errno;
   committed_ = true;
   return 0;
-}
-
-DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable) {
-  // Writing through a symbolic link replaces the file it names.
-  std::string target = hostPath;
-  struct stat st {};
-  mode_t mode = 0666;
-  if (::lstat(hostPath.c_str(), &st) == 0) {
-    if (S_ISLNK(st.st_mode)) {
-      char resolved[PATH_MAX];
-      if (::realpath(hostPath.c_str(), resolved) != nullptr) target = resolved;
-      if (::stat(target.c_str(), &st) != 0) st.st_mode = S_IFREG | 0666;
-    }
-    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
-  }
-  const bool existed = ::stat(target.c_str(), &st) == 0;
-  // A file without any write permission is read-only, as on Windows.
-  if (existed && (st.st_mode & 0222) == 0) return ERROR_ACCESS_DENIED;
-  TempFile temp;
-  int err = temp.Create(target, mode);
-  if (err == 0 && existed) err = ::fchmod(temp.fd(), st.st_mode & 07777) == 0 ? 0 : errno;
-  if (err == 0) err = temp.WriteAll(data);
-  if (err == 0 && durable && ::fsync(temp.fd()) != 0) err = errno;
-  if (err == 0) err = temp.Commit(target, false);
-  if (err != 0) return Win32FromErrno(err, target);
-  if (durable) SyncDirectory(HostDirName(target));
-  return ERROR_SUCCESS;
 }
 
 }  // namespace platform::posix

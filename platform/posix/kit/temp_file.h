@@ -8,8 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/unique_fd.h"
-#include "platform/win_types.h"
+#include "platform/posix/kit/unique_fd.h"
 
 namespace platform::posix {
 
@@ -42,13 +41,5 @@ class TempFile {
   std::string name_;  // the temporary name while it has one
   bool committed_ = false;
 };
-
-// Replaces the content of hostPath atomically (temporary file + rename),
-// keeping the permissions of the file it replaces; durable also flushes the
-// data and the directory entry to the disk. Returns a Win32 code.
-DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable);
-
-// The directory part of a host path ("." when it has none).
-std::string HostDirName(const std::string& hostPath);
 
 }  // namespace platform::posix

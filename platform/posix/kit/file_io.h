@@ -1,0 +1,114 @@
+// File helpers on host paths and descriptors: opening, whole reads and
+// writes, locks, listings, renames, whole-file replacement and copies.
+// Results are errno values (0 on success) unless a line says otherwise.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/posix/kit/unique_fd.h"
+
+struct iovec;
+
+namespace platform::posix {
+
+// open(2) with O_CLOEXEC, retried on EINTR; on failure the descriptor is
+// invalid and errno set.
+UniqueFd OpenFile(const std::string& path, int flags, mode_t mode = 0644);
+
+// Whole transfers. A read that meets the end of the file early returns EIO
+// unless *got is given (then the count read).
+int PReadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset, std::size_t* got = nullptr);
+int PWriteAll(int fd, const void* buffer, std::size_t size, std::uint64_t offset);
+int WriteAll(int fd, const void* buffer, std::size_t size);
+// Gathered write of every byte of the pieces at offset.
+int PWriteVAll(int fd, const struct iovec* pieces, int count, std::uint64_t offset);
+int FileSize(int fd, std::uint64_t* size);
+
+// Reads from fd's position to the end into out (replaced); more than limit
+// bytes is EFBIG.
+int ReadAll(int fd, std::string& out, std::size_t limit = std::numeric_limits<std::size_t>::max());
+// Reads the whole file at path into out, as ReadAll.
+int ReadFileBytes(const std::string& path, std::string& out,
+                  std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+// Replaces (or creates) the file at path with data as a whole: a temporary
+// file in its directory renamed over it, so a reader or a crash sees the old
+// content or the new, never a part. mode is that of a new file (the umask
+// applies); durable also flushes the data and the directory entry to disk.
+int WriteFileAtomically(const std::string& path, std::string_view data, bool durable, mode_t mode = 0644);
+
+// flock(2) retried on EINTR (operation: LOCK_SH, LOCK_EX, with LOCK_NB).
+int Flock(int fd, int operation);
+
+// Holds flock(2) on a descriptor for its lifetime (blocking).
+class FlockGuard {
+ public:
+  FlockGuard() = default;
+  FlockGuard(int fd, bool exclusive) { Lock(fd, exclusive); }
+  ~FlockGuard() { Unlock(); }
+  FlockGuard(const FlockGuard&) = delete;
+  FlockGuard& operator=(const FlockGuard&) = delete;
+  bool Lock(int fd, bool exclusive);
+  void Unlock();
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// A shared mapping of the first bytes of a file (at least `size` bytes must
+// exist in the file); unmapped by the destructor. Other processes that map,
+// read or write the same bytes see the same memory.
+class SharedMapping {
+ public:
+  SharedMapping() = default;
+  ~SharedMapping() { Reset(); }
+  SharedMapping(const SharedMapping&) = delete;
+  SharedMapping& operator=(const SharedMapping&) = delete;
+  int Map(int fd, std::size_t size);
+  void Reset();
+  std::uint8_t* data() const { return data_; }
+  bool valid() const { return data_ != nullptr; }
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The entry names of a directory, without "." and "..", in the order the
+// file system lists them (appended to names). ListNamesAt reads the
+// directory open as dirFd from its start and leaves dirFd open.
+int ListNames(const std::string& dir, std::vector<std::string>& names);
+int ListNamesAt(int dirFd, std::vector<std::string>& names);
+
+// Makes a directory's entries durable (fsync of the directory).
+int SyncDirectory(const std::string& dir);
+
+// rename(2) that never replaces: EEXIST when `to` exists. File systems
+// without RENAME_NOREPLACE get a hard link and unlink for a file (as
+// exclusive), a check and rename for a directory.
+int RenameNoReplace(const std::string& from, const std::string& to);
+
+// Copies in from its position to its end into out: shared extents (FICLONE)
+// when tryReflink and the file system allows it, else copy_file_range, else
+// reads and writes. *shared tells whether extents were shared; *reflinkUsable
+// turns false when the file system cannot share extents at all, so that a
+// caller copying many files stops trying.
+int CopyFileData(int in, int out, bool tryReflink, bool* shared = nullptr, bool* reflinkUsable = nullptr);
+
+bool PathExists(const std::string& path);
+// mkdir -p (0755 and the umask); ENOTDIR when path is not a directory.
+int MakeDirectories(const std::string& path);
+// "a/b/c" -> "a/b" and "c"; "c" -> "." and "c"; "/c" -> "/" and "c"
+// (trailing slashes ignored).
+void SplitPath(const std::string& path, std::string& parent, std::string& name);
+std::string ParentDirectory(const std::string& path);
+
+}  // namespace platform::posix
