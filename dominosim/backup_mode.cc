@@ -6,12 +6,10 @@
 //               that died is noticed because its lock is gone
 //   KEY.chg     the change information fixed at BackupStop
 #include <fcntl.h>
-#include <sys/file.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "dominosim/change_stream.h"
@@ -22,6 +20,7 @@
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
 #include "platform/posix/kit/file_io.h"
+#include "platform/posix/kit/process.h"
 
 namespace dominosim {
 
@@ -31,6 +30,10 @@ using platform::posix::MakeDirectories;
 using platform::posix::OpenFile;
 using platform::posix::PReadAll;
 using platform::posix::ReadFileBytes;
+using platform::posix::RemoveFile;
+using platform::posix::ReplaceFile;
+using platform::posix::TruncateFile;
+using platform::posix::TryLock;
 using platform::posix::WriteAll;
 
 namespace {
@@ -41,9 +44,9 @@ enum Mode : std::uint32_t { kIdle = 0, kRecording = 1, kStopped = 2 };
 constexpr std::uint64_t kHolderCheckMs = 1000;
 
 std::uint64_t NowMs() {
-  struct timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::uint64_t(ts.tv_sec) * 1000 + std::uint64_t(ts.tv_nsec) / 1000000;
+  return std::uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count());
 }
 
 }  // namespace
@@ -68,7 +71,9 @@ STATUS Database::OpenState() {
     FlockGuard guard(state_.get(), true);
     std::uint64_t size = 0;
     if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
-    if (size < kStateSize && ::ftruncate(state_.get(), kStateSize) != 0) return StatusFromErrno(errno);
+    if (size < kStateSize) {
+      if (int e = TruncateFile(state_.get(), kStateSize)) return StatusFromErrno(e);
+    }
   }
   if (int e = stateMap_.Map(state_.get(), kStateSize)) return StatusFromErrno(e);
   dirty_ = OpenFile(StatePath(".dirty"), O_RDWR | O_CREAT | O_APPEND, 0644);
@@ -107,17 +112,16 @@ bool Database::HolderAlive() {
   if (holder_.valid()) return true;
   UniqueFd probe = OpenFile(StatePath(".holder"), O_RDWR | O_CREAT, 0644);
   if (!probe.valid()) return false;
-  if (::flock(probe.get(), LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
-  ::flock(probe.get(), LOCK_UN);
-  return false;
+  // The probe's lock goes with its descriptor.
+  return TryLock(probe.get(), true) == EWOULDBLOCK;
 }
 
 STATUS Database::ResetState(State& state) {
   state.mode = kIdle;
   state.holderPid = 0;
   state.streamSize = 0;
-  if (::ftruncate(dirty_.get(), 0) != 0) return StatusFromErrno(errno);
-  ::unlink(StatePath(".chg").c_str());
+  if (int e = TruncateFile(dirty_.get(), 0)) return StatusFromErrno(e);
+  RemoveFile(StatePath(".chg"));
   return WriteState(state);
 }
 
@@ -147,12 +151,12 @@ STATUS Database::BackupStart(DWORD* context) {
   if (state.mode != kIdle && HolderAlive()) return ERR_IN_BACKUP;
   UniqueFd holder = OpenFile(StatePath(".holder"), O_RDWR | O_CREAT, 0644);
   if (!holder.valid()) return StatusFromErrno(errno);
-  if (::flock(holder.get(), LOCK_EX | LOCK_NB) != 0) return ERR_IN_BACKUP;
-  if (::ftruncate(dirty_.get(), 0) != 0) return StatusFromErrno(errno);
-  ::unlink(StatePath(".chg").c_str());
+  if (TryLock(holder.get(), true) != 0) return ERR_IN_BACKUP;
+  if (int e = TruncateFile(dirty_.get(), 0)) return StatusFromErrno(e);
+  RemoveFile(StatePath(".chg"));
   state.mode = kRecording;
   state.context = state.context + 1 == 0 ? 1 : state.context + 1;
-  state.holderPid = std::uint32_t(::getpid());
+  state.holderPid = std::uint32_t(platform::posix::CurrentProcessId());
   state.streamSize = 0;
   if (STATUS w = WriteState(state)) return w;
   holder_ = std::move(holder);
@@ -231,10 +235,11 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
   }
   if (status == NOERROR) status = writer.Finish();
   out.reset();
-  if (status == NOERROR && ::rename(temp.c_str(), StatePath(".chg").c_str()) != 0)
-    status = StatusFromErrno(errno);
+  if (status == NOERROR) {
+    if (int e = ReplaceFile(temp, StatePath(".chg"))) status = StatusFromErrno(e);
+  }
   if (status != NOERROR) {
-    ::unlink(temp.c_str());
+    RemoveFile(temp);
     return status;
   }
   *size = ChangeStreamSize(std::uint32_t(pages.size()));

@@ -1,6 +1,5 @@
 #include "dominosim/install.h"
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -189,35 +188,47 @@ bool InstallHost(const InstallOptions& o, InstallResult& result, std::string* er
   if (o.extentKiB < 16) return Fail(error, "--log-extent-kib must be at least 16");
   if (o.sizeMiB < 0) return Fail(error, "--size-mib must not be negative");
 
-  if (int e = MakeDirectories(o.root)) return Fail(error, "cannot create " + o.root + ": " + std::strerror(e));
-  char canonical[PATH_MAX];
-  if (::realpath(o.root.c_str(), canonical) == nullptr) return Fail(error, "cannot resolve " + o.root);
   result = InstallResult{};
-  result.root = canonical;
-  std::string volumes = result.root + "/volumes";
-  if (PathExists(volumes + "/D")) return Fail(error, result.root + " already holds a host");
-  if (MakeDirectories(volumes) != 0 || MakeDirectories(result.root + "/Windows") != 0)
-    return Fail(error, "cannot create the host's folders under " + result.root);
-  platform::SetHostRoot(result.root);
+  const bool simulated = !o.root.empty();
+  if (simulated) {
+    if (int e = MakeDirectories(o.root)) return Fail(error, "cannot create " + o.root + ": " + std::strerror(e));
+    if (platform::posix::CanonicalPath(o.root, result.root) != 0) return Fail(error, "cannot resolve " + o.root);
+    std::string volumes = result.root + "/volumes";
+    if (PathExists(volumes + "/D")) return Fail(error, result.root + " already holds a host");
+    if (MakeDirectories(volumes) != 0 || MakeDirectories(result.root + "/Windows") != 0)
+      return Fail(error, "cannot create the host's folders under " + result.root);
+    platform::SetHostRoot(result.root);
+  } else {
+    if (o.backend == "btrfs") return Fail(error, "--backend btrfs needs a host root (--root)");
+    std::string data;
+    if (MapPath("D:\\Domino", data) == NOERROR && PathExists(data)) return Fail(error, "D:\\Domino already holds a host");
+  }
 
   snapshotsvc::Backend backend = o.backend == "btrfs" ? snapshotsvc::Backend::Btrfs : snapshotsvc::Backend::Dir;
   std::vector<snapshotsvc::DiskConfig> disks;
   for (const Volume& v : kVolumes) {
-    std::string dir = volumes + "/" + v.letter;
-    std::string failure;
-    if (o.backend == "none") {
-      if (int e = MakeDirectories(dir)) return Fail(error, "cannot create " + dir + ": " + std::strerror(e));
-    } else if (!snapshotsvc::PrepareVolume(backend, dir, &failure)) {
-      return Fail(error, "cannot prepare volume " + dir + ": " + failure);
+    std::string dir;
+    if (simulated) {
+      dir = result.root + "/volumes/" + v.letter;
+      std::string failure;
+      if (o.backend == "none") {
+        if (int e = MakeDirectories(dir)) return Fail(error, "cannot create " + dir + ": " + std::strerror(e));
+      } else if (!snapshotsvc::PrepareVolume(backend, dir, &failure)) {
+        return Fail(error, "cannot prepare volume " + dir + ": " + failure);
+      }
+      if (!SetString(kDosDevices, std::string(1, v.letter) + ":", dir, error)) return false;
+    } else {
+      // A drive of the machine: it must exist (Wine maps one with dosdevices).
+      dir = platform::DriveHostDirectory(v.letter);
+      if (dir.empty()) return Fail(error, std::string("drive ") + v.letter + ": does not exist");
     }
-    std::string drive = std::string(1, v.letter) + ":";
-    if (!SetString(kDosDevices, drive, dir, error)) return false;
     result.drives.emplace_back(v.letter, dir);
     disks.push_back({v.volumeName, v.diskName,
                      std::string("\\\\ARKSTORE\\") + v.volumeName + "\\" + v.diskName, {v.letter}});
   }
 
-  if (!SetString(kComputerNameKey, "ComputerName", o.computerName, error)) return false;
+  // The computer name of a simulated host; a real machine keeps its own.
+  if (simulated && !SetString(kComputerNameKey, "ComputerName", o.computerName, error)) return false;
   if (!SetString(kReportKey, "ReportFolder", o.reportFolder, error)) return false;
   for (const char* type : kReportTypes) {
     if (!MakeWinDirectory(JoinWin(o.reportFolder, type), error)) return false;
@@ -237,18 +248,20 @@ bool InstallHost(const InstallOptions& o, InstallResult& result, std::string* er
 
   if (o.backend != "none") {
     std::string failure;
-    if (!snapshotsvc::InstallComponent(backend, disks, &failure))
+    if (!o.snapshotStore.empty() && !MakeWinDirectory(o.snapshotStore, error)) return false;
+    if (!snapshotsvc::InstallComponent(backend, disks, o.snapshotStore, simulated, &failure))
       return Fail(error, "cannot install the snapshot component: " + failure);
   }
   return true;
 }
 
 void PrintInstall(const InstallOptions& o, const InstallResult& r, std::FILE* out) {
-  std::fprintf(out, "Host root: %s\n", r.root.c_str());
-  std::fprintf(out, "Drives:\n  C: -> %s\n", r.root.c_str());
+  if (!r.root.empty()) std::fprintf(out, "Host root: %s\n", r.root.c_str());
+  std::fprintf(out, "Drives:\n  C: -> %s\n", r.root.empty() ? "C:\\" : r.root.c_str());
   for (const auto& [letter, dir] : r.drives) std::fprintf(out, "  %c: -> %s\n", letter, dir.c_str());
   std::fprintf(out, "Snapshot backend: %s\n", o.backend.c_str());
-  std::fprintf(out, "Computer name: %s\n", o.computerName.c_str());
+  if (!o.snapshotStore.empty()) std::fprintf(out, "Snapshot store: %s\n", o.snapshotStore.c_str());
+  if (!r.root.empty()) std::fprintf(out, "Computer name: %s\n", o.computerName.c_str());
   std::fprintf(out, "ark.ini: C:\\Windows\\ark.ini (CHANGE_INFO_DIR=%s)\n", o.changeInfoDir.c_str());
   std::fprintf(out, "Report folder: %s\n", o.reportFolder.c_str());
   std::fprintf(out, "Registry layout: %s\n", o.layout.c_str());

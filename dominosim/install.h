@@ -11,7 +11,14 @@
 namespace dominosim {
 
 struct InstallOptions {
+  // The host root of a simulated host, whose volumes are made under it and
+  // mapped to the drive letters. Empty: the drives D:, E: and L: exist
+  // already (a Windows machine, or a host root whose drive map names them)
+  // and the installation is laid out on them.
   std::string root;
+  // Where the snapshot component keeps snapshots (a Windows path on a drive
+  // of its own); empty: beside each volume's directory (host roots only).
+  std::string snapshotStore;
   int partitions = 0;                 // 0: one server that is not partitioned
   int databases = 12;                 // per server
   int unlogged = 2;                   // of those, not transaction-logged

@@ -1,9 +1,9 @@
 #include "dominosim/workload.h"
 
-#include <time.h>
-
+#include <chrono>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "dominosim/database.h"
@@ -17,17 +17,12 @@ namespace dominosim {
 namespace {
 
 double NowSeconds() {
-  struct timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void SleepSeconds(double seconds) {
   if (seconds <= 0) return;
-  struct timespec ts;
-  ts.tv_sec = time_t(seconds);
-  ts.tv_nsec = long((seconds - double(ts.tv_sec)) * 1e9);
-  ::nanosleep(&ts, nullptr);  // a signal ends the sleep early
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
 struct Target {
