@@ -6,8 +6,9 @@
 #include "common/ark_error.h"
 #include "net/client_filter.h"
 #include "net/command.h"
-#include "platform/eventlog.h"
 #include "platform/clock.h"
+#include "platform/com.h"
+#include "platform/eventlog.h"
 
 namespace {
 
@@ -20,6 +21,21 @@ void WriteServiceText(const std::string& text) {
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
 }
+
+// COM for the thread while one turn lasts: the snapshot component is
+// reached from the session.
+class ComForTheTurn {
+ public:
+  ComForTheTurn() : initialized_(SUCCEEDED(platform::CoInitialize())) {}
+  ~ComForTheTurn() {
+    if (initialized_) platform::CoUninitialize();
+  }
+  ComForTheTurn(const ComForTheTurn&) = delete;
+  ComForTheTurn& operator=(const ComForTheTurn&) = delete;
+
+ private:
+  bool initialized_;
+};
 
 }  // namespace
 
@@ -34,6 +50,7 @@ void RunSession(platform::SOCKET client) {
 }
 
 void ServeOneConnection(platform::SOCKET listener, long waitMilliseconds) {
+  const ComForTheTurn com;
   if (platform::Listen(listener, kListenBacklog) != 0) {
     WriteServiceText("listen() failed.\n");
     platform::Sleep(kListenerRetryMilliseconds);

@@ -16,6 +16,7 @@
 #include "platform/posix/kit/errno_map.h"
 #include "platform/posix/kit/unique_fd.h"
 #include "platform/posix/host_file_info.h"
+#include "platform/shared/wildcard.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -23,42 +24,6 @@ namespace {
 
 using posix::PathRole;
 using posix::Win32FromErrno;
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// '*' any run of characters, '?' any one; letter case ignored.
-bool GlobMatch(std::string_view pattern, std::string_view name) {
-  std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
-// Matching as FindFirstFile does it: "*.*" is everything (names without a
-// dot too), "name.*" also matches "name", "*." matches names without a dot.
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-  if (pattern == "*" || pattern == "*.*") return true;
-  if (GlobMatch(pattern, name)) return true;
-  if (pattern.ends_with(".*") && GlobMatch(pattern.substr(0, pattern.size() - 2), name)) return true;
-  if (pattern.ends_with('.') && name.find('.') == std::string_view::npos &&
-      GlobMatch(pattern.substr(0, pattern.size() - 1), name)) {
-    return true;
-  }
-  return false;
-}
 
 // NTFS lists names in upper-case order; "." and ".." come first.
 std::string ListKey(std::string_view name) {
@@ -108,7 +73,7 @@ DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
       break;
     }
     const std::string_view name = entry->d_name;
-    if (!WildcardMatch(mask, name)) continue;
+    if (!shared::WildcardMatch(mask, name)) continue;
     struct stat st {};
     if (::fstatat(dirFd, entry->d_name, &st, 0) != 0 &&
         ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -29,6 +29,18 @@ WinSYSTEMTIME ToWin(const SYSTEMTIME& st) {
   return WinSYSTEMTIME{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
+bool IsLeap(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Windows refuses impossible dates; Wine takes the 29th of February of any
+// year (and such) and moves on to the next month, so they are refused here.
+bool IsValid(const SYSTEMTIME& st) {
+  static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12) return false;
+  const unsigned days = st.wMonth == 2 && IsLeap(st.wYear) ? 29 : kDays[st.wMonth - 1];
+  return st.wDay >= 1 && st.wDay <= days && st.wHour <= 23 && st.wMinute <= 59 && st.wSecond <= 59 &&
+         st.wMilliseconds <= 999;
+}
+
 // Moves a FILETIME through a conversion of its SYSTEMTIME, keeping the part
 // below a millisecond that a SYSTEMTIME cannot hold.
 template <typename Convert>
@@ -87,6 +99,7 @@ bool FileTimeToSystemTime(const FILETIME& ft, SYSTEMTIME& out) {
 }
 
 bool SystemTimeToFileTime(const SYSTEMTIME& st, FILETIME& out) {
+  if (!IsValid(st)) return false;
   const WinSYSTEMTIME in = ToWin(st);
   WinFILETIME ft;
   if (!::SystemTimeToFileTime(&in, &ft)) return false;

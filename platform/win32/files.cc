@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/shared/wildcard.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -42,12 +43,15 @@ class FindHandle {
   HANDLE h_;
 };
 
-// Lists the entries matching a checked pattern; ERROR_SUCCESS even when
-// nothing matches (then out is empty). A directory that is missing or is a
-// file gives ERROR_PATH_NOT_FOUND.
-DWORD List(const std::string& pattern, std::vector<std::pair<std::string, WIN32_FIND_DATAA>>& out) {
+// Lists the entries of a checked directory (with its trailing backslash)
+// whose names match mask, sorted; ERROR_SUCCESS even when nothing matches
+// (then out is empty). A directory that is missing or is a file gives
+// ERROR_PATH_NOT_FOUND. The whole directory is listed and matched here, so
+// that short 8.3 names never match and every system matches alike.
+DWORD List(const std::string& dir, std::string_view mask,
+           std::vector<std::pair<std::string, WIN32_FIND_DATAA>>& out) {
   WIN32_FIND_DATAA data;
-  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  FindHandle find(::FindFirstFileA((dir + "*").c_str(), &data));
   if (find.get() == INVALID_HANDLE_VALUE) {
     const DWORD err = LastError();
     if (err == ERROR_FILE_NOT_FOUND || err == ERROR_NO_MORE_FILES) return ERROR_SUCCESS;
@@ -55,11 +59,17 @@ DWORD List(const std::string& pattern, std::vector<std::pair<std::string, WIN32_
     return err;
   }
   do {
-    out.emplace_back(ListKey(data.cFileName), data);
+    if (shared::WildcardMatch(mask, data.cFileName)) out.emplace_back(ListKey(data.cFileName), data);
   } while (::FindNextFileA(find.get(), &data));
   if (const DWORD err = LastError(); err != ERROR_NO_MORE_FILES) return err;
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   return ERROR_SUCCESS;
+}
+
+// Windows refuses to replace a read-only file (Wine does not).
+bool IsReadOnly(const std::string& path) {
+  const WinDWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 // A fresh name beside a target for a file that gets the target's name only
@@ -102,11 +112,7 @@ DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
   if (mask.find_first_of("\\/:\"<>|") != std::string::npos) return ERROR_INVALID_NAME;
   if (dir.back() != '\\') dir += '\\';
   std::vector<std::pair<std::string, WIN32_FIND_DATAA>> found;
-  if (const DWORD err = List(dir + mask, found); err != ERROR_SUCCESS) return err;
-  // A pattern that matches nothing in a missing directory is a missing path.
-  if (found.empty() && ::GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    return ERROR_PATH_NOT_FOUND;
-  }
+  if (const DWORD err = List(dir, mask, found); err != ERROR_SUCCESS) return err;
   for (const auto& [key, data] : found) {
     FindData item;
     item.name = data.cFileName;
@@ -130,7 +136,7 @@ DWORD ListDirectoryNames(const std::string& directory, std::vector<DirectoryName
   }
   if (dir.back() != '\\') dir += '\\';
   std::vector<std::pair<std::string, WIN32_FIND_DATAA>> found;
-  if (const DWORD err = List(dir + "*", found); err != ERROR_SUCCESS) return err;
+  if (const DWORD err = List(dir, "*", found); err != ERROR_SUCCESS) return err;
   for (const auto& [key, data] : found) {
     const std::string_view name = data.cFileName;
     if (name == "." || name == "..") continue;
@@ -174,6 +180,7 @@ DWORD CopyFile(const std::string& from, const std::string& to, bool failIfExists
   if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
     if (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
     if (failIfExists) return ERROR_FILE_EXISTS;
+    if (targetAttributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   }
   const std::string temp = TemporaryBeside(target);
   if (!::CopyFileA(source.c_str(), temp.c_str(), TRUE)) {
@@ -349,6 +356,7 @@ DWORD ReadWholeFile(const std::string& path, std::string& out) {
 DWORD WriteWholeFile(const std::string& path, const std::string& data) {
   std::string target;
   if (const DWORD err = ToHostPath(path, target); err != ERROR_SUCCESS) return err;
+  if (IsReadOnly(target)) return ERROR_ACCESS_DENIED;
   const std::string temp = TemporaryBeside(target);
   DWORD err = WriteTemporary(temp, data);
   if (err == ERROR_SUCCESS &&

@@ -12,6 +12,7 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "tests/support/mock_domino_api.h"
+#include "tests/support/temp_host.h"
 
 using ::testing::_;
 using ::testing::Invoke;
@@ -32,16 +33,6 @@ struct FakeServer {
 class DiscoveryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("ark-discovery-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ / "D");
-    platform::SetHostRoot(root_.string());
-    platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices",
-                           "D:", (root_ / "D").string());
-    platform::RegSetString("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
-                           "ComputerName", "ARKHOST");
     ON_CALL(api_, InitRuntime(_, _)).WillByDefault(Invoke([this](int argc, char** argv) {
       current_ = argc == 2 ? std::string(argv[1]).substr(1) : std::string("<default>");
       return servers_[current_].initStatus;
@@ -74,8 +65,6 @@ class DiscoveryTest : public ::testing::Test {
       return servers_[current_].styleStatus;
     }));
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
   // A server whose notes.ini lies in dataDir (Windows path on D:).
   void AddNotesIni(const std::string& iniWinPath, const std::string& canonicalName,
                    const std::string& translogPath = "") {
@@ -90,7 +79,7 @@ class DiscoveryTest : public ::testing::Test {
     }
   }
 
-  std::filesystem::path root_;
+  TempHostRoot root_;
   NiceMock<MockDominoApi> api_;
   std::map<std::string, FakeServer> servers_;
   std::string current_;
@@ -107,7 +96,7 @@ TEST_F(DiscoveryTest, PartitionsUnderThe50KeyGiveOneRecordEachWithTheirOwnNotesI
   EXPECT_EQ(DiscoverDominoServers(result), 0);
   ASSERT_EQ(result.serverCount, 2);
   EXPECT_TRUE(result.partitioned);
-  EXPECT_EQ(result.computerName, "ARKHOST");
+  EXPECT_EQ(result.computerName, platform::GetComputerName());
   const DominoServerInfo& a = result.servers[0];
   const DominoServerInfo& b = result.servers[1];
   EXPECT_EQ(a.partition, 1);

@@ -1,14 +1,12 @@
 // Host checks and file utilities on a temporary host root.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 
 #include <regex>
-#include <thread>
 
 #include "domino/host_utils.h"
 #include "tests/output/test_helpers.h"
+#include "tests/support/child_process.h"
 #include "tests/support/mock_domino_api.h"
 
 namespace fs = std::filesystem;
@@ -84,23 +82,13 @@ TEST(HostUtilsTest, FreeSpaceTimeTextAndServerProcess) {
   EXPECT_EQ(LocalTimeText(SYSTEMTIME{2003, 12, 0, 31, 23, 5, 3, 123}), "12/31/2003 23:05:03:123");
   EXPECT_TRUE(std::regex_match(LocalTimeText(), std::regex(R"(\d+/\d+/\d{4} \d\d:\d\d:\d\d:\d{2,3})")));
 
-  // A copy of sleep named in upper case stands in for the server process.
-  const fs::path exe = root.path() / "NSERVER";
-  std::error_code error;
-  fs::copy_file("/bin/sleep", exe, error);
-  if (error) GTEST_SKIP() << "cannot copy /bin/sleep: " << error.message();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execl(exe.c_str(), "NSERVER", "30", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  bool seen = false;
-  for (int i = 0; i < 200 && !(seen = IsDominoRunning()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, nullptr, 0);
-  EXPECT_TRUE(seen);
+  // A copy of the test helper named in upper case stands in for the server.
+  const std::string helper = ProgramBesideTest("test_helper");
+  const fs::path exe = root.path() / ("NSERVER" + fs::path(helper).extension().string());
+  fs::copy_file(helper, exe);
+  ChildProcess server(exe.string(), {"sleep", "30"});
+  ASSERT_EQ(server.ReadLine(), "sleeping");
+  EXPECT_TRUE(IsDominoRunning());
 }
 
 }  // namespace

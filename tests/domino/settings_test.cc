@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "domino/settings.h"
+#include "platform/host.h"
+#include "platform/registry.h"
 #include "tests/output/test_helpers.h"
 
 namespace {
@@ -14,7 +16,7 @@ DominoServerInfo Server(const std::string& commonName) {
 
 TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
   TempHostRoot root;
-  EXPECT_EQ(GetArkIniPath(), "C:\\Windows\\ark.ini");
+  EXPECT_EQ(GetArkIniPath(), platform::GetWindowsDirectory() + "\\ark.ini");
   std::string out = "untouched";
   EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), -1) << "ark.ini missing";
   EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), -1);

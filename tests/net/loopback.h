@@ -3,10 +3,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -87,12 +87,16 @@ inline std::string WireString(std::string_view text) {
   return U32(static_cast<std::uint32_t>(text.size())) + std::string(text);
 }
 
+// A fresh temporary directory, removed with all it holds at the end.
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ark-net-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate = std::filesystem::temp_directory_path() / ("ark-net-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) path_ = candidate.string();
+    }
+    if (path_.empty()) ADD_FAILURE() << "no temporary directory";
   }
   ~TempDir() {
     std::error_code ignored;

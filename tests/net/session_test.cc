@@ -1,7 +1,6 @@
 // The command session in this process: command reading and registration,
 // the end of a turn, and long operations whose client goes away.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <filesystem>
@@ -19,6 +18,8 @@
 #include "platform/registry.h"
 #include "reports/report_store.h"
 #include "tests/net/loopback.h"
+#include "tests/support/os_calls.h"
+#include "tests/support/temp_host.h"
 
 using namespace nettest;
 namespace fs = std::filesystem;
@@ -30,9 +31,8 @@ class CommandSessionTest : public ::testing::Test {
   void SetUp() override {
     SetIoTimeoutMilliseconds(3000);
     SetOutputSendTimeoutSeconds(3);
-    platform::SetHostRoot(root_.path());
-    ASSERT_EQ(platform::RegSetString(kReportFolderKey, kReportFolderValue, "C:\\Reports"), 0);
-    fs::create_directories(root_.path() + "/Reports/Backup");
+    ASSERT_EQ(platform::RegSetString(kReportFolderKey, kReportFolderValue, "D:\\Reports"), 0);
+    fs::create_directories(root_.D() / "Reports" / "Backup");
   }
 
   // Runs `turns` service turns on a thread of their own.
@@ -48,7 +48,7 @@ class CommandSessionTest : public ::testing::Test {
 
   std::vector<std::string> ReportFiles(const std::string& type) {
     std::vector<std::string> files;
-    for (const auto& entry : fs::directory_iterator(root_.path() + "/Reports/" + type))
+    for (const auto& entry : fs::directory_iterator(root_.D() / "Reports" / type))
       files.push_back(entry.path().string());
     return files;
   }
@@ -59,7 +59,7 @@ class CommandSessionTest : public ::testing::Test {
     return text.str();
   }
 
-  TempDir root_;
+  TempHostRoot root_;
   platform::Socket listener_ = Listening();
   std::uint16_t port_ = platform::LocalPort(listener_.get());
   std::thread service_;
@@ -146,8 +146,7 @@ TEST_F(CommandSessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport
       std::string line = "line " + std::to_string(i) + "\r\n";
       EXPECT_EQ(ReadRaw(client.get(), line.size() + 4), WireString(line));
     }
-    linger hard{1, 0};
-    ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    AbortConnection(client);
   }
   clientGone.set_value();
   // The next client is served.
@@ -178,7 +177,7 @@ TEST_F(CommandSessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsRep
     });
     return true;
   });
-  fs::create_directories(root_.path() + "/Reports/Restore");
+  fs::create_directories(root_.D() / "Reports" / "Restore");
   ::testing::internal::CaptureStdout();
   StartService(1);
   platform::Socket client = Connect(port_);

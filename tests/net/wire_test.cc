@@ -1,12 +1,13 @@
 // The wire values byte for byte, and every way a conversation can fail.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <thread>
 
 #include "net/wire.h"
+#include "platform/text.h"
 #include "tests/net/loopback.h"
+#include "tests/support/os_calls.h"
 
 using namespace nettest;
 
@@ -38,10 +39,10 @@ TEST_F(WirePrimitivesTest, SendersWriteExactBytes) {
   SendByte(s, 0x1FF);   // only the low 8 bits
   SendByte(s, -1);
   SendCString(s, "ab");
-  SendWideText(s, u"\u00e9t\u00e9");  // converted to the ANSI code page (UTF-8)
+  SendWideText(s, u"\u00e9t\u00e9");  // converted to the ANSI code page (UTF-8 on POSIX)
   std::string expected = Bytes({1, 0, 0, 0}) + Bytes({0, 0, 0, 0}) +
                          Bytes({4, 0, 0, 0, 0x64, 0x6F, 0x6E, 0x65}) + Bytes({1, 0, 0xFF, 0xFF}) +
-                         WireString("ab") + WireString("\xC3\xA9t\xC3\xA9");
+                         WireString("ab") + WireString(platform::WideToAnsi(u"\u00e9t\u00e9"));
   EXPECT_EQ(ReadRaw(pair_.client.get(), expected.size()), expected);
 }
 
@@ -72,8 +73,8 @@ TEST_F(WirePrimitivesTest, ReceiversReadValuesDeliveredInPieces) {
 }
 
 TEST_F(WirePrimitivesTest, FixedFieldsAreCutAndTheStreamStaysInStep) {
-  WriteRaw(pair_.client.get(), WireString(std::string(40, 'd')) + WireString("\xC3\xA9" + std::string(40, 'w')) +
-                                   U32(77));
+  const std::string accented = platform::WideToAnsi(u"\u00e9") + std::string(40, 'w');
+  WriteRaw(pair_.client.get(), WireString(std::string(40, 'd')) + WireString(accented) + U32(77));
   FixedText<32> shortText;
   FixedWideText<32> wideText;
   RecvShortText(pair_.server.get(), shortText);
@@ -124,9 +125,7 @@ TEST_F(WirePrimitivesTest, SendsGiveUpOnAPeerThatStopsReadingOrIsGone) {
 
   // The peer resets the connection: byte and u32 sends fail.
   LoopbackPair reset = MakeLoopbackPair();
-  linger hard{1, 0};
-  ::setsockopt(reset.client.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-  reset.client.reset();
+  AbortConnection(reset.client);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(ErrorOf([&] { SendByte(reset.server.get(), 1); }), "send failed");
   EXPECT_EQ(ErrorOf([&] { SendU32(reset.server.get(), 1); }), "send failed");

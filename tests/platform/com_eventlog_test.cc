@@ -1,20 +1,13 @@
-#include <fcntl.h>
+// Component objects and the event log.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include "file_util.h"
 #include "platform/com.h"
-#include "platform/debug.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
-#include "temp_root.h"
+#include "tests/support/temp_host.h"
 
 namespace platform {
 namespace {
-
-using testing::ReadHost;
-using testing::TempRoot;
 
 constexpr GUID kClsid = {0x4d19cff7, 0x4c5d, 0x4f02, {0x95, 0xc8, 0x80, 0xed, 0xe5, 0x68, 0xf0, 0x53}};
 constexpr GUID kIid = {0x1, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -43,10 +36,9 @@ class OtherFactory : public IClassFactory {
 };
 
 TEST(Com, ClassObjectsNeedTheRegistryKeyAndAServer) {
-  TempRoot root;
+  TempHostRoot root;
+  ASSERT_TRUE(SUCCEEDED(CoInitialize()));  // as each service turn does
   EXPECT_EQ(GuidToString(kClsid), "{4d19cff7-4c5d-4f02-95c8-80ede568f053}");
-  EXPECT_TRUE(kClsid == kClsid);
-  EXPECT_FALSE(kClsid == kIid);
 
   std::unique_ptr<IClassFactory> factory;
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);
@@ -70,53 +62,25 @@ TEST(Com, ClassObjectsNeedTheRegistryKeyAndAServer) {
   EXPECT_EQ(CreateInstance(other, kIid, thing), E_NOINTERFACE);
   UnregisterClassServer(kClsid);
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);
+  CoUninitialize();
 }
 
-TEST(EventLog, OneLinePerEventWithItsText) {
-  TempRoot root;
+TEST(EventLog, EveryEventReachesTheLogAndTheObserver) {
+  TempHostRoot root;
+  std::vector<EventRecord> seen;
+  SetEventObserver([&](const EventRecord& event) { seen.push_back(event); });
   EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 3, 0x40000065, {}));
-  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 1, 0x40000071,
-                          {"dominosnap__HOST__srv1__recent", "D", "srv1/Org"}));
   EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_ERROR_TYPE, 2, 0x4000006D,
                           {"POINT IN TIME", "snap", "srv1", "ERROR: first\r\nsecond\r\n"}));
-  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_WARNING_TYPE, 3, 0x40000999, {"a", "b"}));
-  const std::string log = ReadHost(root.path() + "/Logs/Application.log");
-  std::vector<std::string> lines;
-  for (std::size_t start = 0; start < log.size();) {
-    const auto nl = log.find('\n', start);
-    lines.push_back(log.substr(start, nl - start));
-    start = nl + 1;
-  }
-  ASSERT_EQ(lines.size(), 4u) << log;
-  EXPECT_TRUE(lines[0].ends_with(
-      " Information category 3 event 0x40000065 arksvc: The ARKServer service started."));
-  EXPECT_TRUE(lines[1].ends_with(
-      "Snapshot dominosnap__HOST__srv1__recent was created on drive D for the Domino server srv1/Org."));
-  EXPECT_TRUE(lines[2].ends_with(
-      " Error category 2 event 0x4000006D arksvc: The POINT IN TIME restore of snapshot snap for the "
-      "Domino server srv1 failed: ERROR: first | second"));
-  EXPECT_TRUE(lines[3].ends_with(" Warning category 3 event 0x40000999 arksvc: Event 0x40000999: a; b"));
-  // A host root that cannot hold the log: the event is reported as not written.
-  SetHostRoot(root.path() + "/missing/root");
-  EXPECT_FALSE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 3, 0x40000066, {}));
-}
-
-TEST(DebugTrace, OnlyWhenAsked) {
-  char path[] = "/tmp/ark-debug-XXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  const int saved = ::dup(STDERR_FILENO);
-  ::dup2(fd, STDERR_FILENO);
-  ::unsetenv("ARK_DEBUG");
-  OutputDebugString("hidden\n");
-  ::setenv("ARK_DEBUG", "1", 1);
-  OutputDebugString("(ARKServer) shown\n");
-  ::unsetenv("ARK_DEBUG");
-  ::dup2(saved, STDERR_FILENO);
-  ::close(saved);
-  ::close(fd);
-  EXPECT_EQ(ReadHost(path), "(ARKServer) shown\n");
-  ::unlink(path);
+  SetEventObserver(nullptr);
+  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_WARNING_TYPE, 3, 0x40000072, {"10.0.0.9"}));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].source, "arksvc");
+  EXPECT_EQ(seen[0].eventId, 0x40000065u);
+  EXPECT_TRUE(seen[0].strings.empty());
+  EXPECT_EQ(seen[1].type, EVENTLOG_ERROR_TYPE);
+  EXPECT_EQ(seen[1].category, 2);
+  EXPECT_EQ(seen[1].strings, (std::vector<std::string>{"POINT IN TIME", "snap", "srv1", "ERROR: first\r\nsecond\r\n"}));
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 #include "platform/stdout_capture.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/os_calls.h"
 
 namespace platform {
 namespace {
@@ -31,7 +31,7 @@ TEST(StdoutCapture, ForwardsEverythingInSmallPiecesInOrder) {
     std::string text;
     for (int i = 0; i < 600; ++i) text += static_cast<char>('a' + i % 26);
     std::printf("%s", text.c_str());              // through the C stream
-    ASSERT_EQ(::write(STDOUT_FILENO, "|direct", 7), 7);  // and the descriptor
+    WriteStandardOutputDirectly("|direct");  // and below it
     ASSERT_TRUE(capture.Stop());
     afterStop = true;
     EXPECT_FALSE(capture.active());
@@ -56,23 +56,10 @@ TEST(StdoutCapture, ForwardsEverythingInSmallPiecesInOrder) {
   EXPECT_EQ(got, "second");
 }
 
+// A service starts without a standard output.
 TEST(StdoutCapture, WorksWhenTheProcessHasNoStandardOutput) {
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(STDOUT_FILENO);
-    std::string got;
-    StdoutCapture capture;
-    if (!capture.Start([&](std::string_view piece) { got += piece; })) ::_exit(1);
-    std::printf("text");
-    if (!capture.Stop()) ::_exit(2);
-    // Descriptor 1 is open again (on /dev/null) and nothing was lost.
-    ::_exit(got == "text" && ::fcntl(STDOUT_FILENO, F_GETFD) >= 0 ? 0 : 3);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ChildProcess child(ProgramBesideTest("test_helper"), {"capture-unattached"});
+  EXPECT_EQ(child.Wait(), 0) << "1: no start, 2: no stop, 3: text lost";
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
+#include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/registry.h"
 #include "reports/report_store.h"
 #include "tests/output/test_helpers.h"
 
@@ -17,8 +19,15 @@ class ReportStoreTest : public ::testing::Test {
   void SetUp() override {
     platform::RegSetString(kReportFolderKey, kReportFolderValue, "D:\\Reports");
     fs::create_directories(reports_);
+    platform::SetEventObserver([this](const platform::EventRecord& event) {
+      for (const std::string& text : event.strings) events_ += text + "\n";
+    });
   }
-  std::string EventLog() const { return ReadHostFile(root_.path() / "Logs" / "Application.log"); }
+  void TearDown() override { platform::SetEventObserver(nullptr); }
+  // The insertion strings of every event reported, one a line.
+  std::string EventLog() const { return events_; }
+
+  std::string events_;
 
   TempHostRoot root_;
   fs::path reports_ = root_.D() / "Reports";

@@ -1,19 +1,21 @@
+// The dispatcher of the POSIX layer: signals become controls, systemd hears
+// of the state.
 #include "platform/service.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <sys/un.h>
 
 #include <cstring>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 namespace platform {
 namespace {
 
-using testing::ChildProcess;
-
-TEST(ServiceDispatcher, SignalsBecomeControlsAndSystemdHearsOfIt) {
+TEST(ServiceDispatcherPosix, SignalsBecomeControlsAndSystemdHearsOfIt) {
   // A datagram socket standing in for systemd's notification socket.
   const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(notify, 0);
@@ -25,17 +27,17 @@ TEST(ServiceDispatcher, SignalsBecomeControlsAndSystemdHearsOfIt) {
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
             0);
 
-  ChildProcess service(PLATFORM_TEST_HELPER, {"service"}, {"NOTIFY_SOCKET=@" + name});
-  ASSERT_GT(service.pid(), 0);
+  ChildProcess service(ProgramBesideTest("test_helper"), {"service"}, {"NOTIFY_SOCKET=@" + name});
+  ASSERT_TRUE(service.started());
   EXPECT_EQ(service.ReadLine(), "main");
   EXPECT_EQ(service.ReadLine(), "running");
   char message[64] = {};
   ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
   EXPECT_STREQ(message, "READY=1");
 
-  ::kill(service.pid(), SIGUSR1);
+  ::kill(service.id(), SIGUSR1);
   EXPECT_EQ(service.ReadLine(), "control 4");
-  ::kill(service.pid(), SIGTERM);
+  ::kill(service.id(), SIGTERM);
   EXPECT_EQ(service.ReadLine(), "control 1");
   std::memset(message, 0, sizeof message);
   ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
@@ -45,18 +47,18 @@ TEST(ServiceDispatcher, SignalsBecomeControlsAndSystemdHearsOfIt) {
   ::close(notify);
 }
 
-TEST(ServiceDispatcher, StopBeforeTheHandlerExistsIsNotLost) {
+TEST(ServiceDispatcherPosix, StopBeforeTheHandlerExistsIsNotLost) {
   // The service registers its handler only half a second after it started.
-  ChildProcess service(PLATFORM_TEST_HELPER, {"service", "late"});
+  ChildProcess service(ProgramBesideTest("test_helper"), {"service", "late"});
   ASSERT_EQ(service.ReadLine(), "main");
-  ::kill(service.pid(), SIGINT);
+  ::kill(service.id(), SIGINT);
   EXPECT_EQ(service.ReadLine(), "running");
   EXPECT_EQ(service.ReadLine(), "control 1");
   EXPECT_EQ(service.ReadLine(), "stopped");
   EXPECT_EQ(service.Wait(), 0);
 }
 
-TEST(ServiceDispatcher, StatusIsRememberedAndBadHandlesRefused) {
+TEST(ServiceDispatcherPosix, StatusIsRememberedAndBadHandlesRefused) {
   const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandler("ARKServer", [](DWORD) {});
   ASSERT_NE(handle, nullptr);
   SERVICE_STATUS status;

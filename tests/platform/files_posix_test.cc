@@ -1,0 +1,101 @@
+// What the POSIX layer adds to files by Windows path: links, exact times,
+// a copy cut short, errno translation and the message table.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/files.h"
+#include "platform/posix/errno_map.h"
+#include "tests/support/temp_host.h"
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+TEST(FilesPosix, LinksCountAsWhatTheyPointToAndTreesStayInside) {
+  TempHostRoot root;
+  const fs::path d = root.D();
+  fs::create_directories(d / "Data" / "Mail");
+  ASSERT_EQ(::symlink((d / "Data" / "Mail").c_str(), (d / "Data" / "link").c_str()), 0);
+  ASSERT_EQ(::symlink("/nonexistent", (d / "Data" / "dangling").c_str()), 0);
+  std::vector<DirectoryName> names;
+  ASSERT_EQ(ListDirectoryNames("D:\\Data", names), ERROR_SUCCESS);
+  std::vector<std::pair<std::string, bool>> got;
+  for (const DirectoryName& n : names) got.emplace_back(n.name, n.directory);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, bool>>{{"dangling", false}, {"link", true}, {"Mail", true}}));
+
+  // A symbolic link inside the tree goes, what it points to stays.
+  WriteHostFile(root.path() / "outside" / "precious", "P");
+  fs::create_directories(d / "tree" / "sub");
+  ASSERT_EQ(::symlink((root.path() / "outside").c_str(), (d / "tree" / "sub" / "link").c_str()), 0);
+  EXPECT_EQ(DeleteTree("D:\\tree"), ERROR_SUCCESS);
+  EXPECT_EQ(ReadHostFile(root.path() / "outside" / "precious"), "P");
+}
+
+TEST(FilesPosix, CopyKeepsTheExactTimeAndACutCopyLeavesNothing) {
+  TempHostRoot root;
+  const fs::path d = root.D();
+  WriteHostFile(d / "src" / "big.nsf", std::string(3 << 20, 'b'));
+  fs::create_directories(d / "dst");
+  const struct timespec times[2] = {{1'000'000'000, 0}, {1'100'000'000, 123'456'700}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (d / "src" / "big.nsf").c_str(), times, 0), 0);
+  ASSERT_EQ(CopyFile("D:\\src\\big.nsf", "D:\\dst\\big.nsf", true), ERROR_SUCCESS);
+  FILETIME copied;
+  ASSERT_EQ(GetLastWriteTime("D:\\dst\\big.nsf", copied), ERROR_SUCCESS);
+  EXPECT_EQ(FileTimeToU64(copied), (1'100'000'000ull + 11'644'473'600ull) * 10'000'000 + 1'234'567);
+
+  // A copy that fails half-way (the file size limit stands in for a full
+  // disk) leaves neither a target nor a temporary file behind.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {1 << 20, 1 << 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::_exit(static_cast<int>(CopyFile("D:\\src\\big.nsf", "D:\\dst\\cut.nsf", false)));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(static_cast<DWORD>(WEXITSTATUS(status)), posix::ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(std::distance(fs::directory_iterator(d / "dst"), fs::directory_iterator()), 1);
+}
+
+TEST(FilesPosix, ErrnoAndMessages) {
+  TempHostRoot root;
+  const std::string file = (root.path() / "file").string();
+  WriteHostFile(file, "x");
+  const std::string missing = (root.path() / "missing").string();
+  using posix::PathRole;
+  using posix::Win32FromErrno;
+  EXPECT_EQ(Win32FromErrno(ENOENT, missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Win32FromErrno(ENOENT, missing + "/x"), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(Win32FromErrno(ENOTDIR, file), ERROR_DIRECTORY);
+  EXPECT_EQ(Win32FromErrno(ENOTDIR, file + "/x"), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(Win32FromErrno(EEXIST, file, PathRole::File), ERROR_FILE_EXISTS);
+  EXPECT_EQ(Win32FromErrno(EEXIST, file, PathRole::Directory), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Win32FromErrno(EACCES), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Win32FromErrno(EPERM), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Win32FromErrno(ENOSPC), ERROR_DISK_FULL);
+  EXPECT_EQ(Win32FromErrno(EMFILE), ERROR_TOO_MANY_OPEN_FILES);
+  EXPECT_EQ(Win32FromErrno(ENOTEMPTY), ERROR_DIR_NOT_EMPTY);
+  EXPECT_EQ(Win32FromErrno(ENAMETOOLONG), ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_EQ(Win32FromErrno(EINVAL), ERROR_INVALID_PARAMETER);
+
+  // The table holds the texts Windows gives.
+  EXPECT_EQ(FormatMessage(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
+  EXPECT_EQ(FormatMessage(ERROR_ALREADY_EXISTS), "Cannot create a file when that file already exists.");
+  EXPECT_EQ(FormatMessageHr(REGDB_E_CLASSNOTREG), "Class not registered");
+  EXPECT_EQ(FormatMessageHr(E_NOINTERFACE), "No such interface supported");
+  EXPECT_EQ(FormatMessageHr(HRESULT_FROM_WIN32(ERROR_DISK_FULL)), "There is not enough space on the disk.");
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,67 @@
+// The event source "arksvc": its registration beside the program, and a
+// text in its message file for each category and for every event the
+// service writes (on Windows the texts come from eventmsg.dll).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "platform/eventlog.h"
+#include "platform/host.h"
+#include "platform/registry.h"
+#include "service/event_log.h"
+#include "service/event_source.h"
+#include "tests/support/temp_host.h"
+
+namespace {
+
+constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
+
+TEST(EventSource, EveryStartRegistersTheMessageFileBesideTheProgram) {
+  TempHostRoot root;
+  ASSERT_EQ(platform::RegSetDword(kSourceKey, "CategoryCount", 9), 0);  // left from an earlier start
+  RegisterEventSource();
+  const std::string module = platform::GetModuleFileName();
+  const std::string expected = module.substr(0, module.rfind('\\') + 1) + "eventmsg.dll";
+  EXPECT_EQ(MessageFilePath(), expected);
+  std::vector<platform::RegValue> values = platform::RegEnumValues(kSourceKey);
+  std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  ASSERT_EQ(values.size(), 4u);
+  const auto text = platform::RegType::ExpandString;
+  const auto dword = platform::RegType::Dword;
+  EXPECT_EQ(values[0].name + values[1].name + values[2].name + values[3].name,
+            "CategoryCountCategoryMessageFileEventMessageFileTypesSupported");
+  EXPECT_TRUE(values[0].type == dword && values[0].number == 3u);
+  EXPECT_TRUE(values[1].type == text && values[1].text == expected) << values[1].text;
+  EXPECT_TRUE(values[2].type == text && values[2].text == expected) << values[2].text;
+  EXPECT_TRUE(values[3].type == dword && values[3].number == 7u);
+}
+
+TEST(EventSource, EachCategoryAndEveryEventWrittenHasItsText) {
+  TempHostRoot root;
+  RegisterEventSource();
+  EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 1), "Backup");
+  EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 2), "Restore");
+  EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 3), "Service");
+  const struct {
+    DWORD id;
+    std::vector<std::string> strings;
+    const char* text;
+  } kEvents[] = {
+      {0x40000065, {}, "The ARKServer service started."},
+      {0x40000066, {}, "The ARKServer service stopped."},
+      {0x4000006C, {"srv1/Org", "no space"}, "The backup of the Domino server srv1/Org failed: no space"},
+      {0x4000006D, {"POINT IN TIME", "snap", "srv1", "locked"},
+       "The POINT IN TIME restore of snapshot snap for the Domino server srv1 failed: locked"},
+      {0x4000006F, {"UP TO THE MINUTE", "snap", "srv1"},
+       "The UP TO THE MINUTE restore of snapshot snap for the Domino server srv1 succeeded."},
+      {0x40000070, {"Unable to save Backup report.", "disk full"}, "Unable to save Backup report. disk full"},
+      {0x40000071, {"dominosnap__H__srv1__recent", "D", "srv1/Org"},
+       "Snapshot dominosnap__H__srv1__recent was created on drive D for the Domino server srv1/Org."},
+      {0x40000072, {"10.0.0.9"}, "A client at 10.0.0.9 is not in ALLOWED_CLIENTS; its connection was closed."},
+  };
+  for (const auto& event : kEvents) {
+    EXPECT_EQ(platform::EventMessageText(kEventSourceName, event.id, event.strings), event.text) << std::hex << event.id;
+  }
+}
+
+}  // namespace

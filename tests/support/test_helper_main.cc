@@ -1,0 +1,143 @@
+// A program that tests start as another process.
+//   test_helper sleep SECONDS        prints "sleeping" and waits (a stand-in for a
+//                                    named server process)
+//   test_helper root                 prints the host root it works under
+//   test_helper service [late]       runs a service under the dispatcher and prints
+//                                    "main", "running", "control N" and "stopped";
+//                                    late registers the handler after a pause
+//   test_helper oplock NAME          takes the operation lock, prints "held" or
+//                                    "refused", keeps it until its input ends
+//   test_helper freeze LETTER KIND   takes the volume lock (shared or exclusive),
+//                                    prints "locked", keeps it until its input ends
+//   test_helper capture-unattached   closes its standard output, then captures it:
+//                                    exit 0 when the text printed came through
+//   test_helper profile FILE WHO N   writes WHO0..WHO<N-1>=v into section S of FILE
+//   test_helper event-texts SOURCE   prints "category N: text" for categories 1-3 and
+//                                    "event 0x...: text" for every event the service
+//                                    writes, as the source's message file gives them
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/eventlog.h"
+#include "platform/host.h"
+#include "platform/oplock.h"
+#include "platform/profile.h"
+#include "platform/service.h"
+#include "platform/stdout_capture.h"
+#include "platform/volume_freeze.h"
+#include "tests/support/os_calls.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+bool g_late = false;
+platform::SERVICE_STATUS_HANDLE g_handle = nullptr;
+
+void Say(const char* text) {
+  std::printf("%s\n", text);
+  std::fflush(stdout);
+}
+
+void WaitForEndOfInput() {
+  while (std::getchar() != EOF) {
+  }
+}
+
+void Handler(DWORD opcode) {
+  char line[32];
+  std::snprintf(line, sizeof line, "control %u", static_cast<unsigned>(opcode));
+  Say(line);
+  if (opcode == platform::SERVICE_CONTROL_STOP) {
+    platform::SERVICE_STATUS status;
+    status.dwCurrentState = platform::SERVICE_STOP_PENDING;
+    platform::SetServiceStatus(g_handle, status);
+    g_stop = true;
+  }
+}
+
+void ServiceMain(DWORD, char**) {
+  Say("main");
+  if (g_late) platform::Sleep(500);
+  g_handle = platform::RegisterServiceCtrlHandler("ARKServer", Handler);
+  platform::SERVICE_STATUS status;
+  status.dwCurrentState = platform::SERVICE_RUNNING;
+  platform::SetServiceStatus(g_handle, status);
+  Say("running");
+  while (!g_stop) platform::Sleep(10);
+  status.dwCurrentState = platform::SERVICE_STOPPED;
+  platform::SetServiceStatus(g_handle, status);
+}
+
+void PrintEventTexts(const std::string& source) {
+  for (WORD category = 1; category <= 3; ++category) {
+    std::printf("category %u: %s\n", unsigned(category), platform::EventCategoryText(source, category).c_str());
+  }
+  for (DWORD id : {0x40000065u, 0x40000066u, 0x4000006Cu, 0x4000006Du, 0x4000006Fu, 0x40000070u, 0x40000071u,
+                   0x40000072u}) {
+    const std::string text = platform::EventMessageText(source, id, {"%1", "%2", "%3", "%4"});
+    std::printf("event 0x%08X: %s\n", unsigned(id), text.c_str());
+  }
+  std::fflush(stdout);
+}
+
+int CaptureWithoutStandardOutput() {
+  CloseStandardOutput();
+  std::string got;
+  platform::StdoutCapture capture;
+  if (!capture.Start([&](std::string_view piece) { got += piece; })) return 1;
+  std::printf("text");
+  if (!capture.Stop()) return 2;
+  return got == "text" ? 0 : 3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc >= 2 ? argv[1] : "";
+  if (command == "sleep" && argc >= 3) {
+    Say("sleeping");
+    platform::Sleep(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
+    return 0;
+  }
+  if (command == "root") {
+    Say(platform::HostRoot().c_str());
+    return 0;
+  }
+  if (command == "service") {
+    g_late = argc >= 3 && std::strcmp(argv[2], "late") == 0;
+    DWORD error = 0;
+    if (!platform::StartServiceCtrlDispatcher("ARKServer", ServiceMain, &error)) return 2;
+    Say("stopped");
+    return 0;
+  }
+  if (command == "oplock" && argc >= 3) {
+    platform::OperationLockHandle lock;
+    Say(lock.Acquire(argv[2]) ? "held" : "refused");
+    WaitForEndOfInput();
+    return 0;
+  }
+  if (command == "freeze" && argc >= 4) {
+    platform::VolumeLock lock;
+    const auto kind = std::strcmp(argv[3], "exclusive") == 0 ? platform::VolumeLock::Kind::ExclusiveFreeze
+                                                              : platform::VolumeLock::Kind::SharedWrite;
+    Say(lock.Lock(argv[2][0], kind) ? "locked" : "failed");
+    WaitForEndOfInput();
+    return 0;
+  }
+  if (command == "capture-unattached") return CaptureWithoutStandardOutput();
+  if (command == "event-texts" && argc >= 3) {
+    PrintEventTexts(argv[2]);
+    return 0;
+  }
+  if (command == "profile" && argc >= 5) {
+    for (int i = 0; i < std::atoi(argv[4]); ++i) {
+      if (!platform::WritePrivateProfileString("S", argv[3] + std::to_string(i), "v", argv[2])) return 2;
+    }
+    return 0;
+  }
+  return 1;
+}
