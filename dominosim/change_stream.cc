@@ -1,8 +1,6 @@
 #include "dominosim/change_stream.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>

@@ -290,10 +290,12 @@ WinHRESULT RegisterClass(const char* classKey) {
 
 extern "C" {
 
-WinHRESULT __stdcall DllGetClassObject(const platform::GUID* clsid, const platform::GUID* iid, void** out) {
+WinHRESULT __stdcall DllGetClassObject(REFCLSID nativeClsid, REFIID nativeIid, LPVOID* out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (clsid == nullptr || iid == nullptr) return E_INVALIDARG;
+  // The system's GUID and the platform's have the same 16 bytes.
+  const auto* clsid = reinterpret_cast<const platform::GUID*>(&nativeClsid);
+  const auto* iid = reinterpret_cast<const platform::GUID*>(&nativeIid);
   bool snapshotClass;
   if (*clsid == snapshot::CLSID_SnapshotService) {
     snapshotClass = true;

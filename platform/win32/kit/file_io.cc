@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// The toolkit has a ReplaceFile of its own; windows.h makes the name a macro.
+#undef ReplaceFile
 
 #include <atomic>
 #include <cerrno>
@@ -377,8 +379,10 @@ void SplitPath(const std::string& path, std::string& parent, std::string& name) 
   std::size_t slash = trimmed.size();
   while (slash > 0 && !IsSeparator(trimmed[slash - 1])) --slash;
   if (slash == 0) {
-    parent.assign(".");
-    name.assign(trimmed);
+    // (Built character by character: GCC 12 warns falsely about assign here.)
+    parent.clear();
+    parent.push_back('.');
+    name = std::string(trimmed);
     return;
   }
   name.assign(trimmed.substr(slash));

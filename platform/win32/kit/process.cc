@@ -92,7 +92,10 @@ std::string ExecutableDirectory() {
 }
 
 int RunSiblingProgram(const std::string& name, const std::vector<std::string>& args) {
-  const std::string path = ExecutableDirectory() + "\\" + name + ".exe";
+  std::string path = ExecutableDirectory();
+  path += '\\';
+  path += name;
+  path += ".exe";
   std::string command = Quote(path);
   for (const std::string& a : args) command += " " + Quote(a);
   STARTUPINFOA startup = {};
