@@ -1,5 +1,6 @@
 #include "dominosim/workload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <random>
@@ -20,9 +21,17 @@ double NowSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void SleepSeconds(double seconds) {
-  if (seconds <= 0) return;
-  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+// Sleeps in short slices, so that a stop request ends the sleep early.
+void SleepSeconds(double seconds, const std::atomic<bool>& stop) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point until =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  constexpr Clock::duration kSlice = std::chrono::milliseconds(20);
+  while (!stop.load()) {
+    const Clock::time_point now = Clock::now();
+    if (now >= until) return;
+    std::this_thread::sleep_for(std::min(until - now, kSlice));
+  }
 }
 
 struct Target {
@@ -101,7 +110,7 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
       double due = start + double(stats.transactions + stats.errors) / options.rate;
       if (due > now) {
         hold.Release();
-        SleepSeconds(due - now);
+        SleepSeconds(due - now, stop);
         continue;
       }
     }
