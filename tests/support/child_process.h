@@ -11,6 +11,8 @@ class ChildProcess {
  public:
   // extraEnv entries ("NAME=value") are added to this process's environment
   // (an entry "NAME=" empties NAME); cwd empty: this process's directory.
+  // On POSIX the child works under this process's host root (ARK_ROOT)
+  // unless extraEnv names another.
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::vector<std::string>& extraEnv = {}, const std::string& cwd = {});
   ~ChildProcess();

@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/host.h"
+
 extern char** environ;
 
 struct ChildProcess::State {
@@ -37,7 +39,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   std::vector<char*> argv;
   for (std::string& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> envStore(extraEnv);  // the first definition counts
+  // The first definition counts: the extra entries, then this process's
+  // host root (a child belongs to the same host unless told otherwise).
+  std::vector<std::string> envStore(extraEnv);
+  envStore.push_back("ARK_ROOT=" + platform::HostRoot());
   for (char** e = environ; *e != nullptr; ++e) envStore.emplace_back(*e);
   std::vector<char*> envp;
   for (std::string& e : envStore) envp.push_back(e.data());
