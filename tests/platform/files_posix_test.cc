@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
-#include "platform/posix/errno_map.h"
+#include "platform/posix/kit/errno_map.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
