@@ -20,6 +20,10 @@ void OnStopSignal(int) {
 
 int CurrentProcessId() { return int(::getpid()); }
 
+StandardOutput::StandardOutput() : stream_(stdout) {}
+
+StandardOutput::~StandardOutput() { std::fflush(stream_); }
+
 bool ProcessAlive(int pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno != ESRCH); }
 
 struct StopWatch::Impl {};

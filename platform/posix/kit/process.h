@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,24 @@ class StopWatch {
 
 // Asks the process pid, watched with stopFile, to stop. An errno value.
 int RequestStop(int pid, const std::string& stopFile);
+
+// The process's standard output as it is while this object lives, for the
+// text a component prints (recovery's progress): the C library's stdout on
+// POSIX; on Windows a stream on the standard output handle of this moment,
+// so that a capture that has just replaced the handle (SetStdHandle) gets the
+// text, as it would from a library that writes to the handle it finds.
+class StandardOutput {
+ public:
+  StandardOutput();
+  ~StandardOutput();  // flushes; closes what it opened
+  StandardOutput(const StandardOutput&) = delete;
+  StandardOutput& operator=(const StandardOutput&) = delete;
+  std::FILE* get() const { return stream_; }
+
+ private:
+  std::FILE* stream_ = nullptr;
+  bool owned_ = false;
+};
 
 // The directory of the running executable (host path, no trailing separator).
 std::string ExecutableDirectory();

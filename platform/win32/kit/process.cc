@@ -3,6 +3,8 @@
 // console-less program).
 #include "platform/posix/kit/process.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -41,6 +43,38 @@ std::string Quote(const std::string& arg) {
 }  // namespace
 
 int CurrentProcessId() { return int(::GetCurrentProcessId()); }
+
+// A service's C library has no stdout stream at all (its descriptor is -2
+// and cannot be reopened), so the text goes to a stream of its own on a
+// duplicate of the standard output handle, closed again at the end, so that
+// a capture's pipe sees its end once its other writers are gone.
+StandardOutput::StandardOutput() : stream_(stdout) {
+  const HANDLE current = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE copy = nullptr;
+  if (current == nullptr || current == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(::GetCurrentProcess(), current, ::GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(copy);
+    return;
+  }
+  std::FILE* stream = ::_fdopen(fd, "wb");
+  if (stream == nullptr) {
+    ::_close(fd);
+    return;
+  }
+  std::setvbuf(stream, nullptr, _IONBF, 0);  // every print reaches the handle at once
+  stream_ = stream;
+  owned_ = true;
+}
+
+StandardOutput::~StandardOutput() {
+  std::fflush(stream_);
+  if (owned_) std::fclose(stream_);
+}
 
 bool ProcessAlive(int pid) {
   if (pid <= 0) return false;
