@@ -1,6 +1,6 @@
 // dominosim: builds simulated hosts and checks them.
 //   dominosim install --root DIR [options]   a complete simulated host
-//   dominosim install [options]              (Windows) on the drives D:, E:, L:
+//   dominosim install [options]              (Windows) on the machine's drives (--drives DEL)
 //   dominosim digest --root DIR --ini PATH   one digest per database
 //   dominosim server --root DIR --ini PATH   runs nserver (same options)
 //   dominosim status | stop-server --root DIR --ini PATH
@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   installCmd->add_option("--translog-path", install.translogPath, "absolute | relative");
   installCmd->add_option("--log-extent-kib", install.extentKiB, "size of a log extent");
   installCmd->add_option("--computer-name", install.computerName, "the host's computer name");
+  installCmd->add_option("--drives", install.drives, "letters of the data, log and ledger drives (DEL)");
   installCmd->add_option("--report-folder", install.reportFolder, "the service's report folder");
   installCmd->add_option("--seed", install.seed, "seed of the database contents");
 

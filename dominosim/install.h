@@ -29,8 +29,11 @@ struct InstallOptions {
   std::string translogPath = "absolute";  // absolute (E:\Logs) | relative (logdir)
   std::uint32_t extentKiB = 256;
   std::string computerName = "ARKHOST";
-  std::string reportFolder = "L:\\Reports";
-  std::string changeInfoDir = "L:\\ArkLedger";
+  // The drive letters of the data volume, the log volume and the ledger
+  // volume (ArkLedger and reports), in that order.
+  std::string drives = "DEL";
+  std::string reportFolder;   // empty: <ledger drive>:\Reports
+  std::string changeInfoDir;  // empty: <ledger drive>:\ArkLedger
   std::string organization = "Org";
   std::uint64_t seed = 1;
 };
@@ -47,6 +50,8 @@ struct InstalledServer {
 
 struct InstallResult {
   std::string root;
+  std::string reportFolder;
+  std::string changeInfoDir;
   std::vector<std::pair<char, std::string>> drives;
   std::vector<InstalledServer> servers;
 };

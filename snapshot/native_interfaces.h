@@ -1,6 +1,8 @@
 // The snapshot component as a COM server of the system: the method slots the
 // engine calls, and the adapters that turn the component's binary objects
-// into the engine's interfaces (snapshot_service.h).
+// into the engine's interfaces (snapshot_service.h). The methods are called
+// with the platform's default calling convention, the one convention of
+// 64-bit Windows (a 32-bit build would have to declare them __stdcall).
 #pragma once
 
 #include <memory>
