@@ -22,6 +22,8 @@ constexpr const char* kEventSource = "arksvc";
 constexpr WORD kBackupCategory = 1;
 constexpr DWORD kEventSnapshotFailed = 0x4000006C;
 constexpr DWORD kEventSnapshotCreated = 0x40000071;
+// A change-information file begins with the two 32-bit words of its size.
+constexpr std::uint64_t kChangeInfoHeaderBytes = 8;
 
 // Ends the Domino API runtime on every way out of the run once it started.
 class RuntimeGuard {
@@ -37,6 +39,20 @@ class RuntimeGuard {
   RuntimeGuard& operator=(const RuntimeGuard&) = delete;
 };
 
+// The change-information files written for these entries, with their sizes
+// (the 8-byte header and the change information it announces).
+std::vector<ChangeInfoListEntry> ChangeInfoFiles(const std::vector<const DatabaseEntry*>& entries) {
+  std::vector<ChangeInfoListEntry> files;
+  for (const DatabaseEntry* entry : entries) {
+    std::string relative = MakeChangeInfoPath("", entry->path);
+    if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);
+    const std::uint64_t announced =
+        (std::uint64_t(entry->changeInfoSizeHigh) << 32) | entry->changeInfoSizeLow;
+    files.push_back(ChangeInfoListEntry{announced + kChangeInfoHeaderBytes, relative});
+  }
+  return files;
+}
+
 }  // namespace
 
 int BackupServer(BackupRequest& request, DominoServerInfo& server) {
@@ -50,6 +66,11 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server) {
   if (server.archiveLogging == 0) {
     Output(out, "ERROR: Server: " + server.commonName + " is not set to archive mode.\r\n" +
                     "Only archival transaction logging is supported.\r\n" + "Backup aborted.\r\n");
+    return -1;
+  }
+  // A later restore would revert the ArkLedger together with the data.
+  if (const std::string onDataVolume = ArkLedgerOnDataVolumeText(server); !onDataVolume.empty()) {
+    Output(out, onDataVolume + "Backup aborted.\r\n");
     return -1;
   }
 
@@ -132,6 +153,11 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
   Output(out, "Completed CreateSnapShot method\r\n");
 
   Output(out, "Stopping Domino backup mode...\r\n");
+  // Every database still in backup gets a change-information file.
+  std::vector<const DatabaseEntry*> captured;
+  for (const DatabaseEntry& entry : list) {
+    if (entry.inBackup != 0) captured.push_back(&entry);
+  }
   if (CaptureChangeInfo(request, list, ledger) != 0) {
     AbortDatabaseBackups(request, list);
     Output(out, "ERROR: Could not properly stop backup.\r\n");
@@ -139,6 +165,10 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
   }
 
   std::string path;
+  if (WriteChangeInfoList(ledger, ChangeInfoFiles(captured), path) != 0) {
+    Output(out, "WARNING: Could not create change information list file:\r\n" + path + "\r\n" +
+                    "A restore of this snapshot cannot check that its change information is complete.\r\n");
+  }
   for (const DatabaseEntry& entry : list) {
     if (entry.logged == 0) continue;
     if (WriteLogHint(ledger, entry.logExtent, entry.logId, path) != 0) {

@@ -30,6 +30,9 @@ struct DatabaseEntry {
 DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& list);
 int StartDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& list,
                          std::vector<std::string>& disabled);
+// Ends each database's backup, writing its change information below the
+// ledger directory; once all are written, flushes them to the disk. 0, or
+// -1 after the message of what failed.
 int CaptureChangeInfo(BackupRequest& request, std::vector<DatabaseEntry>& list,
                       const std::string& ledgerDirectory);
 int AbortDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& list);

@@ -1,11 +1,15 @@
 // The recovery hint files beside a snapshot: log_hint (where in the
-// transaction log the backup stood) and disabled_databases (the databases
-// that cannot be rolled forward).
+// transaction log the backup stood), disabled_databases (the databases
+// that cannot be rolled forward) and change_info_list (the change-information
+// files the backup wrote, so that a lost one can be told from a database
+// that had no changes).
 #include "backup/hint_files.h"
 
 #include <cstdio>
+#include <set>
 
 #include "backup/path_text.h"
+#include "domino/host_utils.h"
 #include "domino/domino_api.h"
 #include "platform/files.h"
 
@@ -13,16 +17,22 @@ namespace {
 
 constexpr const char* kLogHintName = "log_hint";
 constexpr const char* kDisabledDatabasesName = "disabled_databases";
+constexpr const char* kChangeInfoListName = "change_info_list";
 constexpr std::size_t kLogPathSize = 1024;
 
-// Writes text as the whole new content of path. A file whose content could
-// not be written completely counts as not created: a restore must not trust it.
+// Writes text as the whole new content of path and flushes it, with the
+// directories above it, to the disk. A file whose content could not be
+// written completely or flushed counts as not created: a restore must not
+// trust it.
 int WriteNewFile(const std::string& path, const std::string& text) {
   platform::File file;
   if (file.Open(path, platform::File::Mode::CreateAlways) != ERROR_SUCCESS) return -1;
   if (!text.empty() && file.Write(text.data(), text.size()) != ERROR_SUCCESS) return -1;
   if (file.Close() != ERROR_SUCCESS) return -1;
-  return 0;
+  if (platform::FlushToDisk(path) != ERROR_SUCCESS) return -1;
+  std::set<std::string> flushed;
+  std::string failed;
+  return FlushDirectoriesAbove(path, flushed, failed) == ERROR_SUCCESS ? 0 : -1;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
@@ -102,6 +112,53 @@ int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>
     if (!blank) disabled.push_back(line);
     start = end + 1;
   }
+  return 0;
+}
+
+int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeInfoListEntry>& files,
+                        std::string& path) {
+  path = backup_detail::WithBackslash(directory) + kChangeInfoListName;
+  std::string text;
+  for (const ChangeInfoListEntry& file : files) {
+    text += std::to_string(file.size) + " " + file.relativePath + "\r\n";
+  }
+  if (WriteNewFile(path, text) == 0) return 0;
+  platform::DeleteFile(path);
+  return -1;
+}
+
+int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListEntry>& files,
+                       std::string& path, std::size_t* badLine) {
+  path = backup_detail::WithBackslash(directory) + kChangeInfoListName;
+  std::string text;
+  if (platform::ReadWholeFile(path, text) != ERROR_SUCCESS) return -1;
+  std::vector<ChangeInfoListEntry> read;
+  std::size_t start = 0, number = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    // Digits, one blank, a path (which may hold blanks of its own).
+    std::size_t digits = 0;
+    std::uint64_t size = 0;
+    bool overflow = false;
+    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') {
+      overflow = overflow || size > (UINT64_MAX - 9) / 10;
+      size = size * 10 + std::uint64_t(line[digits] - '0');
+      ++digits;
+    }
+    if (digits == 0 || overflow || digits + 1 >= line.size() || line[digits] != ' ' ||
+        line.find_first_not_of(' ', digits + 1) == std::string::npos) {
+      if (badLine != nullptr) *badLine = number;
+      return -2;
+    }
+    read.push_back(ChangeInfoListEntry{size, line.substr(digits + 1)});
+  }
+  files.insert(files.end(), read.begin(), read.end());
   return 0;
 }
 

@@ -1,7 +1,9 @@
-// The recovery hint files beside a snapshot: log_hint and disabled_databases.
+// The recovery hint files beside a snapshot: log_hint, disabled_databases
+// and change_info_list.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,4 +21,20 @@ int WriteDisabledDatabases(const std::string& directory, const std::vector<std::
 // One path per line; a path with a blank stays one entry; empty lines skipped.
 int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>& disabled,
                           std::string& path);
+// One change-information file that a backup wrote: its size in bytes and its
+// path relative to the snapshot's ArkLedger directory.
+struct ChangeInfoListEntry {
+  std::uint64_t size = 0;
+  std::string relativePath;  // "Domino\Data\mail\jo.nsf.dat"
+};
+// change_info_list: one line per file, its size in decimal, one blank, its
+// relative path, "\r\n". A file that could not be written completely is
+// removed again (-1): a restore must not trust a partial list.
+int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeInfoListEntry>& files,
+                        std::string& path);
+// 0 and the entries appended; -1 when the file cannot be read (a snapshot
+// taken before the list was written); -2 when a line is not a size and a
+// path (*badLine: its 1-based number). path receives the file's path.
+int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListEntry>& files,
+                       std::string& path, std::size_t* badLine = nullptr);
 int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries);

@@ -3,8 +3,10 @@
 #include "backup/log_archive.h"
 
 #include <cstdio>
+#include <set>
 
 #include "backup/database_backup.h"
+#include "backup/hint_files.h"
 #include "backup/path_text.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
@@ -46,19 +48,42 @@ std::string ArchivedLogName(DWORD logNumber) {
   return name;
 }
 
+// Copies a log and flushes the copy and its directory (and, once, the
+// directories above that) to the disk. A copy that cannot be flushed is a
+// failed copy and is removed: it may not hold the log.
+DWORD CopyDurably(const std::string& source, const std::string& target, std::set<std::string>& flushed) {
+  if (const DWORD error = platform::CopyFile(source, target, true); error != ERROR_SUCCESS) return error;
+  const std::string directory = target.substr(0, target.find_last_of('\\'));
+  std::string failed;
+  DWORD error = platform::FlushToDisk(target);
+  if (error == ERROR_SUCCESS) error = platform::FlushToDisk(directory);
+  if (error == ERROR_SUCCESS) error = FlushDirectoriesAbove(directory, flushed, failed);
+  if (error != ERROR_SUCCESS) platform::DeleteFile(target);
+  return error;
+}
+
 }  // namespace
 
 int CopyLogsToLedger(BackupRequest& request, DominoServerInfo& /*server*/,
                      const std::string& ledgerDirectory) {
   if (ledgerDirectory.empty()) return -1;
   const std::string destination = backup_detail::WithBackslash(ledgerDirectory) + "logs\\";
+  // The archiving stops at the log in which the backup started (its
+  // log_hint); logs finished since wait for the next backup. Without that
+  // bound, a server that fills logs faster than each can be copied and
+  // flushed would keep the backup archiving for ever.
+  DWORD firstLogLeft = kArchiveEveryLog;
+  DWORD hintLog = 0;
+  std::string series, hintPath;
+  if (ReadLogHint(ledgerDirectory, hintLog, series, hintPath) == 0 && hintLog != 0) firstLogLeft = hintLog;
   std::vector<DWORD> archived;
-  ArchiveTransactionLogs(request, request.output.windowHandle, destination, archived);
+  ArchiveTransactionLogs(request, request.output.windowHandle, destination, archived, firstLogLeft);
   return 0;
 }
 
 int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
-                           const std::string& destination, std::vector<DWORD>& archived) {
+                           const std::string& destination, std::vector<DWORD>& archived,
+                           DWORD firstLogLeft) {
   std::printf("Archiving logs in log dir: %s\n", destination.c_str());
   std::fflush(stdout);
 
@@ -70,6 +95,7 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
   }
 
   DominoApi& api = Domino();
+  std::set<std::string> flushed;  // directories above the destination
   for (bool first = true;; first = false) {
     BYTE logId[16] = {};
     DWORD logNumber = 0;
@@ -86,16 +112,20 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
       session.End();
       return -1;
     }
+    if (firstLogLeft != kArchiveEveryLog && logNumber >= firstLogLeft) {
+      session.End();
+      return 0;
+    }
 
     CreateDominoDirectory(destination);
     const std::string target = destination + ArchivedLogName(logNumber);
     archived.push_back(logNumber);
     Output(request.output, std::string("Archiving ") + source + "\r\n");
 
-    // The log is marked archived only once its copy exists; a log that could
-    // not be copied stays with Domino for the next backup. The system's text
-    // says why (a full ArkLedger volume, a copy already there).
-    if (const DWORD copyError = platform::CopyFile(source, target, true); copyError != ERROR_SUCCESS) {
+    // The log is marked archived only once its copy is on the disk; a log
+    // that could not be copied stays with Domino for the next backup. The
+    // system's text says why (a full ArkLedger volume, a copy already there).
+    if (const DWORD copyError = CopyDurably(source, target, flushed); copyError != ERROR_SUCCESS) {
       Output(request.output, std::string("Could not copy ") + source + "\r\n" +
                                  platform::FormatMessage(copyError).substr(0, kArchiveErrorTextSize) + "\r\n");
       return session.End() == NOERROR ? 0 : -1;

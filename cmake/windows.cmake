@@ -14,18 +14,17 @@ file(CREATE_LINK ${ARK_CLI11_INCLUDE} ${ark_cli11_dir}/CLI SYMBOLIC)
 add_library(ark_cli11 INTERFACE)
 target_include_directories(ark_cli11 SYSTEM INTERFACE ${ark_cli11_dir})
 add_library(CLI11::CLI11 ALIAS ark_cli11)
-
 # nlohmann-json (headers only) the same way.
 set(ARK_NLOHMANN_INCLUDE /usr/include/nlohmann CACHE PATH "nlohmann-json headers (Debian package nlohmann-json3-dev)")
-set(ark_nlohmann_dir ${CMAKE_BINARY_DIR}/nlohmann-include)
-file(MAKE_DIRECTORY ${ark_nlohmann_dir})
-file(CREATE_LINK ${ARK_NLOHMANN_INCLUDE} ${ark_nlohmann_dir}/nlohmann SYMBOLIC)
+set(ark_json_dir ${CMAKE_BINARY_DIR}/json-include)
+file(MAKE_DIRECTORY ${ark_json_dir})
+file(CREATE_LINK ${ARK_NLOHMANN_INCLUDE} ${ark_json_dir}/nlohmann SYMBOLIC)
 add_library(ark_nlohmann_json INTERFACE)
-target_include_directories(ark_nlohmann_json SYSTEM INTERFACE ${ark_nlohmann_dir})
+target_include_directories(ark_nlohmann_json SYSTEM INTERFACE ${ark_json_dir})
 add_library(nlohmann_json::nlohmann_json ALIAS ark_nlohmann_json)
 
-# GCC 12 at -O3 reports overlapping copies inside std::string concatenation
-# that cannot happen (GCC bug 105329); the warning is off for this build.
+# GCC 12 at -O3 reports overlaps inside std::string's own copies that cannot
+# happen (-Wrestrict false positives, seen only in the mingw-w64 build).
 add_compile_options(-Wno-restrict)
 
 # Windows 7 and later; the ANSI forms of the calls.

@@ -41,6 +41,17 @@ int ReadFromEitherKey(const char* valueName, std::string& out, bool* fromDominoK
   return rc;
 }
 
+// The data directory of partition n: "PARTITION<n>" under the 5.0 key, else
+// "DataPath" under the Domino key's subkey n. 0 when found.
+int ReadPartitionDataDirectory(int n, std::string& dataDirectory) {
+  char valueName[32];
+  std::snprintf(valueName, sizeof valueName, "PARTITION%d", n);
+  if (ReadMachineRegistryValue(kDomino50Key, valueName, dataDirectory) == 0) return 0;
+  char key[64];
+  std::snprintf(key, sizeof key, "%s\\%d", kDominoKey, n);
+  return ReadMachineRegistryValue(key, "DataPath", dataDirectory);
+}
+
 void SetLogDirectory(DominoServerInfo& server) {
   std::string translogPath;
   ReadNotesSetting("TRANSLOG_Path", translogPath, server.notesIniPath);
@@ -94,14 +105,8 @@ std::int32_t DiscoverDominoServers(DiscoveryResult& result) {
     DominoServerInfo server;
     std::string dataDirectory;
     char valueName[32];
-    std::snprintf(valueName, sizeof valueName, "PARTITION%d", n);
     bool lastRecord = false;
-    int rc = ReadMachineRegistryValue(kDomino50Key, valueName, dataDirectory);
-    if (rc != 0) {
-      char key[64];
-      std::snprintf(key, sizeof key, "%s\\%d", kDominoKey, n);
-      rc = ReadMachineRegistryValue(key, "DataPath", dataDirectory);
-    }
+    int rc = ReadPartitionDataDirectory(n, dataDirectory);
     if (rc != 0) {
       if (n > 1) break;
       result.partitioned = false;
@@ -157,4 +162,19 @@ std::int32_t DiscoverDominoServers(DiscoveryResult& result) {
     LoadAllSnapshotHints(result.servers);
   }
   return 0;
+}
+
+std::vector<std::string> RegisteredDataDirectories() {
+  std::vector<std::string> directories;
+  for (int n = 1; n <= kMaxPartitions; ++n) {
+    std::string dataDirectory;
+    if (ReadPartitionDataDirectory(n, dataDirectory) != 0) {
+      if (n == 1 && ReadFromEitherKey("DataPath", dataDirectory, nullptr) == 0) {
+        directories.push_back(dataDirectory);
+      }
+      break;
+    }
+    directories.push_back(dataDirectory);
+  }
+  return directories;
 }

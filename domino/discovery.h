@@ -27,3 +27,9 @@ struct DiscoveryResult {
 // Fills the result; 0 on success, else the failing registry read's result
 // or the Domino runtime's status.
 std::int32_t DiscoverDominoServers(DiscoveryResult& result);
+
+// The data directories of every Domino server that the registry names, read
+// as discovery reads them but without starting any server's runtime (so it
+// may run in the middle of a backup or restore). Empty when the registry
+// names none.
+std::vector<std::string> RegisteredDataDirectories();

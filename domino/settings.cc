@@ -50,6 +50,12 @@ void WriteNotesSetting(const std::string& key, const std::string& value, const s
   platform::WritePrivateProfileString(kNotesSection, key, value, file);
 }
 
+std::string ServerShortName(const DominoServerInfo& server) {
+  if (!server.commonName.empty()) return server.commonName;
+  if (server.serverName.find('/') != std::string::npos) return std::string();
+  return server.serverName;
+}
+
 int GetChangeInfoRoot(std::string& out) {
   std::string value;
   if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) {
@@ -64,8 +70,9 @@ int GetChangeInfoRoot(std::string& out) {
 int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, std::string& out) {
   std::string value;
   if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) return -1;
-  if (!IsSingleLevel(server.commonName) || (!name.empty() && !IsSingleLevel(name))) return -1;
-  std::string dir = WithTrailingBackslash(value) + server.commonName + "\\";
+  const std::string shortName = ServerShortName(server);
+  if (!IsSingleLevel(shortName) || (!name.empty() && !IsSingleLevel(name))) return -1;
+  std::string dir = WithTrailingBackslash(value) + shortName + "\\";
   dir += name;
   out = dir;
   return 0;
@@ -76,6 +83,36 @@ int GetSnapshotHintPath(const DominoServerInfo& server, std::string& out) {
   if (GetChangeInfoDir(server, "", dir) != 0) return -1;
   out = dir + "\\hint";
   return 0;
+}
+
+char DriveLetterOf(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return 0;
+  const char letter = path[0];
+  if (letter >= 'a' && letter <= 'z') return char(letter - 'a' + 'A');
+  return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
+char DataVolumeDrive(const DominoServerInfo& server) {
+  const char16_t letter = server.dataVolume.driveLetter;
+  if (letter > 0 && letter < 0x80) {
+    const char drive = DriveLetterOf(std::string(1, char(letter)) + ":");
+    if (drive != 0) return drive;
+  }
+  return DriveLetterOf(server.dataDirectory);
+}
+
+std::string ArkLedgerOnDataVolumeText(const DominoServerInfo& server) {
+  std::string root;
+  if (ReadNotesSetting(kChangeInfoDirKey, root, GetArkIniPath()) == 0) return std::string();
+  const char drive = DataVolumeDrive(server);
+  if (drive == 0 || DriveLetterOf(root) != drive) return std::string();
+  const std::string driveText = std::string(1, drive) + ":";
+  return "ERROR: The ArkLedger directory " + root + " (CHANGE_INFO_DIR) lies on drive " + driveText +
+         ", the data volume of server " + server.serverName + ".\r\n" +
+         "A restore reverts that volume and would take the ArkLedger back to a time before the "
+         "change information was written.\r\n" +
+         "Move the ArkLedger directory to a drive other than " + driveText +
+         " and set CHANGE_INFO_DIR in " + GetArkIniPath() + " to its new place.\r\n";
 }
 
 bool HasConfigWizardRun() { return WizardFlagSet(kConfigWizardKey); }

@@ -24,6 +24,9 @@ STATUS SimApi::OpenDatabase(const char* path, DBHANDLE* handle) {
   DatabaseOptions options;
   options.volumeDrive = DriveOf(path);
   options.stateDir = config_.stateDirHost;
+  // The engine holds every database of a server open during a backup: each
+  // holds one descriptor, not the database file's as well.
+  options.keepFileOpen = false;
   TxnLog* log = nullptr;
   if (config_.logging) {
     if (STATUS s = Log(&log)) return s;

@@ -14,8 +14,10 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 
 namespace {
 
-// A packed list is read no further than this without its closing NUL.
-constexpr std::size_t kMaxPackedList = 1 << 20;
+// The buffer of a packed list: a list whose closing NUL lies beyond it is
+// refused (ERR_BAD_LIST), as the runtime takes the list in one buffer of
+// this size.
+constexpr std::size_t kMaxPackedList = 65536;
 
 }  // namespace
 

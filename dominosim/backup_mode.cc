@@ -1,10 +1,15 @@
 // Backup mode of a database, shared by every process through files in the
 // state directory, all named after the database's key:
-//   KEY.state   the lock of the database and the backup-mode state
+//   KEY.state   the lock of the database (flock), the backup-mode state, and
+//               the holder lock: a lock on one byte of the open file (an
+//               open-file-description lock on POSIX, LockFileEx on Windows),
+//               held by the process that holds the backup; a holder that
+//               died is noticed because its lock is gone
 //   KEY.dirty   page numbers written while a backup records
-//   KEY.holder  flock held by the process that holds the backup; a holder
-//               that died is noticed because its lock is gone
-//   KEY.chg     the change information fixed at BackupStop
+//   KEY.chg     the change information fixed at BackupStop, when it is too
+//               long to keep in memory
+// A database in backup mode holds one descriptor, the state file's: the
+// service holds thousands of them at once.
 #include <fcntl.h>
 
 #include <algorithm>
@@ -33,7 +38,6 @@ using platform::posix::ReadFileBytes;
 using platform::posix::RemoveFile;
 using platform::posix::ReplaceFile;
 using platform::posix::TruncateFile;
-using platform::posix::TryLock;
 using platform::posix::WriteAll;
 
 namespace {
@@ -42,6 +46,14 @@ constexpr char kStateMagic[8] = {'D', 'S', 'I', 'M', 'B', 'K', 'S', '1'};
 constexpr std::size_t kStateSize = 40;
 enum Mode : std::uint32_t { kIdle = 0, kRecording = 1, kStopped = 2 };
 constexpr std::uint64_t kHolderCheckMs = 1000;
+// Change information up to this size stays in the holder's memory from
+// BackupStop to BackupEnd (no file to create, rename and remove for each
+// database); a longer stream goes to KEY.chg.
+constexpr std::uint64_t kChangesInMemory = 64 * 1024;
+
+// The holder lock's byte. Byte locks and the whole-file lock do not meet,
+// so it lives in the same file as the database's lock.
+constexpr std::uint64_t kHolderByte = 0;
 
 std::uint64_t NowMs() {
   return std::uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -63,8 +75,11 @@ std::string Database::StatePath(const char* suffix) const {
 }
 
 STATUS Database::OpenState() {
-  if (int e = MakeDirectories(options_.stateDir)) return StatusFromErrno(e);
   state_ = OpenFile(StatePath(".state"), O_RDWR | O_CREAT, 0644);
+  if (!state_.valid() && errno == ENOENT) {
+    if (int e = MakeDirectories(options_.stateDir)) return StatusFromErrno(e);
+    state_ = OpenFile(StatePath(".state"), O_RDWR | O_CREAT, 0644);
+  }
   if (!state_.valid()) return StatusFromErrno(errno);
   {
     // A new state file is sized once (zeros read as idle), then mapped.
@@ -76,8 +91,6 @@ STATUS Database::OpenState() {
     }
   }
   if (int e = stateMap_.Map(state_.get(), kStateSize)) return StatusFromErrno(e);
-  dirty_ = OpenFile(StatePath(".dirty"), O_RDWR | O_CREAT | O_APPEND, 0644);
-  if (!dirty_.valid()) return StatusFromErrno(errno);
   return NOERROR;
 }
 
@@ -109,18 +122,29 @@ STATUS Database::WriteState(const State& state) {
 }
 
 bool Database::HolderAlive() {
-  if (holder_.valid()) return true;
-  UniqueFd probe = OpenFile(StatePath(".holder"), O_RDWR | O_CREAT, 0644);
-  if (!probe.valid()) return false;
-  // The probe's lock goes with its descriptor.
-  return TryLock(probe.get(), true) == EWOULDBLOCK;
+  if (holding_) return true;
+  // Another holder's lock conflicts with this descriptor's; a dead holder's
+  // went with its descriptors.
+  return platform::posix::ByteLockedByOther(state_.get(), kHolderByte);
+}
+
+STATUS Database::ClearDirty() {
+  UniqueFd opened;
+  int fd = dirty_.get();
+  if (!dirty_.valid()) {
+    opened = OpenFile(StatePath(".dirty"), O_WRONLY);
+    if (!opened.valid()) return errno == ENOENT ? NOERROR : StatusFromErrno(errno);
+    fd = opened.get();
+  }
+  if (int e = TruncateFile(fd, 0)) return StatusFromErrno(e);
+  return NOERROR;
 }
 
 STATUS Database::ResetState(State& state) {
   state.mode = kIdle;
   state.holderPid = 0;
   state.streamSize = 0;
-  if (int e = TruncateFile(dirty_.get(), 0)) return StatusFromErrno(e);
+  if (STATUS s = ClearDirty()) return s;
   RemoveFile(StatePath(".chg"));
   return WriteState(state);
 }
@@ -130,16 +154,20 @@ STATUS Database::NoteWrites(const std::uint32_t* pages, std::size_t count) {
   if (STATUS s = ReadState(state)) return s;
   if (state.mode != kRecording) return NOERROR;
   std::uint64_t now = NowMs();
-  if (!holder_.valid() && now - lastHolderCheck_ >= kHolderCheckMs) {
+  if (!holding_ && now - lastHolderCheck_ >= kHolderCheckMs) {
     lastHolderCheck_ = now;
     if (!HolderAlive()) return ResetState(state);  // the holder died: nothing to record for
+  }
+  if (!dirty_.valid()) {
+    dirty_ = OpenFile(StatePath(".dirty"), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (!dirty_.valid()) return StatusFromErrno(errno);
   }
   if (int e = WriteAll(dirty_.get(), pages, count * sizeof(std::uint32_t))) return StatusFromErrno(e);
   return NOERROR;
 }
 
 STATUS Database::BackupStart(DWORD* context) {
-  if (holder_.valid()) return ERR_IN_BACKUP;
+  if (holding_) return ERR_IN_BACKUP;
   FlockGuard guard(state_.get(), true);
   State state;
   STATUS s = ReadState(state);
@@ -149,26 +177,36 @@ STATUS Database::BackupStart(DWORD* context) {
     return s;
   }
   if (state.mode != kIdle && HolderAlive()) return ERR_IN_BACKUP;
-  UniqueFd holder = OpenFile(StatePath(".holder"), O_RDWR | O_CREAT, 0644);
-  if (!holder.valid()) return StatusFromErrno(errno);
-  if (TryLock(holder.get(), true) != 0) return ERR_IN_BACKUP;
-  if (int e = TruncateFile(dirty_.get(), 0)) return StatusFromErrno(e);
-  RemoveFile(StatePath(".chg"));
-  state.mode = kRecording;
-  state.context = state.context + 1 == 0 ? 1 : state.context + 1;
-  state.holderPid = std::uint32_t(platform::posix::CurrentProcessId());
-  state.streamSize = 0;
-  if (STATUS w = WriteState(state)) return w;
-  holder_ = std::move(holder);
+  if (int e = platform::posix::TryLockByte(state_.get(), kHolderByte)) {
+    return e == EWOULDBLOCK ? ERR_IN_BACKUP : StatusFromErrno(e);
+  }
+  STATUS status = ClearDirty();
+  if (status == NOERROR) {
+    RemoveFile(StatePath(".chg"));
+    state.mode = kRecording;
+    state.context = state.context + 1 == 0 ? 1 : state.context + 1;
+    state.holderPid = std::uint32_t(platform::posix::CurrentProcessId());
+    state.streamSize = 0;
+    status = WriteState(state);
+  }
+  if (status != NOERROR) {
+    platform::posix::UnlockByte(state_.get(), kHolderByte);
+    return status;
+  }
+  holding_ = true;
+  stopped_ = false;
+  changesInMemory_.clear();
   context_ = state.context;
-  changes_.reset();
+  changesSize_ = 0;
   changesOffset_ = 0;
   *context = state.context;
   return NOERROR;
 }
 
 STATUS Database::BackupStop(DWORD context) {
-  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
+  if (!holding_ || context != context_) return ERR_NOT_IN_BACKUP;
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
   // The header stamp below is a write to the database file.
   VolumeWriteGuard volume;
   if (!volume.Lock(options_.volumeDrive)) return ERR_IO;
@@ -197,15 +235,15 @@ STATUS Database::BackupStop(DWORD context) {
   state.mode = kStopped;
   state.streamSize = size;
   if (STATUS s = WriteState(state)) return s;
-  changes_ = OpenFile(StatePath(".chg"), O_RDONLY);
-  if (!changes_.valid()) return StatusFromErrno(errno);
+  stopped_ = true;
+  changesSize_ = size;
   changesOffset_ = 0;
   return NOERROR;
 }
 
 STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
-  std::string listed;
-  if (int e = ReadFileBytes(StatePath(".dirty"), listed)) return StatusFromErrno(e);
+  std::string listed;  // no file: no page was written while the backup recorded
+  if (int e = ReadFileBytes(StatePath(".dirty"), listed); e != 0 && e != ENOENT) return StatusFromErrno(e);
   std::vector<std::uint32_t> pages(listed.size() / sizeof(std::uint32_t) + 1);
   pages[0] = 0;  // the header page always goes with the change information
   std::memcpy(pages.data() + 1, listed.data(), (pages.size() - 1) * sizeof(std::uint32_t));
@@ -213,13 +251,19 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
   pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
   while (!pages.empty() && pages.back() >= header.pageCount) pages.pop_back();
 
+  const std::uint64_t total = ChangeStreamSize(std::uint32_t(pages.size()));
+  const bool inMemory = total <= kChangesInMemory;
   std::string temp = StatePath(".chg.tmp");
-  UniqueFd out = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (!out.valid()) return StatusFromErrno(errno);
-  ChangeStreamWriter writer(out.get(), header.instanceId, header.pageCount, std::uint32_t(pages.size()));
+  UniqueFd out;
+  if (!inMemory) {
+    out = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!out.valid()) return StatusFromErrno(errno);
+  }
+  ChangeStreamWriter writer(inMemory ? -1 : out.get(), header.instanceId, header.pageCount,
+                            std::uint32_t(pages.size()));
   // Pages with consecutive numbers are read in one piece.
   constexpr std::size_t kRun = 256;
-  std::vector<std::uint8_t> run(kRun * kPageSize);
+  std::vector<std::uint8_t> run(std::min(kRun, pages.size()) * kPageSize);
   STATUS status = NOERROR;
   for (std::size_t i = 0; i < pages.size() && status == NOERROR;) {
     std::size_t n = 1;
@@ -234,6 +278,12 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
     i += n;
   }
   if (status == NOERROR) status = writer.Finish();
+  if (inMemory) {
+    if (status != NOERROR) return status;
+    changesInMemory_ = writer.TakeBytes();
+    *size = total;
+    return NOERROR;
+  }
   out.reset();
   if (status == NOERROR) {
     if (int e = ReplaceFile(temp, StatePath(".chg"))) status = StatusFromErrno(e);
@@ -247,36 +297,48 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
 }
 
 STATUS Database::ChangeInfoSize(DWORD context, std::uint64_t* size) {
-  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
-  if (!changes_.valid()) return ERR_BACKUP_NOT_STOPPED;
-  std::uint64_t fileSize = 0;
-  if (int e = FileSize(changes_.get(), &fileSize)) return StatusFromErrno(e);
-  *size = fileSize;
+  if (!holding_ || context != context_) return ERR_NOT_IN_BACKUP;
+  if (!stopped_) return ERR_BACKUP_NOT_STOPPED;
+  *size = changesSize_;
   return NOERROR;
 }
 
 STATUS Database::ReadChangeInfo(DWORD context, void* buffer, DWORD size, DWORD* length) {
   *length = 0;
-  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
-  if (!changes_.valid()) return ERR_BACKUP_NOT_STOPPED;
+  if (!holding_ || context != context_) return ERR_NOT_IN_BACKUP;
+  if (!stopped_) return ERR_BACKUP_NOT_STOPPED;
+  if (changesOffset_ >= changesSize_ || size == 0) return NOERROR;
+  std::size_t want = std::size_t(std::min<std::uint64_t>(size, changesSize_ - changesOffset_));
+  if (changesInMemory_.size() == changesSize_) {
+    std::memcpy(buffer, changesInMemory_.data() + changesOffset_, want);
+    changesOffset_ += want;
+    *length = DWORD(want);
+    return NOERROR;
+  }
+  // Opened for each chunk: a stopped database still holds one descriptor.
+  UniqueFd changes = OpenFile(StatePath(".chg"), O_RDONLY);
+  if (!changes.valid()) return StatusFromErrno(errno);
   std::size_t got = 0;
-  if (int e = PReadAll(changes_.get(), buffer, size, changesOffset_, &got)) return StatusFromErrno(e);
+  if (int e = PReadAll(changes.get(), buffer, want, changesOffset_, &got)) return StatusFromErrno(e);
+  if (got != want) return ERR_IO;  // the fixed stream lost bytes
   changesOffset_ += got;
   *length = DWORD(got);
   return NOERROR;
 }
 
 STATUS Database::BackupEnd(DWORD context, bool /*abandon*/) {
-  if (!holder_.valid() || context != context_) return ERR_NOT_IN_BACKUP;
+  if (!holding_ || context != context_) return ERR_NOT_IN_BACKUP;
   STATUS status = NOERROR;
   {
     FlockGuard guard(state_.get(), true);
     State state;
     status = ReadState(state);
     if (status == NOERROR && state.context == context) status = ResetState(state);
+    platform::posix::UnlockByte(state_.get(), kHolderByte);
   }
-  changes_.reset();
-  holder_.reset();  // releases the holder lock
+  holding_ = false;
+  stopped_ = false;
+  changesInMemory_ = {};
   context_ = 0;
   return status;
 }

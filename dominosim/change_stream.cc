@@ -25,6 +25,8 @@ namespace {
 constexpr char kHeaderMagic[8] = {'D', 'S', 'I', 'M', 'C', 'H', 'G', '1'};
 constexpr char kTrailerMagic[8] = {'D', 'S', 'I', 'M', 'C', 'E', 'N', 'D'};
 constexpr std::size_t kWriteBuffer = 1 << 20;
+// A stream up to this size is staged in memory by ChangeApplier.
+constexpr std::uint64_t kStagedInMemory = 64 * 1024;
 
 std::uint32_t CrcOn(bool& started, std::uint32_t crc, const void* data, std::size_t size) {
   if (!started) {
@@ -43,7 +45,7 @@ std::uint64_t ChangeStreamSize(std::uint32_t entries) {
 ChangeStreamWriter::ChangeStreamWriter(int fd, const Id16& instanceId, std::uint32_t pageCount,
                                        std::uint32_t entries)
     : fd_(fd), entries_(entries), total_(ChangeStreamSize(entries)) {
-  buffer_.reserve(kWriteBuffer);
+  buffer_.reserve(fd_ < 0 ? std::size_t(total_) : std::size_t(std::min<std::uint64_t>(kWriteBuffer, total_)));
   std::uint8_t header[kStreamHeaderSize] = {};
   std::memcpy(header, kHeaderMagic, 8);
   PutU32(header + 8, 1);
@@ -68,6 +70,7 @@ STATUS ChangeStreamWriter::Put(const void* data, std::size_t size) {
 }
 
 STATUS ChangeStreamWriter::Flush() {
+  if (fd_ < 0) return NOERROR;  // in memory: the whole stream stays in the buffer
   if (int e = WriteAll(fd_, buffer_.data(), buffer_.size())) return StatusFromErrno(e);
   buffer_.clear();
   return NOERROR;
@@ -199,6 +202,12 @@ STATUS ChangeApplier::Start(const std::string& targetPath, char volumeDrive,
   DbHeader header;
   if (STATUS s = DecodeHeader(bytes, got, header)) return s;
   applier->targetInstance_ = header.instanceId;
+  if (declaredSize <= kStagedInMemory) {
+    applier->inMemory_ = true;  // a short stream is staged in memory: no file to make and remove
+    applier->staged_.reserve(std::size_t(declaredSize));
+    out = std::move(applier);
+    return NOERROR;
+  }
   applier->stagingPath_ = targetPath + ".dsim-apply";
   RemoveFile(applier->stagingPath_);  // left by an earlier run that died
   applier->staging_ = OpenFile(applier->stagingPath_, O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -210,6 +219,7 @@ STATUS ChangeApplier::Start(const std::string& targetPath, char volumeDrive,
 ChangeApplier::~ChangeApplier() { DropStaging(); }
 
 void ChangeApplier::DropStaging() {
+  staged_ = {};
   if (staging_.valid()) {
     staging_.reset();
     RemoveFile(stagingPath_);
@@ -231,7 +241,11 @@ STATUS ChangeApplier::Feed(const void* data, std::size_t size) {
   if (parser_.headerKnown() && parser_.header().instanceId != targetInstance_)
     return Fail(ERR_CHANGE_OTHER_DB);
   if (parser_.headerKnown() && parser_.header().total != declared_) return Fail(ERR_CHANGE_CORRUPT);
-  if (int e = WriteAll(staging_.get(), p, size)) return Fail(StatusFromErrno(e));
+  if (inMemory_) {
+    staged_.insert(staged_.end(), p, p + size);
+  } else if (int e = WriteAll(staging_.get(), p, size)) {
+    return Fail(StatusFromErrno(e));
+  }
   received_ += size;
   return NOERROR;
 }
@@ -256,22 +270,26 @@ STATUS ChangeApplier::Finish() {
 
 STATUS ChangeApplier::WritePages() {
   // The staged stream was checked whole as it arrived: its entries go to
-  // their pages in runs read from the staging file.
+  // their pages in runs read from the staging file (or memory).
   constexpr std::size_t kRun = 256;
-  std::vector<std::uint8_t> buffer(kRun * kEntrySize);
   std::uint32_t entries = parser_.header().entries;
+  std::vector<std::uint8_t> buffer(inMemory_ ? 0 : std::min<std::size_t>(kRun, entries) * kEntrySize);
   for (std::uint32_t first = 0; first < entries; first += kRun) {
     std::size_t n = std::min<std::size_t>(kRun, entries - first);
     std::uint64_t offset = kStreamHeaderSize + std::uint64_t(first) * kEntrySize;
-    if (int e = PReadAll(staging_.get(), buffer.data(), n * kEntrySize, offset)) return StatusFromErrno(e);
+    const std::uint8_t* run = staged_.data() + offset;
+    if (!inMemory_) {
+      if (int e = PReadAll(staging_.get(), buffer.data(), n * kEntrySize, offset)) return StatusFromErrno(e);
+      run = buffer.data();
+    }
     // Entries of consecutive pages go out in one gathered write.
     for (std::size_t i = 0; i < n;) {
-      std::uint32_t firstPage = GetU32(buffer.data() + i * kEntrySize);
+      std::uint32_t firstPage = GetU32(run + i * kEntrySize);
       std::size_t k = 1;
-      while (i + k < n && k < kRun && GetU32(buffer.data() + (i + k) * kEntrySize) == firstPage + k) ++k;
+      while (i + k < n && k < kRun && GetU32(run + (i + k) * kEntrySize) == firstPage + k) ++k;
       WritePiece pieces[kRun];
       for (std::size_t j = 0; j < k; ++j) {
-        pieces[j].data = buffer.data() + (i + j) * kEntrySize + 8;
+        pieces[j].data = run + (i + j) * kEntrySize + 8;
         pieces[j].size = kPageSize;
       }
       if (int e = PWritePieces(targetFd_.get(), pieces, int(k), std::uint64_t(firstPage) * kPageSize))

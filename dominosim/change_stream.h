@@ -30,12 +30,14 @@ constexpr std::size_t kTrailerSize = 32;
 
 std::uint64_t ChangeStreamSize(std::uint32_t entries);
 
-// Writes a stream to a file descriptor through a buffer.
+// Writes a stream to a file descriptor through a buffer, or with fd -1
+// into memory (TakeBytes after Finish).
 class ChangeStreamWriter {
  public:
   ChangeStreamWriter(int fd, const Id16& instanceId, std::uint32_t pageCount, std::uint32_t entries);
   STATUS Add(std::uint32_t pageNo, const std::uint8_t page[kPageSize]);
   STATUS Finish();
+  std::vector<std::uint8_t> TakeBytes() { return std::move(buffer_); }
 
  private:
   STATUS Put(const void* data, std::size_t size);
@@ -84,10 +86,10 @@ class ChangeStreamParser {
   std::uint64_t consumed_ = 0;
 };
 
-// Applies a stream to a database file: the bytes are checked and staged in a
-// temporary file beside the target, and nothing is written to the target
-// until Finish has seen the whole stream sound. A damaged, truncated or
-// foreign stream leaves the target as it was.
+// Applies a stream to a database file: the bytes are checked and staged (in
+// memory when short, else in a temporary file beside the target), and
+// nothing is written to the target until Finish has seen the whole stream
+// sound. A damaged, truncated or foreign stream leaves the target as it was.
 class ChangeApplier {
  public:
   // declaredSize: the length the stream was announced with (0: no change
@@ -112,6 +114,8 @@ class ChangeApplier {
   char drive_ = 0;
   UniqueFd targetFd_;
   UniqueFd staging_;
+  bool inMemory_ = false;
+  std::vector<std::uint8_t> staged_;  // the stream, when staged in memory
   Id16 targetInstance_{};
   std::uint64_t declared_ = 0;
   std::uint64_t received_ = 0;

@@ -81,15 +81,29 @@ STATUS Database::Create(const std::string& hostPath, const CreateParams& params)
   return status;
 }
 
+Database::FileUse::FileUse(Database& db) : db_(db) {
+  if (db_.fd_.valid()) return;
+  status_ = db_.OpenDataFile();
+  opened_ = status_ == NOERROR;
+}
+
+Database::FileUse::~FileUse() {
+  if (opened_ && !db_.options_.keepFileOpen) db_.fd_.reset();
+}
+
+STATUS Database::OpenDataFile() {
+  fd_ = OpenFile(path_, O_RDWR);
+  if (!fd_.valid() && (errno == EACCES || errno == EROFS)) fd_ = OpenFile(path_, O_RDONLY);
+  return fd_.valid() ? NOERROR : StatusFromErrno(errno);
+}
+
 STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& options,
                       std::unique_ptr<Database>& out) {
   if (options.stateDir.empty()) return ERR_BAD_ARGUMENT;
   auto db = std::make_unique<Database>();
   db->path_ = hostPath;
   db->options_ = options;
-  db->fd_ = OpenFile(hostPath, O_RDWR);
-  if (!db->fd_.valid() && (errno == EACCES || errno == EROFS)) db->fd_ = OpenFile(hostPath, O_RDONLY);
-  if (!db->fd_.valid()) return StatusFromErrno(errno);
+  if (STATUS s = db->OpenDataFile()) return s;
   std::string canonical;
   if (int e = platform::posix::CanonicalPath(hostPath, canonical)) return StatusFromErrno(e);
   db->stateKey_ = StateKeyFor(canonical);
@@ -102,15 +116,23 @@ STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& option
     if (int e = FileSize(db->fd_.get(), &size)) return StatusFromErrno(e);
   }
   if (size < std::uint64_t(header.pageCount) * kPageSize) return ERR_DB_CORRUPT;
+  if (!options.keepFileOpen) db->fd_.reset();
   out = std::move(db);
   return NOERROR;
 }
 
+STATUS Database::HoldFile() {
+  options_.keepFileOpen = true;
+  return fd_.valid() ? NOERROR : OpenDataFile();
+}
+
 Database::~Database() {
-  if (holder_.valid()) BackupEnd(context_, true);
+  if (holding_) BackupEnd(context_, true);
 }
 
 STATUS Database::ReadHeaderUnlocked(DbHeader& out) {
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
   std::uint8_t bytes[kHeaderBytes];
   std::size_t got = 0;
   if (int e = PReadAll(fd_.get(), bytes, sizeof bytes, 0, &got)) return StatusFromErrno(e);
@@ -118,6 +140,8 @@ STATUS Database::ReadHeaderUnlocked(DbHeader& out) {
 }
 
 STATUS Database::WriteHeaderUnlocked(const DbHeader& header) {
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
   std::uint8_t bytes[kHeaderBytes];
   EncodeHeader(header, bytes);
   if (int e = PWriteAll(fd_.get(), bytes, sizeof bytes, 0)) return StatusFromErrno(e);
@@ -125,6 +149,8 @@ STATUS Database::WriteHeaderUnlocked(const DbHeader& header) {
 }
 
 STATUS Database::WritePageImageUnlocked(std::uint32_t pageNo, const std::uint8_t page[kPageSize]) {
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
   if (int e = PWriteAll(fd_.get(), page, kPageSize, std::uint64_t(pageNo) * kPageSize))
     return StatusFromErrno(e);
   return NOERROR;
@@ -136,6 +162,8 @@ STATUS Database::ReadHeader(DbHeader& out) {
 }
 
 STATUS Database::ReadPage(std::uint32_t pageNo, std::uint8_t page[kPageSize]) {
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
   FlockGuard guard(state_.get(), false);
   DbHeader header;
   if (STATUS s = ReadHeaderUnlocked(header)) return s;
@@ -153,6 +181,8 @@ STATUS Database::ReadDbRecord(std::uint8_t out[kDbRecordSize]) {
 
 STATUS Database::Write(const PageWrite* pages, std::size_t count, const std::uint8_t* dbRecord) {
   if (count == 0 && dbRecord == nullptr) return NOERROR;
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
   VolumeWriteGuard volume;
   if (!volume.Lock(options_.volumeDrive)) return ERR_IO;
   FlockGuard guard(state_.get(), true);

@@ -28,6 +28,11 @@ struct DatabaseOptions {
   char volumeDrive = 0;   // drive whose shared write lock covers each write; 0: none
   std::string stateDir;   // host directory of the backup-mode state (required)
   TxnLog* log = nullptr;  // the server's log; nullptr: changes are not logged
+  // true: the database file stays open while the object lives. false: it is
+  // opened for each operation and closed after it, so that an open database,
+  // in backup mode or not, holds one descriptor (its state file): the
+  // service holds every database of a server open at once.
+  bool keepFileOpen = true;
 };
 
 // One page of a transaction: payload holds kPagePayload bytes.
@@ -81,34 +86,61 @@ class Database {
   STATUS ReadChangeInfo(DWORD context, void* buffer, DWORD size, DWORD* length);
   STATUS BackupEnd(DWORD context, bool abandon);
 
+  // Keeps the database file open from now on (a roll-forward that writes
+  // many pages of this database).
+  STATUS HoldFile();
+
   // For maintenance that holds lockFd() itself (recovery, digest).
   int lockFd() const { return state_.get(); }
   char volumeDrive() const { return options_.volumeDrive; }
   STATUS ReadHeaderUnlocked(DbHeader& out);
   STATUS WriteHeaderUnlocked(const DbHeader& header);
   STATUS WritePageImageUnlocked(std::uint32_t pageNo, const std::uint8_t page[kPageSize]);
+  // The open database file (keepFileOpen or after HoldFile); -1 otherwise.
   int dataFd() const { return fd_.get(); }
 
  private:
   struct State;
+  // The database file for the length of one operation: opened when the
+  // object does not hold it open, closed again at the end of the operation.
+  class FileUse {
+   public:
+    explicit FileUse(Database& db);
+    ~FileUse();
+    FileUse(const FileUse&) = delete;
+    FileUse& operator=(const FileUse&) = delete;
+    STATUS status() const { return status_; }
+
+   private:
+    Database& db_;
+    bool opened_ = false;
+    STATUS status_ = 0;
+  };
+  STATUS OpenDataFile();
   STATUS OpenState();
   STATUS ReadState(State& state);
   STATUS WriteState(const State& state);
   STATUS NoteWrites(const std::uint32_t* pages, std::size_t count);
   bool HolderAlive();
   STATUS ResetState(State& state);
+  STATUS ClearDirty();
   STATUS BuildChangeInfo(const DbHeader& header, std::uint64_t* size);
   std::string StatePath(const char* suffix) const;
 
   std::string path_;
   DatabaseOptions options_;
-  UniqueFd fd_;
-  UniqueFd state_;     // lock of the database, holds the backup-mode state
+  UniqueFd fd_;        // the database file (see keepFileOpen)
+  // The state file: its flock is the database's lock, a lock on one of its
+  // bytes (an open-file-description lock, which a flock does not meet) says
+  // that a backup's holder lives, and its first bytes are mapped.
+  UniqueFd state_;
   SharedMapping stateMap_;
-  UniqueFd dirty_;     // pages written while a backup records (u32 each)
-  UniqueFd holder_;    // flock held while this object holds a backup
-  UniqueFd changes_;   // the fixed change information, read by ReadChangeInfo
-  std::uint64_t changesOffset_ = 0;
+  UniqueFd dirty_;     // pages written while a backup records (u32 each); opened by the first write
+  bool holding_ = false;  // this object holds a backup (and the holder lock)
+  bool stopped_ = false;  // ... that BackupStop has fixed
+  std::uint64_t changesSize_ = 0;    // bytes of the fixed change information
+  std::vector<std::uint8_t> changesInMemory_;  // all of them, when short (else in KEY.chg)
+  std::uint64_t changesOffset_ = 0;  // bytes of it ReadChangeInfo has delivered
   DWORD context_ = 0;
   std::string stateKey_;
   std::uint64_t lastHolderCheck_ = 0;

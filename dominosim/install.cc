@@ -1,5 +1,6 @@
 #include "dominosim/install.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -112,11 +113,22 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
   std::vector<PlannedDatabase> plan = PlanDatabases(o.databases, o.unlogged);
   std::uint32_t pages = std::uint32_t(o.sizeMiB * 256.0 / (plan.empty() ? 1 : plan.size()));
   if (pages < 4) pages = 4;
+  // The names are the installer's own: each host path is the data
+  // directory's and the relative path, with no lookup per database.
+  std::string dataHost;
+  if (MapPath(server.dataDirectory, dataHost) != NOERROR) {
+    return Fail(error, "cannot map " + server.dataDirectory);
+  }
+  std::string lastFolder;
   for (std::size_t i = 0; i < plan.size(); ++i) {
     std::string win = JoinWin(server.dataDirectory, plan[i].relativePath);
-    std::string host;
-    if (MapPath(win, host) != NOERROR) return Fail(error, "cannot map " + win);
-    if (int e = MakeDirectories(ParentDirectory(host))) return Fail(error, "cannot create the folder of " + host + ": " + std::strerror(e));
+    std::string host = platform::posix::JoinHostPath(dataHost, plan[i].relativePath);
+    if (ParentDirectory(host) != lastFolder) {
+      lastFolder = ParentDirectory(host);
+      if (int e = MakeDirectories(lastFolder)) {
+        return Fail(error, "cannot create the folder of " + host + ": " + std::strerror(e));
+      }
+    }
     CreateParams params;
     params.dataPages = pages;
     params.logged = plan[i].logged && !server.logDirectory.empty();

@@ -11,6 +11,7 @@
 #include "platform/host.h"
 #include "platform/posix/kit/file_io.h"
 #include "platform/posix/kit/process.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   if (!root.empty()) platform::SetHostRoot(root);
+  // The server holds every database open, as a server with thousands does.
+  platform::RaiseOpenFileLimit(nullptr);
   dominosim::ServerConfig config;
   if (STATUS s = dominosim::LoadServerConfig(ini, config)) {
     std::fprintf(stderr, "nserver: %s: %s\n", ini.c_str(), dominosim::StatusText(s).c_str());

@@ -58,6 +58,7 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     DatabaseOptions options;
     options.volumeDrive = t.volumeDrive;
     options.stateDir = stateDir;
+    options.keepFileOpen = false;  // held below only by the databases that are replayed
     if (STATUS s = Database::Open(t.hostPath, options, open[i].db)) return {s, position};
     std::string canonical;
     if (int e = platform::posix::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
@@ -93,6 +94,7 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
   std::uint64_t oldestNeeded = logEnd;
   for (Target& t : open) {
     if (t.duplicate || t.header.lastLsn >= logEnd) continue;  // nothing logged since
+    if (STATUS s = t.db->HoldFile()) return {s, WORD(&t - open.data() + 1)};
     oldestNeeded = std::min(oldestNeeded, t.header.lastLsn + 1);
     t.needsReplay = true;
     byInstance[t.header.instanceId].push_back(&t);

@@ -43,10 +43,12 @@ constexpr STATUS ERR_STATE_CORRUPT = 0x1520;
 constexpr STATUS ERR_BAD_ARGUMENT = 0x1521;
 constexpr STATUS ERR_BAD_PAGE = 0x1522;
 constexpr STATUS ERR_DB_EXISTS = 0x1523;
+constexpr STATUS ERR_TOO_MANY_FILES = 0x1524;
 
 // The text of a status (also the texts of the statuses the engine names:
 // ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED).
-// Unknown statuses get a text that names their value.
+// Unknown statuses get a text that names their value. The text of
+// ERR_TOO_MANY_FILES names the process's present limit of open files.
 std::string StatusText(STATUS status);
 
 // The status for an errno of a failed file operation.

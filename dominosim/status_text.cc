@@ -1,5 +1,7 @@
 #include "dominosim/status.h"
 
+#include <sys/resource.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -47,6 +49,14 @@ std::string StatusText(STATUS status) {
     case ERR_BAD_ARGUMENT: return "Invalid argument";
     case ERR_BAD_PAGE: return "Invalid page number";
     case ERR_DB_EXISTS: return "Database already exists";
+    case ERR_TOO_MANY_FILES: {
+      struct rlimit limit = {};
+      ::getrlimit(RLIMIT_NOFILE, &limit);
+      char text[96];
+      std::snprintf(text, sizeof text, "File I/O error: too many open files (the limit is %llu)",
+                    static_cast<unsigned long long>(limit.rlim_cur));
+      return text;
+    }
     default: break;
   }
   char text[48];
@@ -57,6 +67,7 @@ std::string StatusText(STATUS status) {
 STATUS StatusFromErrno(int error) {
   switch (error) {
     case ENOENT: return ERR_FILE_NOT_FOUND;
+    case EMFILE: return ERR_TOO_MANY_FILES;
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP: return ERR_BAD_PATH;

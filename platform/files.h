@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,32 @@ DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes);  // t
 DWORD GetLastWriteTime(const std::string& path, FILETIME& out);
 DWORD GetFileSize(const std::string& path, std::uint64_t& size);
 
+// Makes what was written to a file, or to a directory's list of names (a
+// file created, renamed or removed in it), durable on the disk before it
+// returns. ERROR_SUCCESS; a flush that fails is a failed write
+// (ERROR_WRITE_FAULT, ERROR_DISK_FULL, ...); ERROR_FILE_NOT_FOUND or
+// ERROR_PATH_NOT_FOUND when nothing is at the path. A directory on a file
+// system that cannot flush one counts as flushed.
+DWORD FlushToDisk(const std::string& path);
+// FlushToDisk of each path, in order, but with the writing of all of them
+// started first, so that the disk's work is shared: much cheaper than one
+// at a time for many small files. ERROR_SUCCESS, or the code of the first
+// path that could not be flushed with failedPath naming it.
+DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedPath);
+
+// A seam for tests and benchmarks: while one lives, every flush that
+// FlushToDisk and WriteWholeFile make is answered by its function, given
+// the Windows path being flushed (for WriteWholeFile the file, then its
+// directory), instead of by the disk: ERROR_SUCCESS passes without
+// flushing, any other code fails that flush. One at a time.
+class FlushOverride {
+ public:
+  explicit FlushOverride(std::function<DWORD(const std::string& path)> answer);
+  ~FlushOverride();
+  FlushOverride(const FlushOverride&) = delete;
+  FlushOverride& operator=(const FlushOverride&) = delete;
+};
+
 // A file open by Windows path. Closed by the destructor.
 class File {
  public:
@@ -84,7 +111,9 @@ class File {
   int fd_ = -1;
 };
 
-// Reads or writes a whole small file by Windows path.
+// Reads or writes a whole small file by Windows path. WriteWholeFile
+// replaces the file as a whole and flushes it and its directory (see
+// FlushToDisk) before it returns; a failed flush fails the write.
 DWORD ReadWholeFile(const std::string& path, std::string& out);
 DWORD WriteWholeFile(const std::string& path, const std::string& data);
 

@@ -42,7 +42,7 @@ STATUS ArchivedLogCallback(void* /*unused*/, DWORD logNumber, const char* path) 
   std::string root;
   const bool haveLedger = GetChangeInfoRoot(root) == 0 && !root.empty();
   std::vector<std::string> logs;
-  if (haveLedger) FindTransactionLogs(root + request->server.commonName + "\\", logs);
+  if (haveLedger) FindTransactionLogs(root + ServerShortName(request->server) + "\\", logs);
 
   Output(request->output,
          "First archive needed is: " + restore_detail::LogBaseName(logNumber) + "\r\n");

@@ -71,6 +71,20 @@ std::vector<char> PackRecoveryList(const std::vector<std::string>& paths) {
   return packed;
 }
 
+std::vector<std::vector<std::string>> SplitRecoveryList(const std::vector<std::string>& paths) {
+  std::vector<std::vector<std::string>> runs(1);
+  std::size_t packed = 1;  // the closing NUL
+  for (const std::string& path : paths) {
+    if (!runs.back().empty() && packed + path.size() + 1 > kRecoveryListBuffer) {
+      runs.emplace_back();
+      packed = 1;
+    }
+    runs.back().push_back(path);
+    packed += path.size() + 1;
+  }
+  return runs;
+}
+
 STATUS RunDominoRecovery(RestoreRequest& request, const std::vector<char>& packedList,
                          WORD& failingPosition) {
   failingPosition = 0;
@@ -89,24 +103,18 @@ STATUS RunDominoRecovery(RestoreRequest& request, const std::vector<char>& packe
   return status;
 }
 
-int RecoverDatabases(RestoreRequest& request, const std::vector<DatabaseEntry>& databases,
-                     const std::optional<std::string>& timeText,
-                     const std::vector<std::string>& disabled) {
-  CurrentRestoreScope current(request);
-  std::vector<std::string> list = BuildRecoveryList(databases, disabled);
+namespace {
 
-  if (timeText.has_value()) {
-    TouchDatabaseRecords(databases);
-    return 0;
-  }
-
+// Up-to-the-minute recovery of one run of the list: a database the runtime
+// names as failing is dropped from the run and the run tried again, at most
+// the run's length + 2 times.
+STATUS RecoverRun(RestoreRequest& request, std::vector<std::string> list) {
   const std::size_t count = list.size();
   std::size_t retries = 0;
-  Output(request.output, "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n");
   for (;;) {
     WORD failingPosition = 0;
     const STATUS status = RunDominoRecovery(request, PackRecoveryList(list), failingPosition);
-    if (status == NOERROR) return 0;
+    if (status == NOERROR) return NOERROR;
     if (failingPosition == 0 || failingPosition > list.size()) return status;
 
     const std::string path = list[failingPosition - 1];
@@ -121,4 +129,32 @@ int RecoverDatabases(RestoreRequest& request, const std::vector<DatabaseEntry>& 
     if (retries > count) return status;
     ++retries;
   }
+}
+
+}  // namespace
+
+int RecoverDatabases(RestoreRequest& request, const std::vector<DatabaseEntry>& databases,
+                     const std::optional<std::string>& timeText,
+                     const std::vector<std::string>& disabled) {
+  CurrentRestoreScope current(request);
+  std::vector<std::string> list = BuildRecoveryList(databases, disabled);
+
+  if (timeText.has_value()) {
+    TouchDatabaseRecords(databases);
+    return 0;
+  }
+
+  Output(request.output, "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n");
+  const std::vector<std::vector<std::string>> runs = SplitRecoveryList(list);
+  std::size_t first = 1;
+  for (const std::vector<std::string>& run : runs) {
+    if (runs.size() > 1) {
+      Output(request.output, "Recovering databases " + std::to_string(first) + " to " +
+                                 std::to_string(first + run.size() - 1) + " of " +
+                                 std::to_string(list.size()) + ".\r\n");
+    }
+    first += run.size();
+    if (const STATUS status = RecoverRun(request, run)) return status;
+  }
+  return 0;
 }

@@ -1,7 +1,9 @@
 // Domino recovery of the restored databases: point in time (each database
 // opened and its database record rewritten) or up to the minute (the
 // runtime replays the transaction logs, dropping a database that it names as
-// failing and trying again).
+// failing and trying again). The runtime takes the list in one buffer of
+// kRecoveryListBuffer bytes: a longer list is recovered in batches that each
+// fit, one after the other.
 #pragma once
 
 #include <optional>
@@ -11,6 +13,8 @@
 #include "backup/database_backup.h"
 #include "common/records.h"
 #include "domino/domino_api.h"
+
+constexpr std::size_t kRecoveryListBuffer = 65536;
 
 // With a time text: the point-in-time treatment, 0. Without: up-to-the-minute
 // recovery, 0 on success or the runtime's last non-zero status.
@@ -32,3 +36,8 @@ std::vector<std::string> BuildRecoveryList(const std::vector<DatabaseEntry>& dat
 // Each path followed by a NUL, the whole followed by one more NUL; sized to
 // fit (at least two bytes), so no list is ever cut.
 std::vector<char> PackRecoveryList(const std::vector<std::string>& paths);
+
+// The recovery list in runs, in order, each of whose packed form fits
+// kRecoveryListBuffer bytes (a path too long to fit any buffer is a run of
+// its own, which the runtime refuses). An empty list is one empty run.
+std::vector<std::vector<std::string>> SplitRecoveryList(const std::vector<std::string>& paths);

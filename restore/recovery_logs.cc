@@ -80,10 +80,11 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
   }
   const std::string activeLogDirectory = WithBackslash(server.logDirectory);
   std::string root;
-  if (GetChangeInfoRoot(root) != 0 || root.empty() || server.commonName.empty()) {
+  const std::string shortName = ServerShortName(server);
+  if (GetChangeInfoRoot(root) != 0 || root.empty() || shortName.empty()) {
     return Fail(request, errorText, "ERROR: Could not obtain location of ArkLedger directory\r\n");
   }
-  const std::string serverLedger = root + server.commonName + "\\";
+  const std::string serverLedger = root + shortName + "\\";
   const std::string snapshotLedger = serverLedger + request.snapshot.name;
 
   DWORD firstLog = 0;
@@ -143,9 +144,13 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
 
   Output(request.output, "Verified all logs are available\r\nCopying logs to active log directory\r\n");
 
-  const char16_t letter = server.logVolume.driveLetter;
-  const std::string driveLetter =
-      letter > 0 && letter < 0x80 ? std::string(1, char(letter)) : std::string();
+  // The drive of the log directory itself: the storage's listing names the
+  // log volume only when it is one of its disks.
+  char letter = DriveLetterOf(server.logDirectory);
+  if (letter == 0 && server.logVolume.driveLetter > 0 && server.logVolume.driveLetter < 0x80) {
+    letter = char(server.logVolume.driveLetter);
+  }
+  const std::string driveLetter = letter != 0 ? std::string(1, letter) : std::string();
   std::uint32_t freeMegabytes = 0;
   if (driveLetter.empty() ||
       !CurrentRestoreHostChecks().freeDiskMegabytes(driveLetter, freeMegabytes)) {
@@ -170,7 +175,14 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
     SplitPath(source, parts);
     const std::string destination = activeLogDirectory + parts.fileName + ".TXN";
     Output(request.output, "Copying log file : " + parts.fileName + ".TXN\r\n");
-    const DWORD error = platform::CopyFile(source, destination, true);
+    DWORD error = platform::CopyFile(source, destination, true);
+    if (error == ERROR_SUCCESS) {
+      // Recovery reads the copy only once it is on the disk; one that cannot
+      // be flushed is a failed copy and goes again.
+      error = platform::FlushToDisk(destination);
+      if (error == ERROR_SUCCESS) error = platform::FlushToDisk(server.logDirectory);
+      if (error != ERROR_SUCCESS) platform::DeleteFile(destination);
+    }
     if (error == ERROR_SUCCESS) {
       copiedLogs.push_back(destination);
     } else if (error == ERROR_FILE_EXISTS) {

@@ -6,6 +6,7 @@
 
 #include "backup/database_backup.h"
 #include "backup/hint_files.h"
+#include "domino/discovery.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
@@ -16,9 +17,12 @@
 #include "platform/text.h"
 #include "restore/change_info_apply.h"
 #include "restore/domino_recovery.h"
+#include "restore/kept_logs.h"
 #include "restore/recovery_logs.h"
 #include "restore/restore_hooks.h"
+#include "restore/restore_text.h"
 #include "snapshot/snapshot_restore.h"
+#include "verify/change_info_check.h"
 
 namespace {
 
@@ -53,6 +57,66 @@ int PrintAndFail(RestoreRequest& request, std::string& errorText, const std::str
   Output(request.output, message);
   errorText = message;
   return -1;
+}
+
+constexpr const char* kCanceled = "Restore canceled; the volume was not changed.\r\n";
+
+// The snapshot's ArkLedger directory must hold what a finished backup left
+// there: disabled_databases (read into disabled) and, when the backup listed
+// them, every change-information file at its size. 0, or -1 after printing
+// the reason.
+int CheckSnapshotLedger(RestoreRequest& request, const std::string& ledger,
+                        std::vector<std::string>& disabled, std::string& errorText) {
+  if (DirectoryExists(ledger) != 0) {
+    return PrintAndFail(request, errorText,
+                        "ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + ledger +
+                            "\r\nWithout it the change information recorded during the backup "
+                            "cannot be applied.\r\n" +
+                            kCanceled);
+  }
+  std::string path;
+  if (ReadDisabledDatabases(ledger, disabled, path) != 0) {
+    return PrintAndFail(request, errorText,
+                        "ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n" +
+                            restore_detail::WithBackslash(ledger) + "disabled_databases\r\n" +
+                            "The backup of this snapshot did not finish; its change information may "
+                            "be incomplete.\r\n" +
+                            kCanceled);
+  }
+  const ChangeInfoListCheck listed = CheckChangeInfoList(request.output, ledger);
+  if (!listed.damaged.empty()) {
+    return PrintAndFail(request, errorText,
+                        "ERROR: The snapshot's change information is not as the backup wrote it (" +
+                            listed.damaged.front() + ").\r\n" + kCanceled);
+  }
+  return 0;
+}
+
+std::string WithoutTrailingBackslash(std::string directory) {
+  while (!directory.empty() && directory.back() == '\\') directory.pop_back();
+  return directory;
+}
+
+// A revert takes the whole volume back, with the data directories of every
+// other server on it; they are named from the registry only, since
+// discovering them would start their runtimes in the middle of a restore.
+void WarnOfOtherDataDirectories(RestoreRequest& request) {
+  const char drive = DataVolumeDrive(request.server);
+  if (drive == 0) return;
+  const std::string own = WithoutTrailingBackslash(request.server.dataDirectory);
+  std::string listed;
+  for (const std::string& directory : RegisteredDataDirectories()) {
+    if (DriveLetterOf(directory) != drive ||
+        platform::EqualsNoCase(WithoutTrailingBackslash(directory), own)) {
+      continue;
+    }
+    listed += "  " + directory + "\r\n";
+  }
+  if (listed.empty()) return;
+  Output(request.output, "WARNING: The revert of drive " + std::string(1, drive) +
+                             ": also takes the data directories of other Domino servers back to the "
+                             "snapshot:\r\n" +
+                             listed + "Their databases are not recovered by this restore.\r\n");
 }
 
 std::string NarrowDriveLetter(char16_t letter) {
@@ -103,7 +167,10 @@ std::int32_t PerformRestore(RestoreRequest& request) {
   return result;
 }
 
-int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
+namespace {
+
+// The restore sequence; the logs kept across the revert live in keptLogs.
+int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs& keptLogs) {
   DominoServerInfo& server = request.server;
   const bool pointInTime = request.pointInTime == 1;
 
@@ -123,11 +190,26 @@ int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
   Output(request.output, "Start time is: " + LocalTimeText() + "\r\n" +
                              "Restoring snapshot: " + request.snapshot.name + "\r\n");
 
+  // Everything that could keep the restore from completing is checked while
+  // the volume is still untouched.
+  if (const std::string onDataVolume = ArkLedgerOnDataVolumeText(server); !onDataVolume.empty()) {
+    return PrintAndFail(request, errorText, onDataVolume + kCanceled);
+  }
+  std::string ledgerRoot, ledger;
+  if (GetChangeInfoRoot(ledgerRoot) != 0 || GetChangeInfoDir(server, request.snapshot.name, ledger) != 0) {
+    return PrintAndFail(request, errorText,
+                        "ERROR: Could not obtain location of ArkLedger directory\r\n");
+  }
+  std::vector<std::string> disabled;
+  if (CheckSnapshotLedger(request, ledger, disabled, errorText) != 0) return -1;
+  WarnOfOtherDataDirectories(request);
+
   // The logs copied in for recovery are removed on every way out, a failed
   // check or copy and an exception included.
   std::vector<std::string> copiedLogs;
   CopiedLogsGuard copiedLogsGuard(request, copiedLogs);
   if (!pointInTime && EnsureRecoveryLogs(request, copiedLogs, errorText) != 0) return -1;
+  if (keptLogs.KeepAside(ledgerRoot, errorText) != 0) return -1;
 
   Output(request.output, "\r\nStarting restore of snapshot\r\n");
   Output(request.output, "Restoring snapshot. Please wait...\r\n");
@@ -135,19 +217,16 @@ int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
   std::u16string wideName = platform::AnsiToWide(request.snapshot.name);
   if (wideName.size() > kWideNameCapacity - 1) wideName.resize(kWideNameCapacity - 1);
   const std::u16string drive(1, server.dataVolume.driveLetter);
-  if (RestoreVolumeSnapshot(request, drive, wideName, errorText) != 0) return -1;
-
-  Output(request.output, "Snapshot restored.\r\n");
-
-  std::string ledger;
-  if (GetChangeInfoDir(server, request.snapshot.name, ledger) != 0) {
-    return PrintAndFail(request, errorText,
-                        "ERROR: Could not obtain location of ArkLedger directory\r\n");
+  keptLogs.RevertStarting();
+  if (RestoreVolumeSnapshot(request, drive, wideName, errorText) != 0) {
+    // The component may have changed part of the volume before it failed.
+    std::string putBackError;
+    if (keptLogs.PutBack(putBackError) != 0) errorText += putBackError;
+    return -1;
   }
 
-  std::vector<std::string> disabled;
-  std::string disabledPath;
-  ReadDisabledDatabases(ledger, disabled, disabledPath);
+  Output(request.output, "Snapshot restored.\r\n");
+  if (keptLogs.PutBack(errorText) != 0) return -1;
 
   std::vector<DatabaseEntry> restored;
   const DWORD listingError = FindDatabases(server.dataDirectory, restored);
@@ -192,9 +271,19 @@ int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
     }
   }
 
+  keptLogs.Discard();
   Output(request.output, "Recovery COMPLETE \r\n");
   Output(request.output, "End time is: " + LocalTimeText() + "\r\n" +
                              "\r\n\r\nSNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"
                              "RESTART DOMINO IMMEDIATELY\r\n");
   return 0;
+}
+
+}  // namespace
+
+int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
+  KeptLogs keptLogs(request);
+  const int result = RunRestoreSequence(request, errorText, keptLogs);
+  if (result != 0) errorText += keptLogs.FailureNote();
+  return result;
 }

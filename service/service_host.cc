@@ -8,6 +8,7 @@
 #include "platform/com.h"
 #include "platform/host.h"
 #include "platform/socket.h"
+#include "platform/process.h"
 #include "service/components.h"
 #include "service/event_log.h"
 #include "service/event_source.h"
@@ -70,6 +71,22 @@ int CleanUp() {
   platform::WSACleanup();
   platform::CoUninitialize();
   return ReportEvent(EVENTLOG_INFORMATION_TYPE, kCategoryService, kEventServiceStopped);
+}
+
+std::string LimitText(std::uint64_t value) {
+  return value == UINT64_MAX ? std::string("unlimited") : std::to_string(value);
+}
+
+// A backup holds every database of a server open at once: the soft limit of
+// open files (1,024 for a service by default) goes up to the hard limit.
+void RaiseOpenFileLimit() {
+  platform::OpenFileLimits after;
+  const platform::OpenFileLimits before = platform::RaiseOpenFileLimit(&after);
+  if (after.soft != before.soft) {
+    DebugTrace("Open file limit raised from " + LimitText(before.soft) + " to " + LimitText(after.soft));
+  } else {
+    DebugTrace("Open file limit " + LimitText(after.soft) + " (hard limit " + LimitText(after.hard) + ")");
+  }
 }
 
 }  // namespace
@@ -145,6 +162,7 @@ void ServiceMain(DWORD, char**) {
 
 int RunServiceProcess(const ServiceOptions& options) {
   platform::SetHostRoot(options.root);
+  RaiseOpenFileLimit();
   SetIoTimeoutSeconds(options.ioTimeoutSeconds);
   SetOutputSendTimeoutSeconds(options.ioTimeoutSeconds);
   g_port = options.port;

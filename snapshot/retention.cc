@@ -7,6 +7,7 @@
 #include "domino/host_utils.h"
 #include "domino/settings.h"
 #include "output/output.h"
+#include "platform/eventlog.h"
 #include "platform/text.h"
 #include "reports/report_store.h"
 #include "snapshot/component_access.h"
@@ -17,6 +18,9 @@ namespace {
 
 constexpr const char* kNameSeparator = "__";
 constexpr const char* kReportTypeName = "Delete Snapshot";
+constexpr const char* kEventSource = "arksvc";
+constexpr WORD kBackupCategory = 1;
+constexpr DWORD kEventSnapshotKept = 0x40000073;  // a snapshot that retention could not delete
 
 // The snapshots of the volume that belong to the server, in the component's
 // order. A name belongs to the server only when the server's prefix is
@@ -25,13 +29,21 @@ constexpr const char* kReportTypeName = "Delete Snapshot";
 std::vector<std::u16string> ServerSnapshots(const snapshot::SnapshotList& list,
                                             const DominoServerInfo& server) {
   std::string prefix;
-  MakeSnapshotNamePrefix(server.commonName, prefix);
+  MakeSnapshotNamePrefix(ServerShortName(server), prefix);
   prefix += kNameSeparator;
   std::vector<std::u16string> names;
   for (const snapshot::SnapshotInfo& info : list.entries) {
     if (SnapshotNameHasPrefix(prefix, platform::WideToAnsi(info.name))) names.push_back(info.name);
   }
   return names;
+}
+
+bool IsListed(const snapshot::SnapshotList& list, const std::u16string& name) {
+  const std::string wanted = platform::WideToAnsi(name);
+  for (const snapshot::SnapshotInfo& info : list.entries) {
+    if (platform::EqualsNoCase(platform::WideToAnsi(info.name), wanted)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -79,9 +91,26 @@ int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveL
   const std::vector<std::u16string> names = ServerSnapshots(list, server);
   for (std::size_t i = keep; i < names.size(); ++i) {
     std::uint8_t flag = 0;
-    service->DeleteSnapShot(drive, names[i], &flag);
-    ++deleted;
+    const HRESULT result = service->DeleteSnapShot(drive, names[i], &flag);
     const std::string name = platform::WideToAnsi(names[i]);
+    // The snapshot counts as deleted, and its ArkLedger directory goes, only
+    // when the component no longer lists it: removing the directory of a
+    // snapshot that stays would leave that snapshot unrestorable.
+    snapshot::SnapshotList after;
+    const HRESULT listed = service->EnumerateSnapShots(drive, after, 1);
+    if (FAILED(listed) || IsListed(after, names[i])) {
+      std::string warning = "WARNING: Snapshot " + name + " on VOL " + server.dataVolume.volumeName +
+                            " was not deleted; its ArkLedger directory is kept.\r\n";
+      if (FAILED(result) || FAILED(listed)) {
+        warning += snapshot::SystemText(FAILED(result) ? result : listed) + "\r\n";
+      }
+      Output(server.output, warning);
+      report += warning;
+      platform::ReportEvent(kEventSource, EVENTLOG_WARNING_TYPE, kBackupCategory, kEventSnapshotKept,
+                            {name, server.serverName, server.dataVolume.volumeName});
+      continue;
+    }
+    ++deleted;
     report += "Deleted snapshot " + name + " on VOL " + server.dataVolume.volumeName + "\r\n";
 
     std::string directory;

@@ -64,7 +64,7 @@ int RenameRecent(snapshot::ISnapshotService& service, const std::u16string& driv
                  const std::string& recentDirectory, const std::string& hintPath, std::string& datedName) {
   platform::OutputDebugString("Found recent snapshot\n");
   Output(server.output, "Found and renaming recent snapshot\r\n");
-  const std::u16string dated = MakeDatedSnapshotName(server.commonName, recent.creationTime);
+  const std::u16string dated = MakeDatedSnapshotName(ServerShortName(server), recent.creationTime);
   datedName = platform::WideToAnsi(dated);
   // Discovery lists the snapshots that the hint file names. The dated name
   // goes into the file before the rename, so that a backup that fails or
@@ -105,7 +105,7 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
   std::unique_ptr<snapshot::ISnapshotService> service;
   if (!OpenForCycle(server.output, service)) return -1;
 
-  const std::u16string recentWide = MakeRecentSnapshotName(server.commonName);
+  const std::u16string recentWide = MakeRecentSnapshotName(ServerShortName(server));
   const std::string recent = platform::WideToAnsi(recentWide);
   std::string recentDirectory;
   GetChangeInfoDir(server, recent, recentDirectory);
@@ -182,7 +182,7 @@ int RecordRecentSnapshotTime(const std::u16string& driveLetter, BackupRequest& /
   std::unique_ptr<snapshot::ISnapshotService> service;
   if (!OpenForCycle(server.output, service)) return -1;
 
-  const std::string recent = platform::WideToAnsi(MakeRecentSnapshotName(server.commonName));
+  const std::string recent = platform::WideToAnsi(MakeRecentSnapshotName(ServerShortName(server)));
   std::string directory;
   GetChangeInfoDir(server, recent, directory);
   if (DirectoryExists(directory) != 0) {
@@ -204,6 +204,6 @@ int RecordRecentSnapshotTime(const std::u16string& driveLetter, BackupRequest& /
   if (found == nullptr) return 0;
   platform::OutputDebugString("Found recent snapshot, getting time/date information\n");
   const std::string dated =
-      platform::WideToAnsi(MakeDatedSnapshotName(server.commonName, found->creationTime));
+      platform::WideToAnsi(MakeDatedSnapshotName(ServerShortName(server), found->creationTime));
   return platform::WriteWholeFile(filePath, dated) == ERROR_SUCCESS ? 0 : -1;
 }

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "backup/hint_files.h"
 #include "backup/path_text.h"
 #include "output/output.h"
 #include "platform/files.h"
@@ -19,9 +20,9 @@ bool IsChangeInfoFile(const std::string& name) {
   return false;
 }
 
-void ReportDamaged(OutputSink& out, ChangeInfoCheck& check, const std::string& path,
+void ReportDamaged(OutputSink& out, std::vector<std::string>& damaged, const std::string& path,
                    const std::string& detail) {
-  check.damaged.push_back(path);
+  damaged.push_back(path);
   Output(out, "ERROR: Damaged change information file: " + path + "\r\n" + detail + "\r\n");
 }
 
@@ -34,11 +35,11 @@ void CheckOneFile(OutputSink& out, ChangeInfoCheck& check, const std::string& pa
   std::uint64_t size = 0;
   if (error == ERROR_SUCCESS) error = file.Size(size);
   if (error != ERROR_SUCCESS) {
-    ReportDamaged(out, check, path, "It cannot be read: " + platform::FormatMessage(error));
+    ReportDamaged(out, check.damaged, path, "It cannot be read: " + platform::FormatMessage(error));
     return;
   }
   if (size < kChangeInfoHeaderSize) {
-    ReportDamaged(out, check, path,
+    ReportDamaged(out, check.damaged, path,
                   "It holds " + std::to_string(size) + " bytes, less than its " +
                       std::to_string(kChangeInfoHeaderSize) + "-byte header.");
     return;
@@ -52,7 +53,7 @@ void CheckOneFile(OutputSink& out, ChangeInfoCheck& check, const std::string& pa
     have += got;
   }
   if (have < header.size()) {
-    ReportDamaged(out, check, path,
+    ReportDamaged(out, check.damaged, path,
                   "Its header cannot be read" +
                       (error != ERROR_SUCCESS ? ": " + platform::FormatMessage(error) : std::string(".")));
     return;
@@ -65,7 +66,7 @@ void CheckOneFile(OutputSink& out, ChangeInfoCheck& check, const std::string& pa
   const std::uint64_t announced = (high << 32) | low;
   const std::uint64_t held = size - kChangeInfoHeaderSize;
   if (announced != held) {
-    ReportDamaged(out, check, path,
+    ReportDamaged(out, check.damaged, path,
                   "Its header announces " + std::to_string(announced) +
                       " bytes of change information; it holds " + std::to_string(held) + ".");
     return;
@@ -101,5 +102,43 @@ ChangeInfoCheck CheckChangeInformation(OutputSink& out, const std::string& ledge
                     " damaged, " + std::to_string(check.changeBytes) +
                     " bytes of change information in the sound ones.\r\n");
   }
+  return check;
+}
+
+ChangeInfoListCheck CheckChangeInfoList(OutputSink& out, const std::string& ledgerDirectory) {
+  ChangeInfoListCheck check;
+  std::vector<ChangeInfoListEntry> files;
+  std::string listPath;
+  std::size_t badLine = 0;
+  const int read = ReadChangeInfoList(ledgerDirectory, files, listPath, &badLine);
+  if (read == -1) return check;
+  check.listed = true;
+  if (read != 0) {
+    check.damaged.push_back(listPath);
+    Output(out, "ERROR: The change_info_list file " + listPath + " cannot be read: line " +
+                    std::to_string(badLine) + " is not a size and a file name.\r\n");
+    return check;
+  }
+  const std::string directory = backup_detail::WithBackslash(ledgerDirectory);
+  for (const ChangeInfoListEntry& file : files) {
+    ++check.files;
+    const std::string path = directory + file.relativePath;
+    std::uint64_t size = 0;
+    const DWORD error = platform::GetFileSize(path, size);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      check.damaged.push_back(path);
+      Output(out, "ERROR: Missing change information file: " + path + "\r\nThe backup wrote " +
+                      std::to_string(file.size) + " bytes to it.\r\n");
+    } else if (error != ERROR_SUCCESS) {
+      ReportDamaged(out, check.damaged, path, "It cannot be read: " + platform::FormatMessage(error));
+    } else if (size != file.size) {
+      ReportDamaged(out, check.damaged, path,
+                    "It holds " + std::to_string(size) + " bytes; the backup wrote " +
+                        std::to_string(file.size) + ".");
+    }
+  }
+  Output(out, "Checked the " + std::to_string(check.files) + " change information file" +
+                  (check.files == 1 ? "" : "s") + " the backup listed: " +
+                  std::to_string(check.damaged.size()) + " missing or damaged.\r\n");
   return check;
 }

@@ -1,6 +1,8 @@
 // Checks the change-information files that a backup left in a snapshot's
 // ArkLedger directory: each must hold exactly as many bytes of change
-// information after its 8-byte header as the header announces.
+// information after its 8-byte header as the header announces, and each file
+// that the backup listed in change_info_list must be there with the size it
+// was written with.
 #pragma once
 
 #include <cstdint>
@@ -24,3 +26,17 @@ struct ChangeInfoCheck {
 // ".box.dat" (any letter case), and checks each. Writes one message through
 // out for every damaged file and a closing count.
 ChangeInfoCheck CheckChangeInformation(OutputSink& out, const std::string& ledgerDirectory);
+
+struct ChangeInfoListCheck {
+  bool listed = false;               // the snapshot has a change_info_list
+  std::size_t files = 0;             // files it names
+  std::vector<std::string> damaged;  // paths missing or not of their listed size (or the list, unreadable)
+};
+
+// Checks every file that the snapshot's change_info_list names (relative to
+// the ArkLedger directory, a Windows path): it must exist and hold the bytes
+// the backup wrote. Writes one message through out for every fault and a
+// closing count. A snapshot without the list (taken before backups wrote
+// one) gives listed false and writes nothing. Shared by the verification and
+// the restore, which refuses a snapshot with a fault before the revert.
+ChangeInfoListCheck CheckChangeInfoList(OutputSink& out, const std::string& ledgerDirectory);

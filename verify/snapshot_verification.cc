@@ -167,10 +167,12 @@ void CheckDisabledDatabases(Run& run, const std::string& ledger, SnapshotVerdict
   std::vector<std::string> disabled;
   std::string path;
   if (ReadDisabledDatabases(ledger, disabled, path) != 0) {
-    Output(run.out, "WARNING: No disabled_databases file: " + WithBackslash(ledger) +
+    // Every finished backup writes it: without it the backup did not finish,
+    // and a restore refuses the snapshot.
+    Output(run.out, "ERROR: No disabled_databases file: " + WithBackslash(ledger) +
                         "disabled_databases\r\n" +
-                        "Restoration of this snapshot may only be POINT IN TIME\r\n");
-    verdict.PointInTimeOnly("no disabled_databases");
+                        "The backup of this snapshot did not finish; a restore refuses it.\r\n");
+    verdict.NotRestorable("no disabled_databases");
     return;
   }
   if (disabled.empty()) return;
@@ -218,6 +220,13 @@ SnapshotVerdict VerifyOne(Run& run, const Target& target) {
 
   if (!CheckChangeInformation(run.out, ledger).damaged.empty())
     verdict.NotRestorable("damaged change information file");
+  const ChangeInfoListCheck listed = CheckChangeInfoList(run.out, ledger);
+  if (!listed.listed) {
+    Output(run.out, "No change_info_list file (a backup made before the list was kept): a missing change "
+                    "information file cannot be told from a database without changes.\r\n");
+  } else if (!listed.damaged.empty()) {
+    verdict.NotRestorable("change information file missing or damaged");
+  }
 
   DWORD firstLog = 0;
   std::string series;
@@ -302,7 +311,7 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
   run.storage = ListStorage(run);
   if (run.fault.empty()) run.fault = StorageFault(run.storage);
 
-  MakeSnapshotNamePrefix(server.commonName, run.prefix);
+  MakeSnapshotNamePrefix(ServerShortName(server), run.prefix);
   run.prefix += kNameSeparator;
   for (const StorageSnapshot& s : run.volume) {
     if (BelongsToServer(run, s.name)) run.ofServer.push_back(&s);

@@ -1,8 +1,11 @@
 // The backup engine against the plain tools doing the same work, measured in
 // the same run (best of several rounds, warm caches):
-//   FindDatabases over a tree of files   vs  find for the same names  (target <= 1.5x)
-//   change-information capture           vs  cat of the same bytes     (target <= 1.5x)
-//   log archiving                        vs  cp of the same logs       (target <= 1.2x)
+//   FindDatabases over a tree of files   vs  find for the same names     (target <= 1.5x)
+//   change-information capture           vs  cat of the same bytes + sync (target <= 1.5x)
+//   log archiving                        vs  cp of the same logs + sync   (target <= 1.2x)
+// and what flushing to the disk costs: the capture (one large database and
+// many small ones) and the archiving, each against itself with every flush
+// answered without touching the disk (platform::FlushOverride).
 // Sizes are options with small defaults; --files 100000 is the full case.
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,6 +25,7 @@
 #include "backup/database_backup.h"
 #include "backup/log_archive.h"
 #include "domino/domino_api.h"
+#include "platform/files.h"
 #include "platform/host.h"
 #include "platform/registry.h"
 
@@ -173,6 +177,20 @@ void WriteRandomFile(const fs::path& path, std::uint64_t bytes) {
   }
 }
 
+// The cost of flushing: flushed over not flushed, for information.
+void ReportFlushCost(const char* what, double flushed, double unflushed) {
+  std::printf("%-34s %9.4f s   %-6s %9.4f s   ratio %5.2f (flushed / not flushed)\n", what, flushed,
+              "noflsh", unflushed, flushed / unflushed);
+}
+
+// The same work with every flush answered without the disk.
+std::function<void()> WithoutFlushing(std::function<void()> run) {
+  return [run] {
+    platform::FlushOverride none([](const std::string&) { return DWORD(ERROR_SUCCESS); });
+    run();
+  };
+}
+
 bool Report(const char* what, double ours, double baseline, const char* baselineName, double target) {
   const double ratio = ours / baseline;
   std::printf("%-34s %9.4f s   %-6s %9.4f s   ratio %5.2f (target <= %.1f) %s\n", what, ours, baselineName,
@@ -188,12 +206,17 @@ int main(int argc, char** argv) {
   int logCount = 16;
   int logMib = 4;
   int rounds = 5;
+  int smallDatabases = 500;
+  int smallKib = 16;
   std::string where = fs::temp_directory_path().string();
   CLI::App app{"Backup engine benchmarks against find, cat and cp."};
   app.add_option("--files", files, "files in the data tree (100000 for the full case)")->capture_default_str();
   app.add_option("--change-mib", changeMib, "MiB of change information")->capture_default_str();
   app.add_option("--logs", logCount, "number of transaction logs to archive")->capture_default_str();
   app.add_option("--log-mib", logMib, "MiB per transaction log")->capture_default_str();
+  app.add_option("--small-databases", smallDatabases, "databases of the many-small-files capture")
+      ->capture_default_str();
+  app.add_option("--small-kib", smallKib, "KiB of change information per small database")->capture_default_str();
   app.add_option("--rounds", rounds, "rounds per measurement (the best counts)")->capture_default_str();
   app.add_option("--dir", where, "directory to build the test host in")->capture_default_str();
   CLI11_PARSE(app, argc, argv);
@@ -261,7 +284,10 @@ int main(int argc, char** argv) {
     };
     const auto [ours, cat] = BestOfBoth(rounds, {[&] { fs::remove_all(ledger); }, capture},
         {[&] { fs::remove(catTarget); },
-         [&] { Shell("cat " + Quote(source.string()) + " > " + Quote(catTarget.string())); }});
+         [&] {
+           Shell("cat " + Quote(source.string()) + " > " + Quote(catTarget.string()) + " && sync " +
+                 Quote(catTarget.string()));
+         }});
     char what[64];
     std::snprintf(what, sizeof what, "change information, %d MiB", changeMib);
     allOk &= Report(what, ours, cat, "cat", 1.5);
@@ -271,10 +297,35 @@ int main(int argc, char** argv) {
     const fs::path ddTarget = root / "volumes/L/dd.out";
     const auto [ours2, dd] = BestOfBoth(rounds, {[&] { fs::remove_all(ledger); }, capture},
         {[&] { fs::remove(ddTarget); }, [&] {
-           Shell("dd if=" + Quote(source.string()) + " of=" + Quote(ddTarget.string()) + " bs=32k status=none");
+           Shell("dd if=" + Quote(source.string()) + " of=" + Quote(ddTarget.string()) +
+                 " bs=32k conv=fsync status=none");
          }});
     Report("  vs a 32 KiB copy loop", ours2, dd, "dd", 1.5);
+    const auto [flushed, unflushed] =
+        BestOfBoth(rounds, {[&] { fs::remove_all(ledger); }, capture}, {[&] { fs::remove_all(ledger); }, WithoutFlushing(capture)});
+    ReportFlushCost("  flushing it", flushed, unflushed);
     fs::remove(source);
+  }
+
+  // 2b. Change information of many small databases: a flush per file.
+  {
+    domino.changeInfo.assign(std::size_t(smallKib) << 10, 'c');
+    const fs::path ledger = root / "volumes/L/Ledger/many";
+    const std::function<void()> capture = [&] {
+      std::vector<DatabaseEntry> list(static_cast<std::size_t>(smallDatabases));
+      for (int i = 0; i < smallDatabases; ++i) {
+        list[std::size_t(i)].path = "D:\\Data\\mail" + std::to_string(i / 100) + "\\db" + std::to_string(i) + ".nsf";
+      }
+      std::vector<std::string> disabled;
+      BackupRequest request;
+      StartDatabaseBackups(request, list, disabled);
+      if (CaptureChangeInfo(request, list, "L:\\Ledger\\many") != 0) std::fprintf(stderr, "capture failed\n");
+    };
+    const auto [flushed, unflushed] =
+        BestOfBoth(rounds, {[&] { fs::remove_all(ledger); }, capture}, {[&] { fs::remove_all(ledger); }, WithoutFlushing(capture)});
+    char what[64];
+    std::snprintf(what, sizeof what, "change information, %d x %d KiB", smallDatabases, smallKib);
+    ReportFlushCost(what, flushed, unflushed);
   }
 
   // 3. Archiving transaction logs into the ledger's logs folder.
@@ -294,21 +345,25 @@ int main(int argc, char** argv) {
     const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     ::dup2(devNull, 1);
     const fs::path cpTarget = root / "volumes/L/cp.out";
-    const auto [ours, cp] = BestOfBoth(rounds,
-        {[&] {
-           fs::remove_all(ledger);
-           fs::create_directories(ledger);
-         },
-         [&] {
-           BackupRequest request;
-           std::vector<DWORD> archived;
-           ArchiveTransactionLogs(request, nullptr, "L:\\Ledger\\logsnap\\logs\\", archived);
-         }},
+    const std::function<void()> freshLedger = [&] {
+      fs::remove_all(ledger);
+      fs::create_directories(ledger);
+    };
+    const std::function<void()> archive = [&] {
+      BackupRequest request;
+      std::vector<DWORD> archived;
+      ArchiveTransactionLogs(request, nullptr, "L:\\Ledger\\logsnap\\logs\\", archived);
+    };
+    const auto [ours, cp] = BestOfBoth(rounds, {freshLedger, archive},
         {[&] {
            fs::remove_all(cpTarget);
            fs::create_directories(cpTarget);
          },
-         [&] { Shell("cp " + Quote(logDir.string()) + "/* " + Quote(cpTarget.string()) + "/"); }});
+         [&] {
+           Shell("cp " + Quote(logDir.string()) + "/* " + Quote(cpTarget.string()) + "/ && sync " +
+                 Quote(cpTarget.string()) + "/* " + Quote(cpTarget.string()));
+         }});
+    const auto [flushed, unflushed] = BestOfBoth(rounds, {freshLedger, archive}, {freshLedger, WithoutFlushing(archive)});
     std::fflush(stdout);
     ::dup2(savedStdout, 1);
     ::close(savedStdout);
@@ -316,6 +371,7 @@ int main(int argc, char** argv) {
     char what[64];
     std::snprintf(what, sizeof what, "log archiving, %d x %d MiB", logCount, logMib);
     allOk &= Report(what, ours, cp, "cp", 1.2);
+    ReportFlushCost("  flushing them", flushed, unflushed);
   }
 
   SetDominoApi(nullptr);

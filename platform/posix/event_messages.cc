@@ -19,6 +19,8 @@ constexpr Message kMessages[] = {
     {0x40000070, "%1 %2"},
     {0x40000071, "Snapshot %1 was created on drive %2 for the Domino server %3."},
     {0x40000072, "A client at %1 is not in ALLOWED_CLIENTS; its connection was closed."},
+    {0x40000073, "Snapshot %1 of the Domino server %2 on volume %3 could not be deleted; it and its "
+                 "ArkLedger directory are kept."},
 };
 
 std::string Insert(const char* text, const std::vector<std::string>& strings) {

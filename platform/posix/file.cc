@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
+#include "platform/posix/case_names.h"
 #include "platform/posix/file_copy.h"
 #include "platform/posix/kit/errno_map.h"
 #include "platform/posix/kit/file_io.h"
@@ -61,6 +62,7 @@ DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
     return ERROR_ACCESS_DENIED;  // a directory is not opened as a file
   }
   fd_ = fd.release();
+  if (flags & O_CREAT) posix::NoteCreatedName(hostPath);
   return ERROR_SUCCESS;
 }
 
@@ -123,7 +125,7 @@ DWORD ReadWholeFile(const std::string& path, std::string& out) {
 DWORD WriteWholeFile(const std::string& path, const std::string& data) {
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
-  return posix::ReplaceFileContent(host, data, true);
+  return posix::ReplaceFileContent(host, data, true, path);
 }
 
 }  // namespace platform

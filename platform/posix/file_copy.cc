@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/host.h"
 #include "platform/posix/file_copy.h"
+#include "platform/posix/flush.h"
+#include "platform/shared/flush_override.h"
 #include "platform/posix/kit/errno_map.h"
 #include "platform/posix/kit/file_io.h"
 #include "platform/posix/kit/temp_file.h"
@@ -114,7 +116,23 @@ DWORD DeleteHostTree(const std::string& path) {
   return ERROR_SUCCESS;
 }
 
-DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable) {
+namespace {
+
+// A flush of the open file fd (or, with directory, of the directory that
+// holds target), answered by a FlushOverride when one lives and winPath
+// names the file.
+DWORD Flush(int fd, const std::string& target, const std::string& winPath, bool directory) {
+  if (!winPath.empty()) {
+    DWORD answer = ERROR_SUCCESS;
+    if (shared::FlushOverridden(directory ? shared::WinDirName(winPath) : winPath, answer)) return answer;
+  }
+  return directory ? SyncHostDirectory(ParentDirectory(target)) : SyncDescriptor(fd);
+}
+
+}  // namespace
+
+DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable,
+                         const std::string& winPath) {
   // Writing through a symbolic link replaces the file it names.
   std::string target = hostPath;
   struct stat st {};
@@ -134,11 +152,16 @@ DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, boo
   int err = temp.Create(target, mode);
   if (err == 0 && existed) err = ::fchmod(temp.fd(), st.st_mode & 07777) == 0 ? 0 : errno;
   if (err == 0) err = temp.WriteAll(data);
-  if (err == 0 && durable && ::fsync(temp.fd()) != 0) err = errno;
-  if (err == 0) err = temp.Commit(target, false);
   if (err != 0) return Win32FromErrno(err, target);
-  if (durable) SyncDirectory(ParentDirectory(target));
-  return ERROR_SUCCESS;
+  if (durable) {
+    if (const DWORD flushed = Flush(temp.fd(), target, winPath, false); flushed != ERROR_SUCCESS) {
+      return flushed;  // the old content stays
+    }
+  }
+  err = temp.Commit(target, false);
+  if (err != 0) return Win32FromErrno(err, target);
+  // The new content is in place; only a flushed name makes it durable.
+  return durable ? Flush(-1, target, winPath, true) : ERROR_SUCCESS;
 }
 
 }  // namespace posix

@@ -24,8 +24,12 @@ DWORD DeleteHostTree(const std::string& path);
 
 // Replaces the content of hostPath atomically (temporary file + rename),
 // keeping the permissions of the file it replaces; durable also flushes the
-// data and the directory entry to the disk. A read-only file or a directory
-// is ERROR_ACCESS_DENIED, as on Windows.
-DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable);
+// data (before the rename) and the directory entry (after it) to the disk,
+// and a failed flush fails the call. winPath, when given, is the Windows
+// path of the file: a FlushOverride answers both flushes under it and its
+// directory. A read-only file or a directory is ERROR_ACCESS_DENIED, as on
+// Windows.
+DWORD ReplaceFileContent(const std::string& hostPath, std::string_view data, bool durable,
+                         const std::string& winPath = {});
 
 }  // namespace platform::posix

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/host.h"
+#include "platform/posix/case_names.h"
 #include "platform/posix/kit/errno_map.h"
 #include "platform/posix/kit/unique_fd.h"
 #include "platform/posix/host_file_info.h"
@@ -105,6 +106,7 @@ DWORD CreateDirectory(const std::string& path) {
     if (errno == ENOENT) return ERROR_PATH_NOT_FOUND;
     return Win32FromErrno(errno, host, PathRole::Directory);
   }
+  posix::NoteCreatedName(host);
   return ERROR_SUCCESS;
 }
 

@@ -9,8 +9,10 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
+#include "platform/posix/case_names.h"
 #include "platform/posix/kit/unique_fd.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -91,22 +93,96 @@ bool Exists(const std::string& hostPath) {
   return ::lstat(hostPath.c_str(), &st) == 0;
 }
 
+// The names of a directory by their letter-case-blind form, as listed when
+// the directory had this identity.
+struct DirIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec modified = {};
+  struct timespec changed = {};
+  bool operator==(const DirIdentity& o) const {
+    return device == o.device && inode == o.inode && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+struct Listing {
+  DirIdentity identity;
+  std::unordered_map<std::string, std::string> byFolded;  // first in listing order wins
+};
+
+// A name that is missing as written makes its directory listed; creating N
+// new files in one directory (a backup writes one change-information file
+// per database) would list it N times. The listings of recently looked-up
+// directories are kept while a directory keeps its identity, and a name
+// this process creates is added to its directory's listing
+// (NoteCreatedName). A name another process adds in the moment between
+// this process's look-up and its own creation in the same directory is not
+// seen until the directory changes again.
+constexpr std::size_t kListingsKept = 64;
+std::mutex g_listingsMutex;
+std::unordered_map<std::string, Listing> g_listings;
+
+bool IdentityOf(const std::string& dir, DirIdentity& out) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return false;
+  out = {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim};
+  return true;
+}
+
 // Windows finds a name whatever its letter case; a POSIX file system does
 // not. When dir/name is missing, the entry of dir whose name equals name
 // ignoring case stands in for it (a name that exists nowhere stays as
 // given, so new files keep the case their creator chose).
-std::string NameAsItExists(const std::string& dir, std::string_view name) {
+std::string NameAsItExists(const std::string& dir, std::string_view name, bool exactIsMissing = false) {
   std::string exact = std::string(name);
-  if (Exists(dir + "/" + exact)) return exact;
-  posix::UniqueDir listing(::opendir(dir.c_str()));
-  if (!listing.valid()) return exact;
-  while (const dirent* entry = ::readdir(listing.get())) {
-    if (EqualsNoCase(entry->d_name, name)) return entry->d_name;
+  if (!exactIsMissing && Exists(dir + "/" + exact)) return exact;
+  DirIdentity identity;
+  if (!IdentityOf(dir, identity)) return exact;
+  std::lock_guard<std::mutex> lock(g_listingsMutex);
+  auto it = g_listings.find(dir);
+  if (it == g_listings.end() || !(it->second.identity == identity)) {
+    DIR* listed = ::opendir(dir.c_str());
+    if (listed == nullptr) return exact;
+    if (it == g_listings.end()) {
+      if (g_listings.size() >= kListingsKept) g_listings.clear();
+      it = g_listings.emplace(dir, Listing{}).first;
+    }
+    Listing& listing = it->second;
+    listing.byFolded.clear();
+    while (dirent* entry = ::readdir(listed)) {
+      listing.byFolded.emplace(ToLowerAnsi(entry->d_name), entry->d_name);
+    }
+    ::closedir(listed);
+    listing.identity = identity;
   }
-  return exact;
+  auto found = it->second.byFolded.find(ToLowerAnsi(exact));
+  return found == it->second.byFolded.end() ? exact : found->second;
 }
 
 }  // namespace
+
+namespace posix {
+
+void NoteCreatedName(const std::string& hostPath) {
+  const std::size_t slash = hostPath.rfind('/');
+  if (slash == std::string::npos || slash + 1 == hostPath.size()) return;
+  const std::string dir = slash == 0 ? "/" : hostPath.substr(0, slash);
+  std::lock_guard<std::mutex> lock(g_listingsMutex);
+  auto it = g_listings.find(dir);
+  if (it == g_listings.end()) return;
+  DirIdentity identity;
+  if (!IdentityOf(dir, identity)) {
+    g_listings.erase(it);
+    return;
+  }
+  const std::string name = hostPath.substr(slash + 1);
+  it->second.byFolded.emplace(ToLowerAnsi(name), name);
+  it->second.identity = identity;
+}
+
+}  // namespace posix
 
 void SetHostRoot(const std::string& dir) {
   std::lock_guard<std::mutex> lock(g_rootMutex);
@@ -156,8 +232,16 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
     out += part;
   }
   // A path that exists as written needs no more work; otherwise every
-  // component is looked up ignoring letter case, as Windows does.
+  // component is looked up ignoring letter case, as Windows does. When the
+  // directory exists as written (a file about to be made in it, mostly),
+  // only the last name is.
   if (!parts.empty() && !Exists(out)) {
+    const std::size_t slash = out.rfind('/');
+    if (parts.size() > 1 && slash != std::string::npos && Exists(out.substr(0, slash))) {
+      const std::string dir = out.substr(0, slash);
+      hostPath = dir + "/" + NameAsItExists(dir, parts.back(), true);
+      return ERROR_SUCCESS;
+    }
     out = driveDir;
     for (std::string_view part : parts) {
       std::string name = NameAsItExists(out, part);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -133,5 +134,30 @@ bool IsProcessRunning(const std::vector<std::string>& names) {
 }
 
 int CurrentProcessId() { return static_cast<int>(::getpid()); }
+
+namespace {
+
+std::uint64_t LimitValue(rlim_t value) {
+  return value == RLIM_INFINITY ? UINT64_MAX : static_cast<std::uint64_t>(value);
+}
+
+}  // namespace
+
+OpenFileLimits GetOpenFileLimits() {
+  struct rlimit limit = {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
+  return {LimitValue(limit.rlim_cur), LimitValue(limit.rlim_max)};
+}
+
+OpenFileLimits RaiseOpenFileLimit(OpenFileLimits* after) {
+  const OpenFileLimits before = GetOpenFileLimits();
+  struct rlimit limit = {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  if (after != nullptr) *after = GetOpenFileLimits();
+  return before;
+}
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/shared/flush_override.h"
 #include "platform/shared/wildcard.h"
 #include "platform/win32/windows_api.h"
 
@@ -83,11 +84,15 @@ std::string TemporaryBeside(const std::string& target) {
 }
 
 // Writes data to a temporary file beside target, flushed to the disk.
-DWORD WriteTemporary(const std::string& temp, const std::string& data) {
+// Writes the temporary file of a whole-file write and flushes it (a flush
+// answered by a FlushOverride under the Windows path of the target).
+DWORD WriteTemporary(const std::string& temp, const std::string& winPath, const std::string& data) {
   File file;
   if (const DWORD err = file.OpenHost(temp, File::Mode::CreateNew); err != ERROR_SUCCESS) return err;
   if (const DWORD err = file.Write(data.data(), data.size()); err != ERROR_SUCCESS) return err;
-  if (const DWORD err = file.Sync(); err != ERROR_SUCCESS) return err;
+  DWORD answer = ERROR_SUCCESS;
+  if (!shared::FlushOverridden(winPath, answer)) answer = file.Sync();
+  if (answer != ERROR_SUCCESS) return answer;
   return file.Close();
 }
 
@@ -358,13 +363,48 @@ DWORD WriteWholeFile(const std::string& path, const std::string& data) {
   if (const DWORD err = ToHostPath(path, target); err != ERROR_SUCCESS) return err;
   if (IsReadOnly(target)) return ERROR_ACCESS_DENIED;
   const std::string temp = TemporaryBeside(target);
-  DWORD err = WriteTemporary(temp, data);
+  DWORD err = WriteTemporary(temp, path, data);
   if (err == ERROR_SUCCESS &&
       !::MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     err = LastError();
   }
-  if (err != ERROR_SUCCESS) ::DeleteFileA(temp.c_str());
+  if (err != ERROR_SUCCESS) {
+    ::DeleteFileA(temp.c_str());
+    return err;
+  }
+  // The rename is written through; the names of the directory need no flush
+  // of their own unless a test answers for it.
+  DWORD answer = ERROR_SUCCESS;
+  shared::FlushOverridden(shared::WinDirName(path), answer);
+  return answer;
+}
+
+// NTFS keeps a directory's names in its journal, and a directory cannot be
+// opened for writing: flushing one means checking that it is there.
+DWORD FlushToDisk(const std::string& path) {
+  if (DWORD answer = ERROR_SUCCESS; shared::FlushOverridden(path, answer)) return answer;
+  std::string native;
+  if (const DWORD err = ToHostPath(path, native); err != ERROR_SUCCESS) return err;
+  const WinDWORD attributes = ::GetFileAttributesA(native.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return ERROR_SUCCESS;
+  const HANDLE handle = ::CreateFileA(native.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastError();
+  const DWORD err = ::FlushFileBuffers(handle) ? ERROR_SUCCESS : LastError();
+  ::CloseHandle(handle);
   return err;
+}
+
+DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedPath) {
+  for (const std::string& path : paths) {
+    if (const DWORD error = FlushToDisk(path); error != ERROR_SUCCESS) {
+      failedPath = path;
+      return error;
+    }
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace platform

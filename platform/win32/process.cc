@@ -1,4 +1,6 @@
 // Processes by executable name, through PSAPI.DLL loaded at run time.
+#include <cstdint>
+
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -84,5 +86,14 @@ bool IsProcessRunning(const std::vector<std::string>& names) {
 }
 
 int CurrentProcessId() { return static_cast<int>(::GetCurrentProcessId()); }
+
+// Windows handles have no per-process limit that a service must raise.
+OpenFileLimits GetOpenFileLimits() { return {UINT64_MAX, UINT64_MAX}; }
+
+OpenFileLimits RaiseOpenFileLimit(OpenFileLimits* after) {
+  const OpenFileLimits limits = GetOpenFileLimits();
+  if (after != nullptr) *after = limits;
+  return limits;
+}
 
 }  // namespace platform

@@ -51,6 +51,7 @@ class WatchedRuntime : public DominoApi {
   };
   std::vector<LogInfo> logInfo;             // in call order
   std::map<DWORD, std::string> handedLogs;  // number -> extent bytes when handed over
+  std::vector<DWORD> markedLogs;            // in call order
   std::function<void()> beforeFirstStop;
 
   STATUS OpenDatabase(const char* path, DBHANDLE* h) override {
@@ -99,7 +100,10 @@ class WatchedRuntime : public DominoApi {
   STATUS ApplyChangeInfoEnd(DWORD x, DWORD z) override { return in_.ApplyChangeInfoEnd(x, z); }
   STATUS ArchiveBegin() override { return in_.ArchiveBegin(); }
   STATUS ArchiveEnd() override { return in_.ArchiveEnd(); }
-  STATUS MarkLogArchived(const BYTE id[16], DWORD number) override { return in_.MarkLogArchived(id, number); }
+  STATUS MarkLogArchived(const BYTE id[16], DWORD number) override {
+    markedLogs.push_back(number);
+    return in_.MarkLogArchived(id, number);
+  }
   STATUS GetLoggingStyle(DWORD* s) override { return in_.GetLoggingStyle(s); }
   STATUS GetServerName(char* b) override { return in_.GetServerName(b); }
   STATUS AbbreviateName(DWORD a, DWORD b, const char* n, char* o, WORD s, WORD* l) override {
@@ -238,9 +242,12 @@ TEST(BackupEndToEnd, ServerWritingDuringTheBackupLosesNothing) {
   EXPECT_EQ(disabled, unlogged);
   EXPECT_EQ(unlogged.size(), 2u);
 
-  // The archived logs are the extents as handed over, byte for byte.
-  ASSERT_FALSE(runtime.handedLogs.empty()) << "no log was full enough to archive";
-  for (const auto& [number, bytes] : runtime.handedLogs) {
+  // The logs marked archived are those the backup found full when it
+  // started, and their copies are the extents as handed over, byte for byte.
+  ASSERT_FALSE(runtime.markedLogs.empty()) << "no log was full enough to archive";
+  for (const DWORD number : runtime.markedLogs) {
+    EXPECT_LT(number, firstLogged->extent);
+    const std::string& bytes = runtime.handedLogs[number];
     char name[32];
     std::snprintf(name, sizeof name, "S%07u.TXN", unsigned(number));
     std::string copy;

@@ -31,13 +31,14 @@ class BackupRun : public ::testing::Test {
   void SetUp() override { InstallFakeSnapshotComponent(); }
   void TearDown() override { platform::UnregisterClassServer(snapshot::CLSID_SnapshotService); }
 
-  // a.nsf (logged, extent 7) and mail\b.nsf (not logged); one archivable log.
+  // a.nsf (logged, extent 8) and mail\b.nsf (not logged); one archivable log.
   void TwoDatabasesAndALog() {
     host_.WriteFile("volumes/D/Domino/Data/a.nsf", "A");
     host_.WriteFile("volumes/D/Domino/Data/mail/b.nsf", "B");
     host_.WriteFile("volumes/D/Logs/S0000007.TXN", "the log");
     dom_.databases[A].changeInfo = "changes of a";
     dom_.databases[B].changeInfo = "changes of b";
+    dom_.databases[A].logExtent = 8;  // the backup starts in log 8: log 7 is full
     dom_.databases[B].logged = 0;
     dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}};
   }
@@ -121,8 +122,10 @@ TEST_F(BackupRun, ASuccessfulRunSaysExactlyThisAndLeavesEveryArtefact) {
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/a.nsf.dat"), std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of a");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/Domino/Data/mail/b.nsf.dat"),
             std::string("\x0c\0\0\0\0\0\0\0", 8) + "changes of b");
-  EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "7\r\n0000000f");
+  EXPECT_EQ(host_.ReadFile(kRecentDir + "/log_hint"), "8\r\n0000000f");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/disabled_databases"), B + "\r\n");
+  EXPECT_EQ(host_.ReadFile(kRecentDir + "/change_info_list"),
+            "20 Domino\\Data\\a.nsf.dat\r\n20 Domino\\Data\\mail\\b.nsf.dat\r\n");
   EXPECT_EQ(host_.ReadFile(kRecentDir + "/logs/S0000007.TXN"), "the log");
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
   EXPECT_EQ(BackupWiz(), "1");
@@ -139,7 +142,20 @@ TEST_F(BackupRun, RefusedServersStopBeforeAnythingIsTouched) {
   EXPECT_EQ(request_.output.accumulated, ReportText());  // one message
   EXPECT_TRUE(dom_.calls.empty());
 
-  server_.archiveLogging = 1;  // the runtime does not start: no end for it
+  // The ArkLedger on the data volume: a restore would revert it too.
+  server_.archiveLogging = 1;
+  WriteNotesSetting("CHANGE_INFO_DIR", "D:\\ArkLedger", GetArkIniPath());
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(ReportText(),
+            "ERROR: The ArkLedger directory D:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data volume "
+            "of server srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time "
+            "before the change information was written.\r\nMove the ArkLedger directory to a drive other than "
+            "D: and set CHANGE_INFO_DIR in C:\\Windows\\ark.ini to its new place.\r\nBackup aborted.\r\n");
+  EXPECT_TRUE(dom_.calls.empty());
+  EXPECT_FALSE(host_.Exists("volumes/D/ArkLedger"));
+  WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
+
+  // The runtime does not start: no end for it.
   server_.notesIniPath.clear();
   dom_.initStatus = 0x0102;
   EXPECT_EQ(Run(), -1);
@@ -250,12 +266,13 @@ TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
                         "<T>: Removing snapshots in excess of 3\r\n"))
       << text;
   EXPECT_TRUE(Has(text, "<T>: Deleted 1 snapshots\r\n<T>: Backup Completed for Server: srv1/Org\r\n")) << text;
-  EXPECT_EQ(FakeStorage::Get().calls.back(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7");
+  const std::vector<std::string>& calls = FakeStorage::Get().calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "Delete dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7"), 1);
 
   // Retention that fails after a good snapshot fails the run.
   WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());
   FakeStorage::Get().enumerations = 0;
-  FakeStorage::Get().failEnumerationNumber = 3;  // cycle, recent time, retention
+  FakeStorage::Get().failEnumerationNumber = 4;  // cycle, hint file, recent time, retention
   EXPECT_EQ(Run(), -1);
   EXPECT_FALSE(Has(ReportText(), "Backup Completed") || Has(ReportText(), "Deleted"));
   EXPECT_EQ(BackupWiz(), "");

@@ -5,6 +5,7 @@
 
 #include "backup/database_backup.h"
 #include "fake_domino.h"
+#include "platform/files.h"
 #include "test_host.h"
 
 namespace {
@@ -154,6 +155,27 @@ TEST_F(DatabaseBackup, AFileThatCannotBeWrittenIsReportedNotTakenAsSaved) {
   EXPECT_EQ(Said(), "ERROR: Cannot write low/high bytes to change info file: L:\\s\\Domino\\Data\\a.nsf.dat.\r\n\r\n");
   EXPECT_EQ(dom_.Count("BackupEnd " + Db("a.nsf") + " 1"), 1);
   EXPECT_TRUE(dom_.openHandles.empty());
+}
+
+// The change information is flushed to the disk, file and folders, once no
+// database is in backup mode any more; a flush that fails is a failed write.
+TEST_F(DatabaseBackup, AFileOrFolderThatCannotBeFlushedFailsTheCapture) {
+  for (const std::string failing : {"L:\\s\\Domino\\Data\\mail\\b.nsf.dat", "L:\\s\\Domino"}) {
+    SCOPED_TRACE(failing);
+    dom_.databases[Db("a.nsf")].changeInfo = "abc";
+    dom_.databases[Db("mail\\b.nsf")].changeInfo = "def";
+    auto list = List({Db("a.nsf"), Db("mail\\b.nsf")});
+    std::size_t inBackupAtAFlush = 0;
+    platform::FlushOverride flushes([&](const std::string& path) {
+      inBackupAtAFlush += dom_.inBackup.size();
+      return path == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
+    });
+    request_.output.accumulated.clear();
+    EXPECT_EQ(StartAndCapture(list), -1);
+    EXPECT_EQ(Said(), "ERROR: Writing change information to file: " + failing + " failed.\r\n");
+    EXPECT_EQ(inBackupAtAFlush, 0u);
+    EXPECT_TRUE(dom_.inBackup.empty() && dom_.openHandles.empty());
+  }
 }
 
 TEST_F(DatabaseBackup, StartFailuresStopAtTheFailingDatabaseWithItsMessage) {

@@ -3,6 +3,7 @@
 // the class registration of the process plus the class key in the registry.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ struct FakeStorage {
   HRESULT createResult = S_OK;
   int enumerations = 0;
   int failEnumerationNumber = 0;  // 1-based; 0: none fails
+  std::uint64_t lastCreation = 0;  // FILETIME of the last snapshot created
   std::function<void(const std::string& name)> onCreate;  // runs inside CreateSnapShot
 
   static FakeStorage& Get() {
@@ -39,7 +41,13 @@ class FakeSnapshotService : public snapshot::ISnapshotService {
     if (st.createResult != S_OK) return st.createResult;
     snapshot::SnapshotInfo info;
     info.name = name;
-    platform::GetSystemTimeAsFileTime(info.creationTime);
+    // A dated snapshot name holds its creation time to the second: snapshots
+    // of one test are made at least a second apart, so that their names
+    // never depend on how fast the test runs.
+    FILETIME now;
+    platform::GetSystemTimeAsFileTime(now);
+    st.lastCreation = std::max<std::uint64_t>(FileTimeToU64(now), st.lastCreation + 10000000u);
+    info.creationTime = U64ToFileTime(st.lastCreation);
     st.snapshots.insert(st.snapshots.begin(), info);
     return S_OK;
   }

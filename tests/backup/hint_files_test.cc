@@ -1,8 +1,10 @@
-// The log_hint and disabled_databases files and the live log position.
+// The log_hint, disabled_databases and change_info_list files and the live
+// log position.
 #include <gtest/gtest.h>
 
 #include "backup/hint_files.h"
 #include "fake_domino.h"
+#include "platform/files.h"
 #include "test_host.h"
 
 namespace {
@@ -78,6 +80,43 @@ TEST(HintFiles, DisabledDatabasesOnePathPerLine) {
   EXPECT_EQ(readPath, "untouched");
   EXPECT_EQ(WriteDisabledDatabases("Q:\\unmapped", disabled, path), -1);
   EXPECT_EQ(path, "Q:\\unmapped\\disabled_databases");
+}
+
+TEST(HintFiles, ChangeInfoListSizeAndPathPerLine) {
+  TestHost host;
+  std::string path;
+  std::vector<ChangeInfoListEntry> read;
+  // A path may hold blanks; a line that is not a size and a path is refused, with its number.
+  host.WriteFile("volumes/L/s/change_info_list", "8 Data\\my mail.nsf.dat\r\n\r\n4294967304 b.ntf.dat");
+  ASSERT_EQ(ReadChangeInfoList("L:\\s\\", read, path), 0);
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].relativePath, "Data\\my mail.nsf.dat");
+  EXPECT_EQ(read[1].size, 4294967304u);
+  for (const char* bad : {"12\r\n", "x Data\\a.nsf.dat\r\n", "12  \r\n", "99999999999999999999 a.nsf.dat\r\n"}) {
+    SCOPED_TRACE(bad);
+    host.WriteFile("volumes/L/t/change_info_list", std::string("\r\n8 ok.nsf.dat\n") + bad);
+    read.clear();
+    std::size_t badLine = 0;
+    EXPECT_EQ(ReadChangeInfoList("L:\\t", read, path, &badLine), -2);
+    EXPECT_EQ(badLine, 3u);
+    EXPECT_TRUE(read.empty());
+  }
+  EXPECT_EQ(ReadChangeInfoList("L:\\missing", read, path), -1);
+  EXPECT_EQ(WriteChangeInfoList("Q:\\unmapped", {{8, "a.nsf.dat"}}, path), -1);
+}
+
+// A hint file that cannot be flushed to the disk, or whose folders cannot,
+// counts as not written: a restore must not rely on it.
+TEST(HintFiles, AFileThatCannotBeFlushedIsNotWritten) {
+  TestHost host;
+  std::filesystem::create_directories(host.Host("volumes/L/s"));
+  std::string path;
+  for (const std::string failing : {"L:\\s\\log_hint", "L:\\"}) {
+    platform::FlushOverride flushes(
+        [&](const std::string& flushed) { return flushed == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    EXPECT_EQ(WriteLogHint("L:\\s", 7, Id(1, 2, 4, 8), path), -1) << failing;
+    EXPECT_EQ(WriteDisabledDatabases("L:\\s", {}, path), failing == "L:\\" ? -1 : 0) << failing;
+  }
 }
 
 TEST(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {

@@ -3,6 +3,7 @@
 
 #include "backup/log_archive.h"
 #include "fake_domino.h"
+#include "platform/files.h"
 #include "test_host.h"
 
 namespace {
@@ -49,24 +50,77 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
             "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\S0000008.TXN\r\n");
   EXPECT_EQ(dom_.marked, (std::vector<DWORD>{7, 12345678}));
   EXPECT_EQ(dom_.Count("ArchiveEnd"), 1);
+
+  // A backup archives the logs finished before it started (its log_hint
+  // names the log it started in); a server that fills logs faster than they
+  // can be copied cannot keep it archiving for ever.
+  std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+  host_.WriteFile("volumes/L/s/log_hint", "8\r\n0000000f");
+  dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
+  dom_.marked.clear();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
+  EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
+  EXPECT_FALSE(dom_.archiveOpen);
 }
 
-TEST_F(LogArchive, ASecondLogWithTheSameNumberStopsTheArchivingAndStaysUnarchived) {
-  dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}, {7, "D:\\Logs\\other.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
-  std::vector<DWORD> archived;
-  EXPECT_EQ(Archive(archived), 0);
-  EXPECT_EQ(archived, (std::vector<DWORD>{7, 7}));
-  EXPECT_EQ(dom_.marked, (std::vector<DWORD>{7}));
-  EXPECT_EQ(host_.ReadFile("volumes/L/s/logs/S0000007.TXN"), "log seven");  // not overwritten
-  EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
-  EXPECT_EQ(request_.output.accumulated,
-            "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\other.TXN\r\n"
-            "Could not copy D:\\Logs\\other.TXN\r\nThe file exists.\r\n");
-  EXPECT_EQ(dom_.Count("ArchiveEnd"), 1);
+// A log whose copy is not on the disk is not marked archived: the archiving
+// stops after saying why, the logs before it stay archived, and no copy
+// that might not hold the log is left behind.
+TEST_F(LogArchive, ALogWhoseCopyFailsStopsTheArchivingAndStaysUnarchived) {
+  const std::string writeFault = platform::FormatMessage(ERROR_WRITE_FAULT) + "\r\n";
+  struct Case {
+    const char* what;
+    std::vector<FakeLog> logs;
+    std::string failingFlush;  // the Windows path whose flush fails
+    std::vector<DWORD> marked;
+    std::string said;
+  };
+  const std::vector<Case> cases{
+      {"a second log with the same number",
+       {{7, "D:\\Logs\\S0000007.TXN"}, {7, "D:\\Logs\\other.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}},
+       "",
+       {7},
+       "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\other.TXN\r\n"
+       "Could not copy D:\\Logs\\other.TXN\r\nThe file exists.\r\n"},
+      {"a copy that cannot be flushed",
+       {{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}},
+       "L:\\s\\logs\\S0000008.TXN",
+       {7},
+       "Archiving D:\\Logs\\S0000007.TXN\r\nArchiving D:\\Logs\\S0000008.TXN\r\n"
+       "Could not copy D:\\Logs\\S0000008.TXN\r\n" + writeFault},
+      {"a logs folder that cannot be flushed",
+       {{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}},
+       "L:\\s\\logs",
+       {},
+       "Archiving D:\\Logs\\S0000007.TXN\r\nCould not copy D:\\Logs\\S0000007.TXN\r\n" + writeFault},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+    dom_.logs = c.logs;
+    dom_.marked.clear();
+    dom_.calls.clear();
+    platform::FlushOverride flushes([&](const std::string& path) {
+      return path == c.failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
+    });
+    request_.output.accumulated.clear();
+    std::vector<DWORD> archived;
+    EXPECT_EQ(Archive(archived), 0);
+    EXPECT_EQ(dom_.marked, c.marked);
+    EXPECT_EQ(request_.output.accumulated, c.said);
+    EXPECT_EQ(host_.ReadFile("volumes/L/s/logs/S0000007.TXN"), c.marked.empty() ? "" : "log seven");
+    EXPECT_FALSE(host_.Exists("volumes/L/s/logs/S0000008.TXN"));
+    EXPECT_EQ(dom_.Count("ArchiveEnd"), 1);
+  }
 
   // When the session cannot be ended either, the result says so.
+  dom_.logs = cases[0].logs;
   dom_.archiveEndStatus = 0x0333;
   std::filesystem::remove_all(host_.Host("volumes/L/s/logs"));
+  std::vector<DWORD> archived;
   EXPECT_EQ(Archive(archived), -1);
 }
 

@@ -36,10 +36,14 @@ TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
     EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), 0);
     EXPECT_EQ(out, "E:\\ledger\\srv1\\\\hint");
   }
-  // Names that would lead outside the server's own directory.
+  // Names that would lead outside the server's own directory, as a common
+  // name, as the whole name of a server without one, or as a snapshot name.
+  DominoServerInfo flat;
   out = "untouched";
   for (const char* name : {"", ".", "..", "a\\b", "a/b", "E:x"}) {
     EXPECT_EQ(GetChangeInfoDir(Server(name), "", out), -1) << name;
+    flat.serverName = name;
+    EXPECT_EQ(GetChangeInfoDir(flat, "", out), -1) << name;
     if (*name != '\0') {
       EXPECT_EQ(GetChangeInfoDir(Server("srv1"), name, out), -1) << name;
     }

@@ -1,7 +1,9 @@
 // Backup mode against a running nserver: the change information fixed at
 // BackupStop, applied to a copy taken under the volume freeze between
 // BackupStart and BackupStop, gives the database as it was at BackupStop.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstring>
@@ -154,6 +156,67 @@ TEST(BackupMode, ContextsAndOrderAreEnforced) {
   EXPECT_EQ(rt.api.BackupStart(a, 0, &ctx, &v1, &v2), NOERROR);
   EXPECT_EQ(rt.api.CloseDatabase(a), NOERROR);
   EXPECT_EQ(rt.api.CloseDatabase(a), ERR_BAD_HANDLE);
+}
+
+// The service holds every database of a server in backup mode at once: each
+// costs it one descriptor, also once stopped and while its change
+// information is read; when none is left, the status says so.
+TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
+  simtest::TempHost host;
+  ASSERT_TRUE(host.ok()) << host.error();
+  Runtime rt(host.server().notesIni);
+  ASSERT_EQ(rt.status, NOERROR);
+  auto openFiles = [] {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+  };
+  const std::vector<std::string>& paths = host.server().databases;
+  std::vector<std::pair<DBHANDLE, DWORD>> held(paths.size());
+  DWORD v1, v2;
+  ASSERT_EQ(rt.api.OpenDatabase(paths[0].c_str(), &held[0].first), NOERROR);  // the log opens on first use
+  ASSERT_EQ(rt.api.CloseDatabase(held[0].first), NOERROR);
+  const std::size_t before = openFiles();
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    ASSERT_EQ(rt.api.OpenDatabase(paths[i].c_str(), &held[i].first), NOERROR);
+    ASSERT_EQ(rt.api.BackupStart(held[i].first, 0, &held[i].second, &v1, &v2), NOERROR);
+  }
+  EXPECT_EQ(openFiles(), before + paths.size());
+  for (auto& [handle, context] : held) {
+    ASSERT_EQ(rt.api.BackupStop(handle, context), NOERROR);
+    DWORD length = 0;
+    char chunk[100];
+    ASSERT_EQ(rt.api.GetChangeInfo(handle, context, 0, chunk, sizeof chunk, &length), NOERROR);
+    EXPECT_EQ(length, sizeof chunk);
+    EXPECT_EQ(openFiles(), before + paths.size());
+  }
+
+  // Every descriptor the limit allows in use.
+  struct rlimit limit = {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const struct rlimit saved = limit;
+  const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(spare, 0);
+  limit.rlim_cur = openFiles() + 4;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  std::vector<int> filler = {spare};
+  for (int fd; (fd = ::dup(spare)) >= 0;) filler.push_back(fd);
+  DBHANDLE one = 0;
+  const STATUS refused = rt.api.OpenDatabase(paths[0].c_str(), &one);
+  char text[200];
+  rt.api.GetErrorText(0, refused, text, sizeof text);
+  for (int fd : filler) ::close(fd);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_EQ(refused, ERR_TOO_MANY_FILES);
+  EXPECT_EQ(std::string(text),
+            "File I/O error: too many open files (the limit is " + std::to_string(limit.rlim_cur) + ")");
+  if (one != 0) rt.api.CloseDatabase(one);
+
+  for (auto& [handle, context] : held) {
+    EXPECT_EQ(rt.api.BackupEnd(handle, context, 0), NOERROR);
+    EXPECT_EQ(rt.api.CloseDatabase(handle), NOERROR);
+  }
+  EXPECT_EQ(openFiles(), before);
 }
 
 // A service killed in the middle of a backup: its backup mode is released,

@@ -183,6 +183,10 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   EXPECT_EQ(position, 2);
   EXPECT_EQ(Recover({"Q:\\unmapped.nsf"}, CopyFromArchive, &position, &printed), ERR_BAD_PATH);
   EXPECT_EQ(position, 1);
+  // A list that does not fit the runtime's buffer of 65,536 bytes.
+  std::vector<std::string> tooLong(65536 / logged[0].size() + 1, logged[0]);
+  EXPECT_EQ(Recover(tooLong, CopyFromArchive, &position, &printed), ERR_BAD_LIST);
+  EXPECT_EQ(position, 0);
   EXPECT_EQ(simtest::Digest(config, host.Host(logged[0])), oldDigest[logged[0]]);
   // The engine's retry drops the named database; the rest recovers.
   ASSERT_EQ(Recover({logged[0], logged[1]}, CopyFromArchive, &position, &printed), NOERROR) << printed;

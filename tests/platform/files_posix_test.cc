@@ -81,17 +81,22 @@ TEST(FilesPosix, ErrnoAndMessages) {
   EXPECT_EQ(Win32FromErrno(ENOTDIR, file + "/x"), ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(Win32FromErrno(EEXIST, file, PathRole::File), ERROR_FILE_EXISTS);
   EXPECT_EQ(Win32FromErrno(EEXIST, file, PathRole::Directory), ERROR_ALREADY_EXISTS);
-  EXPECT_EQ(Win32FromErrno(EACCES), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Win32FromErrno(EPERM), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Win32FromErrno(ENOSPC), ERROR_DISK_FULL);
-  EXPECT_EQ(Win32FromErrno(EMFILE), ERROR_TOO_MANY_OPEN_FILES);
-  EXPECT_EQ(Win32FromErrno(ENOTEMPTY), ERROR_DIR_NOT_EMPTY);
-  EXPECT_EQ(Win32FromErrno(ENAMETOOLONG), ERROR_FILENAME_EXCED_RANGE);
-  EXPECT_EQ(Win32FromErrno(EINVAL), ERROR_INVALID_PARAMETER);
+  const struct {
+    int err;
+    DWORD code;
+  } kCodes[] = {{EACCES, ERROR_ACCESS_DENIED},     {EPERM, ERROR_ACCESS_DENIED},
+                {EROFS, posix::ERROR_WRITE_PROTECT}, {ENOSPC, ERROR_DISK_FULL},
+                {EMFILE, ERROR_TOO_MANY_OPEN_FILES}, {ENOTEMPTY, ERROR_DIR_NOT_EMPTY},
+                {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE}, {EINVAL, ERROR_INVALID_PARAMETER}};
+  for (const auto& c : kCodes) EXPECT_EQ(Win32FromErrno(c.err), c.code) << c.err;
+  // A failure that left no errno is still a failure.
+  EXPECT_EQ(posix::HresultFromErrno(0), HRESULT_FROM_WIN32(posix::ERROR_GEN_FAILURE));
+  EXPECT_EQ(posix::HresultFromErrno(EEXIST, PathRole::Directory), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
 
   // The table holds the texts Windows gives.
   EXPECT_EQ(FormatMessage(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
   EXPECT_EQ(FormatMessage(ERROR_ALREADY_EXISTS), "Cannot create a file when that file already exists.");
+  EXPECT_EQ(FormatMessage(posix::ERROR_WRITE_PROTECT), "The media is write protected.");
   EXPECT_EQ(FormatMessageHr(REGDB_E_CLASSNOTREG), "Class not registered");
   EXPECT_EQ(FormatMessageHr(E_NOINTERFACE), "No such interface supported");
   EXPECT_EQ(FormatMessageHr(HRESULT_FROM_WIN32(ERROR_DISK_FULL)), "There is not enough space on the disk.");

@@ -181,6 +181,29 @@ TEST_F(FilesTest, DirectoriesFilesAndTheirErrorCodes) {
   EXPECT_EQ(text, "replaced");
   EXPECT_EQ(HostNames(d_), (Names{"new.dat"})) << "no temporary file is left";
 
+  // Flushes of a file, a folder and a drive's root; nothing there to flush.
+  EXPECT_EQ(FlushToDisk("D:\\new.dat"), ERROR_SUCCESS);
+  EXPECT_EQ(FlushToDisk("D:\\dir2"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(FlushToDisk("D:\\nodir\\f"), ERROR_PATH_NOT_FOUND);
+  ASSERT_EQ(CreateDirectory("D:\\dir2"), ERROR_SUCCESS);
+  EXPECT_EQ(FlushToDisk("D:\\dir2"), ERROR_SUCCESS);
+  EXPECT_EQ(FlushToDisk("D:\\"), ERROR_SUCCESS);
+  std::string failedPath;
+  EXPECT_EQ(FlushAllToDisk({"D:\\new.dat", "D:\\dir2", "D:\\gone.dat", "D:\\"}, failedPath), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(failedPath, "D:\\gone.dat");
+  // A whole-file write fails with its flush: of the file (the old content
+  // stays), or of the folder's names (the new content may not last).
+  ASSERT_EQ(WriteWholeFile("D:\\dir2\\w.dat", "old"), ERROR_SUCCESS);
+  const std::pair<std::string, std::string> cases[] = {{"D:\\dir2\\w.dat", "old"}, {"D:\\dir2", "new"}};
+  for (const auto& [failing, content] : cases) {
+    FlushOverride flushes([&](const std::string& path) { return path == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    EXPECT_EQ(WriteWholeFile("D:\\dir2\\w.dat", "new"), ERROR_WRITE_FAULT) << failing;
+    std::string now;
+    ASSERT_EQ(ReadWholeFile("D:\\dir2\\w.dat", now), ERROR_SUCCESS);
+    EXPECT_EQ(now, content) << failing;
+  }
+  EXPECT_EQ(HostNames(d_ / "dir2"), (Names{"w.dat"})) << "no temporary file stays";
+
   std::uint64_t free = 0;
   EXPECT_EQ(GetDiskFreeSpace("D:\\", free), ERROR_SUCCESS);
   EXPECT_NEAR(static_cast<double>(free), static_cast<double>(fs::space(d_).free), 64.0 * (1 << 20));

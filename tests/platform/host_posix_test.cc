@@ -1,10 +1,15 @@
 // The host root of the POSIX layer: the drive map, names found whatever
 // their case, the root from the environment, the module's drive path.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/stat.h>
 #include <limits.h>
 #include <unistd.h>
 
 #include "platform/host.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
@@ -66,6 +71,21 @@ TEST(HostPosix, PathsResolveIgnoringLetterCase) {
   fs::create_directories(d + "/ArkLedger/SRV1");
   EXPECT_EQ(ToHostPath("D:\\ArkLedger\\SRV1", host), ERROR_SUCCESS);
   EXPECT_EQ(host, d + "/ArkLedger/SRV1");
+
+  // A directory's listing is kept while the directory is unchanged: a name
+  // created through the platform joins it, a name created otherwise is
+  // found once the directory shows a change.
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\Log.dat", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/Log.dat");
+  File created;
+  ASSERT_EQ(created.Open("D:\\ArkLedger\\srv1\\LOG.DAT", File::Mode::CreateAlways), ERROR_SUCCESS);
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\log.dat", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/LOG.DAT");
+  std::ofstream(d + "/ArkLedger/srv1/Other.dat") << "x";
+  const struct timespec old[2] = {{1, 0}, {1, 0}};  // a change whatever the clock's grain
+  ASSERT_EQ(::utimensat(AT_FDCWD, (d + "/ArkLedger/srv1").c_str(), old, 0), 0);
+  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\OTHER.DAT", host), ERROR_SUCCESS);
+  EXPECT_EQ(host, d + "/ArkLedger/srv1/Other.dat");
 }
 
 TEST(HostPosix, RootFromTheEnvironmentElseTheWorkingDirectory) {

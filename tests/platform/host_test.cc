@@ -1,6 +1,7 @@
 // Windows paths: what is refused everywhere, and what the machine reports.
 #include "platform/host.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include "tests/support/child_process.h"

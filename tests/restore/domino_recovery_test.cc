@@ -63,7 +63,7 @@ class DominoRecoveryTest : public ::testing::Test {
   std::vector<RecoveryCall> calls;
 };
 
-TEST_F(DominoRecoveryTest, TheRuntimeGetsTheWholeRecoveryListPacked) {
+TEST_F(DominoRecoveryTest, TheRuntimeGetsTheRecoveryListPackedInRunsThatFitItsBuffer) {
   // Left out: log.nsf, templates, disabled databases (whatever the case).
   const auto databases = Entries({"D:\\Data\\a.nsf", "D:\\Data\\LOG.NSF", "D:\\Data\\t.NTF",
                                   "D:\\Data\\mail\\Off.nsf", "D:\\Data\\b.box"});
@@ -72,26 +72,42 @@ TEST_F(DominoRecoveryTest, TheRuntimeGetsTheWholeRecoveryListPacked) {
   const std::vector<char> two = PackRecoveryList({"ab", "c"});
   EXPECT_EQ(std::string(two.begin(), two.end()), std::string("ab\0c\0\0", 6));
 
+  AnswerRecovery({{0, 0}, {0, 0}, {0x1234, 2}, {0, 0}});
   // Only log.nsf and templates: two NULs.
-  AnswerRecovery({{0, 0}, {0, 0}});
   EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\log.nsf", "D:\\Data\\pernames.ntf"}),
                              std::nullopt, {}),
             0);
   EXPECT_EQ(request.output.accumulated, "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_TRUE(calls[0].paths.empty());
+  EXPECT_EQ(calls[0].packedBytes, 2u);
 
-  // More than 65,536 bytes of paths: never cut.
+  // More than 65,536 bytes of paths: two runs, one after the other, each
+  // within the buffer; a database the runtime names in the second run is
+  // the one at that position of that run, and only that run is retried.
   std::vector<std::string> paths;
   for (int i = 0; i < 300; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "\\db%04d.nsf", i);
     paths.push_back("D:\\Domino\\Data\\" + std::string(220, 'x') + name);
   }
+  request.output.accumulated.clear();
   EXPECT_EQ(RecoverDatabases(request, Entries(paths), std::nullopt, {}), 0);
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_TRUE(calls[0].paths.empty());
-  EXPECT_EQ(calls[0].packedBytes, 2u);
-  EXPECT_EQ(calls[1].paths, paths);
-  EXPECT_GT(calls[1].packedBytes, 65536u);
+  ASSERT_EQ(calls.size(), 4u);
+  std::vector<std::string> delivered = calls[1].paths;
+  delivered.insert(delivered.end(), calls[2].paths.begin(), calls[2].paths.end());
+  EXPECT_EQ(delivered, paths);
+  for (const RecoveryCall& call : calls) EXPECT_LE(call.packedBytes, 65536u);
+  std::vector<std::string> retried = calls[2].paths;
+  retried.erase(retried.begin() + 1);
+  EXPECT_EQ(calls[3].paths, retried);
+  const std::string first = std::to_string(calls[1].paths.size());
+  EXPECT_EQ(request.output.accumulated,
+            "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n"
+            "Recovering databases 1 to " + first + " of 300.\r\n"
+            "Recovering databases " + std::to_string(calls[1].paths.size() + 1) + " to 300 of 300.\r\n"
+            "ERROR: Domino status 0x1234\r\n"
+            "WARNING: Removing : " + calls[2].paths[1] + " from recovery list.\r\nRetrying recovery.\r\n");
 }
 
 TEST_F(DominoRecoveryTest, FailingDatabasesAreDroppedAndRecoveryRetried) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "backup/log_archive.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "restore/recovery_logs.h"
 #include "restore/restore_hooks.h"
@@ -47,6 +48,9 @@ TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
   host.WriteSavedLog(41, "log forty-one");
   host.WriteSavedLog(42, "log forty-two (the current one, never copied)");
   domino.currentLog = 42;
+  // A log drive that is none of the storage's disks: the free space is that
+  // of the log directory's own drive.
+  request.server.logVolume.driveLetter = 0;
 
   ASSERT_EQ(Ensure(), 0);
   EXPECT_EQ(request.output.accumulated,
@@ -221,21 +225,46 @@ TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed
   }
 }
 
+// A log that cannot be copied, or whose copy cannot be flushed to the disk
+// before recovery reads it, stops the restore with the system's text; the
+// unflushed copy does not stay.
 TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
   host.WriteLogHint(40, kLogSeries);
   host.WriteSavedLog(40, "forty");
   host.WriteSavedLog(41, "forty-one");
   domino.currentLog = 42;
-  request.server.logDirectory = "E:\\NoSuchDirectory\\";
-
-  EXPECT_EQ(Ensure(), -1);
-  const std::string prefix = "ERROR: Could not copy log file: L:\\ArkLedger\\srv1\\" +
-                             std::string(kSnapshotName) +
-                             "\\logs\\S0000040.TXN to:\r\nE:\\NoSuchDirectory\\S0000040.TXN\r\n";
-  ASSERT_EQ(errorText.substr(0, prefix.size()), prefix);
-  EXPECT_GT(errorText.size(), prefix.size() + 2);  // the system's text follows
-  EXPECT_EQ(errorText.substr(errorText.size() - 2), "\r\n");
-  EXPECT_TRUE(copied.empty());
+  struct Case {
+    const char* what;
+    std::string logDirectory;
+    std::string failingFlush;
+    std::string failingLog;
+    std::vector<std::string> copied;
+  };
+  const std::vector<Case> cases{
+      {"no such directory", "E:\\NoSuchDirectory\\", "", "S0000040.TXN", {}},
+      {"a copy that cannot be flushed", "E:\\Logs", "E:\\Logs\\S0000041.TXN", "S0000041.TXN",
+       {"E:\\Logs\\S0000040.TXN"}},
+      {"a log directory that cannot be flushed", "E:\\Logs", "E:\\Logs", "S0000040.TXN", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(host.Host("volumes/E/Logs"));
+    std::filesystem::create_directories(host.Host("volumes/E/Logs"));
+    request.server.logDirectory = c.logDirectory;
+    copied.clear();
+    platform::FlushOverride flushes(
+        [&](const std::string& path) { return path == c.failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    EXPECT_EQ(Ensure(), -1);
+    const std::string directory = c.logDirectory.back() == '\\' ? c.logDirectory : c.logDirectory + "\\";
+    const std::string prefix = "ERROR: Could not copy log file: L:\\ArkLedger\\srv1\\" +
+                               std::string(kSnapshotName) + "\\logs\\" + c.failingLog + " to:\r\n" +
+                               directory + c.failingLog + "\r\n";
+    ASSERT_EQ(errorText.substr(0, prefix.size()), prefix);
+    EXPECT_GT(errorText.size(), prefix.size() + 2);  // the system's text follows
+    EXPECT_EQ(errorText.substr(errorText.size() - 2), "\r\n");
+    EXPECT_EQ(copied, c.copied);
+    EXPECT_FALSE(RestoreTestHost::Exists(Active(c.failingLog)));
+  }
 }
 
 }  // namespace

@@ -75,10 +75,17 @@ class RestoreCommandTest : public ::testing::Test {
     older.name = "dominosnap__ARKHOST__srv1__3-1-2003_8.00.00";
     older.displayText.Set("3/1/2003 8:00:00");
     host.WriteFile(host.Host("snapshots/" + older.name + "/Domino/Data/a.nsf"), "older a");
+    host.WriteFile(host.Ledger("disabled_databases", older.name), "");
     server.snapshots = {recent, older};
-    RegisterCommand(CommandCode::DiscoverServers, [this](platform::SOCKET client, Command&) {
+    // A second partition on the same volume, which a revert takes back too.
+    DominoServerInfo other = server;
+    other.serverName = "srv2/Org";
+    other.commonName = "srv2";
+    other.dataDirectory = "D:\\Domino\\Data2";
+    other.snapshots.clear();
+    RegisterCommand(CommandCode::DiscoverServers, [this, other](platform::SOCKET client, Command&) {
       SendByte(client, 1);
-      SendDiscoveryReplyTail(client, 1, false, "ARKHOST", {server});
+      SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {server, other});
       return true;
     });
     RegisterRestoreCommand();
@@ -145,6 +152,11 @@ TEST_F(RestoreCommandTest, APointInTimeRestoreByTimeNeedsConfirmation) {
   ChildResult run = RunArkctl(port, "restore srv1/Org \"3/1/2003 8:00:00\" --point-in-time");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.output.find("confirmation needed"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("The volume D: also holds the data of other Domino servers, which the revert takes\n"
+                            "back to the snapshot too (their databases are not recovered):\n"
+                            "  D:\\Domino\\Data2 (srv2/Org)\n"),
+            std::string::npos)
+      << run.output;
   EXPECT_TRUE(component.state->calls.empty());
   EXPECT_TRUE(RestoreReports().empty());
 

@@ -6,8 +6,11 @@
 #include <regex>
 #include <sstream>
 
+#include "domino/settings.h"
 #include "output/operation_lock.h"
 #include "output/output.h"
+#include "platform/host.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "restore/restore_hooks.h"
 #include "restore/restore_run.h"
@@ -22,6 +25,7 @@ using ::testing::Return;
 namespace {
 
 const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
+const std::string kCanceled = "Restore canceled; the volume was not changed.\r\n";
 const std::string kDominoRunning =
     "ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\n"
     "Restore canceled.\r\n";
@@ -35,13 +39,7 @@ std::string WithoutTimes(const std::string& text) {
 class RestoreRunTest : public ::testing::Test {
  protected:
   RestoreRunTest() : request(RestoreTestHost::MakeRequest(0)) {
-    RestoreHostChecks checks;
-    checks.isDominoRunning = [this] { return dominoRunning; };
-    checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
-      megabytes = 10000;
-      return true;
-    };
-    SetRestoreHostChecks(checks);
+    UsualHostChecks();
     ON_CALL(domino.api, TermRuntime()).WillByDefault(Invoke([this] { ++terms; }));
     ON_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault(Invoke([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*,
@@ -58,14 +56,47 @@ class RestoreRunTest : public ::testing::Test {
   ~RestoreRunTest() override { ResetRestoreHostChecks(); }
 
   void MakeSnapshotAndLedger() { host.MakeRestorableSnapshot(kLogSeries); }
+  void UsualHostChecks() {
+    RestoreHostChecks checks;
+    checks.isDominoRunning = [this] { return dominoRunning; };
+    checks.freeDiskMegabytes = [](const std::string&, std::uint32_t& megabytes) {
+      megabytes = 10000;
+      return true;
+    };
+    SetRestoreHostChecks(checks);
+  }
 
-  std::vector<std::string> ActiveLogs() const {
+  // The files of the request's log directory with their contents.
+  std::vector<std::string> ActiveLogs(bool withContent = false) const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(host.Host("volumes/E/Logs"))) {
-      names.push_back(entry.path().filename().string());
+    std::string dir;
+    if (platform::ToHostPath(request.server.logDirectory, dir) != 0) return {"(unmapped)"};
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+      names.push_back(entry.path().filename().string() +
+                      (withContent ? "=" + RestoreTestHost::ReadFile(entry.path().string()) : ""));
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+  // Every file of the data volume with its content.
+  std::vector<std::string> DataVolume() const {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(host.Host("volumes/D"))) {
+      if (entry.is_regular_file()) {
+        files.push_back(entry.path().string() + "=" + RestoreTestHost::ReadFile(entry.path().string()));
+      }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  bool KeptLogsLeft() const { return std::filesystem::exists(host.Host("volumes/L/ArkLedger/$kept_logs/srv1")); }
+  // The active logs on the data volume, as with TRANSLOG_Path=logdir.
+  void LogsBelowTheDataDirectory() {
+    request.server.logDirectory = "D:\\Domino\\Data\\logdir";
+    request.server.logVolume.driveLetter = u'D';
+    host.WriteFile(host.Host("volumes/D/Domino/Data/logdir/S0000042.TXN"), "current log");
+    host.WriteFile(host.Host("volumes/D/Domino/Data/logdir/SIMLOG.CTL"), "control");
   }
 
   std::vector<std::string> EventLines() const {
@@ -121,10 +152,19 @@ std::string FailureEvent(const std::string& type, const std::string& text) {
 
 TEST_F(RestoreRunTest, UpToTheMinuteRunStreamsExactlyThisText) {
   ON_CALL(domino.api, ApplyChangeInfoEnd(_, _)).WillByDefault(Return(0));
+  // Other partitions: one more on the reverted drive D:, one elsewhere.
+  for (const auto& [value, directory] : {std::pair{"PARTITION1", "D:\\Domino\\Data\\"},
+                                         std::pair{"PARTITION2", "D:\\Domino\\Data2"},
+                                         std::pair{"PARTITION3", "E:\\Domino\\Data3"}}) {
+    platform::RegSetString("SOFTWARE\\Lotus\\Domino\\5.0", value, directory);
+  }
   const std::vector<std::string> messages = Run();
   EXPECT_EQ(result, 0);
   const std::vector<std::string> expected = {
       "Start time is: <time>\r\nRestoring snapshot: " + std::string(kSnapshotName) + "\r\n",
+      "Checked the 1 change information file the backup listed: 0 missing or damaged.\r\n",
+      "WARNING: The revert of drive D: also takes the data directories of other Domino servers back "
+      "to the snapshot:\r\n  D:\\Domino\\Data2\r\nTheir databases are not recovered by this restore.\r\n",
       "Determining necessary logs for UP TO THE MINUTE RESTORE\r\n",
       "Snapshot Log Series : 0x0000000f\r\n",
       "Current Log Series : 0x0000000f\r\n",
@@ -180,6 +220,8 @@ TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   EXPECT_CALL(domino.api, RecoverDatabaseList(_, _, _, _, _)).Times(0);
   EXPECT_CALL(domino.api, GetFirstArchiveLog(_, _, _)).Times(0);
   host.WriteFile(host.Host("volumes/E/Logs/S0000099.TXN"), "active log");
+  // Taken before backups listed their change information: restored as before.
+  std::filesystem::remove(host.Ledger("change_info_list"));
 
   const std::vector<std::string> messages = Run();
   EXPECT_EQ(result, 0);
@@ -241,13 +283,80 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
        "ERROR: Active log directory needs an additional 28MB.\r\n"
        "Not enough free space on the active log drive.\r\n",
        false},
+      {"ArkLedger on the data volume",
+       [&] { WriteNotesSetting("CHANGE_INFO_DIR", "d:\\ArkLedger", GetArkIniPath()); },
+       "ERROR: The ArkLedger directory d:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data "
+       "volume of server srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back "
+       "to a time before the change information was written.\r\nMove the ArkLedger directory to a "
+       "drive other than D: and set CHANGE_INFO_DIR in C:\\Windows\\ark.ini to its new place.\r\n" +
+           kCanceled,
+       false},
+      {"no ArkLedger directory of the snapshot, point in time",
+       [&] {
+         request.pointInTime = 1;
+         std::filesystem::remove_all(host.Ledger());
+       },
+       "ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + kLedger +
+           "\r\nWithout it the change information recorded during the backup cannot be applied.\r\n" +
+           kCanceled,
+       false},
+      {"a backup that never finished", [&] { std::filesystem::remove(host.Ledger("disabled_databases")); },
+       "ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n" + kLedger +
+           "\\disabled_databases\r\nThe backup of this snapshot did not finish; its change "
+           "information may be incomplete.\r\n" +
+           kCanceled,
+       false},
+      {"a listed change-information file missing",
+       [&] {
+         host.WriteFile(host.Ledger("change_info_list"),
+                        "11 Domino\\Data\\a.nsf.dat\r\n20 Domino\\Data\\gone.nsf.dat\r\n");
+       },
+       "ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
+           "\\Domino\\Data\\gone.nsf.dat).\r\n" + kCanceled,
+       false},
+      {"a listed change-information file short",
+       [&] { host.WriteFile(host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat\r\n"); },
+       "ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
+           "\\Domino\\Data\\a.nsf.dat).\r\n" + kCanceled,
+       false},
+      {"no room to keep the logs on the reverted volume",
+       [&] {
+         LogsBelowTheDataDirectory();
+         RestoreHostChecks checks;
+         checks.isDominoRunning = [] { return false; };
+         checks.freeDiskMegabytes = [](const std::string& drive, std::uint32_t& megabytes) {
+           megabytes = drive == "L" ? 1 : 10000;
+           return true;
+         };
+         SetRestoreHostChecks(checks);
+       },
+       "ERROR: The active log directory D:\\Domino\\Data\\logdir lies on drive D:, which the restore "
+       "reverts, and its files cannot be kept across the revert:\r\nThe ArkLedger drive L: has 1 MB "
+       "free; their copies need 1 MB.\r\n" +
+           kCanceled,
+       false},
+      {"the copies of the logs cannot be made",
+       [&] {
+         LogsBelowTheDataDirectory();
+         host.WriteFile(host.Host("volumes/L/ArkLedger/$kept_logs"), "a file in the way");
+       },
+       "ERROR: The active log directory D:\\Domino\\Data\\logdir lies on drive D:, which the restore "
+       "reverts, and its files cannot be kept across the revert:\r\nThe folder "
+       "L:\\ArkLedger\\$kept_logs\\srv1\\ could not be created.\r\n" +
+           kCanceled,
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     request = RestoreTestHost::MakeRequest(0);
     dominoRunning = false;
+    UsualHostChecks();
+    WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
+    std::filesystem::remove_all(host.Host("volumes/L/ArkLedger/$kept_logs"));
     MakeSnapshotAndLedger();
     c.setUp();
+    const std::vector<std::string> volume = DataVolume();
+    const std::vector<std::string> logs = ActiveLogs(true);
     const std::vector<std::string> messages = Run();
     EXPECT_EQ(result, -1);
     ASSERT_FALSE(messages.empty());
@@ -267,10 +376,51 @@ TEST_F(RestoreRunTest, RefusalsLeaveTheVolumeAndTheLogsUntouched) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].rfind("Error category 2 event 0x4000006D arksvc: The ", 0), 0u);
     EXPECT_TRUE(component.state->calls.empty());
-    EXPECT_EQ(Volume("a.nsf"), "damaged");
-    EXPECT_TRUE(ActiveLogs().empty());
+    EXPECT_EQ(DataVolume(), volume);
+    EXPECT_EQ(ActiveLogs(true), logs);
+    EXPECT_FALSE(KeptLogsLeft());
     EXPECT_TRUE(LockIsFree());
   }
+}
+
+// With the active logs on the reverted volume (kept across the revert: the
+// whole-host tests show recovery replays them), logs that cannot be put back
+// stop the run before recovery, and the folder with their copies is named.
+TEST_F(RestoreRunTest, LogsThatCannotBePutBackStopTheRunBeforeRecovery) {
+  LogsBelowTheDataDirectory();
+  // The snapshot holds a file where the log directory should be.
+  host.WriteFile(host.Host("snapshots/" + std::string(kSnapshotName) + "/Domino/Data/logdir"), "not a directory");
+  logsDuringRecovery = {"not run"};
+  const std::vector<std::string> messages = Run();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(logsDuringRecovery, std::vector<std::string>{"not run"});
+  const std::string keptFolder = "L:\\ArkLedger\\$kept_logs\\srv1\\";
+  const std::string keeping = "Keeping 4 active log files of D:\\Domino\\Data\\logdir across the revert\r\n"
+                              "Their copies are in " + keptFolder;
+  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                          [&](const std::string& m) { return m.rfind(keeping, 0) == 0; }),
+            1);
+  ASSERT_FALSE(messages.empty());
+  const std::string& failure = messages.back();
+  EXPECT_EQ(failure.rfind("ERROR: Could not put the active log files back into D:\\Domino\\Data\\logdir:\r\n", 0),
+            0u)
+      << failure;
+  const std::string keptIn = "The log files as they were before the revert are kept in:\r\n" + keptFolder;
+  const std::size_t at = failure.find(keptIn);
+  ASSERT_NE(at, std::string::npos) << failure;
+  EXPECT_NE(failure.find("Recovery was not run.\r\n"), std::string::npos) << failure;
+  // The copies: the live logs and the saved ones copied in for recovery.
+  const std::size_t folderAt = at + keptIn.size() - keptFolder.size();
+  std::string hostFolder;
+  ASSERT_EQ(platform::ToHostPath(failure.substr(folderAt, failure.find("\r\n", folderAt) - folderAt), hostFolder),
+            0u);
+  std::vector<std::string> copies;
+  for (const auto& entry : std::filesystem::directory_iterator(hostFolder)) {
+    copies.push_back(entry.path().filename().string() + "=" + RestoreTestHost::ReadFile(entry.path().string()));
+  }
+  std::sort(copies.begin(), copies.end());
+  EXPECT_EQ(copies, (std::vector<std::string>{"S0000040.TXN=forty", "S0000041.TXN=forty-one",
+                                              "S0000042.TXN=current log", "SIMLOG.CTL=control"}));
 }
 
 TEST_F(RestoreRunTest, AHeldLockOrAFailedStartUpStopsBeforeAnythingElse) {

@@ -80,8 +80,9 @@ class RestoreTestHost {
 
   // A restorable snapshot of four databases (a.nsf, log.nsf, t.ntf, off.nsf)
   // while the volume holds a damaged a.nsf; beside it in the ArkLedger: the
-  // change information of a.nsf ("abc"), off.nsf as disabled, the log hint
-  // (first log 40, series) and saved logs 40 and 41.
+  // change information of a.nsf ("abc") and its change_info_list entry,
+  // off.nsf as disabled, the log hint (first log 40, series) and saved logs
+  // 40 and 41.
   void MakeRestorableSnapshot(const std::string& series) const {
     const std::string snap = Host("snapshots/" + std::string(kSnapshotName) + "/Domino/Data/");
     WriteFile(snap + "a.nsf", "database a at the snapshot");
@@ -90,6 +91,7 @@ class RestoreTestHost {
     WriteFile(snap + "off.nsf", "not logged");
     WriteFile(Host("volumes/D/Domino/Data/a.nsf"), "damaged");
     WriteFile(Ledger("Domino/Data/a.nsf.dat"), std::string("\x03\0\0\0\0\0\0\0abc", 11));
+    WriteFile(Ledger("change_info_list"), "11 Domino\\Data\\a.nsf.dat\r\n");
     WriteFile(Ledger("disabled_databases"), "D:\\Domino\\Data\\off.nsf\r\n");
     WriteLogHint(40, series);
     WriteSavedLog(40, "forty");

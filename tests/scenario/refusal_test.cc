@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -142,6 +143,37 @@ TEST(Refusal, RestoresThatCannotSucceedChangeNothing) {
   }
   EXPECT_TRUE(Unchanged(before, Capture(host)));
   servicetest::WriteFile(ini, iniText);
+
+  // The snapshot's ArkLedger data lost or incomplete: refused before the revert.
+  const std::string ledger = host.SnapshotLedger(older);
+  std::istringstream listed(servicetest::ReadFile(ledger + "/change_info_list"));
+  std::uint64_t listedSize = 0;
+  std::string listedFile;
+  ASSERT_TRUE(listed >> listedSize >> listedFile) << "the backup listed no change information";
+  std::replace(listedFile.begin(), listedFile.end(), '\\', '/');
+  const struct {
+    std::string path;
+    std::string says;
+  } losses[] = {
+      {ledger, "ERROR: The snapshot's ArkLedger directory does not exist:\r\n"},
+      {ledger + "/disabled_databases", "ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n"},
+      {ledger + "/" + listedFile, "ERROR: Missing change information file: "},
+  };
+  for (const auto& loss : losses) {
+    SCOPED_TRACE(loss.path);
+    const std::string aside = host.root() + "/aside";  // C:\aside, on no volume of the server
+    fs::rename(loss.path, aside);
+    before = Capture(host);
+    for (bool pointInTime : {true, false}) {
+      ToolResult refused = host.Restore(older, pointInTime);
+      EXPECT_NE(refused.exitCode, 0);
+      EXPECT_TRUE(Has(refused.out, loss.says)) << refused.out;
+      EXPECT_TRUE(Has(refused.out, "Restore canceled; the volume was not changed.\r\n")) << refused.out;
+      EXPECT_FALSE(Has(refused.out, "Starting restore of snapshot")) << refused.out;
+    }
+    EXPECT_TRUE(Unchanged(before, Capture(host)));
+    fs::rename(aside, loss.path);
+  }
 
   // A snapshot that does not exist never reaches the service.
   before = Capture(host);

@@ -68,7 +68,7 @@ bool ScenarioHost::UseSmallLogDrive(int kib, std::string* why) {
       {DOMINOSIM_PATH, "install", "--root", root(), "--backend", shape.backend, "--logging", shape.logging,
        "--partitions", std::to_string(shape.partitions), "--databases", std::to_string(shape.databases),
        "--unlogged", std::to_string(shape.unlogged), "--size-mib", shape.sizeMib, "--log-extent-kib",
-       std::to_string(shape.logExtentKib)},
+       std::to_string(shape.logExtentKib), "--translog-path", shape.translogPath},
       scratch_.path());
   if (install.exitCode != 0) {
     return ::testing::AssertionFailure() << "dominosim install failed: " << install.out << install.err;
@@ -87,8 +87,18 @@ bool ScenarioHost::UseSmallLogDrive(int kib, std::string* why) {
   if (notesIni_.empty() || dataDirectory_.empty() || drives_.count('D') == 0) {
     return ::testing::AssertionFailure() << "unexpected install output:\n" << install.out;
   }
-  if (!ark_.Start()) return ::testing::AssertionFailure() << "arkserver did not start: " << ark_.stderrText();
+  if (!ark_.Start(45, 0, shape.serviceLauncher)) {
+    return ::testing::AssertionFailure() << "arkserver did not start: " << ark_.stderrText();
+  }
   started_ = true;
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult ScenarioHost::RestartService(const std::vector<std::string>& launcher) {
+  ark_.SendStop();
+  if (ark_.WaitForExit(10000) != 0) return ::testing::AssertionFailure() << "arkserver did not stop cleanly";
+  started_ = ark_.Start(45, 0, launcher);
+  if (!started_) return ::testing::AssertionFailure() << "arkserver did not start: " << ark_.stderrText();
   return ::testing::AssertionSuccess();
 }
 
@@ -201,7 +211,9 @@ bool ScenarioHost::WaitForRecordAfter(std::uint64_t next) const {
 
 void BackendTest::SetUp() {
   HostShape shape;
-  shape.backend = GetParam();
+  shape.backend = GetParam().backend;
+  shape.translogPath = GetParam().translogPath;
+  shape.logExtentKib = logExtentKib_;
   if (shape.backend == "btrfs") {
     std::string why;
     if (!host_.UseBtrfs(&why)) GTEST_SKIP() << "btrfs variant skipped: " << why;

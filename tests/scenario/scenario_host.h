@@ -35,6 +35,8 @@ struct HostShape {
   int unlogged = 1;
   std::string sizeMib = "0.5";
   int logExtentKib = 32;
+  std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
+  std::vector<std::string> serviceLauncher;  // runs arkserver (e.g. prlimit with its options)
 };
 
 struct Digests {
@@ -58,13 +60,17 @@ class ScenarioHost {
 
   // Builds the host and starts arkserver on it.
   ::testing::AssertionResult Install(const HostShape& shape = {});
+  // Stops arkserver and starts it again through another launcher.
+  ::testing::AssertionResult RestartService(const std::vector<std::string>& launcher);
 
   const std::string& root() const { return ark_.root(); }
+  std::string ServiceErrors() const { return ark_.stderrText(); }  // arkserver's standard error
   std::uint16_t port() const { return ark_.port(); }
   const std::string& notesIni() const { return notesIni_; }
   std::string HostPath(const std::string& windowsPath) const;
   std::string DataDir() const { return HostPath(dataDirectory_); }
   std::string LogDir() const { return HostPath(logDirectory_); }
+  const std::string& LogDirectory() const { return logDirectory_; }  // the Windows path
   std::string VolumeDir(char drive) const { return HostPath(std::string(1, drive) + ":"); }
   // The server's ArkLedger directory, and the one of one snapshot (matched
   // without letter case, as snapshot names are).
@@ -109,13 +115,28 @@ class ScenarioHost {
   std::string logDirectory_;
 };
 
-// One host per test on the snapshot backend named by the test parameter
-// ("dir" or "btrfs"); the btrfs runs skip, saying why, where no btrfs image
-// can be loop-mounted.
-class BackendTest : public ::testing::TestWithParam<std::string> {
+// The hosts a whole cycle runs on: a snapshot backend, and where the
+// transaction log lives.
+struct HostVariant {
+  const char* name;
+  const char* backend;       // "dir" or "btrfs"
+  const char* translogPath;  // "absolute" (its own drive E:) or "relative" (below the data directory)
+};
+inline const HostVariant kHostVariants[] = {
+    {"dir", "dir", "absolute"},
+    {"btrfs", "btrfs", "absolute"},
+    {"dir_logs_on_data_volume", "dir", "relative"},
+};
+inline std::string VariantName(const ::testing::TestParamInfo<HostVariant>& info) { return info.param.name; }
+inline void PrintTo(const HostVariant& variant, std::ostream* os) { *os << variant.name; }
+
+// One host per test, of the variant the test parameter names; the btrfs
+// runs skip, saying why, where no btrfs image can be loop-mounted.
+class BackendTest : public ::testing::TestWithParam<HostVariant> {
  protected:
   void SetUp() override;
   ScenarioHost host_;
+  int logExtentKib_ = HostShape{}.logExtentKib;  // a fixture may choose larger extents
 };
 
 // Sorted names of the files directly in dir.

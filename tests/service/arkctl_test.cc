@@ -30,7 +30,8 @@ TEST_F(ArkctlTest, CommandsPrintTheServiceAnswers) {
   EXPECT_EQ(ping.exitCode, 0) << ping.err;
   EXPECT_NE(ping.out.find("answers"), std::string::npos);
 
-  ToolResult status = Ctl({"--json", "status"});
+  // The global options are taken after the command too.
+  ToolResult status = Ctl({"status", "--json"});
   EXPECT_EQ(status.exitCode, 0) << status.err;
   EXPECT_NE(status.out.find("\"backupWizardRun\": true, \"configWizardRun\": false"), std::string::npos)
       << status.out;
@@ -39,6 +40,10 @@ TEST_F(ArkctlTest, CommandsPrintTheServiceAnswers) {
   EXPECT_EQ(list.exitCode, 0) << list.err;
   EXPECT_EQ(list.out, "abc\n");
   EXPECT_EQ(Ctl({"--json", "reports", "list", "1"}).out, "[\"abc\"]\n");
+  EXPECT_EQ(RunTool({ARKCTL_PATH, "reports", "list", "1", "--json", "--port", std::to_string(server_.port())},
+                    scratch_.path())
+                .out,
+            "[\"abc\"]\n");
   // Quotes, backslashes and control characters are escaped; a byte that is
   // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.
   WriteFile(server_.root() + "/Reports/Backup/q", "say \"hi\"\tC:\\dir\r\n\xff");

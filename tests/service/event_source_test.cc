@@ -58,6 +58,9 @@ TEST(EventSource, EachCategoryAndEveryEventWrittenHasItsText) {
       {0x40000071, {"dominosnap__H__srv1__recent", "D", "srv1/Org"},
        "Snapshot dominosnap__H__srv1__recent was created on drive D for the Domino server srv1/Org."},
       {0x40000072, {"10.0.0.9"}, "A client at 10.0.0.9 is not in ALLOWED_CLIENTS; its connection was closed."},
+      {0x40000073, {"dominosnap__H__srv1__1-2-2026_03.04.05", "srv1/Org", "vol_data"},
+       "Snapshot dominosnap__H__srv1__1-2-2026_03.04.05 of the Domino server srv1/Org on volume vol_data could not be "
+       "deleted; it and its ArkLedger directory are kept."},
   };
   for (const auto& event : kEvents) {
     EXPECT_EQ(platform::EventMessageText(kEventSourceName, event.id, event.strings), event.text) << std::hex << event.id;

@@ -34,7 +34,8 @@ inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Starts a program with its standard output and error going to files.
+// Starts a program (found through PATH unless the name holds a slash) with
+// its standard output and error going to files.
 inline pid_t Spawn(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -44,7 +45,7 @@ inline pid_t Spawn(const std::vector<std::string>& args, const std::string& outP
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -73,7 +74,9 @@ inline ToolResult RunTool(const std::vector<std::string>& args, const std::strin
   std::string out = scratchDir + "/tool.out", err = scratchDir + "/tool.err";
   pid_t pid = Spawn(args, out, err);
   if (pid < 0) return result;
-  result.exitCode = WaitExit(pid, 60000);
+  // Generous: a backup on a loaded machine may archive hundreds of logs,
+  // each flushed to the disk; only a hung tool should reach this.
+  result.exitCode = WaitExit(pid, 300000);
   result.out = ReadFile(out);
   result.err = ReadFile(err);
   return result;
@@ -104,10 +107,12 @@ class ServerProcess {
   std::uint16_t port() const { return port_; }
 
   // Starts arkserver and waits until it listens; false when it ended first.
-  bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0) {
-    pid_ = Spawn({ARKSERVER_PATH, "--root", root(), "--port", std::to_string(port), "--io-timeout",
-                  std::to_string(ioTimeoutSeconds)},
-                 root() + "/arkserver.out", root() + "/arkserver.err");
+  // A launcher runs it (for example {"prlimit", "--nofile=1024:"}, which
+  // execs it with other limits).
+  bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0, std::vector<std::string> launcher = {}) {
+    launcher.insert(launcher.end(), {ARKSERVER_PATH, "--root", root(), "--port", std::to_string(port),
+                                     "--io-timeout", std::to_string(ioTimeoutSeconds)});
+    pid_ = Spawn(launcher, root() + "/arkserver.out", root() + "/arkserver.err");
     if (pid_ < 0) return false;
     for (int i = 0; i < 3000; ++i) {
       std::string out = stdoutText();

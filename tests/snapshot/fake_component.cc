@@ -39,6 +39,9 @@ class FakeSnapshotService : public snapshot::ISnapshotService {
                          std::uint8_t* flag) override {
     state_->calls.push_back("Delete " + A(drive) + " " + A(name));
     if (flag == nullptr || drive.size() != 1) return E_POINTER;
+    if (std::find(state_->undeletable.begin(), state_->undeletable.end(), A(name)) != state_->undeletable.end()) {
+      return state_->deleteResult;
+    }
     std::erase_if(state_->volumes[drive[0]], [&](const FakeSnapshot& s) { return s.name == name; });
     return S_OK;
   }
@@ -56,7 +59,11 @@ class FakeSnapshotService : public snapshot::ISnapshotService {
                              std::uint32_t one) override {
     state_->calls.push_back("Enumerate " + A(drive));
     if (one != 1 || drive.size() != 1) return E_INVALIDARG;
-    if (state_->enumerateResult != S_OK) return state_->enumerateResult;
+    ++state_->enumerations;
+    if (state_->enumerateResult != S_OK &&
+        (state_->failingEnumeration == 0 || state_->enumerations == state_->failingEnumeration)) {
+      return state_->enumerateResult;
+    }
     list.entries.clear();
     for (const FakeSnapshot& s : state_->volumes[drive[0]]) {
       snapshot::SnapshotInfo info;

@@ -26,10 +26,14 @@ struct FakeComponentState {
   HRESULT factoryResult = S_OK;
   HRESULT instanceResult = S_OK;
   HRESULT enumerateResult = S_OK;
+  int failingEnumeration = 0;  // 1-based: only that one answers enumerateResult; 0: all
+  int enumerations = 0;
   HRESULT createResult = S_OK;
   HRESULT renameResult = S_OK;
   HRESULT restoreResult = S_OK;  // S_OK: answer from the volume's snapshots
   HRESULT listDisksResult = S_OK;
+  std::vector<std::string> undeletable;  // DeleteSnapShot leaves them, answering deleteResult
+  HRESULT deleteResult = S_OK;
 
   int liveFactories = 0;
   int liveInterfaces = 0;

@@ -148,6 +148,61 @@ TEST_F(SnapshotRetention, LogsStillNeededMoveToTheNewerSnapshot) {
   EXPECT_FALSE(fs::exists(Ledger(Recent("SRV1")) / "logs" / "S0000012.TXN"));
 }
 
+// A snapshot that the component still lists after its deletion keeps its
+// ArkLedger directory (without it the snapshot could not be restored), is
+// not counted, and is named in a WARNING and a warning event; the call
+// still succeeds, so the backup that ran it completes.
+TEST_F(SnapshotRetention, ASnapshotStillListedKeepsItsDirectoryAndIsNotCounted) {
+  const std::string d1 = Dated("srv1", "2-3-2003_9.5.7");
+  const std::string d2 = Dated("srv1", "1-3-2003_9.5.7");
+  const std::string kept = "WARNING: Snapshot " + d1 + " on VOL vol1 was not deleted; its ArkLedger directory is kept.\r\n";
+  struct Case {
+    const char* what;
+    HRESULT deleteResult;
+    int failingEnumeration;  // the enumeration after d1's deletion is the second
+    std::string warning;
+  };
+  const std::vector<Case> cases{
+      {"the component refuses", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), 0,
+       kept + platform::FormatMessageHr(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) + "\r\n"},
+      {"the component claims success", S_OK, 0, kept},
+      {"the list afterwards cannot be read", S_OK, 2, kept + platform::FormatMessageHr(E_FAIL) + "\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake().volumes.clear();
+    fake().Add(u'E', Recent("SRV1"), Utc(2003, 3, 1, 0, 0, 0));
+    fake().Add(u'E', d1, Utc(2003, 2, 3, 14, 5, 7));
+    fake().Add(u'E', d2, Utc(2003, 1, 3, 14, 5, 7));
+    fake().undeletable = {d1};
+    fake().deleteResult = c.deleteResult;
+    fake().enumerations = 0;
+    fake().failingEnumeration = c.failingEnumeration;
+    fake().enumerateResult = c.failingEnumeration != 0 ? E_FAIL : S_OK;
+    WriteHostFile(Ledger(d1) / "log_hint", "3\r\n0000000f");
+    WriteHostFile(Ledger(d2) / "x", "goes with its snapshot");
+    fs::remove_all(root_ / "reports");
+    fs::create_directories(root_ / "reports");
+    fs::remove_all(root_ / "Logs");
+    server_.output = OutputSink{};
+
+    ASSERT_EQ(Delete(1), 0);
+    EXPECT_EQ(deleted_, 1);
+    EXPECT_THAT(Said(), HasSubstr(c.warning + "Removed snapshot sub directory: E:\\ledger\\srv1\\" + d2 + "\r\n"));
+    EXPECT_EQ(ReadHostFile(Ledger(d1) / "log_hint"), "3\r\n0000000f");
+    EXPECT_FALSE(fs::exists(Ledger(d2)));
+    EXPECT_EQ(fake().Names(u'E'), (std::vector<std::string>{Recent("SRV1"), d1}));
+    EXPECT_THAT(ReadHostFile(root_ / "Logs" / "Application.log"),
+                HasSubstr("Warning category 1 event 0x40000073 arksvc: Snapshot " + d1 +
+                          " of the Domino server srv1/Org on volume vol1 could not be deleted"));
+    ASSERT_EQ(Reports().size(), 1u);
+    const std::string report = ReadHostFile(Reports()[0]);
+    EXPECT_THAT(report, HasSubstr(c.warning + "Deleted snapshot " + d2 + " on VOL vol1\r\n"));
+    EXPECT_THAT(report, Not(HasSubstr("Deleted snapshot " + d1)));
+    EXPECT_THAT(report, EndsWith("Deleted 1 snapshots."));
+  }
+}
+
 TEST_F(SnapshotRetention, SnapshotTimesAndLogNumbersOfOddNames) {
   FILETIME t;
   // "recent" without its snapshot_time_date, or no stamp at all: no time.

@@ -54,13 +54,15 @@ TEST_F(VerifySnapshotsTest, DamagedChangeInformationMakesTheSnapshotUnrestorable
   WriteHostFile(Ledger(kSnapA) / "Domino/Data/logs/x.NSF.DAT", ChangeInfo(12, 13));
   // B: five bytes, shorter than the header.
   WriteHostFile(Ledger(kSnapB) / "Domino/Data/names.nsf.dat", ChangeInfo(3, 3).substr(0, 5));
-  // C: a stray file in the ledger's logs folder is no change information.
+  // C: a stray file in the ledger's logs folder is no change information;
+  // a file the backup listed is gone.
   WriteHostFile(Ledger(kSnapC) / "logs/stray.nsf.dat", "12345");
+  WriteHostFile(Ledger(kSnapC) / "change_info_list", "11 Domino\\Data\\names.nsf.dat\r\n20 Domino\\Data\\gone.nsf.dat\r\n");
   const auto before = Listing(root_);
 
   const auto verdicts = Verify("");
   EXPECT_EQ(VerdictLines(verdicts),
-            (std::vector<std::string>{kSnapC + ": restorable up to the minute\r\n",
+            (std::vector<std::string>{kSnapC + ": NOT restorable (change information file missing or damaged)\r\n",
                                       kSnapB + ": NOT restorable (damaged change information file)\r\n",
                                       kSnapA + ": NOT restorable (damaged change information file)\r\n"}))
       << text_;
@@ -76,6 +78,10 @@ TEST_F(VerifySnapshotsTest, DamagedChangeInformationMakesTheSnapshotUnrestorable
   EXPECT_TRUE(Says("names.nsf.dat\r\nIt holds 5 bytes, less than its 8-byte header.\r\n")) << text_;
   EXPECT_TRUE(Says("Checked 5 change information files: 2 damaged")) << text_;
   EXPECT_FALSE(Says("stray.nsf.dat")) << text_;
+  EXPECT_TRUE(Says("ERROR: Missing change information file: E:\\ledger\\srv1\\" + kSnapC +
+                   "\\Domino\\Data\\gone.nsf.dat\r\nThe backup wrote 20 bytes to it.\r\n"
+                   "Checked the 2 change information files the backup listed: 1 missing or damaged.\r\n"))
+      << text_;
   EXPECT_EQ(Listing(root_), before);
 }
 
@@ -154,7 +160,7 @@ TEST_F(VerifySnapshotsTest, MissingOrUnreadableHintFiles) {
   const auto verdicts = Verify("");
   EXPECT_EQ(
       VerdictLines(verdicts),
-      (std::vector<std::string>{kSnapC + ": restorable to point in time only (no disabled_databases)\r\n",
+      (std::vector<std::string>{kSnapC + ": NOT restorable (no disabled_databases)\r\n",
                                 kSnapB + ": restorable to point in time only (log_hint unreadable)\r\n",
                                 kSnapA + ": restorable to point in time only (no log_hint)\r\n"}))
       << text_;

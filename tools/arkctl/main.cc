@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--json", context.json, "print answers as JSON");
   app.require_subcommand(1);
+  // The options above are also taken after the command ("arkctl discover
+  // --json"): what a command does not know falls through to them. Set before
+  // the commands are made, which inherit it.
+  app.fallthrough();
   SetUpCommandGroups(app, context);
   try {
     app.parse(argc, argv);

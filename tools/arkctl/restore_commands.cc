@@ -35,12 +35,33 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
          platform::EqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
 }
 
+// The drive of a server's data volume, upper-cased (0 when unknown): the
+// letter of its volume record, else the drive of its data directory.
+char16_t DataDrive(const DominoServerInfo& server) {
+  char16_t letter = server.dataVolume.driveLetter;
+  if (letter == 0 && server.dataDirectory.size() >= 2 && server.dataDirectory[1] == ':') {
+    letter = char16_t(static_cast<unsigned char>(server.dataDirectory[0]));
+  }
+  return letter >= u'a' && letter <= u'z' ? char16_t(letter - u'a' + u'A') : letter;
+}
+
 // The server's record as discovery reports it (with its snapshots), on a
 // connection of its own: the restore itself runs on a fresh one.
-DominoServerInfo DiscoverServer(const CtlContext& context, const std::string& wanted) {
+// sharingVolume receives the other servers whose data lies on the same
+// volume, which the revert takes back too.
+DominoServerInfo DiscoverServer(const CtlContext& context, const std::string& wanted,
+                                std::vector<DominoServerInfo>& sharingVolume) {
   ServiceConnection connection(context);
-  DominoServerInfo server = DiscoverServerRecord(connection, "restore", wanted);
+  DiscoveryReply reply = DiscoverAllServers(connection, "restore");
   connection.Finish();
+  DominoServerInfo server = FindServerRecord(reply, "restore", wanted);
+  const char16_t drive = DataDrive(server);
+  for (const DominoServerInfo& other : reply.servers) {
+    if (drive != 0 && DataDrive(other) == drive &&
+        !platform::EqualsNoCase(other.dataDirectory, server.dataDirectory)) {
+      sharingVolume.push_back(other);
+    }
+  }
   return server;
 }
 
@@ -70,8 +91,20 @@ SnapshotEntry FindSnapshot(const DominoServerInfo& server, const std::string& wa
                                  "; its snapshots:" + DescribeSnapshots(server));
 }
 
-// A restore reverts a whole volume: the user says yes on the terminal.
-void Confirm(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime) {
+// A restore reverts a whole volume: the user says yes on the terminal,
+// having been told of every other server whose data goes back with it.
+void Confirm(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime,
+             const std::vector<DominoServerInfo>& sharingVolume) {
+  if (!sharingVolume.empty()) {
+    std::string names;
+    for (const DominoServerInfo& other : sharingVolume) {
+      names += "  " + other.dataDirectory + " (" + other.serverName + ")\n";
+    }
+    std::fprintf(stderr,
+                 "The volume %s: also holds the data of other Domino servers, which the revert takes\n"
+                 "back to the snapshot too (their databases are not recovered):\n%s",
+                 platform::WideToAnsi(std::u16string(1, DataDrive(server))).c_str(), names.c_str());
+  }
   if (!::isatty(STDIN_FILENO)) {
     throw CtlError(kExitUsage,
                    "restore: confirmation needed; run it on a terminal or give --yes");
@@ -91,9 +124,10 @@ void Confirm(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool
 }
 
 void Restore(const CtlContext& context, const RestoreArgs& args) {
-  DominoServerInfo server = DiscoverServer(context, args.server);
+  std::vector<DominoServerInfo> sharingVolume;
+  DominoServerInfo server = DiscoverServer(context, args.server, sharingVolume);
   SnapshotEntry snapshot = FindSnapshot(server, args.snapshot);
-  if (!args.yes) Confirm(server, snapshot, args.pointInTime);
+  if (!args.yes) Confirm(server, snapshot, args.pointInTime, sharingVolume);
 
   // A fresh connection: the confirmation may take longer than the service
   // waits between two commands.

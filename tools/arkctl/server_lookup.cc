@@ -13,18 +13,27 @@ DiscoveryReply DiscoverAllServers(ServiceConnection& connection, const std::stri
   return reply;
 }
 
-DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
-                                      const std::string& wanted) {
-  DiscoveryReply reply = DiscoverAllServers(connection, commandName);
+DominoServerInfo FindServerRecord(DiscoveryReply& reply, const std::string& commandName,
+                                  const std::string& wanted) {
   std::string known;
   for (DominoServerInfo& server : reply.servers) {
     if (platform::EqualsNoCase(server.serverName, wanted) ||
         platform::EqualsNoCase(server.commonName, wanted))
-      return std::move(server);
+      return server;
     known += (known.empty() ? "" : ", ") + server.serverName;
   }
-  connection.Finish();
   throw CtlError(kExitUsage, commandName + ": no Domino server named " + wanted + " on " +
                                  reply.computerName +
                                  (known.empty() ? " (discovery found none)" : " (servers: " + known + ")"));
+}
+
+DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
+                                      const std::string& wanted) {
+  DiscoveryReply reply = DiscoverAllServers(connection, commandName);
+  try {
+    return FindServerRecord(reply, commandName, wanted);
+  } catch (const CtlError&) {
+    connection.Finish();
+    throw;
+  }
 }

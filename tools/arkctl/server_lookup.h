@@ -12,6 +12,13 @@
 // and the partitioned flag); commandName begins a refusal's message.
 DiscoveryReply DiscoverAllServers(ServiceConnection& connection, const std::string& commandName);
 
+// The record of a discovery reply named wanted: display name (srv1/Org) or
+// short name (srv1), letter case ignored. When there is none, raises
+// CtlError(kExitUsage) naming the servers it has; commandName begins the
+// message.
+DominoServerInfo FindServerRecord(DiscoveryReply& reply, const std::string& commandName,
+                                  const std::string& wanted);
+
 // The server's record (with its snapshots) as discovery reports it, by
 // display name (srv1/Org) or short name (srv1), letter case ignored. When the
 // host has no such server, ends the session and raises CtlError(kExitUsage)

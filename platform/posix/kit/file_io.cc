@@ -184,6 +184,37 @@ int TryLock(int fd, bool exclusive) { return Flock(fd, (exclusive ? LOCK_EX : LO
 
 int LockWait(int fd, bool exclusive) { return Flock(fd, exclusive ? LOCK_EX : LOCK_SH); }
 
+namespace {
+
+// fcntl(2) with an open-file-description lock request on one byte.
+int ByteLockRequest(int fd, int command, short type, std::uint64_t offset, short* found = nullptr) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = off_t(offset);
+  lock.l_len = 1;
+  while (::fcntl(fd, command, &lock) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  if (found != nullptr) *found = lock.l_type;
+  return 0;
+}
+
+}  // namespace
+
+int TryLockByte(int fd, std::uint64_t offset) {
+  int e = ByteLockRequest(fd, F_OFD_SETLK, F_WRLCK, offset);
+  return e == EAGAIN || e == EACCES ? EWOULDBLOCK : e;
+}
+
+void UnlockByte(int fd, std::uint64_t offset) { ByteLockRequest(fd, F_OFD_SETLK, F_UNLCK, offset); }
+
+bool ByteLockedByOther(int fd, std::uint64_t offset) {
+  short found = F_UNLCK;
+  if (ByteLockRequest(fd, F_OFD_GETLK, F_WRLCK, offset, &found) != 0) return true;  // unknown: taken as locked
+  return found != F_UNLCK;
+}
+
 bool FlockGuard::Lock(int fd, bool exclusive) {
   Unlock();
   if (Flock(fd, exclusive ? LOCK_EX : LOCK_SH) != 0) return false;
@@ -364,6 +395,13 @@ std::string ParentDirectory(const std::string& path) {
   std::string parent, name;
   SplitPath(path, parent, name);
   return parent;
+}
+
+std::string JoinHostPath(const std::string& dir, const std::string& relative) {
+  std::string out = dir;
+  if (out.empty() || out.back() != '/') out += '/';
+  for (char c : relative) out += c == '\\' ? '/' : c;
+  return out;
 }
 
 }  // namespace platform::posix

@@ -63,6 +63,18 @@ int TryLock(int fd, bool exclusive);
 // The lock of a whole file, waiting for it.
 int LockWait(int fd, bool exclusive);
 
+// An exclusive lock on one byte at offset, owned by the open file (an
+// open-file-description lock on POSIX, LockFileEx on Windows), without
+// waiting: EWOULDBLOCK when another open file holds it. It does not meet the
+// whole-file lock above, and goes with the last descriptor of its open file
+// (with the process that dies). UnlockByte gives it back.
+int TryLockByte(int fd, std::uint64_t offset);
+void UnlockByte(int fd, std::uint64_t offset);
+// Whether another open file holds a lock on the byte at offset (one held by
+// fd's own open file does not count on POSIX; on Windows fd must hold none).
+// Taken as true when it cannot be told.
+bool ByteLockedByOther(int fd, std::uint64_t offset);
+
 // Holds flock(2) on a descriptor for its lifetime (blocking).
 class FlockGuard {
  public:
@@ -148,5 +160,8 @@ int MakeDirectories(const std::string& path);
 // (trailing slashes ignored; on Windows "\" separates too).
 void SplitPath(const std::string& path, std::string& parent, std::string& name);
 std::string ParentDirectory(const std::string& path);
+// dir joined with a relative path written with either separator; the
+// result uses the host's separator throughout the relative part.
+std::string JoinHostPath(const std::string& dir, const std::string& relative);
 
 }  // namespace platform::posix

@@ -27,7 +27,7 @@ HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 constexpr DWORD kLockOffsetLow = 0xFFFFFFFEu;
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFFu;
 
-int LockByte(int fd, bool exclusive, bool wait) {
+int LockWholeFile(int fd, bool exclusive, bool wait) {
   const HANDLE h = HandleOf(fd);
   if (h == INVALID_HANDLE_VALUE) return EBADF;
   OVERLAPPED at = {};
@@ -41,7 +41,7 @@ int LockByte(int fd, bool exclusive, bool wait) {
   return win32::ErrnoFromWin32(err);
 }
 
-void UnlockByte(int fd) {
+void UnlockWholeFile(int fd) {
   OVERLAPPED at = {};
   at.Offset = kLockOffsetLow;
   at.OffsetHigh = kLockOffsetHigh;
@@ -201,9 +201,41 @@ int WriteFileAtomically(const std::string& path, std::string_view data, bool dur
   return err;
 }
 
-int TryLock(int fd, bool exclusive) { return LockByte(fd, exclusive, false); }
+int TryLock(int fd, bool exclusive) { return LockWholeFile(fd, exclusive, false); }
 
-int LockWait(int fd, bool exclusive) { return LockByte(fd, exclusive, true); }
+int LockWait(int fd, bool exclusive) { return LockWholeFile(fd, exclusive, true); }
+
+int TryLockByte(int fd, std::uint64_t offset) {
+  const HANDLE h = HandleOf(fd);
+  if (h == INVALID_HANDLE_VALUE) return EBADF;
+  OVERLAPPED at = {};
+  at.Offset = DWORD(offset);
+  at.OffsetHigh = DWORD(offset >> 32);
+  if (::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return 0;
+  const DWORD err = ::GetLastError();
+  if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING) return EWOULDBLOCK;
+  return win32::ErrnoFromWin32(err);
+}
+
+void UnlockByte(int fd, std::uint64_t offset) {
+  OVERLAPPED at = {};
+  at.Offset = DWORD(offset);
+  at.OffsetHigh = DWORD(offset >> 32);
+  ::UnlockFileEx(HandleOf(fd), 0, 1, 0, &at);
+}
+
+// Windows cannot ask who holds a lock: a shared lock taken and given back at
+// once tells whether an exclusive one is held elsewhere.
+bool ByteLockedByOther(int fd, std::uint64_t offset) {
+  const HANDLE h = HandleOf(fd);
+  if (h == INVALID_HANDLE_VALUE) return true;
+  OVERLAPPED at = {};
+  at.Offset = DWORD(offset);
+  at.OffsetHigh = DWORD(offset >> 32);
+  if (!::LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
+  ::UnlockFileEx(h, 0, 1, 0, &at);
+  return false;
+}
 
 bool FlockGuard::Lock(int fd, bool exclusive) {
   Unlock();
@@ -213,7 +245,7 @@ bool FlockGuard::Lock(int fd, bool exclusive) {
 }
 
 void FlockGuard::Unlock() {
-  if (fd_ >= 0) UnlockByte(fd_);
+  if (fd_ >= 0) UnlockWholeFile(fd_);
   fd_ = -1;
 }
 
@@ -395,6 +427,13 @@ std::string ParentDirectory(const std::string& path) {
   std::string parent, name;
   SplitPath(path, parent, name);
   return parent;
+}
+
+std::string JoinHostPath(const std::string& dir, const std::string& relative) {
+  std::string out = dir;
+  if (out.empty() || !IsSeparator(out.back())) out += '\\';
+  for (char c : relative) out += c == '/' ? '\\' : c;
+  return out;
 }
 
 }  // namespace platform::posix

@@ -37,7 +37,7 @@ void Clean(const fs::path& windowsDirectory) {
 
 }  // namespace
 
-TempHostRoot::TempHostRoot() {
+TempHostRoot::TempHostRoot(const HostOptions& options) {
   static std::atomic<unsigned> counter{0};
   root_ = fs::temp_directory_path() /
           ("ark-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++));
@@ -50,6 +50,10 @@ TempHostRoot::TempHostRoot() {
     return;
   }
   Clean(WindowsDirectory());
+  if (options.drives != "D" || !options.timeZone.empty()) {
+    ADD_FAILURE() << "this host offers drive D: and the machine's time zone only";
+  }
+  ApplySettings(options);
 }
 
 TempHostRoot::~TempHostRoot() {
