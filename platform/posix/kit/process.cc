@@ -1,6 +1,7 @@
 #include "platform/posix/kit/process.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,12 @@ void OnStopSignal(int) {
 }  // namespace
 
 int CurrentProcessId() { return int(::getpid()); }
+
+unsigned long long OpenDescriptorLimit() {
+  struct rlimit limit = {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  return static_cast<unsigned long long>(limit.rlim_cur);
+}
 
 StandardOutput::StandardOutput() : stream_(stdout) {}
 

@@ -12,6 +12,9 @@
 namespace platform::posix {
 
 int CurrentProcessId();
+// How many descriptors the process may hold open at once (the soft limit on
+// POSIX; the C runtime's descriptor table on Windows).
+unsigned long long OpenDescriptorLimit();
 bool ProcessAlive(int pid);
 
 // Sets *stop when the process is asked to stop: SIGTERM or SIGINT on POSIX;

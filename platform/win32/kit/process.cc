@@ -44,6 +44,10 @@ std::string Quote(const std::string& arg) {
 
 int CurrentProcessId() { return int(::GetCurrentProcessId()); }
 
+// The descriptor table of msvcrt.dll, the C runtime of the mingw-w64 build,
+// holds 2048 descriptors; it cannot be raised.
+unsigned long long OpenDescriptorLimit() { return 2048; }
+
 // A service's C library has no stdout stream at all (its descriptor is -2
 // and cannot be reopened), so the text goes to a stream of its own on a
 // duplicate of the standard output handle, closed again at the end, so that
