@@ -6,6 +6,7 @@
 #include "dominosim/recovery.h"
 #include "dominosim/sim_api.h"
 #include "dominosim/status.h"
+#include "platform/posix/kit/process.h"
 
 namespace dominosim {
 
@@ -131,14 +132,16 @@ STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn
     return s == ERR_LOGGING_DISABLED ? ERR_DB_NOT_LOGGED : s;
   }
   std::string logDirWin = config_.logDirWin;
-  FetchExtentFn fetch = [callback, logDirWin](std::uint32_t number) {
+  // Progress goes to standard output, as the library's does.
+  platform::posix::StandardOutput out;
+  FetchExtentFn fetch = [callback, logDirWin, &out](std::uint32_t number) {
     if (callback == nullptr) return;
     std::string path = JoinWin(logDirWin, ExtentFileName(number));
-    std::fflush(stdout);
+    std::fflush(out.get());
     callback(nullptr, number, path.c_str());
   };
-  RecoveryResult result = RecoverDatabases(targets, *log, config_.stateDirHost, fetch, stdout);
-  std::fflush(stdout);
+  RecoveryResult result = RecoverDatabases(targets, *log, config_.stateDirHost, fetch, out.get());
+  std::fflush(out.get());
   if (failingPosition != nullptr) *failingPosition = result.failingPosition;
   return result.status;
 }

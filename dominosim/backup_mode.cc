@@ -1,7 +1,8 @@
 // Backup mode of a database, shared by every process through files in the
 // state directory, all named after the database's key:
 //   KEY.state   the lock of the database (flock), the backup-mode state, and
-//               the holder lock: an open-file-description lock on one byte,
+//               the holder lock: a lock on one byte of the open file (an
+//               open-file-description lock on POSIX, LockFileEx on Windows),
 //               held by the process that holds the backup; a holder that
 //               died is noticed because its lock is gone
 //   KEY.dirty   page numbers written while a backup records
@@ -10,12 +11,10 @@
 // A database in backup mode holds one descriptor, the state file's: the
 // service holds thousands of them at once.
 #include <fcntl.h>
-#include <sys/file.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "dominosim/change_stream.h"
@@ -26,6 +25,7 @@
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
 #include "platform/posix/kit/file_io.h"
+#include "platform/posix/kit/process.h"
 
 namespace dominosim {
 
@@ -35,6 +35,9 @@ using platform::posix::MakeDirectories;
 using platform::posix::OpenFile;
 using platform::posix::PReadAll;
 using platform::posix::ReadFileBytes;
+using platform::posix::RemoveFile;
+using platform::posix::ReplaceFile;
+using platform::posix::TruncateFile;
 using platform::posix::WriteAll;
 
 namespace {
@@ -48,28 +51,14 @@ constexpr std::uint64_t kHolderCheckMs = 1000;
 // database); a longer stream goes to KEY.chg.
 constexpr std::uint64_t kChangesInMemory = 64 * 1024;
 
-// The holder lock's byte. Open-file-description locks and flocks do not
-// meet, so it lives in the same file as the database's lock.
-constexpr off_t kHolderByte = 0;
-
-// Takes (F_WRLCK, without waiting) or releases (F_UNLCK) the holder lock;
-// 0 or errno (EAGAIN: another holder lives).
-int SetHolderLock(int fd, short type) {
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kHolderByte;
-  lock.l_len = 1;
-  while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    if (errno != EINTR) return errno;
-  }
-  return 0;
-}
+// The holder lock's byte. Byte locks and the whole-file lock do not meet,
+// so it lives in the same file as the database's lock.
+constexpr std::uint64_t kHolderByte = 0;
 
 std::uint64_t NowMs() {
-  struct timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return std::uint64_t(ts.tv_sec) * 1000 + std::uint64_t(ts.tv_nsec) / 1000000;
+  return std::uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count());
 }
 
 }  // namespace
@@ -97,7 +86,9 @@ STATUS Database::OpenState() {
     FlockGuard guard(state_.get(), true);
     std::uint64_t size = 0;
     if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
-    if (size < kStateSize && ::ftruncate(state_.get(), kStateSize) != 0) return StatusFromErrno(errno);
+    if (size < kStateSize) {
+      if (int e = TruncateFile(state_.get(), kStateSize)) return StatusFromErrno(e);
+    }
   }
   if (int e = stateMap_.Map(state_.get(), kStateSize)) return StatusFromErrno(e);
   return NOERROR;
@@ -134,19 +125,19 @@ bool Database::HolderAlive() {
   if (holding_) return true;
   // Another holder's lock conflicts with this descriptor's; a dead holder's
   // went with its descriptors.
-  struct flock lock = {};
-  lock.l_type = F_WRLCK;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kHolderByte;
-  lock.l_len = 1;
-  if (::fcntl(state_.get(), F_OFD_GETLK, &lock) != 0) return true;  // unknown: taken as alive
-  return lock.l_type != F_UNLCK;
+  return platform::posix::ByteLockedByOther(state_.get(), kHolderByte);
 }
 
 STATUS Database::ClearDirty() {
-  if (dirty_.valid()) return ::ftruncate(dirty_.get(), 0) == 0 ? NOERROR : StatusFromErrno(errno);
-  if (::truncate(StatePath(".dirty").c_str(), 0) == 0 || errno == ENOENT) return NOERROR;
-  return StatusFromErrno(errno);
+  UniqueFd opened;
+  int fd = dirty_.get();
+  if (!dirty_.valid()) {
+    opened = OpenFile(StatePath(".dirty"), O_WRONLY);
+    if (!opened.valid()) return errno == ENOENT ? NOERROR : StatusFromErrno(errno);
+    fd = opened.get();
+  }
+  if (int e = TruncateFile(fd, 0)) return StatusFromErrno(e);
+  return NOERROR;
 }
 
 STATUS Database::ResetState(State& state) {
@@ -154,7 +145,7 @@ STATUS Database::ResetState(State& state) {
   state.holderPid = 0;
   state.streamSize = 0;
   if (STATUS s = ClearDirty()) return s;
-  ::unlink(StatePath(".chg").c_str());
+  RemoveFile(StatePath(".chg"));
   return WriteState(state);
 }
 
@@ -186,20 +177,20 @@ STATUS Database::BackupStart(DWORD* context) {
     return s;
   }
   if (state.mode != kIdle && HolderAlive()) return ERR_IN_BACKUP;
-  if (int e = SetHolderLock(state_.get(), F_WRLCK)) {
-    return e == EAGAIN || e == EACCES ? ERR_IN_BACKUP : StatusFromErrno(e);
+  if (int e = platform::posix::TryLockByte(state_.get(), kHolderByte)) {
+    return e == EWOULDBLOCK ? ERR_IN_BACKUP : StatusFromErrno(e);
   }
   STATUS status = ClearDirty();
   if (status == NOERROR) {
-    ::unlink(StatePath(".chg").c_str());
+    RemoveFile(StatePath(".chg"));
     state.mode = kRecording;
     state.context = state.context + 1 == 0 ? 1 : state.context + 1;
-    state.holderPid = std::uint32_t(::getpid());
+    state.holderPid = std::uint32_t(platform::posix::CurrentProcessId());
     state.streamSize = 0;
     status = WriteState(state);
   }
   if (status != NOERROR) {
-    SetHolderLock(state_.get(), F_UNLCK);
+    platform::posix::UnlockByte(state_.get(), kHolderByte);
     return status;
   }
   holding_ = true;
@@ -294,10 +285,11 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
     return NOERROR;
   }
   out.reset();
-  if (status == NOERROR && ::rename(temp.c_str(), StatePath(".chg").c_str()) != 0)
-    status = StatusFromErrno(errno);
+  if (status == NOERROR) {
+    if (int e = ReplaceFile(temp, StatePath(".chg"))) status = StatusFromErrno(e);
+  }
   if (status != NOERROR) {
-    ::unlink(temp.c_str());
+    RemoveFile(temp);
     return status;
   }
   *size = ChangeStreamSize(std::uint32_t(pages.size()));
@@ -342,7 +334,7 @@ STATUS Database::BackupEnd(DWORD context, bool /*abandon*/) {
     State state;
     status = ReadState(state);
     if (status == NOERROR && state.context == context) status = ResetState(state);
-    SetHolderLock(state_.get(), F_UNLCK);
+    platform::posix::UnlockByte(state_.get(), kHolderByte);
   }
   holding_ = false;
   stopped_ = false;

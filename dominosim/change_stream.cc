@@ -1,8 +1,6 @@
 #include "dominosim/change_stream.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,7 +15,9 @@ namespace dominosim {
 
 using platform::posix::OpenFile;
 using platform::posix::PReadAll;
-using platform::posix::PWriteVAll;
+using platform::posix::PWritePieces;
+using platform::posix::RemoveFile;
+using platform::posix::WritePiece;
 using platform::posix::WriteAll;
 
 namespace {
@@ -209,7 +209,7 @@ STATUS ChangeApplier::Start(const std::string& targetPath, char volumeDrive,
     return NOERROR;
   }
   applier->stagingPath_ = targetPath + ".dsim-apply";
-  ::unlink(applier->stagingPath_.c_str());  // left by an earlier run that died
+  RemoveFile(applier->stagingPath_);  // left by an earlier run that died
   applier->staging_ = OpenFile(applier->stagingPath_, O_RDWR | O_CREAT | O_EXCL, 0600);
   if (!applier->staging_.valid()) return StatusFromErrno(errno);
   out = std::move(applier);
@@ -222,7 +222,7 @@ void ChangeApplier::DropStaging() {
   staged_ = {};
   if (staging_.valid()) {
     staging_.reset();
-    ::unlink(stagingPath_.c_str());
+    RemoveFile(stagingPath_);
   }
 }
 
@@ -287,18 +287,19 @@ STATUS ChangeApplier::WritePages() {
       std::uint32_t firstPage = GetU32(run + i * kEntrySize);
       std::size_t k = 1;
       while (i + k < n && k < kRun && GetU32(run + (i + k) * kEntrySize) == firstPage + k) ++k;
-      struct iovec iov[kRun];
+      WritePiece pieces[kRun];
       for (std::size_t j = 0; j < k; ++j) {
-        iov[j].iov_base = const_cast<std::uint8_t*>(run) + (i + j) * kEntrySize + 8;
-        iov[j].iov_len = kPageSize;
+        pieces[j].data = run + (i + j) * kEntrySize + 8;
+        pieces[j].size = kPageSize;
       }
-      if (int e = PWriteVAll(targetFd_.get(), iov, int(k), std::uint64_t(firstPage) * kPageSize))
+      if (int e = PWritePieces(targetFd_.get(), pieces, int(k), std::uint64_t(firstPage) * kPageSize))
         return StatusFromErrno(e);
       i += k;
     }
   }
-  if (::ftruncate(targetFd_.get(), off_t(std::uint64_t(parser_.header().pageCount) * kPageSize)) != 0)
-    return StatusFromErrno(errno);
+  if (int e = platform::posix::TruncateFile(targetFd_.get(),
+                                            std::uint64_t(parser_.header().pageCount) * kPageSize))
+    return StatusFromErrno(e);
   return NOERROR;
 }
 

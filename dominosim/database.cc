@@ -1,10 +1,8 @@
 #include "dominosim/database.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +21,8 @@ using platform::posix::OpenFile;
 using platform::posix::PReadAll;
 using platform::posix::PWriteAll;
 using platform::posix::PathExists;
+using platform::posix::RemoveFile;
+using platform::posix::ReplaceFile;
 using platform::posix::WriteAll;
 
 std::string StateKeyFor(const std::string& canonicalPath) {
@@ -74,8 +74,10 @@ STATUS Database::Create(const std::string& hostPath, const CreateParams& params)
     if (int e = WriteAll(fd.get(), buffer.data(), std::size_t(n) * kPageSize)) status = StatusFromErrno(e);
   }
   fd.reset();
-  if (status == NOERROR && ::rename(temp.c_str(), hostPath.c_str()) != 0) status = StatusFromErrno(errno);
-  if (status != NOERROR) ::unlink(temp.c_str());
+  if (status == NOERROR) {
+    if (int e = ReplaceFile(temp, hostPath)) status = StatusFromErrno(e);
+  }
+  if (status != NOERROR) RemoveFile(temp);
   return status;
 }
 
@@ -102,8 +104,8 @@ STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& option
   db->path_ = hostPath;
   db->options_ = options;
   if (STATUS s = db->OpenDataFile()) return s;
-  char canonical[PATH_MAX];
-  if (::realpath(hostPath.c_str(), canonical) == nullptr) return StatusFromErrno(errno);
+  std::string canonical;
+  if (int e = platform::posix::CanonicalPath(hostPath, canonical)) return StatusFromErrno(e);
   db->stateKey_ = StateKeyFor(canonical);
   if (STATUS s = db->OpenState()) return s;
   DbHeader header;

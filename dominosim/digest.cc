@@ -1,13 +1,10 @@
 #include "dominosim/digest.h"
 
-#include <dirent.h>
-#include <openssl/evp.h>
-#include <sys/stat.h>
-#include <strings.h>
-
 #include <algorithm>
+#include <cctype>
 #include <memory>
 
+#include "dominosim/checksum.h"
 #include "dominosim/database.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
@@ -20,14 +17,12 @@ using platform::posix::PReadAll;
 
 namespace {
 
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
 bool IsDatabaseName(const std::string& name) {
   std::size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
-  const char* ext = name.c_str() + dot;
-  return ::strcasecmp(ext, ".nsf") == 0 || ::strcasecmp(ext, ".ntf") == 0 || ::strcasecmp(ext, ".box") == 0;
+  std::string ext = name.substr(dot);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".nsf" || ext == ".ntf" || ext == ".box";
 }
 
 void Walk(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
@@ -36,17 +31,25 @@ void Walk(const std::string& dir, const std::string& prefix, std::vector<std::st
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     std::string path = dir + "/" + name;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
+    if (platform::posix::IsDirectory(path)) {
       Walk(path, prefix + name + "/", out);
-    } else if (S_ISREG(st.st_mode) && IsDatabaseName(name)) {
+    } else if (IsDatabaseName(name) && platform::posix::IsRegularFile(path)) {
       out.push_back(prefix + name);
     }
   }
 }
 
 }  // namespace
+
+std::string ToHex(const std::uint8_t* bytes, std::size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (std::size_t i = 0; i < size; ++i) {
+    hex.push_back(kHex[bytes[i] >> 4]);
+    hex.push_back(kHex[bytes[i] & 15]);
+  }
+  return hex;
+}
 
 std::vector<std::string> FindDatabaseFiles(const std::string& dir) {
   std::vector<std::string> out;
@@ -60,8 +63,8 @@ STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, 
   options.stateDir = stateDir;
   std::unique_ptr<Database> db;
   if (STATUS s = Database::Open(hostPath, options, db)) return s;
-  std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) return ERR_IO;
+  Sha256 sha;
+  if (!sha.ok()) return ERR_IO;
 
   FlockGuard guard(db->lockFd(), false);
   DbHeader header;
@@ -74,7 +77,7 @@ STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, 
   std::memcpy(p + 28, header.logId.data(), 16);
   PutU32(p + 44, header.pageCount);
   std::memcpy(p + 48, header.dbRecord.data(), kDbRecordSize);
-  EVP_DigestUpdate(ctx.get(), fields, sizeof fields);
+  sha.Update(fields, sizeof fields);
 
   constexpr std::uint32_t kRun = 256;
   std::vector<std::uint8_t> buffer(std::size_t(kRun) * kPageSize);
@@ -86,18 +89,10 @@ STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, 
     for (std::uint32_t i = 0; i < n; ++i) {
       if (!PageIsSound(buffer.data() + std::size_t(i) * kPageSize, first + i)) return ERR_DB_CORRUPT;
     }
-    EVP_DigestUpdate(ctx.get(), buffer.data(), std::size_t(n) * kPageSize);
+    sha.Update(buffer.data(), std::size_t(n) * kPageSize);
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) return ERR_IO;
-  static const char kHex[] = "0123456789abcdef";
-  hex->clear();
-  for (unsigned int i = 0; i < length; ++i) {
-    hex->push_back(kHex[digest[i] >> 4]);
-    hex->push_back(kHex[digest[i] & 15]);
-  }
-  return NOERROR;
+  *hex = sha.FinalHex();
+  return hex->empty() ? ERR_IO : NOERROR;
 }
 
 }  // namespace dominosim

@@ -1,12 +1,10 @@
 // dominosim: builds simulated hosts and checks them.
-//   dominosim install --root DIR [options]   a complete host
+//   dominosim install --root DIR [options]   a complete simulated host
+//   dominosim install [options]              (Windows) on the machine's drives (--drives DEL)
 //   dominosim digest --root DIR --ini PATH   one digest per database
 //   dominosim server --root DIR --ini PATH   runs nserver (same options)
 //   dominosim status | stop-server --root DIR --ini PATH
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,27 +12,7 @@
 #include "dominosim/install.h"
 #include "dominosim/tool_commands.h"
 #include "platform/host.h"
-
-namespace {
-
-// nserver beside this executable, so that the server process carries its name.
-int ExecServer(const std::vector<std::string>& args) {
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return 2;
-  self[n] = '\0';
-  std::string path(self);
-  path = path.substr(0, path.rfind('/') + 1) + "nserver";
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>("nserver"));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ::execv(path.c_str(), argv.data());
-  std::perror(path.c_str());
-  return 2;
-}
-
-}  // namespace
+#include "platform/posix/kit/process.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated Domino hosts: install, run, check"};
@@ -42,7 +20,10 @@ int main(int argc, char** argv) {
 
   dominosim::InstallOptions install;
   CLI::App* installCmd = app.add_subcommand("install", "build a simulated host under a root");
-  installCmd->add_option("--root", install.root, "host root directory")->required();
+  installCmd->add_option("--root", install.root,
+                         "host root directory of a simulated host (none: the drives D:, E:, L: exist)");
+  installCmd->add_option("--snapshot-store", install.snapshotStore,
+                         "where the snapshot component keeps snapshots (a folder on a drive of its own)");
   installCmd->add_option("--partitions", install.partitions, "0: one server; 1-8: partitioned servers");
   installCmd->add_option("--databases", install.databases, "databases per server");
   installCmd->add_option("--unlogged", install.unlogged, "of those, without transaction logging");
@@ -53,13 +34,14 @@ int main(int argc, char** argv) {
   installCmd->add_option("--translog-path", install.translogPath, "absolute | relative");
   installCmd->add_option("--log-extent-kib", install.extentKiB, "size of a log extent");
   installCmd->add_option("--computer-name", install.computerName, "the host's computer name");
+  installCmd->add_option("--drives", install.drives, "letters of the data, log and ledger drives (DEL)");
   installCmd->add_option("--report-folder", install.reportFolder, "the service's report folder");
   installCmd->add_option("--seed", install.seed, "seed of the database contents");
 
   std::string root, ini;
   double timeout = 10;
   auto addServerOptions = [&](CLI::App* cmd) {
-    cmd->add_option("--root", root, "host root directory")->required();
+    cmd->add_option("--root", root, "host root directory (default ARK_ROOT; none on Windows)");
     cmd->add_option("--ini", ini, "Windows path of the server's notes.ini")->required();
   };
   CLI::App* digestCmd = app.add_subcommand("digest", "print a content digest of every database");
@@ -85,8 +67,12 @@ int main(int argc, char** argv) {
     dominosim::PrintInstall(install, result, stdout);
     return 0;
   }
-  if (*serverCmd) return ExecServer(serverCmd->remaining());
-  platform::SetHostRoot(root);
+  // nserver beside this executable, so that the server process carries its name.
+  if (*serverCmd) {
+    const int rc = platform::posix::RunSiblingProgram("nserver", serverCmd->remaining());
+    return rc < 0 ? 2 : rc;
+  }
+  if (!root.empty()) platform::SetHostRoot(root);
   if (*digestCmd) {
     int failed = dominosim::PrintDigests(ini, stdout, stderr);
     return failed == 0 ? 0 : 1;

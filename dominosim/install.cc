@@ -1,7 +1,7 @@
 #include "dominosim/install.h"
 
 #include <algorithm>
-#include <climits>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,12 +33,14 @@ constexpr const char* kDomino50Key = "SOFTWARE\\Lotus\\Domino\\5.0";
 constexpr const char* kProgramDir = "C:\\Lotus\\Domino";
 constexpr const char* kReportTypes[] = {"Configure", "Backup", "Restore", "Delete Snapshot"};
 
+// The storage volumes, in the order of InstallOptions::drives.
 struct Volume {
-  char letter;
   const char* volumeName;
   const char* diskName;
 };
-constexpr Volume kVolumes[] = {{'D', "vol_data", "disk1"}, {'E', "vol_logs", "disk2"}, {'L', "vol_ledger", "disk3"}};
+constexpr Volume kVolumes[] = {{"vol_data", "disk1"}, {"vol_logs", "disk2"}, {"vol_ledger", "disk3"}};
+
+std::string Drive(const InstallOptions& o, int volume) { return std::string(1, o.drives[std::size_t(volume)]) + ":"; }
 
 bool Fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
@@ -71,7 +73,8 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
   std::string shortName = "srv" + std::to_string(partition);
   server.partition = partition;
   server.canonicalName = "CN=" + shortName + "/O=" + o.organization;
-  server.dataDirectory = partitioned ? "D:\\Domino\\Data" + std::to_string(partition) : "D:\\Domino\\Data";
+  const std::string dataRoot = Drive(o, 0) + "\\Domino\\Data";
+  server.dataDirectory = partitioned ? dataRoot + std::to_string(partition) : dataRoot;
   server.notesIni = JoinWin(partitioned ? server.dataDirectory : kProgramDir, "notes.ini");
   server.logging = o.logging;
   std::string translogPath;
@@ -80,7 +83,8 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
       translogPath = "logdir";
       server.logDirectory = JoinWin(server.dataDirectory, translogPath);
     } else {
-      translogPath = partitioned ? "E:\\Logs" + std::to_string(partition) : "E:\\Logs";
+      const std::string logRoot = Drive(o, 1) + "\\Logs";
+      translogPath = partitioned ? logRoot + std::to_string(partition) : logRoot;
       server.logDirectory = translogPath;
     }
   }
@@ -118,8 +122,7 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
   std::string lastFolder;
   for (std::size_t i = 0; i < plan.size(); ++i) {
     std::string win = JoinWin(server.dataDirectory, plan[i].relativePath);
-    std::string host = dataHost + "/" + plan[i].relativePath;
-    std::replace(host.begin() + std::ptrdiff_t(dataHost.size()), host.end(), '\\', '/');
+    std::string host = platform::posix::JoinHostPath(dataHost, plan[i].relativePath);
     if (ParentDirectory(host) != lastFolder) {
       lastFolder = ParentDirectory(host);
       if (int e = MakeDirectories(lastFolder)) {
@@ -192,7 +195,14 @@ bool WriteDominoKeys(const InstallOptions& o, const std::vector<InstalledServer>
 
 }  // namespace
 
-bool InstallHost(const InstallOptions& o, InstallResult& result, std::string* error) {
+bool InstallHost(const InstallOptions& given, InstallResult& result, std::string* error) {
+  InstallOptions o = given;
+  for (char& c : o.drives) c = char(std::toupper(static_cast<unsigned char>(c)));
+  if (o.drives.size() != 3 || o.drives[0] == o.drives[1] || o.drives[0] == o.drives[2] ||
+      o.drives[1] == o.drives[2] || o.drives.find_first_not_of("ABDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos)
+    return Fail(error, "--drives: three different letters other than C (data, logs, ledger)");
+  if (o.reportFolder.empty()) o.reportFolder = Drive(o, 2) + "\\Reports";
+  if (o.changeInfoDir.empty()) o.changeInfoDir = Drive(o, 2) + "\\ArkLedger";
   if (o.partitions < 0 || o.partitions > 8) return Fail(error, "--partitions must be 0 to 8");
   if (o.databases < 0 || o.unlogged < 0 || o.unlogged > o.databases) return Fail(error, "bad database counts");
   if (o.backend != "dir" && o.backend != "btrfs" && o.backend != "none") return Fail(error, "--backend: dir, btrfs or none");
@@ -202,39 +212,56 @@ bool InstallHost(const InstallOptions& o, InstallResult& result, std::string* er
   if (o.extentKiB < 16) return Fail(error, "--log-extent-kib must be at least 16");
   if (o.sizeMiB < 0) return Fail(error, "--size-mib must not be negative");
 
-  if (int e = MakeDirectories(o.root)) return Fail(error, "cannot create " + o.root + ": " + std::strerror(e));
-  char canonical[PATH_MAX];
-  if (::realpath(o.root.c_str(), canonical) == nullptr) return Fail(error, "cannot resolve " + o.root);
   result = InstallResult{};
-  result.root = canonical;
-  std::string volumes = result.root + "/volumes";
-  if (PathExists(volumes + "/D")) return Fail(error, result.root + " already holds a host");
-  if (MakeDirectories(volumes) != 0 || MakeDirectories(result.root + "/Windows") != 0)
-    return Fail(error, "cannot create the host's folders under " + result.root);
-  platform::SetHostRoot(result.root);
+  const bool simulated = !o.root.empty();
+  if (simulated) {
+    if (int e = MakeDirectories(o.root)) return Fail(error, "cannot create " + o.root + ": " + std::strerror(e));
+    if (platform::posix::CanonicalPath(o.root, result.root) != 0) return Fail(error, "cannot resolve " + o.root);
+    std::string volumes = result.root + "/volumes";
+    if (PathExists(volumes + "/D")) return Fail(error, result.root + " already holds a host");
+    if (MakeDirectories(volumes) != 0 || MakeDirectories(result.root + "/Windows") != 0)
+      return Fail(error, "cannot create the host's folders under " + result.root);
+    platform::SetHostRoot(result.root);
+  } else {
+    if (o.backend == "btrfs") return Fail(error, "--backend btrfs needs a host root (--root)");
+    std::string data;
+    if (MapPath(Drive(o, 0) + "\\Domino", data) == NOERROR && PathExists(data))
+      return Fail(error, Drive(o, 0) + "\\Domino already holds a host");
+  }
 
   snapshotsvc::Backend backend = o.backend == "btrfs" ? snapshotsvc::Backend::Btrfs : snapshotsvc::Backend::Dir;
   std::vector<snapshotsvc::DiskConfig> disks;
-  for (const Volume& v : kVolumes) {
-    std::string dir = volumes + "/" + v.letter;
-    std::string failure;
-    if (o.backend == "none") {
-      if (int e = MakeDirectories(dir)) return Fail(error, "cannot create " + dir + ": " + std::strerror(e));
-    } else if (!snapshotsvc::PrepareVolume(backend, dir, &failure)) {
-      return Fail(error, "cannot prepare volume " + dir + ": " + failure);
+  for (int i = 0; i < 3; ++i) {
+    const Volume& v = kVolumes[i];
+    const char letter = o.drives[std::size_t(i)];
+    std::string dir;
+    if (simulated) {
+      dir = result.root + "/volumes/" + letter;
+      std::string failure;
+      if (o.backend == "none") {
+        if (int e = MakeDirectories(dir)) return Fail(error, "cannot create " + dir + ": " + std::strerror(e));
+      } else if (!snapshotsvc::PrepareVolume(backend, dir, &failure)) {
+        return Fail(error, "cannot prepare volume " + dir + ": " + failure);
+      }
+      if (!SetString(kDosDevices, Drive(o, i), dir, error)) return false;
+    } else {
+      // A drive of the machine: it must exist (Wine maps one with dosdevices).
+      dir = platform::DriveHostDirectory(letter);
+      if (dir.empty()) return Fail(error, "drive " + Drive(o, i) + " does not exist");
     }
-    std::string drive = std::string(1, v.letter) + ":";
-    if (!SetString(kDosDevices, drive, dir, error)) return false;
-    result.drives.emplace_back(v.letter, dir);
+    result.drives.emplace_back(letter, dir);
     disks.push_back({v.volumeName, v.diskName,
-                     std::string("\\\\ARKSTORE\\") + v.volumeName + "\\" + v.diskName, {v.letter}});
+                     std::string("\\\\ARKSTORE\\") + v.volumeName + "\\" + v.diskName, {letter}});
   }
 
-  if (!SetString(kComputerNameKey, "ComputerName", o.computerName, error)) return false;
+  // The computer name of a simulated host; a real machine keeps its own.
+  if (simulated && !SetString(kComputerNameKey, "ComputerName", o.computerName, error)) return false;
   if (!SetString(kReportKey, "ReportFolder", o.reportFolder, error)) return false;
   for (const char* type : kReportTypes) {
     if (!MakeWinDirectory(JoinWin(o.reportFolder, type), error)) return false;
   }
+  result.reportFolder = o.reportFolder;
+  result.changeInfoDir = o.changeInfoDir;
   if (!platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", o.changeInfoDir, "C:\\Windows\\ark.ini"))
     return Fail(error, "cannot write C:\\Windows\\ark.ini");
   if (!MakeWinDirectory(o.changeInfoDir, error)) return false;
@@ -250,20 +277,22 @@ bool InstallHost(const InstallOptions& o, InstallResult& result, std::string* er
 
   if (o.backend != "none") {
     std::string failure;
-    if (!snapshotsvc::InstallComponent(backend, disks, &failure))
+    if (!o.snapshotStore.empty() && !MakeWinDirectory(o.snapshotStore, error)) return false;
+    if (!snapshotsvc::InstallComponent(backend, disks, o.snapshotStore, simulated, &failure))
       return Fail(error, "cannot install the snapshot component: " + failure);
   }
   return true;
 }
 
 void PrintInstall(const InstallOptions& o, const InstallResult& r, std::FILE* out) {
-  std::fprintf(out, "Host root: %s\n", r.root.c_str());
-  std::fprintf(out, "Drives:\n  C: -> %s\n", r.root.c_str());
+  if (!r.root.empty()) std::fprintf(out, "Host root: %s\n", r.root.c_str());
+  std::fprintf(out, "Drives:\n  C: -> %s\n", r.root.empty() ? "C:\\" : r.root.c_str());
   for (const auto& [letter, dir] : r.drives) std::fprintf(out, "  %c: -> %s\n", letter, dir.c_str());
   std::fprintf(out, "Snapshot backend: %s\n", o.backend.c_str());
-  std::fprintf(out, "Computer name: %s\n", o.computerName.c_str());
-  std::fprintf(out, "ark.ini: C:\\Windows\\ark.ini (CHANGE_INFO_DIR=%s)\n", o.changeInfoDir.c_str());
-  std::fprintf(out, "Report folder: %s\n", o.reportFolder.c_str());
+  if (!o.snapshotStore.empty()) std::fprintf(out, "Snapshot store: %s\n", o.snapshotStore.c_str());
+  if (!r.root.empty()) std::fprintf(out, "Computer name: %s\n", o.computerName.c_str());
+  std::fprintf(out, "ark.ini: C:\\Windows\\ark.ini (CHANGE_INFO_DIR=%s)\n", r.changeInfoDir.c_str());
+  std::fprintf(out, "Report folder: %s\n", r.reportFolder.c_str());
   std::fprintf(out, "Registry layout: %s\n", o.layout.c_str());
   for (const InstalledServer& s : r.servers) {
     std::fprintf(out, "Server %s (partition %d)\n", s.canonicalName.c_str(), s.partition);

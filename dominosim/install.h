@@ -11,7 +11,14 @@
 namespace dominosim {
 
 struct InstallOptions {
+  // The host root of a simulated host, whose volumes are made under it and
+  // mapped to the drive letters. Empty: the drives D:, E: and L: exist
+  // already (a Windows machine, or a host root whose drive map names them)
+  // and the installation is laid out on them.
   std::string root;
+  // Where the snapshot component keeps snapshots (a Windows path on a drive
+  // of its own); empty: beside each volume's directory (host roots only).
+  std::string snapshotStore;
   int partitions = 0;                 // 0: one server that is not partitioned
   int databases = 12;                 // per server
   int unlogged = 2;                   // of those, not transaction-logged
@@ -22,8 +29,11 @@ struct InstallOptions {
   std::string translogPath = "absolute";  // absolute (E:\Logs) | relative (logdir)
   std::uint32_t extentKiB = 256;
   std::string computerName = "ARKHOST";
-  std::string reportFolder = "L:\\Reports";
-  std::string changeInfoDir = "L:\\ArkLedger";
+  // The drive letters of the data volume, the log volume and the ledger
+  // volume (ArkLedger and reports), in that order.
+  std::string drives = "DEL";
+  std::string reportFolder;   // empty: <ledger drive>:\Reports
+  std::string changeInfoDir;  // empty: <ledger drive>:\ArkLedger
   std::string organization = "Org";
   std::uint64_t seed = 1;
 };
@@ -40,6 +50,8 @@ struct InstalledServer {
 
 struct InstallResult {
   std::string root;
+  std::string reportFolder;
+  std::string changeInfoDir;
   std::vector<std::pair<char, std::string>> drives;
   std::vector<InstalledServer> servers;
 };

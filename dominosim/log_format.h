@@ -19,6 +19,8 @@ constexpr std::size_t kExtentHeaderSize = 64;
 constexpr std::size_t kRecordHeaderSize = 48;
 constexpr std::size_t kControlSize = 128;
 constexpr const char* kControlFileName = "SIMLOG.CTL";
+// Held while a log is created in its directory.
+constexpr const char* kCreateLockName = "SIMLOG.LCK";
 // Extents are at most this large (the configured size is capped below it).
 constexpr std::uint64_t kMaxExtentBytes = 1ull << 30;
 

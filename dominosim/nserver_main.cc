@@ -1,8 +1,6 @@
 // nserver: the simulated Domino server process. Runs the workload of one
-// server until SIGTERM or SIGINT; while it runs, "Domino is running".
-#include <signal.h>
-#include <unistd.h>
-
+// server until asked to stop (SIGTERM or SIGINT; on Windows Ctrl+C or
+// `dominosim stop-server`); while it runs, "Domino is running".
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdio>
@@ -12,13 +10,12 @@
 #include "dominosim/workload.h"
 #include "platform/host.h"
 #include "platform/posix/kit/file_io.h"
+#include "platform/posix/kit/process.h"
 #include "platform/process.h"
 
 namespace {
 
 std::atomic<bool> g_stop{false};
-
-void OnStopSignal(int) { g_stop.store(true); }
 
 }  // namespace
 
@@ -26,7 +23,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Simulated Domino server"};
   std::string root, ini;
   dominosim::WorkloadOptions options;
-  app.add_option("--root", root, "host root directory")->required();
+  app.add_option("--root", root, "host root directory (default ARK_ROOT; none on Windows)");
   app.add_option("--ini", ini, "Windows path of the server's notes.ini")->required();
   app.add_option("--seed", options.seed, "seed of the workload");
   app.add_option("--rate", options.rate, "transactions per second (0: unthrottled)");
@@ -34,7 +31,7 @@ int main(int argc, char** argv) {
   app.add_option("--transactions", options.maxTransactions, "stop after this many transactions");
   CLI11_PARSE(app, argc, argv);
 
-  platform::SetHostRoot(root);
+  if (!root.empty()) platform::SetHostRoot(root);
   // The server holds every database open, as a server with thousands does.
   platform::RaiseOpenFileLimit(nullptr);
   dominosim::ServerConfig config;
@@ -42,21 +39,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nserver: %s: %s\n", ini.c_str(), dominosim::StatusText(s).c_str());
     return 2;
   }
-  struct sigaction action = {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-
   platform::posix::MakeDirectories(config.stateDirHost);
+  const std::string stopFile = dominosim::StopFilePath(config);
+  platform::posix::RemoveFile(stopFile);  // a request meant for an earlier run
+  platform::posix::StopWatch watch(g_stop, stopFile);
   std::string pidFile = config.stateDirHost + "/nserver.pid";
-  std::string pid = std::to_string(::getpid()) + "\n";
-  platform::posix::WriteFileAtomically(pidFile, pid, false);
-  std::fprintf(stderr, "nserver: %s running (pid %d)\n", config.serverName.c_str(), int(::getpid()));
+  const int pid = platform::posix::CurrentProcessId();
+  platform::posix::WriteFileAtomically(pidFile, std::to_string(pid) + "\n", false);
+  std::fprintf(stderr, "nserver: %s running (pid %d)\n", config.serverName.c_str(), pid);
 
   dominosim::WorkloadStats stats;
   STATUS status = dominosim::RunWorkload(config, options, g_stop, stats, stderr);
-  ::unlink(pidFile.c_str());
+  platform::posix::RemoveFile(pidFile);
+  platform::posix::RemoveFile(stopFile);
   std::fprintf(stderr, "nserver: stopped: %llu transactions, %llu pages on %u databases, %llu errors\n",
                static_cast<unsigned long long>(stats.transactions),
                static_cast<unsigned long long>(stats.pages), stats.databases,

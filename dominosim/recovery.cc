@@ -60,8 +60,8 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     options.stateDir = stateDir;
     options.keepFileOpen = false;  // held below only by the databases that are replayed
     if (STATUS s = Database::Open(t.hostPath, options, open[i].db)) return {s, position};
-    char canonical[PATH_MAX];
-    if (::realpath(t.hostPath.c_str(), canonical) == nullptr) return {StatusFromErrno(errno), position};
+    std::string canonical;
+    if (int e = platform::posix::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
     open[i].duplicate = !seen.insert(canonical).second;
     if (STATUS s = open[i].db->ReadHeader(open[i].header)) return {s, position};
     if (open[i].header.logged == 0) return {ERR_DB_NOT_LOGGED, position};

@@ -36,6 +36,9 @@ STATUS LoadServerConfig(const std::string& iniPath, ServerConfig& out);
 // under HKLM "SOFTWARE\Lotus\Domino\5.0", else "SOFTWARE\Lotus\Domino".
 STATUS DefaultIniPath(std::string& out);
 
+// The file whose appearance asks the server's nserver to stop (Windows).
+inline std::string StopFilePath(const ServerConfig& config) { return config.stateDirHost + "/nserver.stop"; }
+
 // Windows path to host path (ERR_BAD_PATH when it cannot be mapped).
 STATUS MapPath(const std::string& winPath, std::string& hostPath);
 // The drive letter of a Windows path ("D:\x" -> 'D'), 0 when it has none.

@@ -1,9 +1,9 @@
 #include "dominosim/status.h"
 
-#include <sys/resource.h>
-
 #include <cerrno>
 #include <cstdio>
+
+#include "platform/posix/kit/process.h"
 
 namespace dominosim {
 
@@ -50,11 +50,9 @@ std::string StatusText(STATUS status) {
     case ERR_BAD_PAGE: return "Invalid page number";
     case ERR_DB_EXISTS: return "Database already exists";
     case ERR_TOO_MANY_FILES: {
-      struct rlimit limit = {};
-      ::getrlimit(RLIMIT_NOFILE, &limit);
       char text[96];
       std::snprintf(text, sizeof text, "File I/O error: too many open files (the limit is %llu)",
-                    static_cast<unsigned long long>(limit.rlim_cur));
+                    platform::posix::OpenDescriptorLimit());
       return text;
     }
     default: break;

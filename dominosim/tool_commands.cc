@@ -1,16 +1,15 @@
 #include "dominosim/tool_commands.h"
 
-#include <signal.h>
-#include <time.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "dominosim/digest.h"
 #include "dominosim/server_config.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "platform/posix/kit/file_io.h"
+#include "platform/posix/kit/process.h"
 
 namespace dominosim {
 
@@ -30,8 +29,7 @@ int ServerPid(const ServerConfig& config) {
   std::string text;
   if (ReadFileBytes(config.stateDirHost + "/nserver.pid", text) != 0) return 0;
   int pid = std::atoi(text.c_str());
-  if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH)) return 0;
-  return pid;
+  return platform::posix::ProcessAlive(pid) ? pid : 0;
 }
 
 }  // namespace
@@ -106,14 +104,13 @@ int StopServer(const std::string& iniPath, double timeoutSeconds, std::FILE* out
     std::fprintf(out, "nserver is not running\n");
     return 0;
   }
-  ::kill(pid, SIGTERM);
+  platform::posix::RequestStop(pid, StopFilePath(config));
   for (double waited = 0; waited < timeoutSeconds; waited += 0.05) {
-    if (::kill(pid, 0) != 0 && errno == ESRCH) {
+    if (!platform::posix::ProcessAlive(pid)) {
       std::fprintf(out, "nserver (pid %d) stopped\n", pid);
       return 0;
     }
-    struct timespec ts = {0, 50 * 1000 * 1000};
-    ::nanosleep(&ts, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   std::fprintf(out, "nserver (pid %d) did not stop\n", pid);
   return 1;

@@ -1,8 +1,6 @@
 #include "dominosim/txn_log.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -15,6 +13,7 @@ namespace dominosim {
 using platform::posix::FileSize;
 using platform::posix::FlockGuard;
 using platform::posix::MakeDirectories;
+using platform::posix::NowFileTime;
 using platform::posix::OpenFile;
 using platform::posix::PWriteAll;
 using platform::posix::PathExists;
@@ -25,10 +24,6 @@ namespace {
 
 std::string ControlPath(const std::string& dir) { return dir + "/" + kControlFileName; }
 
-std::uint64_t InodeOf(int fd) {
-  struct stat st;
-  return ::fstat(fd, &st) == 0 ? std::uint64_t(st.st_ino) : 0;
-}
 
 STATUS WriteNewExtent(const std::string& path, std::uint32_t number, const Id16& logId,
                       std::uint64_t firstLsn) {
@@ -40,11 +35,6 @@ STATUS WriteNewExtent(const std::string& path, std::uint32_t number, const Id16&
   return NOERROR;
 }
 
-std::uint64_t NowFileTime() {
-  struct timespec ts;
-  ::clock_gettime(CLOCK_REALTIME, &ts);
-  return (std::uint64_t(ts.tv_sec) + 11644473600ull) * 10000000ull + std::uint64_t(ts.tv_nsec) / 100;
-}
 
 }  // namespace
 
@@ -57,10 +47,11 @@ bool ExtentArchived(const LogControl& c, std::uint32_t number) {
 STATUS TxnLog::Create(const std::string& dir, const Id16& logId, std::uint32_t extentBytes) {
   if (dir.empty()) return ERR_BAD_PATH;
   if (int e = MakeDirectories(dir)) return StatusFromErrno(e);
-  // Creation is serialised on the directory so two processes never make two logs.
-  UniqueFd dirFd = OpenFile(dir, O_RDONLY | O_DIRECTORY);
-  if (!dirFd.valid()) return StatusFromErrno(errno);
-  FlockGuard guard(dirFd.get(), true);
+  // Creation is serialised on a lock file in the directory so two processes
+  // never make two logs.
+  UniqueFd creation = OpenFile(dir + "/" + kCreateLockName, O_RDWR | O_CREAT);
+  if (!creation.valid()) return StatusFromErrno(errno);
+  FlockGuard guard(creation.get(), true);
   if (PathExists(ControlPath(dir))) return ERR_DB_EXISTS;
   if (STATUS s = WriteNewExtent(dir + "/" + ExtentFileName(1), 1, logId, 1)) return s;
   LogControl control;
@@ -88,7 +79,7 @@ STATUS TxnLog::Open(const LogOptions& options, std::unique_ptr<TxnLog>& out) {
   }
   log->control_ = OpenFile(path, O_RDWR);
   if (!log->control_.valid()) return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
-  log->controlInode_ = InodeOf(log->control_.get());
+  log->controlInode_ = platform::posix::FileIdentity(log->control_.get());
   if (STATUS s = log->MapControl()) return s;
   LogControl control;
   FlockGuard guard(log->control_.get(), false);
@@ -103,9 +94,8 @@ std::string TxnLog::ExtentPath(std::uint32_t number) const {
 }
 
 bool TxnLog::Replaced() const {
-  struct stat st;
-  if (::stat(ControlPath(options_.dir).c_str(), &st) != 0) return true;
-  return std::uint64_t(st.st_ino) != controlInode_;
+  const std::uint64_t identity = platform::posix::PathIdentity(ControlPath(options_.dir));
+  return identity == 0 || identity != controlInode_;
 }
 
 STATUS TxnLog::ReopenIfReplaced() {
@@ -113,7 +103,7 @@ STATUS TxnLog::ReopenIfReplaced() {
   UniqueFd control = OpenFile(ControlPath(options_.dir), O_RDWR);
   if (!control.valid()) return ERR_LOG_NOT_FOUND;
   control_ = std::move(control);
-  controlInode_ = InodeOf(control_.get());
+  controlInode_ = platform::posix::FileIdentity(control_.get());
   if (STATUS s = MapControl()) return s;
   extent_.reset();
   extentNumber_ = 0;
@@ -181,13 +171,13 @@ void TxnLog::RemoveOldExtents(LogControl& c) {
   if (options_.style == LogStyle::Archive) {
     // Archived extents leave the log directory; their copies are elsewhere.
     while (c.oldestPresent < c.currentExtent && ExtentArchived(c, c.oldestPresent)) {
-      ::unlink(ExtentPath(c.oldestPresent).c_str());
+      platform::posix::RemoveFile(ExtentPath(c.oldestPresent));
       ++c.oldestPresent;
     }
   } else {
     // Circular logging keeps a fixed number of extents.
     while (c.currentExtent - c.oldestPresent >= options_.circularExtents) {
-      ::unlink(ExtentPath(c.oldestPresent).c_str());
+      platform::posix::RemoveFile(ExtentPath(c.oldestPresent));
       ++c.oldestPresent;
     }
     if (c.archiveLow < c.oldestPresent) {

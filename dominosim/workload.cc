@@ -1,9 +1,10 @@
 #include "dominosim/workload.h"
 
-#include <time.h>
-
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "dominosim/database.h"
@@ -17,17 +18,20 @@ namespace dominosim {
 namespace {
 
 double NowSeconds() {
-  struct timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void SleepSeconds(double seconds) {
-  if (seconds <= 0) return;
-  struct timespec ts;
-  ts.tv_sec = time_t(seconds);
-  ts.tv_nsec = long((seconds - double(ts.tv_sec)) * 1e9);
-  ::nanosleep(&ts, nullptr);  // a signal ends the sleep early
+// Sleeps in short slices, so that a stop request ends the sleep early.
+void SleepSeconds(double seconds, const std::atomic<bool>& stop) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point until =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  constexpr Clock::duration kSlice = std::chrono::milliseconds(20);
+  while (!stop.load()) {
+    const Clock::time_point now = Clock::now();
+    if (now >= until) return;
+    std::this_thread::sleep_for(std::min(until - now, kSlice));
+  }
 }
 
 struct Target {
@@ -106,7 +110,7 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
       double due = start + double(stats.transactions + stats.errors) / options.rate;
       if (due > now) {
         hold.Release();
-        SleepSeconds(due - now);
+        SleepSeconds(due - now, stop);
         continue;
       }
     }

@@ -5,6 +5,7 @@
 // has been registered with the process (RegisterClassServer).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -69,5 +70,18 @@ void CoUninitialize();
 // CoGetClassObject: REGDB_E_CLASSNOTREG when the class key is missing from
 // the registry or no server is registered in the process.
 HRESULT CoGetClassObject(const GUID& clsid, DWORD context, std::unique_ptr<IClassFactory>& out);
+
+// The COM task allocator (CoTaskMemAlloc, CoTaskMemFree): memory that one
+// side of a component's binary interface allocates and the other frees.
+void* CoTaskMemAlloc(std::size_t bytes);
+void CoTaskMemFree(void* memory);
+
+// Where a class is served by a COM server of the system (Windows), its class
+// object is a binary IClassFactory; the adapter registered for the class
+// takes it over (it releases it) and gives the engine's IClassFactory.
+// Without an adapter such a class object is released and E_NOINTERFACE
+// returned.
+using NativeClassAdapter = std::function<HRESULT(void* nativeFactory, std::unique_ptr<IClassFactory>& out)>;
+void RegisterNativeClassAdapter(const GUID& clsid, NativeClassAdapter adapter);
 
 }  // namespace platform

@@ -3,7 +3,9 @@
 // around every write that must be whole in a snapshot (a page and its log
 // record); the storage holds the exclusive freeze while it captures the
 // volume. Works across processes of one host root (a lock file per drive
-// under the host root, flock), released when the holder ends or dies.
+// under the host root, flock; on Windows across the machine's processes, a
+// lock file per drive in %ProgramData%\ark, LockFileEx), released when the
+// holder ends or dies.
 #pragma once
 
 namespace platform {

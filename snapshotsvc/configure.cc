@@ -1,18 +1,10 @@
 #include "snapshotsvc/configure.h"
 
-#include <btrfsutil.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
+#include <cstdio>
 #include <set>
-#include <system_error>
 
 #include "platform/registry.h"
 #include "snapshotsvc/component_config.h"
-#include "snapshotsvc/tree_ops.h"
 
 namespace snapshotsvc {
 namespace {
@@ -20,12 +12,6 @@ namespace {
 bool Fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
   return false;
-}
-
-std::string BtrfsText(btrfs_util_error code) {
-  std::string text = btrfs_util_strerror(code);
-  if (errno != 0) text += std::string(": ") + std::strerror(errno);
-  return text;
 }
 
 bool CheckDisks(const std::vector<DiskConfig>& disks, std::string* error) {
@@ -65,47 +51,15 @@ bool WriteValue(const std::string& key, const char* name, const std::string& tex
 
 }  // namespace
 
-bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* error) {
-  if (backend == Backend::Dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(hostDir, ec);
-    if (ec) return Fail(error, "cannot create " + hostDir + ": " + ec.message());
-    return true;
-  }
-  struct stat st;
-  if (::lstat(hostDir.c_str(), &st) == 0) {
-    if (IsBtrfsSubvolume(hostDir)) return true;  // prepared before
-    return Fail(error, hostDir + " exists and is not a btrfs subvolume");
-  }
-  errno = 0;
-  btrfs_util_error rc = btrfs_util_create_subvolume(hostDir.c_str(), 0, nullptr, nullptr);
-  if (rc != BTRFS_UTIL_OK) {
-    return Fail(error, "cannot create subvolume " + hostDir + ": " + BtrfsText(rc));
-  }
-  return true;
-}
-
-bool BackendUsable(Backend backend, const std::string& hostParentDir) {
-  struct stat st;
-  if (::stat(hostParentDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (::access(hostParentDir.c_str(), W_OK) != 0) return false;
-  if (backend == Backend::Dir) return true;
-  if (!IsOnBtrfs(hostParentDir)) return false;
-  // Creating and deleting a subvolume is what the backend does; try it.
-  const std::string probe = hostParentDir + "/.ark-probe-" + std::to_string(::getpid());
-  if (btrfs_util_create_subvolume(probe.c_str(), 0, nullptr, nullptr) != BTRFS_UTIL_OK) {
-    return false;
-  }
-  return btrfs_util_delete_subvolume(probe.c_str(), 0) == BTRFS_UTIL_OK;
-}
-
-bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks, std::string* error) {
+bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks,
+                      const std::string& snapshotStore, bool classKeys, std::string* error) {
   if (!CheckDisks(disks, error)) return false;
   LONG rc = platform::RegDeleteKeyTree(kConfigKey);
   if (rc != LONG(ERROR_SUCCESS) && rc != LONG(ERROR_FILE_NOT_FOUND)) {
     return Fail(error, "cannot remove the earlier configuration (error " + std::to_string(rc) + ")");
   }
   if (!WriteValue(kConfigKey, "Backend", BackendName(backend), error)) return false;
+  if (!snapshotStore.empty() && !WriteValue(kConfigKey, "SnapshotStore", snapshotStore, error)) return false;
   for (std::size_t i = 0; i < disks.size(); ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "Disk%03zu", i);
@@ -123,6 +77,7 @@ bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks, std
   }
   // The class keys last: the component counts as installed only once its
   // configuration is complete.
+  if (!classKeys) return true;
   return WriteValue(kSnapshotClassKey, "Server", "ark snapshot component", error) &&
          WriteValue(kDiskClassKey, "Server", "ark snapshot component", error);
 }

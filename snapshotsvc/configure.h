@@ -25,9 +25,17 @@ bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* err
 // True when backend can be used for a volume at hostDir's parent.
 bool BackendUsable(Backend backend, const std::string& hostParentDir);
 
-// Writes the class registrations and the disk configuration into the
-// registry of the current host root (replacing an earlier configuration).
-bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks, std::string* error);
+// Writes the disk configuration (and the snapshot store when not empty)
+// into the registry (replacing an earlier configuration), then, when
+// classKeys, the class registrations. Where the component is a COM server
+// of the system (Windows), its own registration (regsvr32) writes the class
+// keys instead.
+bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks,
+                      const std::string& snapshotStore, bool classKeys, std::string* error);
+// The configuration and the class keys, snapshots kept beside the volumes.
+inline bool InstallComponent(Backend backend, const std::vector<DiskConfig>& disks, std::string* error) {
+  return InstallComponent(backend, disks, {}, true, error);
+}
 
 // Makes the snapshot and disk classes' in-process servers known to this
 // process (called once by every program that reaches the component).

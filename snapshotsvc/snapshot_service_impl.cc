@@ -1,11 +1,8 @@
 #include "snapshotsvc/snapshot_service_impl.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <stdio.h>
-
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "platform/clock.h"
 #include "platform/debug.h"
@@ -22,7 +19,6 @@
 namespace snapshotsvc {
 namespace {
 
-using platform::posix::HresultFromErrno;
 
 HRESULT Trace(const char* operation, const std::string& detail, HRESULT hr) {
   if (FAILED(hr)) {
@@ -32,12 +28,6 @@ HRESULT Trace(const char* operation, const std::string& detail, HRESULT hr) {
                                 text);
   }
   return hr;
-}
-
-HRESULT Freeze(platform::VolumeLock& freeze, char letter) {
-  errno = 0;
-  if (freeze.Lock(letter, platform::VolumeLock::Kind::ExclusiveFreeze)) return S_OK;
-  return HresultFromErrno(errno);
 }
 
 // Everything one call needs: the configuration, the backend and the drive.
@@ -61,7 +51,7 @@ HRESULT Capture(const VolumeTarget& volume, const VolumeBackend& backend,
   meta.backend = BackendName(backend.kind());
   {
     platform::VolumeLock freeze;
-    HRESULT hr = Freeze(freeze, volume.letter);
+    HRESULT hr = FreezeVolume(freeze, volume.letter);
     if (FAILED(hr)) return hr;
     FILETIME now;
     platform::GetSystemTimeAsFileTime(now);
@@ -119,28 +109,6 @@ HRESULT DeleteOne(const VolumeTarget& volume, const VolumeBackend& backend,
   return RemoveTree(holder);
 }
 
-// Puts the staged tree in the drive's place; afterwards the staging path
-// holds the old tree.
-HRESULT SwapIn(const VolumeTarget& volume) {
-  const std::string staging = volume.StagingPath();
-  if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, volume.hostDir.c_str(),
-                  RENAME_EXCHANGE) == 0) {
-    return S_OK;
-  }
-  if (errno != EINVAL && errno != ENOSYS) return HresultFromErrno(errno);
-  // A file system without exchange: set the old tree aside, move the new one
-  // in. An interruption between the two is repaired by ResolveVolume.
-  const std::string aside = volume.SetAsidePath();
-  if (::rename(volume.hostDir.c_str(), aside.c_str()) != 0) return HresultFromErrno(errno);
-  if (::rename(staging.c_str(), volume.hostDir.c_str()) != 0) {
-    HRESULT hr = HresultFromErrno(errno);
-    ::rename(aside.c_str(), volume.hostDir.c_str());
-    return hr;
-  }
-  if (::rename(aside.c_str(), staging.c_str()) != 0) (void)RemoveTree(aside);
-  return S_OK;
-}
-
 HRESULT RestoreOne(const VolumeTarget& volume, const VolumeBackend& backend,
                    const std::string& name) {
   HRESULT hr = backend.CheckVolume(volume.hostDir, volume.storeRoot);
@@ -151,23 +119,7 @@ HRESULT RestoreOne(const VolumeTarget& volume, const VolumeBackend& backend,
   StoredSnapshot snapshot;
   hr = store.Find(name, snapshot);
   if (FAILED(hr)) return hr;
-  const std::string staging = volume.StagingPath();
-  hr = RemoveTree(staging);
-  if (SUCCEEDED(hr)) hr = backend.MakeWritableCopy(store.DataPath(snapshot.folder), staging);
-  if (SUCCEEDED(hr)) hr = SyncFileSystem(staging);
-  if (SUCCEEDED(hr)) {
-    platform::VolumeLock freeze;
-    hr = Freeze(freeze, volume.letter);
-    if (SUCCEEDED(hr)) hr = SwapIn(volume);
-  }
-  if (FAILED(hr)) {
-    (void)RemoveTree(staging);  // the volume itself was not touched
-    return hr;
-  }
-  (void)platform::posix::SyncDirectory(volume.parentDir);
-  // The old tree; a failure leaves it for the next call to remove.
-  (void)RemoveTree(staging);
-  return S_OK;
+  return RevertVolume(volume, backend, store.DataPath(snapshot.folder));
 }
 
 HRESULT RenameOne(const VolumeTarget& volume, const std::string& oldName,

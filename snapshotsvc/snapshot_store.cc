@@ -1,9 +1,6 @@
 #include "snapshotsvc/snapshot_store.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cerrno>
 
@@ -54,7 +51,7 @@ HRESULT SnapshotStore::OpenForChange() {
   if (FAILED(hr)) return hr;
   posix::UniqueFd fd = posix::OpenFile(root_ + "/lock", O_RDWR | O_CREAT, 0644);
   if (!fd.valid()) return posix::HresultFromErrno(errno);
-  if (const int err = posix::Flock(fd.get(), LOCK_EX); err != 0) return posix::HresultFromErrno(err);
+  if (const int err = posix::LockWait(fd.get(), true); err != 0) return posix::HresultFromErrno(err);
   lock_ = std::move(fd);
   return S_OK;
 }
@@ -97,7 +94,9 @@ HRESULT SnapshotStore::Find(std::string_view name, StoredSnapshot& out) const {
 
 HRESULT SnapshotStore::MakeWorkDir(std::string& path) const {
   std::string pattern = WorkDir() + "/tmp-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return posix::HresultFromErrno(errno, posix::PathRole::Directory);
+  if (const int err = posix::MakeTempDirectory(pattern); err != 0) {
+    return posix::HresultFromErrno(err, posix::PathRole::Directory);
+  }
   path = pattern;
   return S_OK;
 }
@@ -110,11 +109,13 @@ HRESULT SnapshotStore::Publish(const std::string& workDir, const std::string& fo
 
 HRESULT SnapshotStore::Withdraw(const std::string& folder, std::string& workPath) const {
   std::string pattern = WorkDir() + "/del-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return posix::HresultFromErrno(errno, posix::PathRole::Directory);
+  if (const int err = posix::MakeTempDirectory(pattern); err != 0) {
+    return posix::HresultFromErrno(err, posix::PathRole::Directory);
+  }
   workPath = pattern + "/" + folder;
   HRESULT hr = MoveNoReplace(FolderPath(folder), workPath);
   if (FAILED(hr)) {
-    ::rmdir(pattern.c_str());
+    posix::RemoveEmptyDirectory(pattern);
     return hr;
   }
   return SyncDir(SnapshotsDir());

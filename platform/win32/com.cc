@@ -1,6 +1,8 @@
 // COM: the class servers registered with the process first (tests register
-// fault-injecting ones), then the system's CoGetClassObject.
+// fault-injecting ones), then the system's CoGetClassObject, whose binary
+// class objects the registered adapters turn into the engine's.
 #include "platform/shared/class_servers.h"
+#include "platform/shared/native_adapters.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -25,10 +27,11 @@ HRESULT CoGetClassObject(const GUID& clsid, DWORD context, std::unique_ptr<IClas
   const HRESULT system = static_cast<HRESULT>(::CoGetClassObject(
       native, context, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
   if (FAILED(system)) return system;
-  if (factory != nullptr) factory->Release();
-  OutputDebugString("(ARKServer) class " + GuidToString(clsid) +
-                    " is served by a system COM server, which this build cannot use\n");
-  return E_NOINTERFACE;
+  if (factory == nullptr) return E_POINTER;
+  // A server of the system speaks the binary interfaces: the class's adapter
+  // turns its class object into the engine's.
+  return shared::AdaptNativeClassObject(
+      clsid, factory, [](void* object) { static_cast<::IClassFactory*>(object)->Release(); }, out);
 }
 
 }  // namespace platform

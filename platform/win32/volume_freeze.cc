@@ -1,18 +1,27 @@
-// The volume freeze: a lock file per drive in the temporary folder, locked
-// shared by writers and exclusively for the capture (LockFileEx), released
-// when the holder closes it or ends.
+// The volume freeze: a lock file per drive in the machine-wide folder
+// %ProgramData%\ark (the service runs as LocalSystem, the Domino server and
+// the tools as other accounts: each has a temporary folder of its own, but
+// all must meet on the same lock), locked shared by writers and exclusively
+// for the capture (LockFileEx), released when the holder closes it or ends.
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 namespace {
 
 HANDLE OpenLockFile(char letter) {
-  char temp[MAX_PATH + 1] = {};
-  const WinDWORD n = ::GetTempPathA(sizeof temp, temp);
-  if (n == 0 || n > MAX_PATH) return INVALID_HANDLE_VALUE;
-  const std::string path = std::string(temp) + "ark-volume-" + letter + ".lock";
-  return ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  char common[MAX_PATH + 1] = {};
+  if (::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common) != S_OK) {
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string folder = std::string(common) + "\\ark";
+  if (!::CreateDirectoryA(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string path = folder + "\\ark-volume-" + letter + ".lock";
+  // Read access is enough for LockFileEx, and every account may read a file
+  // that another created in that folder (it may not write it).
+  return ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace

@@ -44,6 +44,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #undef DWORD
 #undef LONG

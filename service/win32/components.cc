@@ -1,22 +1,26 @@
 // The parts of the Windows process that come from elsewhere.
 //
-// The Domino API of a Windows host is the server's own nnotes.dll, bound by
-// ordinal; this build does not bind it yet. No runtime is installed, so
-// every runtime start fails with ERR_NO_RUNTIME ("Domino runtime not
-// installed"): discovery names such a server "Bad Notes Installation",
-// backups and restores stop at the runtime start with their messages, and
-// the service itself runs and answers. The snapshot component is reached
-// through the system's COM.
+// The Domino API of a Windows host is the server's own nnotes.dll, loaded by
+// its full path in the Domino program directory at the first runtime start
+// and bound by ordinal (domino/nnotes_binding.h): a library that cannot be
+// loaded fails that runtime start with a message naming the file or the
+// ordinal, and the service itself runs and answers. The snapshot component
+// is reached through the system's COM; the adapters of the snapshot and disk
+// classes turn its binary objects into the engine's interfaces.
 #include "service/components.h"
 
 #include "backup/backup_command.h"
+#include "domino/nnotes_binding.h"
 #include "restore/restore_command.h"
 #include "service/discover_command.h"
 #include "service/event_log.h"
+#include "snapshot/native_interfaces.h"
 #include "verify/verify_command.h"
 
 void InstallComponents() {
-  DebugTrace("Domino runtime not installed: this build does not load nnotes.dll, so no Domino runtime starts");
+  static NnotesApi nnotes;
+  SetDominoApi(&nnotes);
+  snapshot::native::RegisterNativeAdapters();
   RegisterDiscoverCommand();
   RegisterBackupCommand();
   RegisterRestoreCommand();

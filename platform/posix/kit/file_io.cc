@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
 #include <memory>
 
 #include "platform/posix/kit/temp_file.h"
@@ -92,8 +95,12 @@ int PWriteAll(int fd, const void* buffer, std::size_t size, std::uint64_t offset
   return 0;
 }
 
-int PWriteVAll(int fd, const struct iovec* pieces, int count, std::uint64_t offset) {
-  std::vector<struct iovec> rest(pieces, pieces + count);
+int PWritePieces(int fd, const WritePiece* pieces, int count, std::uint64_t offset) {
+  std::vector<struct iovec> rest(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    rest[std::size_t(i)].iov_base = const_cast<void*>(pieces[i].data);
+    rest[std::size_t(i)].iov_len = pieces[i].size;
+  }
   std::size_t first = 0;
   while (first < rest.size()) {
     ssize_t n = ::pwritev(fd, rest.data() + first, int(rest.size() - first), off_t(offset));
@@ -171,6 +178,41 @@ int Flock(int fd, int operation) {
     if (errno != EINTR) return errno;
   }
   return 0;
+}
+
+int TryLock(int fd, bool exclusive) { return Flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB); }
+
+int LockWait(int fd, bool exclusive) { return Flock(fd, exclusive ? LOCK_EX : LOCK_SH); }
+
+namespace {
+
+// fcntl(2) with an open-file-description lock request on one byte.
+int ByteLockRequest(int fd, int command, short type, std::uint64_t offset, short* found = nullptr) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = off_t(offset);
+  lock.l_len = 1;
+  while (::fcntl(fd, command, &lock) != 0) {
+    if (errno != EINTR) return errno;
+  }
+  if (found != nullptr) *found = lock.l_type;
+  return 0;
+}
+
+}  // namespace
+
+int TryLockByte(int fd, std::uint64_t offset) {
+  int e = ByteLockRequest(fd, F_OFD_SETLK, F_WRLCK, offset);
+  return e == EAGAIN || e == EACCES ? EWOULDBLOCK : e;
+}
+
+void UnlockByte(int fd, std::uint64_t offset) { ByteLockRequest(fd, F_OFD_SETLK, F_UNLCK, offset); }
+
+bool ByteLockedByOther(int fd, std::uint64_t offset) {
+  short found = F_UNLCK;
+  if (ByteLockRequest(fd, F_OFD_GETLK, F_WRLCK, offset, &found) != 0) return true;  // unknown: taken as locked
+  return found != F_UNLCK;
 }
 
 bool FlockGuard::Lock(int fd, bool exclusive) {
@@ -275,6 +317,51 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int TruncateFile(int fd, std::uint64_t size) { return ::ftruncate(fd, off_t(size)) == 0 ? 0 : errno; }
+
+int RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+int ReplaceFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+
+int MakeTempDirectory(std::string& pattern) { return ::mkdtemp(pattern.data()) != nullptr ? 0 : errno; }
+
+int CanonicalPath(const std::string& path, std::string& out) {
+  char canonical[PATH_MAX];
+  if (::realpath(path.c_str(), canonical) == nullptr) return errno;
+  out = canonical;
+  return 0;
+}
+
+std::uint64_t FileIdentity(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 ? std::uint64_t(st.st_ino) : 0;
+}
+
+std::uint64_t PathIdentity(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? std::uint64_t(st.st_ino) : 0;
+}
+
+std::uint64_t NowFileTime() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return (std::uint64_t(ts.tv_sec) + 11644473600ull) * 10000000ull + std::uint64_t(ts.tv_nsec) / 100;
+}
+
 int MakeDirectories(const std::string& path) {
   // mkdir of every prefix, so that concurrent creators both succeed.
   if (path.empty()) return EINVAL;
@@ -308,6 +395,13 @@ std::string ParentDirectory(const std::string& path) {
   std::string parent, name;
   SplitPath(path, parent, name);
   return parent;
+}
+
+std::string JoinHostPath(const std::string& dir, const std::string& relative) {
+  std::string out = dir;
+  if (out.empty() || out.back() != '/') out += '/';
+  for (char c : relative) out += c == '\\' ? '/' : c;
+  return out;
 }
 
 }  // namespace platform::posix

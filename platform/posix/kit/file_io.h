@@ -1,6 +1,14 @@
 // File helpers on host paths and descriptors: opening, whole reads and
 // writes, locks, listings, renames, whole-file replacement and copies.
 // Results are errno values (0 on success) unless a line says otherwise.
+//
+// The toolkit of the components of our own (the simulated runtime, the
+// snapshot component) and of the POSIX platform layer. Its interface is
+// POSIX-style (descriptors, errno values, O_ flags) and has two
+// implementations: platform/posix/kit on POSIX, platform/win32/kit on
+// Windows, where a descriptor is a C runtime descriptor over a Win32 handle
+// opened with full sharing (so files can be renamed and removed while open,
+// as on POSIX) and "host paths" are Windows paths.
 #pragma once
 
 #include <sys/types.h>
@@ -14,8 +22,6 @@
 
 #include "platform/posix/kit/unique_fd.h"
 
-struct iovec;
-
 namespace platform::posix {
 
 // open(2) with O_CLOEXEC, retried on EINTR; on failure the descriptor is
@@ -28,7 +34,11 @@ int PReadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset, std::
 int PWriteAll(int fd, const void* buffer, std::size_t size, std::uint64_t offset);
 int WriteAll(int fd, const void* buffer, std::size_t size);
 // Gathered write of every byte of the pieces at offset.
-int PWriteVAll(int fd, const struct iovec* pieces, int count, std::uint64_t offset);
+struct WritePiece {
+  const void* data = nullptr;
+  std::size_t size = 0;
+};
+int PWritePieces(int fd, const WritePiece* pieces, int count, std::uint64_t offset);
 int FileSize(int fd, std::uint64_t* size);
 
 // Reads from fd's position to the end into out (replaced); more than limit
@@ -46,6 +56,24 @@ int WriteFileAtomically(const std::string& path, std::string_view data, bool dur
 
 // flock(2) retried on EINTR (operation: LOCK_SH, LOCK_EX, with LOCK_NB).
 int Flock(int fd, int operation);
+
+// The lock of a whole file without waiting: EWOULDBLOCK when another open
+// file holds a conflicting one.
+int TryLock(int fd, bool exclusive);
+// The lock of a whole file, waiting for it.
+int LockWait(int fd, bool exclusive);
+
+// An exclusive lock on one byte at offset, owned by the open file (an
+// open-file-description lock on POSIX, LockFileEx on Windows), without
+// waiting: EWOULDBLOCK when another open file holds it. It does not meet the
+// whole-file lock above, and goes with the last descriptor of its open file
+// (with the process that dies). UnlockByte gives it back.
+int TryLockByte(int fd, std::uint64_t offset);
+void UnlockByte(int fd, std::uint64_t offset);
+// Whether another open file holds a lock on the byte at offset (one held by
+// fd's own open file does not count on POSIX; on Windows fd must hold none).
+// Taken as true when it cannot be told.
+bool ByteLockedByOther(int fd, std::uint64_t offset);
 
 // Holds flock(2) on a descriptor for its lifetime (blocking).
 class FlockGuard {
@@ -104,11 +132,36 @@ int RenameNoReplace(const std::string& from, const std::string& to);
 int CopyFileData(int in, int out, bool tryReflink, bool* shared = nullptr, bool* reflinkUsable = nullptr);
 
 bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+// Sets the file's size (cuts or extends with zeros).
+int TruncateFile(int fd, std::uint64_t size);
+// unlink(2) of a file; rename(2) replacing an existing target file.
+int RemoveFile(const std::string& path);
+int ReplaceFile(const std::string& from, const std::string& to);
+// rmdir(2) of an empty directory.
+int RemoveEmptyDirectory(const std::string& path);
+// A new directory named after pattern, whose last six characters
+// ("XXXXXX") are replaced; pattern becomes its path.
+int MakeTempDirectory(std::string& pattern);
+// The absolute path without links or "." and ".." (letter case made
+// uniform where the file system ignores it), for telling whether two paths
+// name one file.
+int CanonicalPath(const std::string& path, std::string& out);
+// Tells whether a path names the same file as before: the file's identity
+// (inode or file index); 0 when it cannot be read.
+std::uint64_t FileIdentity(int fd);
+std::uint64_t PathIdentity(const std::string& path);
+// Time of day as a FILETIME (100 ns since 1601-01-01 UTC).
+std::uint64_t NowFileTime();
 // mkdir -p (0755 and the umask); ENOTDIR when path is not a directory.
 int MakeDirectories(const std::string& path);
 // "a/b/c" -> "a/b" and "c"; "c" -> "." and "c"; "/c" -> "/" and "c"
-// (trailing slashes ignored).
+// (trailing slashes ignored; on Windows "\" separates too).
 void SplitPath(const std::string& path, std::string& parent, std::string& name);
 std::string ParentDirectory(const std::string& path);
+// dir joined with a relative path written with either separator; the
+// result uses the host's separator throughout the relative part.
+std::string JoinHostPath(const std::string& dir, const std::string& relative);
 
 }  // namespace platform::posix

@@ -1,0 +1,150 @@
+// Volumes on POSIX: a drive is a host directory (through the host root's
+// drive map), prepared as a plain directory or a btrfs subvolume; a restore
+// stages the snapshot's copy beside it and swaps the two directories.
+#include <btrfsutil.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/host.h"
+#include "platform/posix/kit/errno_map.h"
+#include "platform/posix/kit/file_io.h"
+#include "snapshotsvc/configure.h"
+#include "snapshotsvc/tree_ops.h"
+#include "snapshotsvc/volume_backend.h"
+#include "snapshotsvc/volume_target.h"
+
+namespace snapshotsvc {
+namespace {
+
+using platform::posix::HresultFromErrno;
+
+bool Fail(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+  return false;
+}
+
+std::string BtrfsText(btrfs_util_error code) {
+  std::string text = btrfs_util_strerror(code);
+  if (errno != 0) text += std::string(": ") + std::strerror(errno);
+  return text;
+}
+
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Puts the staged tree in the drive's place; afterwards the staging path
+// holds the old tree.
+HRESULT SwapIn(const VolumeTarget& volume) {
+  const std::string staging = volume.StagingPath();
+  if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, volume.hostDir.c_str(),
+                  RENAME_EXCHANGE) == 0) {
+    return S_OK;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return HresultFromErrno(errno);
+  // A file system without exchange: set the old tree aside, move the new one
+  // in. An interruption between the two is repaired by ResolveVolume.
+  const std::string aside = volume.SetAsidePath();
+  if (::rename(volume.hostDir.c_str(), aside.c_str()) != 0) return HresultFromErrno(errno);
+  if (::rename(staging.c_str(), volume.hostDir.c_str()) != 0) {
+    HRESULT hr = HresultFromErrno(errno);
+    ::rename(aside.c_str(), volume.hostDir.c_str());
+    return hr;
+  }
+  if (::rename(aside.c_str(), staging.c_str()) != 0) (void)RemoveTree(aside);
+  return S_OK;
+}
+
+}  // namespace
+
+bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* error) {
+  if (backend == Backend::Dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(hostDir, ec);
+    if (ec) return Fail(error, "cannot create " + hostDir + ": " + ec.message());
+    return true;
+  }
+  struct stat st;
+  if (::lstat(hostDir.c_str(), &st) == 0) {
+    if (IsBtrfsSubvolume(hostDir)) return true;  // prepared before
+    return Fail(error, hostDir + " exists and is not a btrfs subvolume");
+  }
+  errno = 0;
+  btrfs_util_error rc = btrfs_util_create_subvolume(hostDir.c_str(), 0, nullptr, nullptr);
+  if (rc != BTRFS_UTIL_OK) {
+    return Fail(error, "cannot create subvolume " + hostDir + ": " + BtrfsText(rc));
+  }
+  return true;
+}
+
+bool BackendUsable(Backend backend, const std::string& hostParentDir) {
+  struct stat st;
+  if (::stat(hostParentDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (::access(hostParentDir.c_str(), W_OK) != 0) return false;
+  if (backend == Backend::Dir) return true;
+  if (!IsOnBtrfs(hostParentDir)) return false;
+  // Creating and deleting a subvolume is what the backend does; try it.
+  const std::string probe = hostParentDir + "/.ark-probe-" + std::to_string(::getpid());
+  if (btrfs_util_create_subvolume(probe.c_str(), 0, nullptr, nullptr) != BTRFS_UTIL_OK) {
+    return false;
+  }
+  return btrfs_util_delete_subvolume(probe.c_str(), 0) == BTRFS_UTIL_OK;
+}
+
+HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive,
+                      VolumeTarget& out) {
+  char letter = 0;
+  if (HRESULT hr = DriveLetterOf(drive, letter); FAILED(hr)) return hr;
+  if (!config.CarriesDrive(letter)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  std::string hostDir = platform::DriveHostDirectory(letter);
+  while (hostDir.size() > 1 && hostDir.back() == '/') hostDir.pop_back();
+  if (hostDir.empty() || hostDir == "/") return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+
+  VolumeTarget target;
+  target.letter = letter;
+  target.hostDir = hostDir;
+  platform::posix::SplitPath(hostDir, target.parentDir, target.baseName);
+  // A restore that was cut short between setting the old tree aside and
+  // moving the new one in: give the drive its old tree back.
+  if (!Exists(hostDir) && platform::posix::IsDirectory(target.SetAsidePath())) {
+    ::rename(target.SetAsidePath().c_str(), hostDir.c_str());
+  }
+  if (!platform::posix::IsDirectory(hostDir)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  const std::string storeBase =
+      config.snapshotStore.empty() ? target.parentDir + "/.snapshots" : config.snapshotStore;
+  target.storeRoot = storeBase + "/" + std::string(1, letter);
+  out = std::move(target);
+  return S_OK;
+}
+
+HRESULT RevertVolume(const VolumeTarget& volume, const VolumeBackend& backend, const std::string& dataPath) {
+  const std::string staging = volume.StagingPath();
+  HRESULT hr = RemoveTree(staging);
+  if (SUCCEEDED(hr)) hr = backend.MakeWritableCopy(dataPath, staging);
+  if (SUCCEEDED(hr)) hr = SyncFileSystem(staging);
+  if (SUCCEEDED(hr)) {
+    platform::VolumeLock freeze;
+    hr = FreezeVolume(freeze, volume.letter);
+    if (SUCCEEDED(hr)) hr = SwapIn(volume);
+  }
+  if (FAILED(hr)) {
+    (void)RemoveTree(staging);  // the volume itself was not touched
+    return hr;
+  }
+  (void)platform::posix::SyncDirectory(volume.parentDir);
+  // The old tree; a failure leaves it for the next call to remove.
+  (void)RemoveTree(staging);
+  return S_OK;
+}
+
+}  // namespace snapshotsvc
