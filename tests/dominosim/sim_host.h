@@ -3,6 +3,8 @@
 #pragma once
 
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,6 +20,8 @@
 #include "dominosim/txn_log.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
+
+extern char** environ;
 
 namespace simtest {
 
@@ -66,24 +70,36 @@ struct Runtime {
   ~Runtime() { api.TermRuntime(); }
 };
 
-// An nserver child process; stopped with SIGTERM when the object goes.
+// An nserver child process (the nserver beside this test's executable);
+// stopped with SIGTERM when the object goes. Spawned here rather than with
+// ChildProcess because whole-host tests without the test support use it.
 class ServerProcess {
  public:
   ServerProcess(const std::string& root, const std::string& ini, const std::string& rate = "0",
-                const std::string& seed = "7")
-      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", rate, "--seed", seed}) {}
+                const std::string& seed = "7") {
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "nserver";
+    std::vector<std::string> args = {program, "--root", root, "--ini", ini, "--rate", rate, "--seed", seed};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+  }
   ~ServerProcess() { Stop(); }
-  bool running() const { return child_.started(); }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  bool running() const { return pid_ > 0; }
   // SIGTERM and wait; the exit status (-1 when not running).
   int Stop() {
-    if (!stopped_ && child_.started()) ::kill(child_.id(), SIGTERM);
-    stopped_ = true;
-    return child_.Wait();
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
  private:
-  ChildProcess child_;
-  bool stopped_ = false;
+  pid_t pid_ = -1;
 };
 
 // The lines a program beside the test prints, and its exit code.
