@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "snapshot_host.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "platform/volume_freeze.h"
 #include "snapshotsvc/snapshot_service_impl.h"
 #include "snapshotsvc/tree_ops.h"
 
@@ -230,6 +233,22 @@ TEST_P(BackendTest, FailOnMakesEachCallFailWithoutEffect) {
   EXPECT_EQ(Create(u"allowed"), S_OK);
   ::unsetenv(snapshotsvc::kFailOnEnvironment);
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"kept"), S_OK);
+}
+
+// The component takes the volume freeze: a snapshot waits for a writer that
+// holds the volume and then holds its whole write.
+TEST_P(BackendTest, WriterHoldingSharedLockDelaysSnapshot) {
+  WriteFile(volume_ + "/page.nsf", "before");
+  platform::VolumeLock writer;
+  ASSERT_TRUE(writer.Lock('D', platform::VolumeLock::Kind::SharedWrite));
+  auto pending = std::async(std::launch::async, [this] { return Create(u"frozen"); });
+  EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  WriteFile(volume_ + "/page.nsf", "written while the writer held the volume");
+  writer.Unlock();
+  ASSERT_EQ(pending.get(), S_OK);
+  WriteFile(volume_ + "/page.nsf", "after");
+  ASSERT_EQ(service_->RestoreSnapShot(u"D", u"frozen"), S_OK);
+  EXPECT_EQ(ReadFile(volume_ + "/page.nsf"), "written while the writer held the volume");
 }
 
 TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
