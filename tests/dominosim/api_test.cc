@@ -1,12 +1,9 @@
 // The API's runtime start, names, paths, times, texts and database facts.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <set>
 
-#include "dominosim/sim_api.h"
 #include "dominosim/status.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -23,7 +20,7 @@ STATUS Init(SimApi& api, const std::string& ini) {
 }
 
 TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   SimApi api;
   char name[256];
@@ -46,10 +43,20 @@ TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
   api.TermRuntime();
   ASSERT_EQ(platform::RegDeleteValue("SOFTWARE\\Lotus\\Domino\\5.0", "Path"), ERROR_SUCCESS);
   EXPECT_EQ(api.InitRuntime(0, nullptr), ERR_INI_NOT_FOUND);
+
+  // A damaged database gives a status whose text says so.
+  const std::string victim = host.server().databases[3];
+  WriteHostFile(host.Host(victim), "garbage");
   ASSERT_EQ(Init(api, host.server().notesIni), NOERROR);
+  EXPECT_EQ(api.OpenDatabase(victim.c_str(), &h), ERR_NOT_DATABASE);
+  char text[200];
+  api.GetErrorText(0, STATUS(ERR_NOT_DATABASE & ERR_MASK), text, sizeof text);
+  EXPECT_STREQ(text, "File is not a database");
+  EXPECT_EQ(api.OpenDatabase("D:\\Domino\\Data\\..\\x.nsf", &h), ERR_BAD_PATH);
   api.TermRuntime();
+
   // A log directory on a drive that is not mapped: the runtime starts, the
-  // log cannot be used, and nothing is created anywhere else.
+  // log cannot be used, and nserver refuses to run.
   ASSERT_TRUE(platform::WritePrivateProfileString("Notes", "TRANSLOG_Path", "Q:\\Logs", host.server().notesIni));
   ASSERT_EQ(Init(api, host.server().notesIni), NOERROR);
   DWORD style = 0;
@@ -61,36 +68,35 @@ TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
   char path[1024];
   EXPECT_EQ(api.GetFirstArchiveLog(id, &number, path), ERR_LOG_NOT_FOUND);
   api.TermRuntime();
-  std::string server = std::string(NSERVER_PATH) + " --root " + host.root() + " --ini '" + host.server().notesIni +
-                       "' --duration 5 2>/dev/null";
-  EXPECT_NE(std::system(server.c_str()), 0);
+  EXPECT_NE(simtest::RunProgram("nserver", {"--root", host.root(), "--ini", host.server().notesIni,
+                                            "--duration", "5"}), 0);
 }
 
 TEST(Api, NamesPathsTimesAndTexts) {
   SimApi api;
   char out[256];
   WORD length = 0;
-  EXPECT_EQ(api.AbbreviateName(0, 0, "CN=a b/OU=Unit/O=Org", out, sizeof out, &length), NOERROR);
-  EXPECT_STREQ(out, "a b/Unit/Org");
-  EXPECT_EQ(api.AbbreviateName(0, 0, "plain", out, sizeof out, &length), NOERROR);
-  EXPECT_STREQ(out, "plain");
-  EXPECT_EQ(api.AbbreviateName(0, 0, "CN=long/O=Org", out, 5, &length), ERR_BUFFER_SMALL);
-  EXPECT_STREQ(out, "long");
+  struct Name { const char* in; WORD room; STATUS status; const char* out; };
+  for (const Name& c : {Name{"CN=a b/OU=Unit/O=Org", 256, NOERROR, "a b/Unit/Org"}, Name{"plain", 256, NOERROR, "plain"},
+                        Name{"CN=long/O=Org", 5, ERR_BUFFER_SMALL, "long"}}) {
+    EXPECT_EQ(api.AbbreviateName(0, 0, c.in, out, c.room, &length), c.status) << c.in;
+    EXPECT_STREQ(out, c.out);
+  }
   EXPECT_EQ(api.TranslatePath(1, "D:\\Domino\\Data\\mail", 0xFFFF, out, sizeof out), NOERROR);
   EXPECT_STREQ(out, "D:\\Domino\\Data\\mail");
   EXPECT_EQ(api.TranslatePath(1, "D:\\abc", 4, out, sizeof out), NOERROR);
   EXPECT_STREQ(out, "D:\\a");
   EXPECT_EQ(api.TranslatePath(1, "D:\\abc", 0xFFFF, out, 3), ERR_BUFFER_SMALL);
 
-  ::setenv("TZ", "UTC", 1);
-  ::tzset();
+  HostOptions inUtc;
+  inUtc.timeZone = "UTC";
+  TempHostRoot utc(inUtc);
   const char* text = "3/2/2003 09:05:03 rest";
   const char* cursor = text;
   TIMEDATE td;
   ASSERT_EQ(api.TextToTimeDate(nullptr, nullptr, &cursor, WORD(std::strlen(text)), &td), NOERROR);
   std::uint64_t ft = (std::uint64_t(td.Innards[1]) << 32) | td.Innards[0];
-  // 2003-03-02 09:05:03 UTC as 100 ns since 1601.
-  EXPECT_EQ(ft, (std::uint64_t(1046595903) + 11644473600ull) * 10000000ull);
+  EXPECT_EQ(ft, (std::uint64_t(1046595903) + 11644473600ull) * 10000000ull);  // 2003-03-02 09:05:03 UTC
   EXPECT_STREQ(cursor, " rest");
   for (const char* bad : {"", "13/40/2003 10:00:00", "yesterday", "2/30/2003 25:00:00"}) {
     cursor = bad;
@@ -99,8 +105,7 @@ TEST(Api, NamesPathsTimesAndTexts) {
   }
 
   // Every status the runtime returns has a text of its own.
-  const STATUS all[] = {ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED};
-  std::vector<STATUS> statuses(std::begin(all), std::end(all));
+  std::vector<STATUS> statuses = {ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED};
   for (STATUS s = ERR_NOT_INITIALIZED; s <= ERR_DB_EXISTS; ++s) statuses.push_back(s);
   std::set<std::string> texts;
   for (STATUS s : statuses) {
@@ -111,16 +116,14 @@ TEST(Api, NamesPathsTimesAndTexts) {
     texts.insert(buffer);
   }
   EXPECT_EQ(texts.size(), statuses.size());
-  char small[8];
-  EXPECT_EQ(api.GetErrorText(0, ERR_DB_CORRUPT, small, sizeof small), 7);
-  EXPECT_STREQ(small, "Databas");
-  char unknown[64];
-  api.GetErrorText(0, 0x0123, unknown, sizeof unknown);
-  EXPECT_STREQ(unknown, "Unknown error 0x0123");
+  EXPECT_EQ(api.GetErrorText(0, ERR_DB_CORRUPT, out, 8), 7);
+  EXPECT_STREQ(out, "Databas");
+  api.GetErrorText(0, 0x0123, out, sizeof out);
+  EXPECT_STREQ(out, "Unknown error 0x0123");
 }
 
 TEST(Api, DatabaseFactsAndRecord) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   SimApi api;
   ASSERT_EQ(Init(api, host.server().notesIni), NOERROR);
@@ -145,13 +148,7 @@ TEST(Api, DatabaseFactsAndRecord) {
   ASSERT_EQ(api.ReadDatabaseRecord(h, back), NOERROR);
   EXPECT_EQ(std::memcmp(record, back, 128), 0);
   // The record change is logged: the next database record goes to the log.
-  LogControl control;
-  LogOptions lo;
-  lo.dir = host.Config().logDirHost;
-  std::unique_ptr<TxnLog> log;
-  ASSERT_EQ(TxnLog::Open(lo, log), NOERROR);
-  ASSERT_EQ(log->ReadControl(control), NOERROR);
-  EXPECT_EQ(control.nextLsn, 2u);
+  EXPECT_EQ(simtest::ReadLog(host.Config().logDirHost).nextLsn, 2u);
   DBHANDLE u = 0;
   ASSERT_EQ(api.OpenDatabase(host.server().databases.back().c_str(), &u), NOERROR);  // a scratch database
   ASSERT_EQ(api.GetDatabaseLogInfo(u, 0, &logged, logId, second, &extent), NOERROR);
@@ -159,6 +156,26 @@ TEST(Api, DatabaseFactsAndRecord) {
   EXPECT_EQ(api.ReadDatabaseRecord(999, back), ERR_BAD_HANDLE);
   api.TermRuntime();
   EXPECT_EQ(api.ReadDatabaseRecord(h, back), ERR_BAD_HANDLE);  // handles end with the runtime
+}
+
+// Without logging: every archive call says so and no database is logged.
+TEST(Api, NoLoggingAnswers) {
+  InstallOptions options;
+  options.logging = "none";
+  simtest::SimHost host(options);
+  ASSERT_TRUE(host.ok()) << host.error();
+  simtest::Runtime rt(host.server().notesIni);
+  ASSERT_EQ(rt.status, NOERROR);
+  DWORD style = 7, logged = 9, extent = 9, number = 0;
+  BYTE id[16], second[16];
+  char path[1024];
+  EXPECT_EQ(rt.api.GetLoggingStyle(&style), ERR_LOGGING_DISABLED);
+  EXPECT_EQ(rt.api.ArchiveBegin(), ERR_LOGGING_DISABLED);
+  EXPECT_EQ(rt.api.GetFirstArchiveLog(id, &number, path), ERR_LOGGING_DISABLED);
+  DBHANDLE h = 0;
+  ASSERT_EQ(rt.api.OpenDatabase(host.server().databases[0].c_str(), &h), NOERROR);
+  ASSERT_EQ(rt.api.GetDatabaseLogInfo(h, 0, &logged, id, second, &extent), NOERROR);
+  EXPECT_EQ(logged, 0u);
 }
 
 }  // namespace

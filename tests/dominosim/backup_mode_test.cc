@@ -16,20 +16,11 @@
 #include "sim_host.h"
 
 using namespace dominosim;
-using platform::posix::PathExists;
+namespace fs = std::filesystem;
 
 namespace {
 
-struct Runtime {
-  SimApi api;
-  explicit Runtime(const std::string& ini) {
-    std::string arg = "=" + ini;
-    char* argv[] = {nullptr, arg.data()};
-    status = api.InitRuntime(2, argv);
-  }
-  ~Runtime() { api.TermRuntime(); }
-  STATUS status = 0;
-};
+using simtest::Runtime;
 
 // GetChangeInfoSize and GetChangeInfo as the engine calls them.
 std::string ReadChangeInfo(SimApi& api, DBHANDLE h, DWORD context) {
@@ -61,7 +52,7 @@ STATUS ApplyStream(SimApi& api, const std::string& target, const std::string& st
 }
 
 TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   const InstalledServer& server = host.server();
   ServerConfig config = host.Config();
@@ -122,14 +113,14 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   for (Entry& e : entries) {
     ASSERT_EQ(ApplyStream(rt.api, e.copyWin, e.stream, e.stream.size()), NOERROR) << e.win;
     EXPECT_EQ(simtest::Digest(config, host.Host(e.copyWin)), e.atStop) << e.win;
-    EXPECT_FALSE(PathExists(host.Host(e.copyWin) + ".dsim-apply"));
+    EXPECT_FALSE(fs::exists(host.Host(e.copyWin) + ".dsim-apply"));
     changedAfterStop += simtest::Digest(config, host.Host(e.win)) != e.atStop;
   }
   EXPECT_GT(changedAfterStop, 0) << "the workload wrote nothing after BackupStop";
 }
 
 TEST(BackupMode, ContextsAndOrderAreEnforced) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   Runtime rt(host.server().notesIni);
   ASSERT_EQ(rt.status, NOERROR);
@@ -162,7 +153,7 @@ TEST(BackupMode, ContextsAndOrderAreEnforced) {
 // costs it one descriptor, also once stopped and while its change
 // information is read; when none is left, the status says so.
 TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   Runtime rt(host.server().notesIni);
   ASSERT_EQ(rt.status, NOERROR);
@@ -222,7 +213,7 @@ TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
 // A service killed in the middle of a backup: its backup mode is released,
 // by the next BackupStart and by the server, which stops recording for it.
 TEST(BackupMode, DeadHolderIsReleased) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   const std::string ini = host.server().notesIni;
   const std::string path = host.server().databases[0];

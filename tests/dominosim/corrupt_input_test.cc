@@ -13,32 +13,22 @@
 #include "dominosim/database.h"
 #include "dominosim/log_reader.h"
 #include "dominosim/page_fill.h"
-#include "dominosim/sim_api.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
-#include "sim_host.h"
+#include "dominosim/digest.h"
+#include "tests/support/temp_host.h"
 
 using namespace dominosim;
-using platform::posix::PathExists;
-using platform::posix::ReadFileBytes;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::string bytes;
-  EXPECT_EQ(ReadFileBytes(path, bytes), 0) << path;
-  return bytes;
-}
-void WriteAllTo(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), std::streamsize(bytes.size()));
-  ASSERT_TRUE(out.good()) << path;
-}
+std::string ReadAll(const std::string& path) { return ReadHostFile(path); }
+void WriteAllTo(const std::string& path, const std::string& bytes) { WriteHostFile(path, bytes); }
 
 struct Damaged : ::testing::Test {
-  std::string dir = simtest::MakeTempDir();
-  ~Damaged() override { fs::remove_all(dir); }
+  TempHostRoot root;
+  std::string dir = root.path().string();
   DatabaseOptions Options() {
     DatabaseOptions o;
     o.stateDir = dir + "/state";
@@ -139,24 +129,23 @@ TEST_F(Damaged, ChangeStreamsAreRefusedAndTargetUntouched) {
   const std::string before = ReadAll(target);
   auto untouched = [&](const std::string& what) {
     EXPECT_EQ(ReadAll(target), before) << what;
-    EXPECT_FALSE(PathExists(target + ".dsim-apply")) << what;
+    EXPECT_FALSE(fs::exists(target + ".dsim-apply")) << what;
   };
 
-  EXPECT_EQ(Apply(target, stream.substr(0, stream.size() - 1), stream.size()), ERR_CHANGE_TRUNCATED);
-  untouched("cut by one byte");
-  EXPECT_EQ(Apply(target, stream.substr(0, 5000), stream.size()), ERR_CHANGE_TRUNCATED);
-  untouched("cut in the first entry");
-  EXPECT_EQ(Apply(target, stream.substr(0, 5000), 5000), ERR_CHANGE_CORRUPT);
-  untouched("cut with matching size words");
-  EXPECT_EQ(Apply(target, stream + "x", stream.size()), ERR_CHANGE_TOO_LONG);
-  untouched("longer than declared");
-  EXPECT_EQ(Apply(target, stream + "x", stream.size() + 1), ERR_CHANGE_CORRUPT);
-  untouched("bytes after the trailer");
-  EXPECT_EQ(Apply(target, std::string(stream.size(), '\x7f'), stream.size()), ERR_CHANGE_CORRUPT);
-  untouched("garbage");
-  std::string other = MakeDb("other.nsf");
-  EXPECT_EQ(Apply(target, StreamOf(other), stream.size()), ERR_CHANGE_OTHER_DB);
-  untouched("another database's stream");
+  struct Case { const char* what; std::string stream; std::uint64_t declared; STATUS expected; };
+  const Case cases[] = {
+      {"cut by one byte", stream.substr(0, stream.size() - 1), stream.size(), ERR_CHANGE_TRUNCATED},
+      {"cut in the first entry", stream.substr(0, 5000), stream.size(), ERR_CHANGE_TRUNCATED},
+      {"cut with matching size words", stream.substr(0, 5000), 5000, ERR_CHANGE_CORRUPT},
+      {"longer than declared", stream + "x", stream.size(), ERR_CHANGE_TOO_LONG},
+      {"bytes after the trailer", stream + "x", stream.size() + 1, ERR_CHANGE_CORRUPT},
+      {"garbage", std::string(stream.size(), '\x7f'), stream.size(), ERR_CHANGE_CORRUPT},
+      {"another database's stream", StreamOf(MakeDb("other.nsf")), stream.size(), ERR_CHANGE_OTHER_DB},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Apply(target, c.stream, c.declared), c.expected) << c.what;
+    untouched(c.what);
+  }
   std::mt19937 rng(11);
   for (int i = 0; i < 200; ++i) {
     std::string mutated = stream;
@@ -221,26 +210,6 @@ TEST_F(Damaged, LogFilesAreRefused) {
   EXPECT_EQ(TxnLog::Open(options, log), ERR_LOG_NOT_FOUND);
   options.create = true;
   EXPECT_EQ(TxnLog::Open(options, log), ERR_LOG_NOT_FOUND);  // never replaced by a new log
-}
-
-// Through the API: a damaged database gives a status whose text says so.
-TEST(DamagedApi, OpenDatabaseReportsStatusAndText) {
-  simtest::TempHost host;
-  ASSERT_TRUE(host.ok()) << host.error();
-  std::string victim = host.server().databases[3];
-  WriteAllTo(host.Host(victim), "garbage");
-  SimApi api;
-  std::string arg = "=" + host.server().notesIni;
-  char* argv[] = {nullptr, arg.data()};
-  ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
-  DBHANDLE h = 0;
-  STATUS s = api.OpenDatabase(victim.c_str(), &h);
-  EXPECT_EQ(s, ERR_NOT_DATABASE);
-  char text[200];
-  api.GetErrorText(0, STATUS(s & ERR_MASK), text, sizeof text);
-  EXPECT_STREQ(text, "File is not a database");
-  EXPECT_EQ(api.OpenDatabase("D:\\Domino\\Data\\..\\x.nsf", &h), ERR_BAD_PATH);
-  api.TermRuntime();
 }
 
 }  // namespace

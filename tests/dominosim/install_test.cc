@@ -2,15 +2,11 @@
 // logs and folders of each layout.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
-#include <memory>
-#include <sys/wait.h>
 
 #include "dominosim/status.h"
-#include "dominosim/txn_log.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "sim_host.h"
@@ -19,6 +15,9 @@ using namespace dominosim;
 namespace fs = std::filesystem;
 
 namespace {
+
+const std::string kD50 = "SOFTWARE\\Lotus\\Domino\\5.0";
+const std::string kDom = "SOFTWARE\\Lotus\\Domino";
 
 std::string Reg(const std::string& key, const std::string& value) {
   std::string out;
@@ -29,13 +28,9 @@ std::string Ini(const std::string& ini, const std::string& key) {
   platform::GetPrivateProfileString("NOTES", key, "<missing>", out, 256, ini);
   return out;
 }
-int Commas(const std::string& text) { return int(std::count(text.begin(), text.end(), ',')); }
-
-const char* kD50 = "SOFTWARE\\Lotus\\Domino\\5.0";
-const char* kDom = "SOFTWARE\\Lotus\\Domino";
 
 TEST(Install, SingleServerClassicHost) {
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok()) << host.error();
   EXPECT_EQ(Reg(kD50, "DataPath"), "D:\\Domino\\Data");
   EXPECT_EQ(Reg(kD50, "Path"), "C:\\Lotus\\Domino");
@@ -73,100 +68,75 @@ TEST(Install, SingleServerClassicHost) {
   EXPECT_NE(std::find(s.databases.begin(), s.databases.end(), "D:\\Domino\\Data\\log.nsf"), s.databases.end());
 }
 
-TEST(Install, PartitionedClassicHosts) {
-  for (int partitions : {1, 2, 8}) {
+// Each layout: servers, registry values, notes.ini values and log files.
+TEST(Install, Layouts) {
+  using Triple = std::array<std::string, 3>;  // key, name, expected ("<missing>": absent)
+  struct Layout {
+    const char* name;
+    std::function<void(InstallOptions&)> set;
+    std::size_t servers;
+    std::vector<Triple> registry, ini;  // ini: file, key, expected
+    std::vector<std::string> files;     // under the root; "!" first: must not exist
+  };
+  const std::string d2 = "D:\\Domino\\Data2\\notes.ini";
+  const std::vector<Layout> layouts = {
+      {"classic, 2 partitions", [](InstallOptions& o) { o.partitions = 2; }, 2,
+       {{kD50, "PARTITION1", "D:\\Domino\\Data1"}, {kD50, "PARTITION2", "D:\\Domino\\Data2"},
+        {kD50, "PARTITION3", "<missing>"}, {kD50, "DataPath", "<missing>"}},
+       {{d2, "Directory", "D:\\Domino\\Data2"}, {d2, "ServerName", "CN=srv2/O=Org"}, {d2, "TRANSLOG_Path", "E:\\Logs2"}},
+       {"/volumes/E/Logs1/S0000001.TXN", "/volumes/E/Logs2/S0000001.TXN"}},
+      {"classic, 8 partitions", [](InstallOptions& o) { o.partitions = 8; }, 8,
+       {{kD50, "PARTITION8", "D:\\Domino\\Data8"}, {kD50, "PARTITION9", "<missing>"}},
+       {{"D:\\Domino\\Data8\\notes.ini", "ServerName", "CN=srv8/O=Org"}}, {"/volumes/E/Logs8/S0000001.TXN"}},
+      {"newer", [](InstallOptions& o) { o.layout = "newer"; }, 1,
+       {{kDom, "Version", "6.5.4"}, {kDom, "DataPath", "D:\\Domino\\Data"}, {kDom, "Path", "C:\\Lotus\\Domino"},
+        {kD50, "DataPath", "<missing>"}, {kDom, "Partitions", "<missing>"}}, {}, {}},
+      // One comma would read as one server: two partitions get a trailing one.
+      {"newer, 2 partitions", [](InstallOptions& o) { o.layout = "newer"; o.partitions = 2; }, 2,
+       {{kDom, "Partitions", "1,2,"}, {kDom + "\\2", "DataPath", "D:\\Domino\\Data2"}}, {}, {}},
+      {"newer, 3 partitions", [](InstallOptions& o) { o.layout = "newer"; o.partitions = 3; }, 3,
+       {{kDom, "Partitions", "1,2,3"}, {kDom + "\\3", "DataPath", "D:\\Domino\\Data3"}}, {}, {}},
+      // Read as unpartitioned, every server takes the program directory's notes.ini.
+      {"newer, one comma", [](InstallOptions& o) { o.layout = "newer-one-comma"; o.partitions = 2; }, 2,
+       {{kDom, "Partitions", "1,2"}, {kDom, "DataPath", "D:\\Domino\\Data1"}, {kDom + "\\2", "DataPath", "D:\\Domino\\Data2"}},
+       {{"C:\\Lotus\\Domino\\notes.ini", "Directory", "D:\\Domino\\Data1"}}, {}},
+      {"no logging", [](InstallOptions& o) { o.logging = "none"; }, 1, {},
+       {{"C:\\Lotus\\Domino\\notes.ini", "TRANSLOG_Style", "<missing>"}}, {"!/volumes/E/Logs"}},
+      {"circular, relative", [](InstallOptions& o) { o.logging = "circular"; o.translogPath = "relative"; }, 1, {},
+       {{"C:\\Lotus\\Domino\\notes.ini", "TRANSLOG_Style", "0"}, {"C:\\Lotus\\Domino\\notes.ini", "TRANSLOG_Path", "logdir"}},
+       {"/volumes/D/Domino/Data/logdir/S0000001.TXN"}},
+  };
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
     InstallOptions o;
-    o.partitions = partitions;
-    o.databases = 6;
-    simtest::TempHost host(o);
+    o.databases = 5;
+    layout.set(o);
+    simtest::SimHost host(o);
     ASSERT_TRUE(host.ok()) << host.error();
-    ASSERT_EQ(int(host.result().servers.size()), partitions);
-    for (int p = 1; p <= partitions; ++p) {
-      std::string data = "D:\\Domino\\Data" + std::to_string(p);
-      EXPECT_EQ(Reg(kD50, "PARTITION" + std::to_string(p)), data);
-      std::string ini = data + "\\notes.ini";
-      EXPECT_EQ(host.server(p - 1).notesIni, ini);
-      EXPECT_EQ(Ini(ini, "Directory"), data);
-      EXPECT_EQ(Ini(ini, "ServerName"), "CN=srv" + std::to_string(p) + "/O=Org");
-      EXPECT_EQ(Ini(ini, "TRANSLOG_Path"), "E:\\Logs" + std::to_string(p));
-      EXPECT_TRUE(fs::exists(host.root() + "/volumes/E/Logs" + std::to_string(p) + "/S0000001.TXN"));
+    EXPECT_EQ(host.result().servers.size(), layout.servers);
+    for (const auto& [key, name, expected] : layout.registry) EXPECT_EQ(Reg(key, name), expected) << key << " " << name;
+    for (const auto& [ini, key, expected] : layout.ini) EXPECT_EQ(Ini(ini, key), expected) << ini << " " << key;
+    for (const std::string& file : layout.files) {
+      const bool absent = file[0] == '!';
+      EXPECT_NE(fs::exists(host.root() + file.substr(absent)), absent) << file;
     }
-    EXPECT_EQ(Reg(kD50, "PARTITION" + std::to_string(partitions + 1)), "<missing>");
-    EXPECT_EQ(Reg(kD50, "DataPath"), "<missing>");
   }
 }
 
-TEST(Install, NewerLayouts) {
-  {
-    InstallOptions o;
-    o.layout = "newer";
-    simtest::TempHost host(o);
-    ASSERT_TRUE(host.ok()) << host.error();
-    EXPECT_NE(Reg(kDom, "Version"), "<missing>");
-    EXPECT_EQ(Reg(kDom, "DataPath"), "D:\\Domino\\Data");
-    EXPECT_EQ(Reg(kDom, "Path"), "C:\\Lotus\\Domino");
-    EXPECT_EQ(Reg(kD50, "DataPath"), "<missing>");
-  }
-  for (int partitions : {1, 2, 3}) {
-    InstallOptions o;
-    o.layout = "newer";
-    o.partitions = partitions;
-    o.databases = 5;
-    simtest::TempHost host(o);
-    ASSERT_TRUE(host.ok()) << host.error();
-    EXPECT_NE(Commas(Reg(kDom, "Partitions")), 1) << partitions;  // one comma reads as one server
-    for (int p = 1; p <= partitions; ++p) {
-      EXPECT_EQ(Reg(std::string(kDom) + "\\" + std::to_string(p), "DataPath"), "D:\\Domino\\Data" + std::to_string(p));
-    }
-  }
-  {
-    InstallOptions o;
-    o.layout = "newer-one-comma";
-    o.partitions = 2;
-    o.databases = 5;
-    simtest::TempHost host(o);
-    ASSERT_TRUE(host.ok()) << host.error();
-    EXPECT_EQ(Commas(Reg(kDom, "Partitions")), 1);
-    EXPECT_EQ(Reg(kDom, "DataPath"), "D:\\Domino\\Data1");
-    EXPECT_EQ(Reg(std::string(kDom) + "\\2", "DataPath"), "D:\\Domino\\Data2");
-    // Read as unpartitioned, every server takes the program directory's notes.ini.
-    EXPECT_EQ(Ini("C:\\Lotus\\Domino\\notes.ini", "Directory"), "D:\\Domino\\Data1");
-  }
-}
-
-TEST(Install, LoggingVariantsAndRefusals) {
-  {
-    InstallOptions o;
-    o.logging = "none";
-    simtest::TempHost host(o);
-    ASSERT_TRUE(host.ok()) << host.error();
-    EXPECT_EQ(Ini(host.server().notesIni, "TRANSLOG_Style"), "<missing>");
-    EXPECT_FALSE(fs::exists(host.root() + "/volumes/E/Logs"));
-  }
-  {
-    InstallOptions o;
-    o.logging = "circular";
-    o.translogPath = "relative";
-    simtest::TempHost host(o);
-    ASSERT_TRUE(host.ok()) << host.error();
-    EXPECT_EQ(Ini(host.server().notesIni, "TRANSLOG_Style"), "0");
-    EXPECT_EQ(Ini(host.server().notesIni, "TRANSLOG_Path"), "logdir");
-    EXPECT_TRUE(fs::exists(host.root() + "/volumes/D/Domino/Data/logdir/S0000001.TXN"));
-    EXPECT_EQ(host.Config().logDirWin, "D:\\Domino\\Data\\logdir");
-  }
+TEST(Install, RefusalsChangeNothing) {
   for (auto bad : std::vector<std::function<void(InstallOptions&)>>{
            [](InstallOptions& o) { o.partitions = 9; }, [](InstallOptions& o) { o.layout = "odd"; },
            [](InstallOptions& o) { o.backend = "zfs"; }, [](InstallOptions& o) { o.unlogged = 99; }}) {
     InstallOptions o;
     o.backend = "none";
     bad(o);
-    simtest::TempHost host(o, true);
+    simtest::SimHost host(o, true);
     EXPECT_FALSE(host.ok());
     EXPECT_FALSE(host.error().empty());
-    EXPECT_FALSE(fs::exists(host.root().empty() ? "/nonexistent" : host.root() + "/registry.reg"));
+    EXPECT_FALSE(fs::exists(host.scratch() + "/host/registry.reg"));
   }
   // A root that already holds a host is left alone.
-  simtest::TempHost host;
+  simtest::SimHost host;
   ASSERT_TRUE(host.ok());
   InstallOptions again;
   again.root = host.root();
@@ -182,61 +152,41 @@ TEST(Install, SnapshotComponentRegistered) {
   InstallOptions o;
   o.backend = "dir";
   o.databases = 3;
-  simtest::TempHost host(o, true);
+  simtest::SimHost host(o, true);
   ASSERT_TRUE(host.ok()) << host.error();
   EXPECT_TRUE(platform::RegKeyExists("SOFTWARE\\Classes\\CLSID\\{4d19cff7-4c5d-4f02-95c8-80ede568f053}"));
   EXPECT_TRUE(platform::RegKeyExists("SOFTWARE\\Classes\\CLSID\\{9491fb97-380c-4544-9bc5-6b7823e4d705}"));
   for (const char* drive : {"D", "E", "L"}) EXPECT_TRUE(fs::is_directory(host.root() + "/volumes/" + drive));
-  EXPECT_TRUE(fs::exists(host.Host(host.server().databases[0])));
 }
 
-// The tool itself: install, then digest while nserver writes.
+// The tools themselves: install, digest while nserver writes, a damaged
+// database named in the digest, a notes.ini nserver cannot read.
 TEST(Install, ToolInstallsAndDigestsWhileServerRuns) {
-  std::string dir = simtest::MakeTempDir();
-  std::string cmd = std::string(DOMINOSIM_PATH) + " install --root " + dir + "/h --backend none --databases 6 2>&1";
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
+  TempHostRoot temp;
+  const std::string root = (temp.path() / "h").string(), ini = "C:\\Lotus\\Domino\\notes.ini";
   std::string out;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-  EXPECT_EQ(::pclose(pipe.release()), 0) << out;
+  EXPECT_EQ(simtest::RunProgram("dominosim", {"install", "--root", root, "--backend", "none", "--databases", "6"}, &out), 0);
   EXPECT_NE(out.find("Server CN=srv1/O=Org (partition 1)"), std::string::npos) << out;
   EXPECT_NE(out.find("notes.ini: C:\\Lotus\\Domino\\notes.ini"), std::string::npos) << out;
   {
-    simtest::ServerProcess server(dir + "/h", "C:\\Lotus\\Domino\\notes.ini", "0");
-    std::string digest = std::string(DOMINOSIM_PATH) + " digest --root " + dir + "/h --ini 'C:\\Lotus\\Domino\\notes.ini'";
-    std::unique_ptr<FILE, int (*)(FILE*)> d(::popen(digest.c_str(), "r"), ::pclose);
-    int lines = 0;
-    while (std::fgets(buffer, sizeof buffer, d.get())) {
-      std::string line = buffer;
+    simtest::ServerProcess server(root, ini, "0");
+    out.clear();
+    EXPECT_EQ(simtest::RunProgram("dominosim", {"digest", "--root", root, "--ini", ini}, &out), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
+    for (std::size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
+      const std::string line = out.substr(at, out.find('\n', at) - at);
       EXPECT_EQ(line.rfind("D:\\Domino\\Data\\", 0), 0u) << line;
-      EXPECT_EQ(line.size(), line.find(' ') + 1 + 64 + 1) << line;
-      ++lines;
+      EXPECT_EQ(line.size(), line.find(' ') + 1 + 64) << line;
     }
-    EXPECT_EQ(::pclose(d.release()), 0);
-    EXPECT_EQ(lines, 6);
   }
-  std::string bad = std::string(DOMINOSIM_PATH) + " install --root " + dir + "/h2 --partitions 9 >/dev/null 2>&1";
-  EXPECT_NE(std::system(bad.c_str()), 0);
-  EXPECT_FALSE(fs::exists(dir + "/h2/registry.reg"));
-  // A damaged database: its line says so, the others are still digested.
-  {
-    std::FILE* f = std::fopen((dir + "/h/volumes/D/Domino/Data/names.nsf").c_str(), "r+b");
-    ASSERT_NE(f, nullptr);
-    std::fseek(f, 5 * 4096 + 100, SEEK_SET);
-    std::fputc(0x55, f);
-    std::fclose(f);
-  }
-  std::string digest = std::string(DOMINOSIM_PATH) + " digest --root " + dir + "/h --ini 'C:\\Lotus\\Domino\\notes.ini'";
-  std::unique_ptr<FILE, int (*)(FILE*)> d(::popen(digest.c_str(), "r"), ::pclose);
-  std::string text;
-  while (std::fgets(buffer, sizeof buffer, d.get())) text += buffer;
-  EXPECT_NE(::pclose(d.release()), 0);
-  EXPECT_NE(text.find("D:\\Domino\\Data\\names.nsf ERROR Database is damaged\n"), std::string::npos) << text;
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
-  // nserver refuses a notes.ini it cannot read.
-  std::string server = std::string(NSERVER_PATH) + " --root " + dir + "/h --ini 'C:\\none\\notes.ini' 2>/dev/null";
-  EXPECT_EQ(WEXITSTATUS(std::system(server.c_str())), 2);
-  fs::remove_all(dir);
+  EXPECT_NE(simtest::RunProgram("dominosim", {"install", "--root", root + "2", "--partitions", "9"}), 0);
+  EXPECT_FALSE(fs::exists(root + "2/registry.reg"));
+  simtest::PokeByte(root + "/volumes/D/Domino/Data/names.nsf", 5 * 4096 + 100, 0x55);
+  out.clear();
+  EXPECT_NE(simtest::RunProgram("dominosim", {"digest", "--root", root, "--ini", ini}, &out), 0);
+  EXPECT_NE(out.find("D:\\Domino\\Data\\names.nsf ERROR Database is damaged\n"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6);
+  EXPECT_EQ(simtest::RunProgram("nserver", {"--root", root, "--ini", "C:\\none\\notes.ini"}), 2);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "sim_host.h"
 
 using namespace dominosim;
-using platform::posix::PathExists;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,8 +23,8 @@ struct Payload {
 };
 
 struct LogFixture : ::testing::Test {
-  std::string dir = simtest::MakeTempDir();
-  ~LogFixture() override { std::filesystem::remove_all(dir); }
+  TempHostRoot root;
+  std::string dir = root.path().string();
   std::unique_ptr<TxnLog> OpenLog(LogStyle style, std::uint32_t extentBytes = 64 * 1024) {
     LogOptions options;
     options.dir = dir + "/log";
@@ -90,17 +90,12 @@ TEST_F(LogFixture, PagesAreWrittenLoggedAndReadBack) {
   EXPECT_EQ(std::memcmp(record, back, kDbRecordSize), 0);
   ASSERT_EQ(ScanExtent(log->ExtentPath(1), 1, log->logId(), UINT64_MAX, nullptr, scan), NOERROR);
   EXPECT_EQ(scan.records, 3u);
-}
-
-TEST_F(LogFixture, UnloggedDatabaseWritesNoRecords) {
-  auto log = OpenLog(LogStyle::Archive);
-  auto db = MakeDb(log.get(), "u.nsf", false);
-  Payload p(1);
-  PageWrite w[] = {{1, p.bytes.data()}};
-  ASSERT_EQ(db->Write(w, 1), NOERROR);
+  // An unlogged database writes no records.
+  auto unlogged = MakeDb(log.get(), "u.nsf", false);
+  ASSERT_EQ(unlogged->Write(writes, 1), NOERROR);
   LogControl control;
   ASSERT_EQ(log->ReadControl(control), NOERROR);
-  EXPECT_EQ(control.nextLsn, 1u);
+  EXPECT_EQ(control.nextLsn, 4u);
 }
 
 TEST_F(LogFixture, ExtentsRollSealedAndChained) {
@@ -126,7 +121,7 @@ TEST_F(LogFixture, ExtentsRollSealedAndChained) {
   }
   EXPECT_EQ(expected, 101u);
   // Archive logging keeps every extent until it is archived.
-  EXPECT_TRUE(PathExists(log->ExtentPath(1)));
+  EXPECT_TRUE(fs::exists(log->ExtentPath(1)));
   // A scan of the wrong log or number is refused.
   ExtentScan scan;
   Id16 other = NewRandomId();
@@ -155,10 +150,10 @@ TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
   EXPECT_EQ(log->MarkArchived(log->logId(), control.currentExtent), ERR_LOG_NOT_ARCHIVABLE);
   ASSERT_EQ(log->NextArchivable(2, &n), NOERROR);
   EXPECT_EQ(n, 2u);
-  EXPECT_TRUE(PathExists(log->ExtentPath(1)));  // removed only at the next roll
+  EXPECT_TRUE(fs::exists(log->ExtentPath(1)));  // removed only at the next roll
   writeMany(20);
-  EXPECT_FALSE(PathExists(log->ExtentPath(1)));
-  EXPECT_TRUE(PathExists(log->ExtentPath(2)));  // not archived: kept
+  EXPECT_FALSE(fs::exists(log->ExtentPath(1)));
+  EXPECT_TRUE(fs::exists(log->ExtentPath(2)));  // not archived: kept
 
   std::filesystem::remove_all(dir + "/log");
   auto circular = OpenLog(LogStyle::Circular, 64 * 1024);
@@ -169,7 +164,7 @@ TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
   }
   ASSERT_EQ(circular->ReadControl(control), NOERROR);
   int present = 0;
-  for (std::uint32_t k = 1; k <= control.currentExtent; ++k) present += PathExists(circular->ExtentPath(k));
+  for (std::uint32_t k = 1; k <= control.currentExtent; ++k) present += fs::exists(circular->ExtentPath(k));
   EXPECT_EQ(present, 3);
   EXPECT_EQ(circular->NextArchivable(0, &n), ERR_NO_MORE_LOGS);
   EXPECT_EQ(n, control.currentExtent);
@@ -181,12 +176,11 @@ TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
 TEST(ArchiveApi, WalkMarkAndCurrentPosition) {
   InstallOptions options;
   options.extentKiB = 32;
-  simtest::TempHost host(options);
+  simtest::SimHost host(options);
   ASSERT_TRUE(host.ok()) << host.error();
-  SimApi api;
-  std::string arg = "=" + host.server().notesIni;
-  char* argv[] = {nullptr, arg.data()};
-  ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
+  simtest::Runtime rt(host.server().notesIni);
+  ASSERT_EQ(rt.status, NOERROR);
+  SimApi& api = rt.api;
   BYTE id[16];
   DWORD number = 0;
   char path[1024];
@@ -235,32 +229,6 @@ TEST(ArchiveApi, WalkMarkAndCurrentPosition) {
   DWORD style = 9;
   EXPECT_EQ(api.GetLoggingStyle(&style), NOERROR);
   EXPECT_EQ(style, 1u);
-  api.TermRuntime();
-}
-
-TEST(ArchiveApi, NoLoggingAndCircularAnswers) {
-  InstallOptions options;
-  options.logging = "none";
-  simtest::TempHost host(options);
-  ASSERT_TRUE(host.ok()) << host.error();
-  SimApi api;
-  std::string arg = "=" + host.server().notesIni;
-  char* argv[] = {nullptr, arg.data()};
-  ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
-  DWORD style = 7;
-  EXPECT_EQ(api.GetLoggingStyle(&style), ERR_LOGGING_DISABLED);
-  EXPECT_EQ(api.ArchiveBegin(), ERR_LOGGING_DISABLED);
-  BYTE id[16];
-  DWORD number = 0;
-  char path[1024];
-  EXPECT_EQ(api.GetFirstArchiveLog(id, &number, path), ERR_LOGGING_DISABLED);
-  DBHANDLE h = 0;
-  ASSERT_EQ(api.OpenDatabase(host.server().databases[0].c_str(), &h), NOERROR);
-  DWORD logged = 9, extent = 9;
-  BYTE logId[16], second[16];
-  ASSERT_EQ(api.GetDatabaseLogInfo(h, 0, &logged, logId, second, &extent), NOERROR);
-  EXPECT_EQ(logged, 0u);
-  api.TermRuntime();
 }
 
 }  // namespace

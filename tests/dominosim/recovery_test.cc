@@ -51,7 +51,7 @@ std::string Packed(const std::vector<std::string>& paths) {
 // were saved; the first extents were archived (copied aside, marked) and
 // have left the log directory.
 struct RecoveryHost : ::testing::Test {
-  simtest::TempHost host{[] {
+  simtest::SimHost host{[] {
     InstallOptions o;
     o.extentKiB = 32;
     return o;
@@ -68,8 +68,8 @@ struct RecoveryHost : ::testing::Test {
     for (const std::string& win : host.server().databases) {
       (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
     }
-    saved = host.root() + "/../saved";
-    g_archiveDir = host.root() + "/../archive";
+    saved = host.scratch() + "/saved";
+    g_archiveDir = host.scratch() + "/archive";
     fs::create_directories(saved);
     fs::create_directories(g_archiveDir);
     g_calls.clear();
@@ -171,11 +171,7 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   EXPECT_EQ(position, 2);
 
   std::string damaged = logged[2];
-  {
-    std::fstream f(host.Host(damaged), std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(30);
-    f.put('\x5a');
-  }
+  simtest::PokeByte(host.Host(damaged), 30, '\x5a');
   EXPECT_EQ(Recover({logged[0], logged[1], damaged}, CopyFromArchive, &position, &printed), ERR_DB_CORRUPT);
   EXPECT_EQ(position, 3);
   EXPECT_EQ(Recover({logged[0], "D:\\Domino\\Data\\nothere.nsf"}, CopyFromArchive, &position, &printed),
@@ -198,14 +194,8 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
 TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   // A record the writer never finished: half a page at the end of the
   // current extent (its page was never written).
-  LogControl control;
-  {
-    LogOptions options;
-    options.dir = config.logDirHost;
-    std::unique_ptr<TxnLog> log;
-    ASSERT_EQ(TxnLog::Open(options, log), NOERROR);
-    ASSERT_EQ(log->ReadControl(control), NOERROR);
-  }
+  const LogControl control = simtest::ReadLog(config.logDirHost);
+  ASSERT_GT(control.currentExtent, 1u);
   std::string current = config.logDirHost + "/" + ExtentFileName(control.currentExtent);
   {
     std::ofstream tail(current, std::ios::app | std::ios::binary);
@@ -221,11 +211,7 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   // A damaged record inside a full extent: refused before anything is written.
   RestoreOldCopies();
   std::string sealed = config.logDirHost + "/" + ExtentFileName(control.currentExtent - 1);
-  {
-    std::fstream f(sealed, std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(5000);
-    f.put('\x01');
-  }
+  simtest::PokeByte(sealed, 5000, '\x01');
   EXPECT_EQ(Recover(logged, CopyFromArchive, &position, &printed), ERR_LOG_CORRUPT);
   EXPECT_EQ(position, 0);
   EXPECT_NE(printed.find(ExtentFileName(control.currentExtent - 1) + " is damaged"), std::string::npos) << printed;

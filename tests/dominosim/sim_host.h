@@ -1,5 +1,5 @@
-// A simulated host in a fresh temporary root for one test, and helpers to
-// run nserver beside it.
+// A host built by the simulator's installer in a fresh temporary root, the
+// runtime started on one of its servers, and nserver run beside it.
 #pragma once
 
 #include <signal.h>
@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,41 +16,28 @@
 #include "dominosim/digest.h"
 #include "dominosim/install.h"
 #include "dominosim/server_config.h"
+#include "dominosim/sim_api.h"
 #include "dominosim/txn_log.h"
-#include "platform/host.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_host.h"
 
 extern char** environ;
 
 namespace simtest {
 
-inline std::string MakeTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "dominosim-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) return "";
-  return buffer.data();
-}
-
-class TempHost {
+class SimHost {
  public:
   // The snapshot component is left out unless keepBackend is set.
-  explicit TempHost(dominosim::InstallOptions options = {}, bool keepBackend = false) {
-    root_ = MakeTempDir();
-    options.root = root_ + "/host";
+  explicit SimHost(dominosim::InstallOptions options = {}, bool keepBackend = false) {
+    options.root = (temp_.path() / "host").string();
     if (!keepBackend) options.backend = "none";
-    options_ = options;
-    ok_ = dominosim::InstallHost(options_, result_, &error_);
+    ok_ = dominosim::InstallHost(options, result_, &error_);
   }
-  ~TempHost() {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
-  TempHost(const TempHost&) = delete;
-  TempHost& operator=(const TempHost&) = delete;
-
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
   const std::string& root() const { return result_.root; }
+  // A folder beside the host, removed with it.
+  std::string scratch() const { return temp_.path().string(); }
   const dominosim::InstallResult& result() const { return result_; }
   const dominosim::InstalledServer& server(int i = 0) const { return result_.servers[i]; }
   std::string Host(const std::string& winPath) const {
@@ -65,23 +52,37 @@ class TempHost {
   }
 
  private:
-  std::string root_;
-  dominosim::InstallOptions options_;
+  TempHostRoot temp_;
   dominosim::InstallResult result_;
   std::string error_;
   bool ok_ = false;
 };
 
-// An nserver child process; stopped with SIGTERM when the object goes.
+// The runtime started on a notes.ini as the engine starts it ("=path").
+struct Runtime {
+  dominosim::SimApi api;
+  STATUS status;
+  explicit Runtime(const std::string& ini) {
+    std::string arg = "=" + ini;
+    char* argv[] = {nullptr, arg.data()};
+    status = api.InitRuntime(2, argv);
+  }
+  ~Runtime() { api.TermRuntime(); }
+};
+
+// An nserver child process (the nserver beside this test's executable);
+// stopped with SIGTERM when the object goes. Spawned here rather than with
+// ChildProcess because whole-host tests without the test support use it.
 class ServerProcess {
  public:
   ServerProcess(const std::string& root, const std::string& ini, const std::string& rate = "0",
                 const std::string& seed = "7") {
-    std::vector<std::string> args = {NSERVER_PATH, "--root", root, "--ini", ini, "--rate", rate, "--seed", seed};
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "nserver";
+    std::vector<std::string> args = {program, "--root", root, "--ini", ini, "--rate", rate, "--seed", seed};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, NSERVER_PATH, nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
   }
   ~ServerProcess() { Stop(); }
   ServerProcess(const ServerProcess&) = delete;
@@ -101,7 +102,14 @@ class ServerProcess {
   pid_t pid_ = -1;
 };
 
-inline void SleepMs(int ms) { ::usleep(useconds_t(ms) * 1000); }
+// The lines a program beside the test prints, and its exit code.
+inline int RunProgram(const std::string& name, const std::vector<std::string>& args, std::string* out = nullptr) {
+  ChildProcess child(ProgramBesideTest(name), args);
+  for (std::string line; !(line = child.ReadLine(20000)).empty();) {
+    if (out != nullptr) *out += line + "\n";
+  }
+  return child.Wait();
+}
 
 // The log's control as it is now (zeros when it cannot be read).
 inline dominosim::LogControl ReadLog(const std::string& logDirHost) {
@@ -121,7 +129,7 @@ template <typename Condition>
 bool WaitForLog(const std::string& logDirHost, Condition condition) {
   for (int i = 0; i < 2000; ++i) {
     if (condition(ReadLog(logDirHost))) return true;
-    SleepMs(10);
+    ::usleep(10000);
   }
   return false;
 }
@@ -130,6 +138,13 @@ bool WaitForLog(const std::string& logDirHost, Condition condition) {
 inline bool WaitForRecords(const std::string& logDirHost, std::uint64_t records) {
   std::uint64_t from = ReadLog(logDirHost).nextLsn;
   return WaitForLog(logDirHost, [&](const dominosim::LogControl& c) { return c.nextLsn >= from + records; });
+}
+
+// Overwrites one byte of a file.
+inline void PokeByte(const std::string& path, long offset, char byte) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(offset);
+  f.put(byte);
 }
 
 inline std::string Digest(const dominosim::ServerConfig& config, const std::string& hostPath) {

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <string_view>
 
+#include "net/wire.h"
 #include "platform/socket.h"
 
 namespace nettest {
@@ -85,6 +87,16 @@ inline std::string U32(std::uint32_t v) {
 
 inline std::string WireString(std::string_view text) {
   return U32(static_cast<std::uint32_t>(text.size())) + std::string(text);
+}
+
+// The text of the WireError a call throws, "(no error)" when it throws none.
+inline std::string ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const WireError& error) {
+    return error.text();
+  }
+  return "(no error)";
 }
 
 // A fresh temporary directory, removed with all it holds at the end.

@@ -11,15 +11,6 @@ using namespace nettest;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const WireError& error) {
-    return error.text();
-  }
-  return "(no error)";
-}
-
 SnapshotEntry MakeEntry(const std::string& name, std::uint32_t low) {
   SnapshotEntry entry;
   entry.name = name;

@@ -13,15 +13,6 @@ using namespace nettest;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const WireError& error) {
-    return error.text();
-  }
-  return "(no error)";
-}
-
 class WirePrimitivesTest : public ::testing::Test {
  protected:
   void SetUp() override { SetIoTimeoutMilliseconds(3000); }

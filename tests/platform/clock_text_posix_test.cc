@@ -1,35 +1,15 @@
 // Time zones and text of the POSIX layer: local time follows TZ (changed
 // within the process), and its ANSI code page is UTF-8.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <time.h>
 
-#include <optional>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "tests/support/temp_host.h"
 
 namespace platform {
 namespace {
-
-// Sets TZ for one test and puts the old value back.
-class ScopedTz {
- public:
-  explicit ScopedTz(const char* tz) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    ::setenv("TZ", tz, 1);
-    ::tzset();
-  }
-  ~ScopedTz() {
-    if (old_) ::setenv("TZ", old_->c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
 
 SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms) {
   SYSTEMTIME st;
@@ -44,7 +24,9 @@ SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms) {
 }
 
 TEST(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
-  ScopedTz tz("EST5EDT,M3.2.0,M11.1.0");
+  HostOptions options;
+  options.timeZone = "EST5EDT,M3.2.0,M11.1.0";
+  TempHostRoot eastern(options);
   FILETIME utc, local, again;
   SYSTEMTIME st;
   // Summer: UTC-4; winter: UTC-5.
@@ -63,7 +45,8 @@ TEST(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
   EXPECT_EQ(FileTimeToU64(again), FileTimeToU64(utc));
 
   // The clock: local time is the system time moved by the zone's offset.
-  ScopedTz fixed("XYZ-3");
+  options.timeZone = "XYZ-3";
+  TempHostRoot fixed(options);
   SYSTEMTIME sys, loc;
   GetSystemTime(sys);
   GetLocalTime(loc);

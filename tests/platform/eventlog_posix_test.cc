@@ -1,19 +1,13 @@
-// The event log and the debug trace of the POSIX layer: one line per event
-// in DIR/Logs/Application.log, the trace on standard error when asked.
-#include <fcntl.h>
+// The event log of the POSIX layer: one line per event in
+// DIR/Logs/Application.log.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include "platform/debug.h"
 #include "platform/eventlog.h"
 #include "platform/host.h"
 #include "tests/support/temp_host.h"
 
 namespace platform {
 namespace {
-
-std::string ReadHost(const std::string& path) { return ReadHostFile(path); }
 
 TEST(EventLogPosix, OneLinePerEventWithItsText) {
   TempHostRoot root;
@@ -23,7 +17,7 @@ TEST(EventLogPosix, OneLinePerEventWithItsText) {
   EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_ERROR_TYPE, 2, 0x4000006D,
                           {"POINT IN TIME", "snap", "srv1", "ERROR: first\r\nsecond\r\n"}));
   EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_WARNING_TYPE, 3, 0x40000999, {"a", "b"}));
-  const std::string log = ReadHost((root.path() / "Logs" / "Application.log").string());
+  const std::string log = ReadHostFile(root.path() / "Logs" / "Application.log");
   std::vector<std::string> lines;
   for (std::size_t start = 0; start < log.size();) {
     const auto nl = log.find('\n', start);
@@ -42,24 +36,6 @@ TEST(EventLogPosix, OneLinePerEventWithItsText) {
   // A host root that cannot hold the log: the event is reported as not written.
   SetHostRoot((root.path() / "missing" / "root").string());
   EXPECT_FALSE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 3, 0x40000066, {}));
-}
-
-TEST(DebugTracePosix, OnlyWhenAsked) {
-  char path[] = "/tmp/ark-debug-XXXXXX";
-  const int fd = ::mkstemp(path);
-  ASSERT_GE(fd, 0);
-  const int saved = ::dup(STDERR_FILENO);
-  ::dup2(fd, STDERR_FILENO);
-  ::unsetenv("ARK_DEBUG");
-  OutputDebugString("hidden\n");
-  ::setenv("ARK_DEBUG", "1", 1);
-  OutputDebugString("(ARKServer) shown\n");
-  ::unsetenv("ARK_DEBUG");
-  ::dup2(saved, STDERR_FILENO);
-  ::close(saved);
-  ::close(fd);
-  EXPECT_EQ(ReadHost(path), "(ARKServer) shown\n");
-  ::unlink(path);
 }
 
 }  // namespace

@@ -58,20 +58,5 @@ TEST(ServiceDispatcherPosix, StopBeforeTheHandlerExistsIsNotLost) {
   EXPECT_EQ(service.Wait(), 0);
 }
 
-TEST(ServiceDispatcherPosix, StatusIsRememberedAndBadHandlesRefused) {
-  const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandler("ARKServer", [](DWORD) {});
-  ASSERT_NE(handle, nullptr);
-  SERVICE_STATUS status;
-  status.dwCurrentState = SERVICE_RUNNING;
-  EXPECT_TRUE(SetServiceStatus(handle, status));
-  EXPECT_EQ(LastReportedServiceState(), SERVICE_RUNNING);
-  status.dwCurrentState = SERVICE_STOPPED;
-  EXPECT_FALSE(SetServiceStatus(nullptr, status));
-  EXPECT_EQ(LastReportedServiceState(), SERVICE_RUNNING);
-  DWORD error = 0;
-  EXPECT_FALSE(StartServiceCtrlDispatcher("ARKServer", nullptr, &error));
-  EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
-}
-
 }  // namespace
 }  // namespace platform

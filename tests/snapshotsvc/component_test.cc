@@ -3,13 +3,13 @@
 #include <btrfsutil.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
 #include <thread>
-#include <atomic>
 
-#include "backend_fixture.h"
+#include "snapshot_host.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/volume_freeze.h"
@@ -183,7 +183,7 @@ TEST_P(BackendTest, BadInputsFailWithClearCodesAndChangeNothing) {
   EXPECT_EQ(Create(u"n1", u""), E_INVALIDARG);
   EXPECT_EQ(Create(u"n1", u"1"), E_INVALIDARG);
   EXPECT_EQ(service_->CreateSnapShot(snapshot::SnapshotDriveSet{}, u"n1"), E_INVALIDARG);
-  host_->Install(GetParam().backend, "DEF");
+  Install(GetParam().backend, "DEF");
   platform::RegSetString(kDosDevices, "F:", tmp_ + "/no-such-dir");
   for (const std::u16string drive : {u"Q", u"E", u"F"}) {
     SCOPED_TRACE(platform::WideToAnsi(drive));
@@ -235,6 +235,8 @@ TEST_P(BackendTest, FailOnMakesEachCallFailWithoutEffect) {
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"kept"), S_OK);
 }
 
+// The component takes the volume freeze: a snapshot waits for a writer that
+// holds the volume and then holds its whole write.
 TEST_P(BackendTest, WriterHoldingSharedLockDelaysSnapshot) {
   WriteFile(volume_ + "/page.nsf", "before");
   platform::VolumeLock writer;
@@ -244,8 +246,6 @@ TEST_P(BackendTest, WriterHoldingSharedLockDelaysSnapshot) {
   WriteFile(volume_ + "/page.nsf", "written while the writer held the volume");
   writer.Unlock();
   ASSERT_EQ(pending.get(), S_OK);
-
-  // The snapshot holds the whole write made before the freeze.
   WriteFile(volume_ + "/page.nsf", "after");
   ASSERT_EQ(service_->RestoreSnapShot(u"D", u"frozen"), S_OK);
   EXPECT_EQ(ReadFile(volume_ + "/page.nsf"), "written while the writer held the volume");
@@ -277,7 +277,8 @@ TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
   EXPECT_EQ(Create(u"damaged"), kAlreadyExists);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, testing::ValuesIn(kFlavors), FlavorName);
+INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, testing::ValuesIn(kFlavors),
+                         [](const testing::TestParamInfo<Flavor>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace snaptest

@@ -19,23 +19,7 @@ std::uint64_t FreeBytes(const std::string& path) {
   return std::uint64_t(st.f_bavail) * st.f_frsize;
 }
 
-class DirBackendTest : public testing::Test {
- protected:
-  void SetUp() override {
-    tmp_ = MakeTempDir("ark-snapsvc-dir");
-    fs::create_directories(tmp_ + "/root");
-    host_ = std::make_unique<SnapshotHost>(tmp_ + "/root");
-  }
-  void TearDown() override {
-    host_.reset();
-    mount_.reset();
-    std::error_code ignored;
-    fs::remove_all(tmp_, ignored);
-  }
-  std::string tmp_;
-  std::unique_ptr<Mount> mount_;
-  std::unique_ptr<SnapshotHost> host_;
-};
+using DirBackendTest = SnapshotHost;
 
 TEST_F(DirBackendTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   std::string why;
@@ -43,9 +27,9 @@ TEST_F(DirBackendTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   mount_ = Mount::Tmpfs(small, 6144, &why);
   if (!mount_) GTEST_SKIP() << "full-disk test skipped: " << why;
   const std::string volume = small + "/volumes/D";
-  host_->AddVolume(Backend::Dir, 'D', volume);
-  host_->Install(Backend::Dir, "D");
-  auto service = host_->Service();
+  AddVolume(Backend::Dir, 'D', volume);
+  Install(Backend::Dir, "D");
+  auto service = Service();
   ASSERT_NE(service, nullptr);
 
   WriteFile(volume + "/a.nsf", std::string(1536 * 1024, 'a'));
@@ -76,11 +60,11 @@ TEST_F(DirBackendTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
 
 TEST_F(DirBackendTest, StoreInsideTheVolumeIsRefused) {
   const std::string volume = tmp_ + "/volumes/D";
-  host_->AddVolume(Backend::Dir, 'D', volume);
-  host_->Install(Backend::Dir, "D");
+  AddVolume(Backend::Dir, 'D', volume);
+  Install(Backend::Dir, "D");
   WriteFile(volume + "/a.nsf", "data");
   platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", volume + "/snaps");
-  auto service = host_->Service();
+  auto service = Service();
   EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"self"), E_INVALIDARG);
   EXPECT_EQ(Listing(volume), std::vector<std::string>{"a.nsf=data"});
 

@@ -1,0 +1,100 @@
+// File systems mounted for one test (a loop-mounted btrfs image, a small
+// tmpfs), and a listing of a tree to compare two trees.
+#pragma once
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_host.h"
+
+namespace snaptest {
+
+namespace fs = std::filesystem;
+
+// Unmounted (and its loop device detached) by the destructor, whatever the
+// test did. The makers return nothing and set *why when the machine does
+// not allow it.
+class Mount {
+ public:
+  static std::unique_ptr<Mount> Btrfs(const std::string& image, const std::string& dir, int megabytes,
+                                      std::string* why) {
+    if (::geteuid() != 0) return Refuse(why, "needs root to attach a loop device");
+    if (!fs::exists("/dev/loop-control")) return Refuse(why, "no loop device support");
+    if (Run("command -v mkfs.btrfs") != 0) return Refuse(why, "mkfs.btrfs is not installed");
+    if (Run("truncate -s " + std::to_string(megabytes) + "M " + image) != 0 ||
+        Run("mkfs.btrfs -q -f " + image) != 0) {
+      return Refuse(why, "cannot make a btrfs image");
+    }
+    std::string device;
+    if (FILE* pipe = ::popen(("losetup --find --show " + image + " 2>/dev/null").c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) device += buffer;
+      ::pclose(pipe);
+    }
+    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    if (device.rfind("/dev/loop", 0) != 0) return Refuse(why, "no free loop device");
+    auto mount = std::unique_ptr<Mount>(new Mount(dir, device));
+    fs::create_directories(dir);
+    if (::mount(device.c_str(), dir.c_str(), "btrfs", 0, nullptr) != 0) {
+      return Refuse(why, "cannot mount the btrfs image");  // the destructor detaches
+    }
+    mount->mounted_ = true;
+    return mount;
+  }
+
+  static std::unique_ptr<Mount> Tmpfs(const std::string& dir, int kilobytes, std::string* why) {
+    if (::geteuid() != 0) return Refuse(why, "needs root to mount a tmpfs");
+    fs::create_directories(dir);
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) return Refuse(why, "cannot mount a tmpfs");
+    auto mount = std::unique_ptr<Mount>(new Mount(dir, ""));
+    mount->mounted_ = true;
+    return mount;
+  }
+
+  ~Mount() {
+    if (mounted_ && ::umount2(dir_.c_str(), 0) != 0) ::umount2(dir_.c_str(), MNT_DETACH);
+    if (!device_.empty()) Run("losetup -d " + device_);
+  }
+  Mount(const Mount&) = delete;
+  Mount& operator=(const Mount&) = delete;
+
+ private:
+  Mount(std::string dir, std::string device) : dir_(std::move(dir)), device_(std::move(device)) {}
+  static int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+  static std::unique_ptr<Mount> Refuse(std::string* why, const char* text) {
+    *why = text;
+    return nullptr;
+  }
+  std::string dir_;
+  std::string device_;
+  bool mounted_ = false;
+};
+
+// Every path below dir (relative, sorted), with the content of files and
+// "->target" for links: two trees are equal when their listings are.
+inline std::vector<std::string> Listing(const std::string& dir) {
+  std::vector<std::string> out;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
+    std::string rel = fs::relative(it->path(), dir).string();
+    if (it->is_symlink()) {
+      out.push_back(rel + "->" + fs::read_symlink(it->path()).string());
+    } else if (it->is_directory()) {
+      out.push_back(rel + "/");
+    } else {
+      out.push_back(rel + "=" + ReadHostFile(it->path()));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace snaptest
