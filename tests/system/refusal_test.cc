@@ -69,9 +69,7 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
   // Two backups while the server writes; the second archives several logs.
   ASSERT_TRUE(host.StartWorkload(400, 6));
   ASSERT_TRUE(host.AdvanceLog(3));
-  Result first = host.Backup();
-  ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
-  EXPECT_TRUE(Has(first.out, "Backup Completed for Server: flat")) << first.out;
+  EXPECT_TRUE(Says(host.Backup().out, {"Backup Completed for Server: flat"}));
   EXPECT_TRUE(fs::exists(host.HostPath("L:\\ArkLedger\\flat\\dominosnap__ARKHOST__FLAT__recent\\log_hint")));
   ASSERT_TRUE(host.AdvanceLog(5));
   ASSERT_EQ(host.Backup().exitCode, 0);
@@ -160,8 +158,7 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
       if (pointInTime) args.push_back("--point-in-time");
       Result refused = host.Ctl(args);
       EXPECT_EQ(refused.exitCode, refusal.command[0] == "no-such-snapshot" ? 2 : 1);
-      for (const std::string& text : refusal.says) EXPECT_TRUE(Has(refused.out + refused.err, text)) << refused.out;
-      for (const std::string& text : refusal.never) EXPECT_FALSE(Has(refused.out, text)) << refused.out;
+      EXPECT_TRUE(Says(refused.out + refused.err, refusal.says, refusal.never));
     }
     EXPECT_TRUE(Capture(host) == before) << "the refused run changed the host";
     ASSERT_NO_FATAL_FAILURE(refusal.mendIt());

@@ -14,9 +14,6 @@
 
 #include "dominosim/sim_api.h"
 #include "dominosim/txn_log.h"
-#include "net/command.h"
-#include "net/wire.h"
-#include "net/wire_records.h"
 #include "platform/host.h"
 #include "platform/registry.h"
 
@@ -24,17 +21,18 @@ namespace systest {
 
 namespace fs = std::filesystem;
 
+// A file system mounted in a mount namespace of this test process (and of
+// the programs it starts afterwards), so that none outlives the process.
 class Mount {
  public:
-  // Mounts live in a mount namespace of this test process, so none outlives it.
   Mount(const std::string& dir, const std::string& device, const char* type, const std::string& options)
       : dir_(dir), device_(device) {
-    static const bool own = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    static const bool own =
+        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     fs::create_directories(dir);
     mounted_ = own && ::mount(device.empty() ? type : device.c_str(), dir.c_str(), type, 0, options.c_str()) == 0;
   }
   ~Mount() {
-    if (filler_ >= 0) ::close(filler_);
     if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
     if (!device_.empty()) RunProgram({"losetup", "-d", device_});
   }
@@ -43,22 +41,18 @@ class Mount {
     return ::mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT, ("size=" + std::to_string(bytes)).c_str()) == 0;
   }
   void LeaveFree(std::uint64_t leave) {
-    if (filler_ < 0) filler_ = ::open((dir_ + "/.filler").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(filler_, 0);
-    ASSERT_EQ(::ftruncate(filler_, 0), 0);
-    ASSERT_EQ(::lseek(filler_, 0, SEEK_SET), 0);
-    std::vector<char> chunk(1 << 16, 'f');
-    off_t size = 0;
-    for (std::size_t piece = chunk.size(); piece >= 512; piece /= 2) {
-      for (ssize_t n; (n = ::write(filler_, chunk.data(), piece)) > 0;) size += n;
-    }
-    ASSERT_EQ(::ftruncate(filler_, std::uint64_t(size) > leave ? size - off_t(leave) : 0), 0);
+    const std::string filler = dir_ + "/.filler";
+    fs::remove(filler);
+    const std::uint64_t free = fs::space(dir_).available;
+    if (leave >= free) return;
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_EQ(::posix_fallocate(fd, 0, off_t(free - leave)), 0);
+    ::close(fd);
   }
 
  private:
   std::string dir_, device_;
   bool mounted_ = false;
-  int filler_ = -1;
 };
 
 std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
@@ -70,32 +64,20 @@ std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const 
 
 Result RunProgram(const std::vector<std::string>& argv) {
   static std::atomic<int> counter{0};
-  const std::string base = (fs::temp_directory_path() / ("ark-system-" + std::to_string(::getpid()) + "-" +
-                                                          std::to_string(counter++))).string();
-  Result run;
-  run.exitCode = Spawn(argv, base + ".out", base + ".err")->Wait();
-  run.out = ReadText(base + ".out");
-  run.err = ReadText(base + ".err");
+  const std::string base =
+      (fs::temp_directory_path() / ("ark-system-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
+          .string();
+  Result run{Spawn(argv, base + ".out", base + ".err")->Wait(), ReadText(base + ".out"), ReadText(base + ".err")};
   fs::remove(base + ".out");
   fs::remove(base + ".err");
   return run;
 }
-
-std::string ReadText(const std::string& path) { return ReadHostFile(path); }
 
 namespace {
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
-}
-
-std::string After(const std::string& text, const std::string& label) {
-  std::size_t at = text.find(label);
-  if (at == std::string::npos) return "";
-  at += label.size();
-  std::string value = text.substr(at, text.find('\n', at) - at);
-  return value.substr(0, value.find(" ("));
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -108,10 +90,11 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> JsonValues(const std::string& json, const std::string& key) {
+// Every first group of the pattern in text.
+std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
   std::vector<std::string> out;
-  const std::regex value("\"" + key + "\": \"([^\"]*)\"");
-  for (std::sregex_iterator it(json.begin(), json.end(), value), end; it != end; ++it) out.push_back((*it)[1]);
+  const std::regex re(pattern);
+  for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) out.push_back((*it)[1]);
   return out;
 }
 
@@ -134,65 +117,57 @@ SystemHost::SystemHost() : root_((scratch_.path() / "host").string()) {}
 SystemHost::~SystemHost() {
   StopWorkload();
   if (service_) StopService();
-  small_.clear();
   mounts_.clear();
 }
 
 bool SystemHost::UseBtrfs(std::string* why) {
   const std::string image = (scratch_.path() / "volumes.img").string();
-  if (RunProgram({"truncate", "-s", "8192M", image}).exitCode != 0 ||
-      RunProgram({"mkfs.btrfs", "-q", "-f", image}).exitCode != 0) {
-    *why = "cannot make a btrfs image (root and mkfs.btrfs needed)";
-    return false;
-  }
-  std::string device = RunProgram({"losetup", "--find", "--show", image}).out;
-  device = device.substr(0, device.find('\n'));
+  const std::string device = RunProgram({"truncate", "-s", "8192M", image}).exitCode == 0 &&
+                                     RunProgram({"mkfs.btrfs", "-q", "-f", image}).exitCode == 0
+                                 ? Lines(RunProgram({"losetup", "--find", "--show", image}).out + " ").front()
+                                 : "";
   if (device.rfind("/dev/loop", 0) != 0) {
-    *why = "no free loop device";
+    *why = "no btrfs image on a loop device (root, mkfs.btrfs and a free loop device needed)";
     return false;
   }
   mounts_['V'] = std::make_unique<Mount>(root_ + "/volumes", device, "btrfs", "");
-  if (!mounts_['V']->mounted()) *why = "cannot mount the btrfs image";
+  *why = "cannot mount the btrfs image";
   return mounts_['V']->mounted();
 }
 
 bool SystemHost::SmallDrive(char drive, std::uint64_t bytes, std::string* why) {
   const std::string dir = root_ + "/volumes/" + std::string(1, drive);
-  small_[drive] = std::make_unique<Mount>(dir, "", "tmpfs", "size=" + std::to_string(bytes));
-  if (!small_[drive]->mounted()) {
-    *why = "cannot mount a tmpfs on " + dir + " (root needed)";
-    small_.erase(drive);
-    return false;
-  }
+  mounts_[drive] = std::make_unique<Mount>(dir, "", "tmpfs", "size=" + std::to_string(bytes));
+  *why = "cannot mount a tmpfs on " + dir + " (root needed)";
   if (drive == 'L') fs::create_directories(dir + "/ArkLedger");
-  return true;
+  return mounts_[drive]->mounted();
 }
 
-void SystemHost::LeaveFree(char drive, std::uint64_t leave) { small_.at(drive)->LeaveFree(leave); }
+void SystemHost::LeaveFree(char drive, std::uint64_t leave) { mounts_.at(drive)->LeaveFree(leave); }
 
-bool SystemHost::Resize(char drive, std::uint64_t bytes) { return small_.at(drive)->Resize(bytes); }
+bool SystemHost::Resize(char drive, std::uint64_t bytes) { return mounts_.at(drive)->Resize(bytes); }
 
 ::testing::AssertionResult SystemHost::Install(const Shape& shape, std::string* skip) {
   Result install = RunProgram({ProgramBesideTest("dominosim"), "install", "--root", root_, "--backend", shape.backend,
-                            "--logging", shape.logging, "--partitions", std::to_string(shape.partitions),
-                            "--databases", std::to_string(shape.databases), "--unlogged",
-                            std::to_string(shape.unlogged), "--size-mib", shape.sizeMib, "--log-extent-kib",
-                            std::to_string(shape.logExtentKib), "--translog-path", shape.translogPath,
-                            "--report-folder", "C:\\Reports", "--seed", "7"});
-  if (install.exitCode != 0) return ::testing::AssertionFailure() << "dominosim install: " << install.out << install.err;
-  static const std::regex drive(R"(^  ([A-Z]): -> (.*)$)");
+                               "--logging", shape.logging, "--partitions", std::to_string(shape.partitions),
+                               "--databases", std::to_string(shape.databases), "--unlogged",
+                               std::to_string(shape.unlogged), "--size-mib", shape.sizeMib, "--log-extent-kib",
+                               std::to_string(shape.logExtentKib), "--translog-path", shape.translogPath,
+                               "--report-folder", "C:\\Reports", "--seed", "7"});
   for (const std::string& line : Lines(install.out)) {
-    std::smatch m;
-    if (std::regex_match(line, m, drive)) drives_[m[1].str()[0]] = m[2].str();
+    if (line.size() > 7 && line.compare(0, 2, "  ") == 0 && line.compare(3, 5, ": -> ") == 0) drives_[line[2]] = line.substr(8);
   }
-  notesIni_ = After(install.out, "  notes.ini: ");
-  dataDirectory_ = After(install.out, "  data directory: ");
-  logDirectory_ = After(install.out, "  transaction log: ");
-  if (notesIni_.empty() || dataDirectory_.empty() || drives_.count('D') == 0) {
-    return ::testing::AssertionFailure() << "unexpected install output:\n" << install.out;
+  // The first server's block names its notes.ini and directories.
+  const std::vector<std::string> ini = Matches(install.out, "  notes.ini: (.*)\n"),
+                                 data = Matches(install.out, "  data directory: (.*) \\("),
+                                 log = Matches(install.out, "  transaction log: (.*) \\(");
+  if (install.exitCode != 0 || ini.empty() || data.empty() || log.empty() || drives_.count('D') == 0) {
+    return ::testing::AssertionFailure() << "dominosim install: " << install.out << install.err;
   }
+  notesIni_ = ini[0], dataDirectory_ = data[0], logDirectory_ = log[0];
   platform::SetHostRoot(root_);
   if (shape.ledgerBytes != 0 && !SmallDrive('L', shape.ledgerBytes, skip)) return ::testing::AssertionSuccess();
+  if (skip != nullptr) skip->clear();
   return StartService(shape.launcher);
 }
 
@@ -200,15 +175,13 @@ bool SystemHost::Resize(char drive, std::uint64_t bytes) { return small_.at(driv
   std::vector<std::string> argv = launcher;
   argv.insert(argv.end(), {ProgramBesideTest("arkserver"), "--root", root_, "--port", "0", "--io-timeout", "45"});
   const std::string out = (scratch_.path() / "arkserver.out").string();
-  fs::remove(out);  // a new port, never the last one
+  fs::remove(out);  // the port of this start, never the last one's
   service_ = Spawn(argv, out, (scratch_.path() / "arkserver.err").string(), {"ARK_ROOT=" + root_});
-  static const std::regex listening(R"(listening on port (\d+)\n)");
-  std::smatch m;
-  std::string text;
-  if (!WaitFor([&] { return std::regex_search(text = ReadText(out), m, listening); })) {
+  std::vector<std::string> port;
+  if (!WaitFor([&] { return !(port = Matches(ReadText(out), "listening on port (\\d+)\n")).empty(); })) {
     return ::testing::AssertionFailure() << "arkserver did not start: " << ServiceOutput();
   }
-  port_ = static_cast<std::uint16_t>(std::stoi(m[1]));
+  port_ = static_cast<std::uint16_t>(std::stoi(port[0]));
   return ::testing::AssertionSuccess();
 }
 
@@ -231,10 +204,9 @@ std::string SystemHost::ServiceOutput() const {
 std::string SystemHost::HostPath(const std::string& windowsPath) const {
   if (windowsPath.size() < 2 || windowsPath[1] != ':') return "";
   auto it = drives_.find(static_cast<char>(std::toupper(static_cast<unsigned char>(windowsPath[0]))));
-  if (it == drives_.end()) return "";
   std::string rest = windowsPath.substr(2);
   std::replace(rest.begin(), rest.end(), '\\', '/');
-  return it->second + rest;
+  return it == drives_.end() ? "" : it->second + rest;
 }
 
 std::string SystemHost::SnapshotLedger(const std::string& snapshot) const {
@@ -257,9 +229,9 @@ Result SystemHost::Ctl(std::vector<std::string> args) const {
   return RunProgram(args);
 }
 
-Result SystemHost::Backup(unsigned keep) {
+Result SystemHost::Backup() {
   SpaceBackups();
-  Result run = keep == 0 ? Ctl({"backup", server}) : Ctl({"backup", server, "--keep", std::to_string(keep)});
+  Result run = Ctl({"backup", server});
   BackupEnded();
   return run;
 }
@@ -298,7 +270,8 @@ Digests SystemHost::Digest(int* exitCode, std::string* text) const {
 std::vector<Snapshot> SystemHost::Snapshots() const {
   Result listed = Ctl({"--json", "snapshots", server});
   EXPECT_EQ(listed.exitCode, 0) << listed.out << listed.err;
-  const std::vector<std::string> names = JsonValues(listed.out, "name"), stamps = JsonValues(listed.out, "stamp");
+  const std::vector<std::string> names = Matches(listed.out, "\"name\": \"([^\"]*)\""),
+                                 stamps = Matches(listed.out, "\"stamp\": \"([^\"]*)\"");
   EXPECT_EQ(names.size(), stamps.size()) << listed.out;
   std::vector<Snapshot> out;
   for (std::size_t i = 0; i < names.size() && i < stamps.size(); ++i) out.push_back({names[i], stamps[i]});
@@ -316,13 +289,9 @@ std::vector<std::string> SystemHost::Reports(const std::string& type) const {
   return Lines(Ctl({"reports", "list", type}).out);
 }
 
-std::string SystemHost::Report(const std::string& type, const std::string& name) const {
-  return Ctl({"reports", "show", type, name}).out;
-}
-
 std::string SystemHost::LastReport(const std::string& type) const {
   const std::vector<std::string> reports = Reports(type);
-  return reports.empty() ? "(no report)" : Report(type, reports.back());
+  return reports.empty() ? "(no report)" : Ctl({"reports", "show", type, reports.back()}).out;
 }
 
 void SystemHost::SetFailOn(const std::string& operations) const {
@@ -379,117 +348,6 @@ std::uint64_t SystemHost::NextRecord() const { return ReadLog(LogDir()).nextLsn;
 
 bool SystemHost::WaitForRecordAfter(std::uint64_t next) const {
   return WaitFor([&] { return ReadLog(LogDir()).nextLsn > next; });
-}
-
-Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged) {
-  Digests kept;
-  for (const auto& [path, hash] : digests) {
-    const std::string name = Lower(path.substr(path.find_last_of('\\') + 1));
-    if (name != "log.nsf" && !name.ends_with(".ntf") && unlogged.count(path) == 0) kept[path] = hash;
-  }
-  return kept;
-}
-
-std::vector<std::string> FileNames(const std::string& dir) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::vector<std::string> Tree(const std::string& dir) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string rel = fs::relative(it->path(), dir).string();
-    out.push_back(it->is_directory() ? rel + "/" : rel + "=" + ReadText(it->path().string()));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-StreamingClient::StreamingClient(std::uint16_t port) {
-  std::string error;
-  socket_ = platform::ConnectTcp("127.0.0.1", port, &error);
-  EXPECT_TRUE(socket_.valid()) << error;
-  SetIoTimeoutSeconds(120);
-}
-
-DominoServerInfo StreamingClient::Discover(const std::string& commonName) {
-  SendByte(socket_.get(), int(CommandCode::DiscoverServers));
-  EXPECT_EQ(RecvByte(socket_.get()), 1);
-  DiscoveryReply reply;
-  RecvDiscoveryReplyTail(socket_.get(), reply);
-  for (const DominoServerInfo& server : reply.servers) {
-    if (server.commonName == commonName) return server;
-  }
-  ADD_FAILURE() << "discovery does not know " << commonName;
-  return {};
-}
-
-void StreamingClient::StartBackup(const DominoServerInfo& server, const BackupRequest& request) {
-  SendByte(socket_.get(), int(CommandCode::RunBackup));
-  EXPECT_EQ(RecvByte(socket_.get()), 1);
-  SendBackupRequest(socket_.get(), request);
-  DominoServerInfo record = server;
-  record.snapshots.clear();
-  SendDominoServerInfo(socket_.get(), record);
-}
-
-void StreamingClient::StartRestore(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime) {
-  SendByte(socket_.get(), int(CommandCode::RunRestore));
-  EXPECT_EQ(RecvByte(socket_.get()), 1);
-  RestoreRequest request;
-  request.server = server;
-  request.server.snapshots.clear();
-  request.snapshot = snapshot;
-  request.pointInTime = pointInTime ? 1 : 0;
-  SendRestoreRequest(socket_.get(), request);
-}
-
-bool StreamingClient::ReadUntil(const std::string& needle, std::string& seen) {
-  try {
-    for (;;) {
-      const std::string piece = RecvString(socket_.get());
-      if (piece == "done") return false;
-      seen += piece;
-      if (Has(piece, needle)) return true;
-    }
-  } catch (const WireError& error) {
-    seen += "[" + error.text() + "]";
-    return false;
-  }
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}
-
-std::string U32(std::uint32_t v) { return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); }
-
-void WriteRaw(platform::SOCKET s, const std::string& bytes) {
-  for (std::size_t at = 0; at < bytes.size();) {
-    ASSERT_EQ(platform::WaitReady(s, true, 30000), 1);
-    const long n = platform::Send(s, bytes.data() + at, bytes.size() - at);
-    ASSERT_GE(n, 0);
-    at += std::size_t(n);
-  }
-}
-
-std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs) {
-  std::string out;
-  char buffer[65536];
-  while (out.size() < n && platform::WaitReady(s, false, timeoutMs) == 1) {
-    const long got = platform::Recv(s, buffer, std::min(n - out.size(), sizeof buffer));
-    if (got <= 0) break;
-    out.append(buffer, std::size_t(got));
-  }
-  return out;
 }
 
 }  // namespace systest

@@ -2,8 +2,8 @@
 // `dominosim install`, the real arkserver on a free loopback port (a test may
 // kill it), arkctl for the commands, nserver for the workload and
 // `dominosim digest` to compare databases; on request the volumes on a
-// loop-mounted btrfs image and the log or ArkLedger drive on a tmpfs.
-// Everything started is stopped, unmounted and removed when the host goes.
+// loop-mounted btrfs image and a drive on a tmpfs. Everything started is
+// stopped, unmounted and removed when the host goes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,15 +28,11 @@ struct Result {
   std::string out, err;
 };
 
-// Options of `dominosim install`.
+// Options of `dominosim install`, and how arkserver starts.
 struct Shape {
-  std::string backend = "dir";
-  std::string logging = "archive";
-  int partitions = 0;
-  int databases = 12;
-  int unlogged = 0;
+  std::string backend = "dir", logging = "archive";
+  int partitions = 0, databases = 12, unlogged = 0, logExtentKib = 32;
   std::string sizeMib = "4";
-  int logExtentKib = 32;
   std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
   std::vector<std::string> launcher;      // runs arkserver (e.g. prlimit with its options)
   std::uint64_t ledgerBytes = 0;          // L: on a tmpfs of this size (0: no)
@@ -48,7 +44,6 @@ struct Snapshot {
   std::string name, stamp;  // stamp: the creation time, as arkctl lists it
 };
 
-// A mounted file system that goes with the object (a tmpfs or a btrfs image).
 class Mount;
 
 class SystemHost {
@@ -61,21 +56,20 @@ class SystemHost {
   // Before Install: the volumes on a btrfs image; false with *why when the
   // machine does not allow it.
   bool UseBtrfs(std::string* why);
-  // A drive's folder on a tmpfs of `bytes` (before Install for E:, after it
-  // for L:, whose ArkLedger folder is then made again); false with *why.
+  // A drive's folder on a tmpfs (E: before Install); false with *why.
   bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);
-  // Fills a SmallDrive until about `leave` bytes stay free (0: none; more
-  // than it holds: empties it again); Resize remounts it at another size.
+  // Fills a small drive until about `leave` bytes stay free (more than it
+  // holds: empties it again); Resize remounts it at another size.
   void LeaveFree(char drive, std::uint64_t leave);
   bool Resize(char drive, std::uint64_t bytes);
 
-  // Builds the host and starts arkserver on it; false with why (a skip) when
-  // the shape's small ledger drive cannot be mounted.
+  // Builds the host and starts arkserver; *skip says why when the shape's
+  // small ledger drive cannot be mounted (nothing started then).
   ::testing::AssertionResult Install(const Shape& shape = {}, std::string* skip = nullptr);
   ::testing::AssertionResult StartService(const std::vector<std::string>& launcher = {});
   void StopService();  // SIGTERM; a clean stop exits 0
   void KillService();  // SIGKILL
-  std::string ServiceOutput() const;  // arkserver's standard output and error
+  std::string ServiceOutput() const;
   std::uint16_t port() const { return port_; }
   int ServicePid() const { return service_ ? service_->id() : -1; }
 
@@ -91,26 +85,24 @@ class SystemHost {
   std::set<std::string> Unlogged(const std::string& snapshot) const;
 
   Result Ctl(std::vector<std::string> args) const;
-  // A backup; dated snapshot names carry the second of their creation, so
-  // two backups never start within the same second.
-  Result Backup(unsigned keep = 0);
+  // Dated snapshot names carry the second of their creation: two backups
+  // never start within the same second (SpaceBackups, BackupEnded).
+  Result Backup();
+  void SpaceBackups() const;
+  void BackupEnded();
   Result Restore(const std::string& snapshot, bool pointInTime) const;
   Result Sim(const std::string& command) const;
+  // Without exitCode, a damaged database fails the test.
   Digests Digest(int* exitCode = nullptr, std::string* text = nullptr) const;
   std::vector<Snapshot> Snapshots() const;
   std::string NameOf(const Snapshot& snapshot) const;  // its name now ("" when gone)
   std::vector<std::string> Reports(const std::string& type) const;
-  std::string Report(const std::string& type, const std::string& name) const;
   std::string LastReport(const std::string& type) const;
   void SetFailOn(const std::string& operations) const;  // the component's faults ("" none)
   // The databases another process cannot put into backup mode.
   std::vector<std::string> HeldInBackup() const;
-  // For a backup a test starts itself: SpaceBackups before, BackupEnded after.
-  void SpaceBackups() const;
-  void BackupEnded();
 
-  // nserver writing `rate` transactions a second (0: unthrottled).
-  bool StartWorkload(double rate, unsigned seed);
+  bool StartWorkload(double rate, unsigned seed);  // nserver; rate 0: unthrottled
   void StopWorkload();
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
   std::uint64_t NextRecord() const;
@@ -120,14 +112,13 @@ class SystemHost {
   TempHostRoot scratch_;
   std::string root_, notesIni_, dataDirectory_, logDirectory_;
   std::map<char, std::string> drives_;
-  std::map<char, std::unique_ptr<Mount>> mounts_;
-  std::map<char, std::unique_ptr<Mount>> small_;
+  std::map<char, std::unique_ptr<Mount>> mounts_;  // 'V': the volumes; else a small drive
   std::unique_ptr<ChildProcess> service_, workload_;
   std::uint16_t port_ = 0;
   std::int64_t lastBackup_ = 0;
 };
 
-// A program run to its end with its output in files; Spawn leaves it running.
+// A program run to its end; Spawn leaves it running, its output in files.
 Result RunProgram(const std::vector<std::string>& argv);
 std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
                                     const std::string& err, const std::vector<std::string>& env = {});
@@ -137,15 +128,16 @@ std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const 
 Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged = {});
 std::vector<std::string> FileNames(const std::string& dir);  // sorted, files only
 std::vector<std::string> Tree(const std::string& dir);       // every path with its content
-std::string ReadText(const std::string& path);
+inline std::string ReadText(const std::string& path) { return ReadHostFile(path); }
 inline bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+// Every text of says in the output, none of never.
+::testing::AssertionResult Says(const std::string& output, const std::vector<std::string>& says,
+                                const std::vector<std::string>& never = {});
+
 // Polls for an event, generously (a loaded machine is slow, never wrong).
 template <typename Check>
 bool WaitFor(Check check, int seconds = 120) {
-  for (int i = 0; i < seconds * 100; ++i) {
-    if (check()) return true;
-    ::usleep(10000);
-  }
+  for (int i = 0; i < seconds * 100 && !check(); ++i) ::usleep(10000);
   return check();
 }
 
@@ -154,7 +146,6 @@ bool WaitFor(Check check, int seconds = 120) {
 class StreamingClient {
  public:
   explicit StreamingClient(std::uint16_t port);
-  bool connected() const { return socket_.valid(); }
   platform::SOCKET get() const { return socket_.get(); }
   DominoServerInfo Discover(const std::string& commonName);
   void StartBackup(const DominoServerInfo& server, const BackupRequest& request = {});
