@@ -2,9 +2,10 @@
 // common name: its ArkLedger directory and snapshot names carry its whole
 // name): each says why, and the data volume, the logs, the ArkLedger and the
 // snapshots stay exactly as they were, so the older backup still rolls
-// forward to the end afterwards.
+// forward to the end afterwards. Requests made of random records too.
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "tests/system/system_host.h"
 
@@ -43,6 +44,29 @@ void Replace(const std::string& path, const std::string& from, const std::string
   const std::size_t at = text.find(from);
   ASSERT_NE(at, std::string::npos) << path << ":\n" << text;
   WriteHostFile(path, text.replace(at, from.size(), to));
+}
+
+std::string RandomText(std::mt19937& rng) {
+  static const char kAlphabet[] = "abcSRV019._-\\/:*?\" \t";
+  std::string text(rng() % 24, ' ');
+  for (char& c : text) c = kAlphabet[rng() % (sizeof kAlphabet - 1)];
+  return text;
+}
+
+DominoServerInfo RandomServer(std::mt19937& rng, const DominoServerInfo& real) {
+  static const char16_t kDrives[] = u"CDELZ?";
+  DominoServerInfo server;
+  server.dataVolume.driveLetter = kDrives[rng() % 6];
+  server.dataVolume.volumeName = RandomText(rng);
+  server.logVolume.driveLetter = kDrives[rng() % 6];
+  server.dataDirectory = rng() % 2 ? real.dataDirectory + "\\" + RandomText(rng) : RandomText(rng);
+  server.logDirectory = rng() % 2 ? real.logDirectory : RandomText(rng);
+  server.notesIniPath = rng() % 2 ? real.notesIniPath : RandomText(rng);
+  server.serverName = RandomText(rng);
+  server.commonName = RandomText(rng);
+  server.archiveLogging = std::int32_t(rng() % 2);
+  server.loggingStyle = rng() % 3;
+  return server;
 }
 
 struct Refusal {
@@ -163,6 +187,35 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
     EXPECT_TRUE(Capture(host) == before) << "the refused run changed the host";
     ASSERT_NO_FATAL_FAILURE(refusal.mendIt());
   }
+
+  // Requests whose server records are random text (paths with "..",
+  // separators, wildcards, wrong drives; now and then the real notes.ini or
+  // data directory): each run ends with "done", an error and its report.
+  const DominoServerInfo real = StreamingClient(host.port()).Discover(host.server);
+  const std::size_t backups = host.Reports("backup").size(), restores = host.Reports("restore").size();
+  const HostState before = Capture(host);
+  std::mt19937 rng(4711);
+  for (int run = 0; run < 12; ++run) {
+    StreamingClient client(host.port());
+    const DominoServerInfo server = RandomServer(rng, real);
+    if (run % 2 == 0) {
+      BackupRequest request;
+      request.deleteExcessSnapshots = rng() % 2;
+      request.keepCount = rng() % 3;
+      client.StartBackup(server, request);
+    } else {
+      SnapshotEntry snapshot;
+      snapshot.name = RandomText(rng);
+      snapshot.displayText.Set(RandomText(rng));
+      client.StartRestore(server, snapshot, rng() % 2);
+    }
+    std::string seen;
+    EXPECT_FALSE(client.ReadUntil("\x01", seen)) << seen;  // ends with "done"
+    EXPECT_TRUE(Says(seen, {"ERROR"}, {"["}));                 // "[": the connection broke
+  }
+  EXPECT_EQ(host.Reports("backup").size(), backups + 6);
+  EXPECT_EQ(host.Reports("restore").size(), restores + 6);
+  EXPECT_TRUE(Capture(host) == before) << "a request of random records changed the host";
 
   // Nothing was lost: the older backup still rolls forward to the end.
   Result restore = host.Restore(older, false);

@@ -60,15 +60,15 @@ StreamingClient::StreamingClient(std::uint16_t port) {
   SetIoTimeoutSeconds(120);
 }
 
-DominoServerInfo StreamingClient::Discover(const std::string& commonName) {
+DominoServerInfo StreamingClient::Discover(const std::string& name) {
   SendByte(socket_.get(), int(CommandCode::DiscoverServers));
   EXPECT_EQ(RecvByte(socket_.get()), 1);
   DiscoveryReply reply;
   RecvDiscoveryReplyTail(socket_.get(), reply);
   for (const DominoServerInfo& server : reply.servers) {
-    if (server.commonName == commonName) return server;
+    if (server.commonName == name || server.serverName == name) return server;
   }
-  ADD_FAILURE() << "discovery does not know " << commonName;
+  ADD_FAILURE() << "discovery does not know " << name;
   return {};
 }
 

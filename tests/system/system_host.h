@@ -147,7 +147,7 @@ class StreamingClient {
  public:
   explicit StreamingClient(std::uint16_t port);
   platform::SOCKET get() const { return socket_.get(); }
-  DominoServerInfo Discover(const std::string& commonName);
+  DominoServerInfo Discover(const std::string& name);  // by common or whole name
   void StartBackup(const DominoServerInfo& server, const BackupRequest& request = {});
   void StartRestore(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime);
   // Reads the running text until a piece holds needle (true), or "done" or
