@@ -79,14 +79,11 @@ struct Refusal {
 
 TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
   SystemHost host;
-  Shape shape;
-  shape.partitions = 2;
-  shape.databases = 8;
-  shape.unlogged = 1;
-  shape.sizeMib = "0.5";
   std::string why;
   const bool smallLogDrive = host.SmallDrive('E', 64ull << 30, &why);  // shrunk by one row
-  ASSERT_TRUE(host.Install(shape));
+  ASSERT_TRUE(host.Install({.backend = "dir", .logging = "archive", .partitions = 2, .databases = 8, .unlogged = 1,
+                            .logExtentKib = 32, .sizeMib = "0.5", .translogPath = "absolute", .launcher = {},
+                            .ledgerBytes = 0}));
   Replace(host.NotesIni(), "CN=srv1/O=Org", "CN=flat");
   host.server = "flat";
 
