@@ -344,10 +344,4 @@ bool SystemHost::AdvanceLog(std::uint32_t extents) const {
   return WaitFor([&] { return ReadLog(LogDir()).currentExtent >= from + extents; });
 }
 
-std::uint64_t SystemHost::NextRecord() const { return ReadLog(LogDir()).nextLsn; }
-
-bool SystemHost::WaitForRecordAfter(std::uint64_t next) const {
-  return WaitFor([&] { return ReadLog(LogDir()).nextLsn > next; });
-}
-
 }  // namespace systest

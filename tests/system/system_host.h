@@ -105,8 +105,6 @@ class SystemHost {
   bool StartWorkload(double rate, unsigned seed);  // nserver; rate 0: unthrottled
   void StopWorkload();
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
-  std::uint64_t NextRecord() const;
-  bool WaitForRecordAfter(std::uint64_t next) const;
 
  private:
   TempHostRoot scratch_;
