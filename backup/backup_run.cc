@@ -64,7 +64,7 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server) {
   if (!lock.valid()) return -1;
 
   if (server.archiveLogging == 0) {
-    Output(out, "ERROR: Server: " + server.commonName + " is not set to archive mode.\r\n" +
+    Output(out, "ERROR: Server: " + ServerShortName(server) + " is not set to archive mode.\r\n" +
                     "Only archival transaction logging is supported.\r\n" + "Backup aborted.\r\n");
     return -1;
   }

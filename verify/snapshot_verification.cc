@@ -258,7 +258,7 @@ std::vector<Target> ChooseTargets(Run& run, const std::string& snapshotName) {
     }
     if (run.storage == StorageState::Listed && !BelongsToServer(run, target.name)) {
       Output(run.out, "WARNING: " + target.name + " is not named as a snapshot of server " +
-                          run.server.commonName + ".\r\n");
+                          ServerShortName(run.server) + ".\r\n");
     }
     targets.push_back(target);
   } else if (run.storage == StorageState::Listed) {
@@ -293,17 +293,17 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
   Run run(out, server, DriveText(server.dataVolume.driveLetter));
   Output(out, "Verifying " +
                   (snapshotName.empty() ? std::string("the snapshots") : "snapshot " + snapshotName) +
-                  " of server " + server.commonName + " on drive " +
+                  " of server " + ServerShortName(server) + " on drive " +
                   (run.driveText.empty() ? std::string("(none)") : run.driveText) + "\r\n");
 
   if (server.archiveLogging == 0) {
-    Output(out, "ERROR: Server: " + server.commonName + " is not set to archive mode.\r\n" +
+    Output(out, "ERROR: Server: " + ServerShortName(server) + " is not set to archive mode.\r\n" +
                     "Only archival transaction logging is supported: a restore refuses this server.\r\n");
     run.fault = "server not set to archive logging";
   }
   run.ledgerKnown = GetChangeInfoDir(server, std::string(), run.serverLedger) == 0;
   if (!run.ledgerKnown) {
-    Output(out, "ERROR: The ArkLedger directory of server " + server.commonName +
+    Output(out, "ERROR: The ArkLedger directory of server " + ServerShortName(server) +
                     " cannot be formed:\r\nCHANGE_INFO_DIR is not set in ark.ini, or the server's name "
                     "cannot name a directory.\r\n");
     if (run.fault.empty()) run.fault = "ArkLedger directory unknown";
@@ -319,7 +319,7 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
 
   const std::vector<Target> targets = ChooseTargets(run, snapshotName);
   if (targets.empty()) {
-    Output(out, "ERROR: No snapshot of server " + server.commonName + " was found" +
+    Output(out, "ERROR: No snapshot of server " + ServerShortName(server) + " was found" +
                     (run.driveText.empty() ? std::string() : " on drive " + run.driveText) + ".\r\n");
     return {};
   }

@@ -1,0 +1,149 @@
+// The whole cycle under load, on each kind of host: backups while the server
+// writes, an up-to-the-minute restore that rolls an older backup forward to
+// the live state, point-in-time restores that go back behind later writes
+// and give back a quiet backup bit for bit; discovery on the wire beside it.
+#include <fstream>
+
+#include "net/wire.h"
+#include "net/wire_records.h"
+#include "platform/text.h"
+#include "tests/system/system_host.h"
+
+namespace systest {
+namespace {
+
+struct HostVariant {
+  const char* name;
+  const char* backend;       // "dir" or "btrfs"
+  const char* translogPath;  // "absolute" (its own drive E:) or "relative" (below the data directory, on D:)
+};
+void PrintTo(const HostVariant& variant, std::ostream* os) { *os << variant.name; }
+
+class SystemCycle : public ::testing::TestWithParam<HostVariant> {};
+
+// DiscoverServers (code 6): the exact leading bytes, then a record per
+// server with its volumes and the snapshots its hint file names.
+void ExpectDiscoveryOnTheWire(const SystemHost& host) {
+  StreamingClient client(host.port());
+  SendByte(client.get(), 6);
+  EXPECT_EQ(ReadRaw(client.get(), 14), Bytes({1}) + U32(4) + "cont" + Bytes({2, 0, 0, 0, 1}));
+  EXPECT_EQ(RecvString(client.get()), "ARKHOST");
+  std::vector<DominoServerInfo> servers(2);
+  for (DominoServerInfo& server : servers) RecvDominoServerInfo(client.get(), server);
+  auto facts = [](const DominoServerInfo& s) {
+    return s.serverName + " " + s.loggingStyleText + std::to_string(s.archiveLogging) + " " +
+           std::to_string(s.dataVolume.present) + char(s.dataVolume.driveLetter) + char(s.logVolume.driveLetter) +
+           " " + s.dataVolume.volumeName + (s.dataVolume.devicePathPart1.empty() ? " no device" : "");
+  };
+  const std::string logDrive = host.LogDirectory().substr(0, 1);
+  EXPECT_EQ(facts(servers[0]), "srv1/Org Archive1 1D" + logDrive + " vol_data");
+  EXPECT_EQ(facts(servers[1]), "srv2/Org Archive1 1D" + logDrive + " vol_data");
+  ASSERT_EQ(servers[0].snapshots.size(), 1u);
+  EXPECT_TRUE(platform::EqualsNoCase(servers[0].snapshots[0].name, "dominosnap__ARKHOST__SRV1__recent"))
+      << servers[0].snapshots[0].name;
+  EXPECT_FALSE(servers[0].snapshots[0].displayText.Get().empty());
+  EXPECT_TRUE(servers[1].snapshots.empty());
+  SendByte(client.get(), 15);
+  EXPECT_EQ(RecvByte(client.get()), 1);
+}
+
+TEST_P(SystemCycle, BackupsUnderLoadRestoreUpToTheMinuteAndToTheirPointInTime) {
+  SystemHost host;
+  std::string why;
+  if (std::string(GetParam().backend) == "btrfs" && !host.UseBtrfs(&why)) GTEST_SKIP() << "btrfs skipped: " << why;
+  // Two partitions on D: (discovery lists both; a revert takes the other's
+  // data too); large log extents, as each log a restore needs counts 64 MB
+  // against the log drive's free space.
+  ASSERT_TRUE(host.Install({.backend = GetParam().backend, .partitions = 2, .databases = 8, .unlogged = 1,
+                            .logExtentKib = 512, .sizeMib = "0.5", .translogPath = GetParam().translogPath, .launcher = {}, .ledgerBytes = 0}));
+
+  // A: the server stopped, so the backup saw exactly the state on disk.
+  ASSERT_TRUE(host.StartWorkload(200, 1));
+  ASSERT_TRUE(host.AdvanceLog(2));
+  host.StopWorkload();
+  const Digests atA = host.Digest();
+  ASSERT_EQ(host.Backup().exitCode, 0);
+  const Snapshot snapA = host.Snapshots().at(0);
+  ExpectDiscoveryOnTheWire(host);
+
+  // B and C while the server writes; C archives the logs written since B.
+  ASSERT_TRUE(host.StartWorkload(200, 2));
+  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_EQ(host.Backup().exitCode, 0);
+  const Snapshot snapB = host.Snapshots().at(0);
+  ASSERT_TRUE(host.AdvanceLog(4));
+  Result c = host.Backup();
+  ASSERT_EQ(c.exitCode, 0) << c.err;
+  ASSERT_TRUE(Says(c.out, {"Archiving "}));
+  ASSERT_TRUE(host.AdvanceLog(4));
+  host.StopWorkload();
+
+  const std::string older = host.NameOf(snapB);
+  ASSERT_FALSE(older.empty()) << host.Ctl({"snapshots", host.server}).out;
+  const std::set<std::string> unlogged = host.Unlogged(older);
+  const Digests live = host.Digest();
+  const Digests expected = RolledForwardOnly(live, unlogged);
+  ASSERT_GE(expected.size(), 3u);
+  const std::vector<std::string> logs = FileNames(host.LogDir());
+
+  // Damage: one database gone, one with a page overwritten.
+  std::filesystem::remove(host.DataDir() + "/names.nsf");
+  std::fstream(host.DataDir() + "/mail.box", std::ios::binary | std::ios::in | std::ios::out).seekp(8292) << "overwritten";
+  int damaged = 0;
+  host.Digest(&damaged);
+  ASSERT_NE(damaged, 0) << "the damage is not visible";
+
+  Result utm = host.Restore(older, false);
+  ASSERT_EQ(utm.exitCode, 0) << utm.out << utm.err;
+  // Saved logs copied in; logs on the data volume kept across its revert;
+  // the other partition's data on the same volume named before the revert.
+  EXPECT_TRUE(Says(utm.out,
+                   {"Copying log file : S", "WARNING: The revert of drive D: also takes the data directories of "
+                                            "other Domino servers back to the snapshot:\r\n  D:\\Domino\\Data2\r\n"},
+                   {"already exists in active log directory"}));
+  EXPECT_EQ(Has(utm.out, "active log files of " + host.LogDirectory() + " across the revert\r\n"),
+            std::string(GetParam().translogPath) == "relative") << utm.out;
+  EXPECT_FALSE(std::filesystem::exists(host.HostPath("L:\\ArkLedger\\$kept_logs\\srv1")));
+  int sound = -1;
+  std::string text;
+  const Digests rolled = host.Digest(&sound, &text);
+  EXPECT_EQ(sound, 0) << text;
+  EXPECT_EQ(RolledForwardOnly(rolled, unlogged), expected);
+  EXPECT_EQ(rolled.size(), live.size());
+  EXPECT_EQ(FileNames(host.LogDir()), logs) << "the saved logs copied in for the recovery stay";
+  EXPECT_TRUE(Says(host.LastReport("restore"), {"SNAPSHOT RESTORE AND RECOVERY COMPLETE.",
+                                                "Performing UP TO THE MINUTE Domino recovery."}));
+
+  // B to its point in time: every database sound (no page torn between the
+  // snapshot and the change information), behind the later writes.
+  Result pitB = host.Restore(older, true);
+  ASSERT_EQ(pitB.exitCode, 0) << pitB.out << pitB.err;
+  const Digests atB = host.Digest(&sound, &text);
+  EXPECT_EQ(sound, 0) << "a restored database is damaged:\n" << text;
+  EXPECT_EQ(atB.size(), live.size());
+  EXPECT_NE(atB, live) << "the restore did not go back behind the later writes";
+
+  // A to its point in time: bit for bit, templates and unlogged ones too; no
+  // log needed and nothing logged before the restore lost, also when the log
+  // lies on the reverted volume.
+  std::map<std::string, std::string> logBytes;
+  for (const std::string& name : FileNames(host.LogDir())) logBytes[name] = ReadText(host.LogDir() + "/" + name);
+  Result pitA = host.Restore(host.NameOf(snapA), true);
+  ASSERT_EQ(pitA.exitCode, 0) << pitA.out << pitA.err;
+  EXPECT_TRUE(Says(pitA.out, {"Performing POINT IN TIME Domino recovery."}, {"Determining necessary logs"}));
+  EXPECT_EQ(host.Digest(), atA);
+  for (const auto& [name, bytes] : logBytes) {
+    EXPECT_TRUE(name == "SIMLOG.CTL" || ReadText(host.LogDir() + "/" + name).starts_with(bytes)) << name;
+  }
+}
+
+const HostVariant kVariants[] = {
+    {"dir", "dir", "absolute"},
+    {"btrfs", "btrfs", "absolute"},
+    {"dir_logs_on_data_volume", "dir", "relative"},
+};
+INSTANTIATE_TEST_SUITE_P(Backends, SystemCycle, ::testing::ValuesIn(kVariants),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace systest

@@ -1,0 +1,107 @@
+// Hundreds of sessions, polite, cut short and made of random bytes, leave
+// the service as they found it: it answers, holds the same open files and
+// about the same memory.
+#include <sys/socket.h>
+
+#include <random>
+
+#include "tests/system/system_host.h"
+
+namespace systest {
+namespace {
+
+std::set<std::string> OpenFiles(pid_t pid) {
+  std::set<std::string> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    out.insert(entry.path().filename().string() + " -> " + std::filesystem::read_symlink(entry, ec).string());
+  }
+  return out;
+}
+
+long ResidentKib(pid_t pid) {
+  const std::string status = ReadText("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("VmRSS:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+// One session of ordinary commands, every answer checked; every third one
+// cut off instead of ended politely.
+void OrdinarySession(std::uint16_t port, int round) {
+  StreamingClient s(port);
+  WriteRaw(s.get(), Bytes({12}));  // ping
+  ASSERT_EQ(ReadRaw(s.get(), 1), Bytes({1}));
+  if (round % 4 == 0) {  // status: three answers, no nserver runs
+    WriteRaw(s.get(), Bytes({9, 10, 11}));
+    const std::string answer = ReadRaw(s.get(), 6);
+    ASSERT_EQ(answer.size(), 6u);
+    for (std::size_t i = 0; i < 6; i += 2) ASSERT_EQ(answer[i], 1) << i;
+    for (std::size_t i = 1; i < 6; i += 2) ASSERT_TRUE(answer[i] == 0 || answer[i] == 1) << i;
+    ASSERT_EQ(answer[5], 0);
+  } else if (round % 4 == 1) {  // the backup reports: none yet
+    WriteRaw(s.get(), Bytes({1, 1}));
+    ASSERT_EQ(ReadRaw(s.get(), 5), Bytes({1, 0, 0, 0, 0}));
+  } else if (round % 4 == 2) {  // discovery: the one server, read up to the next answer
+    WriteRaw(s.get(), Bytes({6}));
+    ASSERT_EQ(ReadRaw(s.get(), 13), Bytes({1}) + U32(4) + "cont" + U32(1));
+    WriteRaw(s.get(), Bytes({13}));
+    std::string rest;
+    while (rest.size() < 5 || rest.substr(rest.size() - 5) != Bytes({1, 0, 0, 0, 0})) {
+      const std::string more = ReadRaw(s.get(), 1);
+      ASSERT_EQ(more.size(), 1u) << "discovery answer ended early";
+      rest += more;
+    }
+  } else {  // an unknown command and a flag test
+    WriteRaw(s.get(), Bytes({200, 14}) + U32(0));
+    ASSERT_EQ(ReadRaw(s.get(), 2), Bytes({255, 1}));
+  }
+  if (round % 3 != 0) {
+    WriteRaw(s.get(), Bytes({15}));
+    ASSERT_EQ(ReadRaw(s.get(), 1), Bytes({1}));
+  }
+}
+
+bool Answers(std::uint16_t port) {
+  StreamingClient s(port);
+  WriteRaw(s.get(), Bytes({12, 15}));
+  return ReadRaw(s.get(), 2) == Bytes({1, 1}) && ReadRaw(s.get(), 1).empty();
+}
+
+TEST(SystemLoad, ManySessionsAndRandomBytesLeaveNoTrace) {
+  // Freed memory is reused at once under AddressSanitizer too.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  ::setenv("ASAN_OPTIONS", ((asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=0:thread_local_quarantine_size_kb=0").c_str(), 1);
+  SystemHost host;
+  ASSERT_TRUE(host.Install());
+  for (int round = 0; round < 8; ++round) OrdinarySession(host.port(), round);  // what is made once is made
+  ASSERT_TRUE(Answers(host.port()));
+  const pid_t service = host.ServicePid();
+  const std::set<std::string> fds = OpenFiles(service);
+  const long rss = ResidentKib(service);
+  ASSERT_GT(rss, 0);
+
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 200; ++round) {
+    OrdinarySession(host.port(), round);
+    if (HasFatalFailure()) FAIL() << "session " << round;
+  }
+  for (int round = 0; round < 50; ++round) {  // random bytes, never a backup or restore (7, 8)
+    StreamingClient s(host.port());
+    std::string bytes(1 + rng() % 512, '\0');
+    for (char& c : bytes) {
+      c = char(rng());
+      if (c == 7 || c == 8) c = 13;
+    }
+    platform::Send(s.get(), bytes.data(), bytes.size());
+    ::shutdown(s.get(), SHUT_WR);
+    ReadRaw(s.get(), 1 << 20, 2000);
+  }
+  ASSERT_TRUE(Answers(host.port())) << host.ServiceOutput();
+  EXPECT_EQ(OpenFiles(service), fds);
+  EXPECT_LE(ResidentKib(service), rss + 1024) << "resident memory grew from " << rss << " KiB";
+  EXPECT_EQ(host.Reports("backup"), std::vector<std::string>{});
+  EXPECT_EQ(host.Reports("restore"), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace systest

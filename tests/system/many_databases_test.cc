@@ -1,0 +1,64 @@
+// A server of 5,000 databases with the soft limit of open files a service
+// gets by default (1,024): the service raises it and backs up and restores
+// every database; where the hard limit is 1,024 too, the backup stops
+// cleanly, says why and gives every database back.
+#include <sys/resource.h>
+
+#include "tests/system/system_host.h"
+
+namespace systest {
+namespace {
+
+constexpr int kDatabases = 5000;
+
+TEST(SystemScale, ManyDatabasesUnderTheDefaultSoftLimitOfOpenFiles) {
+  struct rlimit limit = {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max < 3 * kDatabases) {  // nserver holds two or three per database
+    GTEST_SKIP() << "the hard limit of open files (" << limit.rlim_max << ") is too low";
+  }
+  SystemHost host;
+  ASSERT_TRUE(host.Install({.backend = "dir", .logging = "archive", .partitions = 0, .databases = kDatabases,
+                            .unlogged = 1, .logExtentKib = 64, .sizeMib = "0", .translogPath = "absolute",
+                            .launcher = {"prlimit", "--nofile=1024:1024"}, .ledgerBytes = 0}));
+  const Digests before = host.Digest();
+  ASSERT_EQ(before.size(), std::size_t(kDatabases));
+
+  Result refused = host.Backup();
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(Has(refused.out, "too many open files (the limit is 1024)\r\nAborting backup of all databases."))
+      << refused.out;
+  EXPECT_TRUE(host.Snapshots().empty());
+  EXPECT_EQ(host.HeldInBackup(), std::vector<std::string>{});
+
+  // The soft limit at 1,024 and the hard limit above: the service raises its
+  // own, and both kinds of restore bring back every database.
+  host.StopService();
+  ASSERT_TRUE(host.StartService({"env", "ARK_DEBUG=1", "prlimit", "--nofile=1024:"}));
+  Result backup = host.Backup();
+  ASSERT_EQ(backup.exitCode, 0) << backup.out << backup.err;
+  EXPECT_TRUE(Has(host.ServiceOutput(), "Open file limit raised from 1024 to " + std::to_string(limit.rlim_max)));
+  const std::vector<Snapshot> snapshots = host.Snapshots();
+  ASSERT_EQ(snapshots.size(), 1u);
+  const std::set<std::string> unlogged = host.Unlogged(snapshots[0].name);
+
+  ASSERT_TRUE(host.StartWorkload(0, 11));
+  ASSERT_TRUE(host.AdvanceLog(2));
+  host.StopWorkload();
+  const Digests live = host.Digest();
+  ASSERT_NE(RolledForwardOnly(live, unlogged), RolledForwardOnly(before, unlogged));
+
+  Result upToTheMinute = host.Restore(snapshots[0].name, false);
+  ASSERT_EQ(upToTheMinute.exitCode, 0) << upToTheMinute.out << upToTheMinute.err;
+  EXPECT_TRUE(Has(upToTheMinute.out, "Recovering databases 1 to ")) << upToTheMinute.out;
+  const Digests rolledForward = host.Digest();
+  EXPECT_EQ(rolledForward.size(), live.size());
+  EXPECT_EQ(RolledForwardOnly(rolledForward, unlogged), RolledForwardOnly(live, unlogged));
+
+  Result pointInTime = host.Restore(snapshots[0].name, true);
+  ASSERT_EQ(pointInTime.exitCode, 0) << pointInTime.out << pointInTime.err;
+  EXPECT_EQ(host.Digest(), before);
+}
+
+}  // namespace
+}  // namespace systest

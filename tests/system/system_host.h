@@ -1,0 +1,166 @@
+// A whole simulated host for the system tests: a temporary root built by
+// `dominosim install`, the real arkserver on a free loopback port (a test may
+// kill it), arkctl for the commands, nserver for the workload and
+// `dominosim digest` to compare databases; on request the volumes on a
+// loop-mounted btrfs image and a drive on a tmpfs. Everything started is
+// stopped, unmounted and removed when the host goes.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/records.h"
+#include "platform/socket.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_host.h"
+
+namespace systest {
+
+struct Result {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// Options of `dominosim install`, and how arkserver starts.
+struct Shape {
+  std::string backend = "dir", logging = "archive";
+  int partitions = 0, databases = 12, unlogged = 0, logExtentKib = 32;
+  std::string sizeMib = "4";
+  std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
+  std::vector<std::string> launcher;      // runs arkserver (e.g. prlimit with its options)
+  std::uint64_t ledgerBytes = 0;          // L: on a tmpfs of this size (0: no)
+};
+
+using Digests = std::map<std::string, std::string>;  // Windows path -> sha256
+
+struct Snapshot {
+  std::string name, stamp;  // stamp: the creation time, as arkctl lists it
+};
+
+class Mount;
+
+class SystemHost {
+ public:
+  SystemHost();
+  ~SystemHost();
+  SystemHost(const SystemHost&) = delete;
+  SystemHost& operator=(const SystemHost&) = delete;
+
+  // Before Install: the volumes on a btrfs image; false with *why when the
+  // machine does not allow it.
+  bool UseBtrfs(std::string* why);
+  // A drive's folder on a tmpfs (E: before Install); false with *why.
+  bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);
+  // Fills a small drive until about `leave` bytes stay free (more than it
+  // holds: empties it again); Resize remounts it at another size.
+  void LeaveFree(char drive, std::uint64_t leave);
+  bool Resize(char drive, std::uint64_t bytes);
+
+  // Builds the host and starts arkserver; *skip says why when the shape's
+  // small ledger drive cannot be mounted (nothing started then).
+  ::testing::AssertionResult Install(const Shape& shape = {}, std::string* skip = nullptr);
+  ::testing::AssertionResult StartService(const std::vector<std::string>& launcher = {});
+  void StopService();  // SIGTERM; a clean stop exits 0
+  void KillService();  // SIGKILL
+  std::string ServiceOutput() const;
+  std::uint16_t port() const { return port_; }
+  int ServicePid() const { return service_ ? service_->id() : -1; }
+
+  const std::string& root() const { return root_; }
+  std::string server = "srv1";  // the name arkctl is given
+  std::string HostPath(const std::string& windowsPath) const;
+  std::string NotesIni() const { return HostPath(notesIni_); }
+  std::string DataDir() const { return HostPath(dataDirectory_); }
+  std::string LogDir() const { return HostPath(logDirectory_); }
+  const std::string& LogDirectory() const { return logDirectory_; }  // the Windows path
+  std::string ServerLedger() const { return HostPath("L:\\ArkLedger\\") + server; }
+  std::string SnapshotLedger(const std::string& snapshot) const;
+  std::set<std::string> Unlogged(const std::string& snapshot) const;
+
+  Result Ctl(std::vector<std::string> args) const;
+  // Dated snapshot names carry the second of their creation: two backups
+  // never start within the same second (SpaceBackups, BackupEnded).
+  Result Backup();
+  void SpaceBackups() const;
+  void BackupEnded();
+  Result Restore(const std::string& snapshot, bool pointInTime) const;
+  Result Sim(const std::string& command) const;
+  // Without exitCode, a damaged database fails the test.
+  Digests Digest(int* exitCode = nullptr, std::string* text = nullptr) const;
+  std::vector<Snapshot> Snapshots() const;
+  std::string NameOf(const Snapshot& snapshot) const;  // its name now ("" when gone)
+  std::vector<std::string> Reports(const std::string& type) const;
+  std::string LastReport(const std::string& type) const;
+  void SetFailOn(const std::string& operations) const;  // the component's faults ("" none)
+  // The databases another process cannot put into backup mode.
+  std::vector<std::string> HeldInBackup() const;
+
+  bool StartWorkload(double rate, unsigned seed);  // nserver; rate 0: unthrottled
+  void StopWorkload();
+  bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
+
+ private:
+  TempHostRoot scratch_;
+  std::string root_, notesIni_, dataDirectory_, logDirectory_;
+  std::map<char, std::string> drives_;
+  std::map<char, std::unique_ptr<Mount>> mounts_;  // 'V': the volumes; else a small drive
+  std::unique_ptr<ChildProcess> service_, workload_;
+  std::uint16_t port_ = 0;
+  std::int64_t lastBackup_ = 0;
+};
+
+// A program run to its end; Spawn leaves it running, its output in files.
+Result RunProgram(const std::vector<std::string>& argv);
+std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
+                                    const std::string& err, const std::vector<std::string>& env = {});
+
+// Recovery rolls forward the databases that log: not log.nsf, no template,
+// none the backup found without logging.
+Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged = {});
+std::vector<std::string> FileNames(const std::string& dir);  // sorted, files only
+std::vector<std::string> Tree(const std::string& dir);       // every path with its content
+inline std::string ReadText(const std::string& path) { return ReadHostFile(path); }
+inline bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
+// Every text of says in the output, none of never.
+::testing::AssertionResult Says(const std::string& output, const std::vector<std::string>& says,
+                                const std::vector<std::string>& never = {});
+
+// Polls for an event, generously (a loaded machine is slow, never wrong).
+template <typename Check>
+bool WaitFor(Check check, int seconds = 120) {
+  for (int i = 0; i < seconds * 100 && !check(); ++i) ::usleep(10000);
+  return check();
+}
+
+// A client that speaks the wire itself, to walk away from a run at a line
+// of its text or to send records no arkctl sends.
+class StreamingClient {
+ public:
+  explicit StreamingClient(std::uint16_t port);
+  platform::SOCKET get() const { return socket_.get(); }
+  DominoServerInfo Discover(const std::string& name);  // by common or whole name
+  void StartBackup(const DominoServerInfo& server, const BackupRequest& request = {});
+  void StartRestore(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime);
+  // Reads the running text until a piece holds needle (true), or "done" or
+  // the end of the connection (false); what came goes to seen.
+  bool ReadUntil(const std::string& needle, std::string& seen);
+  void Vanish() { socket_.reset(); }
+
+ private:
+  platform::Socket socket_;
+};
+
+// Raw bytes over a connection, beside the primitives under test.
+std::string Bytes(std::initializer_list<int> values);
+std::string U32(std::uint32_t v);
+void WriteRaw(platform::SOCKET s, const std::string& bytes);
+std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 30000);
+
+}  // namespace systest
