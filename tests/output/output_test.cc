@@ -4,7 +4,6 @@
 #include <thread>
 #include <vector>
 
-#include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/host.h"
 #include "tests/output/test_helpers.h"
@@ -131,19 +130,6 @@ TEST_F(OutputTest, OutputFileBesideTheExecutableIsAppendedTo) {
   EXPECT_NO_THROW(Output(sink_, "file gone\r\n"));
   EXPECT_EQ(ReportText(), "line one\r\nline two\r\nfile gone\r\n");
   std::filesystem::remove(file);
-}
-
-// The operation lock has one holder, and says so once when it is held.
-TEST(OperationLockTest, OneHolderAndTheMessageOnce) {
-  TempHostRoot root;
-  OutputSink sink;
-  platform::OperationLockHandle first = AcquireOperationLock(sink);
-  ASSERT_TRUE(first.valid());
-  EXPECT_FALSE(AcquireOperationLock(sink).valid()) << "the lock is not re-entrant";
-  EXPECT_EQ(sink.accumulated, "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n");
-  first.Close();
-  EXPECT_TRUE(AcquireOperationLock(sink).valid());
-  EXPECT_EQ(sink.accumulated.size(), 72u) << "message output more than once";
 }
 
 }  // namespace
