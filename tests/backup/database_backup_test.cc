@@ -123,6 +123,13 @@ TEST_F(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
        [&](const std::string& f) { return read + f + ").\r\n\r\n"; }},
       {[&](FakeDomino& d) { d.databases[db].sizeHigh = 1; }, "L:\\s",  // fewer than announced
        [&](const std::string& f) { return read + f + ").\r\n\r\n"; }},
+      {[this](FakeDomino&) {  // a change-information file that cannot be written
+         std::filesystem::create_directories(host_.Drive('L', "s/Domino/Data"));
+         std::filesystem::remove(host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
+         std::filesystem::create_symlink("/dev/full", host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
+       },
+       "L:\\s",
+       [](const std::string& f) { return "ERROR: Cannot write low/high bytes to change info file: " + f + ".\r\n\r\n"; }},
       {[](FakeDomino&) {}, "Q:\\s",
        [](const std::string& f) {
          return "ERROR: (ENOENT) File or path not found\r\nERROR: Cannot open changeinfo file : " + f +
@@ -130,7 +137,9 @@ TEST_F(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
                 ".\r\narkledger directory to it's time/date value.\r\n";
        }},
   };
+  const bool devFull = ::access("/dev/full", W_OK) == 0;
   for (std::size_t i = 0; i < cases.size(); ++i) {
+    if (i == cases.size() - 2 && !devFull) continue;  // the row of a file that cannot be written
     FakeDomino dom;
     dom.databases[db].changeInfo = "abc";
     cases[i].arrange(dom);
@@ -143,18 +152,6 @@ TEST_F(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
     EXPECT_TRUE(dom.openHandles.empty()) << i;
     EXPECT_EQ(list[0].inBackup, 0u) << i;
   }
-}
-
-TEST_F(DatabaseBackup, AFileThatCannotBeWrittenIsReportedNotTakenAsSaved) {
-  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
-  dom_.databases[Db("a.nsf")].changeInfo = "abc";
-  std::filesystem::create_directories(host_.Drive('L', "s/Domino/Data"));
-  std::filesystem::create_symlink("/dev/full", host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
-  auto list = List({Db("a.nsf")});
-  EXPECT_EQ(StartAndCapture(list), -1);
-  EXPECT_EQ(Said(), "ERROR: Cannot write low/high bytes to change info file: L:\\s\\Domino\\Data\\a.nsf.dat.\r\n\r\n");
-  EXPECT_EQ(dom_.Count("BackupEnd " + Db("a.nsf") + " 1"), 1);
-  EXPECT_TRUE(dom_.openHandles.empty());
 }
 
 // The change information is flushed to the disk, file and folders, once no

@@ -18,8 +18,16 @@ class LogArchive : public ::testing::Test {
   }
   // Runs the archiving into L:\s\logs\; its result (the printed line is checked).
   int Archive(std::vector<DWORD>& archived) {
+    return Printing([&] { return ArchiveTransactionLogs(request_, nullptr, "L:\\s\\logs\\", archived); });
+  }
+  // Copies into the ledger folder given (always L:\s\logs\ in the end).
+  int Copy(const std::string& ledger) {
+    return Printing([&] { return CopyLogsToLedger(request_, server_, ledger); });
+  }
+  template <typename F>
+  int Printing(F run) {
     testing::internal::CaptureStdout();
-    int result = ArchiveTransactionLogs(request_, nullptr, "L:\\s\\logs\\", archived);
+    int result = run();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
     return result;
   }
@@ -29,21 +37,18 @@ class LogArchive : public ::testing::Test {
   DominoServerInfo server_;
 };
 
-TEST_F(LogArchive, NoLogsSaysSoOnceAndCreatesNothing) {
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
+TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
+  // No logs: said once, nothing created.
+  EXPECT_EQ(Copy("L:\\s"), 0);
   EXPECT_EQ(request_.output.accumulated, "Domino reports no logs to archive\r\n");
   EXPECT_FALSE(host_.Exists('L', "s/logs"));
   EXPECT_EQ(dom_.calls, (std::vector<std::string>{"ArchiveBegin", "GetFirstArchiveLog", "ArchiveEnd"}));
   EXPECT_EQ(CopyLogsToLedger(request_, server_, ""), -1);
-}
 
-TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
+  request_.output.accumulated.clear();
+  dom_.calls.clear();
   dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}, {12345678, "D:\\Logs\\S0000008.TXN"}};
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s\\"), 0);  // same destination with a trailing "\"
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
+  EXPECT_EQ(Copy("L:\\s\\"), 0);  // same destination with a trailing "\"
   EXPECT_EQ(host_.Read('L', "s/logs/S0000007.TXN"), "log seven");
   EXPECT_EQ(host_.Read('L', "s/logs/S12345678.TXN"), std::string(300000, 'e'));  // all digits
   EXPECT_EQ(request_.output.accumulated,
@@ -58,9 +63,7 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
   host_.Write('L', "s/log_hint", "8\r\n0000000f");
   dom_.logs = {{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
   dom_.marked.clear();
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Copy("L:\\s"), 0);
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
   EXPECT_FALSE(host_.Exists('L', "s/logs/S0000008.TXN"));
   EXPECT_FALSE(dom_.archiveOpen);
@@ -131,9 +134,7 @@ TEST_F(LogArchive, RuntimeFailuresEndTheSession) {
   EXPECT_EQ(Archive(archived), -1);
   EXPECT_EQ(request_.output.accumulated, "ERROR: Domino error 0x0111\r\n");
   EXPECT_EQ(dom_.calls, std::vector<std::string>{"ArchiveBegin"});
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(CopyLogsToLedger(request_, server_, "L:\\s"), 0);  // never fails the backup
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Copy("L:\\s"), 0);  // never fails the backup
 
   dom_.archiveBeginStatus = 0;
   dom_.failures["GetNextArchiveLog"] = 0x0222;

@@ -1,7 +1,6 @@
-// Hand-written doubles of the Domino API: a delegating base (every call goes
-// to an inner API, or fails with ERR_NO_RUNTIME without one) that spies and
-// fakes derive from to override only what they watch or break, and the
-// journaling fake of the backup tests.
+// The journaling fake of the Domino API for the backup tests: the calls a
+// backup makes are answered from its configuration; any other call is the
+// quiet default of the mock.
 #pragma once
 
 #include <algorithm>
@@ -14,70 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "domino/domino_api.h"
-
-class DelegatingDominoApi : public DominoApi {
- public:
-  explicit DelegatingDominoApi(DominoApi* inner = nullptr) : inner_(inner) {}
-  STATUS InitRuntime(int argc, char** argv) override { return Or(&DominoApi::InitRuntime, argc, argv); }
-  void TermRuntime() override { if (inner_) inner_->TermRuntime(); }
-  STATUS OpenDatabase(const char* p, DBHANDLE* h) override { return Or(&DominoApi::OpenDatabase, p, h); }
-  STATUS CloseDatabase(DBHANDLE h) override { return Or(&DominoApi::CloseDatabase, h); }
-  WORD GetErrorText(WORD z, STATUS s, char* b, WORD n) override {
-    return inner_ ? inner_->GetErrorText(z, s, b, n) : WORD(std::snprintf(b, n, "Domino error 0x%04X", unsigned(s)));
-  }
-  STATUS GetDatabaseLogInfo(DBHANDLE h, DWORD z, DWORD* l, BYTE a[16], BYTE b[16], DWORD* e) override {
-    return Or(&DominoApi::GetDatabaseLogInfo, h, z, l, a, b, e);
-  }
-  STATUS BackupStart(DBHANDLE h, DWORD z, DWORD* c, DWORD* a, DWORD* b) override {
-    return Or(&DominoApi::BackupStart, h, z, c, a, b);
-  }
-  STATUS BackupStop(DBHANDLE h, DWORD c) override { return Or(&DominoApi::BackupStop, h, c); }
-  STATUS BackupEnd(DBHANDLE h, DWORD c, DWORD a) override { return Or(&DominoApi::BackupEnd, h, c, a); }
-  STATUS GetChangeInfoSize(DBHANDLE h, DWORD c, DWORD z, DWORD* l, DWORD* hi) override {
-    return Or(&DominoApi::GetChangeInfoSize, h, c, z, l, hi);
-  }
-  STATUS GetChangeInfo(DBHANDLE h, DWORD c, DWORD z, void* b, DWORD n, DWORD* l) override {
-    return Or(&DominoApi::GetChangeInfo, h, c, z, b, n, l);
-  }
-  STATUS ApplyChangeInfoStart(DWORD* c, const char* t, DWORD z, DWORD l, DWORD h) override {
-    return Or(&DominoApi::ApplyChangeInfoStart, c, t, z, l, h);
-  }
-  STATUS ApplyChangeInfo(DWORD c, DWORD z, const void* b, DWORD n) override {
-    return Or(&DominoApi::ApplyChangeInfo, c, z, b, n);
-  }
-  STATUS ApplyChangeInfoEnd(DWORD c, DWORD z) override { return Or(&DominoApi::ApplyChangeInfoEnd, c, z); }
-  STATUS ArchiveBegin() override { return Or(&DominoApi::ArchiveBegin); }
-  STATUS ArchiveEnd() override { return Or(&DominoApi::ArchiveEnd); }
-  STATUS GetFirstArchiveLog(BYTE id[16], DWORD* n, char* p) override { return Or(&DominoApi::GetFirstArchiveLog, id, n, p); }
-  STATUS GetNextArchiveLog(BYTE id[16], DWORD* n, char* p) override { return Or(&DominoApi::GetNextArchiveLog, id, n, p); }
-  STATUS MarkLogArchived(const BYTE id[16], DWORD n) override { return Or(&DominoApi::MarkLogArchived, id, n); }
-  STATUS GetLoggingStyle(DWORD* s) override { return Or(&DominoApi::GetLoggingStyle, s); }
-  STATUS GetServerName(char* b) override { return Or(&DominoApi::GetServerName, b); }
-  STATUS AbbreviateName(DWORD a, DWORD b, const char* n, char* o, WORD s, WORD* l) override {
-    return Or(&DominoApi::AbbreviateName, a, b, n, o, s, l);
-  }
-  STATUS TranslatePath(WORD m, const char* p, WORD l, char* o, WORD s) override {
-    return Or(&DominoApi::TranslatePath, m, p, l, o, s);
-  }
-  STATUS TextToTimeDate(void* a, void* b, const char** t, WORD l, TIMEDATE* o) override {
-    return Or(&DominoApi::TextToTimeDate, a, b, t, l, o);
-  }
-  STATUS RecoverDatabaseList(const char* p, ArchivedLogCallbackFn c, DWORD o, WORD* f, DWORD t) override {
-    return Or(&DominoApi::RecoverDatabaseList, p, c, o, f, t);
-  }
-  STATUS ReadDatabaseRecord(DBHANDLE h, BYTE r[128]) override { return Or(&DominoApi::ReadDatabaseRecord, h, r); }
-  STATUS WriteDatabaseRecord(DBHANDLE h, const BYTE r[128]) override {
-    return Or(&DominoApi::WriteDatabaseRecord, h, r);
-  }
-
- private:
-  template <typename... P, typename... A>
-  STATUS Or(STATUS (DominoApi::*call)(P...), A&&... args) {
-    return inner_ ? (inner_->*call)(std::forward<A>(args)...) : ERR_NO_RUNTIME;
-  }
-  DominoApi* inner_;
-};
+#include "tests/support/mock_domino_api.h"
 
 // A database of the journaling fake: its logging facts and change information.
 struct FakeDatabase {
@@ -96,12 +32,9 @@ struct FakeLog {
 };
 
 // A runtime of databases, archivable logs, failures and exceptions on demand,
-// and a journal of every call in order; installed for its lifetime.
-class FakeDomino : public DelegatingDominoApi {
+// and a journal of every call in order; installed for its lifetime (by the mock).
+class FakeDomino : public ::testing::NiceMock<MockDominoApi> {
  public:
-  FakeDomino() { SetDominoApi(this); }
-  ~FakeDomino() override { SetDominoApi(nullptr); }
-
   // Configuration. failures / throws are keyed "Op" or "Op path".
   std::map<std::string, FakeDatabase> databases;
   std::vector<FakeLog> logs;
@@ -208,6 +141,9 @@ class FakeDomino : public DelegatingDominoApi {
     if (STATUS s = Enter("MarkLogArchived", "")) return s;
     marked.push_back(number);
     return 0;
+  }
+  WORD GetErrorText(WORD, STATUS s, char* b, WORD n) override {
+    return WORD(std::snprintf(b, n, "Domino error 0x%04X", unsigned(s)));
   }
   STATUS TranslatePath(WORD, const char* path, WORD, char* out, WORD size) override {
     std::snprintf(out, size, "%s", path);
