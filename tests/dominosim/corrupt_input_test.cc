@@ -23,9 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const std::string& path) { return ReadHostFile(path); }
-void WriteAllTo(const std::string& path, const std::string& bytes) { WriteHostFile(path, bytes); }
-
 struct Damaged : ::testing::Test {
   TempHostRoot root;
   std::string dir = root.path().string();
@@ -73,7 +70,7 @@ struct Damaged : ::testing::Test {
 
 TEST_F(Damaged, DatabaseFilesAreRefused) {
   std::string good = MakeDb("good.nsf");
-  std::string bytes = ReadAll(good);
+  std::string bytes = ReadHostFile(good);
   std::unique_ptr<Database> db;
   struct Case {
     std::string name;
@@ -94,7 +91,7 @@ TEST_F(Damaged, DatabaseFilesAreRefused) {
       {"text.nsf", std::string(9000, 'x'), ERR_NOT_DATABASE},
   };
   for (const Case& c : cases) {
-    WriteAllTo(dir + "/" + c.name, c.content);
+    WriteHostFile(dir + "/" + c.name, c.content);
     EXPECT_EQ(Database::Open(dir + "/" + c.name, Options(), db), c.expected) << c.name;
     EXPECT_EQ(StatusText(c.expected).find("Unknown"), std::string::npos);
   }
@@ -102,7 +99,7 @@ TEST_F(Damaged, DatabaseFilesAreRefused) {
   // A damaged data page: the page read and the digest name it.
   std::string garbledPage = bytes;
   garbledPage[3 * kPageSize + 17] ^= 1;
-  WriteAllTo(dir + "/page.nsf", garbledPage);
+  WriteHostFile(dir + "/page.nsf", garbledPage);
   ASSERT_EQ(Database::Open(dir + "/page.nsf", Options(), db), NOERROR);
   std::uint8_t page[kPageSize];
   EXPECT_EQ(db->ReadPage(3, page), ERR_DB_CORRUPT);
@@ -114,7 +111,7 @@ TEST_F(Damaged, DatabaseFilesAreRefused) {
   for (int i = 0; i < 300; ++i) {
     std::string mutated = bytes;
     mutated[rng() % 212] = char(rng());
-    WriteAllTo(dir + "/fuzz.nsf", mutated);
+    WriteHostFile(dir + "/fuzz.nsf", mutated);
     STATUS s = Database::Open(dir + "/fuzz.nsf", Options(), db);
     EXPECT_TRUE(s == NOERROR || s == ERR_DB_CORRUPT || s == ERR_NOT_DATABASE) << s;
   }
@@ -126,9 +123,9 @@ TEST_F(Damaged, ChangeStreamsAreRefusedAndTargetUntouched) {
   fs::copy_file(source, target);
   std::string stream = StreamOf(source);
   ASSERT_EQ(stream.size(), ChangeStreamSize(3));  // header page, 2 and 7
-  const std::string before = ReadAll(target);
+  const std::string before = ReadHostFile(target);
   auto untouched = [&](const std::string& what) {
-    EXPECT_EQ(ReadAll(target), before) << what;
+    EXPECT_EQ(ReadHostFile(target), before) << what;
     EXPECT_FALSE(fs::exists(target + ".dsim-apply")) << what;
   };
 
@@ -156,12 +153,12 @@ TEST_F(Damaged, ChangeStreamsAreRefusedAndTargetUntouched) {
     untouched("flipped byte " + std::to_string(at));
   }
   ASSERT_EQ(Apply(target, stream, stream.size(), 1), NOERROR);  // byte by byte
-  EXPECT_EQ(ReadAll(target), ReadAll(source));
+  EXPECT_EQ(ReadHostFile(target), ReadHostFile(source));
   // No change information at all: nothing is applied.
   EXPECT_EQ(Apply(target, "", 0), NOERROR);
-  EXPECT_EQ(ReadAll(target), ReadAll(source));
+  EXPECT_EQ(ReadHostFile(target), ReadHostFile(source));
   // A target that is not a database is refused at the start.
-  WriteAllTo(dir + "/plain.nsf", "not a database");
+  WriteHostFile(dir + "/plain.nsf", "not a database");
   std::unique_ptr<ChangeApplier> applier;
   EXPECT_EQ(ChangeApplier::Start(dir + "/plain.nsf", 0, stream.size(), applier), ERR_NOT_DATABASE);
   EXPECT_EQ(ChangeApplier::Start(dir + "/none.nsf", 0, stream.size(), applier), ERR_FILE_NOT_FOUND);
@@ -185,7 +182,7 @@ TEST_F(Damaged, LogFilesAreRefused) {
     PageWrite w[] = {{1, payload.data()}};
     ASSERT_EQ(db->Write(w, 1), NOERROR);
   }
-  std::string extent = ReadAll(log->ExtentPath(1));
+  std::string extent = ReadHostFile(log->ExtentPath(1));
   ExtentScan scan;
   std::mt19937 rng(3);
   for (int i = 0; i < 300; ++i) {
@@ -193,7 +190,7 @@ TEST_F(Damaged, LogFilesAreRefused) {
     std::size_t at = rng() % mutated.size();
     mutated[at] = char(mutated[at] ^ (1 + rng() % 255));
     if (i % 3 == 0) mutated.resize(rng() % mutated.size());
-    WriteAllTo(dir + "/fuzz.TXN", mutated);
+    WriteHostFile(dir + "/fuzz.TXN", mutated);
     STATUS s = ScanExtent(dir + "/fuzz.TXN", 1, log->logId(), UINT64_MAX, nullptr, scan);
     // Either refused or read only up to the damage.
     if (s == NOERROR) {
@@ -205,7 +202,7 @@ TEST_F(Damaged, LogFilesAreRefused) {
   // A damaged control file: the log cannot be opened, the database write is refused.
   log.reset();
   db.reset();
-  WriteAllTo(dir + "/log/SIMLOG.CTL", std::string(128, '\x01'));
+  WriteHostFile(dir + "/log/SIMLOG.CTL", std::string(128, '\x01'));
   options.create = false;
   EXPECT_EQ(TxnLog::Open(options, log), ERR_LOG_NOT_FOUND);
   options.create = true;

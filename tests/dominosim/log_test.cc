@@ -48,6 +48,14 @@ struct LogFixture : ::testing::Test {
     EXPECT_EQ(Database::Open(dir + "/" + name, options, db), NOERROR);
     return db;
   }
+  // n single-page writes, to pages 1..8 in turn when spread, else to page 1.
+  static void WriteMany(Database& db, int n, bool spread = false) {
+    const Payload p(5);
+    for (int i = 0; i < n; ++i) {
+      PageWrite w[] = {{spread ? 1 + std::uint32_t(i) % 8 : 1, p.bytes.data()}};
+      ASSERT_EQ(db.Write(w, 1), NOERROR);
+    }
+  }
 };
 
 TEST_F(LogFixture, PagesAreWrittenLoggedAndReadBack) {
@@ -101,11 +109,7 @@ TEST_F(LogFixture, PagesAreWrittenLoggedAndReadBack) {
 TEST_F(LogFixture, ExtentsRollSealedAndChained) {
   auto log = OpenLog(LogStyle::Archive, 64 * 1024);
   auto db = MakeDb(log.get(), "a.nsf");
-  Payload p(5);
-  for (std::uint32_t i = 0; i < 100; ++i) {
-    PageWrite w[] = {{1 + i % 8, p.bytes.data()}};
-    ASSERT_EQ(db->Write(w, 1), NOERROR);
-  }
+  WriteMany(*db, 100, true);
   LogControl control;
   ASSERT_EQ(log->ReadControl(control), NOERROR);
   ASSERT_GE(control.currentExtent, 6u);  // 15 records of 4 KiB fit one 64 KiB extent
@@ -132,14 +136,7 @@ TEST_F(LogFixture, ExtentsRollSealedAndChained) {
 TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
   auto log = OpenLog(LogStyle::Archive, 64 * 1024);
   auto db = MakeDb(log.get(), "a.nsf");
-  Payload p(5);
-  auto writeMany = [&](int n) {
-    for (int i = 0; i < n; ++i) {
-      PageWrite w[] = {{1, p.bytes.data()}};
-      ASSERT_EQ(db->Write(w, 1), NOERROR);
-    }
-  };
-  writeMany(40);  // extents 1 and 2 full, 3 current
+  WriteMany(*db, 40);  // extents 1 and 2 full, 3 current
   std::uint32_t n = 0;
   ASSERT_EQ(log->NextArchivable(0, &n), NOERROR);
   EXPECT_EQ(n, 1u);
@@ -151,17 +148,14 @@ TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
   ASSERT_EQ(log->NextArchivable(2, &n), NOERROR);
   EXPECT_EQ(n, 2u);
   EXPECT_TRUE(fs::exists(log->ExtentPath(1)));  // removed only at the next roll
-  writeMany(20);
+  WriteMany(*db, 20);
   EXPECT_FALSE(fs::exists(log->ExtentPath(1)));
   EXPECT_TRUE(fs::exists(log->ExtentPath(2)));  // not archived: kept
 
   std::filesystem::remove_all(dir + "/log");
   auto circular = OpenLog(LogStyle::Circular, 64 * 1024);
   auto db2 = MakeDb(circular.get(), "c.nsf");
-  for (int i = 0; i < 120; ++i) {
-    PageWrite w[] = {{1, p.bytes.data()}};
-    ASSERT_EQ(db2->Write(w, 1), NOERROR);
-  }
+  WriteMany(*db2, 120);
   ASSERT_EQ(circular->ReadControl(control), NOERROR);
   int present = 0;
   for (std::uint32_t k = 1; k <= control.currentExtent; ++k) present += fs::exists(circular->ExtentPath(k));

@@ -41,12 +41,6 @@ STATUS FindsNothing(void*, DWORD number, const char* path) {
   return 0xFFFF;
 }
 
-std::string Packed(const std::vector<std::string>& paths) {
-  std::string out;
-  for (const std::string& p : paths) out += p + '\0';
-  return out + '\0';
-}
-
 // A host whose server has written across many extents since its databases
 // were saved; the first extents were archived (copied aside, marked) and
 // have left the log directory.
@@ -61,6 +55,8 @@ struct RecoveryHost : ::testing::Test {
   std::vector<std::string> logged, unlogged;
   std::string saved;  // old copies of the databases, by file name
   std::map<std::string, std::string> liveDigest, oldDigest;
+  WORD position = 9;
+  std::string printed;
 
   void SetUp() override {
     ASSERT_TRUE(host.ok()) << host.error();
@@ -127,21 +123,21 @@ struct RecoveryHost : ::testing::Test {
       fs::copy_file(saved + "/" + SavedName(win), host.Host(win), fs::copy_options::overwrite_existing);
     }
   }
-  STATUS Recover(const std::vector<std::string>& paths, ArchivedLogCallbackFn callback,
-                 WORD* position, std::string* printed) {
-    std::string packed = Packed(paths);
+  // RecoverDatabaseList on the packed list; position and printed take what it gave.
+  STATUS Recover(const std::vector<std::string>& paths, ArchivedLogCallbackFn callback) {
+    std::string packed;
+    for (const std::string& p : paths) packed += p + '\0';
+    packed += '\0';
     ::testing::internal::CaptureStdout();
-    STATUS s = api.RecoverDatabaseList(packed.data(), callback, 1, position, 0);
-    *printed = ::testing::internal::GetCapturedStdout();
+    STATUS s = api.RecoverDatabaseList(packed.data(), callback, 1, &position, 0);
+    printed = ::testing::internal::GetCapturedStdout();
     return s;
   }
 };
 
 TEST_F(RecoveryHost, OldStateRollsForwardFetchingArchivedExtents) {
   RestoreOldCopies();
-  WORD position = 9;
-  std::string printed;
-  ASSERT_EQ(Recover(logged, CopyFromArchive, &position, &printed), NOERROR) << printed;
+  ASSERT_EQ(Recover(logged, CopyFromArchive), NOERROR) << printed;
   EXPECT_EQ(position, 0);
   ASSERT_FALSE(g_calls.empty());
   EXPECT_EQ(g_calls[0].first, 1u);
@@ -151,44 +147,39 @@ TEST_F(RecoveryHost, OldStateRollsForwardFetchingArchivedExtents) {
   EXPECT_NE(printed.find("records from S0000001.TXN"), std::string::npos) << printed;
   // A second recovery finds nothing newer to replay and changes nothing.
   g_calls.clear();
-  ASSERT_EQ(Recover(logged, FindsNothing, &position, &printed), NOERROR) << printed;
+  ASSERT_EQ(Recover(logged, FindsNothing), NOERROR) << printed;
   EXPECT_TRUE(g_calls.empty());
   for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
 }
 
 TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   RestoreOldCopies();
-  WORD position = 9;
-  std::string printed;
-  EXPECT_EQ(Recover(logged, FindsNothing, &position, &printed), ERR_LOGS_MISSING);
+  EXPECT_EQ(Recover(logged, FindsNothing), ERR_LOGS_MISSING);
   EXPECT_EQ(position, 0);
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].first, 1u);
   for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
 
-  std::vector<std::string> withUnlogged = {logged[0], unlogged[0], logged[1]};
-  EXPECT_EQ(Recover(withUnlogged, CopyFromArchive, &position, &printed), ERR_DB_NOT_LOGGED);
-  EXPECT_EQ(position, 2);
-
-  std::string damaged = logged[2];
-  simtest::PokeByte(host.Host(damaged), 30, '\x5a');
-  EXPECT_EQ(Recover({logged[0], logged[1], damaged}, CopyFromArchive, &position, &printed), ERR_DB_CORRUPT);
-  EXPECT_EQ(position, 3);
-  EXPECT_EQ(Recover({logged[0], "D:\\Domino\\Data\\nothere.nsf"}, CopyFromArchive, &position, &printed),
-            ERR_FILE_NOT_FOUND);
-  EXPECT_EQ(position, 2);
-  EXPECT_EQ(Recover({"Q:\\unmapped.nsf"}, CopyFromArchive, &position, &printed), ERR_BAD_PATH);
-  EXPECT_EQ(position, 1);
-  // A list that does not fit the runtime's buffer of 65,536 bytes.
-  std::vector<std::string> tooLong(65536 / logged[0].size() + 1, logged[0]);
-  EXPECT_EQ(Recover(tooLong, CopyFromArchive, &position, &printed), ERR_BAD_LIST);
-  EXPECT_EQ(position, 0);
+  // Refused lists: the status and the position of the database at fault
+  // (0 for the list itself); the last one does not fit the runtime's
+  // buffer of 65,536 bytes.
+  simtest::PokeByte(host.Host(logged[2]), 30, '\x5a');
+  struct Refused { std::vector<std::string> paths; STATUS status; WORD position; };
+  for (const Refused& c : {Refused{{logged[0], unlogged[0], logged[1]}, ERR_DB_NOT_LOGGED, 2},
+                           Refused{{logged[0], logged[1], logged[2]}, ERR_DB_CORRUPT, 3},
+                           Refused{{logged[0], "D:\\Domino\\Data\\nothere.nsf"}, ERR_FILE_NOT_FOUND, 2},
+                           Refused{{"Q:\\unmapped.nsf"}, ERR_BAD_PATH, 1},
+                           Refused{std::vector<std::string>(65536 / logged[0].size() + 1, logged[0]),
+                                   ERR_BAD_LIST, 0}}) {
+    EXPECT_EQ(Recover(c.paths, CopyFromArchive), c.status) << c.paths.back();
+    EXPECT_EQ(position, c.position) << c.paths.back();
+  }
   EXPECT_EQ(simtest::Digest(config, host.Host(logged[0])), oldDigest[logged[0]]);
   // The engine's retry drops the named database; the rest recovers.
-  ASSERT_EQ(Recover({logged[0], logged[1]}, CopyFromArchive, &position, &printed), NOERROR) << printed;
+  ASSERT_EQ(Recover({logged[0], logged[1]}, CopyFromArchive), NOERROR) << printed;
   EXPECT_EQ(simtest::Digest(config, host.Host(logged[1])), liveDigest[logged[1]]);
   // An empty list is nothing to do.
-  EXPECT_EQ(Recover({}, FindsNothing, &position, &printed), NOERROR);
+  EXPECT_EQ(Recover({}, FindsNothing), NOERROR);
 }
 
 TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
@@ -203,16 +194,14 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
     tail.write(half.data(), std::streamsize(half.size()));
   }
   RestoreOldCopies();
-  WORD position = 9;
-  std::string printed;
-  ASSERT_EQ(Recover(logged, CopyFromArchive, &position, &printed), NOERROR) << printed;
+  ASSERT_EQ(Recover(logged, CopyFromArchive), NOERROR) << printed;
   for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
 
   // A damaged record inside a full extent: refused before anything is written.
   RestoreOldCopies();
   std::string sealed = config.logDirHost + "/" + ExtentFileName(control.currentExtent - 1);
   simtest::PokeByte(sealed, 5000, '\x01');
-  EXPECT_EQ(Recover(logged, CopyFromArchive, &position, &printed), ERR_LOG_CORRUPT);
+  EXPECT_EQ(Recover(logged, CopyFromArchive), ERR_LOG_CORRUPT);
   EXPECT_EQ(position, 0);
   EXPECT_NE(printed.find(ExtentFileName(control.currentExtent - 1) + " is damaged"), std::string::npos) << printed;
   for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);

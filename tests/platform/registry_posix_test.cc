@@ -13,9 +13,6 @@
 namespace platform {
 namespace {
 
-std::string ReadHost(const std::string& path) { return ReadHostFile(path); }
-void WriteHost(const std::string& path, const std::string& text) { WriteHostFile(path, text); }
-
 constexpr char kKey[] = "SOFTWARE\\Lotus\\Domino\\5.0";
 
 TEST(RegistryPosix, RewriteKeepsEverythingItDidNotTouch) {
@@ -36,10 +33,10 @@ TEST(RegistryPosix, RewriteKeepsEverythingItDidNotTouch) {
       "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
       "\"Kept\"=\"yes\"\r\n"
       "\r\n";
-  WriteHost(file, original);
+  WriteHostFile(file, original);
 
   ASSERT_EQ(RegSetString(kKey, "Version", "5.0.13"), ERROR_SUCCESS);
-  const std::string after = ReadHost(file);
+  const std::string after = ReadHostFile(file);
   // The old text is there unchanged, only the new value line is added.
   const std::string added = "\"Version\"=\"5.0.13\"\r\n";
   std::string expected = original;
@@ -65,7 +62,7 @@ TEST(RegistryPosix, ValueFormatsAsWindowsWritesThem) {
   ASSERT_EQ(RegSetString(kKey, "Lines", "one\r\ntwo"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(kKey, "", "default"), ERROR_SUCCESS);
 
-  const std::string text = ReadHost(file);
+  const std::string text = ReadHostFile(file);
   EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\r\n\r\n")) << text;
   EXPECT_NE(text.find("\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Lotus\\Domino\\5.0]\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Quote\"=\"a\\\\b\\\"c\"\r\n"), std::string::npos) << text;
@@ -84,7 +81,7 @@ TEST(RegistryPosix, NamesKeepTheCaseOfTheirFirstWriter) {
   TempHostRoot root;
   ASSERT_EQ(RegSetString("SOFTWARE\\Lotus\\Domino", "DataPath", "D:\\Data"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString("SOFTWARE\\LOTUS\\DOMINO", "DATAPATH", "E:\\Data"), ERROR_SUCCESS);
-  const std::string text = ReadHost((root.path() / "registry.reg").string());
+  const std::string text = ReadHostFile((root.path() / "registry.reg").string());
   EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Lotus\\Domino]\r\n\"DataPath\"=\"E:\\\\Data\"\r\n"),
             std::string::npos)
       << text;
@@ -99,9 +96,9 @@ TEST(RegistryPosix, SeesOtherWritersAndLosesNoConcurrentValue) {
   std::string s;
   ASSERT_EQ(RegGetString(kKey, "Name", s), ERROR_SUCCESS);
   // An edit by hand of the same length is seen too.
-  std::string text = ReadHost(file);
+  std::string text = ReadHostFile(file);
   text.replace(text.find("first"), 5, "other");
-  WriteHost(file, text);
+  WriteHostFile(file, text);
   ASSERT_EQ(RegGetString(kKey, "Name", s), ERROR_SUCCESS);
   EXPECT_EQ(s, "other");
 
@@ -136,7 +133,7 @@ TEST(RegistryPosix, DamagedLinesAreKeptAndReportedNotFatal) {
       "\"Odd\"=hex(2):41,00,4\n"
       "[broken\n"
       "\"Good\"=\"fine\"\n";
-  WriteHost(file, damaged);
+  WriteHostFile(file, damaged);
   std::string s;
   DWORD d;
   EXPECT_EQ(RegGetDword("SOFTWARE\\Bad", "Number", d), ERROR_INVALID_PARAMETER);
@@ -144,7 +141,7 @@ TEST(RegistryPosix, DamagedLinesAreKeptAndReportedNotFatal) {
   EXPECT_EQ(RegGetString("SOFTWARE\\Bad", "Good", s), ERROR_SUCCESS);
   EXPECT_EQ(s, "fine");
   ASSERT_EQ(RegSetString("SOFTWARE\\Bad", "New", "v"), ERROR_SUCCESS);
-  const std::string after = ReadHost(file);
+  const std::string after = ReadHostFile(file);
   for (const char* line : {"\"Open\"=\"no end\n", "\"Number\"=dword:zz\n", "\"Odd\"=hex(2):41,00,4\n",
                            "[broken\n", "\"New\"=\"v\"\n"}) {
     EXPECT_NE(after.find(line), std::string::npos) << line;
@@ -156,17 +153,17 @@ TEST(RegistryPosix, DamagedLinesAreKeptAndReportedNotFatal) {
     utf16 += c;
     utf16 += '\0';
   }
-  WriteHost(file, utf16);
+  WriteHostFile(file, utf16);
   ASSERT_EQ(RegGetString("U", "V", s), ERROR_SUCCESS);
   EXPECT_EQ(s, "w");
 
   // Duplicates of a value (the last one counts) collapse into one on write.
-  WriteHost(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"1\"\n"
+  WriteHostFile(file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"1\"\n"
                   "\"B\"=\"b\"\n\"a\"=\"2\"\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"3\"\n");
   ASSERT_EQ(RegGetString("K", "A", s), ERROR_SUCCESS);
   EXPECT_EQ(s, "3");
   ASSERT_EQ(RegSetString("K", "A", "4"), ERROR_SUCCESS);
-  EXPECT_EQ(ReadHost(file), "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+  EXPECT_EQ(ReadHostFile(file), "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
                             "\"B\"=\"b\"\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"4\"\n\n");
 
   // A registry that cannot be read fails every call with a clear code.

@@ -32,7 +32,7 @@ std::uint64_t Now() {
 }
 
 TEST_P(BackendTest, CreateListsNewestFirstAndDeleteIgnoresCase) {
-  WriteFile(volume_ + "/Domino/Data/a.nsf", "one");
+  WriteHostFile(volume_ + "/Domino/Data/a.nsf", "one");
   const std::uint64_t before = Now();
   ASSERT_EQ(Create(u"dominosnap__Host__srv1__recent"), S_OK);
   ASSERT_EQ(Create(u"Second", u"d"), S_OK);  // drive letters in either case
@@ -63,11 +63,11 @@ TEST_P(BackendTest, CreateListsNewestFirstAndDeleteIgnoresCase) {
   // Deleted snapshots leave nothing behind in the store.
   EXPECT_TRUE(WorkLeftovers().empty());
   EXPECT_TRUE(fs::is_empty(store_ + "/snapshots"));
-  EXPECT_EQ(ReadFile(volume_ + "/Domino/Data/a.nsf"), "one");
+  EXPECT_EQ(ReadHostFile(volume_ + "/Domino/Data/a.nsf"), "one");
 }
 
 TEST_P(BackendTest, RenameFindsNameInAnyCaseAndKeepsCreationTime) {
-  WriteFile(volume_ + "/a.nsf", "content");
+  WriteHostFile(volume_ + "/a.nsf", "content");
   ASSERT_EQ(Create(u"dominosnap__H__SRV__recent"), S_OK);
   SnapshotList list;
   ASSERT_EQ(service_->EnumerateSnapShots(u"D", list, 1), S_OK);
@@ -90,14 +90,14 @@ TEST_P(BackendTest, RenameFindsNameInAnyCaseAndKeepsCreationTime) {
   EXPECT_EQ(service_->RenameSnapShot(u"D", u"missing", u"x"), kNotFound);
 
   // The renamed snapshot still carries its content.
-  WriteFile(volume_ + "/a.nsf", "changed");
+  WriteHostFile(volume_ + "/a.nsf", "changed");
   EXPECT_EQ(service_->RestoreSnapShot(u"D", dated), S_OK);
-  EXPECT_EQ(ReadFile(volume_ + "/a.nsf"), "content");
+  EXPECT_EQ(ReadHostFile(volume_ + "/a.nsf"), "content");
 }
 
 TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
-  WriteFile(volume_ + "/Domino/Data/a.nsf", "version 1");
-  WriteFile(volume_ + "/Domino/Data/sub/b.nsf", "bee");
+  WriteHostFile(volume_ + "/Domino/Data/a.nsf", "version 1");
+  WriteHostFile(volume_ + "/Domino/Data/sub/b.nsf", "bee");
   fs::create_directories(volume_ + "/Domino/empty");
   fs::create_symlink("Data/a.nsf", volume_ + "/Domino/link");
   ::chmod((volume_ + "/Domino/Data/sub/b.nsf").c_str(), 0640);
@@ -106,9 +106,9 @@ TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
   ASSERT_EQ(Create(u"base"), S_OK);
 
   // Later changes: a file rewritten, files and directories added, one removed.
-  WriteFile(volume_ + "/Domino/Data/a.nsf", "version 2, longer than before");
-  WriteFile(volume_ + "/Domino/Data/c.nsf", "later file");
-  WriteFile(volume_ + "/Domino/newdir/deep/x.nsf", "later dir");
+  WriteHostFile(volume_ + "/Domino/Data/a.nsf", "version 2, longer than before");
+  WriteHostFile(volume_ + "/Domino/Data/c.nsf", "later file");
+  WriteHostFile(volume_ + "/Domino/newdir/deep/x.nsf", "later dir");
   fs::remove(volume_ + "/Domino/Data/sub/b.nsf");
 
   ASSERT_EQ(service_->RestoreSnapShot(u"d", u"BASE"), S_OK);
@@ -127,7 +127,7 @@ TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
   }
 
   // The volume is writable and the snapshot survives for a second restore.
-  WriteFile(volume_ + "/Domino/Data/a.nsf", "version 3");
+  WriteHostFile(volume_ + "/Domino/Data/a.nsf", "version 3");
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"base"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"base"});
@@ -136,21 +136,21 @@ TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
 // A reader of the drive's path sees the old tree or the new one, never a
 // missing or half-restored volume.
 TEST_P(BackendTest, RestoreIsAtomicForReadersOfTheDrive) {
-  WriteFile(volume_ + "/Domino/a.nsf", "old");
+  WriteHostFile(volume_ + "/Domino/a.nsf", "old");
   ASSERT_EQ(Create(u"snap"), S_OK);
-  WriteFile(volume_ + "/Domino/a.nsf", "new");
+  WriteHostFile(volume_ + "/Domino/a.nsf", "new");
   std::atomic<bool> stop{false};
   std::atomic<int> reads{0}, bad{0};
   std::thread reader([&] {
     while (!stop) {
-      const std::string content = ReadFile(volume_ + "/Domino/a.nsf");
+      const std::string content = ReadHostFile(volume_ + "/Domino/a.nsf");
       if (content != "old" && content != "new") ++bad;
       ++reads;
     }
   });
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(service_->RestoreSnapShot(u"D", u"snap"), S_OK);
-    WriteFile(volume_ + "/Domino/a.tmp", "new");  // replaced whole, so only a restore could tear it
+    WriteHostFile(volume_ + "/Domino/a.tmp", "new");  // replaced whole, so only a restore could tear it
     fs::rename(volume_ + "/Domino/a.tmp", volume_ + "/Domino/a.nsf");
   }
   stop = true;
@@ -160,7 +160,7 @@ TEST_P(BackendTest, RestoreIsAtomicForReadersOfTheDrive) {
 }
 
 TEST_P(BackendTest, BadInputsFailWithClearCodesAndChangeNothing) {
-  WriteFile(volume_ + "/a.nsf", "keep");
+  WriteHostFile(volume_ + "/a.nsf", "keep");
   ASSERT_EQ(Create(u"good"), S_OK);
   const std::vector<std::string> volumeBefore = Listing(volume_);
 
@@ -208,7 +208,7 @@ TEST_P(BackendTest, BadInputsFailWithClearCodesAndChangeNothing) {
 }
 
 TEST_P(BackendTest, FailOnMakesEachCallFailWithoutEffect) {
-  WriteFile(volume_ + "/a.nsf", "keep");
+  WriteHostFile(volume_ + "/a.nsf", "keep");
   ASSERT_EQ(Create(u"kept"), S_OK);
   const std::vector<std::string> volumeBefore = Listing(volume_);
   platform::RegSetString(snapshotsvc::kConfigKey, "FailOn",
@@ -238,21 +238,21 @@ TEST_P(BackendTest, FailOnMakesEachCallFailWithoutEffect) {
 // The component takes the volume freeze: a snapshot waits for a writer that
 // holds the volume and then holds its whole write.
 TEST_P(BackendTest, WriterHoldingSharedLockDelaysSnapshot) {
-  WriteFile(volume_ + "/page.nsf", "before");
+  WriteHostFile(volume_ + "/page.nsf", "before");
   platform::VolumeLock writer;
   ASSERT_TRUE(writer.Lock('D', platform::VolumeLock::Kind::SharedWrite));
   auto pending = std::async(std::launch::async, [this] { return Create(u"frozen"); });
   EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-  WriteFile(volume_ + "/page.nsf", "written while the writer held the volume");
+  WriteHostFile(volume_ + "/page.nsf", "written while the writer held the volume");
   writer.Unlock();
   ASSERT_EQ(pending.get(), S_OK);
-  WriteFile(volume_ + "/page.nsf", "after");
+  WriteHostFile(volume_ + "/page.nsf", "after");
   ASSERT_EQ(service_->RestoreSnapShot(u"D", u"frozen"), S_OK);
-  EXPECT_EQ(ReadFile(volume_ + "/page.nsf"), "written while the writer held the volume");
+  EXPECT_EQ(ReadHostFile(volume_ + "/page.nsf"), "written while the writer held the volume");
 }
 
 TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
-  WriteFile(volume_ + "/a.nsf", "data");
+  WriteHostFile(volume_ + "/a.nsf", "data");
   ASSERT_EQ(Create(u"real"), S_OK);
   // A snapshot cut short while being made (for btrfs with its subvolume),
   // a snapshot folder with damaged metadata, a restore cut short before
@@ -263,10 +263,10 @@ TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
                                          BTRFS_UTIL_CREATE_SNAPSHOT_READ_ONLY, nullptr, nullptr),
               BTRFS_UTIL_OK);
   } else {
-    WriteFile(store_ + "/work/tmp-crashed/data/a.nsf", "half");
+    WriteHostFile(store_ + "/work/tmp-crashed/data/a.nsf", "half");
   }
-  WriteFile(store_ + "/snapshots/damaged/snapshot.meta", "ark-snapshot 1\nName=damaged\n");
-  WriteFile(base_ + "/volumes/.ark-restore-D/a.nsf", "staged");
+  WriteHostFile(store_ + "/snapshots/damaged/snapshot.meta", "ark-snapshot 1\nName=damaged\n");
+  WriteHostFile(base_ + "/volumes/.ark-restore-D/a.nsf", "staged");
 
   EXPECT_EQ(ListNames(), std::vector<std::u16string>{u"real"});
   ASSERT_EQ(Create(u"next"), S_OK);

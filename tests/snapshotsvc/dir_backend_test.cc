@@ -32,9 +32,9 @@ TEST_F(DirBackendTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   auto service = Service();
   ASSERT_NE(service, nullptr);
 
-  WriteFile(volume + "/a.nsf", std::string(1536 * 1024, 'a'));
+  WriteHostFile(volume + "/a.nsf", std::string(1536 * 1024, 'a'));
   ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"fits"), S_OK);
-  WriteFile(volume + "/later.nsf", std::string(2900 * 1024, 'l'));
+  WriteHostFile(volume + "/later.nsf", std::string(2900 * 1024, 'l'));
   const std::vector<std::string> volumeBefore = Listing(volume);
   const std::uint64_t freeBefore = FreeBytes(small);
 
@@ -55,14 +55,14 @@ TEST_F(DirBackendTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   // Once there is room again both work.
   fs::remove(volume + "/later.nsf");
   EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), S_OK);
-  EXPECT_EQ(ReadFile(volume + "/a.nsf"), std::string(1536 * 1024, 'a'));
+  EXPECT_EQ(ReadHostFile(volume + "/a.nsf"), std::string(1536 * 1024, 'a'));
 }
 
 TEST_F(DirBackendTest, StoreInsideTheVolumeIsRefused) {
   const std::string volume = tmp_ + "/volumes/D";
   AddVolume(Backend::Dir, 'D', volume);
   Install(Backend::Dir, "D");
-  WriteFile(volume + "/a.nsf", "data");
+  WriteHostFile(volume + "/a.nsf", "data");
   platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", volume + "/snaps");
   auto service = Service();
   EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"self"), E_INVALIDARG);
@@ -71,17 +71,17 @@ TEST_F(DirBackendTest, StoreInsideTheVolumeIsRefused) {
   // A store elsewhere is honoured.
   platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", tmp_ + "/elsewhere/");
   EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"away"), S_OK);
-  EXPECT_EQ(ReadFile(tmp_ + "/elsewhere/D/snapshots/away/data/a.nsf"), "data");
+  EXPECT_EQ(ReadHostFile(tmp_ + "/elsewhere/D/snapshots/away/data/a.nsf"), "data");
 }
 
 // On btrfs the dir backend shares extents instead of copying, and a shared
 // file is still independent of its source once written.
 TEST_F(DirBackendTest, CloneUsesReflinksWhereTheFileSystemHasThem) {
-  WriteFile(tmp_ + "/plain/src/f.nsf", std::string(200000, 'z'));
+  WriteHostFile(tmp_ + "/plain/src/f.nsf", std::string(200000, 'z'));
   snapshotsvc::CloneStats stats;
   ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/plain/src", tmp_ + "/plain/dst", &stats), S_OK);
   EXPECT_EQ(stats.files, 1u);
-  EXPECT_EQ(ReadFile(tmp_ + "/plain/dst/f.nsf"), std::string(200000, 'z'));
+  EXPECT_EQ(ReadHostFile(tmp_ + "/plain/dst/f.nsf"), std::string(200000, 'z'));
   // Never merged into an existing tree.
   EXPECT_EQ(snapshotsvc::CloneTree(tmp_ + "/plain/src", tmp_ + "/plain/dst"),
             HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
@@ -89,13 +89,13 @@ TEST_F(DirBackendTest, CloneUsesReflinksWhereTheFileSystemHasThem) {
   std::string why;
   mount_ = Mount::Btrfs(tmp_ + "/btrfs.img", tmp_ + "/mnt", 300, &why);
   if (!mount_) GTEST_SKIP() << "reflink part skipped: " << why;
-  WriteFile(tmp_ + "/mnt/src/f.nsf", std::string(200000, 'z'));
-  WriteFile(tmp_ + "/mnt/src/sub/g.nsf", "gee");
+  WriteHostFile(tmp_ + "/mnt/src/f.nsf", std::string(200000, 'z'));
+  WriteHostFile(tmp_ + "/mnt/src/sub/g.nsf", "gee");
   ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/mnt/src", tmp_ + "/mnt/dst", &stats), S_OK);
   EXPECT_EQ(stats.reflinked, 2u);
   EXPECT_EQ(Listing(tmp_ + "/mnt/dst"), Listing(tmp_ + "/mnt/src"));
-  WriteFile(tmp_ + "/mnt/dst/f.nsf", "rewritten");
-  EXPECT_EQ(ReadFile(tmp_ + "/mnt/src/f.nsf"), std::string(200000, 'z'));
+  WriteHostFile(tmp_ + "/mnt/dst/f.nsf", "rewritten");
+  EXPECT_EQ(ReadHostFile(tmp_ + "/mnt/src/f.nsf"), std::string(200000, 'z'));
 }
 
 }  // namespace

@@ -20,9 +20,6 @@ namespace snaptest {
 
 inline const char* kDosDevices = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
 
-inline void WriteFile(const std::string& path, const std::string& content) { WriteHostFile(path, content); }
-inline std::string ReadFile(const std::string& path) { return ReadHostFile(path); }
-
 inline snapshot::SnapshotDriveSet Drives(const std::u16string& letter) {
   snapshot::SnapshotDriveSet set;
   set.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{letter, 1});
