@@ -131,11 +131,23 @@ std::string ReportStore::ReadReport(int type, const std::string& name) const {
 }
 
 void ReportStore::DeleteReport(int type, const std::string& name) const {
-  platform::DeleteFile(ReportPath(type, name));  // a failed delete is ignored
+  const std::string path = ReportPath(type, name);
+  const DWORD error = platform::DeleteFile(path);
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    throw FileDeleteFailure(path);
+  }
 }
 
 void ReportStore::DeleteReportsOfType(int type) const {
-  for (const std::string& name : ListReports(type)) DeleteReport(type, name);
+  std::string firstFailed;
+  for (const std::string& name : ListReports(type)) {
+    try {
+      DeleteReport(type, name);
+    } catch (const FileDeleteFailure& e) {
+      if (firstFailed.empty()) firstFailed = e.path();
+    }
+  }
+  if (!firstFailed.empty()) throw FileDeleteFailure(firstFailed);
 }
 
 void ReportStore::SaveReport(const std::string& typeName, const std::string& text) const {

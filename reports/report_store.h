@@ -33,6 +33,11 @@ class FileTimeRetrievalFailure : public ReportFileError {
   using ReportFileError::ReportFileError;
   std::string Text() const override { return "Failed to get filetime for file " + path_ + "."; }
 };
+class FileDeleteFailure : public ReportFileError {
+ public:
+  using ReportFileError::ReportFileError;
+  std::string Text() const override { return "Failed to delete file " + path_ + "."; }
+};
 // A report name that could leave the type's folder (empty, ".", "..", or
 // holding "\", "/" or ":").
 class InvalidReportName : public ReportFileError {
@@ -80,10 +85,13 @@ class ReportStore {
   // The whole file; raises InvalidReportName, FileOpenFailure or
   // FileReadFailure (also when the file is shorter than its size said).
   std::string ReadReport(int type, const std::string& name) const;
-  // Deletes the file; raises InvalidReportName, but a delete that fails (the
-  // file missing, or in use) is ignored and the call returns as if it worked.
+  // Deletes the file; a report that is already gone counts as deleted.
+  // Raises InvalidReportName, or FileDeleteFailure when the file stays (in
+  // use, a folder, no right to delete it), so that the client is not told it
+  // went.
   void DeleteReport(int type, const std::string& name) const;
-  // DeleteReport of every name ListReports gives, with the same silence.
+  // DeleteReport of every name ListReports gives; goes on past a file that
+  // stays and then raises FileDeleteFailure for the first such file.
   void DeleteReportsOfType(int type) const;
   // Saves the text under a name made from the local time; creates the type's
   // folder when missing. A report saved earlier in the same second keeps its

@@ -77,7 +77,8 @@ TEST_F(ReportStoreTest, ReadsExactBytesAndTimesOrRaisesWithThePath) {
   }
   EXPECT_THROW(store_.GetReportTime(Restore, "nope.txt"), FileOpenFailure);
   EXPECT_THROW(store_.ReadReport(Restore, "dir.txt"), FileOpenFailure) << "a folder is no report";
-  EXPECT_NO_THROW(store_.DeleteReport(Restore, "nope.txt"));
+  EXPECT_NO_THROW(store_.DeleteReport(Restore, "nope.txt")) << "already gone counts as deleted";
+  EXPECT_THROW(store_.DeleteReport(Restore, "dir.txt"), FileDeleteFailure) << "a delete that fails is said";
 }
 
 TEST_F(ReportStoreTest, SaveNamesByLocalTimeCreatesTheFolderAndKeepsEveryReport) {

@@ -52,7 +52,7 @@ std::string StatusMeaning(CommandCode code, int status) {
     case CommandCode::DeleteReport:
     case CommandCode::DeleteReportsOfType:
       if (status == 6)
-        return "the reports could not be deleted (a name the service refuses, or no report folder)";
+        return "the reports could not be deleted (a name the service refuses, no report folder, or a report that stays: in use or not a file)";
       break;
     default:
       break;
