@@ -18,6 +18,7 @@
 #include "dominosim/server_config.h"
 #include "dominosim/sim_api.h"
 #include "dominosim/txn_log.h"
+#include "tests/support/sim_log.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
@@ -109,19 +110,6 @@ inline int RunProgram(const std::string& name, const std::vector<std::string>& a
     if (out != nullptr) *out += line + "\n";
   }
   return child.Wait();
-}
-
-// The log's control as it is now (zeros when it cannot be read).
-inline dominosim::LogControl ReadLog(const std::string& logDirHost) {
-  dominosim::LogOptions options;
-  options.dir = logDirHost;
-  options.create = false;
-  std::unique_ptr<dominosim::TxnLog> log;
-  dominosim::LogControl control;
-  control.nextLsn = 0;
-  control.currentExtent = 0;
-  if (dominosim::TxnLog::Open(options, log) == 0) log->ReadControl(control);
-  return control;
 }
 
 // Waits (up to 20 s) until the condition on the log holds; true when it did.

@@ -13,9 +13,9 @@
 #include <sstream>
 
 #include "dominosim/sim_api.h"
-#include "dominosim/txn_log.h"
 #include "platform/host.h"
 #include "platform/registry.h"
+#include "tests/support/sim_log.h"
 
 namespace systest {
 
@@ -96,18 +96,6 @@ std::vector<std::string> Matches(const std::string& text, const std::string& pat
   const std::regex re(pattern);
   for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) out.push_back((*it)[1]);
   return out;
-}
-
-dominosim::LogControl ReadLog(const std::string& dir) {
-  dominosim::LogOptions options;
-  options.dir = dir;
-  options.create = false;
-  std::unique_ptr<dominosim::TxnLog> log;
-  dominosim::LogControl control;
-  control.nextLsn = 0;
-  control.currentExtent = 0;
-  if (dominosim::TxnLog::Open(options, log) == 0) log->ReadControl(control);
-  return control;
 }
 
 }  // namespace
@@ -340,8 +328,8 @@ void SystemHost::StopWorkload() {
 }
 
 bool SystemHost::AdvanceLog(std::uint32_t extents) const {
-  const std::uint32_t from = ReadLog(LogDir()).currentExtent;
-  return WaitFor([&] { return ReadLog(LogDir()).currentExtent >= from + extents; });
+  const std::uint32_t from = simtest::ReadLog(LogDir()).currentExtent;
+  return WaitFor([&] { return simtest::ReadLog(LogDir()).currentExtent >= from + extents; });
 }
 
 }  // namespace systest
