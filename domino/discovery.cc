@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "domino/domino_api.h"
+#include "domino/runtime.h"
 #include "domino/settings.h"
 #include "platform/host.h"
 #include "snapshot/disk_listing.h"

@@ -3,8 +3,7 @@
 #include <array>
 #include <string>
 
-#include "domino/domino_api.h"
-#include "domino/settings.h"
+#include "domino/runtime.h"
 
 namespace {
 

@@ -55,8 +55,3 @@ int SplitPath(const std::string& path, SplitPathResult& out);  // -1 for an empt
 
 // Joins with exactly one backslash between the parts.
 std::string JoinPath(const std::string& first, const std::string& second);
-
-// Domino API start-up for a notes.ini, and the readers that need it.
-STATUS StartDominoRuntime(const std::string& notesIniPath);
-void ReadServerName(std::string& out);
-STATUS ReadLoggingStyle();

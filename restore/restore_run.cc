@@ -9,6 +9,7 @@
 #include "domino/discovery.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
+#include "domino/runtime.h"
 #include "domino/settings.h"
 #include "output/operation_lock.h"
 #include "output/output.h"

@@ -29,6 +29,7 @@
 #include "backup/backup_run.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
+#include "domino/runtime.h"
 #include "domino/settings.h"
 #include "dominosim/install.h"
 #include "dominosim/server_config.h"

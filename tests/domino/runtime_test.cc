@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "domino/runtime.h"
 #include "domino/settings.h"
 #include "tests/support/mock_domino_api.h"
 
