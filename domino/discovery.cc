@@ -1,6 +1,5 @@
 // Finds the Domino servers of the host from the registry and each server's
-// notes.ini, asks the runtime for each server's name and logging style, and
-// lets the storage listing fill in volumes and snapshots.
+// notes.ini, and asks the runtime for each server's name and logging style.
 #include "domino/discovery.h"
 
 #include <cstdio>
@@ -9,7 +8,6 @@
 #include "domino/runtime.h"
 #include "domino/settings.h"
 #include "platform/host.h"
-#include "snapshot/disk_listing.h"
 
 namespace {
 
@@ -88,7 +86,6 @@ void AddServer(DiscoveryResult& result, const DominoServerInfo& server) {
 std::int32_t DiscoverDominoServers(DiscoveryResult& result) {
   result.servers.clear();
   result.computerName = platform::GetComputerName();
-  const bool componentInstalled = IsSnapshotComponentInstalled();
   result.partitioned = true;
 
   bool newerLayout = false;
@@ -158,10 +155,6 @@ std::int32_t DiscoverDominoServers(DiscoveryResult& result) {
   }
 
   result.serverCount = static_cast<std::int32_t>(result.servers.size());
-  if (componentInstalled) {
-    ListSnapshotsAndDisks(result);
-    LoadAllSnapshotHints(result.servers);
-  }
   return 0;
 }
 

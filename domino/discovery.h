@@ -24,8 +24,9 @@ struct DiscoveryResult {
   std::map<std::string, DiskTableEntry> disks;
 };
 
-// Fills the result; 0 on success, else the failing registry read's result
-// or the Domino runtime's status.
+// Fills the result's servers (not their storage: see DiscoverServersAndStorage);
+// 0 on success, else the failing registry read's result or the Domino
+// runtime's status.
 std::int32_t DiscoverDominoServers(DiscoveryResult& result);
 
 // The data directories of every Domino server that the registry names, read

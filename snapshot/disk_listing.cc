@@ -110,3 +110,13 @@ void LoadAllSnapshotHints(std::vector<DominoServerInfo>& servers) {
     if (GetSnapshotHintPath(server, hintPath) == 0) LoadSnapshotHints(hintPath, server);
   }
 }
+
+std::int32_t DiscoverServersAndStorage(DiscoveryResult& result) {
+  const bool componentInstalled = IsSnapshotComponentInstalled();
+  const std::int32_t rc = DiscoverDominoServers(result);
+  if (rc == 0 && componentInstalled) {
+    ListSnapshotsAndDisks(result);
+    LoadAllSnapshotHints(result.servers);
+  }
+  return rc;
+}

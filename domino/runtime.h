@@ -1,0 +1,17 @@
+// Starting the Domino API runtime for a server's notes.ini, and the readers
+// that need the runtime.
+#pragma once
+
+#include <string>
+
+#include "domino/domino_api.h"
+
+// Starts the runtime for the notes.ini at notesIniPath (the default one when
+// empty); a first start that succeeds is ended and the runtime started again.
+// Returns the last start's status; after NOERROR the caller ends the runtime
+// with TermRuntime.
+STATUS StartDominoRuntime(const std::string& notesIniPath);
+// The running runtime's server name, abbreviated when the runtime can.
+void ReadServerName(std::string& out);
+// The server's logging style, or the status of a failed read.
+STATUS ReadLoggingStyle();
