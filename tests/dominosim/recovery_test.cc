@@ -1,15 +1,13 @@
 // Roll-forward from the transaction log through RecoverDatabaseList.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <vector>
 
 #include "dominosim/log_reader.h"
-#include "dominosim/sim_api.h"
-#include "dominosim/status.h"
 #include "sim_host.h"
 
 using namespace dominosim;
@@ -45,13 +43,10 @@ STATUS FindsNothing(void*, DWORD number, const char* path) {
 // were saved; the first extents were archived (copied aside, marked) and
 // have left the log directory.
 struct RecoveryHost : ::testing::Test {
-  simtest::SimHost host{[] {
-    InstallOptions o;
-    o.extentKiB = 32;
-    return o;
-  }()};
-  ServerConfig config;
-  SimApi api;
+  simtest::SimHost host{simtest::SmallExtents()};
+  ServerConfig config = host.Config();
+  simtest::Runtime runtime{host.server().notesIni};
+  SimApi& api = runtime.api;
   std::vector<std::string> logged, unlogged;
   std::string saved;  // old copies of the databases, by file name
   std::map<std::string, std::string> liveDigest, oldDigest;
@@ -59,8 +54,7 @@ struct RecoveryHost : ::testing::Test {
   std::string printed;
 
   void SetUp() override {
-    ASSERT_TRUE(host.ok()) << host.error();
-    config = host.Config();
+    ASSERT_EQ(runtime.status, NOERROR);
     for (const std::string& win : host.server().databases) {
       (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
     }
@@ -75,9 +69,6 @@ struct RecoveryHost : ::testing::Test {
     }
     // Many extents, so that several full ones wait to be archived.
     RunServer([](const LogControl& c) { return c.currentExtent >= 8; });
-    std::string arg = "=" + host.server().notesIni;
-    char* argv[] = {nullptr, arg.data()};
-    ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
     BYTE id[16];
     DWORD number = 0;
     char path[1024];
@@ -99,23 +90,21 @@ struct RecoveryHost : ::testing::Test {
     }
     ASSERT_GT(changed, 3) << "the workload changed too little to test anything";
   }
-  void TearDown() override { api.TermRuntime(); }
-
-  static std::string SavedName(const std::string& win) {
-    std::string name = win.substr(3);
-    for (char& c : name) {
-      if (c == '\\') c = '_';
-    }
-    return name;
+  static std::string SavedName(std::string win) {
+    std::replace(win.begin(), win.end(), '\\', '_');
+    return win;
   }
   template <typename Condition>
   void RunServer(Condition until) {
     static int seed = 1;
     simtest::ServerProcess server(host.root(), host.server().notesIni, "0", std::to_string(++seed));
-    ASSERT_TRUE(server.running());
     ASSERT_TRUE(simtest::WaitForLog(config.logDirHost, until));
     ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 100));
     ASSERT_EQ(server.Stop(), 0);
+  }
+  // Every logged database has the digest it has in want.
+  void ExpectDigests(std::map<std::string, std::string>& want) {
+    for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), want[win]) << win;
   }
   // Puts the old copies back in place, as a restore of the volume would.
   void RestoreOldCopies() {
@@ -142,14 +131,14 @@ TEST_F(RecoveryHost, OldStateRollsForwardFetchingArchivedExtents) {
   ASSERT_FALSE(g_calls.empty());
   EXPECT_EQ(g_calls[0].first, 1u);
   EXPECT_EQ(g_calls[0].second, "E:\\Logs\\S0000001.TXN");
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]) << win;
+  ExpectDigests(liveDigest);
   EXPECT_NE(printed.find("Recovering database " + logged[0] + " ..."), std::string::npos) << printed;
   EXPECT_NE(printed.find("records from S0000001.TXN"), std::string::npos) << printed;
   // A second recovery finds nothing newer to replay and changes nothing.
   g_calls.clear();
   ASSERT_EQ(Recover(logged, FindsNothing), NOERROR) << printed;
   EXPECT_TRUE(g_calls.empty());
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
+  ExpectDigests(liveDigest);
 }
 
 TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
@@ -158,7 +147,7 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   EXPECT_EQ(position, 0);
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].first, 1u);
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
+  ExpectDigests(oldDigest);
 
   // Refused lists: the status and the position of the database at fault
   // (0 for the list itself); the last one does not fit the runtime's
@@ -195,7 +184,7 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   }
   RestoreOldCopies();
   ASSERT_EQ(Recover(logged, CopyFromArchive), NOERROR) << printed;
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
+  ExpectDigests(liveDigest);
 
   // A damaged record inside a full extent: refused before anything is written.
   RestoreOldCopies();
@@ -204,7 +193,7 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   EXPECT_EQ(Recover(logged, CopyFromArchive), ERR_LOG_CORRUPT);
   EXPECT_EQ(position, 0);
   EXPECT_NE(printed.find(ExtentFileName(control.currentExtent - 1) + " is damaged"), std::string::npos) << printed;
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
+  ExpectDigests(oldDigest);
 }
 
 }  // namespace
