@@ -1,5 +1,4 @@
-// The API's runtime start, names, paths, times, texts, database facts and
-// the archive walk.
+// The API's runtime start, names, paths, times, texts and database facts.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -135,53 +134,6 @@ TEST(Api, DatabaseFactsAndRecord) {
     rt.api.TermRuntime();
     EXPECT_EQ(rt.api.ReadDatabaseRecord(h, record), ERR_BAD_HANDLE);  // handles end with the runtime
   }
-}
-
-// The archive walk: full extents in order with their Windows paths, then
-// ERR_NO_MORE_LOGS with the current extent and the server's log id, also
-// without ArchiveBegin (how the engine learns the log position).
-TEST(ArchiveApi, WalkMarkAndCurrentPosition) {
-  simtest::SimHost host(simtest::SmallExtents());
-  simtest::Runtime rt(host.server().notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
-  SimApi& api = rt.api;
-  BYTE id[16], serverLog[16];
-  DWORD number = 0;
-  char path[1024];
-  ASSERT_EQ(api.GetFirstArchiveLog(serverLog, &number, path), ERR_NO_MORE_LOGS);
-  EXPECT_EQ(number, 1u);
-  simtest::ServerProcess server(host.root(), host.server().notesIni);
-  ASSERT_TRUE(simtest::WaitForLog(host.Config().logDirHost, [](const LogControl& c) { return c.currentExtent >= 5; }));
-  EXPECT_EQ(server.Stop(), 0);
-
-  ASSERT_EQ(api.ArchiveBegin(), NOERROR);
-  std::vector<DWORD> walked;
-  STATUS s = api.GetFirstArchiveLog(id, &number, path);
-  for (; s == NOERROR; s = api.GetNextArchiveLog(id, &number, path)) {
-    walked.push_back(number);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "E:\\Logs\\S%07u.TXN", unsigned(number));
-    EXPECT_STREQ(path, expected);
-    EXPECT_EQ(std::memcmp(id, serverLog, 16), 0);
-    if (walked.size() <= 2) {
-      ASSERT_EQ(api.MarkLogArchived(id, number), NOERROR);
-    }
-  }
-  ASSERT_EQ(s, ERR_NO_MORE_LOGS);
-  ASSERT_GE(walked.size(), 4u);
-  for (std::size_t i = 0; i < walked.size(); ++i) EXPECT_EQ(walked[i], i + 1);
-  const DWORD current = number;
-  EXPECT_EQ(current, walked.back() + 1);
-  EXPECT_EQ(std::memcmp(id, serverLog, 16), 0);
-  ASSERT_EQ(api.ArchiveEnd(), NOERROR);
-  // Without a session: the first log waiting is now 3; the answer after the
-  // last one is the same current extent.
-  ASSERT_EQ(api.GetFirstArchiveLog(id, &number, path), NOERROR);
-  EXPECT_EQ(number, 3u);
-  while ((s = api.GetNextArchiveLog(id, &number, path)) == NOERROR) {
-  }
-  EXPECT_EQ(s, ERR_NO_MORE_LOGS);
-  EXPECT_EQ(number, current);
 }
 
 }  // namespace

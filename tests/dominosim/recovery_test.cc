@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -69,17 +70,35 @@ struct RecoveryHost : ::testing::Test {
     }
     // Many extents, so that several full ones wait to be archived.
     RunServer([](const LogControl& c) { return c.currentExtent >= 8; });
-    BYTE id[16];
-    DWORD number = 0;
+    // The archive walk: full extents in order with their Windows paths and
+    // the server's log id, then ERR_NO_MORE_LOGS with the current extent.
+    // The first three are archived: copied aside and marked.
+    BYTE first[16], id[16];
+    DWORD number = 0, expected = 1;
     char path[1024];
     ASSERT_EQ(api.ArchiveBegin(), NOERROR);
-    STATUS s = api.GetFirstArchiveLog(id, &number, path);
-    for (int i = 0; i < 3 && s == NOERROR; ++i) {
+    STATUS s = api.GetFirstArchiveLog(first, &number, path);
+    std::memcpy(id, first, 16);
+    for (; s == NOERROR; s = api.GetNextArchiveLog(id, &number, path), ++expected) {
+      EXPECT_EQ(number, expected);
+      EXPECT_EQ(path, "E:\\Logs\\" + ExtentFileName(number));
+      EXPECT_EQ(std::memcmp(id, first, 16), 0);
+      if (number > 3) continue;
       fs::copy_file(host.Host(path), fs::path(g_archiveDir) / ExtentFileName(number));
       ASSERT_EQ(api.MarkLogArchived(id, number), NOERROR);
-      s = api.GetNextArchiveLog(id, &number, path);
     }
+    ASSERT_EQ(s, ERR_NO_MORE_LOGS);
+    ASSERT_GE(expected, 6u);
+    EXPECT_EQ(number, expected);
+    EXPECT_EQ(std::memcmp(id, first, 16), 0);
     ASSERT_EQ(api.ArchiveEnd(), NOERROR);
+    // Without a session (how the engine learns the log position): the first
+    // log waiting, and after the last one the same current extent.
+    ASSERT_EQ(api.GetFirstArchiveLog(id, &number, path), NOERROR);
+    EXPECT_EQ(number, 4u);
+    while ((s = api.GetNextArchiveLog(id, &number, path)) == NOERROR) {
+    }
+    EXPECT_EQ(number, expected);
     // Rolls over: the archived extents leave the log directory.
     RunServer([&](const LogControl& c) { return c.oldestPresent > 3 && c.nextLsn > 0; });
     ASSERT_FALSE(fs::exists(config.logDirHost + "/S0000001.TXN"));
