@@ -20,6 +20,13 @@ namespace {
 
 using simtest::Runtime;
 
+// A host and the runtime on its server.
+struct BackupMode : ::testing::Test {
+  simtest::SimHost host;
+  Runtime rt{host.server().notesIni};
+  void SetUp() override { ASSERT_EQ(rt.status, NOERROR); }
+};
+
 // GetChangeInfoSize and GetChangeInfo as the engine calls them.
 std::string ReadChangeInfo(SimApi& api, DBHANDLE h, DWORD context) {
   DWORD low = 0, high = 0;
@@ -46,12 +53,9 @@ STATUS ApplyStream(SimApi& api, const std::string& target, const std::string& st
   return s == NOERROR ? api.ApplyChangeInfoEnd(context, 0) : s;
 }
 
-TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
-  simtest::SimHost host;
+TEST_F(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   const InstalledServer& server = host.server();
   ServerConfig config = host.Config();
-  Runtime rt(server.notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
   auto nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "3");
   ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 20));
 
@@ -109,10 +113,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   EXPECT_GT(changedAfterStop, 0) << "the workload wrote nothing after BackupStop";
 }
 
-TEST(BackupMode, ContextsAndOrderAreEnforced) {
-  simtest::SimHost host;
-  Runtime rt(host.server().notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
+TEST_F(BackupMode, ContextsAndOrderAreEnforced) {
   const char* path = host.server().databases[0].c_str();
   DBHANDLE a = 0, b = 0;
   ASSERT_EQ(rt.api.OpenDatabase(path, &a), NOERROR);
@@ -140,10 +141,7 @@ TEST(BackupMode, ContextsAndOrderAreEnforced) {
 
 // Each database in backup mode costs one descriptor, also once stopped and
 // while its change information is read; when none is left, the status says so.
-TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
-  simtest::SimHost host;
-  Runtime rt(host.server().notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
+TEST_F(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
   auto openFiles = [] {
     std::size_t count = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
@@ -199,8 +197,7 @@ TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
 
 // A service killed in the middle of a backup: its backup mode is released,
 // by the next BackupStart and by the server, which stops recording for it.
-TEST(BackupMode, DeadHolderIsReleased) {
-  simtest::SimHost host;
+TEST_F(BackupMode, DeadHolderIsReleased) {
   const std::string ini = host.server().notesIni;
   const std::string path = host.server().databases[0];
   int ready[2];
@@ -233,7 +230,6 @@ TEST(BackupMode, DeadHolderIsReleased) {
   };
   runServer();  // while the holder lives, the server's writes of the database are recorded
   EXPECT_GT(dirtyBytes(), 0u);
-  Runtime rt(ini);
   DBHANDLE h = 0;
   ASSERT_EQ(rt.api.OpenDatabase(path.c_str(), &h), NOERROR);
   DWORD ctx = 0, v1, v2;
