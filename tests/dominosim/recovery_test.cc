@@ -1,7 +1,6 @@
 // Roll-forward from the transaction log through RecoverDatabaseList.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,21 +19,18 @@ namespace {
 std::string g_archiveDir;
 std::vector<std::pair<DWORD, std::string>> g_calls;
 
+// Copies the extents from number on out of the archive into the log directory.
 STATUS CopyFromArchive(void*, DWORD number, const char* path) {
   g_calls.emplace_back(number, path);
-  std::string dir;
-  std::string win(path);
+  std::string dir, win(path);
   EXPECT_EQ(MapPath(win.substr(0, win.rfind('\\')), dir), NOERROR);
-  int copied = 0;
-  for (DWORD n = number;; ++n) {
-    fs::path from = fs::path(g_archiveDir) / ExtentFileName(n);
-    if (!fs::exists(from)) break;
-    fs::copy_file(from, fs::path(dir) / ExtentFileName(n), fs::copy_options::skip_existing);
-    ++copied;
+  DWORD n = number;
+  for (; fs::exists(fs::path(g_archiveDir) / ExtentFileName(n)); ++n) {
+    fs::copy_file(fs::path(g_archiveDir) / ExtentFileName(n), fs::path(dir) / ExtentFileName(n),
+                  fs::copy_options::skip_existing);
   }
-  return copied > 0 ? 0 : 0xFFFF;
+  return n > number ? 0 : 0xFFFF;
 }
-
 STATUS FindsNothing(void*, DWORD number, const char* path) {
   g_calls.emplace_back(number, path);
   return 0xFFFF;
@@ -49,8 +45,7 @@ struct RecoveryHost : ::testing::Test {
   simtest::Runtime runtime{host.server().notesIni};
   SimApi& api = runtime.api;
   std::vector<std::string> logged, unlogged;
-  std::string saved;  // old copies of the databases, by file name
-  std::map<std::string, std::string> liveDigest, oldDigest;
+  std::map<std::string, std::string> oldBytes, liveDigest, oldDigest;
   WORD position = 9;
   std::string printed;
 
@@ -59,13 +54,11 @@ struct RecoveryHost : ::testing::Test {
     for (const std::string& win : host.server().databases) {
       (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
     }
-    saved = host.scratch() + "/saved";
-    g_archiveDir = host.scratch() + "/archive";
-    fs::create_directories(saved);
+    g_archiveDir = host.root() + "/archive";
     fs::create_directories(g_archiveDir);
     g_calls.clear();
     for (const std::string& win : host.server().databases) {
-      fs::copy_file(host.Host(win), saved + "/" + SavedName(win));
+      oldBytes[win] = ReadHostFile(host.Host(win));
       oldDigest[win] = simtest::Digest(config, host.Host(win));
     }
     // Many extents, so that several full ones wait to be archived.
@@ -109,10 +102,6 @@ struct RecoveryHost : ::testing::Test {
     }
     ASSERT_GT(changed, 3) << "the workload changed too little to test anything";
   }
-  static std::string SavedName(std::string win) {
-    std::replace(win.begin(), win.end(), '\\', '_');
-    return win;
-  }
   template <typename Condition>
   void RunServer(Condition until) {
     static int seed = 1;
@@ -127,9 +116,7 @@ struct RecoveryHost : ::testing::Test {
   }
   // Puts the old copies back in place, as a restore of the volume would.
   void RestoreOldCopies() {
-    for (const std::string& win : host.server().databases) {
-      fs::copy_file(saved + "/" + SavedName(win), host.Host(win), fs::copy_options::overwrite_existing);
-    }
+    for (const auto& [win, bytes] : oldBytes) WriteHostFile(host.Host(win), bytes);
   }
   // RecoverDatabaseList on the packed list; position and printed take what it gave.
   STATUS Recover(const std::vector<std::string>& paths, ArchivedLogCallbackFn callback) {
@@ -196,11 +183,7 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   const LogControl control = simtest::ReadLog(config.logDirHost);
   ASSERT_GT(control.currentExtent, 1u);
   std::string current = config.logDirHost + "/" + ExtentFileName(control.currentExtent);
-  {
-    std::ofstream tail(current, std::ios::app | std::ios::binary);
-    std::string half(2100, '\x33');
-    tail.write(half.data(), std::streamsize(half.size()));
-  }
+  std::ofstream(current, std::ios::app | std::ios::binary) << std::string(2100, '\x33');
   RestoreOldCopies();
   ASSERT_EQ(Recover(logged, CopyFromArchive), NOERROR) << printed;
   ExpectDigests(liveDigest);

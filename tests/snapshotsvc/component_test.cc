@@ -3,11 +3,9 @@
 #include <btrfsutil.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/volume_freeze.h"
@@ -151,32 +149,6 @@ TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"base"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(List(), Names{u"base"});
-}
-
-// A reader of the drive's path sees the old tree or the new one, never a
-// missing or half-restored volume.
-TEST_P(BackendTest, RestoreIsAtomicForReadersOfTheDrive) {
-  WriteHostFile(volume_ + "/Domino/a.nsf", "old");
-  ASSERT_EQ(Create(u"snap"), S_OK);
-  WriteHostFile(volume_ + "/Domino/a.nsf", "new");
-  std::atomic<bool> stop{false};
-  std::atomic<int> reads{0}, bad{0};
-  std::thread reader([&] {
-    while (!stop) {
-      const std::string content = ReadHostFile(volume_ + "/Domino/a.nsf");
-      if (content != "old" && content != "new") ++bad;
-      ++reads;
-    }
-  });
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(service_->RestoreSnapShot(u"D", u"snap"), S_OK);
-    WriteHostFile(volume_ + "/Domino/a.tmp", "new");  // replaced whole, so only a restore could tear it
-    fs::rename(volume_ + "/Domino/a.tmp", volume_ + "/Domino/a.nsf");
-  }
-  stop = true;
-  reader.join();
-  EXPECT_GT(reads.load(), 0);
-  EXPECT_EQ(bad.load(), 0);
 }
 
 // Bad names and drives, and failures injected by FailOn, change nothing.
