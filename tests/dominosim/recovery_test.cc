@@ -63,9 +63,8 @@ struct RecoveryHost : ::testing::Test {
     }
     // Many extents, so that several full ones wait to be archived.
     RunServer([](const LogControl& c) { return c.currentExtent >= 8; });
-    // The archive walk: full extents in order with their Windows paths and
-    // the server's log id, then ERR_NO_MORE_LOGS with the current extent.
-    // The first three are archived: copied aside and marked.
+    // The archive walk: full extents in order, with their Windows paths and the server's
+    // log id, then the current extent; the first three are copied aside and marked.
     BYTE first[16], id[16];
     DWORD number = 0, expected = 1;
     char path[1024];
@@ -155,9 +154,8 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   EXPECT_EQ(g_calls[0].first, 1u);
   ExpectDigests(oldDigest);
 
-  // Refused lists: the status and the position of the database at fault
-  // (0 for the list itself); the last one does not fit the runtime's
-  // buffer of 65,536 bytes.
+  // Refused lists: the status and the position of the database at fault (0 for the
+  // list itself); the last one does not fit the runtime's buffer of 65,536 bytes.
   simtest::PokeByte(host.Host(logged[2]), 30, '\x5a');
   struct Refused { std::vector<std::string> paths; STATUS status; WORD position; };
   for (const Refused& c : {Refused{{logged[0], unlogged[0], logged[1]}, ERR_DB_NOT_LOGGED, 2},
@@ -178,8 +176,7 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
 }
 
 TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
-  // A record the writer never finished: half a page at the end of the
-  // current extent (its page was never written).
+  // A record the writer never finished: half a page at the end of the current extent.
   const LogControl control = simtest::ReadLog(config.logDirHost);
   ASSERT_GT(control.currentExtent, 1u);
   std::string current = config.logDirHost + "/" + ExtentFileName(control.currentExtent);

@@ -220,9 +220,8 @@ TEST_P(BackendTest, WriterHoldingSharedLockDelaysSnapshot) {
 TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
   WriteHostFile(volume_ + "/a.nsf", "data");
   ASSERT_EQ(Create(u"real"), S_OK);
-  // A snapshot cut short while being made (for btrfs with its subvolume),
-  // a snapshot folder with damaged metadata, a restore cut short before
-  // its swap.
+  // A snapshot cut short while being made (for btrfs with its subvolume), a snapshot
+  // folder with damaged metadata, a restore cut short before its swap.
   fs::create_directories(store_ + "/work/tmp-crashed");
   if (GetParam().backend == snapshotsvc::Backend::Btrfs) {
     ASSERT_EQ(btrfs_util_create_snapshot(volume_.c_str(), (store_ + "/work/tmp-crashed/data").c_str(),
