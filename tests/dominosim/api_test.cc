@@ -123,6 +123,11 @@ TEST(Api, DatabaseFactsAndRecord) {
     BYTE record[128];
     ASSERT_EQ(rt.api.ReadDatabaseRecord(h, record), NOERROR);
     EXPECT_STREQ(reinterpret_cast<char*>(record), "Directory");
+    std::memset(record + 64, 0xAB, 64);
+    ASSERT_EQ(rt.api.WriteDatabaseRecord(h, record), NOERROR);
+    BYTE back[128];
+    ASSERT_EQ(rt.api.ReadDatabaseRecord(h, back), NOERROR);
+    EXPECT_EQ(std::memcmp(record, back, 128), 0);
     EXPECT_EQ(rt.api.ReadDatabaseRecord(999, record), ERR_BAD_HANDLE);
     if (!logs) continue;
     EXPECT_EQ(style, 1u);
