@@ -75,9 +75,10 @@ class ServerProcess {
   ServerProcess(const std::string& root, const std::string& ini, const std::string& rate = "0",
                 const std::string& seed = "7")
       : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", rate, "--seed", seed}) {}
-  // SIGTERM and wait: the exit code (-1 when not running or killed).
+  // SIGTERM, its output read to the end, and wait: the exit code (-1 when not running or killed).
   int Stop() {
     if (child_.id() > 0) ::kill(child_.id(), SIGTERM);
+    child_.ReadAll(20000);
     return child_.Wait();
   }
 
