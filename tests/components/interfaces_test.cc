@@ -1,14 +1,13 @@
-// The numbers the binary interfaces are bound by, against the tables of the
-// Domino API library and of the storage's snapshot component, which are
-// written here once more, apart from the code that uses them: the stand-in
-// library's .def file and the binding's header must both agree with the
-// ordinals, the component's tables and the engine's calls with the slots.
+// The numbers the binary interfaces are bound by, written here once more
+// apart from the code: the stand-in's .def file and the binding's header
+// against the ordinals, the component's tables and the engine's calls
+// against the slots.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <regex>
 #include <string>
 
 #include "domino/nnotes_api.h"
@@ -54,27 +53,23 @@ const Row kDominoApi[] = {
     {"WriteDatabaseRecord", 2087, nnotes::WriteDatabaseRecord::kOrdinal},
 };
 
-// "nnotes_Name @N NONAME" lines of the stand-in's .def file: name -> N.
+// "nnotes_Name @N NONAME" lines after EXPORTS in the stand-in's .def file:
+// name -> N; any other line there goes to *problems.
 std::map<std::string, int> DefExports(std::string* problems) {
   std::ifstream in(NNOTES_DEF_PATH);
+  const std::regex exportLine(R"(\s*nnotes_(\w+)\s+@(\d+)\s+NONAME\s*)"), blank(R"(\s*(;.*)?)");
   std::map<std::string, int> out;
-  std::string line;
   bool inExports = false;
-  while (std::getline(in, line)) {
-    std::istringstream words(line);
-    std::string symbol, ordinal, flag;
-    if (!(words >> symbol) || symbol[0] == ';') continue;
-    if (symbol == "EXPORTS") {
-      inExports = true;
-      continue;
-    }
-    if (!inExports) continue;
-    words >> ordinal >> flag;
-    if (symbol.rfind("nnotes_", 0) != 0 || ordinal.size() < 2 || ordinal[0] != '@' || flag != "NONAME") {
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (std::regex_match(line, blank)) continue;
+    if (!inExports) {
+      inExports = line.rfind("EXPORTS", 0) == 0;
+    } else if (!std::regex_match(line, m, exportLine)) {
       *problems += "unexpected export line: " + line + "\n";
-      continue;
+    } else if (!out.emplace(m[1], std::stoi(m[2])).second) {
+      *problems += "twice: " + line + "\n";
     }
-    if (!out.emplace(symbol.substr(7), std::stoi(ordinal.substr(1))).second) *problems += "twice: " + line + "\n";
   }
   return out;
 }

@@ -10,8 +10,6 @@
 #include <filesystem>
 #include <vector>
 
-#include "dominosim/sim_api.h"
-#include "dominosim/status.h"
 #include "platform/volume_freeze.h"
 #include "sim_host.h"
 
@@ -21,6 +19,13 @@ namespace fs = std::filesystem;
 namespace {
 
 using simtest::Runtime;
+
+// A host and the runtime on its server.
+struct BackupMode : ::testing::Test {
+  simtest::SimHost host;
+  Runtime rt{host.server().notesIni};
+  void SetUp() override { ASSERT_EQ(rt.status, NOERROR); }
+};
 
 // GetChangeInfoSize and GetChangeInfo as the engine calls them.
 std::string ReadChangeInfo(SimApi& api, DBHANDLE h, DWORD context) {
@@ -39,28 +44,19 @@ std::string ReadChangeInfo(SimApi& api, DBHANDLE h, DWORD context) {
   return stream;
 }
 
-STATUS ApplyStream(SimApi& api, const std::string& target, const std::string& stream,
-                   std::uint64_t declared, std::size_t chunk = 32768) {
+STATUS ApplyStream(SimApi& api, const std::string& target, const std::string& stream) {
   DWORD context = 0;
-  STATUS s = api.ApplyChangeInfoStart(&context, target.c_str(), 0, DWORD(declared), DWORD(declared >> 32));
-  if (s != NOERROR) return s;
-  for (std::size_t off = 0; off < stream.size(); off += chunk) {
-    std::size_t n = std::min(chunk, stream.size() - off);
-    if ((s = api.ApplyChangeInfo(context, 0, stream.data() + off, DWORD(n))) != NOERROR) return s;
+  STATUS s = api.ApplyChangeInfoStart(&context, target.c_str(), 0, DWORD(stream.size()), 0);
+  for (std::size_t off = 0; s == NOERROR && off < stream.size(); off += 32768) {
+    s = api.ApplyChangeInfo(context, 0, stream.data() + off, DWORD(std::min<std::size_t>(32768, stream.size() - off)));
   }
-  return api.ApplyChangeInfoEnd(context, 0);
+  return s == NOERROR ? api.ApplyChangeInfoEnd(context, 0) : s;
 }
 
-TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
-  simtest::SimHost host;
-  ASSERT_TRUE(host.ok()) << host.error();
+TEST_F(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   const InstalledServer& server = host.server();
   ServerConfig config = host.Config();
-  Runtime rt(server.notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
-
   auto nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "3");
-  ASSERT_TRUE(nserver->running());
   ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 20));
 
   struct Entry {
@@ -71,13 +67,12 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   };
   std::vector<Entry> entries;
   for (const std::string& win : server.databases) {
-    Entry e;
+    Entry& e = entries.emplace_back();
     e.win = win;
     e.copyWin = "D:\\snapshot" + win.substr(2);
-    ASSERT_EQ(rt.api.OpenDatabase(win.c_str(), &e.handle), NOERROR) << win;
     DWORD v1, v2;
+    ASSERT_EQ(rt.api.OpenDatabase(win.c_str(), &e.handle), NOERROR) << win;
     ASSERT_EQ(rt.api.BackupStart(e.handle, 0, &e.context, &v1, &v2), NOERROR) << win;
-    entries.push_back(e);
   }
   ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
   {
@@ -85,9 +80,8 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
     platform::VolumeLock freeze;
     ASSERT_TRUE(freeze.Lock('D', platform::VolumeLock::Kind::ExclusiveFreeze));
     for (const Entry& e : entries) {
-      std::string to = host.Host(e.copyWin);
-      std::filesystem::create_directories(std::filesystem::path(to).parent_path());
-      std::filesystem::copy_file(host.Host(e.win), to);
+      fs::create_directories(fs::path(host.Host(e.copyWin)).parent_path());
+      fs::copy_file(host.Host(e.win), host.Host(e.copyWin));
     }
   }
   ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
@@ -111,7 +105,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
 
   int changedAfterStop = 0;
   for (Entry& e : entries) {
-    ASSERT_EQ(ApplyStream(rt.api, e.copyWin, e.stream, e.stream.size()), NOERROR) << e.win;
+    ASSERT_EQ(ApplyStream(rt.api, e.copyWin, e.stream), NOERROR) << e.win;
     EXPECT_EQ(simtest::Digest(config, host.Host(e.copyWin)), e.atStop) << e.win;
     EXPECT_FALSE(fs::exists(host.Host(e.copyWin) + ".dsim-apply"));
     changedAfterStop += simtest::Digest(config, host.Host(e.win)) != e.atStop;
@@ -119,11 +113,7 @@ TEST(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
   EXPECT_GT(changedAfterStop, 0) << "the workload wrote nothing after BackupStop";
 }
 
-TEST(BackupMode, ContextsAndOrderAreEnforced) {
-  simtest::SimHost host;
-  ASSERT_TRUE(host.ok()) << host.error();
-  Runtime rt(host.server().notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
+TEST_F(BackupMode, ContextsAndOrderAreEnforced) {
   const char* path = host.server().databases[0].c_str();
   DBHANDLE a = 0, b = 0;
   ASSERT_EQ(rt.api.OpenDatabase(path, &a), NOERROR);
@@ -149,17 +139,12 @@ TEST(BackupMode, ContextsAndOrderAreEnforced) {
   EXPECT_EQ(rt.api.CloseDatabase(a), ERR_BAD_HANDLE);
 }
 
-// The service holds every database of a server in backup mode at once: each
-// costs it one descriptor, also once stopped and while its change
-// information is read; when none is left, the status says so.
-TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
-  simtest::SimHost host;
-  ASSERT_TRUE(host.ok()) << host.error();
-  Runtime rt(host.server().notesIni);
-  ASSERT_EQ(rt.status, NOERROR);
+// Each database in backup mode costs one descriptor, also once stopped and
+// while its change information is read; when none is left, the status says so.
+TEST_F(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
   auto openFiles = [] {
     std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
     return count;
   };
   const std::vector<std::string>& paths = host.server().databases;
@@ -212,22 +197,18 @@ TEST(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
 
 // A service killed in the middle of a backup: its backup mode is released,
 // by the next BackupStart and by the server, which stops recording for it.
-TEST(BackupMode, DeadHolderIsReleased) {
-  simtest::SimHost host;
-  ASSERT_TRUE(host.ok()) << host.error();
+TEST_F(BackupMode, DeadHolderIsReleased) {
   const std::string ini = host.server().notesIni;
   const std::string path = host.server().databases[0];
   int ready[2];
   ASSERT_EQ(::pipe(ready), 0);
   pid_t child = ::fork();
   if (child == 0) {
-    SimApi api;
-    std::string arg = "=" + ini;
-    char* argv[] = {nullptr, arg.data()};
+    Runtime holder(ini);
     DBHANDLE h = 0;
     DWORD ctx, v1, v2;
-    char ok = (api.InitRuntime(2, argv) == 0 && api.OpenDatabase(path.c_str(), &h) == 0 &&
-               api.BackupStart(h, 0, &ctx, &v1, &v2) == 0) ? 'y' : 'n';
+    char ok = (holder.status == 0 && holder.api.OpenDatabase(path.c_str(), &h) == 0 &&
+               holder.api.BackupStart(h, 0, &ctx, &v1, &v2) == 0) ? 'y' : 'n';
     if (::write(ready[1], &ok, 1) != 1) _exit(3);
     ::pause();
     _exit(0);
@@ -237,19 +218,18 @@ TEST(BackupMode, DeadHolderIsReleased) {
   ASSERT_EQ(ok, 'y');
   auto dirtyBytes = [&] {
     std::uintmax_t total = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(host.Config().stateDirHost)) {
+    for (const auto& entry : fs::directory_iterator(host.Config().stateDirHost)) {
       if (entry.path().extension() == ".dirty") total += entry.file_size();
     }
     return total;
   };
-  {
-    // While the holder lives, the server's writes of the database are recorded.
-    simtest::ServerProcess server(host.root(), ini, "0");
+  auto runServer = [&] {
+    simtest::ServerProcess server(host.root(), ini);
     ASSERT_TRUE(simtest::WaitForRecords(host.Config().logDirHost, 300));
     EXPECT_EQ(server.Stop(), 0);
-  }
+  };
+  runServer();  // while the holder lives, the server's writes of the database are recorded
   EXPECT_GT(dirtyBytes(), 0u);
-  Runtime rt(ini);
   DBHANDLE h = 0;
   ASSERT_EQ(rt.api.OpenDatabase(path.c_str(), &h), NOERROR);
   DWORD ctx = 0, v1, v2;
@@ -258,12 +238,7 @@ TEST(BackupMode, DeadHolderIsReleased) {
   ::waitpid(child, nullptr, 0);
   ::close(ready[0]);
   ::close(ready[1]);
-  {
-    // The server notices the dead holder and stops recording for it.
-    simtest::ServerProcess server(host.root(), ini, "0");
-    ASSERT_TRUE(simtest::WaitForRecords(host.Config().logDirHost, 300));
-    EXPECT_EQ(server.Stop(), 0);
-  }
+  runServer();  // the server notices the dead holder and stops recording for it
   EXPECT_EQ(dirtyBytes(), 0u);
   EXPECT_EQ(rt.api.BackupStart(h, 0, &ctx, &v1, &v2), NOERROR);
   EXPECT_EQ(rt.api.BackupEnd(h, ctx, 1), NOERROR);

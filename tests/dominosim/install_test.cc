@@ -21,6 +21,7 @@ const std::string kDom = "SOFTWARE\\Lotus\\Domino";
 
 std::string Reg(const std::string& key, const std::string& value) {
   std::string out;
+  if (value.empty()) return platform::RegKeyExists(key) ? "<key>" : "<missing>";
   return platform::RegGetString(key, value, out) == ERROR_SUCCESS ? out : "<missing>";
 }
 std::string Ini(const std::string& ini, const std::string& key) {
@@ -29,46 +30,8 @@ std::string Ini(const std::string& ini, const std::string& key) {
   return out;
 }
 
-TEST(Install, SingleServerClassicHost) {
-  simtest::SimHost host;
-  ASSERT_TRUE(host.ok()) << host.error();
-  EXPECT_EQ(Reg(kD50, "DataPath"), "D:\\Domino\\Data");
-  EXPECT_EQ(Reg(kD50, "Path"), "C:\\Lotus\\Domino");
-  EXPECT_EQ(Reg(kD50, "PARTITION1"), "<missing>");
-  EXPECT_EQ(Reg(kDom, "Version"), "<missing>");
-  EXPECT_EQ(Reg("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName"), "ARKHOST");
-  EXPECT_EQ(Reg("SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client", "ReportFolder"), "L:\\Reports");
-  EXPECT_EQ(Reg("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices", "D:"), host.root() + "/volumes/D");
-  for (const char* type : {"Configure", "Backup", "Restore", "Delete Snapshot"}) {
-    EXPECT_TRUE(fs::is_directory(host.root() + "/volumes/L/Reports/" + type)) << type;
-  }
-  EXPECT_EQ(Ini("C:\\Windows\\ark.ini", "CHANGE_INFO_DIR"), "L:\\ArkLedger");
-  EXPECT_TRUE(fs::is_directory(host.root() + "/volumes/L/ArkLedger"));
-
-  const InstalledServer& s = host.server();
-  EXPECT_EQ(s.notesIni, "C:\\Lotus\\Domino\\notes.ini");
-  EXPECT_EQ(Ini(s.notesIni, "Directory"), "D:\\Domino\\Data");
-  EXPECT_EQ(Ini(s.notesIni, "ServerName"), "CN=srv1/O=Org");
-  EXPECT_EQ(Ini(s.notesIni, "TRANSLOG_Style"), "1");
-  EXPECT_EQ(Ini(s.notesIni, "TRANSLOG_Path"), "E:\\Logs");
-  EXPECT_TRUE(fs::exists(host.root() + "/volumes/E/Logs/S0000001.TXN"));
-  ASSERT_EQ(s.databases.size(), 12u);
-  int templates = 0, boxes = 0, nested = 0, unlogged = 0;
-  for (const std::string& db : s.databases) {
-    EXPECT_TRUE(fs::exists(host.Host(db))) << db;
-    templates += db.ends_with(".ntf");
-    boxes += db.ends_with(".box");
-    nested += std::count(db.begin(), db.end(), '\\') > 3;
-    unlogged += db.find("scratch") != std::string::npos;
-  }
-  EXPECT_GE(templates, 2);
-  EXPECT_EQ(boxes, 1);
-  EXPECT_GE(nested, 4);
-  EXPECT_EQ(unlogged, 2);
-  EXPECT_NE(std::find(s.databases.begin(), s.databases.end(), "D:\\Domino\\Data\\log.nsf"), s.databases.end());
-}
-
-// Each layout: servers, registry values, notes.ini values and log files.
+// Each layout: servers, registry values ("" as the value: the key),
+// notes.ini values and files; the classic host also its databases.
 TEST(Install, Layouts) {
   using Triple = std::array<std::string, 3>;  // key, name, expected ("<missing>": absent)
   struct Layout {
@@ -78,8 +41,18 @@ TEST(Install, Layouts) {
     std::vector<Triple> registry, ini;  // ini: file, key, expected
     std::vector<std::string> files;     // under the root; "!" first: must not exist
   };
-  const std::string d2 = "D:\\Domino\\Data2\\notes.ini";
+  const std::string d2 = "D:\\Domino\\Data2\\notes.ini", ini = "C:\\Lotus\\Domino\\notes.ini";
+  const std::string dos = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
   const std::vector<Layout> layouts = {
+      {"classic", [](InstallOptions& o) { o.databases = 12; }, 1,
+       {{kD50, "DataPath", "D:\\Domino\\Data"}, {kD50, "Path", "C:\\Lotus\\Domino"}, {kD50, "PARTITION1", "<missing>"},
+        {kDom, "Version", "<missing>"}, {dos, "D:", "/volumes/D"},
+        {"SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName", "ARKHOST"},
+        {"SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client", "ReportFolder", "L:\\Reports"}},
+       {{"C:\\Windows\\ark.ini", "CHANGE_INFO_DIR", "L:\\ArkLedger"}, {ini, "Directory", "D:\\Domino\\Data"},
+        {ini, "ServerName", "CN=srv1/O=Org"}, {ini, "TRANSLOG_Style", "1"}, {ini, "TRANSLOG_Path", "E:\\Logs"}},
+       {"/volumes/E/Logs/S0000001.TXN", "/volumes/L/ArkLedger", "/volumes/L/Reports/Configure",
+        "/volumes/L/Reports/Backup", "/volumes/L/Reports/Restore", "/volumes/L/Reports/Delete Snapshot"}},
       {"classic, 2 partitions", [](InstallOptions& o) { o.partitions = 2; }, 2,
        {{kD50, "PARTITION1", "D:\\Domino\\Data1"}, {kD50, "PARTITION2", "D:\\Domino\\Data2"},
         {kD50, "PARTITION3", "<missing>"}, {kD50, "DataPath", "<missing>"}},
@@ -99,64 +72,73 @@ TEST(Install, Layouts) {
       // Read as unpartitioned, every server takes the program directory's notes.ini.
       {"newer, one comma", [](InstallOptions& o) { o.layout = "newer-one-comma"; o.partitions = 2; }, 2,
        {{kDom, "Partitions", "1,2"}, {kDom, "DataPath", "D:\\Domino\\Data1"}, {kDom + "\\2", "DataPath", "D:\\Domino\\Data2"}},
-       {{"C:\\Lotus\\Domino\\notes.ini", "Directory", "D:\\Domino\\Data1"}}, {}},
+       {{ini, "Directory", "D:\\Domino\\Data1"}}, {}},
       {"no logging", [](InstallOptions& o) { o.logging = "none"; }, 1, {},
-       {{"C:\\Lotus\\Domino\\notes.ini", "TRANSLOG_Style", "<missing>"}}, {"!/volumes/E/Logs"}},
+       {{ini, "TRANSLOG_Style", "<missing>"}}, {"!/volumes/E/Logs"}},
       {"circular, relative", [](InstallOptions& o) { o.logging = "circular"; o.translogPath = "relative"; }, 1, {},
-       {{"C:\\Lotus\\Domino\\notes.ini", "TRANSLOG_Style", "0"}, {"C:\\Lotus\\Domino\\notes.ini", "TRANSLOG_Path", "logdir"}},
-       {"/volumes/D/Domino/Data/logdir/S0000001.TXN"}},
+       {{ini, "TRANSLOG_Style", "0"}, {ini, "TRANSLOG_Path", "logdir"}}, {"/volumes/D/Domino/Data/logdir/S0000001.TXN"}},
+      {"snapshot component", [](InstallOptions& o) { o.backend = "dir"; }, 1,
+       {{"SOFTWARE\\Classes\\CLSID\\{4d19cff7-4c5d-4f02-95c8-80ede568f053}", "", "<key>"},
+        {"SOFTWARE\\Classes\\CLSID\\{9491fb97-380c-4544-9bc5-6b7823e4d705}", "", "<key>"}}, {}, {}},
   };
   for (const Layout& layout : layouts) {
     SCOPED_TRACE(layout.name);
     InstallOptions o;
     o.databases = 5;
+    o.backend = "none";
     layout.set(o);
-    simtest::SimHost host(o);
-    ASSERT_TRUE(host.ok()) << host.error();
-    EXPECT_EQ(host.result().servers.size(), layout.servers);
-    for (const auto& [key, name, expected] : layout.registry) EXPECT_EQ(Reg(key, name), expected) << key << " " << name;
+    simtest::SimHost host(o, true);
+    ASSERT_EQ(host.result().servers.size(), layout.servers);
+    for (auto [key, name, expected] : layout.registry) {
+      if (key == dos) expected = host.root() + expected;
+      EXPECT_EQ(Reg(key, name), expected) << key << " " << name;
+    }
     for (const auto& [ini, key, expected] : layout.ini) EXPECT_EQ(Ini(ini, key), expected) << ini << " " << key;
     for (const std::string& file : layout.files) {
       const bool absent = file[0] == '!';
       EXPECT_NE(fs::exists(host.root() + file.substr(absent)), absent) << file;
     }
+    if (o.databases != 12) continue;
+    const std::vector<std::string>& dbs = host.server().databases;
+    ASSERT_EQ(dbs.size(), 12u);
+    int templates = 0, boxes = 0, nested = 0, unlogged = 0;
+    for (const std::string& db : dbs) {
+      EXPECT_TRUE(fs::exists(host.Host(db))) << db;
+      templates += db.ends_with(".ntf");
+      boxes += db.ends_with(".box");
+      nested += std::count(db.begin(), db.end(), '\\') > 3;
+      unlogged += db.find("scratch") != std::string::npos;
+    }
+    EXPECT_GE(templates, 2);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_GE(nested, 4);
+    EXPECT_EQ(unlogged, 2);
+    EXPECT_NE(std::find(dbs.begin(), dbs.end(), "D:\\Domino\\Data\\log.nsf"), dbs.end());
   }
 }
 
 TEST(Install, RefusalsChangeNothing) {
+  TempHostRoot temp;
+  InstallResult result;
+  std::string error;
   for (auto bad : std::vector<std::function<void(InstallOptions&)>>{
            [](InstallOptions& o) { o.partitions = 9; }, [](InstallOptions& o) { o.layout = "odd"; },
            [](InstallOptions& o) { o.backend = "zfs"; }, [](InstallOptions& o) { o.unlogged = 99; }}) {
     InstallOptions o;
+    o.root = (temp.path() / "host").string();
     o.backend = "none";
     bad(o);
-    simtest::SimHost host(o, true);
-    EXPECT_FALSE(host.ok());
-    EXPECT_FALSE(host.error().empty());
-    EXPECT_FALSE(fs::exists(host.scratch() + "/host/registry.reg"));
+    error.clear();
+    EXPECT_FALSE(InstallHost(o, result, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(fs::exists(temp.path() / "host" / "registry.reg"));
   }
   // A root that already holds a host is left alone.
   simtest::SimHost host;
-  ASSERT_TRUE(host.ok());
   InstallOptions again;
   again.root = host.root();
-  InstallResult result;
-  std::string error;
   EXPECT_FALSE(InstallHost(again, result, &error));
   EXPECT_NE(error.find("already holds a host"), std::string::npos) << error;
-}
-
-// With the directory backend: every volume prepared and the snapshot
-// component registered with one disk per volume.
-TEST(Install, SnapshotComponentRegistered) {
-  InstallOptions o;
-  o.backend = "dir";
-  o.databases = 3;
-  simtest::SimHost host(o, true);
-  ASSERT_TRUE(host.ok()) << host.error();
-  EXPECT_TRUE(platform::RegKeyExists("SOFTWARE\\Classes\\CLSID\\{4d19cff7-4c5d-4f02-95c8-80ede568f053}"));
-  EXPECT_TRUE(platform::RegKeyExists("SOFTWARE\\Classes\\CLSID\\{9491fb97-380c-4544-9bc5-6b7823e4d705}"));
-  for (const char* drive : {"D", "E", "L"}) EXPECT_TRUE(fs::is_directory(host.root() + "/volumes/" + drive));
 }
 
 // The tools themselves: install, digest while nserver writes, a damaged

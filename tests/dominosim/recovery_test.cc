@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "dominosim/log_reader.h"
-#include "dominosim/sim_api.h"
-#include "dominosim/status.h"
 #include "sim_host.h"
 
 using namespace dominosim;
@@ -21,21 +19,18 @@ namespace {
 std::string g_archiveDir;
 std::vector<std::pair<DWORD, std::string>> g_calls;
 
+// Copies the extents from number on out of the archive into the log directory.
 STATUS CopyFromArchive(void*, DWORD number, const char* path) {
   g_calls.emplace_back(number, path);
-  std::string dir;
-  std::string win(path);
+  std::string dir, win(path);
   EXPECT_EQ(MapPath(win.substr(0, win.rfind('\\')), dir), NOERROR);
-  int copied = 0;
-  for (DWORD n = number;; ++n) {
-    fs::path from = fs::path(g_archiveDir) / ExtentFileName(n);
-    if (!fs::exists(from)) break;
-    fs::copy_file(from, fs::path(dir) / ExtentFileName(n), fs::copy_options::skip_existing);
-    ++copied;
+  DWORD n = number;
+  for (; fs::exists(fs::path(g_archiveDir) / ExtentFileName(n)); ++n) {
+    fs::copy_file(fs::path(g_archiveDir) / ExtentFileName(n), fs::path(dir) / ExtentFileName(n),
+                  fs::copy_options::skip_existing);
   }
-  return copied > 0 ? 0 : 0xFFFF;
+  return n > number ? 0 : 0xFFFF;
 }
-
 STATUS FindsNothing(void*, DWORD number, const char* path) {
   g_calls.emplace_back(number, path);
   return 0xFFFF;
@@ -45,50 +40,57 @@ STATUS FindsNothing(void*, DWORD number, const char* path) {
 // were saved; the first extents were archived (copied aside, marked) and
 // have left the log directory.
 struct RecoveryHost : ::testing::Test {
-  simtest::SimHost host{[] {
-    InstallOptions o;
-    o.extentKiB = 32;
-    return o;
-  }()};
-  ServerConfig config;
-  SimApi api;
+  simtest::SimHost host{simtest::SmallExtents()};
+  ServerConfig config = host.Config();
+  simtest::Runtime runtime{host.server().notesIni};
+  SimApi& api = runtime.api;
   std::vector<std::string> logged, unlogged;
-  std::string saved;  // old copies of the databases, by file name
-  std::map<std::string, std::string> liveDigest, oldDigest;
+  std::map<std::string, std::string> oldBytes, liveDigest, oldDigest;
   WORD position = 9;
   std::string printed;
 
   void SetUp() override {
-    ASSERT_TRUE(host.ok()) << host.error();
-    config = host.Config();
+    ASSERT_EQ(runtime.status, NOERROR);
     for (const std::string& win : host.server().databases) {
       (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
     }
-    saved = host.scratch() + "/saved";
-    g_archiveDir = host.scratch() + "/archive";
-    fs::create_directories(saved);
+    g_archiveDir = host.root() + "/archive";
     fs::create_directories(g_archiveDir);
     g_calls.clear();
     for (const std::string& win : host.server().databases) {
-      fs::copy_file(host.Host(win), saved + "/" + SavedName(win));
+      oldBytes[win] = ReadHostFile(host.Host(win));
       oldDigest[win] = simtest::Digest(config, host.Host(win));
     }
     // Many extents, so that several full ones wait to be archived.
     RunServer([](const LogControl& c) { return c.currentExtent >= 8; });
-    std::string arg = "=" + host.server().notesIni;
-    char* argv[] = {nullptr, arg.data()};
-    ASSERT_EQ(api.InitRuntime(2, argv), NOERROR);
-    BYTE id[16];
-    DWORD number = 0;
+    // The archive walk: full extents in order, with their Windows paths and the server's
+    // log id, then the current extent; the first three are copied aside and marked.
+    BYTE first[16], id[16];
+    DWORD number = 0, expected = 1;
     char path[1024];
     ASSERT_EQ(api.ArchiveBegin(), NOERROR);
-    STATUS s = api.GetFirstArchiveLog(id, &number, path);
-    for (int i = 0; i < 3 && s == NOERROR; ++i) {
+    STATUS s = api.GetFirstArchiveLog(first, &number, path);
+    std::memcpy(id, first, 16);
+    for (; s == NOERROR; s = api.GetNextArchiveLog(id, &number, path), ++expected) {
+      EXPECT_EQ(number, expected);
+      EXPECT_EQ(path, "E:\\Logs\\" + ExtentFileName(number));
+      EXPECT_EQ(std::memcmp(id, first, 16), 0);
+      if (number > 3) continue;
       fs::copy_file(host.Host(path), fs::path(g_archiveDir) / ExtentFileName(number));
       ASSERT_EQ(api.MarkLogArchived(id, number), NOERROR);
-      s = api.GetNextArchiveLog(id, &number, path);
     }
+    ASSERT_EQ(s, ERR_NO_MORE_LOGS);
+    ASSERT_GE(expected, 6u);
+    EXPECT_EQ(number, expected);
+    EXPECT_EQ(std::memcmp(id, first, 16), 0);
     ASSERT_EQ(api.ArchiveEnd(), NOERROR);
+    // Without a session (how the engine learns the log position): the first
+    // log waiting, and after the last one the same current extent.
+    ASSERT_EQ(api.GetFirstArchiveLog(id, &number, path), NOERROR);
+    EXPECT_EQ(number, 4u);
+    while ((s = api.GetNextArchiveLog(id, &number, path)) == NOERROR) {
+    }
+    EXPECT_EQ(number, expected);
     // Rolls over: the archived extents leave the log directory.
     RunServer([&](const LogControl& c) { return c.oldestPresent > 3 && c.nextLsn > 0; });
     ASSERT_FALSE(fs::exists(config.logDirHost + "/S0000001.TXN"));
@@ -99,29 +101,21 @@ struct RecoveryHost : ::testing::Test {
     }
     ASSERT_GT(changed, 3) << "the workload changed too little to test anything";
   }
-  void TearDown() override { api.TermRuntime(); }
-
-  static std::string SavedName(const std::string& win) {
-    std::string name = win.substr(3);
-    for (char& c : name) {
-      if (c == '\\') c = '_';
-    }
-    return name;
-  }
   template <typename Condition>
   void RunServer(Condition until) {
     static int seed = 1;
     simtest::ServerProcess server(host.root(), host.server().notesIni, "0", std::to_string(++seed));
-    ASSERT_TRUE(server.running());
     ASSERT_TRUE(simtest::WaitForLog(config.logDirHost, until));
     ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 100));
     ASSERT_EQ(server.Stop(), 0);
   }
+  // Every logged database has the digest it has in want.
+  void ExpectDigests(std::map<std::string, std::string>& want) {
+    for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), want[win]) << win;
+  }
   // Puts the old copies back in place, as a restore of the volume would.
   void RestoreOldCopies() {
-    for (const std::string& win : host.server().databases) {
-      fs::copy_file(saved + "/" + SavedName(win), host.Host(win), fs::copy_options::overwrite_existing);
-    }
+    for (const auto& [win, bytes] : oldBytes) WriteHostFile(host.Host(win), bytes);
   }
   // RecoverDatabaseList on the packed list; position and printed take what it gave.
   STATUS Recover(const std::vector<std::string>& paths, ArchivedLogCallbackFn callback) {
@@ -142,14 +136,14 @@ TEST_F(RecoveryHost, OldStateRollsForwardFetchingArchivedExtents) {
   ASSERT_FALSE(g_calls.empty());
   EXPECT_EQ(g_calls[0].first, 1u);
   EXPECT_EQ(g_calls[0].second, "E:\\Logs\\S0000001.TXN");
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]) << win;
+  ExpectDigests(liveDigest);
   EXPECT_NE(printed.find("Recovering database " + logged[0] + " ..."), std::string::npos) << printed;
   EXPECT_NE(printed.find("records from S0000001.TXN"), std::string::npos) << printed;
   // A second recovery finds nothing newer to replay and changes nothing.
   g_calls.clear();
   ASSERT_EQ(Recover(logged, FindsNothing), NOERROR) << printed;
   EXPECT_TRUE(g_calls.empty());
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
+  ExpectDigests(liveDigest);
 }
 
 TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
@@ -158,11 +152,10 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   EXPECT_EQ(position, 0);
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].first, 1u);
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
+  ExpectDigests(oldDigest);
 
-  // Refused lists: the status and the position of the database at fault
-  // (0 for the list itself); the last one does not fit the runtime's
-  // buffer of 65,536 bytes.
+  // Refused lists: the status and the position of the database at fault (0 for the
+  // list itself); the last one does not fit the runtime's buffer of 65,536 bytes.
   simtest::PokeByte(host.Host(logged[2]), 30, '\x5a');
   struct Refused { std::vector<std::string> paths; STATUS status; WORD position; };
   for (const Refused& c : {Refused{{logged[0], unlogged[0], logged[1]}, ERR_DB_NOT_LOGGED, 2},
@@ -183,19 +176,14 @@ TEST_F(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
 }
 
 TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
-  // A record the writer never finished: half a page at the end of the
-  // current extent (its page was never written).
+  // A record the writer never finished: half a page at the end of the current extent.
   const LogControl control = simtest::ReadLog(config.logDirHost);
   ASSERT_GT(control.currentExtent, 1u);
   std::string current = config.logDirHost + "/" + ExtentFileName(control.currentExtent);
-  {
-    std::ofstream tail(current, std::ios::app | std::ios::binary);
-    std::string half(2100, '\x33');
-    tail.write(half.data(), std::streamsize(half.size()));
-  }
+  std::ofstream(current, std::ios::app | std::ios::binary) << std::string(2100, '\x33');
   RestoreOldCopies();
   ASSERT_EQ(Recover(logged, CopyFromArchive), NOERROR) << printed;
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), liveDigest[win]);
+  ExpectDigests(liveDigest);
 
   // A damaged record inside a full extent: refused before anything is written.
   RestoreOldCopies();
@@ -204,7 +192,7 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   EXPECT_EQ(Recover(logged, CopyFromArchive), ERR_LOG_CORRUPT);
   EXPECT_EQ(position, 0);
   EXPECT_NE(printed.find(ExtentFileName(control.currentExtent - 1) + " is damaged"), std::string::npos) << printed;
-  for (const std::string& win : logged) EXPECT_EQ(simtest::Digest(config, host.Host(win)), oldDigest[win]);
+  ExpectDigests(oldDigest);
 }
 
 }  // namespace

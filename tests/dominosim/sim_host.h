@@ -2,14 +2,11 @@
 // runtime started on one of its servers, and nserver run beside it.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,30 +14,26 @@
 #include "dominosim/install.h"
 #include "dominosim/server_config.h"
 #include "dominosim/sim_api.h"
-#include "dominosim/txn_log.h"
-#include "tests/support/sim_log.h"
+#include "dominosim/status.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sim_log.h"
 #include "tests/support/temp_host.h"
-
-extern char** environ;
 
 namespace simtest {
 
+// The snapshot component is left out unless keepBackend is set; a failed
+// installation fails the test, and server() then throws.
 class SimHost {
  public:
-  // The snapshot component is left out unless keepBackend is set.
   explicit SimHost(dominosim::InstallOptions options = {}, bool keepBackend = false) {
     options.root = (temp_.path() / "host").string();
     if (!keepBackend) options.backend = "none";
-    ok_ = dominosim::InstallHost(options, result_, &error_);
+    std::string error;
+    EXPECT_TRUE(dominosim::InstallHost(options, result_, &error)) << error;
   }
-  bool ok() const { return ok_; }
-  const std::string& error() const { return error_; }
   const std::string& root() const { return result_.root; }
-  // A folder beside the host, removed with it.
-  std::string scratch() const { return temp_.path().string(); }
   const dominosim::InstallResult& result() const { return result_; }
-  const dominosim::InstalledServer& server(int i = 0) const { return result_.servers[i]; }
+  const dominosim::InstalledServer& server(int i = 0) const { return result_.servers.at(i); }
   std::string Host(const std::string& winPath) const {
     std::string host;
     dominosim::MapPath(winPath, host);
@@ -55,9 +48,14 @@ class SimHost {
  private:
   TempHostRoot temp_;
   dominosim::InstallResult result_;
-  std::string error_;
-  bool ok_ = false;
 };
+
+// A host whose log extents are small (32 KiB), so that a short run fills several.
+inline dominosim::InstallOptions SmallExtents() {
+  dominosim::InstallOptions o;
+  o.extentKiB = 32;
+  return o;
+}
 
 // The runtime started on a notes.ini as the engine starts it ("=path").
 struct Runtime {
@@ -71,36 +69,21 @@ struct Runtime {
   ~Runtime() { api.TermRuntime(); }
 };
 
-// An nserver child process (the nserver beside this test's executable);
-// stopped with SIGTERM when the object goes. Spawned here rather than with
-// ChildProcess because whole-host tests without the test support use it.
+// nserver on a server of the host; killed at the end unless stopped.
 class ServerProcess {
  public:
   ServerProcess(const std::string& root, const std::string& ini, const std::string& rate = "0",
-                const std::string& seed = "7") {
-    const std::string program = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "nserver";
-    std::vector<std::string> args = {program, "--root", root, "--ini", ini, "--rate", rate, "--seed", seed};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-  }
-  ~ServerProcess() { Stop(); }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-  bool running() const { return pid_ > 0; }
-  // SIGTERM and wait; the exit status (-1 when not running).
+                const std::string& seed = "7")
+      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", rate, "--seed", seed}) {}
+  // SIGTERM, its output read to the end, and wait: the exit code (-1 when not running or killed).
   int Stop() {
-    if (pid_ <= 0) return -1;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (child_.id() > 0) ::kill(child_.id(), SIGTERM);
+    child_.ReadAll(20000);
+    return child_.Wait();
   }
 
  private:
-  pid_t pid_ = -1;
+  ChildProcess child_;
 };
 
 // The lines a program beside the test prints, and its exit code.

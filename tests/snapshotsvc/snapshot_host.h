@@ -10,6 +10,7 @@
 
 #include "platform/com.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "snapshot/snapshot_service.h"
 #include "snapshotsvc/component_config.h"
 #include "snapshotsvc/configure.h"
@@ -26,9 +27,19 @@ inline snapshot::SnapshotDriveSet Drives(const std::u16string& letter) {
   return set;
 }
 
-inline std::vector<std::u16string> Names(const snapshot::SnapshotList& list) {
+// The names of a drive's snapshots, newest first (their creation times in
+// *times when given); one entry "error <hr>" when the listing fails.
+inline std::vector<std::u16string> ListNames(snapshot::ISnapshotService& service, const std::u16string& drive,
+                                             std::vector<std::uint64_t>* times = nullptr) {
+  snapshot::SnapshotList list;
+  if (HRESULT hr = service.EnumerateSnapShots(drive, list, 1); hr != S_OK) {
+    return {u"error " + platform::AnsiToWide(std::to_string(hr))};
+  }
   std::vector<std::u16string> names;
-  for (const auto& entry : list.entries) names.push_back(entry.name);
+  for (const auto& entry : list.entries) {
+    names.push_back(entry.name);
+    if (times != nullptr) times->push_back(FileTimeToU64(entry.creationTime));
+  }
   return names;
 }
 
@@ -64,65 +75,6 @@ class SnapshotHost : public testing::Test {
   TempHostRoot root_{HostOptions{"", "", "", "", ""}};
   std::string tmp_ = root_.path().string();
   std::unique_ptr<Mount> mount_;
-};
-
-// One volume D: under the component, for each way of running it: the dir
-// backend on a plain directory (copies), the dir backend on btrfs
-// (reflinks) and the btrfs backend (subvolume snapshots).
-struct Flavor {
-  const char* name;
-  snapshotsvc::Backend backend;
-  bool onBtrfs;
-};
-inline void PrintTo(const Flavor& flavor, std::ostream* os) { *os << flavor.name; }
-
-class BackendTest : public SnapshotHost, public testing::WithParamInterface<Flavor> {
- protected:
-  void SetUp() override {
-    base_ = tmp_ + "/vols";
-    if (GetParam().onBtrfs) {
-      std::string why;
-      base_ = tmp_ + "/mnt";
-      mount_ = Mount::Btrfs(tmp_ + "/btrfs.img", base_, 300, &why);
-      if (!mount_) GTEST_SKIP() << "btrfs volume tests skipped: " << why;
-    }
-    fs::create_directories(base_ + "/volumes");
-    volume_ = base_ + "/volumes/D";
-    store_ = base_ + "/volumes/.snapshots/D";
-    AddVolume(GetParam().backend, 'D', volume_);
-    Install(GetParam().backend, "D");
-    service_ = Service();
-    ASSERT_NE(service_, nullptr);
-  }
-  void TearDown() override {
-    service_.reset();
-    SnapshotHost::TearDown();
-  }
-
-  HRESULT Create(const std::u16string& name, const std::u16string& drive = u"D") {
-    return service_->CreateSnapShot(Drives(drive), name);
-  }
-  std::vector<std::u16string> ListNames(const std::u16string& drive = u"D") {
-    snapshot::SnapshotList list;
-    EXPECT_EQ(service_->EnumerateSnapShots(drive, list, 1), S_OK);
-    return Names(list);
-  }
-  // What remains of interrupted or failed calls in the store's work area.
-  std::vector<std::string> WorkLeftovers() {
-    std::vector<std::string> out;
-    if (!fs::exists(store_ + "/work")) return out;
-    for (const auto& entry : fs::directory_iterator(store_ + "/work")) out.push_back(entry.path().filename().string());
-    return out;
-  }
-
-  std::string base_, volume_, store_;
-  std::unique_ptr<snapshot::ISnapshotService> service_;
-};
-
-inline const Flavor kFlavors[] = {
-    {"DirCopy", snapshotsvc::Backend::Dir, false},
-    {"DirReflink", snapshotsvc::Backend::Dir, true},
-    {"Btrfs", snapshotsvc::Backend::Btrfs, true},
 };
 
 }  // namespace snaptest
