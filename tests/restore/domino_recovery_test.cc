@@ -1,28 +1,22 @@
 // Domino recovery: the recovery list and its packing, the retry rule, the
-// captured runtime text, the point-in-time treatment and the archived-log
-// call-back.
+// point-in-time treatment and the archived-log call-back.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "restore/archived_log_callback.h"
 #include "restore/domino_recovery.h"
-#include "tests/support/mock_domino_api.h"
 #include "tests/restore/restore_host.h"
-#include "tests/restore/stream_recorder.h"
-
-using ::testing::Invoke;
-using ::testing::Return;
+#include "tests/support/mock_domino_api.h"
 
 using ::testing::_;
+using Names = std::vector<std::string>;
 
 namespace {
 
-// One call of the runtime's recovery as the fake saw it, and its answer.
-struct RecoveryCall {
-  std::vector<std::string> paths;
-  std::size_t packedBytes = 0;
-};
+const std::string kBeginning = "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n";
+
+// One answer of the runtime's recovery: its status and the failing position.
 struct Answer {
   STATUS status;
   WORD failingPosition;
@@ -30,148 +24,103 @@ struct Answer {
 
 class DominoRecoveryTest : public ::testing::Test {
  protected:
-  DominoRecoveryTest() : request(MakeRequest(0)) {}
-
-  // The runtime answers each recovery call with the next answer.
+  // The runtime answers each recovery call with the next answer and records
+  // the list it was given; the packed list must be its paths, NUL after
+  // each, one more NUL (two for an empty list).
   void AnswerRecovery(std::vector<Answer> answers) {
+    calls.clear();
+    request.output.accumulated.clear();
     ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
-        .WillByDefault(Invoke([this, answers](const char* packed, ArchivedLogCallbackFn callback,
-                                              DWORD option, WORD* failing, DWORD limit) -> STATUS {
-          RecoveryCall call;
-          call.paths = UnpackList(packed, &call.packedBytes);
-          calls.push_back(call);
-          EXPECT_EQ(callback, &ArchivedLogCallback);
-          EXPECT_EQ(option, 1u);
-          EXPECT_EQ(limit, 0u);
+        .WillByDefault([this, answers](const char* packed, ArchivedLogCallbackFn callback, DWORD option,
+                                       WORD* failing, DWORD limit) -> STATUS {
+          std::size_t bytes = 0;
+          calls.push_back(UnpackList(packed, &bytes));
+          std::size_t expected = 1;
+          for (const std::string& path : calls.back()) expected += path.size() + 1;
+          EXPECT_EQ(bytes, std::max<std::size_t>(expected, 2));
+          EXPECT_LE(bytes, 65536u);
+          EXPECT_TRUE(callback == &ArchivedLogCallback && option == 1u && limit == 0u);
           const Answer& answer = answers.at(calls.size() - 1);
           *failing = answer.failingPosition;
           return answer.status;
-        }));
+        });
   }
 
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
-  RestoreRequest request;
-  std::vector<RecoveryCall> calls;
+  RestoreRequest request = MakeRequest(0);
+  std::vector<Names> calls;
 };
 
 TEST_F(DominoRecoveryTest, TheRuntimeGetsTheRecoveryListPackedInRunsThatFitItsBuffer) {
   // Left out: log.nsf, templates, disabled databases (whatever the case).
   const auto databases = Entries({"D:\\Data\\a.nsf", "D:\\Data\\LOG.NSF", "D:\\Data\\t.NTF",
                                   "D:\\Data\\mail\\Off.nsf", "D:\\Data\\b.box"});
-  EXPECT_EQ(BuildRecoveryList(databases, {"d:\\data\\MAIL\\off.NSF"}),
-            (std::vector<std::string>{"D:\\Data\\a.nsf", "D:\\Data\\b.box"}));
+  EXPECT_EQ(BuildRecoveryList(databases, {"d:\\data\\MAIL\\off.NSF"}), (Names{"D:\\Data\\a.nsf", "D:\\Data\\b.box"}));
   const std::vector<char> two = PackRecoveryList({"ab", "c"});
   EXPECT_EQ(std::string(two.begin(), two.end()), std::string("ab\0c\0\0", 6));
-
-  AnswerRecovery({{0, 0}, {0, 0}, {0x1234, 2}, {0, 0}});
-  // Only log.nsf and templates: two NULs.
-  EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\log.nsf", "D:\\Data\\pernames.ntf"}),
-                             std::nullopt, {}),
-            0);
-  EXPECT_EQ(request.output.accumulated, "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n");
-  ASSERT_EQ(calls.size(), 1u);
-  EXPECT_TRUE(calls[0].paths.empty());
-  EXPECT_EQ(calls[0].packedBytes, 2u);
 
   // More than 65,536 bytes of paths: two runs, one after the other, each
   // within the buffer; a database the runtime names in the second run is
   // the one at that position of that run, and only that run is retried.
-  std::vector<std::string> paths;
+  Names paths;
   for (int i = 0; i < 300; ++i) {
     char name[64];
     std::snprintf(name, sizeof name, "\\db%04d.nsf", i);
     paths.push_back("D:\\Domino\\Data\\" + std::string(220, 'x') + name);
   }
-  request.output.accumulated.clear();
-  EXPECT_EQ(RecoverDatabases(request, Entries(paths), std::nullopt, {}), 0);
-  ASSERT_EQ(calls.size(), 4u);
-  std::vector<std::string> delivered = calls[1].paths;
-  delivered.insert(delivered.end(), calls[2].paths.begin(), calls[2].paths.end());
-  EXPECT_EQ(delivered, paths);
-  for (const RecoveryCall& call : calls) EXPECT_LE(call.packedBytes, 65536u);
-  std::vector<std::string> retried = calls[2].paths;
-  retried.erase(retried.begin() + 1);
-  EXPECT_EQ(calls[3].paths, retried);
-  const std::string first = std::to_string(calls[1].paths.size());
-  EXPECT_EQ(request.output.accumulated,
-            "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n"
-            "Recovering databases 1 to " + first + " of 300.\r\n"
-            "Recovering databases " + std::to_string(calls[1].paths.size() + 1) + " to 300 of 300.\r\n"
-            "ERROR: Domino status 0x1234\r\n"
-            "WARNING: Removing : " + calls[2].paths[1] + " from recovery list.\r\nRetrying recovery.\r\n");
-}
-
-TEST_F(DominoRecoveryTest, FailingDatabasesAreDroppedAndRecoveryRetried) {
-  const std::vector<std::string> paths = {"D:\\Data\\a.nsf", "D:\\Data\\b.nsf", "D:\\Data\\c.nsf"};
-  // First call names a (not logged), second names c (position 2 of b, c).
-  AnswerRecovery({{ERR_DB_NOT_LOGGED, 1}, {0x1234, 2}, {0, 0}});
+  AnswerRecovery({{0, 0}, {0x1234, 2}, {0, 0}});
   EXPECT_EQ(RecoverDatabases(request, Entries(paths), std::nullopt, {}), 0);
   ASSERT_EQ(calls.size(), 3u);
-  EXPECT_EQ(calls[0].paths, paths);
-  EXPECT_EQ(calls[1].paths, (std::vector<std::string>{"D:\\Data\\b.nsf", "D:\\Data\\c.nsf"}));
-  EXPECT_EQ(calls[2].paths, (std::vector<std::string>{"D:\\Data\\b.nsf"}));
+  Names delivered = calls[0];
+  delivered.insert(delivered.end(), calls[1].begin(), calls[1].end());
+  EXPECT_EQ(delivered, paths);
+  Names retried = calls[1];
+  retried.erase(retried.begin() + 1);
+  EXPECT_EQ(calls[2], retried);
+  const std::size_t first = calls[0].size();
   EXPECT_EQ(request.output.accumulated,
-            "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n"
-            "ERROR: Domino status 0x13F5\r\n"
-            "WARNING: Transaction logging disabled for : D:\\Data\\a.nsf.\r\nRetrying recovery.\r\n"
+            kBeginning + "Recovering databases 1 to " + std::to_string(first) + " of 300.\r\n"
+            "Recovering databases " + std::to_string(first + 1) + " to 300 of 300.\r\n"
             "ERROR: Domino status 0x1234\r\n"
-            "WARNING: Removing : D:\\Data\\c.nsf from recovery list.\r\nRetrying recovery.\r\n");
+            "WARNING: Removing : " + calls[1][1] + " from recovery list.\r\nRetrying recovery.\r\n");
 }
 
-TEST_F(DominoRecoveryTest, RecoveryEndsWithTheStatusWhenNoDatabaseIsLeftToBlame) {
-  // A one-database list: dropped, then retried with the empty list, which
-  // fails for missing logs naming nobody.
-  AnswerRecovery({{0x1234, 1}, {ERR_LOGS_MISSING, 0}});
-  EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf"}), std::nullopt, {}),
-            ERR_LOGS_MISSING);
-  ASSERT_EQ(calls.size(), 2u);
-  EXPECT_TRUE(calls[1].paths.empty());
-  EXPECT_EQ(calls[1].packedBytes, 2u);
-  EXPECT_EQ(request.output.accumulated,
-            "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n"
-            "ERROR: Domino status 0x1234\r\n"
-            "WARNING: Removing : D:\\Data\\a.nsf from recovery list.\r\nRetrying recovery.\r\n"
-            "\r\nRECOVERY FAILED: All log files could not be found.\r\n"
-            "ERROR: Domino status 0x13E3\r\n");
-
-  // A failing position beyond the list ends recovery at once.
-  calls.clear();
-  request.output.accumulated.clear();
-  AnswerRecovery({{0x4321, 3}});
-  EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf", "D:\\Data\\b.nsf"}),
-                             std::nullopt, {}),
-            0x4321);
-  EXPECT_EQ(calls.size(), 1u);
-  EXPECT_EQ(request.output.accumulated.find("WARNING"), std::string::npos);
-}
-
-TEST_F(DominoRecoveryTest, WhatTheRuntimePrintsReachesTheClientInPiecesWhileItRuns) {
-  const std::string progress(600, 'p');
-  ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
-      .WillByDefault(Invoke([&](const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
-        std::printf("%s", progress.c_str());
-        std::fflush(stdout);
-        return 0;
-      }));
-  StreamRecorder recorder;
-  WORD failing = 7;
-  EXPECT_EQ(RunDominoRecovery(request, PackRecoveryList({"D:\\Data\\a.nsf"}), failing), 0);
-  EXPECT_EQ(failing, 0);
-  const std::vector<std::string> messages = recorder.Stop();
-  ASSERT_GE(messages.size(), 3u);
-  std::string joined;
-  for (const std::string& piece : messages) {
-    EXPECT_LE(piece.size(), 256u);
-    joined += piece;
+TEST_F(DominoRecoveryTest, TheDatabaseTheRuntimeNamesIsDroppedAndRecoveryRetried) {
+  const std::string a = "D:\\Data\\a.nsf", b = "D:\\Data\\b.nsf", c = "D:\\Data\\c.nsf";
+  struct Case {
+    Names databases;
+    std::vector<Answer> answers;
+    STATUS result;
+    std::vector<Names> calls;
+    std::string said;  // after the beginning line
+  };
+  const std::vector<Case> cases{
+      // Only log.nsf and templates: the empty list.
+      {{"D:\\Data\\log.nsf", "D:\\Data\\pernames.ntf"}, {{0, 0}}, 0, {{}}, ""},
+      // First a (not logged), then c (position 2 of b, c).
+      {{a, b, c}, {{ERR_DB_NOT_LOGGED, 1}, {0x1234, 2}, {0, 0}}, 0, {{a, b, c}, {b, c}, {b}},
+       "ERROR: Domino status 0x13F5\r\nWARNING: Transaction logging disabled for : " + a + ".\r\nRetrying recovery.\r\n"
+       "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + c + " from recovery list.\r\nRetrying recovery.\r\n"},
+      // The last database dropped, the empty list fails naming nobody: its status.
+      {{a}, {{0x1234, 1}, {ERR_LOGS_MISSING, 0}}, ERR_LOGS_MISSING, {{a}, {}},
+       "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + a + " from recovery list.\r\nRetrying recovery.\r\n"
+       "\r\nRECOVERY FAILED: All log files could not be found.\r\nERROR: Domino status 0x13E3\r\n"},
+      // A failing position beyond the list ends recovery at once.
+      {{a, b}, {{0x4321, 3}}, 0x4321, {{a, b}}, "ERROR: Domino status 0x0321\r\n"},  // the text masked
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.said);
+    AnswerRecovery(row.answers);
+    EXPECT_EQ(RecoverDatabases(request, Entries(row.databases), std::nullopt, {}), row.result);
+    EXPECT_EQ(calls, row.calls);
+    EXPECT_EQ(request.output.accumulated, kBeginning + row.said);
   }
-  EXPECT_EQ(joined, progress);
-  EXPECT_EQ(request.output.accumulated, progress);
 }
 
 TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothing) {
   // Handles 1 to 4 in the order opened; the record of 4 cannot be read.
-  std::vector<std::string> opened;
+  Names opened;
   std::map<DBHANDLE, std::array<BYTE, 128>> written;
   std::vector<DBHANDLE> closed;
   ON_CALL(domino, OpenDatabase(_, _)).WillByDefault([&](const char* path, DBHANDLE* handle) -> STATUS {
@@ -196,13 +145,11 @@ TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothin
                                                "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}),
                              std::string("3/2/2003 9:05:00"), {"D:\\Data\\off.nsf"}),
             0);
-  EXPECT_EQ(opened, (std::vector<std::string>{"D:\\Data\\a.nsf", "D:\\Data\\t.ntf", "D:\\Data\\off.nsf",
-                                              "D:\\Data\\unreadable.nsf"}));
+  EXPECT_EQ(opened, (Names{"D:\\Data\\a.nsf", "D:\\Data\\t.ntf", "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}));
   ASSERT_EQ(written.size(), 3u);  // the unreadable record is not overwritten
   for (const auto& [handle, record] : written) {
     for (int i = 0; i < 128; ++i) ASSERT_EQ(record[i], BYTE(handle * 16 + i));
   }
-  EXPECT_EQ(written.count(4), 0u);
   EXPECT_EQ(closed, (std::vector<DBHANDLE>{1, 2, 3, 4}));
   EXPECT_EQ(request.output.accumulated, "");
 }
