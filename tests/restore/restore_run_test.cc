@@ -1,19 +1,22 @@
 // The restore run: the text of a successful run, and on every way out
 // (refusal, failure after the revert, exception) the reason, one failure
 // event, the copied logs gone, the runtime ended and the lock given back.
+#include <sys/socket.h>
+
 #include <climits>
 #include <regex>
 
 #include "domino/settings.h"
 #include "output/operation_lock.h"
+#include "output/output.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/host.h"
+#include "platform/posix/kit/unique_fd.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "restore/restore_run.h"
 #include "tests/restore/restore_host.h"
-#include "tests/restore/stream_recorder.h"
 #include "tests/support/fake_component.h"
 #include "tests/support/fake_host_seam.h"
 #include "tests/support/mock_domino_api.h"
@@ -93,19 +96,31 @@ class RestoreRunTest : public ::testing::Test {
     WriteHostFile(host.Drive('D', "Domino/Data/logdir/S0000042.TXN"), "current log");
     WriteHostFile(host.Drive('D', "Domino/Data/logdir/SIMLOG.CTL"), "control");
   }
-  // Runs the restore (kThrew when it throws); returns what the client
-  // received, time stamps as "<time>"; events are the run's.
+  // Runs the restore (kThrew when it throws); returns the wire strings the
+  // client received (a run's text fits the socket's buffer), time stamps as
+  // "<time>"; events are the run's.
   Names Run() {
     events.clear();
-    StreamRecorder recorder;
+    int ends[2] = {-1, -1};
+    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    const platform::posix::UniqueFd service(ends[0]), client(ends[1]);
+    SetStreamingConnection(service.get());
     try {
       result = PerformRestore(request);
     } catch (const std::runtime_error&) {
       result = kThrew;
     }
-    Names messages = recorder.Stop();
+    ClearStreamingConnection();
+    ::shutdown(service.get(), SHUT_WR);
+    std::string wire(1 << 20, '\0');
+    wire.resize(std::size_t(std::max<ssize_t>(0, ::recv(client.get(), wire.data(), wire.size(), MSG_WAITALL))));
+    Names messages;
     static const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d{2}:\d{2}:\d{2}:\d{2,3})");
-    for (std::string& message : messages) message = std::regex_replace(message, stamp, "<time>");
+    for (std::size_t at = 0, n = 0; at + 4 <= wire.size(); at += 4 + n) {
+      n = 0;
+      for (int i = 3; i >= 0; --i) n = n << 8 | std::uint8_t(wire[at + std::size_t(i)]);  // little-endian length
+      messages.push_back(std::regex_replace(wire.substr(at + 4, n), stamp, "<time>"));
+    }
     return messages;
   }
   static std::string Joined(const Names& messages) {
