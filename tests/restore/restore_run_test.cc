@@ -71,7 +71,8 @@ class RestoreRunTest : public ::testing::Test {
     request = MakeRequest(0);
     dominoRunning = recoveryThrows = false;
     terms = 0, initStatus = applyStatus = recoveryStatus = 0;
-    component.state().restoreResult = S_OK;
+    component.Install();
+    component.state().restoreResult = S_OK, component.state().instanceResult = S_OK;
     HostChecks(10000);
     WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
     std::filesystem::remove_all(host.Drive('L', "ArkLedger/$kept_logs"));
@@ -190,6 +191,7 @@ TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   EXPECT_CALL(domino, RecoverDatabaseList(_, _, _, _, _)).Times(0);
   EXPECT_CALL(domino, GetFirstArchiveLog(_, _, _)).Times(0);
   WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");
+  component.state().restoreResult = E_HANDLE;  // counts as reverted
   // Taken before backups listed their change information: restored as before.
   std::filesystem::remove(host.Ledger("change_info_list"));
 
@@ -260,6 +262,10 @@ TEST_F(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
       {[&] { component.state().restoreResult = E_FAIL; },
        {"Restoring snapshot. Please wait...\r\n",
         "ERROR: Restore SnapShot failed.\r\n" + platform::FormatMessageHr(E_FAIL) + "\r\n"}, false, kComponentFailed},
+      {[&] { component.state().instanceResult = E_NOINTERFACE; },
+       twice("ERROR: Could not create Snapshot Inteferface.\r\n" + platform::FormatMessageHr(E_NOINTERFACE) + "\r\n")},
+      {[&] { component.Uninstall(); },
+       twice("ERROR: Could not initialize COM\r\n" + platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n")},
       {[&] { applyStatus = 0x0444; },
        twice("ERROR: Apply change information failed (although snapshot was restored).\r\n"), false, kReverted},
       {[&] { recoveryStatus = ERR_LOGS_MISSING; },

@@ -1,8 +1,7 @@
-// Disk listing during discovery and reverting a volume to a snapshot.
+// Disk listing during discovery.
 #include "platform/files.h"
 #include "platform/text.h"
 #include "snapshot/disk_listing.h"
-#include "snapshot/snapshot_restore.h"
 #include "tests/snapshot/snapshot_fixture.h"
 
 namespace {
@@ -93,44 +92,4 @@ TEST_F(SnapshotDisks, NoComponentOrNoListLeavesServersWithoutVolumes) {
   EXPECT_EQ(servers[0].snapshots[0].name, Recent("SRV1"));
   EXPECT_TRUE(servers[1].snapshots.empty());
   EXPECT_TRUE(fs::exists(host_.Drive('E', "ledger/srv2/hint")));
-}
-
-using SnapshotRestore = SnapshotHostTest;
-
-TEST_F(SnapshotRestore, RevertsAndReportsFailuresInTheRunsWords) {
-  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-  RestoreRequest request;
-  std::string error = "before:";
-  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", platform::AnsiToWide(Recent("SRV1")), error), 0);
-  EXPECT_EQ(fake().calls.back(), "Restore E " + Recent("SRV1"));
-  fake().restoreResult = E_HANDLE;  // counts as reverted
-  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), 0);
-  EXPECT_EQ(error, "before:");
-  EXPECT_EQ(request.output.accumulated, "");
-
-  // An unknown name: the failure text with the component's code, placed in
-  // the sink and the error text but not written.
-  fake().restoreResult = S_OK;
-  const std::string unknown = "ERROR: Restore SnapShot failed.\r\n" +
-                              platform::FormatMessageHr(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) + "\r\n";
-  EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"nosuch", error), -1);
-  EXPECT_EQ(error, "before:" + unknown);
-  EXPECT_EQ(request.output.message, unknown);
-  EXPECT_EQ(request.output.accumulated + ReportText(), "");
-
-  // No interface, or no component: the message written once and in the error text once.
-  for (bool installed : {true, false}) {
-    fake().instanceResult = installed ? E_NOINTERFACE : S_OK;
-    if (!installed) component_.Uninstall();
-    request.output = OutputSink{};
-    error.clear();
-    const std::string said = installed ? "ERROR: Could not create Snapshot Inteferface.\r\n" +
-                                             platform::FormatMessageHr(E_NOINTERFACE) + "\r\n"
-                                       : "ERROR: Could not initialize COM\r\n" +
-                                             platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n";
-    EXPECT_EQ(RestoreVolumeSnapshot(request, u"E", u"x", error), -1);
-    EXPECT_EQ(error, said);
-    EXPECT_EQ(request.output.accumulated, said);
-  }
-  EXPECT_EQ(fake().CallsStartingWith("Restore").size(), 3u);
 }
