@@ -176,7 +176,10 @@ TEST_F(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
     server_ = TestServer();
     request_ = BackupRequest{};
     WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
-    dom_.calls.clear(), dom_.marked.clear(), dom_.failures.clear(), dom_.initStatus = 0;
+    dom_.calls.clear();
+    dom_.marked.clear();
+    dom_.failures.clear();
+    dom_.initStatus = 0;
     std::filesystem::remove_all(host_.Drive('L', "ArkLedger"));
     TwoDatabasesAndALog();
     c.arrange();

@@ -42,7 +42,8 @@ TEST_F(HintFiles, LogHintHoldsExtentLineAndSeriesAndReadsBack) {
   // Bad content leaves the outputs as they were; a missing file says -1.
   for (const char* content : {"garbage\r\n0000000f", "", "\r\n\r\n"}) {
     host_.Write('L', "t/log_hint", content);
-    extent = 99, series = "keep";
+    extent = 99;
+    series = "keep";
     EXPECT_EQ(ReadLogHint("L:\\t", extent, series, readPath_), 0);
     EXPECT_EQ(std::to_string(extent) + " " + series, "99 keep") << content;
   }
@@ -70,7 +71,8 @@ TEST_F(HintFiles, DisabledDatabasesOnePathPerLine) {
 
   ASSERT_EQ(WriteDisabledDatabases("L:\\s", {}, path_), 0);
   EXPECT_EQ(host_.Read('L', "s/disabled_databases"), "");
-  read = {"x"}, readPath_ = "untouched";
+  read = {"x"};
+  readPath_ = "untouched";
   EXPECT_EQ(ReadDisabledDatabases("L:\\missing", read, readPath_), -1);
   EXPECT_EQ(read, Names{"x"});
   EXPECT_EQ(readPath_, "untouched");

@@ -6,9 +6,6 @@
 #include "tests/support/mock_domino_api.h"
 #include "tests/restore/restore_host.h"
 
-using ::testing::Invoke;
-using ::testing::Return;
-
 using ::testing::_;
 
 namespace {
@@ -24,43 +21,37 @@ std::string Header(std::uint32_t low, std::uint32_t high) {
   return bytes;
 }
 
+// The runtime records each file's start (target and size words), blocks
+// and end, and fails the step the test names.
 class ChangeInfoApplyTest : public ::testing::Test {
  protected:
-  ChangeInfoApplyTest() : request(MakeRequest(1)) {
+  ChangeInfoApplyTest() {
     ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _))
-        .WillByDefault(Invoke([this](DWORD* context, const char* target, DWORD zero, DWORD low,
-                                     DWORD high) -> STATUS {
+        .WillByDefault([this](DWORD* context, const char* target, DWORD zero, DWORD low, DWORD high) {
           EXPECT_EQ(zero, 0u);
           *context = DWORD(100 + starts.size());
-          starts.push_back(std::string(target) + " " + std::to_string(low) + " " +
-                           std::to_string(high));
+          starts.push_back(std::string(target) + " " + std::to_string(low) + " " + std::to_string(high));
           return startStatus;
-        }));
-    ON_CALL(domino, ApplyChangeInfo(_, _, _, _))
-        .WillByDefault(Invoke([this](DWORD context, DWORD, const void* buffer, DWORD length) {
-          blocks.push_back(length);
-          applied[context].append(static_cast<const char*>(buffer), length);
-          return blocks.size() == failBlock ? STATUS(0x0222) : STATUS(0);
-        }));
-    ON_CALL(domino, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
+        });
+    ON_CALL(domino, ApplyChangeInfo(_, _, _, _)).WillByDefault([this](DWORD context, DWORD, const void* buffer, DWORD length) {
+      blocks.push_back(length);
+      applied[context].append(static_cast<const char*>(buffer), length);
+      return blocks.size() == failBlock ? STATUS(0x0222) : STATUS(0);
+    });
+    ON_CALL(domino, ApplyChangeInfoEnd(_, _)).WillByDefault([this](DWORD context, DWORD) {
       ends.push_back(context);
       return endStatus;
-    }));
+    });
   }
-
-  int Apply(std::vector<DatabaseEntry>& entries) {
-    return ApplyChangeInformation(request, entries, kLedger, "D:");
-  }
+  int Apply(std::vector<DatabaseEntry>& entries) { return ApplyChangeInformation(request, entries, kLedger, "D:"); }
 
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
-  RestoreRequest request;
+  RestoreRequest request = MakeRequest(1);
   std::vector<std::string> starts;
-  std::vector<DWORD> blocks;
+  std::vector<DWORD> blocks, ends;
   std::map<DWORD, std::string> applied;
-  std::vector<DWORD> ends;
-  STATUS startStatus = 0;
-  STATUS endStatus = 0;
+  STATUS startStatus = 0, endStatus = 0;
   std::size_t failBlock = 0;  // 1-based; 0: none fails
 };
 
@@ -80,8 +71,7 @@ TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
                           "D:\\Domino\\Data\\empty.ntf", "D:\\Domino\\Data\\Big.NSF"});
 
   ASSERT_EQ(Apply(entries), 0);
-  EXPECT_EQ(starts, (std::vector<std::string>{"D:\\Domino\\Data\\mail\\jo.nsf 32769 0",
-                                              "D:\\Domino\\Data\\empty.ntf 0 0",
+  EXPECT_EQ(starts, (std::vector<std::string>{"D:\\Domino\\Data\\mail\\jo.nsf 32769 0", "D:\\Domino\\Data\\empty.ntf 0 0",
                                               "D:\\Domino\\Data\\Big.NSF 5 1"}));
   EXPECT_EQ(blocks, (std::vector<DWORD>{32768, 1, 5}));
   EXPECT_EQ(applied[100], data);

@@ -26,7 +26,8 @@ class RecoveryLogsTest : public ::testing::Test {
     domino.currentLog = 42;
   }
   int Ensure() {
-    copied.clear(), errorText.clear();
+    copied.clear();
+    errorText.clear();
     request.output.accumulated.clear();
     return EnsureRecoveryLogs(request, copied, errorText);
   }

@@ -70,9 +70,11 @@ class RestoreRunTest : public ::testing::Test {
   void Fresh() {
     request = MakeRequest(0);
     dominoRunning = recoveryThrows = false;
-    terms = 0, initStatus = applyStatus = recoveryStatus = 0;
+    terms = 0;
+    initStatus = applyStatus = recoveryStatus = 0;
     component.Install();
-    component.state().restoreResult = S_OK, component.state().instanceResult = S_OK;
+    component.state().restoreResult = S_OK;
+    component.state().instanceResult = S_OK;
     HostChecks(10000);
     WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
     std::filesystem::remove_all(host.Drive('L', "ArkLedger/$kept_logs"));
