@@ -44,35 +44,6 @@ class RecoveryLogsTest : public ::testing::Test {
   std::string queriedDrives;  // one letter per free-space query
 };
 
-TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
-  host.WriteLogHint(40, kLogSeries);
-  host.WriteSavedLog(40, "log forty");
-  host.WriteSavedLog(41, "log forty-one");
-  host.WriteSavedLog(42, "log forty-two (the current one, never copied)");
-  // A log drive that is none of the storage's disks: the free space is that
-  // of the log directory's own drive.
-  request.server.logVolume.driveLetter = 0;
-
-  ASSERT_EQ(Ensure(), 0);
-  EXPECT_TRUE(InOrder(request.output.accumulated,
-                      {"Snapshot Log Series : 0x0000000f\r\nCurrent Log Series : 0x0000000f\r\n"
-                       "First log needed for restore: S0000040.TXN\r\nLast log needed for restore: S0000042.TXN\r\n",
-                       "Active log drive has 10000 MB free.\r\n128 MB to copy to active log drive.\r\n"
-                       "Copying log file : S0000040.TXN\r\nCopying log file : S0000041.TXN\r\n"}));
-  EXPECT_EQ(queriedDrives, "E");
-  EXPECT_EQ(copied, (Names{"E:\\Logs\\S0000040.TXN", "E:\\Logs\\S0000041.TXN"}));
-  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")) + "|" + ReadHostFile(Active("S0000041.TXN")), "log forty|log forty-one");
-  EXPECT_FALSE(std::filesystem::exists(Active("S0000042.TXN")));
-
-  EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
-  EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")) || std::filesystem::exists(Active("S0000041.TXN")));
-  EXPECT_TRUE(std::filesystem::exists(host.Ledger("logs/S0000040.TXN")));
-  // Removing again: the files are gone, which is not an error.
-  request.output.accumulated.clear();
-  EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
-  EXPECT_EQ(request.output.accumulated, "");
-}
-
 TEST_F(RecoveryLogsTest, NeedsNoLogWhenTheFirstIsTheCurrentOrAboveIt) {
   // Equal (a hint of 0 counts as log 1; the snapshot's name in another
   // case): nothing searched, no space check, nothing copied.

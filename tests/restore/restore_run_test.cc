@@ -53,7 +53,7 @@ class RestoreRunTest : public ::testing::Test {
     ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
           recovered = UnpackList(packed);
-          logsDuringRecovery = ActiveLogs();
+          logsDuringRecovery = ActiveLogs(true);
           std::printf("Recovered %zu databases\n", recovered.size());
           std::fflush(stdout);
           if (recoveryThrows) throw std::runtime_error("runtime crashed");
@@ -83,7 +83,8 @@ class RestoreRunTest : public ::testing::Test {
   // Domino as dominoRunning says; megabytes free on every drive but L:.
   void HostChecks(std::uint32_t free, std::uint32_t freeOnL = 10000) {
     seam_.isDominoRunning = [this] { return dominoRunning; };
-    seam_.freeDiskMegabytes = [=](const std::string& drive, std::uint32_t& megabytes) {
+    seam_.freeDiskMegabytes = [this, free, freeOnL](const std::string& drive, std::uint32_t& megabytes) {
+      queriedDrives += drive;
       megabytes = drive == "L" ? freeOnL : free;
       return true;
     };
@@ -146,6 +147,7 @@ class RestoreRunTest : public ::testing::Test {
   int terms = 0;
   STATUS initStatus = 0, applyStatus = 0, recoveryStatus = 0;
   Names recovered, logsDuringRecovery;
+  std::string queriedDrives;  // one letter per free-space query
   std::vector<platform::EventRecord> events;
   std::int32_t result = 99;
 };
@@ -156,6 +158,10 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
                                          {"PARTITION2", "D:\\Domino\\Data2"}, {"PARTITION3", "E:\\Domino\\Data3"}}) {
     platform::RegSetString("SOFTWARE\\Lotus\\Domino\\5.0", value, directory);
   }
+  // A log drive that is none of the storage's disks: the free space is that
+  // of the log directory's own drive.
+  request.server.logVolume.driveLetter = 0;
+  host.WriteSavedLog(42, "the current log, never copied");
   const Names messages = Run();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(messages.front(), "Start time is: <time>\r\nRestoring snapshot: " + std::string(kSnapshotName) + "\r\n");
@@ -163,8 +169,11 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
                       {"Checked the 1 change information file the backup listed: 0 missing or damaged.\r\n",
                        "WARNING: The revert of drive D: also takes the data directories of other Domino servers back "
                        "to the snapshot:\r\n  D:\\Domino\\Data2\r\nTheir databases are not recovered by this restore.\r\n",
-                       "Determining necessary logs for UP TO THE MINUTE RESTORE\r\n",
-                       "Copying log file : S0000040.TXN\r\n", "Copying log file : S0000041.TXN\r\n",
+                       "Determining necessary logs for UP TO THE MINUTE RESTORE\r\nSnapshot Log Series : 0x0000000f\r\n"
+                       "Current Log Series : 0x0000000f\r\nFirst log needed for restore: S0000040.TXN\r\n"
+                       "Last log needed for restore: S0000042.TXN\r\n",
+                       "Active log drive has 10000 MB free.\r\n128 MB to copy to active log drive.\r\n"
+                       "Copying log file : S0000040.TXN\r\nCopying log file : S0000041.TXN\r\n",
                        "\r\nStarting restore of snapshot\r\n", "Snapshot restored.\r\n",
                        "Change information directory is:\r\n" + kLedger + "\r\n",
                        "Applied 3 bytes to D:\\Domino\\Data\\a.nsf\r\nChange information applied.\r\n",
@@ -176,8 +185,10 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
   EXPECT_EQ(Volume("a.nsf"), "database a at the snapshot");
   EXPECT_EQ(recovered, Names{"D:\\Domino\\Data\\a.nsf"});
   // The copied logs were there while recovery ran and are gone afterwards.
-  EXPECT_EQ(logsDuringRecovery, (Names{"S0000040.TXN", "S0000041.TXN"}));
+  EXPECT_EQ(logsDuringRecovery, (Names{"S0000040.TXN=forty", "S0000041.TXN=forty-one"}));
   EXPECT_TRUE(ActiveLogs().empty());
+  EXPECT_EQ(Files(host.Ledger("logs"), false), (Names{"S0000040.TXN", "S0000041.TXN", "S0000042.TXN"}));
+  EXPECT_EQ(queriedDrives, "E");
   EXPECT_EQ(terms, 2);  // once inside the start-up sequence, once at the end
   EXPECT_TRUE(LockIsFree());
   EXPECT_EQ(ReportText().find("Start time is: "), 0u);
