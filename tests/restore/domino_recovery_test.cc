@@ -7,7 +7,7 @@
 #include "restore/archived_log_callback.h"
 #include "restore/domino_recovery.h"
 #include "tests/restore/restore_host.h"
-#include "tests/support/mock_domino_api.h"
+#include "tests/support/domino_doubles.h"
 
 using ::testing::_;
 using Names = std::vector<std::string>;
@@ -119,38 +119,28 @@ TEST_F(DominoRecoveryTest, TheDatabaseTheRuntimeNamesIsDroppedAndRecoveryRetried
 }
 
 TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothing) {
-  // Handles 1 to 4 in the order opened; the record of 4 cannot be read.
-  Names opened;
+  FakeDomino runtime;  // journals opens and closes; handles 1 to 4 in the order opened
   std::map<DBHANDLE, std::array<BYTE, 128>> written;
-  std::vector<DBHANDLE> closed;
-  ON_CALL(domino, OpenDatabase(_, _)).WillByDefault([&](const char* path, DBHANDLE* handle) -> STATUS {
-    opened.push_back(path);
-    *handle = DBHANDLE(opened.size());
-    return 0;
-  });
-  ON_CALL(domino, ReadDatabaseRecord(_, _)).WillByDefault([](DBHANDLE handle, BYTE record[128]) -> STATUS {
+  ON_CALL(runtime, ReadDatabaseRecord(_, _)).WillByDefault([](DBHANDLE handle, BYTE record[128]) -> STATUS {
     for (int i = 0; i < 128; ++i) record[i] = BYTE(handle * 16 + i);
-    return handle == 4 ? 0x0101 : 0;
+    return handle == 4 ? 0x0101 : 0;  // the fourth record cannot be read
   });
-  ON_CALL(domino, WriteDatabaseRecord(_, _)).WillByDefault([&](DBHANDLE handle, const BYTE record[128]) -> STATUS {
+  ON_CALL(runtime, WriteDatabaseRecord(_, _)).WillByDefault([&](DBHANDLE handle, const BYTE record[128]) -> STATUS {
     std::copy(record, record + 128, written[handle].begin());
     return 0;
   });
-  ON_CALL(domino, CloseDatabase(_)).WillByDefault([&](DBHANDLE handle) -> STATUS {
-    closed.push_back(handle);
-    return 0;
-  });
-  EXPECT_CALL(domino, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  EXPECT_CALL(runtime, RecoverDatabaseList(_, _, _, _, _)).Times(0);
   EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf", "D:\\Data\\log.nsf", "D:\\Data\\t.ntf",
                                                "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}),
                              std::string("3/2/2003 9:05:00"), {"D:\\Data\\off.nsf"}),
             0);
-  EXPECT_EQ(opened, (Names{"D:\\Data\\a.nsf", "D:\\Data\\t.ntf", "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}));
+  EXPECT_EQ(runtime.Count("OpenDatabase D:\\Data\\log.nsf"), 0);
+  EXPECT_EQ(runtime.Count("OpenDatabase D:\\Data\\off.nsf") + runtime.Count("CloseDatabase D:\\Data\\unreadable.nsf"), 2);
+  EXPECT_TRUE(runtime.openHandles.empty());
   ASSERT_EQ(written.size(), 3u);  // the unreadable record is not overwritten
   for (const auto& [handle, record] : written) {
     for (int i = 0; i < 128; ++i) ASSERT_EQ(record[i], BYTE(handle * 16 + i));
   }
-  EXPECT_EQ(closed, (std::vector<DBHANDLE>{1, 2, 3, 4}));
   EXPECT_EQ(request.output.accumulated, "");
 }
 
