@@ -6,94 +6,63 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "restore/recovery_logs.h"
+#include "tests/restore/restore_host.h"
 #include "tests/support/fake_host_seam.h"
 #include "tests/support/mock_domino_api.h"
-#include "tests/restore/restore_host.h"
 #include "tests/support/text_checks.h"
 
-using ::testing::_;
+using Names = std::vector<std::string>;
 
 namespace {
 
 class RecoveryLogsTest : public ::testing::Test {
  protected:
-  FakeHostSeam seam_;  // the process check and free space of this test's host
-  RecoveryLogsTest() : request(MakeRequest(0)) {
+  RecoveryLogsTest() {
     seam_.freeDiskMegabytes = [this](const std::string& drive, std::uint32_t& megabytes) {
-      ++freeSpaceQueries;
-      queriedDrive = drive;
+      queriedDrives += drive;
       megabytes = freeMegabytes;
       return freeSpaceKnown;
     };
+    domino.currentLog = 42;
   }
-
-  int Ensure() { return EnsureRecoveryLogs(request, copied, errorText); }
+  int Ensure() {
+    copied.clear();
+    errorText.clear();
+    request.output.accumulated.clear();
+    return EnsureRecoveryLogs(request, copied, errorText);
+  }
   std::string Active(const std::string& name) const { return host.Drive('E', "Logs/" + name); }
 
+  FakeHostSeam seam_;  // the free space of this test's host
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
-  RestoreRequest request;
-  std::vector<std::string> copied;
+  RestoreRequest request = MakeRequest(0);
+  Names copied;
   std::string errorText;
   std::uint32_t freeMegabytes = 10000;
   bool freeSpaceKnown = true;
-  int freeSpaceQueries = 0;
-  std::string queriedDrive;
+  std::string queriedDrives;  // one letter per free-space query
 };
-
-TEST_F(RecoveryLogsTest, CopiesTheSavedLogsFromTheFirstUpToTheCurrentOne) {
-  host.WriteLogHint(40, kLogSeries);
-  host.WriteSavedLog(40, "log forty");
-  host.WriteSavedLog(41, "log forty-one");
-  host.WriteSavedLog(42, "log forty-two (the current one, never copied)");
-  domino.currentLog = 42;
-  // A log drive that is none of the storage's disks: the free space is that
-  // of the log directory's own drive.
-  request.server.logVolume.driveLetter = 0;
-
-  ASSERT_EQ(Ensure(), 0);
-  EXPECT_TRUE(InOrder(request.output.accumulated,
-                      {"Snapshot Log Series : 0x0000000f\r\nCurrent Log Series : 0x0000000f\r\n"
-                       "First log needed for restore: S0000040.TXN\r\nLast log needed for restore: S0000042.TXN\r\n",
-                       "Active log drive has 10000 MB free.\r\n128 MB to copy to active log drive.\r\n"
-                       "Copying log file : S0000040.TXN\r\nCopying log file : S0000041.TXN\r\n"}));
-  EXPECT_EQ(queriedDrive, "E");
-  EXPECT_EQ(copied, (std::vector<std::string>{"E:\\Logs\\S0000040.TXN", "E:\\Logs\\S0000041.TXN"}));
-  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")) + "|" + ReadHostFile(Active("S0000041.TXN")), "log forty|log forty-one");
-  EXPECT_FALSE(std::filesystem::exists(Active("S0000042.TXN")));
-
-  EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
-  EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")) || std::filesystem::exists(Active("S0000041.TXN")));
-  EXPECT_TRUE(std::filesystem::exists(host.Ledger("logs/S0000040.TXN")));
-  // Removing again: the files are gone, which is not an error.
-  request.output.accumulated.clear();
-  EXPECT_EQ(RemoveCopiedLogs(request, copied), 0);
-  EXPECT_EQ(request.output.accumulated, "");
-}
 
 TEST_F(RecoveryLogsTest, NeedsNoLogWhenTheFirstIsTheCurrentOrAboveIt) {
   // Equal (a hint of 0 counts as log 1; the snapshot's name in another
   // case): nothing searched, no space check, nothing copied.
+  domino.currentLog = 1;
   request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
   host.WriteLogHint(0, kLogSeries);
   ASSERT_EQ(Ensure(), 0);
   EXPECT_EQ(request.output.accumulated,
             "Determining necessary logs for UP TO THE MINUTE RESTORE\r\nSnapshot Log Series : 0x0000000f\r\n"
             "Current Log Series : 0x0000000f\r\nNo additional log files required for restore\r\n");
-  EXPECT_EQ(freeSpaceQueries, 0);
+  EXPECT_EQ(queriedDrives, "");
   EXPECT_TRUE(copied.empty());
 
-  // Above: no log searched, the space check runs with 0 MB and passes with 1 MB free ...
+  // Above: no log searched; the space check runs with 0 MB and 1 MB free passes.
   host.WriteLogHint(45, kLogSeries);
-  request.output.accumulated.clear();
   freeMegabytes = 1;
   ASSERT_EQ(Ensure(), 0);
   EXPECT_TRUE(Has(request.output.accumulated, "Active log drive has 1 MB free.\r\n0 MB to copy to active log drive.\r\n"));
   EXPECT_FALSE(Has(request.output.accumulated, "Found log") || Has(request.output.accumulated, "Copying log file"));
-  // ... and fails with nothing free.
-  freeMegabytes = 0;
-  EXPECT_EQ(Ensure(), -1);
-  EXPECT_EQ(errorText, "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n");
 }
 
 TEST_F(RecoveryLogsTest, LogsInTheActiveDirectoryAreUsedInPlaceUnlessASavedCopyComesFirst) {
@@ -101,17 +70,13 @@ TEST_F(RecoveryLogsTest, LogsInTheActiveDirectoryAreUsedInPlaceUnlessASavedCopyC
   host.WriteSavedLog(40, "saved forty");
   WriteHostFile(Active("S0000040.TXN"), "active forty");
   WriteHostFile(Active("s0000041.txn"), "active forty-one");
-  domino.currentLog = 42;
 
   ASSERT_EQ(Ensure(), 0);
-  const std::string& out = request.output.accumulated;
-  EXPECT_NE(out.find("Found log s0000041.TXN in active log directory.\r\n"), std::string::npos);
   // The saved copy of 40 is chosen (and counted) but the active file stays.
-  EXPECT_NE(out.find("64 MB to copy to active log drive.\r\n"), std::string::npos);
-  EXPECT_NE(out.find("E:\\Logs\\S0000040.TXN already exists in active log directory\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(InOrder(request.output.accumulated,
+                      {"Found log s0000041.TXN in active log directory.\r\n", "64 MB to copy to active log drive.\r\n",
+                       "E:\\Logs\\S0000040.TXN already exists in active log directory\r\n"}));
   EXPECT_TRUE(copied.empty());
-  EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "active forty");
   RemoveCopiedLogs(request, copied);
   EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "active forty");
 }
@@ -125,11 +90,10 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
     host.WriteSavedLog(40, "copy in " + snap, snap);
   }
   domino.currentLog = 41;
-
-  std::vector<std::string> candidates;
+  Names candidates;
   FindTransactionLogs("L:\\ArkLedger\\srv1\\", candidates);
   ASSERT_EQ(candidates.size(), 2u);
-  const std::string& first = candidates[0].find(snapA) != std::string::npos ? snapA : snapB;
+  const std::string& first = Has(candidates[0], snapA) ? snapA : snapB;
 
   ASSERT_EQ(Ensure(), 0);
   EXPECT_EQ(ReadHostFile(Active("S0000040.TXN")), "copy in " + first);
@@ -137,72 +101,44 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
 
   // A first candidate of another series refuses, though a good one follows.
   std::filesystem::remove(Active("S0000040.TXN"));
-  copied.clear();
   host.WriteLogHint(39, "deadbeef", first);
   EXPECT_EQ(Ensure(), -1);
-  EXPECT_EQ(errorText,
-            "ERROR: Found log S0000040.TXN\r\n"
-            "However it does not match the current log series\r\n"
-            "UP TO THE MINUTE restore is not possible\r\n");
+  EXPECT_EQ(errorText, "ERROR: Found log S0000040.TXN\r\nHowever it does not match the current log series\r\n"
+                       "UP TO THE MINUTE restore is not possible\r\n");
   EXPECT_TRUE(copied.empty());
   EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")));
 }
 
+// Each row adds to the state the rows before it left.
 TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed) {
-  domino.currentLog = 42;
+  const std::string impossible = "UP TO THE MINUTE restore is not possible\r\n";
   struct Case {
-    const char* what;
     std::function<void()> setUp;
     std::string error;
   };
   const std::vector<Case> cases = {
-      {"no log hint", [] {},
-       "ERROR: Could not open log hint file:\r\nL:\\ArkLedger\\srv1\\" + std::string(kSnapshotName) +
-           "\\log_hint\r\n"},
-      {"series mismatch", [&] { host.WriteLogHint(40, "12345678"); },
-       "ERROR: The Log Series of the current transaction log (0x0000000f)\r\n"
-       "Does not match the Snapshot Log Series (0x12345678)\r\n"
-       "UP TO THE MINUTE restore is not possible\r\n"},
-      {"log position unknown",
-       [&] {
-         host.WriteLogHint(40, kLogSeries);
-         domino.positionStatus = 0x0222;
-       },
-       "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n"
-       "UP TO THE MINUTE restore is not possible\r\n"},
-      {"missing log",
-       [&] {
-         domino.positionStatus = ERR_NO_MORE_LOGS;
-         host.WriteSavedLog(40, "forty");
-       },
-       "ERROR: Could not find archive log file: S0000041.TXN\r\n"
-       "Log is not located in Server's arkledger directory:\r\nL:\\ArkLedger\\srv1\\"},
-      {"free space equal to the need",
-       [&] {
-         host.WriteSavedLog(41, "forty-one");
-         freeMegabytes = 128;
-       },
-       "ERROR: Active log directory needs an additional 0MB.\r\n"
-       "Not enough free space on the active log drive.\r\n"},
-      {"free space unknown", [&] { freeSpaceKnown = false; },
-       "ERROR: Could not determine the free space of the active log drive E:\r\n"
-       "UP TO THE MINUTE restore is not possible\r\n"},
-      {"no log directory", [&] { request.server.logDirectory.clear(); },
-       "ERROR: The server's transaction log directory is not known.\r\n"
-       "UP TO THE MINUTE restore is not possible\r\n"},
+      {[] {}, "ERROR: Could not open log hint file:\r\nL:\\ArkLedger\\srv1\\" + std::string(kSnapshotName) + "\\log_hint\r\n"},
+      {[&] { host.WriteLogHint(40, "12345678"); },
+       "ERROR: The Log Series of the current transaction log (0x0000000f)\r\nDoes not match the Snapshot Log Series "
+       "(0x12345678)\r\n" + impossible},
+      {[&] { host.WriteLogHint(40, kLogSeries), domino.positionStatus = 0x0222; },
+       "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n" + impossible},
+      {[&] { domino.positionStatus = ERR_NO_MORE_LOGS, host.WriteSavedLog(40, "forty"); },
+       "ERROR: Could not find archive log file: S0000041.TXN\r\nLog is not located in Server's arkledger "
+       "directory:\r\nL:\\ArkLedger\\srv1\\"},
+      {[&] { host.WriteSavedLog(41, "forty-one"), freeMegabytes = 128; },  // free space equal to the need
+       "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n"},
+      {[&] { freeSpaceKnown = false; },
+       "ERROR: Could not determine the free space of the active log drive E:\r\n" + impossible},
+      {[&] { request.server.logDirectory.clear(); },
+       "ERROR: The server's transaction log directory is not known.\r\n" + impossible},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.error);
     c.setUp();
-    copied.clear();
-    errorText.clear();
-    request.output.accumulated.clear();
     EXPECT_EQ(Ensure(), -1);
     EXPECT_EQ(errorText, c.error);
-    // Printed once, as the last message.
-    const std::string& out = request.output.accumulated;
-    ASSERT_GE(out.size(), c.error.size());
-    EXPECT_EQ(out.substr(out.size() - c.error.size()), c.error);
+    EXPECT_TRUE(request.output.accumulated.ends_with(c.error));  // printed once, as the last message
     EXPECT_TRUE(copied.empty());
     EXPECT_TRUE(std::filesystem::is_empty(host.Drive('E', "Logs")));
   }
@@ -215,36 +151,29 @@ TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
   host.WriteLogHint(40, kLogSeries);
   host.WriteSavedLog(40, "forty");
   host.WriteSavedLog(41, "forty-one");
-  domino.currentLog = 42;
   struct Case {
-    const char* what;
-    std::string logDirectory;
-    std::string failingFlush;
-    std::string failingLog;
-    std::vector<std::string> copied;
+    std::string logDirectory, failingFlush, failingLog;
+    Names copied;
   };
   const std::vector<Case> cases{
-      {"no such directory", "E:\\NoSuchDirectory\\", "", "S0000040.TXN", {}},
-      {"a copy that cannot be flushed", "E:\\Logs", "E:\\Logs\\S0000041.TXN", "S0000041.TXN",
-       {"E:\\Logs\\S0000040.TXN"}},
-      {"a log directory that cannot be flushed", "E:\\Logs", "E:\\Logs", "S0000040.TXN", {}},
+      {"E:\\NoSuchDirectory\\", "", "S0000040.TXN", {}},
+      {"E:\\Logs", "E:\\Logs\\S0000041.TXN", "S0000041.TXN", {"E:\\Logs\\S0000040.TXN"}},
+      {"E:\\Logs", "E:\\Logs", "S0000040.TXN", {}},  // the log directory cannot be flushed
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.failingFlush);
     std::filesystem::remove_all(host.Drive('E', "Logs"));
     std::filesystem::create_directories(host.Drive('E', "Logs"));
     request.server.logDirectory = c.logDirectory;
-    copied.clear();
     platform::FlushOverride flushes(
         [&](const std::string& path) { return path == c.failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
     EXPECT_EQ(Ensure(), -1);
     const std::string directory = c.logDirectory.back() == '\\' ? c.logDirectory : c.logDirectory + "\\";
-    const std::string prefix = "ERROR: Could not copy log file: L:\\ArkLedger\\srv1\\" +
-                               std::string(kSnapshotName) + "\\logs\\" + c.failingLog + " to:\r\n" +
-                               directory + c.failingLog + "\r\n";
+    const std::string prefix = "ERROR: Could not copy log file: L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName) +
+                               "\\logs\\" + c.failingLog + " to:\r\n" + directory + c.failingLog + "\r\n";
     ASSERT_EQ(errorText.substr(0, prefix.size()), prefix);
     EXPECT_GT(errorText.size(), prefix.size() + 2);  // the system's text follows
-    EXPECT_EQ(errorText.substr(errorText.size() - 2), "\r\n");
+    EXPECT_TRUE(errorText.ends_with("\r\n"));
     EXPECT_EQ(copied, c.copied);
     EXPECT_FALSE(std::filesystem::exists(Active(c.failingLog)));
   }

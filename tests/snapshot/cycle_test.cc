@@ -21,7 +21,10 @@ class SnapshotCycle : public SnapshotHostTest {
     fs::create_directories(host_.Drive('E', "data"));
     fake().nextCreation = Utc(2003, 2, 4, 15, 30, 0);  // 10:30:00 local
   }
-  int Run() { return RunSnapshotCycle(u"E", request_, server_, RunBackupModeStep); }
+  int Run() {
+    server_.output = OutputSink{};
+    return RunSnapshotCycle(u"E", request_, server_, RunBackupModeStep);
+  }
   std::string TimeDate() const { return ReadHostFile(Ledger(Recent("SRV1")) / "snapshot_time_date"); }
 
   ::testing::NiceMock<IdleDominoApi> api_;
@@ -48,7 +51,6 @@ TEST_F(SnapshotCycle, FirstBackupTakesRecentAndTheNextRenamesItToItsTime) {
   const std::string dated = Dated("srv1", "2-4-2003_10.30.0");
   fake().volumes[u'E'][0].name = platform::AnsiToWide("dominosnap__host1__srv1__RECENT");
   WriteHostFile(Ledger(Recent("SRV1")) / "Domino" / "x.nsf.dat", "change information");
-  server_.output = OutputSink{};
   ASSERT_EQ(Run(), 0);
   EXPECT_TRUE(InOrder(Said(), {"Found and renaming recent snapshot\r\n", "Recent snapshot renamed to " + dated + "\r\n",
                                "Placing Domino server in backup mode\r\n"}));
@@ -73,17 +75,14 @@ TEST_F(SnapshotCycle, VolumeLimitsRefuseAt255AndWarnAt254) {
   for (const Case& c : std::vector<Case>{{255, false, -1, false}, {254, false, 0, true}, {254, true, 0, false},
                                          {256, false, 0, false}}) {
     SCOPED_TRACE(c.count);
-    fake().volumes.clear();
+    fake() = FakeComponentState{};
     fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
     for (int i = 1; i < c.count; ++i) fake().Add(u'E', "other" + std::to_string(i), Utc(2002, 1, 1, 0, 0, 0));
-    fake().calls.clear();
-    server_.output = OutputSink{};
     fs::remove_all(host_.Drive('E', "ledger"));
     request_.deleteExcessSnapshots = c.deleteExcess;
     EXPECT_EQ(Run(), c.result);
     EXPECT_EQ(Has(Said(), "WARNING: 254 snapshots are on this volume. Additional backups will not be possible\r\n"
-                          "until existing snapshots are removed.\r\n"),
-              c.warns);
+                          "until existing snapshots are removed.\r\n"), c.warns);
     EXPECT_EQ(fake().CallsStartingWith("Create").empty(), c.result != 0);
     EXPECT_EQ(Has(Said(), "255 Snapshots are on this volume.  Please delete at least one before continuing.\r\n"),
               c.result != 0);
@@ -138,12 +137,9 @@ TEST_F(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
     fs::remove_all(host_.Drive('E', "ledger"));
     WriteHostFile(Ledger("hint"), recentOnly);
     c.arrange();
-    server_.output = OutputSink{};
     EXPECT_EQ(Run(), -1);
     EXPECT_TRUE(Has(Said(), c.message)) << Said();
-    if (!c.hint.empty()) {
-      EXPECT_EQ(ReadHostFile(Ledger("hint")), c.hint);
-    }
+    EXPECT_EQ(c.hint.empty() ? "" : ReadHostFile(Ledger("hint")), c.hint);
   }
 }
 

@@ -1,0 +1,191 @@
+// The files of a backup: finding databases and log files, where change
+// information is kept, the log_hint, disabled_databases and
+// change_info_list files, and the live log position.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "backup/database_backup.h"
+#include "backup/hint_files.h"
+#include "backup/log_archive.h"
+#include "platform/files.h"
+#include "tests/backup/backup_host.h"
+#include "tests/support/domino_doubles.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+std::array<BYTE, 16> Id(DWORD a, DWORD b, DWORD c, DWORD d) {
+  std::array<BYTE, 16> id{};
+  const DWORD w[4] = {a, b, c, d};
+  for (int i = 0; i < 16; ++i) id[i] = BYTE((w[i / 4] >> (8 * (i % 4))) & 0xFF);
+  return id;
+}
+
+class HintFiles : public ::testing::Test {
+ protected:
+  HintFiles() { std::filesystem::create_directories(host_.Drive('L', "s")); }
+  BackupHost host_;
+  std::string path_, readPath_ = "untouched";
+};
+
+TEST_F(HintFiles, LogHintHoldsExtentLineAndSeriesAndReadsBack) {
+  EXPECT_EQ(LogSeries(Id(1, 2, 4, 8)), "0000000f");
+  EXPECT_EQ(LogSeries(Id(0xdeadbeef, 0xdeadbeef, 7, 7)), "00000000");
+  EXPECT_EQ(LogSeries(Id(0x80000000, 0, 0, 0x0a)), "8000000a");
+
+  host_.Write('L', "s/log_hint", std::string(100, 'x'));  // truncated, not extended
+  ASSERT_EQ(WriteLogHint("L:\\s\\", 4294967295u, Id(1, 2, 4, 8), path_), 0);
+  EXPECT_EQ(path_, "L:\\s\\log_hint");
+  EXPECT_EQ(host_.Read('L', "s/log_hint"), "4294967295\r\n0000000f");
+  DWORD extent = 0;
+  std::string series;
+  ASSERT_EQ(ReadLogHint("L:\\s", extent, series, readPath_), 0);
+  EXPECT_EQ(std::to_string(extent) + " " + series + " " + readPath_, "4294967295 0000000f L:\\s\\log_hint");
+
+  // Bad content leaves the outputs as they were; a missing file says -1.
+  for (const char* content : {"garbage\r\n0000000f", "", "\r\n\r\n"}) {
+    host_.Write('L', "t/log_hint", content);
+    extent = 99;
+    series = "keep";
+    EXPECT_EQ(ReadLogHint("L:\\t", extent, series, readPath_), 0);
+    EXPECT_EQ(std::to_string(extent) + " " + series, "99 keep") << content;
+  }
+  readPath_ = "untouched";
+  EXPECT_EQ(ReadLogHint("L:\\missing", extent, series, readPath_), -1);
+  EXPECT_EQ(readPath_, "untouched");
+  EXPECT_EQ(WriteLogHint("L:\\missing\\deeper", 1, Id(1, 2, 4, 8), path_), -1);
+  EXPECT_EQ(path_, "L:\\missing\\deeper\\log_hint");
+}
+
+TEST_F(HintFiles, DisabledDatabasesOnePathPerLine) {
+  const Names disabled{"D:\\Data\\my mail.nsf", "D:\\Data\\b.ntf"};
+  ASSERT_EQ(WriteDisabledDatabases("L:\\s", disabled, path_), 0);
+  EXPECT_EQ(path_, "L:\\s\\disabled_databases");
+  EXPECT_EQ(host_.Read('L', "s/disabled_databases"), "D:\\Data\\my mail.nsf\r\nD:\\Data\\b.ntf\r\n");
+  Names read{"kept"};
+  ASSERT_EQ(ReadDisabledDatabases("L:\\s\\", read, readPath_), 0);
+  EXPECT_EQ(read, (Names{"kept", disabled[0], disabled[1]}));
+
+  // Blank lines and either line end; no empty entries.
+  host_.Write('L', "t/disabled_databases", "\r\nD:\\a b\\c.nsf\n\n   \r\nD:\\d.nsf\r\n\r\nD:\\e.nsf");
+  read.clear();
+  ASSERT_EQ(ReadDisabledDatabases("L:\\t", read, readPath_), 0);
+  EXPECT_EQ(read, (Names{"D:\\a b\\c.nsf", "D:\\d.nsf", "D:\\e.nsf"}));
+
+  ASSERT_EQ(WriteDisabledDatabases("L:\\s", {}, path_), 0);
+  EXPECT_EQ(host_.Read('L', "s/disabled_databases"), "");
+  read = {"x"};
+  readPath_ = "untouched";
+  EXPECT_EQ(ReadDisabledDatabases("L:\\missing", read, readPath_), -1);
+  EXPECT_EQ(read, Names{"x"});
+  EXPECT_EQ(readPath_, "untouched");
+  EXPECT_EQ(WriteDisabledDatabases("Q:\\unmapped", disabled, path_), -1);
+  EXPECT_EQ(path_, "Q:\\unmapped\\disabled_databases");
+}
+
+TEST_F(HintFiles, ChangeInfoListSizeAndPathPerLine) {
+  std::vector<ChangeInfoListEntry> read;
+  // A path may hold blanks; a line that is not a size and a path is refused, with its number.
+  host_.Write('L', "s/change_info_list", "8 Data\\my mail.nsf.dat\r\n\r\n4294967304 b.ntf.dat");
+  ASSERT_EQ(ReadChangeInfoList("L:\\s\\", read, path_), 0);
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].relativePath, "Data\\my mail.nsf.dat");
+  EXPECT_EQ(read[1].size, 4294967304u);
+  for (const char* bad : {"12\r\n", "x Data\\a.nsf.dat\r\n", "12  \r\n", "99999999999999999999 a.nsf.dat\r\n"}) {
+    host_.Write('L', "t/change_info_list", std::string("\r\n8 ok.nsf.dat\n") + bad);
+    read.clear();
+    std::size_t badLine = 0;
+    EXPECT_EQ(ReadChangeInfoList("L:\\t", read, path_, &badLine), -2) << bad;
+    EXPECT_EQ(badLine, 3u) << bad;
+    EXPECT_TRUE(read.empty()) << bad;
+  }
+  EXPECT_EQ(ReadChangeInfoList("L:\\missing", read, path_), -1);
+  // A list that is there but cannot be read is not taken for a missing one.
+  std::filesystem::create_directories(host_.Drive('L', "u/change_info_list"));
+  DWORD readError = ERROR_SUCCESS;
+  EXPECT_EQ(ReadChangeInfoList("L:\\u", read, path_, nullptr, &readError), -3);
+  EXPECT_NE(readError, DWORD(ERROR_SUCCESS));
+  EXPECT_EQ(WriteChangeInfoList("Q:\\unmapped", {{8, "a.nsf.dat"}}, path_), -1);
+}
+
+// A hint file that cannot be flushed to the disk, or whose folders cannot,
+// counts as not written: a restore must not rely on it.
+TEST_F(HintFiles, AFileThatCannotBeFlushedIsNotWritten) {
+  for (const std::string failing : {"L:\\s\\log_hint", "L:\\"}) {
+    platform::FlushOverride flushes(
+        [&](const std::string& flushed) { return flushed == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+    EXPECT_EQ(WriteLogHint("L:\\s", 7, Id(1, 2, 4, 8), path_), -1) << failing;
+    EXPECT_EQ(WriteDisabledDatabases("L:\\s", {}, path_), failing == "L:\\" ? -1 : 0) << failing;
+  }
+}
+
+TEST_F(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {
+  FakeDomino dom;
+  std::memcpy(dom.currentLogId, Id(1, 2, 4, 8).data(), 16);
+  DWORD number = 5;
+  std::string series;
+  EXPECT_EQ(GetCurrentLogPosition(number, series), 0);  // no archivable log, number 0: 1
+  EXPECT_EQ(std::to_string(number) + " " + series, "1 0000000f");
+
+  dom.logs = {{40, "E:\\Logs\\S0000040.TXN"}, {41, "E:\\Logs\\S0000041.TXN"}};
+  dom.currentLog = 43;
+  EXPECT_EQ(GetCurrentLogPosition(number, series), 0);
+  EXPECT_EQ(number, 43u);
+  EXPECT_EQ(dom.Count("GetNextArchiveLog"), 2);
+  EXPECT_TRUE(dom.Count("ArchiveBegin") == 0 && dom.marked.empty());  // a walk, not an archiving
+
+  dom.failures["GetFirstArchiveLog"] = 0x0222;  // another status: the position is unknown
+  EXPECT_EQ(GetCurrentLogPosition(number, series), 0x0222);
+  EXPECT_EQ(number, 0u);
+}
+
+TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
+  BackupHost host;
+  for (const char* file : {"X.NSF", "y.Ntf", "z.box", "a.nsf.bak", "b.dat", "nsf", "mail/jo.nsf",
+                           "mail/deep/er/ann.nsf", "mail/zz.txt"})
+    host.Write('D', std::string("Domino/Data/") + file, "x");
+  std::filesystem::create_directories(host.Drive('D', "Domino/Data/empty"));
+
+  std::vector<DatabaseEntry> list(1);  // the search appends, never removes
+  EXPECT_EQ(FindDatabases("D:\\Domino\\Data\\", list), 0u);
+  std::vector<std::string> found;
+  for (const auto& e : list) found.push_back(e.path);
+  // A subdirectory's databases come together, where the subdirectory was met.
+  const auto at = [&](const std::string& p) { return std::find(found.begin(), found.end(), p) - found.begin(); };
+  EXPECT_EQ(std::abs(at("D:\\Domino\\Data\\mail\\jo.nsf") - at("D:\\Domino\\Data\\mail\\deep\\er\\ann.nsf")), 1);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"", "D:\\Domino\\Data\\X.NSF", "D:\\Domino\\Data\\mail\\deep\\er\\ann.nsf",
+                                             "D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\y.Ntf",
+                                             "D:\\Domino\\Data\\z.box"}));
+  for (const auto& e : list) EXPECT_TRUE(e.handle == 0 && e.inBackup == 0 && e.logged == 0);
+
+  // Empty, missing and unmapped directories.
+  std::vector<DatabaseEntry> none;
+  EXPECT_EQ(FindDatabases("D:\\Domino\\Data\\empty", none), 0u);
+  EXPECT_NE(FindDatabases("D:\\Domino\\Missing", none), 0u);
+  EXPECT_NE(FindDatabases("Q:\\Domino", none), 0u);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(FindDatabases, ChangeInfoPathMirrorsTheDatabaseDirectoryBelowTheLedger) {
+  EXPECT_EQ(MakeChangeInfoPath("E:\\ledger\\snap1\\", "D:\\Domino\\Data\\mail\\Jo.NSF"),
+            "E:\\ledger\\snap1\\Domino\\Data\\mail\\Jo.nsf.dat");
+  EXPECT_EQ(MakeChangeInfoPath("E:\\ledger\\snap1/", "D:\\x.Ntf"), "E:\\ledger\\snap1/x.ntf.dat");
+}
+
+TEST(FindTransactionLogs, ListsLogFilesAndSkipsDotDirectories) {
+  BackupHost host;
+  for (const char* file : {"A.TXN", "b.Txn", "txn", "c.txn.old", ".hidden/d.txn", "sub/e.TXN"})
+    host.Write('L', std::string("logs/") + file, "x");
+  std::vector<std::string> list{"kept"};
+  FindTransactionLogs("L:\\logs", list);
+  std::sort(list.begin(), list.end());
+  EXPECT_EQ(list, (std::vector<std::string>{"L:\\logs\\A.TXN", "L:\\logs\\b.Txn", "L:\\logs\\sub\\e.TXN", "kept"}));
+  std::vector<std::string> none;
+  FindTransactionLogs("L:\\nowhere", none);
+  EXPECT_TRUE(none.empty());
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+// Applying change information (the file header, the 32,768-byte blocks, the
+// file name of each database, the damaged or failing cases) and Domino
+// recovery (the recovery list and its packing, the retry rule, the
+// point-in-time treatment and the archived-log call-back).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "restore/archived_log_callback.h"
+#include "restore/change_info_apply.h"
+#include "restore/domino_recovery.h"
+#include "tests/restore/restore_host.h"
+#include "tests/support/domino_doubles.h"
+
+using ::testing::_;
+using Names = std::vector<std::string>;
+
+namespace {
+
+const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
+
+std::string Header(std::uint32_t low, std::uint32_t high) {
+  std::string bytes(8, '\0');
+  for (int i = 0; i < 4; ++i) {
+    bytes[i] = char(low >> (8 * i));
+    bytes[4 + i] = char(high >> (8 * i));
+  }
+  return bytes;
+}
+
+// The runtime records each file's start (target and size words), blocks
+// and end, and fails the step the test names.
+class ChangeInfoApplyTest : public ::testing::Test {
+ protected:
+  ChangeInfoApplyTest() {
+    ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _))
+        .WillByDefault([this](DWORD* context, const char* target, DWORD zero, DWORD low, DWORD high) {
+          EXPECT_EQ(zero, 0u);
+          *context = DWORD(100 + starts.size());
+          starts.push_back(std::string(target) + " " + std::to_string(low) + " " + std::to_string(high));
+          return startStatus;
+        });
+    ON_CALL(domino, ApplyChangeInfo(_, _, _, _)).WillByDefault([this](DWORD context, DWORD, const void* buffer, DWORD length) {
+      blocks.push_back(length);
+      applied[context].append(static_cast<const char*>(buffer), length);
+      return blocks.size() == failBlock ? STATUS(0x0222) : STATUS(0);
+    });
+    ON_CALL(domino, ApplyChangeInfoEnd(_, _)).WillByDefault([this](DWORD context, DWORD) {
+      ends.push_back(context);
+      return endStatus;
+    });
+  }
+  int Apply(std::vector<DatabaseEntry>& entries) { return ApplyChangeInformation(request, entries, kLedger, "D:"); }
+
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  RestoreRequest request = MakeRequest(1);
+  std::vector<std::string> starts;
+  std::vector<DWORD> blocks, ends;
+  std::map<DWORD, std::string> applied;
+  STATUS startStatus = 0, endStatus = 0;
+  std::size_t failBlock = 0;  // 1-based; 0: none fails
+};
+
+TEST_F(ChangeInfoApplyTest, StreamsEachFileInWholeBlocksAndReportsTheBytes) {
+  std::string data(32769, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = char(i * 7 + 3);
+  WriteHostFile(host.Ledger("Domino/Data/mail/jo.nsf.dat"), Header(32769, 0) + data);
+  WriteHostFile(host.Ledger("Domino/Data/empty.ntf.dat"), Header(0, 0));
+  WriteHostFile(host.Ledger("Domino/Data/Big.nsf.dat"), Header(5, 1) + "hello");
+  // none.nsf has no change information: nothing done, nothing said.
+  auto entries = Entries({"D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\none.nsf",
+                          "D:\\Domino\\Data\\empty.ntf", "D:\\Domino\\Data\\Big.NSF"});
+
+  ASSERT_EQ(Apply(entries), 0);
+  EXPECT_EQ(starts, (std::vector<std::string>{"D:\\Domino\\Data\\mail\\jo.nsf 32769 0", "D:\\Domino\\Data\\empty.ntf 0 0",
+                                              "D:\\Domino\\Data\\Big.NSF 5 1"}));
+  EXPECT_EQ(blocks, (std::vector<DWORD>{32768, 1, 5}));
+  EXPECT_EQ(applied[100], data);
+  EXPECT_EQ(applied.count(101), 0u);  // the 8-byte file: no block
+  EXPECT_EQ(applied[102], "hello");
+  EXPECT_EQ(ends, (std::vector<DWORD>{100, 101, 102}));
+  EXPECT_EQ(entries[0].changeInfoSizeLow, 32769u);
+  EXPECT_EQ(entries[3].changeInfoSizeHigh, 1u);
+  EXPECT_EQ(request.output.accumulated,
+            "Applied 32769 bytes to D:\\Domino\\Data\\mail\\jo.nsf\r\n"
+            "Applied 5 bytes to D:\\Domino\\Data\\Big.NSF\r\n");
+}
+
+TEST_F(ChangeInfoApplyTest, EachFailureNamesTheFileAndStops) {
+  const std::string where = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" + kLedger +
+                            "\\Domino\\Data\\a.nsf.dat\r\n";
+  struct Case {
+    std::function<void()> arrange;
+    std::string said;  // the whole output, or its start
+    std::size_t starts, blocks, ends;
+  };
+  const std::vector<Case> cases{
+      {[&] { startStatus = 0x0111; },
+       "ERROR: Could not activate 'apply change info mode' to restored database: " + where + "Domino status 0x0111", 1, 0, 0},
+      {[&] { failBlock = 2; },
+       "ERROR: Cannot apply change information to restore database: " + where + "Domino status 0x0222", 1, 2, 0},
+      {[&] { endStatus = 0x0333; },
+       "Applied 40000 bytes to D:\\Domino\\Data\\a.nsf\r\nERROR: Cannot end the application of change information to "
+       "restore database: " + where + "Domino status 0x0333", 1, 2, 1},
+      // Shorter than its header: the runtime never sees it, nor the next file.
+      {[&] { WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x05\0\0\0\0", 5)); },
+       "ERROR: Change information file is damaged (shorter than its 8-byte header): " + kLedger +
+           "\\Domino\\Data\\a.nsf.dat\r\n", 0, 0, 0},
+      // A directory where the file should be: there, but unreadable as a file.
+      {[&] { std::filesystem::remove(host.Ledger("Domino/Data/a.nsf.dat")), std::filesystem::create_directories(host.Ledger("Domino/Data/a.nsf.dat")); },
+       "ERROR: Read error occured during reading of change information file into buffer: " + where, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.said);
+    std::filesystem::remove_all(host.Ledger());
+    WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
+    WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), Header(3, 0) + "xyz");
+    starts.clear(), blocks.clear(), ends.clear();
+    startStatus = endStatus = 0;
+    failBlock = 0;
+    request.output.accumulated.clear();
+    c.arrange();
+    auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf"});
+    EXPECT_EQ(Apply(entries), -1);
+    EXPECT_EQ(request.output.accumulated.substr(0, c.said.size()), c.said);
+    EXPECT_EQ(starts.size(), c.starts);
+    EXPECT_EQ(blocks.size(), c.blocks);
+    EXPECT_EQ(ends.size(), c.ends);
+  }
+}
+
+const std::string kBeginning = "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n";
+
+// One answer of the runtime's recovery: its status and the failing position.
+struct Answer {
+  STATUS status;
+  WORD failingPosition;
+};
+
+class DominoRecoveryTest : public ::testing::Test {
+ protected:
+  // The runtime answers each recovery call with the next answer and records
+  // the list it was given; the packed list must be its paths, NUL after
+  // each, one more NUL (two for an empty list).
+  void AnswerRecovery(std::vector<Answer> answers) {
+    calls.clear();
+    request.output.accumulated.clear();
+    ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
+        .WillByDefault([this, answers](const char* packed, ArchivedLogCallbackFn callback, DWORD option,
+                                       WORD* failing, DWORD limit) -> STATUS {
+          std::size_t bytes = 0;
+          calls.push_back(UnpackList(packed, &bytes));
+          std::size_t expected = 1;
+          for (const std::string& path : calls.back()) expected += path.size() + 1;
+          EXPECT_EQ(bytes, std::max<std::size_t>(expected, 2));
+          EXPECT_LE(bytes, 65536u);
+          EXPECT_TRUE(callback == &ArchivedLogCallback && option == 1u && limit == 0u);
+          const Answer& answer = answers.at(calls.size() - 1);
+          *failing = answer.failingPosition;
+          return answer.status;
+        });
+  }
+
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  RestoreRequest request = MakeRequest(0);
+  std::vector<Names> calls;
+};
+
+TEST_F(DominoRecoveryTest, TheRuntimeGetsTheRecoveryListPackedInRunsThatFitItsBuffer) {
+  // Left out: log.nsf, templates, disabled databases (whatever the case).
+  const auto databases = Entries({"D:\\Data\\a.nsf", "D:\\Data\\LOG.NSF", "D:\\Data\\t.NTF",
+                                  "D:\\Data\\mail\\Off.nsf", "D:\\Data\\b.box"});
+  EXPECT_EQ(BuildRecoveryList(databases, {"d:\\data\\MAIL\\off.NSF"}), (Names{"D:\\Data\\a.nsf", "D:\\Data\\b.box"}));
+  const std::vector<char> two = PackRecoveryList({"ab", "c"});
+  EXPECT_EQ(std::string(two.begin(), two.end()), std::string("ab\0c\0\0", 6));
+
+  // More than 65,536 bytes of paths: two runs, one after the other, each
+  // within the buffer; a database the runtime names in the second run is
+  // the one at that position of that run, and only that run is retried.
+  Names paths;
+  for (int i = 0; i < 300; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "\\db%04d.nsf", i);
+    paths.push_back("D:\\Domino\\Data\\" + std::string(220, 'x') + name);
+  }
+  AnswerRecovery({{0, 0}, {0x1234, 2}, {0, 0}});
+  EXPECT_EQ(RecoverDatabases(request, Entries(paths), std::nullopt, {}), 0);
+  ASSERT_EQ(calls.size(), 3u);
+  Names delivered = calls[0];
+  delivered.insert(delivered.end(), calls[1].begin(), calls[1].end());
+  EXPECT_EQ(delivered, paths);
+  Names retried = calls[1];
+  retried.erase(retried.begin() + 1);
+  EXPECT_EQ(calls[2], retried);
+  const std::size_t first = calls[0].size();
+  EXPECT_EQ(request.output.accumulated,
+            kBeginning + "Recovering databases 1 to " + std::to_string(first) + " of 300.\r\n"
+            "Recovering databases " + std::to_string(first + 1) + " to 300 of 300.\r\n"
+            "ERROR: Domino status 0x1234\r\n"
+            "WARNING: Removing : " + calls[1][1] + " from recovery list.\r\nRetrying recovery.\r\n");
+}
+
+TEST_F(DominoRecoveryTest, TheDatabaseTheRuntimeNamesIsDroppedAndRecoveryRetried) {
+  const std::string a = "D:\\Data\\a.nsf", b = "D:\\Data\\b.nsf", c = "D:\\Data\\c.nsf";
+  struct Case {
+    Names databases;
+    std::vector<Answer> answers;
+    STATUS result;
+    std::vector<Names> calls;
+    std::string said;  // after the beginning line
+  };
+  const std::vector<Case> cases{
+      // Only log.nsf and templates: the empty list.
+      {{"D:\\Data\\log.nsf", "D:\\Data\\pernames.ntf"}, {{0, 0}}, 0, {{}}, ""},
+      // First a (not logged), then c (position 2 of b, c).
+      {{a, b, c}, {{ERR_DB_NOT_LOGGED, 1}, {0x1234, 2}, {0, 0}}, 0, {{a, b, c}, {b, c}, {b}},
+       "ERROR: Domino status 0x13F5\r\nWARNING: Transaction logging disabled for : " + a + ".\r\nRetrying recovery.\r\n"
+       "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + c + " from recovery list.\r\nRetrying recovery.\r\n"},
+      // The last database dropped, the empty list fails naming nobody: its status.
+      {{a}, {{0x1234, 1}, {ERR_LOGS_MISSING, 0}}, ERR_LOGS_MISSING, {{a}, {}},
+       "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + a + " from recovery list.\r\nRetrying recovery.\r\n"
+       "\r\nRECOVERY FAILED: All log files could not be found.\r\nERROR: Domino status 0x13E3\r\n"},
+      // A failing position beyond the list ends recovery at once.
+      {{a, b}, {{0x4321, 3}}, 0x4321, {{a, b}}, "ERROR: Domino status 0x0321\r\n"},  // the text masked
+  };
+  for (const Case& row : cases) {
+    SCOPED_TRACE(row.said);
+    AnswerRecovery(row.answers);
+    EXPECT_EQ(RecoverDatabases(request, Entries(row.databases), std::nullopt, {}), row.result);
+    EXPECT_EQ(calls, row.calls);
+    EXPECT_EQ(request.output.accumulated, kBeginning + row.said);
+  }
+}
+
+TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothing) {
+  FakeDomino runtime;  // journals opens and closes; handles 1 to 4 in the order opened
+  std::map<DBHANDLE, std::array<BYTE, 128>> written;
+  ON_CALL(runtime, ReadDatabaseRecord(_, _)).WillByDefault([](DBHANDLE handle, BYTE record[128]) -> STATUS {
+    for (int i = 0; i < 128; ++i) record[i] = BYTE(handle * 16 + i);
+    return handle == 4 ? 0x0101 : 0;  // the fourth record cannot be read
+  });
+  ON_CALL(runtime, WriteDatabaseRecord(_, _)).WillByDefault([&](DBHANDLE handle, const BYTE record[128]) -> STATUS {
+    std::copy(record, record + 128, written[handle].begin());
+    return 0;
+  });
+  EXPECT_CALL(runtime, RecoverDatabaseList(_, _, _, _, _)).Times(0);
+  EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf", "D:\\Data\\log.nsf", "D:\\Data\\t.ntf",
+                                               "D:\\Data\\off.nsf", "D:\\Data\\unreadable.nsf"}),
+                             std::string("3/2/2003 9:05:00"), {"D:\\Data\\off.nsf"}),
+            0);
+  EXPECT_EQ(runtime.Count("OpenDatabase D:\\Data\\log.nsf"), 0);
+  EXPECT_EQ(runtime.Count("OpenDatabase D:\\Data\\off.nsf") + runtime.Count("CloseDatabase D:\\Data\\unreadable.nsf"), 2);
+  EXPECT_TRUE(runtime.openHandles.empty());
+  ASSERT_EQ(written.size(), 3u);  // the unreadable record is not overwritten
+  for (const auto& [handle, record] : written) {
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(record[i], BYTE(handle * 16 + i));
+  }
+  EXPECT_EQ(request.output.accumulated, "");
+}
+
+// The archived-log call-back copies the requested log and its successors
+// until one is missing; recovery hands it the running request.
+TEST_F(DominoRecoveryTest, ArchivedLogCallbackCopiesTheLogsRecoveryAsksFor) {
+  const auto active = [&](const std::string& name) { return host.Drive('E', "Logs/" + name); };
+  host.WriteSavedLog(17, "seventeen");
+  host.WriteSavedLog(18, "eighteen", "dominosnap__ARKHOST__srv1__01-02-2024_10.00.00");
+  host.WriteSavedLog(20, "twenty");
+  {
+    CurrentRestoreScope current(request);
+    EXPECT_EQ(ArchivedLogCallback(nullptr, 17, "E:\\Logs\\S0000017.TXN"), 0);
+    EXPECT_EQ(request.output.accumulated, "First archive needed is: S0000017\r\n"
+                                          "Copying archived log E:\\Logs\\S0000017.TXN\r\n"
+                                          "Copying archived log E:\\Logs\\S0000018.TXN\r\n");
+    EXPECT_EQ(ReadHostFile(active("S0000017.TXN")) + "|" + ReadHostFile(active("S0000018.TXN")), "seventeen|eighteen");
+    EXPECT_FALSE(std::filesystem::exists(active("S0000019.TXN")) || std::filesystem::exists(active("S0000020.TXN")));
+    // Asked again: the logs are in place already, which still counts.
+    EXPECT_EQ(ArchivedLogCallback(nullptr, 17, "E:\\Logs\\S0000017.TXN"), 0);
+    // A log no ArkLedger copy has: nothing copied, 0xFFFF.
+    request.output.accumulated.clear();
+    EXPECT_EQ(ArchivedLogCallback(nullptr, 99, "E:\\Logs\\S0000099.TXN"), 0xFFFF);
+    EXPECT_EQ(request.output.accumulated, "First archive needed is: S0000099\r\n");
+    EXPECT_FALSE(std::filesystem::exists(active("S0000099.TXN")));
+  }
+  host.WriteSavedLog(5, "five");
+  ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
+      .WillByDefault([](const char*, ArchivedLogCallbackFn callback, DWORD, WORD*, DWORD) -> STATUS {
+        return callback(nullptr, 5, "E:\\Logs\\S0000005.TXN") == 0 ? 0 : ERR_LOGS_MISSING;
+      });
+  EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf"}), std::nullopt, {}), 0);
+  EXPECT_EQ(ReadHostFile(active("S0000005.TXN")), "five");
+  // Outside a restore the call-back has no request to serve.
+  EXPECT_EQ(CurrentRestoreRequest(), nullptr);
+  EXPECT_EQ(ArchivedLogCallback(nullptr, 5, "E:\\Logs\\S0000005.TXN"), 0xFFFF);
+}
+
+}  // namespace
