@@ -14,6 +14,7 @@
 #include "tests/support/temp_host.h"
 
 using namespace nettest;
+using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -134,9 +135,8 @@ TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) 
   WriteHostFile(server_.root() + "/Reports/secret", "outside the type folders");
   WriteHostFile(server_.root() + "/Reports/Backup/keep", "kept");
   const std::string registry = ReadHostFile(server_.root() + "/registry.reg");
-  for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("..\\secret"),
-                                  std::string("../secret"), std::string("C:secret"), std::string("a/b"),
-                                  std::string("..\\..\\registry.reg"), std::string("keep\0x", 6)}) {
+  for (const std::string& name :
+       {""s, "."s, ".."s, "..\\secret"s, "../secret"s, "C:secret"s, "a/b"s, "..\\..\\registry.reg"s, "keep\0x"s}) {
     WriteRaw(c, ReadRequest(1, name) + GetTimeRequest(1, name) + DeleteRequest(1, name));
     EXPECT_EQ(ReadRaw(c, 3), Bytes({4, 3, 6})) << name;
   }

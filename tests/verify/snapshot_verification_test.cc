@@ -108,7 +108,7 @@ struct Case {
   std::function<void(VerifyHost&)> damage;
   std::string name;                   // the snapshot asked for ("" every one)
   std::vector<std::string> verdicts;  // the verdict lines, in order
-  std::vector<std::string> says;      // texts of the findings
+  std::vector<std::string> says = {};  // texts of the findings
   std::vector<std::string> never = {};
 };
 
@@ -128,7 +128,7 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
       // The newest snapshot needs no saved log: later ones are still with Domino.
       {[](VerifyHost&) {}, kSnapC, {kSnapC + kFine}, {"No log after the backup's log position S0000046.TXN has been saved yet"}},
       // Discovery lists names upper-cased; the storage's spelling is found.
-      {[](VerifyHost&) {}, platform::ToUpperAnsi(kSnapB), {kSnapB + kFine}, {}},
+      {[](VerifyHost&) {}, platform::ToUpperAnsi(kSnapB), {kSnapB + kFine}},
       // A: one byte short, and a data folder named "logs" deeper down is
       // checked like any other; B: shorter than the header; C: a stray file
       // in the ledger's logs folder is none, a listed file is gone.
@@ -186,7 +186,7 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
        kSnapA,
        {kSnapA + PointInTime("log S0000041.TXN of another log series")},
        {"has no readable log_hint beside it"}},
-      {[&](VerifyHost& h) { h.WriteLedger(leftover, 30, {41}, "deadbeef"); }, kSnapB, {kSnapB + kFine}, {}},
+      {[&](VerifyHost& h) { h.WriteLedger(leftover, 30, {41}, "deadbeef"); }, kSnapB, {kSnapB + kFine}},
       // B was taken after Domino started a new log series.
       {[](VerifyHost& h) { WriteHostFile(h.Ledger(kSnapB) / "log_hint", "43\r\nabcdef01"); },
        kSnapA,
@@ -208,8 +208,7 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
       // A number but no series is as good as none.
       {[](VerifyHost& h) { WriteHostFile(h.Ledger(kSnapB) / "log_hint", "43\r\n"); },
        kSnapB,
-       {kSnapB + PointInTime("log_hint unreadable")},
-       {}},
+       {kSnapB + PointInTime("log_hint unreadable")}},
       {[](VerifyHost&) {},
        gone,
        {gone + Not("snapshot missing on the storage")},
@@ -217,8 +216,7 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
         "ERROR: The ArkLedger directory " + ledger + gone + " does not exist"}},
       {[&](VerifyHost& h) { h.component.state().Add(u'E', gone, Hours(-24)); },
        gone,
-       {gone + Not("ArkLedger directory missing")},
-       {}},
+       {gone + Not("ArkLedger directory missing")}},
       // Names that would leave the server's ArkLedger directory.
       {[](VerifyHost&) {},
        "..\\..\\Windows",
