@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <regex>
 
 #include "domino/discovery.h"
 #include "platform/host.h"
@@ -29,6 +30,7 @@ struct FakeServer {
   STATUS initStatus = 0;
 };
 
+// A runtime that answers for the server of the notes.ini it was started with.
 class FakeRuntime {
  public:
   FakeRuntime() {
@@ -37,16 +39,11 @@ class FakeRuntime {
       return servers[current_].initStatus;
     }));
     ON_CALL(api_, GetServerName(_)).WillByDefault(Invoke([this](char* buffer) {
-      std::snprintf(buffer, 256, "%s", servers[current_].canonicalName.c_str());
-      return STATUS(0);
+      return std::snprintf(buffer, 256, "%s", servers[current_].canonicalName.c_str()), STATUS(0);
     }));
     ON_CALL(api_, AbbreviateName(_, _, _, _, _, _))
         .WillByDefault(Invoke([](DWORD, DWORD, const char* name, char* out, WORD size, WORD* len) {
-          std::string abbreviated;  // "CN=a/O=b" -> "a/b"
-          for (const char* p = name; *p != '\0'; ++p) {
-            if (*p == '=') abbreviated.erase(abbreviated.rfind('/') == std::string::npos ? 0 : abbreviated.rfind('/') + 1);
-            else abbreviated += *p;
-          }
+          const std::string abbreviated = std::regex_replace(name, std::regex("[A-Z]+="), "");  // CN=a/O=b: a/b
           std::snprintf(out, size, "%s", abbreviated.c_str());
           if (len != nullptr) *len = WORD(abbreviated.size());
           return STATUS(0);
@@ -61,8 +58,7 @@ class FakeRuntime {
     std::string hostPath;
     EXPECT_EQ(platform::ToHostPath(iniPath, hostPath), 0u);
     std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
-    platform::WritePrivateProfileString("Notes", "ServerName", canonicalName, iniPath);
-    if (!translog.empty()) platform::WritePrivateProfileString("Notes", "TRANSLOG_Path", translog, iniPath);
+    platform::WritePrivateProfileString("Notes", "TRANSLOG_Path", translog, iniPath);
     servers[iniPath].canonicalName = canonicalName;
     return servers[iniPath];
   }

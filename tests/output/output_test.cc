@@ -1,14 +1,33 @@
-// Output: what reaches the client, the report text, the sink and the file.
+// Output: what reaches the client, the report text, the sink and the file;
+// and the capture of standard output through the same path.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "output/output.h"
+#include "output/redirect_stdout.h"
 #include "platform/host.h"
-#include "tests/output/test_helpers.h"
+#include "tests/net/loopback.h"
+#include "tests/support/os_calls.h"
+#include "tests/support/temp_host.h"
+
+using namespace nettest;
 
 namespace {
+
+// One wire string (u32 little-endian length, then the bytes); none when the
+// connection ends first.
+std::optional<std::string> ReadWireString(platform::SOCKET s) {
+  const std::string h = ReadRaw(s, 4, 30000);
+  if (h.size() < 4) return std::nullopt;
+  const std::size_t n = std::uint8_t(h[0]) | std::uint8_t(h[1]) << 8 | std::uint8_t(h[2]) << 16 |
+                        std::size_t(std::uint8_t(h[3])) << 24;
+  std::string text = ReadRaw(s, n, 30000);
+  return text.size() == n ? std::optional<std::string>(text) : std::nullopt;
+}
 
 class OutputTest : public ::testing::Test {
  protected:
@@ -17,62 +36,44 @@ class OutputTest : public ::testing::Test {
     ClearStreamingConnection();
     SetOutputSendTimeoutSeconds(45);
   }
-  SocketPair pair_;
+  LoopbackPair pair_ = MakeLoopbackPair();  // server: the service's end
   OutputSink sink_;
 };
 
 TEST_F(OutputTest, EachMessageIsOneStringAndAlwaysReachesTheReport) {
   Output(sink_, "before\r\n");  // no streaming connection yet
-  SetStreamingConnection(pair_.service.get());
+  SetStreamingConnection(pair_.server.get());
   Output(sink_, "");
   sink_.message = "done";
   Output(sink_);
   ClearStreamingConnection();
   Output(sink_, "after\r\n");
 
-  const std::string expected("\0\0\0\0\4\0\0\0done", 12);
-  std::string got(12, '\0');
-  ASSERT_TRUE(ReadExactly(pair_.client.get(), got.data(), got.size()));
-  EXPECT_EQ(got, expected);
-  pair_.service.reset();
-  EXPECT_EQ(ReadWireString(pair_.client.get()), std::nullopt) << "bytes beyond the two strings";
+  pair_.server.reset();
+  EXPECT_EQ(ReadRaw(pair_.client.get(), 13), std::string("\0\0\0\0\4\0\0\0done", 12));
   EXPECT_EQ(ReportText(), "before\r\ndoneafter\r\n");
   EXPECT_EQ(sink_.accumulated, "before\r\ndoneafter\r\n");
   EXPECT_FALSE(StreamingFailed());
 }
 
-TEST_F(OutputTest, LargeMessageArrivesWholeThroughASmallSendBuffer) {
-  ShrinkSendBuffer(pair_.service.get());
-  SetStreamingConnection(pair_.service.get());
-  std::string big(300000, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = char('a' + i % 23);
-  std::optional<std::string> received;
-  std::thread reader([&] { received = ReadWireString(pair_.client.get()); });
-  Output(sink_, big);
-  reader.join();
-  EXPECT_EQ(received, big);
-}
-
 TEST_F(OutputTest, LostClientStopsStreamingButTheRunAndItsReportGoOn) {
-  SetStreamingConnection(pair_.service.get());
+  SetStreamingConnection(pair_.server.get());
   AbortConnection(pair_.client);
   EXPECT_NO_THROW(Output(sink_, "one\r\n"));
   EXPECT_TRUE(StreamingFailed());
   Output(sink_, "two\r\n");
-  EXPECT_EQ(ReportText(), "one\r\ntwo\r\n");
   ClearStreamingConnection();
   EXPECT_TRUE(StreamingFailed()) << "the session must still see the failure";
   // A further send to the reset connection fails again without a signal.
-  SetStreamingConnection(pair_.service.get());
+  SetStreamingConnection(pair_.server.get());
   Output(sink_, "three\r\n");
   EXPECT_TRUE(StreamingFailed());
-  ClearStreamingConnection();
 
   // A client that stops reading: the send times out the same way.
-  SocketPair stuck;
-  ShrinkSendBuffer(stuck.service.get());
+  LoopbackPair stuck = MakeLoopbackPair();
+  ShrinkSendBuffer(stuck.server.get());
   SetOutputSendTimeoutSeconds(1);
-  SetStreamingConnection(stuck.service.get());
+  SetStreamingConnection(stuck.server.get());
   EXPECT_FALSE(StreamingFailed());
   Output(sink_, std::string(1 << 20, 'x'));
   EXPECT_TRUE(StreamingFailed());
@@ -80,11 +81,16 @@ TEST_F(OutputTest, LostClientStopsStreamingButTheRunAndItsReportGoOn) {
   EXPECT_EQ(ReportText(), "one\r\ntwo\r\nthree\r\n" + std::string(1 << 20, 'x') + "end\r\n");
 }
 
+// Through a small send buffer, so that sends are partial; the last message
+// of each caller is large.
 TEST_F(OutputTest, ConcurrentCallersNeverInterleaveBytes) {
-  SetStreamingConnection(pair_.service.get());
+  ShrinkSendBuffer(pair_.server.get());
+  SetStreamingConnection(pair_.server.get());
   constexpr int kEach = 300;
-  auto message = [](char who, int i) {  // lengths differ, so a torn string cannot look whole
-    return std::string(1, who) + std::to_string(i) + std::string(std::size_t(i % 97) * 13, who);
+  auto message = [](char who, int i) {  // lengths and bytes differ, so a torn string cannot look whole
+    std::string text = std::string(1, who) + std::to_string(i);
+    for (int j = 0, n = i + 1 == kEach ? 300000 : i % 97 * 13; j < n; ++j) text += char('a' + (who + j) % 23);
+    return text;
   };
   std::vector<std::string> received;
   std::thread reader([&] {
@@ -130,6 +136,57 @@ TEST_F(OutputTest, OutputFileBesideTheExecutableIsAppendedTo) {
   EXPECT_NO_THROW(Output(sink_, "file gone\r\n"));
   EXPECT_EQ(ReportText(), "line one\r\nline two\r\nfile gone\r\n");
   std::filesystem::remove(file);
+}
+
+// A long print arrives in ordered pieces of at most 256 bytes; the end of
+// the capture is flagged. Without a sink the text is dropped.
+TEST_F(OutputTest, CapturedPrintsArriveInOrderedPiecesOrAreDropped) {
+  SetStreamingConnection(pair_.server.get());
+  std::string printed;
+  for (int i = 0; i < 600; ++i) printed.push_back(char('A' + i % 26));
+  {
+    CRedirectStdout capture(&sink_);
+    ASSERT_TRUE(capture.started());
+    std::fwrite(printed.data(), 1, printed.size(), stdout);
+    std::printf("\r\nend\r\n");
+  }
+  ClearStreamingConnection();
+  {
+    CRedirectStdout capture(nullptr);
+    ASSERT_TRUE(capture.started());
+    std::printf("dropped\n");
+  }
+  EXPECT_TRUE(sink_.captureEnded);
+  printed += "\r\nend\r\n";
+  EXPECT_EQ(sink_.accumulated, printed);
+  EXPECT_EQ(ReportText(), printed);
+
+  pair_.server.reset();
+  std::string joined;
+  int pieces = 0;
+  for (std::optional<std::string> piece; (piece = ReadWireString(pair_.client.get())); ++pieces) {
+    EXPECT_LE(piece->size(), 256u);
+    joined += *piece;
+  }
+  EXPECT_GE(pieces, 3);
+  EXPECT_EQ(joined, printed);
+}
+
+// With the console option on, the console is the capture pipe: each text is
+// output once, not fed back through the capture (the printed one perhaps in
+// pieces around the direct one).
+TEST_F(OutputTest, ConsoleCopiesAreNotFedBackToTheCapture) {
+  sink_.toConsole = true;
+  {
+    CRedirectStdout capture(&sink_);
+    ASSERT_TRUE(capture.started());
+    std::printf("printed\n");
+    Output(sink_, "direct\n");
+  }
+  std::string text = sink_.accumulated;
+  const auto direct = text.find("direct\n");
+  ASSERT_NE(direct, std::string::npos) << text;
+  EXPECT_EQ(text.erase(direct, 7), "printed\n") << sink_.accumulated;
 }
 
 }  // namespace

@@ -5,21 +5,52 @@
 // sent it and then the run's last text of the row.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "common/records.h"
 #include "net/command.h"
+#include "net/listener.h"
+#include "net/session.h"
 #include "net/streaming.h"
 #include "net/wire.h"
 #include "net/wire_records.h"
 #include "output/output.h"
-#include "tests/service/service_loop.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The service loop in this process: a listener on a free loopback port whose
+// clients are served one at a time on a thread, by the built-in handlers and
+// those the test registered.
+class ServiceLoop {
+ public:
+  ServiceLoop() : listener_(CreateListener(0)), port_(platform::LocalPort(listener_.get())) {
+    // Listening before the thread starts: a client never finds the port closed.
+    EXPECT_EQ(platform::Listen(listener_.get(), kListenBacklog), 0);
+    thread_ = std::thread([this] {
+      while (!stop_) ServeOneConnection(listener_.get(), 50);
+    });
+  }
+  ~ServiceLoop() { Stop(); }
+  std::uint16_t port() const { return port_; }
+  // Ends the loop after the current client and closes the port.
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    listener_.reset();
+  }
+
+ private:
+  platform::Socket listener_;
+  std::uint16_t port_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
 
 constexpr char kRecent[] = "dominosnap__ARKHOST__srv1__recent";
 constexpr char kOlder[] = "dominosnap__ARKHOST__srv1__3-1-2003_8.00.00";
@@ -35,29 +66,13 @@ struct Script {
   bool up = true;  // false: no service listens
 };
 
-Script Ending(std::string Script::*run, const std::string& text) {
-  Script script;
-  script.*run = text;
-  return script;
-}
-
-Script Down() {
-  Script script;
-  script.up = false;
-  return script;
-}
-
 struct Row {
-  Row(std::vector<std::string> argv, Script script, int exitCode, std::vector<std::string> required,
-      std::string ran = "", std::string gone = "")
-      : argv(std::move(argv)), script(std::move(script)), exitCode(exitCode), required(std::move(required)),
-        ran(std::move(ran)), gone(std::move(gone)) {}
   std::vector<std::string> argv;
   Script script;
   int exitCode;
   std::vector<std::string> required;  // texts the output holds
-  std::string ran;                    // the scripted commands that ran, in order
-  std::string gone;                   // a file of the host that must be gone after
+  std::string ran = "";               // the scripted commands that ran, in order
+  std::string gone = "";              // a file of the host that must be gone after
 };
 
 DominoServerInfo Server(const std::string& name, const std::string& data) {
@@ -124,7 +139,6 @@ void RegisterScript(const Script& script, std::string& ran) {
 }
 
 TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
-  const std::string restoreOlder = "Restore of srv1/Org to " + std::string(kOlder);
   const std::vector<Row> rows = {
       {{"ping"}, {}, 0, {"answers"}},
       {{"status", "--json"}, {}, 0, {"\"backupWizardRun\": true, \"configWizardRun\": false"}},
@@ -139,14 +153,13 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
        {"{\"type\": \"Restore\", \"name\": \"q\", \"text\": \"say \\\"hi\\\"\\tC:\\\\dir\\r\\n\xEF\xBF\xBD\"}\n"}},
       {{"reports", "delete", "backup", "abc"}, {}, 0, {}, "", "D/Reports/Backup/abc"},
       {{"reports", "clear", "delete-snapshot"}, {}, 0, {}, "", "D/Reports/Delete Snapshot/d1"},
-      {{"reports", "show", "backup", "nothing"}, {}, 1, {"answered status 4"}},
       {{"reports", "delete", "backup", "..\\..\\registry.reg"}, {}, 1, {"answered status 3"}},
       {{"reports", "list", "weekly"}, {}, 2, {"TYPE must be"}},
-      {{"ping"}, Down(), 3, {"cannot reach the service"}},
+      {{"ping"}, {.up = false}, 3, {"cannot reach the service"}},
       {{"backup", "SRV1", "--keep", "5"}, {}, 0, {"Backup of srv1/Org keeping 5\r\n", "Backup Completed"}, "Backup"},
       {{"backup", "srv1/Org"}, {}, 0, {"Backup of srv1/Org keeping -\r\n"}, "Backup"},
       {{"backup", "srv1"},
-       Ending(&Script::backupEnd, "ERROR: Server: srv1 is not set to archive mode.\r\n"),
+       Script{.backupEnd = "ERROR: Server: srv1 is not set to archive mode.\r\n"},
        1,
        {"ERROR: Server: srv1 is not set to archive mode.\r\n", "backup of srv1/Org did not complete"},
        "Backup"},
@@ -163,45 +176,42 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
        {"The volume D: also holds the data of other Domino servers, which the revert takes\n"
         "back to the snapshot too (their databases are not recovered):\n  D:\\Domino\\Data2 (srv2/Org)\n",
         "confirmation needed"}},
-      {{"restore", "srv1/Org", "3/1/2003 8:00:00", "--point-in-time", "--yes"},
+      {{"restore", "srv1", kOlder, "--point-in-time", "--yes"},
        {},
        0,
-       {restoreOlder + ", point in time\r\n"},
+       {"Restore of srv1/Org to " + std::string(kOlder) + ", point in time\r\n"},
        "Restore"},
-      {{"restore", "srv1", kOlder, "--yes"}, {}, 0, {restoreOlder + ", up to the minute\r\n"}, "Restore"},
       {{"restore", "srv1", "1/1/1999", "--yes"}, {}, 2, {"no snapshot of srv1/Org is 1/1/1999", kRecent, kOlder}},
       {{"restore", "srv9", "recent", "--yes"}, {}, 2, {"no Domino server named srv9"}},
       {{"restore", "srv1", "recent", "--yes"},
-       Ending(&Script::restoreEnd, "ERROR: Domino is running.\r\nRestore canceled.\r\n"),
+       Script{.restoreEnd = "ERROR: Domino is running.\r\nRestore canceled.\r\n"},
        1,
        {"Restore canceled.\r\n", "did not complete"},
        "Restore"},
       {{"verify", "SRV1"}, {}, 0, {"Verifying srv1/Org []\r\n", std::string(kOlder) + kFine}, "Backup"},
       {{"verify", "srv1/Org", kOlder},
-       Ending(&Script::verifyEnd, std::string(kOlder) + ": restorable to point in time only (no log_hint)\r\n"),
+       Script{.verifyEnd = std::string(kOlder) + ": restorable to point in time only (no log_hint)\r\n"},
        0,
        {"Verifying srv1/Org [" + std::string(kOlder) + "]\r\n"},
        "Backup"},
       {{"verify", "srv1"},
-       Ending(&Script::verifyEnd, std::string(kOlder) + kFine + kRecent + ": NOT restorable (damaged change information file)\r\n"),
+       Script{.verifyEnd = std::string(kOlder) + kFine + kRecent + ": NOT restorable (damaged change information file)\r\n"},
        1,
        {"arkctl: verify: a snapshot of srv1/Org is NOT restorable"},
        "Backup"},
       {{"verify", "srv1"},
-       Ending(&Script::verifyEnd, "ERROR: No snapshot of server srv1 was found on drive D:.\r\n"),
+       Script{.verifyEnd = "ERROR: No snapshot of server srv1 was found on drive D:.\r\n"},
        1,
        {"could not be verified"},
        "Backup"},
       {{"verify", "srv9"}, {}, 2, {"verify: no Domino server named srv9"}},
-      {{"verify", "srv1"}, Ending(&Script::verifyEnd, ""), 1, {"does not know this command"}},
+      {{"verify", "srv1"}, Script{.verifyEnd = ""}, 1, {"does not know this command"}},
   };
   for (const Row& row : rows) {
     std::string argv;
     for (const std::string& arg : row.argv) argv += " " + arg;
     SCOPED_TRACE("arkctl" + argv);
-    HostOptions options;
-    options.reportFolder = "D:\\Reports";
-    TempHostRoot host(options);
+    TempHostRoot host(HostOptions{"D", "", "", "D:\\Reports", ""});
     WriteHostFile(host.Drive('D', "Reports/Backup/abc"), "line 1\r\nline 2\r\n");
     WriteHostFile(host.Drive('D', "Reports/Restore/q"), "say \"hi\"\tC:\\dir\r\n\xff");
     WriteHostFile(host.Drive('D', "Reports/Delete Snapshot/d1"), "d");
@@ -222,10 +232,6 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
       EXPECT_FALSE(fs::exists(host.path() / row.gone));
     }
     EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
-  }
-  for (CommandCode code : {CommandCode::DiscoverServers, CommandCode::RunBackup, CommandCode::RunRestore,
-                           CommandCode::VerifySnapshot}) {
-    UnregisterCommand(int(code));
   }
 }
 

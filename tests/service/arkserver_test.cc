@@ -1,22 +1,20 @@
 // A real arkserver: its life under the stop control, the event source it
-// registers, and whole sessions over loopback.
+// registers, its command line, and whole sessions over loopback.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <thread>
 
-#include "net/wire.h"
-#include "platform/registry.h"
+#include "platform/files.h"
 #include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
 using namespace nettest;
+using namespace std::string_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,11 +24,10 @@ namespace {
 // output and error) is read as the test needs it.
 class ArkServer {
  public:
-  ArkServer() : host_(ReportFolder()) {}
+  ArkServer() : host_(HostOptions{"D", "", "", "C:\\Reports", ""}) {}
 
   std::string root() const { return host_.path().string(); }
   const std::string& output() const { return output_; }
-  std::uint16_t port() const { return port_; }
   int exitCode() const { return exitCode_; }
 
   // Starts arkserver and reads its output up to "listening on port N";
@@ -40,10 +37,8 @@ class ArkServer {
         ProgramBesideTest("arkserver"), std::vector<std::string>{"--root", root(), "--port", std::to_string(port),
                                                                  "--io-timeout", std::to_string(ioTimeoutSeconds)});
     const std::string listening = "arkserver: listening on port ";
-    for (std::string line = "-"; !line.empty();) {
-      line = child_->ReadLine(30000);
-      output_ += line + "\n";
-      if (line.rfind(listening, 0) == 0) return port_ = std::uint16_t(std::stoi(line.substr(listening.size()))), true;
+    if (const auto at = ReadUntil(listening).find(listening); at != std::string::npos) {
+      return port_ = std::uint16_t(std::stoi(output_.substr(at + listening.size()))), true;
     }
     WaitForExit();
     return false;
@@ -75,11 +70,6 @@ class ArkServer {
   }
 
  private:
-  static HostOptions ReportFolder() {
-    HostOptions options;
-    options.reportFolder = "C:\\Reports";
-    return options;
-  }
   TempHostRoot host_;
   std::unique_ptr<ChildProcess> child_;
   std::string output_;
@@ -87,87 +77,42 @@ class ArkServer {
   int exitCode_ = -1;
 };
 
-constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
-
 std::string GetTimeRequest(int type, const std::string& name) { return Bytes({2, type}) + WireString(name); }
 std::string ReadRequest(int type, const std::string& name) { return Bytes({3, type}) + WireString(name); }
 std::string DeleteRequest(int type, const std::string& name) { return Bytes({4, type}) + WireString(name); }
 
 class ArkServerTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetIoTimeoutMilliseconds(10000); }
+  std::string Log() const { return ReadHostFile(server_.root() + "/Logs/Application.log"); }
   ArkServer server_;
 };
 
-TEST_F(ArkServerTest, StartRegistersTheEventSourceAndStopEndsTheServiceAfterTheOpenSession) {
-  ASSERT_TRUE(server_.Start());
-  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000065"), std::string::npos);
-
-  platform::Socket client = server_.Connect();
-  WriteRaw(client.get(), Bytes({12}));
-  ASSERT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
-  server_.SendStop();  // the open session is still served
-  WriteRaw(client.get(), Bytes({13}));
-  EXPECT_EQ(ReadRaw(client.get(), 5), Bytes({1, 0, 0, 0, 0}));
-  WriteRaw(client.get(), Bytes({15}));
-  EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
-  EXPECT_EQ(server_.WaitForExit(), 0) << server_.output();
-  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
-}
-
-TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearMessage) {
-  platform::Socket taken = Listening();  // the port is in use
-  std::uint16_t port = platform::LocalPort(taken.get());
-  EXPECT_FALSE(server_.Start(45, port));
-  EXPECT_EQ(server_.exitCode(), 2);
-  EXPECT_NE(server_.output().find("cannot listen on port " + std::to_string(port) + ": bind() failed."),
-            std::string::npos)
-      << server_.output();
-  // Start-up and clean-up still wrote their events.
-  EXPECT_NE(ReadHostFile(server_.root() + "/Logs/Application.log").find("40000066"), std::string::npos);
-
-  // A registry that cannot be written ends the start with the key's name.
-  fs::create_directories(server_.root() + "/blocked/registry.reg");
-  const struct {
-    std::vector<std::string> args;
-    int exitCode;
-    std::string text;
-  } kRuns[] = {
-      {{"--port", "0"}, 106, "--root"},
-      {{"--root", server_.root(), "--io-timeout", "0"}, 105, "--io-timeout"},
-      {{"--root", server_.root() + "/blocked", "--port", "0"}, 1, std::string("Unable to create registry key ") + kSourceKey},
-  };
-  for (const auto& run : kRuns) {
-    ChildProcess arkserver(ProgramBesideTest("arkserver"), run.args);
-    const std::string output = arkserver.ReadAll();
-    EXPECT_EQ(arkserver.Wait(), run.exitCode) << output;
-    EXPECT_NE(output.find(run.text), std::string::npos) << output;
-  }
-}
-
-TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFoldersAndRefuseHostileNames) {
+// One session: queries, unknown codes, the report commands on the report
+// folders (hostile names refused, nothing outside touched), and the stop
+// control, which ends the service only after the open session.
+TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) {
   WriteHostFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
   fs::create_directories(server_.root() + "/Reports/Backup/sub");  // folders are not reports
   ASSERT_TRUE(server_.Start());
+  EXPECT_NE(Log().find("40000065"), std::string::npos);
   platform::Socket client = server_.Connect();
   SOCKET c = client.get();
+
+  WriteRaw(c, Bytes({12, 13}) + Bytes({14}) + U32(0) + Bytes({14}) + U32(0x80000000));
+  EXPECT_EQ(ReadRaw(c, 8), Bytes({1, 1, 0, 0, 0, 0, 1, 7}));
+  WriteRaw(c, Bytes({0, 17, 100, 127, 128, 200, 255}));
+  EXPECT_EQ(ReadRaw(c, 7), std::string(7, '\xFF'));
 
   WriteRaw(c, Bytes({1, 1}));
   EXPECT_EQ(ReadRaw(c, 12), Bytes({1}) + Bytes({1, 0, 0, 0}) + Bytes({3, 0, 0, 0, 0x61, 0x62, 0x63}));
   WriteRaw(c, Bytes({1, 4, 1, 0x80, 1, 2}));  // invalid types; Restore has no folder: empty list
   EXPECT_EQ(ReadRaw(c, 7), Bytes({2, 2, 1, 0, 0, 0, 0}));
-
   WriteRaw(c, ReadRequest(1, "abc"));
   EXPECT_EQ(ReadRaw(c, 1 + 4 + 13), Bytes({1}) + WireString("backup text\r\n"));
   WriteRaw(c, GetTimeRequest(1, "abc"));
-  std::string time = ReadRaw(c, 9);
-  struct stat info {};
-  ASSERT_EQ(::stat((server_.root() + "/Reports/Backup/abc").c_str(), &info), 0);
-  std::uint64_t expected = (std::uint64_t(info.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
-                           std::uint64_t(info.st_mtim.tv_nsec) / 100;
-  ASSERT_EQ(time.size(), 9u);
-  EXPECT_EQ(time[0], 1);
-  EXPECT_EQ(time.substr(1), U32(std::uint32_t(expected)) + U32(std::uint32_t(expected >> 32)));
+  FILETIME time{};
+  ASSERT_EQ(platform::GetLastWriteTime("C:\\Reports\\Backup\\abc", time), 0u);
+  EXPECT_EQ(ReadRaw(c, 9), Bytes({1}) + U32(time.dwLowDateTime) + U32(time.dwHighDateTime));
 
   // Missing reports: their failure statuses; the session goes on.
   WriteRaw(c, ReadRequest(1, "missing") + GetTimeRequest(1, "missing"));
@@ -187,49 +132,63 @@ TEST_F(ArkServerTest, ReportCommandsWorkOnTheReportFoldersAndRefuseHostileNames)
   EXPECT_TRUE(fs::is_empty(server_.root() + "/Reports/Restore"));
   EXPECT_TRUE(fs::exists(server_.root() + "/Reports/Backup/sub"));
 
-  // Hostile names are refused and nothing outside is touched.
   WriteHostFile(server_.root() + "/Reports/secret", "outside the type folders");
   WriteHostFile(server_.root() + "/Reports/Backup/keep", "kept");
   const std::string registry = ReadHostFile(server_.root() + "/registry.reg");
-  for (const std::string& name : {std::string(""), std::string("."), std::string(".."), std::string("..\\secret"),
-                                  std::string("../secret"), std::string("C:secret"), std::string("a/b"),
-                                  std::string("..\\..\\registry.reg"), std::string("keep\0x", 6)}) {
+  for (const std::string& name :
+       {""s, "."s, ".."s, "..\\secret"s, "../secret"s, "C:secret"s, "a/b"s, "..\\..\\registry.reg"s, "keep\0x"s}) {
     WriteRaw(c, ReadRequest(1, name) + GetTimeRequest(1, name) + DeleteRequest(1, name));
     EXPECT_EQ(ReadRaw(c, 3), Bytes({4, 3, 6})) << name;
   }
-  WriteRaw(c, Bytes({12}));
+  server_.SendStop();  // the open session is still served
+  WriteRaw(c, Bytes({13}));
+  EXPECT_EQ(ReadRaw(c, 5), Bytes({1, 0, 0, 0, 0}));
+  WriteRaw(c, Bytes({15, 12}));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
+  EXPECT_TRUE(PeerClosed(c));  // nothing more is read from this client
+  EXPECT_EQ(server_.WaitForExit(), 0) << server_.output();
+  EXPECT_NE(Log().find("40000066"), std::string::npos);
   EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/secret"), "outside the type folders");
   EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/Backup/keep"), "kept");
   EXPECT_EQ(ReadHostFile(server_.root() + "/registry.reg"), registry);
 }
 
-TEST_F(ArkServerTest, QueriesTestAnswersUnknownCodesAndEndSession) {
-  WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nBACKUPWIZ=1\r\nCONFIGWIZ=\r\n");
-  ASSERT_TRUE(server_.Start());
-  platform::Socket client = server_.Connect();
-  SOCKET c = client.get();
-  WriteRaw(c, Bytes({9, 10}));
-  EXPECT_EQ(ReadRaw(c, 4), Bytes({1, 1, 1, 0}));
-  WriteRaw(c, Bytes({11}));
-  std::string domino = ReadRaw(c, 2);
-  ASSERT_EQ(domino.size(), 2u);
-  EXPECT_EQ(domino[0], 1);
-  EXPECT_TRUE(domino[1] == 0 || domino[1] == 1);
-  WriteRaw(c, Bytes({12, 13}) + Bytes({14}) + U32(0) + Bytes({14}) + U32(0x80000000));
-  EXPECT_EQ(ReadRaw(c, 8), Bytes({1, 1, 0, 0, 0, 0, 1, 7}));
-  WriteRaw(c, Bytes({0, 17, 100, 127, 128, 200, 255}));
-  EXPECT_EQ(ReadRaw(c, 7), std::string(7, '\xFF'));
-  WriteRaw(c, Bytes({15, 12}));
-  EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
-  EXPECT_TRUE(PeerClosed(c));  // nothing more is read from this client
-  EXPECT_NE(server_.ReadUntil("has_config_wiz_run = false\n").find("has_config_wiz_run = false\n"), std::string::npos);
+TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearMessage) {
+  platform::Socket taken = Listening();  // the port is in use
+  std::uint16_t port = platform::LocalPort(taken.get());
+  EXPECT_FALSE(server_.Start(45, port));
+  EXPECT_EQ(server_.exitCode(), 2);
+  EXPECT_NE(server_.output().find("cannot listen on port " + std::to_string(port) + ": bind() failed."),
+            std::string::npos)
+      << server_.output();
+  // Start-up and clean-up still wrote their events.
+  EXPECT_NE(Log().find("40000066"), std::string::npos);
+
+  // A registry that cannot be written ends the start with the key's name.
+  fs::create_directories(server_.root() + "/blocked/registry.reg");
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string text;
+  } kRuns[] = {
+      {{"--port", "0"}, 106, "--root"},
+      {{"--root", server_.root(), "--io-timeout", "0"}, 105, "--io-timeout"},
+      {{"--root", server_.root() + "/blocked", "--port", "0"}, 1, "Unable to create registry key SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc"},
+  };
+  for (const auto& run : kRuns) {
+    ChildProcess arkserver(ProgramBesideTest("arkserver"), run.args);
+    const std::string output = arkserver.ReadAll();
+    EXPECT_EQ(arkserver.Wait(), run.exitCode) << output;
+    EXPECT_NE(output.find(run.text), std::string::npos) << output;
+  }
 }
 
-TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
+// A silent client loses its session after the I/O time-out, a broken one at
+// once; the client waiting behind is served. A client outside
+// ALLOWED_CLIENTS is closed before any byte is read and an event names it;
+// edits of the setting apply to the next client.
+TEST_F(ArkServerTest, SilentBrokenAndRefusedClientsAreDroppedAndTheNextIsServed) {
   ASSERT_TRUE(server_.Start(1));
-  // A silent client loses its session after the I/O time-out; the client
-  // waiting behind it is then served.
   platform::Socket silent = server_.Connect();
   platform::Socket waiting = server_.Connect();
   WriteRaw(waiting.get(), Bytes({12}));
@@ -246,37 +205,21 @@ TEST_F(ArkServerTest, SilentAndBrokenClientsAreDroppedAndTheNextIsServed) {
     WriteRaw(c.get(), Bytes({3, 1}) + U32(0xFFFFFFF0));
     EXPECT_TRUE(PeerClosed(c.get(), 3000));
   }
-  platform::Socket last = server_.Connect();
-  WriteRaw(last.get(), Bytes({14}) + U32(0));
-  EXPECT_EQ(ReadRaw(last.get(), 1, 10000), Bytes({1}));
   for (const char* text : {"recv timed out\n", "client closed the socket\n", "recv failed\n"}) {
     EXPECT_NE(server_.ReadUntil(text).find(text), std::string::npos) << server_.output();
   }
-}
 
-// A client outside ALLOWED_CLIENTS is closed before any byte is read and an
-// event names it; edits of the setting apply to the next client.
-TEST_F(ArkServerTest, ClientsOutsideAllowedClientsAreClosedAtOnce) {
-  std::filesystem::create_directories(server_.root() + "/Windows");
   WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
-  ASSERT_TRUE(server_.Start());
   {
     platform::Socket refused = server_.Connect();
-    ASSERT_TRUE(refused.valid());
-    char byte = 12;  // Noop
-    ::send(refused.get(), &byte, 1, MSG_NOSIGNAL);
-    char answer = 0;
-    // Closed unanswered: an orderly end or a reset (the byte sent was never read).
-    EXPECT_LE(::recv(refused.get(), &answer, 1, 0), 0);
+    platform::Send(refused.get(), "\x0c", 1);  // a Noop, never read
+    EXPECT_TRUE(PeerClosed(refused.get()));    // an orderly end or a reset
   }
-  std::string log = ReadHostFile(server_.root() + "/Logs/Application.log");
-  EXPECT_NE(log.find("127.0.0.1"), std::string::npos) << log;
-
+  EXPECT_NE(Log().find("127.0.0.1"), std::string::npos) << Log();
   WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=127.0.0.0/8\r\n");
   platform::Socket admitted = server_.Connect();
-  ASSERT_TRUE(admitted.valid());
-  SendByte(admitted.get(), 12);
-  EXPECT_EQ(RecvByte(admitted.get()), 1);
+  WriteRaw(admitted.get(), Bytes({14}) + U32(0));
+  EXPECT_EQ(ReadRaw(admitted.get(), 1, 10000), Bytes({1}));
 }
 
 }  // namespace

@@ -1,0 +1,235 @@
+// The domino module on a temporary host: ark.ini settings and ArkLedger
+// paths, registry values, path helpers, host checks and file utilities, and
+// the Domino API runtime behind the readers that use it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "domino/host_utils.h"
+#include "domino/runtime.h"
+#include "domino/settings.h"
+#include "platform/registry.h"
+#include "tests/support/child_process.h"
+#include "tests/support/mock_domino_api.h"
+#include "tests/support/temp_host.h"
+
+namespace fs = std::filesystem;
+using ::testing::_;
+using ::testing::Invoke;
+using ::testing::Return;
+
+namespace {
+
+DominoServerInfo Server(const std::string& commonName) {
+  DominoServerInfo server;
+  server.commonName = commonName;
+  return server;
+}
+
+TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
+  TempHostRoot root;
+  std::string out = "untouched";
+  EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), -1) << "ark.ini missing";
+  EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), -1);
+  EXPECT_EQ(out, "untouched");
+  EXPECT_EQ(GetChangeInfoRoot(out), -1);
+  EXPECT_EQ(out, "") << "an unconfigured root must not read as a drive root";
+
+  for (const char* dir : {"E:\\ledger", "E:\\ledger\\"}) {
+    SCOPED_TRACE(dir);
+    WriteNotesSetting("CHANGE_INFO_DIR", dir, GetArkIniPath());
+    EXPECT_EQ(GetChangeInfoRoot(out), 0);
+    EXPECT_EQ(out, "E:\\ledger\\");
+    EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), 0);
+    EXPECT_EQ(out, "E:\\ledger\\srv1\\");
+    EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "dominosnap__H__srv1__recent", out), 0);
+    EXPECT_EQ(out, "E:\\ledger\\srv1\\dominosnap__H__srv1__recent");
+    EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), 0);
+    EXPECT_EQ(out, "E:\\ledger\\srv1\\\\hint");
+  }
+  // Names that would lead outside the server's own directory, as a common
+  // name, as the whole name of a server without one, or as a snapshot name.
+  DominoServerInfo flat;
+  out = "untouched";
+  for (const char* name : {"", ".", "..", "a\\b", "a/b", "E:x"}) {
+    EXPECT_EQ(GetChangeInfoDir(Server(name), "", out), -1) << name;
+    flat.serverName = name;
+    EXPECT_EQ(GetChangeInfoDir(flat, "", out), -1) << name;
+    if (*name != '\0') {
+      EXPECT_EQ(GetChangeInfoDir(Server("srv1"), name, out), -1) << name;
+    }
+  }
+  EXPECT_EQ(out, "untouched");
+}
+
+TEST(SettingsTest, NotesSettingsWizardFlagsAndRegistryValues) {
+  TempHostRoot root;
+  std::string value = "stale";
+  EXPECT_EQ(ReadNotesSetting("CONFIGWIZ", value, GetArkIniPath()), 0);
+  EXPECT_EQ(value, "");
+  EXPECT_FALSE(HasConfigWizardRun());
+  WriteNotesSetting("BACKUPWIZ", "0", GetArkIniPath());
+  EXPECT_TRUE(HasBackupWizardRun()) << "only emptiness matters";
+  EXPECT_FALSE(HasConfigWizardRun());
+  WriteNotesSetting("CONFIGWIZ", std::string(40, 'y'), GetArkIniPath());
+  EXPECT_TRUE(HasConfigWizardRun());
+
+  WriteHostFile(root.D() / "Lotus" / "notes.ini", "[Notes]\r\nDirectory=D:\\Lotus\\Data\r\n");
+  WriteNotesSetting("TRANSLOG_Path", std::string(300, 'p'), "D:\\Lotus\\notes.ini");
+  EXPECT_EQ(ReadNotesSetting("translog_path", value, "D:\\Lotus\\notes.ini"), 255);
+  EXPECT_EQ(value, std::string(255, 'p'));
+  EXPECT_EQ(ReadNotesSetting("Directory", value, "D:\\Lotus\\notes.ini"), 13) << "other lines kept";
+
+  // Machine registry values fit the buffer or count as missing.
+  const std::string key = "SOFTWARE\\Lotus\\Domino";
+  platform::RegSetString(key, "Fits", std::string(254, 'f'));
+  platform::RegSetString(key, "TooLong", std::string(255, 't'));
+  platform::RegSetDword(key, "Number", 7);
+  EXPECT_EQ(ReadMachineRegistryValue(key, "Fits", value), 0);
+  EXPECT_EQ(value, std::string(254, 'f'));
+  value = "untouched";
+  for (const char* name : {"TooLong", "Missing", "Number"}) {
+    EXPECT_EQ(ReadMachineRegistryValue(key, name, value), 1) << name;
+  }
+  EXPECT_EQ(ReadMachineRegistryValue("SOFTWARE\\Nothing", "Fits", value), 1);
+  EXPECT_EQ(value, "untouched");
+}
+
+TEST(PathTest, SplitAndJoin) {
+  SplitPathResult p;
+  EXPECT_EQ(SplitPath("", p), -1);
+  ASSERT_EQ(SplitPath("C:\\Lotus\\Domino\\notes.ini", p), 0);
+  EXPECT_EQ(p.drive + "|" + p.directory + "|" + p.fileName + "|" + p.extension + "|" + p.driveAndDirectory,
+            "C:|\\Lotus\\Domino\\|notes|.ini|C:\\Lotus\\Domino\\");
+  ASSERT_EQ(SplitPath("D:\\data.dir\\", p), 0);
+  EXPECT_EQ(p.directory + "|" + p.fileName + "|" + p.extension, "\\data.dir\\||");
+  ASSERT_EQ(SplitPath("a.tar.gz", p), 0);
+  EXPECT_EQ(p.drive + "|" + p.fileName + "|" + p.extension, "|a.tar|.gz");
+
+  EXPECT_EQ(JoinPath("C:\\a", "b.nsf"), "C:\\a\\b.nsf");
+  EXPECT_EQ(JoinPath("C:\\a\\", "\\b.nsf"), "C:\\a\\b.nsf");
+  EXPECT_EQ(JoinPath("C:\\", "logs"), "C:\\logs");
+}
+
+TEST(HostUtilsTest, DirectoriesExistAreMadeAndDeleted) {
+  TempHostRoot root;
+  WriteHostFile(root.D() / "file.txt", "x");
+  EXPECT_EQ(DirectoryExists("D:\\"), 0);
+  EXPECT_EQ(DirectoryExists("D:\\file.txt"), 1);
+  EXPECT_EQ(DirectoryExists("Q:\\unmapped"), 1);
+  EXPECT_EQ(DirectoryExists(""), -1);
+
+  EXPECT_EQ(CreateDirectoryTree("D:\\a\\b c\\d"), 1);
+  EXPECT_EQ(DirectoryExists("D:\\a\\b c\\d\\"), 0);
+  WriteHostFile(root.D() / "a" / "b c" / "d" / "keep", "kept");
+  EXPECT_EQ(CreateDirectoryTree("D:\\a\\b c\\d\\"), 1);
+  EXPECT_EQ(ReadHostFile(root.D() / "a" / "b c" / "d" / "keep"), "kept");
+  EXPECT_EQ(CreateDirectoryTree("D:"), 1);
+  EXPECT_EQ(CreateDirectoryTree(""), -1);
+  EXPECT_EQ(CreateDirectoryTree("D:\\file.txt\\sub"), 0);
+  EXPECT_EQ(CreateDirectoryTree("Q:\\x"), 0);
+  EXPECT_EQ(CreateDirectoryTree("D:\\long\\" + std::string(130, 'l') + "\\" + std::string(130, 'l')), 0);
+  EXPECT_FALSE(fs::exists(root.D() / "long")) << "nothing made for a path that cannot fit";
+
+  EXPECT_EQ(DeleteDirectoryTree("D:\\a"), 0);
+  EXPECT_FALSE(fs::exists(root.D() / "a"));
+  EXPECT_NE(DeleteDirectoryTree("D:\\a"), 0) << "a missing tree is an error";
+  EXPECT_EQ(DeleteDirectoryTree(""), -1);
+  EXPECT_NE(DeleteDirectoryTree("D:\\"), 0) << "a whole drive is never deleted";
+  EXPECT_TRUE(fs::exists(root.D() / "file.txt"));
+
+  // Domino directories are made through the runtime's path translation.
+  MockDominoApi api;
+  EXPECT_CALL(api, TranslatePath(1, _, 0xFFFF, _, 256))
+      .WillRepeatedly(Invoke([](WORD, const char* path, WORD, char* out, WORD size) {
+        std::snprintf(out, size, "%s", path);
+        return STATUS(0);
+      }));
+  EXPECT_FALSE(CreateDominoDirectory("D:\\logs"));
+  EXPECT_FALSE(CreateDominoDirectory("D:\\logs")) << "already there counts as done";
+  EXPECT_TRUE(fs::is_directory(root.D() / "logs"));
+  EXPECT_TRUE(CreateDominoDirectory("D:\\no\\parent"));
+  EXPECT_CALL(api, TranslatePath(1, _, 0xFFFF, _, 256)).WillOnce(Return(STATUS(0x0105)));
+  EXPECT_TRUE(CreateDominoDirectory("D:\\untranslatable"));
+  EXPECT_FALSE(fs::exists(root.D() / "untranslatable"));
+}
+
+TEST(HostUtilsTest, FileCopyFreeSpaceTimeTextAndServerProcess) {
+  TempHostRoot root;
+  WriteHostFile(root.D() / "src.txn", std::string(100000, 's'));
+  WriteHostFile(root.D() / "dst.txn", "old");
+  EXPECT_FALSE(CopyOneFile("D:\\src.txn", "D:\\dst.txn", true));
+  EXPECT_EQ(ReadHostFile(root.D() / "dst.txn"), "old");
+  EXPECT_TRUE(CopyOneFile("D:\\src.txn", "D:\\dst.txn", false));
+  EXPECT_EQ(ReadHostFile(root.D() / "dst.txn"), std::string(100000, 's'));
+
+  std::uint32_t mb = 7;
+  EXPECT_FALSE(GetFreeDiskMegabytes("Q", mb)) << "unmapped drive";
+  EXPECT_FALSE(GetFreeDiskMegabytes("", mb));
+  EXPECT_EQ(mb, 7u);
+  ASSERT_TRUE(GetFreeDiskMegabytes("d:\\", mb));
+  const double expected = double(fs::space(root.D()).free >> 20);
+  EXPECT_NEAR(mb, expected, 64 + expected / 100);
+
+  EXPECT_EQ(LocalTimeText(SYSTEMTIME{2003, 3, 0, 2, 9, 5, 3, 7}), "3/2/2003 09:05:03:07");
+  EXPECT_EQ(LocalTimeText(SYSTEMTIME{2003, 12, 0, 31, 23, 5, 3, 123}), "12/31/2003 23:05:03:123");
+
+  // A copy of the test helper named in upper case stands in for the server.
+  const std::string helper = ProgramBesideTest("test_helper");
+  const fs::path exe = root.path() / ("NSERVER" + fs::path(helper).extension().string());
+  fs::copy_file(helper, exe);
+  ChildProcess server(exe.string(), {"sleep", "30"});
+  ASSERT_EQ(server.ReadLine(), "sleeping");
+  EXPECT_TRUE(IsDominoRunning());
+}
+
+// A successful first start is restarted once (a failed one is not); the
+// notes.ini path reaches the runtime whole, never cut to another file's name.
+TEST(RuntimeTest, StartRestartsOnceAfterASuccessfulFirstStart) {
+  ::testing::StrictMock<MockDominoApi> api;
+  std::vector<std::string> calls;
+  const STATUS answers[] = {0, 0x0102, 0, 0, 0x0103};
+  int starts = 0;
+  EXPECT_CALL(api, InitRuntime(_, _)).Times(5).WillRepeatedly(Invoke([&](int argc, char** argv) {
+    std::string call = std::to_string(argc) + ":" + (argv == nullptr ? "<no list>" : "");
+    for (int i = 0; argv != nullptr && i < argc; ++i) {
+      call += std::string(i ? "," : "") + (argv[i] == nullptr ? "<null>" : argv[i]);
+    }
+    calls.push_back(call);
+    return answers[starts++];
+  }));
+  EXPECT_CALL(api, TermRuntime()).Times(2).WillRepeatedly(Invoke([&] { calls.push_back("term"); }));
+  EXPECT_EQ(StartDominoRuntime("D:\\Lotus\\notes.ini"), 0x0102) << "the last start's status";
+  EXPECT_EQ(StartDominoRuntime(""), 0);
+  const std::string longPath = "D:\\" + std::string(300, 'n') + "\\notes.ini";
+  EXPECT_EQ(StartDominoRuntime(longPath), 0x0103);
+  EXPECT_EQ(calls, (std::vector<std::string>{"2:<null>,=D:\\Lotus\\notes.ini", "term", "2:<null>,=D:\\Lotus\\notes.ini",
+                                             "0:<no list>", "term", "0:<no list>", "2:<null>,=" + longPath}));
+}
+
+TEST(RuntimeTest, ServerNameIsAbbreviatedAndWithoutARuntimeEveryCallFails) {
+  {
+    ::testing::StrictMock<MockDominoApi> api;
+    EXPECT_CALL(api, GetServerName(_)).Times(2).WillRepeatedly(Invoke([](char* buffer) {
+      return std::strcpy(buffer, "CN=srv1/O=Org"), STATUS(0);
+    }));
+    EXPECT_CALL(api, AbbreviateName(0, 0, _, _, 256, _))
+        .WillOnce(Invoke([](DWORD, DWORD, const char* name, char* out, WORD, WORD* length) {
+          EXPECT_STREQ(name, "CN=srv1/O=Org");
+          return *length = WORD(std::strlen(std::strcpy(out, "srv1/Org"))), STATUS(0);
+        }))
+        .WillOnce(Return(STATUS(0x0104)));
+    std::string name;
+    ReadServerName(name);
+    EXPECT_EQ(name, "srv1/Org");
+    ReadServerName(name);
+    EXPECT_EQ(name, "CN=srv1/O=Org") << "a failed abbreviation keeps the name as read";
+  }
+  EXPECT_EQ(StartDominoRuntime("D:\\notes.ini"), ERR_NO_RUNTIME);
+  std::string name = "stale";
+  ReadServerName(name);
+  EXPECT_EQ(name, "");
+}
+
+}  // namespace
