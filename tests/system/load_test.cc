@@ -20,7 +20,7 @@ std::set<std::string> OpenFiles(pid_t pid) {
 }
 
 long ResidentKib(pid_t pid) {
-  const std::string status = ReadText("/proc/" + std::to_string(pid) + "/status");
+  const std::string status = ReadHostFile("/proc/" + std::to_string(pid) + "/status");
   const std::size_t at = status.find("VmRSS:");
   return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
 }

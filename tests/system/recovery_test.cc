@@ -36,15 +36,19 @@ void InterruptBackup(SystemHost& host, bool killService) {
   host.BackupEnded();
 }
 
+// A run that fails and says so: its exit code, what it says and never says.
+void Failed(const Result& run, const std::vector<std::string>& says, const std::vector<std::string>& never = {}) {
+  EXPECT_NE(run.exitCode, 0);
+  EXPECT_TRUE(Says(run.out, says, never));
+}
+
 void ComponentFailsAtCreate(SystemHost& host, const Snapshot& first) {
   ASSERT_TRUE(host.StartWorkload(200, 4));
   host.SetFailOn("create");
-  Result failed = host.Backup();
-  EXPECT_NE(failed.exitCode, 0);
   const std::string says = "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n"
                            "Failed to create snapshot (CreateSnapShot method failed).\r\nUnspecified error\r\n";
-  EXPECT_TRUE(Says(failed.out, {says, "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n"},
-                   {"Backup Completed"}));
+  Failed(host.Backup(), {says, "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n"},
+         {"Backup Completed"});
   EXPECT_TRUE(Says(host.LastReport("backup"), {says}));
   // No new snapshot; the earlier one already carries its dated name.
   ASSERT_EQ(host.Snapshots().size(), 1u);
@@ -54,17 +58,14 @@ void ComponentFailsAtCreate(SystemHost& host, const Snapshot& first) {
 
 void ComponentFailsAtRename(SystemHost& host, const Snapshot& first) {
   host.SetFailOn("rename");
-  Result failed = host.Backup();
-  EXPECT_NE(failed.exitCode, 0);
-  EXPECT_TRUE(Says(failed.out,
-                   {"ERROR: Could not rename snapshot to .dominosnap__ARKHOST__srv1__",
-                    "ERROR: Snapshot failed on vol_data.\r\n"},
-                   {"Placing Domino server in backup mode"}));
+  Failed(host.Backup(),
+         {"ERROR: Could not rename snapshot to .dominosnap__ARKHOST__srv1__",
+          "ERROR: Snapshot failed on vol_data.\r\n"},
+         {"Placing Domino server in backup mode"});
   // The earlier snapshot keeps its recent name and its change information.
   ASSERT_EQ(host.Snapshots().size(), 1u);
   EXPECT_EQ(host.Snapshots()[0].name, first.name);
-  Result verified = host.Ctl({"verify", host.server});
-  EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
+  EXPECT_TRUE(Ok(host.Ctl({"verify", host.server})));
   host.SetFailOn("");
 }
 
@@ -76,9 +77,8 @@ void ComponentFailsAtRestore(SystemHost& host, const Snapshot&) {
   const std::vector<std::string> logs = FileNames(host.LogDir());
   host.SetFailOn("restore");
   for (bool pointInTime : {false, true}) {
-    Result failed = host.Restore("recent", pointInTime);
-    EXPECT_NE(failed.exitCode, 0);
-    EXPECT_TRUE(Says(failed.out, {"Unspecified error"}, {"Snapshot restored.", "RESTORE AND RECOVERY COMPLETE"}));
+    Failed(host.Restore("recent", pointInTime), {"Unspecified error"},
+           {"Snapshot restored.", "RESTORE AND RECOVERY COMPLETE"});
     EXPECT_TRUE(Says(host.LastReport("restore"), {"Unspecified error"}));
     // Nothing was reverted, and the logs copied for the roll-forward are gone.
     EXPECT_EQ(host.Digest(), now);
@@ -116,10 +116,10 @@ void ClientGoneDuringRestore(SystemHost& host, const Snapshot&) {
   const std::string out = host.root() + "/../ctl.out";
   auto ctl = Spawn({ProgramBesideTest("arkctl"), "--port", std::to_string(host.port()), "restore", host.server,
                     "recent", "--yes"}, out, out + ".err");
-  const bool reverting = WaitFor([&] { return Has(ReadText(out), "Restoring snapshot. Please wait..."); });
+  const bool reverting = WaitFor([&] { return Has(ReadHostFile(out), "Restoring snapshot. Please wait..."); });
   ctl->Kill();
   ctl->Wait();
-  ASSERT_TRUE(reverting) << ReadText(out);
+  ASSERT_TRUE(reverting) << ReadHostFile(out);
   ASSERT_EQ(host.Reports("restore").size(), 1u);
   EXPECT_TRUE(Says(host.LastReport("restore"),
                    {"Recovery COMPLETE \r\n", "SNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"}));
@@ -131,20 +131,15 @@ void LedgerFullAtChangeInformation(SystemHost& host, const Snapshot& first) {
   // Not a byte free: the hint file cannot name the dated snapshot, so the
   // backup stops before it renames anything or touches a database.
   host.LeaveFree('L', 0);
-  Result refused = host.Backup();
-  EXPECT_NE(refused.exitCode, 0);
-  EXPECT_TRUE(Says(refused.out, {"Could not read\\create Snapshot hint file:L:\\ArkLedger\\srv1\\"},
-                   {"Recording Domino changes"}));
+  Failed(host.Backup(), {"Could not read\\create Snapshot hint file:L:\\ArkLedger\\srv1\\"},
+         {"Recording Domino changes"});
   ASSERT_EQ(host.Snapshots().size(), 1u);
   EXPECT_EQ(host.Snapshots()[0].name, first.name);
   // Room for the hint file, not for the change information.
   host.LeaveFree('L', 12 << 10);
-  Result failed = host.Backup();
-  EXPECT_NE(failed.exitCode, 0);
-  EXPECT_TRUE(Says(failed.out,
-                   {"change info", "ERROR: Could not properly stop backup.\r\n",
-                    "ERROR: Snapshot failed on vol_data.\r\n"},
-                   {"Backup Completed"}));
+  Failed(host.Backup(),
+         {"change info", "ERROR: Could not properly stop backup.\r\n", "ERROR: Snapshot failed on vol_data.\r\n"},
+         {"Backup Completed"});
   EXPECT_EQ(host.Reports("backup").size(), 3u);
   EXPECT_TRUE(Says(host.LastReport("backup"), {"ERROR: Could not properly stop backup.\r\n"}));
   host.LeaveFree('L', ~0ull);
@@ -175,8 +170,7 @@ TEST_P(SystemRecovery, TheNextBackupSucceedsAndNothingIsLost) {
   ASSERT_TRUE(host.Install(shape, &skip));
   if (!skip.empty()) GTEST_SKIP() << skip;
   const Digests before = host.Digest();
-  Result firstBackup = host.Backup();
-  ASSERT_EQ(firstBackup.exitCode, 0) << firstBackup.out << firstBackup.err;
+  ASSERT_TRUE(Ok(host.Backup()));
   const Snapshot first = host.Snapshots().at(0);
 
   ASSERT_NO_FATAL_FAILURE(GetParam().fail(host, first));
@@ -186,19 +180,15 @@ TEST_P(SystemRecovery, TheNextBackupSucceedsAndNothingIsLost) {
   EXPECT_EQ(host.HeldInBackup(), std::vector<std::string>{});
   ASSERT_TRUE(host.StartWorkload(300, 21));
   ASSERT_TRUE(host.AdvanceLog(2));
-  Result next = host.Backup();
-  EXPECT_EQ(next.exitCode, 0) << next.err;
-  EXPECT_TRUE(Says(next.out, {"Backup Completed for Server: srv1/Org", "Archiving "}, {"Could not copy "}));
+  EXPECT_TRUE(Ok(host.Backup(), {"Backup Completed for Server: srv1/Org", "Archiving "}, {"Could not copy "}));
   host.StopWorkload();
   const Digests live = RolledForwardOnly(host.Digest());
   for (const std::string& snapshot : {std::string("recent"), host.NameOf(first)}) {
     SCOPED_TRACE("up to the minute from " + snapshot);
-    Result restored = host.Restore(snapshot, false);
-    ASSERT_EQ(restored.exitCode, 0) << restored.out << restored.err;
+    ASSERT_TRUE(Ok(host.Restore(snapshot, false)));
     EXPECT_EQ(RolledForwardOnly(host.Digest()), live);
   }
-  Result pointInTime = host.Restore(host.NameOf(first), true);
-  ASSERT_EQ(pointInTime.exitCode, 0) << pointInTime.out << pointInTime.err;
+  ASSERT_TRUE(Ok(host.Restore(host.NameOf(first), true)));
   EXPECT_EQ(host.Digest(), before);
 }
 
