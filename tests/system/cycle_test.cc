@@ -57,8 +57,7 @@ TEST_P(SystemCycle, BackupsUnderLoadRestoreUpToTheMinuteAndToTheirPointInTime) {
                             .launcher = {}, .ledgerBytes = 0}));
 
   // A: the server stopped, so the backup saw exactly the state on disk.
-  ASSERT_TRUE(host.StartWorkload(200, 1));
-  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_TRUE(host.StartWorkload(200, 1, 2));
   host.StopWorkload();
   const Digests atA = host.Digest();
   ASSERT_EQ(host.Backup().exitCode, 0);
@@ -66,8 +65,7 @@ TEST_P(SystemCycle, BackupsUnderLoadRestoreUpToTheMinuteAndToTheirPointInTime) {
   ExpectDiscoveryOnTheWire(host);
 
   // B and C while the server writes; C archives the logs written since B.
-  ASSERT_TRUE(host.StartWorkload(200, 2));
-  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_TRUE(host.StartWorkload(200, 2, 2));
   ASSERT_EQ(host.Backup().exitCode, 0);
   const Snapshot snapB = host.Snapshots().at(0);
   ASSERT_TRUE(host.AdvanceLog(4));

@@ -40,8 +40,7 @@ TEST(SystemScale, ManyDatabasesUnderTheDefaultSoftLimitOfOpenFiles) {
   ASSERT_EQ(snapshots.size(), 1u);
   const std::set<std::string> unlogged = host.Unlogged(snapshots[0].name);
 
-  ASSERT_TRUE(host.StartWorkload(0, 11));
-  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_TRUE(host.StartWorkload(0, 11, 2));
   host.StopWorkload();
   const Digests live = host.Digest();
   ASSERT_NE(RolledForwardOnly(live, unlogged), RolledForwardOnly(before, unlogged));

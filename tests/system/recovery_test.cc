@@ -70,8 +70,7 @@ void ComponentFailsAtRename(SystemHost& host, const Snapshot& first) {
 }
 
 void ComponentFailsAtRestore(SystemHost& host, const Snapshot&) {
-  ASSERT_TRUE(host.StartWorkload(300, 6));
-  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_TRUE(host.StartWorkload(300, 6, 2));
   host.StopWorkload();
   const Digests now = host.Digest();
   const std::vector<std::string> logs = FileNames(host.LogDir());
@@ -178,8 +177,7 @@ TEST_P(SystemRecovery, TheNextBackupSucceedsAndNothingIsLost) {
   // The tail: nothing held, the next backup (while the server writes and
   // logs fill) is whole, and no log is lost.
   EXPECT_EQ(host.HeldInBackup(), std::vector<std::string>{});
-  ASSERT_TRUE(host.StartWorkload(300, 21));
-  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_TRUE(host.StartWorkload(300, 21, 2));
   EXPECT_TRUE(Ok(host.Backup(), {"Backup Completed for Server: srv1/Org", "Archiving "}, {"Could not copy "}));
   host.StopWorkload();
   const Digests live = RolledForwardOnly(host.Digest());

@@ -65,7 +65,8 @@ Result RunProgram(const std::vector<std::string>& argv) {
   const std::string base =
       (fs::temp_directory_path() / ("ark-system-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
           .string();
-  Result run{Spawn(argv, base + ".out", base + ".err")->Wait(), ReadHostFile(base + ".out"), ReadHostFile(base + ".err")};
+  const int exitCode = Spawn(argv, base + ".out", base + ".err")->Wait();
+  Result run{exitCode, ReadHostFile(base + ".out"), ReadHostFile(base + ".err")};
   fs::remove(base + ".out");
   fs::remove(base + ".err");
   return run;
@@ -265,12 +266,13 @@ std::vector<std::string> SystemHost::HeldInBackup() const {
   return held;
 }
 
-bool SystemHost::StartWorkload(double rate, unsigned seed) {
+bool SystemHost::StartWorkload(double rate, unsigned seed, std::uint32_t extents) {
   StopWorkload();
   workload_ = Spawn({ProgramBesideTest("nserver"), "--root", root_, "--ini", notesIni_, "--seed", std::to_string(seed),
                      "--rate", std::to_string(rate)},
                     (scratch_.path() / "nserver.out").string(), (scratch_.path() / "nserver.err").string());
-  return WaitFor([&] { return Has(Sim("status").out, "nserver: running"); });
+  const bool running = WaitFor([&] { return Has(Sim("status").out, "nserver: running"); });
+  return running && (extents == 0 || AdvanceLog(extents));
 }
 
 void SystemHost::StopWorkload() {
@@ -298,8 +300,8 @@ bool SystemHost::AdvanceLog(std::uint32_t extents) const {
 
 ::testing::AssertionResult Ok(const Result& run, const std::vector<std::string>& says,
                               const std::vector<std::string>& never) {
-  if (run.exitCode != 0) return ::testing::AssertionFailure() << "exit code " << run.exitCode << ":\n" << run.out << run.err;
-  return Says(run.out, says, never);
+  if (run.exitCode == 0) return Says(run.out, says, never);
+  return ::testing::AssertionFailure() << "exit code " << run.exitCode << ":\n" << run.out << run.err;
 }
 
 Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged) {

@@ -94,7 +94,8 @@ class SystemHost {
   void SetFailOn(const std::string& operations) const;  // the component's faults ("" none)
   std::vector<std::string> HeldInBackup() const;        // databases another process cannot back up
 
-  bool StartWorkload(double rate, unsigned seed);  // nserver; rate 0: unthrottled
+  // nserver (rate 0: unthrottled), and then waits for the log to move on by extents.
+  bool StartWorkload(double rate, unsigned seed, std::uint32_t extents = 0);
   void StopWorkload();
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
 
