@@ -75,7 +75,6 @@ Result RunProgram(const std::vector<std::string>& argv) {
 SystemHost::~SystemHost() {
   StopWorkload();
   if (service_) StopService();
-  mounts_.clear();
 }
 
 bool SystemHost::UseBtrfs(std::string* why) {
@@ -135,12 +134,6 @@ void SystemHost::StopService() {
   service_.reset();
 }
 
-void SystemHost::KillService() {
-  service_->Kill();
-  service_->Wait();
-  service_.reset();
-}
-
 std::string SystemHost::ServiceOutput() const {
   return ReadHostFile(scratch_.path() / "arkserver.out") + ReadHostFile(scratch_.path() / "arkserver.err");
 }
@@ -193,14 +186,9 @@ Result SystemHost::Sim(const std::string& command) const {
   return RunProgram({ProgramBesideTest("dominosim"), command, "--root", root_, "--ini", notesIni_});
 }
 
-Digests SystemHost::Digest(int* exitCode, std::string* text) const {
+Digests SystemHost::Digest() const {
   Result run = Sim("digest");
-  if (text != nullptr) *text = run.out + run.err;
-  if (exitCode != nullptr) {
-    *exitCode = run.exitCode;
-  } else {
-    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  }
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   Digests digests;
   for (const std::string& line : Lines(run.out)) {
     const std::size_t blank = line.find(' ');

@@ -62,7 +62,7 @@ class SystemHost {
   ::testing::AssertionResult Install(const Shape& shape = {}, std::string* skip = nullptr);
   ::testing::AssertionResult StartService(const std::vector<std::string>& launcher = {});
   void StopService();  // SIGTERM; a clean stop exits 0
-  void KillService();
+  void KillService() { service_.reset(); }  // SIGKILL
   std::string ServiceOutput() const;
   std::uint16_t port() const { return port_; }
   int ServicePid() const { return service_->id(); }
@@ -85,8 +85,8 @@ class SystemHost {
   void SpaceBackups() const;
   void BackupEnded() { lastBackup_ = std::time(nullptr); }
   Result Restore(const std::string& snapshot, bool pointInTime) const;
-  // Without exitCode, a damaged database fails the test.
-  Digests Digest(int* exitCode = nullptr, std::string* text = nullptr) const;
+  Result Sim(const std::string& command) const;  // dominosim's command for the first server
+  Digests Digest() const;                         // a damaged database fails the test
   std::vector<Snapshot> Snapshots() const;
   std::string NameOf(const Snapshot& snapshot) const;  // its name now ("" when gone)
   std::vector<std::string> Reports(const std::string& type) const;
@@ -100,7 +100,6 @@ class SystemHost {
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
 
  private:
-  Result Sim(const std::string& command) const;
   TempHostRoot scratch_;
   std::string root_, notesIni_, dataDirectory_, logDirectory_;
   std::map<char, std::string> drives_;
