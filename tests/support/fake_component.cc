@@ -11,12 +11,20 @@ namespace {
 
 std::string A(const std::u16string& text) { return platform::WideToAnsi(text); }
 
-class FakeSnapshotService : public snapshot::ISnapshotService {
+// An object of the fake: shares its state and counts itself among the live ones.
+template <typename Interface, int FakeComponentState::*live>
+class Live : public Interface {
  public:
-  explicit FakeSnapshotService(std::shared_ptr<FakeComponentState> state) : state_(std::move(state)) {
-    ++state_->liveInterfaces;
-  }
-  ~FakeSnapshotService() override { --state_->liveInterfaces; }
+  explicit Live(std::shared_ptr<FakeComponentState> state) : state_(std::move(state)) { ++((*state_).*live); }
+  ~Live() override { --((*state_).*live); }
+
+ protected:
+  std::shared_ptr<FakeComponentState> state_;
+};
+
+class FakeSnapshotService : public Live<snapshot::ISnapshotService, &FakeComponentState::liveInterfaces> {
+ public:
+  using Live::Live;
 
   HRESULT CreateSnapShot(const snapshot::SnapshotDriveSet& set, const std::u16string& name) override {
     if (set.drives.size() != 1 || set.drives[0].DRIVELETTER.size() != 1 || set.drives[0].flag != 1) {
@@ -97,32 +105,22 @@ class FakeSnapshotService : public snapshot::ISnapshotService {
     }
     return nullptr;
   }
-  std::shared_ptr<FakeComponentState> state_;
 };
 
-class FakeDiskService : public snapshot::IDiskService {
+class FakeDiskService : public Live<snapshot::IDiskService, &FakeComponentState::liveInterfaces> {
  public:
-  explicit FakeDiskService(std::shared_ptr<FakeComponentState> state) : state_(std::move(state)) {
-    ++state_->liveInterfaces;
-  }
-  ~FakeDiskService() override { --state_->liveInterfaces; }
+  using Live::Live;
   HRESULT ListDisks(std::vector<snapshot::DiskInfo>& disks) override {
     state_->calls.push_back("ListDisks");
     if (state_->listDisksResult != S_OK) return state_->listDisksResult;
     disks = state_->disks;
     return S_OK;
   }
-
- private:
-  std::shared_ptr<FakeComponentState> state_;
 };
 
-class FakeFactory : public platform::IClassFactory {
+class FakeFactory : public Live<platform::IClassFactory, &FakeComponentState::liveFactories> {
  public:
-  explicit FakeFactory(std::shared_ptr<FakeComponentState> state) : state_(std::move(state)) {
-    ++state_->liveFactories;
-  }
-  ~FakeFactory() override { --state_->liveFactories; }
+  using Live::Live;
   HRESULT CreateInstance(const platform::GUID& iid, std::unique_ptr<platform::IUnknown>& out) override {
     if (state_->instanceResult != S_OK) return state_->instanceResult;
     if (iid == snapshot::IID_ISnapshotService) {
@@ -134,9 +132,6 @@ class FakeFactory : public platform::IClassFactory {
     }
     return S_OK;
   }
-
- private:
-  std::shared_ptr<FakeComponentState> state_;
 };
 
 std::string ClassKey(const platform::GUID& clsid) {
@@ -169,7 +164,6 @@ FakeComponent::FakeComponent(bool installed) : state_(std::make_shared<FakeCompo
   for (const platform::GUID* clsid : {&snapshot::CLSID_SnapshotService, &snapshot::CLSID_DiskService}) {
     std::shared_ptr<FakeComponentState> state = state_;
     platform::RegisterClassServer(*clsid, [state](std::unique_ptr<platform::IClassFactory>& out) {
-      if (FAILED(state->factoryResult)) return state->factoryResult;
       out = std::make_unique<FakeFactory>(state);
       return S_OK;
     });

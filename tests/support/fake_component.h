@@ -26,7 +26,6 @@ struct FakeComponentState {
 
   FILETIME nextCreation;  // creation time of the next snapshot taken
 
-  HRESULT factoryResult = S_OK;
   HRESULT instanceResult = S_OK;
   HRESULT enumerateResult = S_OK;
   int failingEnumeration = 0;  // 1-based: only that one answers enumerateResult; 0: all

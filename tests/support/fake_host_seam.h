@@ -29,13 +29,7 @@ class FakeHostSeam : public platform::HostSeam {
     freeBytes = std::uint64_t(megabytes) << 20;
     return ERROR_SUCCESS;
   }
-  void GetSystemTimeAsFileTime(FILETIME& out) override {
-    if (now) {
-      now(out);
-    } else {
-      HostSeam::GetSystemTimeAsFileTime(out);
-    }
-  }
+  void GetSystemTimeAsFileTime(FILETIME& out) override { now ? now(out) : HostSeam::GetSystemTimeAsFileTime(out); }
 
  private:
   platform::HostSeamOverride installed_{*this};

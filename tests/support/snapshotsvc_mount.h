@@ -2,6 +2,8 @@
 // tmpfs), and a listing of a tree to compare two trees.
 #pragma once
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -41,23 +43,12 @@ class Mount {
     }
     while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
     if (device.rfind("/dev/loop", 0) != 0) return Refuse(why, "no free loop device");
-    auto mount = std::unique_ptr<Mount>(new Mount(dir, device));
-    fs::create_directories(dir);
-    if (::mount(device.c_str(), dir.c_str(), "btrfs", 0, nullptr) != 0) {
-      return Refuse(why, "cannot mount the btrfs image");  // the destructor detaches
-    }
-    mount->mounted_ = true;
-    return mount;
+    return Mounted(std::unique_ptr<Mount>(new Mount(dir, device)), "btrfs", "", why);  // a failure detaches
   }
 
   static std::unique_ptr<Mount> Tmpfs(const std::string& dir, int kilobytes, std::string* why) {
     if (::geteuid() != 0) return Refuse(why, "needs root to mount a tmpfs");
-    fs::create_directories(dir);
-    const std::string options = "size=" + std::to_string(kilobytes) + "k";
-    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) return Refuse(why, "cannot mount a tmpfs");
-    auto mount = std::unique_ptr<Mount>(new Mount(dir, ""));
-    mount->mounted_ = true;
-    return mount;
+    return Mounted(std::unique_ptr<Mount>(new Mount(dir, "")), "tmpfs", "size=" + std::to_string(kilobytes) + "k", why);
   }
 
   ~Mount() {
@@ -67,15 +58,39 @@ class Mount {
   Mount(const Mount&) = delete;
   Mount& operator=(const Mount&) = delete;
 
+  // A tmpfs: remounted at another size; filled until about leave bytes stay
+  // free (more than it holds: emptied again).
+  bool Resize(std::uint64_t bytes) {
+    return ::mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT, ("size=" + std::to_string(bytes)).c_str()) == 0;
+  }
+  void LeaveFree(std::uint64_t leave) {
+    const std::string filler = dir_ + "/.filler";
+    fs::remove(filler);
+    const std::uint64_t free = fs::space(dir_).available;
+    if (leave >= free) return;
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_EQ(::posix_fallocate(fd, 0, off_t(free - leave)), 0);
+    ::close(fd);
+  }
+
  private:
   Mount(std::string dir, std::string device) : dir_(std::move(dir)), device_(std::move(device)) {}
+  static std::unique_ptr<Mount> Mounted(std::unique_ptr<Mount> mount, const char* type, const std::string& options,
+                                        std::string* why) {
+    fs::create_directories(mount->dir_);
+    const std::string source = mount->device_.empty() ? type : mount->device_;
+    if (::mount(source.c_str(), mount->dir_.c_str(), type, 0, options.c_str()) != 0) {
+      return Refuse(why, type == std::string("btrfs") ? "cannot mount the btrfs image" : "cannot mount a tmpfs");
+    }
+    mount->mounted_ = true;
+    return mount;
+  }
   static int Run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
   static std::unique_ptr<Mount> Refuse(std::string* why, const char* text) {
     *why = text;
     return nullptr;
   }
-  std::string dir_;
-  std::string device_;
+  std::string dir_, device_;
   bool mounted_ = false;
 };
 
@@ -84,13 +99,11 @@ class Mount {
 inline std::vector<std::string> Listing(const std::string& dir) {
   std::vector<std::string> out;
   for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
-    std::string rel = fs::relative(it->path(), dir).string();
+    const std::string rel = fs::relative(it->path(), dir).string();
     if (it->is_symlink()) {
       out.push_back(rel + "->" + fs::read_symlink(it->path()).string());
-    } else if (it->is_directory()) {
-      out.push_back(rel + "/");
     } else {
-      out.push_back(rel + "=" + ReadHostFile(it->path()));
+      out.push_back(it->is_directory() ? rel + "/" : rel + "=" + ReadHostFile(it->path()));
     }
   }
   std::sort(out.begin(), out.end());

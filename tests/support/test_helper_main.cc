@@ -1,20 +1,13 @@
-// A program that tests start as another process.
-//   test_helper sleep SECONDS        prints "sleeping" and waits (a stand-in for a
-//                                    named server process)
-//   test_helper root                 prints the host root it works under
-//   test_helper service [late]       runs a service under the dispatcher and prints
-//                                    "main", "running", "control N" and "stopped";
-//                                    late registers the handler after a pause
-//   test_helper oplock NAME          takes the operation lock, prints "held" or
-//                                    "refused", keeps it until its input ends
-//   test_helper freeze LETTER KIND   takes the volume lock (shared or exclusive),
-//                                    prints "locked", keeps it until its input ends
-//   test_helper capture-unattached   closes its standard output, then captures it:
-//                                    exit 0 when the text printed came through
-//   test_helper profile FILE WHO N   writes WHO0..WHO<N-1>=v into section S of FILE
-//   test_helper event-texts SOURCE   prints "category N: text" for categories 1-3 and
-//                                    "event 0x...: text" for every event the service
-//                                    writes, as the source's message file gives them
+// A program that tests start as another process:
+//   sleep SECONDS           prints "sleeping" and waits (a stand-in for a server process)
+//   root                    prints the host root it works under
+//   service [late]          runs a service under the dispatcher, printing "main", "running",
+//                           "control N" and "stopped" (late: registers its handler after a pause)
+//   oplock NAME             prints "held" or "refused" for the operation lock, kept until input ends
+//   freeze LETTER KIND      prints "locked" for the shared or exclusive volume lock, kept likewise
+//   capture-unattached      captures a closed standard output: exit 0 when the text came through
+//   profile FILE WHO N      writes WHO0..WHO<N-1>=v into section S of FILE
+//   event-texts SOURCE      prints the texts of the categories 1-3 and of every event of the service
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>

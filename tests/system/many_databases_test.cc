@@ -18,7 +18,7 @@ TEST(SystemScale, ManyDatabasesUnderTheDefaultSoftLimitOfOpenFiles) {
     GTEST_SKIP() << "the hard limit of open files (" << limit.rlim_max << ") is too low";
   }
   SystemHost host;
-  ASSERT_TRUE(host.Install({.backend = "dir", .logging = "archive", .partitions = 0, .databases = kDatabases,
+  ASSERT_TRUE(host.Install({.backend = "dir", .partitions = 0, .databases = kDatabases,
                             .unlogged = 1, .logExtentKib = 64, .sizeMib = "0", .translogPath = "absolute",
                             .launcher = {"prlimit", "--nofile=1024:1024"}, .ledgerBytes = 0}));
   const Digests before = host.Digest();
@@ -26,8 +26,7 @@ TEST(SystemScale, ManyDatabasesUnderTheDefaultSoftLimitOfOpenFiles) {
 
   Result refused = host.Backup();
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_TRUE(Has(refused.out, "too many open files (the limit is 1024)\r\nAborting backup of all databases."))
-      << refused.out;
+  EXPECT_TRUE(Says(refused.out, {"too many open files (the limit is 1024)\r\nAborting backup of all databases."}));
   EXPECT_TRUE(host.Snapshots().empty());
   EXPECT_EQ(host.HeldInBackup(), std::vector<std::string>{});
 
@@ -35,28 +34,23 @@ TEST(SystemScale, ManyDatabasesUnderTheDefaultSoftLimitOfOpenFiles) {
   // own, and both kinds of restore bring back every database.
   host.StopService();
   ASSERT_TRUE(host.StartService({"env", "ARK_DEBUG=1", "prlimit", "--nofile=1024:"}));
-  Result backup = host.Backup();
-  ASSERT_EQ(backup.exitCode, 0) << backup.out << backup.err;
+  ASSERT_TRUE(Ok(host.Backup()));
   EXPECT_TRUE(Has(host.ServiceOutput(), "Open file limit raised from 1024 to " + std::to_string(limit.rlim_max)));
   const std::vector<Snapshot> snapshots = host.Snapshots();
   ASSERT_EQ(snapshots.size(), 1u);
   const std::set<std::string> unlogged = host.Unlogged(snapshots[0].name);
 
-  ASSERT_TRUE(host.StartWorkload(0, 11));
-  ASSERT_TRUE(host.AdvanceLog(2));
+  ASSERT_TRUE(host.StartWorkload(0, 11, 2));
   host.StopWorkload();
   const Digests live = host.Digest();
   ASSERT_NE(RolledForwardOnly(live, unlogged), RolledForwardOnly(before, unlogged));
 
-  Result upToTheMinute = host.Restore(snapshots[0].name, false);
-  ASSERT_EQ(upToTheMinute.exitCode, 0) << upToTheMinute.out << upToTheMinute.err;
-  EXPECT_TRUE(Has(upToTheMinute.out, "Recovering databases 1 to ")) << upToTheMinute.out;
+  ASSERT_TRUE(Ok(host.Restore(snapshots[0].name, false), {"Recovering databases 1 to "}));
   const Digests rolledForward = host.Digest();
   EXPECT_EQ(rolledForward.size(), live.size());
   EXPECT_EQ(RolledForwardOnly(rolledForward, unlogged), RolledForwardOnly(live, unlogged));
 
-  Result pointInTime = host.Restore(snapshots[0].name, true);
-  ASSERT_EQ(pointInTime.exitCode, 0) << pointInTime.out << pointInTime.err;
+  ASSERT_TRUE(Ok(host.Restore(snapshots[0].name, true)));
   EXPECT_EQ(host.Digest(), before);
 }
 

@@ -36,136 +36,125 @@ void InterruptBackup(SystemHost& host, bool killService) {
   host.BackupEnded();
 }
 
-void ComponentFailsAtCreate(SystemHost& host, const Snapshot& first) {
-  ASSERT_TRUE(host.StartWorkload(200, 4));
-  host.SetFailOn("create");
-  Result failed = host.Backup();
-  EXPECT_NE(failed.exitCode, 0);
-  const std::string says = "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n"
-                           "Failed to create snapshot (CreateSnapShot method failed).\r\nUnspecified error\r\n";
-  EXPECT_TRUE(Says(failed.out, {says, "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n"},
-                   {"Backup Completed"}));
-  EXPECT_TRUE(Says(host.LastReport("backup"), {says}));
-  // No new snapshot; the earlier one already carries its dated name.
-  ASSERT_EQ(host.Snapshots().size(), 1u);
-  EXPECT_EQ(host.Snapshots()[0].stamp, first.stamp);
-  host.SetFailOn("");
+// A run that fails and says so: its exit code, what it says and never says.
+void Failed(const Result& run, const std::vector<std::string>& says, const std::vector<std::string>& never = {}) {
+  EXPECT_NE(run.exitCode, 0);
+  EXPECT_TRUE(Says(run.out, says, never));
 }
 
-void ComponentFailsAtRename(SystemHost& host, const Snapshot& first) {
-  host.SetFailOn("rename");
-  Result failed = host.Backup();
-  EXPECT_NE(failed.exitCode, 0);
-  EXPECT_TRUE(Says(failed.out,
-                   {"ERROR: Could not rename snapshot to .dominosnap__ARKHOST__srv1__",
-                    "ERROR: Snapshot failed on vol_data.\r\n"},
-                   {"Placing Domino server in backup mode"}));
-  // The earlier snapshot keeps its recent name and its change information.
-  ASSERT_EQ(host.Snapshots().size(), 1u);
-  EXPECT_EQ(host.Snapshots()[0].name, first.name);
-  Result verified = host.Ctl({"verify", host.server});
-  EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
-  host.SetFailOn("");
-}
-
-void ComponentFailsAtRestore(SystemHost& host, const Snapshot&) {
-  ASSERT_TRUE(host.StartWorkload(300, 6));
-  ASSERT_TRUE(host.AdvanceLog(2));
-  host.StopWorkload();
-  const Digests now = host.Digest();
-  const std::vector<std::string> logs = FileNames(host.LogDir());
-  host.SetFailOn("restore");
-  for (bool pointInTime : {false, true}) {
-    Result failed = host.Restore("recent", pointInTime);
-    EXPECT_NE(failed.exitCode, 0);
-    EXPECT_TRUE(Says(failed.out, {"Unspecified error"}, {"Snapshot restored.", "RESTORE AND RECOVERY COMPLETE"}));
-    EXPECT_TRUE(Says(host.LastReport("restore"), {"Unspecified error"}));
-    // Nothing was reverted, and the logs copied for the roll-forward are gone.
-    EXPECT_EQ(host.Digest(), now);
-    EXPECT_EQ(FileNames(host.LogDir()), logs);
-  }
-  host.SetFailOn("");
-}
-
-void KilledMidBackup(SystemHost& host, const Snapshot&) {
-  ASSERT_NO_FATAL_FAILURE(InterruptBackup(host, true));
-  // The dead service's backup mode is given up (the tail checks it first).
-  ASSERT_TRUE(host.StartService());
-  // At most one finished snapshot of the killed run, never a half-made one.
-  EXPECT_LE(host.Snapshots().size(), 2u);
-}
-
-void ClientGoneDuringBackup(SystemHost& host, const Snapshot&) {
-  ASSERT_NO_FATAL_FAILURE(InterruptBackup(host, false));
-  // The next client is served once the run is over; by then its report is in.
-  ASSERT_EQ(host.Reports("backup").size(), 2u);
-  host.BackupEnded();
-  EXPECT_TRUE(Says(host.LastReport("backup"),
-                   {"Domino backup mode stop completed\r\n", ": Backup Completed for Server: srv1/Org\r\n"}));
-  EXPECT_TRUE(Says(host.ServiceOutput(), {"client went away"}));
-  EXPECT_EQ(host.Snapshots().size(), 2u);
-}
-
-void ClientGoneDuringRestore(SystemHost& host, const Snapshot&) {
-  ASSERT_TRUE(host.StartWorkload(300, 9));
-  ASSERT_EQ(host.Backup().exitCode, 0);
-  ASSERT_TRUE(host.AdvanceLog(1));
-  host.StopWorkload();
-  const Digests atStop = RolledForwardOnly(host.Digest());
-  // arkctl is killed while the volume is being reverted.
-  const std::string out = host.root() + "/../ctl.out";
-  auto ctl = Spawn({ProgramBesideTest("arkctl"), "--port", std::to_string(host.port()), "restore", host.server,
-                    "recent", "--yes"}, out, out + ".err");
-  const bool reverting = WaitFor([&] { return Has(ReadText(out), "Restoring snapshot. Please wait..."); });
-  ctl->Kill();
-  ctl->Wait();
-  ASSERT_TRUE(reverting) << ReadText(out);
-  ASSERT_EQ(host.Reports("restore").size(), 1u);
-  EXPECT_TRUE(Says(host.LastReport("restore"),
-                   {"Recovery COMPLETE \r\n", "SNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"}));
-  EXPECT_EQ(RolledForwardOnly(host.Digest()), atStop);
-}
-
-void LedgerFullAtChangeInformation(SystemHost& host, const Snapshot& first) {
-  ASSERT_TRUE(host.StartWorkload(300, 12));
-  // Not a byte free: the hint file cannot name the dated snapshot, so the
-  // backup stops before it renames anything or touches a database.
-  host.LeaveFree('L', 0);
-  Result refused = host.Backup();
-  EXPECT_NE(refused.exitCode, 0);
-  EXPECT_TRUE(Says(refused.out, {"Could not read\\create Snapshot hint file:L:\\ArkLedger\\srv1\\"},
-                   {"Recording Domino changes"}));
-  ASSERT_EQ(host.Snapshots().size(), 1u);
-  EXPECT_EQ(host.Snapshots()[0].name, first.name);
-  // Room for the hint file, not for the change information.
-  host.LeaveFree('L', 12 << 10);
-  Result failed = host.Backup();
-  EXPECT_NE(failed.exitCode, 0);
-  EXPECT_TRUE(Says(failed.out,
-                   {"change info", "ERROR: Could not properly stop backup.\r\n",
-                    "ERROR: Snapshot failed on vol_data.\r\n"},
-                   {"Backup Completed"}));
-  EXPECT_EQ(host.Reports("backup").size(), 3u);
-  EXPECT_TRUE(Says(host.LastReport("backup"), {"ERROR: Could not properly stop backup.\r\n"}));
-  host.LeaveFree('L', ~0ull);
-}
-
-void LedgerFullAtLogCopy(SystemHost& host, const Snapshot&) {
-  // Full log extents wait for the backup: more of them than L: has room for.
-  ASSERT_TRUE(host.StartWorkload(0, 13));
-  ASSERT_TRUE(WaitFor([&] {
-    std::uintmax_t bytes = 0;
-    for (const std::string& name : FileNames(host.LogDir())) {
-      if (name.ends_with(".TXN")) bytes += std::filesystem::file_size(host.LogDir() + "/" + name);
-    }
-    return bytes >= (4u << 20);
-  }));
-  host.StopWorkload();
-  host.LeaveFree('L', 512 << 10);  // room for the change information (a page a database), not the logs
-  EXPECT_TRUE(Says(host.Backup().out, {"Copying logs to ArkLedger dir...\r\n", "Could not copy ",
-                                       "There is not enough space on the disk."}));
-  host.LeaveFree('L', ~0ull);
-}
+const Row kRows[] = {
+    {"ComponentFailsAtCreate", [](SystemHost& host, const Snapshot& first) {
+      ASSERT_TRUE(host.StartWorkload(200, 4));
+      host.SetFailOn("create");
+      const std::string says = "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n"
+                               "Failed to create snapshot (CreateSnapShot method failed).\r\nUnspecified error\r\n";
+      Failed(host.Backup(), {says, "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n"},
+             {"Backup Completed"});
+      EXPECT_TRUE(Says(host.LastReport("backup"), {says}));
+      // No new snapshot; the earlier one already carries its dated name.
+      ASSERT_EQ(host.Snapshots().size(), 1u);
+      EXPECT_EQ(host.Snapshots()[0].stamp, first.stamp);
+      host.SetFailOn("");
+    }},
+    {"ComponentFailsAtRename", [](SystemHost& host, const Snapshot& first) {
+      host.SetFailOn("rename");
+      Failed(host.Backup(),
+             {"ERROR: Could not rename snapshot to .dominosnap__ARKHOST__srv1__",
+              "ERROR: Snapshot failed on vol_data.\r\n"},
+             {"Placing Domino server in backup mode"});
+      // The earlier snapshot keeps its recent name and its change information.
+      ASSERT_EQ(host.Snapshots().size(), 1u);
+      EXPECT_EQ(host.Snapshots()[0].name, first.name);
+      EXPECT_TRUE(Ok(host.Ctl({"verify", host.server})));
+      host.SetFailOn("");
+    }},
+    {"ComponentFailsAtRestore", [](SystemHost& host, const Snapshot&) {
+      ASSERT_TRUE(host.StartWorkload(300, 6, 2));
+      host.StopWorkload();
+      const Digests now = host.Digest();
+      const std::vector<std::string> logs = FileNames(host.LogDir());
+      host.SetFailOn("restore");
+      for (bool pointInTime : {false, true}) {
+        Failed(host.Restore("recent", pointInTime), {"Unspecified error"},
+               {"Snapshot restored.", "RESTORE AND RECOVERY COMPLETE"});
+        EXPECT_TRUE(Says(host.LastReport("restore"), {"Unspecified error"}));
+        // Nothing was reverted, and the logs copied for the roll-forward are gone.
+        EXPECT_EQ(host.Digest(), now);
+        EXPECT_EQ(FileNames(host.LogDir()), logs);
+      }
+      host.SetFailOn("");
+    }},
+    {"KilledMidBackup", [](SystemHost& host, const Snapshot&) {
+      ASSERT_NO_FATAL_FAILURE(InterruptBackup(host, true));
+      // The dead service's backup mode is given up (the tail checks it first).
+      ASSERT_TRUE(host.StartService());
+      // At most one finished snapshot of the killed run, never a half-made one.
+      EXPECT_LE(host.Snapshots().size(), 2u);
+    }},
+    {"ClientGoneDuringBackup", [](SystemHost& host, const Snapshot&) {
+      ASSERT_NO_FATAL_FAILURE(InterruptBackup(host, false));
+      // The next client is served once the run is over; by then its report is in.
+      ASSERT_EQ(host.Reports("backup").size(), 2u);
+      host.BackupEnded();
+      EXPECT_TRUE(Says(host.LastReport("backup"),
+                       {"Domino backup mode stop completed\r\n", ": Backup Completed for Server: srv1/Org\r\n"}));
+      EXPECT_TRUE(Says(host.ServiceOutput(), {"client went away"}));
+      EXPECT_EQ(host.Snapshots().size(), 2u);
+    }},
+    {"ClientGoneDuringRestore", [](SystemHost& host, const Snapshot&) {
+      ASSERT_TRUE(host.StartWorkload(300, 9));
+      ASSERT_EQ(host.Backup().exitCode, 0);
+      ASSERT_TRUE(host.AdvanceLog(1));
+      host.StopWorkload();
+      const Digests atStop = RolledForwardOnly(host.Digest());
+      // arkctl is killed while the volume is being reverted.
+      const std::string out = host.root() + "/../ctl.out";
+      auto ctl = Spawn({ProgramBesideTest("arkctl"), "--port", std::to_string(host.port()), "restore", host.server,
+                        "recent", "--yes"}, out, out + ".err");
+      const bool reverting = WaitFor([&] { return Has(ReadHostFile(out), "Restoring snapshot. Please wait..."); });
+      ctl->Kill();
+      ctl->Wait();
+      ASSERT_TRUE(reverting) << ReadHostFile(out);
+      ASSERT_EQ(host.Reports("restore").size(), 1u);
+      EXPECT_TRUE(Says(host.LastReport("restore"),
+                       {"Recovery COMPLETE \r\n", "SNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"}));
+      EXPECT_EQ(RolledForwardOnly(host.Digest()), atStop);
+    }},
+    {"LedgerFullAtChangeInformation", [](SystemHost& host, const Snapshot& first) {
+      ASSERT_TRUE(host.StartWorkload(300, 12));
+      // Not a byte free: the hint file cannot name the dated snapshot, so the
+      // backup stops before it renames anything or touches a database.
+      host.LeaveFree('L', 0);
+      Failed(host.Backup(), {"Could not read\\create Snapshot hint file:L:\\ArkLedger\\srv1\\"},
+             {"Recording Domino changes"});
+      ASSERT_EQ(host.Snapshots().size(), 1u);
+      EXPECT_EQ(host.Snapshots()[0].name, first.name);
+      // Room for the hint file, not for the change information.
+      host.LeaveFree('L', 12 << 10);
+      Failed(host.Backup(),
+             {"change info", "ERROR: Could not properly stop backup.\r\n", "ERROR: Snapshot failed on vol_data.\r\n"},
+             {"Backup Completed"});
+      EXPECT_EQ(host.Reports("backup").size(), 3u);
+      EXPECT_TRUE(Says(host.LastReport("backup"), {"ERROR: Could not properly stop backup.\r\n"}));
+      host.LeaveFree('L', ~0ull);
+    }},
+    {"LedgerFullAtLogCopy", [](SystemHost& host, const Snapshot&) {
+      // Full log extents wait for the backup: more of them than L: has room for.
+      ASSERT_TRUE(host.StartWorkload(0, 13));
+      ASSERT_TRUE(WaitFor([&] {
+        std::uintmax_t bytes = 0;
+        for (const std::string& name : FileNames(host.LogDir())) {
+          if (name.ends_with(".TXN")) bytes += std::filesystem::file_size(host.LogDir() + "/" + name);
+        }
+        return bytes >= (4u << 20);
+      }));
+      host.StopWorkload();
+      host.LeaveFree('L', 512 << 10);  // room for the change information (a page a database), not the logs
+      EXPECT_TRUE(Says(host.Backup().out, {"Copying logs to ArkLedger dir...\r\n", "Could not copy ",
+                                           "There is not enough space on the disk."}));
+      host.LeaveFree('L', ~0ull);
+    }},
+};
 
 TEST_P(SystemRecovery, TheNextBackupSucceedsAndNothingIsLost) {
   SystemHost host;
@@ -175,8 +164,7 @@ TEST_P(SystemRecovery, TheNextBackupSucceedsAndNothingIsLost) {
   ASSERT_TRUE(host.Install(shape, &skip));
   if (!skip.empty()) GTEST_SKIP() << skip;
   const Digests before = host.Digest();
-  Result firstBackup = host.Backup();
-  ASSERT_EQ(firstBackup.exitCode, 0) << firstBackup.out << firstBackup.err;
+  ASSERT_TRUE(Ok(host.Backup()));
   const Snapshot first = host.Snapshots().at(0);
 
   ASSERT_NO_FATAL_FAILURE(GetParam().fail(host, first));
@@ -184,34 +172,19 @@ TEST_P(SystemRecovery, TheNextBackupSucceedsAndNothingIsLost) {
   // The tail: nothing held, the next backup (while the server writes and
   // logs fill) is whole, and no log is lost.
   EXPECT_EQ(host.HeldInBackup(), std::vector<std::string>{});
-  ASSERT_TRUE(host.StartWorkload(300, 21));
-  ASSERT_TRUE(host.AdvanceLog(2));
-  Result next = host.Backup();
-  EXPECT_EQ(next.exitCode, 0) << next.err;
-  EXPECT_TRUE(Says(next.out, {"Backup Completed for Server: srv1/Org", "Archiving "}, {"Could not copy "}));
+  ASSERT_TRUE(host.StartWorkload(300, 21, 2));
+  EXPECT_TRUE(Ok(host.Backup(), {"Backup Completed for Server: srv1/Org", "Archiving "}, {"Could not copy "}));
   host.StopWorkload();
   const Digests live = RolledForwardOnly(host.Digest());
   for (const std::string& snapshot : {std::string("recent"), host.NameOf(first)}) {
     SCOPED_TRACE("up to the minute from " + snapshot);
-    Result restored = host.Restore(snapshot, false);
-    ASSERT_EQ(restored.exitCode, 0) << restored.out << restored.err;
+    ASSERT_TRUE(Ok(host.Restore(snapshot, false)));
     EXPECT_EQ(RolledForwardOnly(host.Digest()), live);
   }
-  Result pointInTime = host.Restore(host.NameOf(first), true);
-  ASSERT_EQ(pointInTime.exitCode, 0) << pointInTime.out << pointInTime.err;
+  ASSERT_TRUE(Ok(host.Restore(host.NameOf(first), true)));
   EXPECT_EQ(host.Digest(), before);
 }
 
-const Row kRows[] = {
-    {"ComponentFailsAtCreate", ComponentFailsAtCreate},
-    {"ComponentFailsAtRename", ComponentFailsAtRename},
-    {"ComponentFailsAtRestore", ComponentFailsAtRestore},
-    {"KilledMidBackup", KilledMidBackup},
-    {"ClientGoneDuringBackup", ClientGoneDuringBackup},
-    {"ClientGoneDuringRestore", ClientGoneDuringRestore},
-    {"LedgerFullAtChangeInformation", LedgerFullAtChangeInformation},
-    {"LedgerFullAtLogCopy", LedgerFullAtLogCopy},
-};
 INSTANTIATE_TEST_SUITE_P(Faults, SystemRecovery, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 

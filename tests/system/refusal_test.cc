@@ -15,13 +15,13 @@ namespace {
 namespace fs = std::filesystem;
 
 struct HostState {
-  std::vector<std::string> volume, logs, ledger;
-  std::vector<std::string> snapshots;
+  std::vector<std::string> volume, logs, ledger, snapshots;
   bool operator==(const HostState&) const = default;
 };
 
 HostState Capture(const SystemHost& host) {
-  HostState state{Tree(host.HostPath("D:")), FileNames(host.LogDir()), Tree(host.ServerLedger()), {}};
+  HostState state{snaptest::Listing(host.HostPath("D:")), FileNames(host.LogDir()),
+                  snaptest::Listing(host.ServerLedger()), {}};
   for (const Snapshot& s : host.Snapshots()) state.snapshots.push_back(s.name);
   return state;
 }
@@ -29,7 +29,7 @@ HostState Capture(const SystemHost& host) {
 // A log that only the newer backup saved and that an up-to-the-minute
 // restore of the older one needs.
 std::string SavedLogNeeded(const SystemHost& host, const std::string& older, const std::string& newer) {
-  const unsigned first = std::stoul("0" + ReadText(host.SnapshotLedger(older) + "/log_hint"));
+  const unsigned first = std::stoul("0" + ReadHostFile(host.SnapshotLedger(older) + "/log_hint"));
   const std::vector<std::string> active = FileNames(host.LogDir());
   for (const std::string& name : FileNames(host.SnapshotLedger(newer) + "/logs")) {
     unsigned number = 0;
@@ -40,7 +40,7 @@ std::string SavedLogNeeded(const SystemHost& host, const std::string& older, con
 }
 
 void Replace(const std::string& path, const std::string& from, const std::string& to) {
-  std::string text = ReadText(path);
+  std::string text = ReadHostFile(path);
   const std::size_t at = text.find(from);
   ASSERT_NE(at, std::string::npos) << path << ":\n" << text;
   WriteHostFile(path, text.replace(at, from.size(), to));
@@ -70,10 +70,10 @@ DominoServerInfo RandomServer(std::mt19937& rng, const DominoServerInfo& real) {
 }
 
 struct Refusal {
-  std::string name;
-  std::function<void()> breakIt, mendIt;
-  std::vector<std::string> command;  // arkctl's words after the server; "" stands for the older snapshot
-  bool bothModes;                    // also with --point-in-time
+  std::string name, aside;            // aside: a path moved away while the row runs
+  std::function<void(bool)> breakIt;  // true: breaks the host; false: mends it
+  std::string command;                // "backup", or the snapshot to restore ("": the older one)
+  bool bothModes;                     // also with --point-in-time
   std::vector<std::string> says, never;
 };
 
@@ -81,15 +81,14 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
   SystemHost host;
   std::string why;
   const bool smallLogDrive = host.SmallDrive('E', 64ull << 30, &why);  // shrunk by one row
-  ASSERT_TRUE(host.Install({.backend = "dir", .logging = "archive", .partitions = 2, .databases = 8, .unlogged = 1,
+  ASSERT_TRUE(host.Install({.backend = "dir", .partitions = 2, .databases = 8, .unlogged = 1,
                             .logExtentKib = 32, .sizeMib = "0.5", .translogPath = "absolute", .launcher = {},
                             .ledgerBytes = 0}));
   Replace(host.NotesIni(), "CN=srv1/O=Org", "CN=flat");
   host.server = "flat";
 
   // Two backups while the server writes; the second archives several logs.
-  ASSERT_TRUE(host.StartWorkload(400, 6));
-  ASSERT_TRUE(host.AdvanceLog(3));
+  ASSERT_TRUE(host.StartWorkload(400, 6, 3));
   EXPECT_TRUE(Says(host.Backup().out, {"Backup Completed for Server: flat"}));
   EXPECT_TRUE(fs::exists(host.HostPath("L:\\ArkLedger\\flat\\dominosnap__ARKHOST__FLAT__recent\\log_hint")));
   ASSERT_TRUE(host.AdvanceLog(5));
@@ -98,67 +97,62 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
   host.StopWorkload();
   const std::vector<Snapshot> snapshots = host.Snapshots();
   ASSERT_EQ(snapshots.size(), 2u);
-  const std::string newer = snapshots[0].name.ends_with("recent") ? snapshots[0].name : snapshots[1].name;
-  const std::string older = snapshots[0].name == newer ? snapshots[1].name : snapshots[0].name;
+  const bool firstIsNewer = snapshots[0].name.ends_with("recent");
+  const std::string newer = snapshots[firstIsNewer ? 0 : 1].name, older = snapshots[firstIsNewer ? 1 : 0].name;
   const std::set<std::string> unlogged = host.Unlogged(older);
   const Digests live = RolledForwardOnly(host.Digest(), unlogged);
 
-  std::unique_ptr<ChildProcess> standIn;  // a process named nserver on this host: Domino runs
   const std::string lost = SavedLogNeeded(host, older, newer);
   ASSERT_FALSE(lost.empty()) << "the newer backup saved no log the older one needs";
-  const std::string saved = host.SnapshotLedger(newer) + "/logs/" + lost, savedBytes = ReadText(saved);
-  const std::string ini = host.NotesIni(), iniText = ReadText(ini);
+  const std::string ini = host.NotesIni(), iniText = ReadHostFile(ini);
   const std::string ledger = host.SnapshotLedger(older), aside = host.root() + "/aside";
-  std::istringstream listed(ReadText(ledger + "/change_info_list"));
+  std::istringstream listed(ReadHostFile(ledger + "/change_info_list"));
   std::uint64_t listedSize = 0;
   std::string listedFile;
   ASSERT_TRUE(listed >> listedSize >> listedFile) << "the backup listed no change information";
   std::replace(listedFile.begin(), listedFile.end(), '\\', '/');
-  auto moveAside = [&](const std::string& path) {
-    return std::pair<std::function<void()>, std::function<void()>>{[=] { fs::rename(path, aside); },
-                                                                   [=] { fs::rename(aside, path); }};
+  std::unique_ptr<ChildProcess> standIn;  // a process named nserver on this host: Domino runs
+  auto dominoRuns = [&](bool on) {
+    if (!on) return standIn.reset();
+    fs::copy_file("/bin/sleep", host.root() + "/../nserver");
+    standIn = Spawn({host.root() + "/../nserver", "600"}, "/dev/null", "/dev/null");
+    const std::string exe = "/proc/" + std::to_string(standIn->id()) + "/exe";
+    std::error_code ec;
+    ASSERT_TRUE(WaitFor([&] { return fs::read_symlink(exe, ec).filename() == "nserver"; }));
   };
+  auto noArchiveLogging = [&](bool on) {
+    on ? Replace(ini, "TRANSLOG_Style=1", "TRANSLOG_Style=0") : WriteHostFile(ini, iniText);
+  };
+  const auto nothing = [](bool) {};
   const std::string canceled = "Restore canceled; the volume was not changed.\r\n";
-  std::vector<Refusal> refusals = {
-      {"Domino running",
-       [&] {
-         fs::copy_file("/bin/sleep", host.root() + "/../nserver");
-         standIn = Spawn({host.root() + "/../nserver", "600"}, "/dev/null", "/dev/null");
-         const std::string exe = "/proc/" + std::to_string(standIn->id()) + "/exe";
-         std::error_code ec;
-         ASSERT_TRUE(WaitFor([&] { return fs::read_symlink(exe, ec).filename() == "nserver"; }));
-       },
-       [&] { standIn.reset(); }, {""}, true,
+  const std::vector<Refusal> refusals = {
+      {"Domino running", "", dominoRuns, "", true,
        {"ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\n"
         "Restore canceled.\r\n"},
        {"Determining necessary logs"}},
-      {"a needed log lost from the ArkLedger", [&] { fs::remove(saved); }, [&] { WriteHostFile(saved, savedBytes); },
-       {""}, false,
-       {"ERROR: Could not find archive log file: " + lost + "\r\nLog is not located in Server's arkledger directory:\r\n"},
+      {"a needed log lost from the ArkLedger", host.SnapshotLedger(newer) + "/logs/" + lost, nothing, "", false,
+       {"ERROR: Could not find archive log file: " + lost +
+        "\r\nLog is not located in Server's arkledger directory:\r\n"},
        {"Copying log file"}},
-      {"archive logging switched off", [&] { Replace(ini, "TRANSLOG_Style=1", "TRANSLOG_Style=0"); },
-       [&] { WriteHostFile(ini, iniText); }, {""}, true,
+      {"archive logging switched off", "", noArchiveLogging, "", true,
        {"ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
         "Please re-enabled archival transaction logging and perform a full backup.\r\n"},
        {}},
-      {"a backup without archive logging", [&] { Replace(ini, "TRANSLOG_Style=1", "TRANSLOG_Style=0"); },
-       [&] { WriteHostFile(ini, iniText); }, {"backup"}, false,
+      {"a backup without archive logging", "", noArchiveLogging, "backup", false,
        {"ERROR: Server: flat is not set to archive mode.\r\nOnly archival transaction logging is supported.\r\n"
         "Backup aborted.\r\n"},
        {}},
-      {"the snapshot's ArkLedger directory lost", moveAside(ledger).first, moveAside(ledger).second, {""}, true,
+      {"the snapshot's ArkLedger directory lost", ledger, nothing, "", true,
        {"ERROR: The snapshot's ArkLedger directory does not exist:\r\n", canceled}, {"Starting restore of snapshot"}},
-      {"disabled_databases lost", moveAside(ledger + "/disabled_databases").first,
-       moveAside(ledger + "/disabled_databases").second, {""}, true,
+      {"disabled_databases lost", ledger + "/disabled_databases", nothing, "", true,
        {"ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n", canceled},
        {"Starting restore of snapshot"}},
-      {"a listed change information file lost", moveAside(ledger + "/" + listedFile).first,
-       moveAside(ledger + "/" + listedFile).second, {""}, true,
+      {"a listed change information file lost", ledger + "/" + listedFile, nothing, "", true,
        {"ERROR: Missing change information file: ", canceled}, {"Starting restore of snapshot"}},
-      {"a snapshot that does not exist (arkctl exits 2)", [] {}, [] {}, {"no-such-snapshot"}, false,
+      {"a snapshot that does not exist (arkctl exits 2)", "", nothing, "no-such-snapshot", false,
        {"no snapshot of flat is no-such-snapshot"}, {}},
-      {"too little room on the log drive for the saved logs", [&] { ASSERT_TRUE(host.Resize('E', 32 << 20)); },
-       [&] { ASSERT_TRUE(host.Resize('E', 64ull << 30)); }, {""}, false,
+      {"too little room on the log drive for the saved logs", "",
+       [&](bool on) { ASSERT_TRUE(host.Resize('E', on ? 32ull << 20 : 64ull << 30)); }, "", false,
        {"Not enough free space on the active log drive.\r\n", "ERROR: Active log directory needs an additional "},
        {"Copying log file"}},
   };
@@ -168,21 +162,22 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
       std::printf("not tested: %s (%s)\n", refusal.name.c_str(), why.c_str());
       continue;
     }
-    ASSERT_NO_FATAL_FAILURE(refusal.breakIt());
+    if (!refusal.aside.empty()) fs::rename(refusal.aside, aside);
+    ASSERT_NO_FATAL_FAILURE(refusal.breakIt(true));
     const HostState before = Capture(host);
     for (bool pointInTime : {false, true}) {
       if (pointInTime && !refusal.bothModes) break;
-      std::vector<std::string> args = refusal.command;
-      if (args[0].empty()) args = {"restore", host.server, older, "--yes"};
-      else if (args[0] == "backup") args = {"backup", host.server};
-      else args = {"restore", host.server, args[0], "--yes"};
+      const std::string snapshot = refusal.command.empty() ? older : refusal.command;
+      std::vector<std::string> args = {"restore", host.server, snapshot, "--yes"};
+      if (refusal.command == "backup") args = {"backup", host.server};
       if (pointInTime) args.push_back("--point-in-time");
       Result refused = host.Ctl(args);
-      EXPECT_EQ(refused.exitCode, refusal.command[0] == "no-such-snapshot" ? 2 : 1);
+      EXPECT_EQ(refused.exitCode, refusal.command == "no-such-snapshot" ? 2 : 1);
       EXPECT_TRUE(Says(refused.out + refused.err, refusal.says, refusal.never));
     }
     EXPECT_TRUE(Capture(host) == before) << "the refused run changed the host";
-    ASSERT_NO_FATAL_FAILURE(refusal.mendIt());
+    ASSERT_NO_FATAL_FAILURE(refusal.breakIt(false));
+    if (!refusal.aside.empty()) fs::rename(aside, refusal.aside);
   }
 
   // Requests whose server records are random text (paths with "..",
@@ -215,8 +210,7 @@ TEST(SystemRefusals, EachSaysWhyAndChangesNothing) {
   EXPECT_TRUE(Capture(host) == before) << "a request of random records changed the host";
 
   // Nothing was lost: the older backup still rolls forward to the end.
-  Result restore = host.Restore(older, false);
-  ASSERT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+  ASSERT_TRUE(Ok(host.Restore(older, false)));
   EXPECT_EQ(RolledForwardOnly(host.Digest(), unlogged), live);
 }
 

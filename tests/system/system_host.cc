@@ -1,83 +1,36 @@
 #include "tests/system/system_host.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <sstream>
 
 #include "dominosim/sim_api.h"
+#include "net/command.h"
+#include "net/wire.h"
+#include "net/wire_records.h"
 #include "platform/host.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "tests/support/sim_log.h"
 
 namespace systest {
 
 namespace fs = std::filesystem;
 
-// A file system mounted in a mount namespace of this test process (and of
-// the programs it starts afterwards), so that none outlives the process.
-class Mount {
- public:
-  Mount(const std::string& dir, const std::string& device, const char* type, const std::string& options)
-      : dir_(dir), device_(device) {
-    static const bool own =
-        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    fs::create_directories(dir);
-    mounted_ = own && ::mount(device.empty() ? type : device.c_str(), dir.c_str(), type, 0, options.c_str()) == 0;
-  }
-  ~Mount() {
-    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-    if (!device_.empty()) RunProgram({"losetup", "-d", device_});
-  }
-  bool mounted() const { return mounted_; }
-  bool Resize(std::uint64_t bytes) {
-    return ::mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT, ("size=" + std::to_string(bytes)).c_str()) == 0;
-  }
-  void LeaveFree(std::uint64_t leave) {
-    const std::string filler = dir_ + "/.filler";
-    fs::remove(filler);
-    const std::uint64_t free = fs::space(dir_).available;
-    if (leave >= free) return;
-    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    EXPECT_EQ(::posix_fallocate(fd, 0, off_t(free - leave)), 0);
-    ::close(fd);
-  }
-
- private:
-  std::string dir_, device_;
-  bool mounted_ = false;
-};
-
-std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
-                                    const std::string& err, const std::vector<std::string>& env) {
-  std::vector<std::string> args = {"-c", "o=$1 e=$2; shift 2; exec \"$@\" >\"$o\" 2>\"$e\"", "sh", out, err};
-  args.insert(args.end(), argv.begin(), argv.end());
-  return std::make_unique<ChildProcess>("/bin/sh", args, env);
-}
-
-Result RunProgram(const std::vector<std::string>& argv) {
-  static std::atomic<int> counter{0};
-  const std::string base =
-      (fs::temp_directory_path() / ("ark-system-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-          .string();
-  Result run{Spawn(argv, base + ".out", base + ".err")->Wait(), ReadText(base + ".out"), ReadText(base + ".err")};
-  fs::remove(base + ".out");
-  fs::remove(base + ".err");
-  return run;
-}
-
 namespace {
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
+// Mounts of this test process (and of the programs it starts afterwards)
+// live in a mount namespace of its own, so that none outlives the process.
+bool PrivateMounts(std::string* why) {
+  static const bool own =
+      ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  if (!own) *why = "no mount namespace of its own (root needed)";
+  return own;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -100,44 +53,46 @@ std::vector<std::string> Matches(const std::string& text, const std::string& pat
 
 }  // namespace
 
-SystemHost::SystemHost() : root_((scratch_.path() / "host").string()) {}
+std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
+                                    const std::string& err, const std::vector<std::string>& env) {
+  std::vector<std::string> args = {"-c", "o=$1 e=$2; shift 2; exec \"$@\" >\"$o\" 2>\"$e\"", "sh", out, err};
+  args.insert(args.end(), argv.begin(), argv.end());
+  return std::make_unique<ChildProcess>("/bin/sh", args, env);
+}
+
+Result RunProgram(const std::vector<std::string>& argv) {
+  static std::atomic<int> counter{0};
+  const std::string base =
+      (fs::temp_directory_path() / ("ark-system-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
+          .string();
+  const int exitCode = Spawn(argv, base + ".out", base + ".err")->Wait();
+  Result run{exitCode, ReadHostFile(base + ".out"), ReadHostFile(base + ".err")};
+  fs::remove(base + ".out");
+  fs::remove(base + ".err");
+  return run;
+}
 
 SystemHost::~SystemHost() {
   StopWorkload();
   if (service_) StopService();
-  mounts_.clear();
 }
 
 bool SystemHost::UseBtrfs(std::string* why) {
-  const std::string image = (scratch_.path() / "volumes.img").string();
-  const std::string device = RunProgram({"truncate", "-s", "8192M", image}).exitCode == 0 &&
-                                     RunProgram({"mkfs.btrfs", "-q", "-f", image}).exitCode == 0
-                                 ? Lines(RunProgram({"losetup", "--find", "--show", image}).out + " ").front()
-                                 : "";
-  if (device.rfind("/dev/loop", 0) != 0) {
-    *why = "no btrfs image on a loop device (root, mkfs.btrfs and a free loop device needed)";
-    return false;
-  }
-  mounts_['V'] = std::make_unique<Mount>(root_ + "/volumes", device, "btrfs", "");
-  *why = "cannot mount the btrfs image";
-  return mounts_['V']->mounted();
+  if (!PrivateMounts(why)) return false;
+  mounts_['V'] = snaptest::Mount::Btrfs((scratch_.path() / "volumes.img").string(), root_ + "/volumes", 8192, why);
+  return mounts_['V'] != nullptr;
 }
 
 bool SystemHost::SmallDrive(char drive, std::uint64_t bytes, std::string* why) {
-  const std::string dir = root_ + "/volumes/" + std::string(1, drive);
-  mounts_[drive] = std::make_unique<Mount>(dir, "", "tmpfs", "size=" + std::to_string(bytes));
-  *why = "cannot mount a tmpfs on " + dir + " (root needed)";
+  const std::string dir = root_ + "/volumes/" + drive;
+  if (!PrivateMounts(why) || !(mounts_[drive] = snaptest::Mount::Tmpfs(dir, int(bytes >> 10), why))) return false;
   if (drive == 'L') fs::create_directories(dir + "/ArkLedger");
-  return mounts_[drive]->mounted();
+  return true;
 }
-
-void SystemHost::LeaveFree(char drive, std::uint64_t leave) { mounts_.at(drive)->LeaveFree(leave); }
-
-bool SystemHost::Resize(char drive, std::uint64_t bytes) { return mounts_.at(drive)->Resize(bytes); }
 
 ::testing::AssertionResult SystemHost::Install(const Shape& shape, std::string* skip) {
   Result install = RunProgram({ProgramBesideTest("dominosim"), "install", "--root", root_, "--backend", shape.backend,
-                               "--logging", shape.logging, "--partitions", std::to_string(shape.partitions),
+                               "--logging", "archive", "--partitions", std::to_string(shape.partitions),
                                "--databases", std::to_string(shape.databases), "--unlogged",
                                std::to_string(shape.unlogged), "--size-mib", shape.sizeMib, "--log-extent-kib",
                                std::to_string(shape.logExtentKib), "--translog-path", shape.translogPath,
@@ -166,7 +121,7 @@ bool SystemHost::Resize(char drive, std::uint64_t bytes) { return mounts_.at(dri
   fs::remove(out);  // the port of this start, never the last one's
   service_ = Spawn(argv, out, (scratch_.path() / "arkserver.err").string(), {"ARK_ROOT=" + root_});
   std::vector<std::string> port;
-  if (!WaitFor([&] { return !(port = Matches(ReadText(out), "listening on port (\\d+)\n")).empty(); })) {
+  if (!WaitFor([&] { return !(port = Matches(ReadHostFile(out), "listening on port (\\d+)\n")).empty(); })) {
     return ::testing::AssertionFailure() << "arkserver did not start: " << ServiceOutput();
   }
   port_ = static_cast<std::uint16_t>(std::stoi(port[0]));
@@ -179,14 +134,8 @@ void SystemHost::StopService() {
   service_.reset();
 }
 
-void SystemHost::KillService() {
-  service_->Kill();
-  service_->Wait();
-  service_.reset();
-}
-
 std::string SystemHost::ServiceOutput() const {
-  return ReadText((scratch_.path() / "arkserver.out").string()) + ReadText((scratch_.path() / "arkserver.err").string());
+  return ReadHostFile(scratch_.path() / "arkserver.out") + ReadHostFile(scratch_.path() / "arkserver.err");
 }
 
 std::string SystemHost::HostPath(const std::string& windowsPath) const {
@@ -200,14 +149,14 @@ std::string SystemHost::HostPath(const std::string& windowsPath) const {
 std::string SystemHost::SnapshotLedger(const std::string& snapshot) const {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(ServerLedger(), ec)) {
-    if (Lower(entry.path().filename().string()) == Lower(snapshot)) return entry.path().string();
+    if (platform::EqualsNoCase(entry.path().filename().string(), snapshot)) return entry.path().string();
   }
   return "";
 }
 
 std::set<std::string> SystemHost::Unlogged(const std::string& snapshot) const {
   std::set<std::string> paths;
-  std::istringstream in(ReadText(SnapshotLedger(snapshot) + "/disabled_databases"));
+  std::istringstream in(ReadHostFile(SnapshotLedger(snapshot) + "/disabled_databases"));
   for (std::string path; in >> path;) paths.insert(path);
   return paths;
 }
@@ -228,8 +177,6 @@ void SystemHost::SpaceBackups() const {
   while (std::time(nullptr) <= lastBackup_) ::usleep(20000);
 }
 
-void SystemHost::BackupEnded() { lastBackup_ = std::time(nullptr); }
-
 Result SystemHost::Restore(const std::string& snapshot, bool pointInTime) const {
   if (pointInTime) return Ctl({"restore", server, snapshot, "--point-in-time", "--yes"});
   return Ctl({"restore", server, snapshot, "--yes"});
@@ -239,14 +186,9 @@ Result SystemHost::Sim(const std::string& command) const {
   return RunProgram({ProgramBesideTest("dominosim"), command, "--root", root_, "--ini", notesIni_});
 }
 
-Digests SystemHost::Digest(int* exitCode, std::string* text) const {
+Digests SystemHost::Digest() const {
   Result run = Sim("digest");
-  if (text != nullptr) *text = run.out + run.err;
-  if (exitCode != nullptr) {
-    *exitCode = run.exitCode;
-  } else {
-    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  }
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   Digests digests;
   for (const std::string& line : Lines(run.out)) {
     const std::size_t blank = line.find(' ');
@@ -312,12 +254,13 @@ std::vector<std::string> SystemHost::HeldInBackup() const {
   return held;
 }
 
-bool SystemHost::StartWorkload(double rate, unsigned seed) {
+bool SystemHost::StartWorkload(double rate, unsigned seed, std::uint32_t extents) {
   StopWorkload();
   workload_ = Spawn({ProgramBesideTest("nserver"), "--root", root_, "--ini", notesIni_, "--seed", std::to_string(seed),
                      "--rate", std::to_string(rate)},
                     (scratch_.path() / "nserver.out").string(), (scratch_.path() / "nserver.err").string());
-  return WaitFor([&] { return Has(Sim("status").out, "nserver: running"); });
+  const bool running = WaitFor([&] { return Has(Sim("status").out, "nserver: running"); });
+  return running && (extents == 0 || AdvanceLog(extents));
 }
 
 void SystemHost::StopWorkload() {
@@ -330,6 +273,123 @@ void SystemHost::StopWorkload() {
 bool SystemHost::AdvanceLog(std::uint32_t extents) const {
   const std::uint32_t from = simtest::ReadLog(LogDir()).currentExtent;
   return WaitFor([&] { return simtest::ReadLog(LogDir()).currentExtent >= from + extents; });
+}
+
+::testing::AssertionResult Says(const std::string& output, const std::vector<std::string>& says,
+                                const std::vector<std::string>& never) {
+  for (const std::string& text : says) {
+    if (!Has(output, text)) return ::testing::AssertionFailure() << "no \"" << text << "\" in:\n" << output;
+  }
+  for (const std::string& text : never) {
+    if (Has(output, text)) return ::testing::AssertionFailure() << "\"" << text << "\" in:\n" << output;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult Ok(const Result& run, const std::vector<std::string>& says,
+                              const std::vector<std::string>& never) {
+  if (run.exitCode == 0) return Says(run.out, says, never);
+  return ::testing::AssertionFailure() << "exit code " << run.exitCode << ":\n" << run.out << run.err;
+}
+
+Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged) {
+  Digests kept;
+  for (const auto& [path, hash] : digests) {
+    const std::string name = platform::ToLowerAnsi(path.substr(path.find_last_of('\\') + 1));
+    if (name != "log.nsf" && !name.ends_with(".ntf") && unlogged.count(path) == 0) kept[path] = hash;
+  }
+  return kept;
+}
+
+std::vector<std::string> FileNames(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+StreamingClient::StreamingClient(std::uint16_t port) {
+  std::string error;
+  socket_ = platform::ConnectTcp("127.0.0.1", port, &error);
+  EXPECT_TRUE(socket_.valid()) << error;
+  SetIoTimeoutSeconds(120);
+}
+
+DominoServerInfo StreamingClient::Discover(const std::string& name) {
+  SendByte(socket_.get(), int(CommandCode::DiscoverServers));
+  EXPECT_EQ(RecvByte(socket_.get()), 1);
+  DiscoveryReply reply;
+  RecvDiscoveryReplyTail(socket_.get(), reply);
+  for (const DominoServerInfo& server : reply.servers) {
+    if (server.commonName == name || server.serverName == name) return server;
+  }
+  ADD_FAILURE() << "discovery does not know " << name;
+  return {};
+}
+
+void StreamingClient::StartBackup(const DominoServerInfo& server, const BackupRequest& request) {
+  SendByte(socket_.get(), int(CommandCode::RunBackup));
+  EXPECT_EQ(RecvByte(socket_.get()), 1);
+  SendBackupRequest(socket_.get(), request);
+  DominoServerInfo record = server;
+  record.snapshots.clear();
+  SendDominoServerInfo(socket_.get(), record);
+}
+
+void StreamingClient::StartRestore(const DominoServerInfo& server, const SnapshotEntry& snapshot, bool pointInTime) {
+  SendByte(socket_.get(), int(CommandCode::RunRestore));
+  EXPECT_EQ(RecvByte(socket_.get()), 1);
+  RestoreRequest request;
+  request.server = server;
+  request.server.snapshots.clear();
+  request.snapshot = snapshot;
+  request.pointInTime = pointInTime ? 1 : 0;
+  SendRestoreRequest(socket_.get(), request);
+}
+
+bool StreamingClient::ReadUntil(const std::string& needle, std::string& seen) {
+  try {
+    for (;;) {
+      const std::string piece = RecvString(socket_.get());
+      if (piece == "done") return false;
+      seen += piece;
+      if (Has(piece, needle)) return true;
+    }
+  } catch (const WireError& error) {
+    seen += "[" + error.text() + "]";
+    return false;
+  }
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out.push_back(static_cast<char>(v));
+  return out;
+}
+
+std::string U32(std::uint32_t v) { return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); }
+
+void WriteRaw(platform::SOCKET s, const std::string& bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    ASSERT_EQ(platform::WaitReady(s, true, 30000), 1);
+    const long n = platform::Send(s, bytes.data() + at, bytes.size() - at);
+    ASSERT_GE(n, 0);
+    at += std::size_t(n);
+  }
+}
+
+std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs) {
+  std::string out;
+  char buffer[65536];
+  while (out.size() < n && platform::WaitReady(s, false, timeoutMs) == 1) {
+    const long got = platform::Recv(s, buffer, std::min(n - out.size(), sizeof buffer));
+    if (got <= 0) break;
+    out.append(buffer, std::size_t(got));
+  }
+  return out;
 }
 
 }  // namespace systest

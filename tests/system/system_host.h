@@ -1,15 +1,15 @@
-// A whole simulated host for the system tests: a temporary root built by
-// `dominosim install`, the real arkserver on a free loopback port (a test may
-// kill it), arkctl for the commands, nserver for the workload and
-// `dominosim digest` to compare databases; on request the volumes on a
-// loop-mounted btrfs image and a drive on a tmpfs. Everything started is
-// stopped, unmounted and removed when the host goes.
+// A whole simulated host for the system tests: `dominosim install` builds it
+// under a temporary root, the real arkserver serves it on a free loopback
+// port, arkctl, nserver and `dominosim digest` drive and check it; on request
+// the volumes lie on a btrfs image and a drive on a tmpfs. All of it goes
+// with the object.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
@@ -19,7 +19,9 @@
 #include "common/records.h"
 #include "platform/socket.h"
 #include "tests/support/child_process.h"
+#include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/temp_host.h"
+#include "tests/support/text_checks.h"
 
 namespace systest {
 
@@ -30,7 +32,7 @@ struct Result {
 
 // Options of `dominosim install`, and how arkserver starts.
 struct Shape {
-  std::string backend = "dir", logging = "archive";
+  std::string backend = "dir";
   int partitions = 0, databases = 12, unlogged = 0, logExtentKib = 32;
   std::string sizeMib = "4";
   std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
@@ -39,39 +41,31 @@ struct Shape {
 };
 
 using Digests = std::map<std::string, std::string>;  // Windows path -> sha256
-
 struct Snapshot {
   std::string name, stamp;  // stamp: the creation time, as arkctl lists it
 };
 
-class Mount;
-
 class SystemHost {
  public:
-  SystemHost();
+  SystemHost() : root_((scratch_.path() / "host").string()) {}
   ~SystemHost();
-  SystemHost(const SystemHost&) = delete;
-  SystemHost& operator=(const SystemHost&) = delete;
 
-  // Before Install: the volumes on a btrfs image; false with *why when the
-  // machine does not allow it.
+  // Before Install: the volumes on a btrfs image, a drive on a tmpfs; false
+  // with *why when the machine does not allow it.
   bool UseBtrfs(std::string* why);
-  // A drive's folder on a tmpfs (E: before Install); false with *why.
   bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);
-  // Fills a small drive until about `leave` bytes stay free (more than it
-  // holds: empties it again); Resize remounts it at another size.
-  void LeaveFree(char drive, std::uint64_t leave);
-  bool Resize(char drive, std::uint64_t bytes);
+  void LeaveFree(char drive, std::uint64_t leave) { mounts_.at(drive)->LeaveFree(leave); }
+  bool Resize(char drive, std::uint64_t bytes) { return mounts_.at(drive)->Resize(bytes); }
 
-  // Builds the host and starts arkserver; *skip says why when the shape's
-  // small ledger drive cannot be mounted (nothing started then).
+  // Builds the host and starts arkserver; *skip says why when the small
+  // ledger drive cannot be mounted (nothing started then).
   ::testing::AssertionResult Install(const Shape& shape = {}, std::string* skip = nullptr);
   ::testing::AssertionResult StartService(const std::vector<std::string>& launcher = {});
   void StopService();  // SIGTERM; a clean stop exits 0
-  void KillService();  // SIGKILL
+  void KillService() { service_.reset(); }  // SIGKILL
   std::string ServiceOutput() const;
   std::uint16_t port() const { return port_; }
-  int ServicePid() const { return service_ ? service_->id() : -1; }
+  int ServicePid() const { return service_->id(); }
 
   const std::string& root() const { return root_; }
   std::string server = "srv1";  // the name arkctl is given
@@ -89,20 +83,19 @@ class SystemHost {
   // never start within the same second (SpaceBackups, BackupEnded).
   Result Backup();
   void SpaceBackups() const;
-  void BackupEnded();
+  void BackupEnded() { lastBackup_ = std::time(nullptr); }
   Result Restore(const std::string& snapshot, bool pointInTime) const;
-  Result Sim(const std::string& command) const;
-  // Without exitCode, a damaged database fails the test.
-  Digests Digest(int* exitCode = nullptr, std::string* text = nullptr) const;
+  Result Sim(const std::string& command) const;  // dominosim's command for the first server
+  Digests Digest() const;                         // a damaged database fails the test
   std::vector<Snapshot> Snapshots() const;
   std::string NameOf(const Snapshot& snapshot) const;  // its name now ("" when gone)
   std::vector<std::string> Reports(const std::string& type) const;
   std::string LastReport(const std::string& type) const;
   void SetFailOn(const std::string& operations) const;  // the component's faults ("" none)
-  // The databases another process cannot put into backup mode.
-  std::vector<std::string> HeldInBackup() const;
+  std::vector<std::string> HeldInBackup() const;        // databases another process cannot back up
 
-  bool StartWorkload(double rate, unsigned seed);  // nserver; rate 0: unthrottled
+  // nserver (rate 0: unthrottled), and then waits for the log to move on by extents.
+  bool StartWorkload(double rate, unsigned seed, std::uint32_t extents = 0);
   void StopWorkload();
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
 
@@ -110,7 +103,7 @@ class SystemHost {
   TempHostRoot scratch_;
   std::string root_, notesIni_, dataDirectory_, logDirectory_;
   std::map<char, std::string> drives_;
-  std::map<char, std::unique_ptr<Mount>> mounts_;  // 'V': the volumes; else a small drive
+  std::map<char, std::unique_ptr<snaptest::Mount>> mounts_;  // 'V': the volumes; else a small drive
   std::unique_ptr<ChildProcess> service_, workload_;
   std::uint16_t port_ = 0;
   std::int64_t lastBackup_ = 0;
@@ -125,12 +118,12 @@ std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const 
 // none the backup found without logging.
 Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged = {});
 std::vector<std::string> FileNames(const std::string& dir);  // sorted, files only
-std::vector<std::string> Tree(const std::string& dir);       // every path with its content
-inline std::string ReadText(const std::string& path) { return ReadHostFile(path); }
-inline bool Has(const std::string& text, const std::string& needle) { return text.find(needle) != std::string::npos; }
 // Every text of says in the output, none of never.
 ::testing::AssertionResult Says(const std::string& output, const std::vector<std::string>& says,
                                 const std::vector<std::string>& never = {});
+// A run that exited 0 and says so.
+::testing::AssertionResult Ok(const Result& run, const std::vector<std::string>& says = {},
+                              const std::vector<std::string>& never = {});
 
 // Polls for an event, generously (a loaded machine is slow, never wrong).
 template <typename Check>
