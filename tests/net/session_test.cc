@@ -4,9 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "net/command.h"
@@ -14,8 +12,6 @@
 #include "net/streaming.h"
 #include "net/wire.h"
 #include "output/output.h"
-#include "platform/host.h"
-#include "platform/registry.h"
 #include "reports/report_store.h"
 #include "tests/net/loopback.h"
 #include "tests/support/os_calls.h"
@@ -31,8 +27,7 @@ class CommandSessionTest : public ::testing::Test {
   void SetUp() override {
     SetIoTimeoutMilliseconds(3000);
     SetOutputSendTimeoutSeconds(3);
-    ASSERT_EQ(platform::RegSetString(kReportFolderKey, kReportFolderValue, "D:\\Reports"), 0);
-    fs::create_directories(root_.D() / "Reports" / "Backup");
+    fs::create_directories(root_.D() / "Reports");
   }
 
   // Runs `turns` service turns on a thread of their own.
@@ -46,20 +41,15 @@ class CommandSessionTest : public ::testing::Test {
   }
   void TearDown() override { StopService(); }
 
-  std::vector<std::string> ReportFiles(const std::string& type) {
-    std::vector<std::string> files;
+  // The texts of the saved reports of a type.
+  std::vector<std::string> Reports(const std::string& type) {
+    std::vector<std::string> texts;
     for (const auto& entry : fs::directory_iterator(root_.D() / "Reports" / type))
-      files.push_back(entry.path().string());
-    return files;
-  }
-  static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+      texts.push_back(ReadHostFile(entry.path()));
+    return texts;
   }
 
-  TempHostRoot root_;
+  TempHostRoot root_{HostOptions{"D", "", "", "D:\\Reports", ""}};
   platform::Socket listener_ = Listening();
   std::uint16_t port_ = platform::LocalPort(listener_.get());
   std::thread service_;
@@ -159,9 +149,7 @@ TEST_F(CommandSessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport
   EXPECT_EQ(linesOutput, kLines);
   std::string expected;
   for (int i = 0; i < kLines; ++i) expected += "line " + std::to_string(i) + "\r\n";
-  std::vector<std::string> files = ReportFiles("Backup");
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(Contents(files[0]), expected);
+  EXPECT_EQ(Reports("Backup"), std::vector<std::string>{expected});
   EXPECT_NE(out.find(kClientWentAway), std::string::npos) << out;
   EXPECT_EQ(ReportText(), "");
 }
@@ -177,22 +165,18 @@ TEST_F(CommandSessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsRep
     });
     return true;
   });
-  fs::create_directories(root_.D() / "Reports" / "Restore");
   ::testing::internal::CaptureStdout();
   StartService(1);
   platform::Socket client = Connect(port_);
   WriteRaw(client.get(), Bytes({8}));
   EXPECT_EQ(ReadRaw(client.get(), 1 + 15 + 8), Bytes({1}) + WireString("restoring\r\n") + WireString("done"));
-  fail = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a report name of its own
+  fail = true;  // saved in the same second: the store waits for a name of its own
   WriteRaw(client.get(), Bytes({8}));
   EXPECT_EQ(ReadRaw(client.get(), 1 + 15), Bytes({1}) + WireString("restoring\r\n"));
   EXPECT_TRUE(PeerClosed(client.get()));  // no "done"; the session ended
   StopService();
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "restore broke\n");
-  std::vector<std::string> files = ReportFiles("Restore");
-  ASSERT_EQ(files.size(), 2u);
-  for (const std::string& file : files) EXPECT_EQ(Contents(file), "restoring\r\n");
+  EXPECT_EQ(Reports("Restore"), std::vector<std::string>(2, "restoring\r\n"));
 }
 
 }  // namespace
