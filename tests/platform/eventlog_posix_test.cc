@@ -2,6 +2,8 @@
 // DIR/Logs/Application.log.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "platform/eventlog.h"
 #include "platform/host.h"
 #include "tests/support/temp_host.h"
@@ -17,14 +19,10 @@ TEST(EventLogPosix, OneLinePerEventWithItsText) {
   EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_ERROR_TYPE, 2, 0x4000006D,
                           {"POINT IN TIME", "snap", "srv1", "ERROR: first\r\nsecond\r\n"}));
   EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_WARNING_TYPE, 3, 0x40000999, {"a", "b"}));
-  const std::string log = ReadHostFile(root.path() / "Logs" / "Application.log");
+  std::istringstream log(ReadHostFile(root.path() / "Logs" / "Application.log"));
   std::vector<std::string> lines;
-  for (std::size_t start = 0; start < log.size();) {
-    const auto nl = log.find('\n', start);
-    lines.push_back(log.substr(start, nl - start));
-    start = nl + 1;
-  }
-  ASSERT_EQ(lines.size(), 4u) << log;
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_TRUE(lines[0].ends_with(
       " Information category 3 event 0x40000065 arksvc: The ARKServer service started."));
   EXPECT_TRUE(lines[1].ends_with(

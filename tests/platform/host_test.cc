@@ -1,11 +1,14 @@
-// Windows paths: what is refused everywhere, and what the machine reports.
+// Windows paths: what is refused everywhere, what the machine reports, and
+// processes by executable name.
 #include "platform/host.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include "platform/process.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
+
+namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
@@ -29,12 +32,38 @@ TEST(Host, UnsafeOrDrivelessPathsAreRefusedUntouched) {
 
 TEST(Host, ModuleWindowsDirectoryAndComputerName) {
   const std::string module = GetModuleFileName();
-  const std::string self = ProgramBesideTest("platform_tests");
   EXPECT_TRUE(module.size() > 3 && module[1] == ':' && module[2] == '\\') << module;
-  EXPECT_EQ(module.substr(module.rfind('\\') + 1), self.substr(self.find_last_of("\\/") + 1));
+  EXPECT_EQ(module.substr(module.rfind('\\') + 1), fs::path(ProgramBesideTest("platform_tests")).filename().string());
   const std::string windows = GetWindowsDirectory();
   EXPECT_TRUE(windows.size() > 3 && windows.substr(1, 2) == ":\\" && windows.back() != '\\') << windows;
   EXPECT_FALSE(GetComputerName().empty());
+}
+
+// Copies of the test helper under other names stand in for a server; a name
+// of this test only, so that other tests' processes do not count.
+TEST(Processes, FoundByNameIgnoringCaseAndExtension) {
+  TempHostRoot root;
+  const std::string helper = ProgramBesideTest("test_helper");
+  const std::string unique = "Probe" + std::to_string(CurrentProcessId());
+  const auto copy = [&](const std::string& name) {
+    const fs::path to = root.path() / (name + fs::path(helper).extension().string());
+    fs::copy_file(helper, to);
+    return to.string();
+  };
+  {
+    ChildProcess server(copy("NSERVER"), {"sleep", "30"});
+    ASSERT_EQ(server.ReadLine(), "sleeping");
+    EXPECT_TRUE(IsProcessRunning({"nserver", "nlnotes"}));
+  }
+  EXPECT_FALSE(IsProcessRunning({unique}));
+  {
+    ChildProcess probe(copy(unique), {"sleep", "30"});
+    ASSERT_EQ(probe.ReadLine(), "sleeping");
+    EXPECT_TRUE(IsProcessRunning({unique + ".exe"}));
+    EXPECT_TRUE(IsProcessRunning({"PROBE" + std::to_string(CurrentProcessId())}));
+  }
+  EXPECT_FALSE(IsProcessRunning({unique}));
+  EXPECT_FALSE(IsProcessRunning({}));
 }
 
 }  // namespace
