@@ -1,7 +1,9 @@
 // The command session in this process: command reading and registration,
-// the end of a turn, and long operations whose client goes away.
+// the end of a turn, and streamed operations that fail or whose client goes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -16,6 +18,7 @@
 #include "tests/net/loopback.h"
 #include "tests/support/os_calls.h"
 #include "tests/support/temp_host.h"
+#include "tests/support/text_checks.h"
 
 using namespace nettest;
 namespace fs = std::filesystem;
@@ -109,74 +112,59 @@ TEST_F(CommandSessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "refused by the handler\nunknown error\n");
 }
 
-TEST_F(CommandSessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport) {
+TEST_F(CommandSessionTest, StreamedOperationsEndWithDoneAndKeepTheirReportWhenTheyFailOrTheClientGoes) {
   constexpr int kLines = 2000;
   std::promise<void> clientGone;
   std::shared_future<void> gone = clientGone.get_future().share();
-  int linesOutput = 0;
+  std::atomic<int> lines{1}, linesOutput{0};
+  std::atomic<bool> fail{false};
   RegisterCommand(CommandCode::RunBackup, [&](platform::SOCKET c, Command&) {
     SendByte(c, 1);
     RunStreamingOperation(c, "Backup", [&] {
       OutputSink sink;
-      for (int i = 0; i < kLines; ++i) {
+      for (int i = 0; i < lines; ++i) {
         if (i == 5) gone.wait();
         Output(sink, "line " + std::to_string(i) + "\r\n");
         ++linesOutput;
       }
+      if (fail) throw std::string("backup broke");
     });
     return true;
   });
   ::testing::internal::CaptureStdout();
-  StartService(2);
-  {
-    platform::Socket client = Connect(port_);
-    WriteRaw(client.get(), Bytes({7}));
-    EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
-    for (int i = 0; i < 5; ++i) {
-      std::string line = "line " + std::to_string(i) + "\r\n";
-      EXPECT_EQ(ReadRaw(client.get(), line.size() + 4), WireString(line));
-    }
-    AbortConnection(client);
-  }
+  StartService(3);
+  // A run sends its text, then "done"; a failed one ends the session instead.
+  platform::Socket client = Connect(port_);
+  WriteRaw(client.get(), Bytes({7}));
+  EXPECT_EQ(ReadRaw(client.get(), 1 + 12 + 8), Bytes({1}) + WireString("line 0\r\n") + WireString("done"));
+  fail = true;
+  WriteRaw(client.get(), Bytes({7}));
+  EXPECT_EQ(ReadRaw(client.get(), 1 + 12), Bytes({1}) + WireString("line 0\r\n"));
+  EXPECT_TRUE(PeerClosed(client.get()));
+
+  // A client that goes away in the middle: the run still goes to its end.
+  fail = false;
+  lines = kLines;
+  linesOutput = 0;
+  client = Connect(port_);
+  WriteRaw(client.get(), Bytes({7}));
+  EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+  std::string expected, framed;
+  for (int i = 0; i < kLines; ++i) expected += "line " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 5; ++i) framed += WireString("line " + std::to_string(i) + "\r\n");
+  EXPECT_EQ(ReadRaw(client.get(), framed.size()), framed);
+  AbortConnection(client);
   clientGone.set_value();
-  // The next client is served.
-  platform::Socket next = Connect(port_);
+  platform::Socket next = Connect(port_);  // the next client is served
   WriteRaw(next.get(), Bytes({12, 15}));
   EXPECT_EQ(ReadRaw(next.get(), 2), Bytes({1, 1}));
   StopService();
-  std::string out = ::testing::internal::GetCapturedStdout();
-
+  EXPECT_TRUE(InOrder(::testing::internal::GetCapturedStdout(), {"backup broke\n", kClientWentAway}));
   EXPECT_EQ(linesOutput, kLines);
-  std::string expected;
-  for (int i = 0; i < kLines; ++i) expected += "line " + std::to_string(i) + "\r\n";
-  EXPECT_EQ(Reports("Backup"), std::vector<std::string>{expected});
-  EXPECT_NE(out.find(kClientWentAway), std::string::npos) << out;
+  std::vector<std::string> reports = Reports("Backup");
+  std::sort(reports.begin(), reports.end());
+  EXPECT_EQ(reports, (std::vector<std::string>{"line 0\r\n", "line 0\r\n", expected}));
   EXPECT_EQ(ReportText(), "");
-}
-
-TEST_F(CommandSessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsReport) {
-  bool fail = false;
-  RegisterCommand(CommandCode::RunRestore, [&](platform::SOCKET c, Command&) {
-    SendByte(c, 1);
-    RunStreamingOperation(c, "Restore", [&] {
-      OutputSink sink;
-      Output(sink, "restoring\r\n");
-      if (fail) throw std::string("restore broke");
-    });
-    return true;
-  });
-  ::testing::internal::CaptureStdout();
-  StartService(1);
-  platform::Socket client = Connect(port_);
-  WriteRaw(client.get(), Bytes({8}));
-  EXPECT_EQ(ReadRaw(client.get(), 1 + 15 + 8), Bytes({1}) + WireString("restoring\r\n") + WireString("done"));
-  fail = true;  // saved in the same second: the store waits for a name of its own
-  WriteRaw(client.get(), Bytes({8}));
-  EXPECT_EQ(ReadRaw(client.get(), 1 + 15), Bytes({1}) + WireString("restoring\r\n"));
-  EXPECT_TRUE(PeerClosed(client.get()));  // no "done"; the session ended
-  StopService();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "restore broke\n");
-  EXPECT_EQ(Reports("Restore"), std::vector<std::string>(2, "restoring\r\n"));
 }
 
 }  // namespace

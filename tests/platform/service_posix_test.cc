@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
 
+#include "platform/posix/kit/unique_fd.h"
 #include "tests/support/child_process.h"
 
 namespace platform {
@@ -17,34 +18,32 @@ namespace {
 
 TEST(ServiceDispatcherPosix, SignalsBecomeControlsAndSystemdHearsOfIt) {
   // A datagram socket standing in for systemd's notification socket.
-  const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(notify, 0);
+  const posix::UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  ASSERT_GE(notify.get(), 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string name = "ark-notify-" + std::to_string(::getpid());
   std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract
-  ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address),
+  ASSERT_EQ(::bind(notify.get(), reinterpret_cast<sockaddr*>(&address),
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
             0);
+  const auto notified = [&] {
+    char message[64] = {};
+    EXPECT_GT(::recv(notify.get(), message, sizeof message - 1, 0), 0);
+    return std::string(message);
+  };
 
   ChildProcess service(ProgramBesideTest("test_helper"), {"service"}, {"NOTIFY_SOCKET=@" + name});
-  ASSERT_TRUE(service.started());
   EXPECT_EQ(service.ReadLine(), "main");
   EXPECT_EQ(service.ReadLine(), "running");
-  char message[64] = {};
-  ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
-  EXPECT_STREQ(message, "READY=1");
-
+  EXPECT_EQ(notified(), "READY=1");
   ::kill(service.id(), SIGUSR1);
   EXPECT_EQ(service.ReadLine(), "control 4");
   ::kill(service.id(), SIGTERM);
   EXPECT_EQ(service.ReadLine(), "control 1");
-  std::memset(message, 0, sizeof message);
-  ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
-  EXPECT_STREQ(message, "STOPPING=1");
+  EXPECT_EQ(notified(), "STOPPING=1");
   EXPECT_EQ(service.ReadLine(), "stopped");
   EXPECT_EQ(service.Wait(), 0);
-  ::close(notify);
 }
 
 TEST(ServiceDispatcherPosix, StopBeforeTheHandlerExistsIsNotLost) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -17,26 +16,24 @@ namespace {
 TEST(StdoutCapture, ForwardsEverythingInSmallPiecesInOrder) {
   std::mutex mutex;
   std::vector<std::string> pieces;
-  std::atomic<bool> afterStop{false};
-  bool calledAfterStop = false;
   {
     StdoutCapture capture;
     ASSERT_TRUE(capture.Start([&](std::string_view piece) {
       std::lock_guard<std::mutex> lock(mutex);
-      if (afterStop) calledAfterStop = true;
       pieces.emplace_back(piece);
     }));
     EXPECT_TRUE(capture.active());
     EXPECT_FALSE(capture.Start(nullptr));  // one capture at a time
     std::string text;
     for (int i = 0; i < 600; ++i) text += static_cast<char>('a' + i % 26);
-    std::printf("%s", text.c_str());              // through the C stream
+    std::printf("%s", text.c_str());         // through the C stream
     WriteStandardOutputDirectly("|direct");  // and below it
     ASSERT_TRUE(capture.Stop());
-    afterStop = true;
     EXPECT_FALSE(capture.active());
 
-    // Stop returned only after the worker forwarded everything.
+    // Stop returned only after the worker forwarded everything, and nothing
+    // comes after it.
+    std::lock_guard<std::mutex> lock(mutex);
     std::string all;
     for (const std::string& p : pieces) {
       EXPECT_LE(p.size(), StdoutCapture::kPieceSize);
@@ -44,8 +41,9 @@ TEST(StdoutCapture, ForwardsEverythingInSmallPiecesInOrder) {
     }
     EXPECT_EQ(all, text + "|direct");
     EXPECT_GE(pieces.size(), 3u);
+    pieces.clear();
   }
-  EXPECT_FALSE(calledAfterStop);
+  EXPECT_TRUE(pieces.empty());
 
   // Standard output works again and a new capture can start.
   StdoutCapture again;
