@@ -9,47 +9,19 @@ using namespace nettest;
 
 namespace {
 
-SnapshotEntry MakeEntry(const std::string& name, std::uint32_t low) {
-  SnapshotEntry entry;
-  entry.name = name;
-  entry.dateText.Set("12-5-2026");
-  entry.timeText.Set("3:38:16");
-  entry.stampText.Set("12-5-2026_3.38.16");
-  entry.displayText.Set("12/5/2026 3:38:00");
-  entry.componentName.Set(u"snap");
-  entry.componentValue1 = low;
-  entry.componentValue2 = 0x01DC0000;
-  return entry;
-}
-
-DominoServerInfo MakeServer() {
-  DominoServerInfo server;
-  server.partition = 2;
-  server.clientFlag = true;
-  server.dataVolume.driveLetter = u'D';
-  server.dataVolume.diskPath = "/vol_data/disk1";
-  server.dataVolume.devicePath = "\\\\host\\disk1";
-  server.dataVolume.present = 1;
-  server.dataVolume.volumeName = "vol_data";
-  server.dataVolume.devicePathPart1 = "host";
-  server.dataVolume.devicePathPart2 = "disk1";
-  server.logVolume.driveLetter = u'L';
-  server.dataDirectory = "D:\\Domino\\Data";
-  server.logDirectory = "L:\\Logs";
-  server.notesIniPath = "D:\\Domino\\notes.ini";
-  server.serverName = "srv1/Org";
-  server.commonName = "srv1";
-  server.registryValueName = "PARTITION2";  // does not travel
-  server.loggingEnabled = true;              // does not travel
-  server.partitioned = true;
-  server.loggingStyle = 1;
-  server.archiveLogging = 1;
-  server.serverNameResolved = true;
-  server.loggingStyleText = "ARCHIVE";
-  server.logDirectoryRelative = 5;  // does not travel
-  server.dominoVersion = 9;         // does not travel
-  server.snapshots = {MakeEntry("dominosnap__HOST__srv1__recent", 7), MakeEntry(std::string(300, 'n'), 8)};
-  return server;
+// A whole server record as it travels, every field set to a value of its own.
+std::string ServerBytes() {
+  const auto entry = [](const std::string& name, std::uint32_t low) {
+    return WireString(name) + WireString("12-5-2026") + WireString("3:38:16") + WireString("12-5-2026_3.38.16") +
+           WireString("12/5/2026 3:38:00") + WireString("snap") + U32(low) + U32(0x01DC0000);
+  };
+  const std::string dataVolume = U32('D') + WireString("/vol_data/disk1") + WireString("\\\\host\\disk1") +
+                                 Bytes({1}) + WireString("vol_data") + WireString("host") + WireString("disk1");
+  const std::string logVolume = U32('L') + U32(0) + U32(0) + Bytes({0}) + U32(0) + U32(0) + U32(0);
+  return Bytes({2, 1}) + dataVolume + logVolume + WireString("D:\\Domino\\Data") + WireString("L:\\Logs") +
+         WireString("D:\\Domino\\notes.ini") + WireString("srv1/Org") + WireString("srv1") + Bytes({1}) + U32(1) +
+         U32(3) + Bytes({1}) + WireString("ARCHIVE") + U32(2) + entry("dominosnap__HOST__srv1__recent", 7) +
+         entry(std::string(300, 'n'), 8);
 }
 
 class WireRecordsTest : public ::testing::Test {
@@ -68,21 +40,29 @@ class WireRecordsTest : public ::testing::Test {
 };
 
 TEST_F(WireRecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
-  // A field received into the wrong place or in the wrong form goes out
-  // again as other bytes.
-  const std::string bytes = Wire(MakeServer());
-  const DominoServerInfo got = Received(bytes);
-  EXPECT_EQ(Wire(got), bytes);
+  const std::string bytes = ServerBytes();
+  DominoServerInfo got = Received(bytes);
+  EXPECT_EQ(got.partition, 2);
+  EXPECT_EQ(got.dataVolume.driveLetter, u'D');
+  EXPECT_EQ(got.dataVolume.devicePath, "\\\\host\\disk1");
+  EXPECT_EQ(got.logDirectory, "L:\\Logs");
+  EXPECT_EQ(got.serverName, "srv1/Org");
+  EXPECT_EQ(got.archiveLogging, 3);
+  EXPECT_EQ(got.loggingStyleText, "ARCHIVE");
   ASSERT_EQ(got.snapshots.size(), 2u);
   EXPECT_EQ(got.snapshots[0].wideName.Get(), u"dominosnap__HOST__srv1__recent");
+  EXPECT_EQ(got.snapshots[0].componentName.Get(), u"snap");
   // The name's fixed copies are cut to their fields; the name itself is whole.
   EXPECT_EQ(got.snapshots[1].name, std::string(300, 'n'));
   EXPECT_EQ(got.snapshots[1].nameText.Get(), std::string(255, 'n'));
   EXPECT_EQ(got.snapshots[1].wideName.Get(), std::u16string(255, u'n'));
-  EXPECT_EQ(got.registryValueName, "");
-  EXPECT_FALSE(got.loggingEnabled);
-  EXPECT_EQ(got.logDirectoryRelative, 0);
-  EXPECT_EQ(got.dominoVersion, 0);
+  EXPECT_EQ(got.snapshots[1].componentValue1, 8u);
+  // Every field goes out again as it came; the fields that do not travel stay home.
+  got.registryValueName = "PARTITION2";
+  got.loggingEnabled = true;
+  got.logDirectoryRelative = 5;
+  got.dominoVersion = 9;
+  EXPECT_EQ(Wire(got), bytes);
 }
 
 TEST_F(WireRecordsTest, NarrowedFieldsOnTheWire) {
@@ -118,8 +98,8 @@ TEST_F(WireRecordsTest, RequestsKeepTheirFlagsAsSpecified) {
   EXPECT_EQ(backup.text5, "t5");
 
   RestoreRequest restore;
-  restore.server = MakeServer();
-  restore.snapshot = MakeEntry("pick", 1);
+  restore.server = Received(ServerBytes());
+  restore.snapshot = restore.server.snapshots[1];
   restore.pointInTime = 2;
   restore.flag5 = true;
   restore.number6 = 0xDEADBEEF;
@@ -128,14 +108,14 @@ TEST_F(WireRecordsTest, RequestsKeepTheirFlagsAsSpecified) {
   RecvRestoreRequest(pair_.server.get(), got);
   EXPECT_EQ(got.pointInTime, 2);
   EXPECT_EQ(got.server.serverName, "srv1/Org");
-  EXPECT_EQ(got.snapshot.name, "pick");
+  EXPECT_EQ(got.snapshot.name, std::string(300, 'n'));
   EXPECT_FALSE(got.flag4);
   EXPECT_TRUE(got.flag5);
   EXPECT_EQ(got.number6, 0xDEADBEEFu);
 }
 
 TEST_F(WireRecordsTest, DiscoveryTailAndHostileCounts) {
-  std::vector<DominoServerInfo> servers = {MakeServer()};
+  std::vector<DominoServerInfo> servers = {Received(ServerBytes())};
   // A count beyond the list sends what the list holds, with a matching count.
   SendDiscoveryReplyTail(pair_.client.get(), 3, true, "HOST", servers);
   DiscoveryReply reply;
