@@ -20,17 +20,11 @@ class Thing : public IThing {
  public:
   int Value() override { return 7; }
 };
+template <typename T>
 class Factory : public IClassFactory {
  public:
   HRESULT CreateInstance(const GUID&, std::unique_ptr<IUnknown>& out) override {
-    out = std::make_unique<Thing>();
-    return S_OK;
-  }
-};
-class OtherFactory : public IClassFactory {
- public:
-  HRESULT CreateInstance(const GUID&, std::unique_ptr<IUnknown>& out) override {
-    out = std::make_unique<IUnknown>();
+    out = std::make_unique<T>();
     return S_OK;
   }
 };
@@ -43,7 +37,7 @@ TEST(Com, ClassObjectsNeedTheRegistryKeyAndAServer) {
   std::unique_ptr<IClassFactory> factory;
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);
   RegisterClassServer(kClsid, [](std::unique_ptr<IClassFactory>& out) {
-    out = std::make_unique<Factory>();
+    out = std::make_unique<Factory<Thing>>();
     return S_OK;
   });
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);  // key missing
@@ -58,7 +52,7 @@ TEST(Com, ClassObjectsNeedTheRegistryKeyAndAServer) {
   RegisterClassServer(kClsid, [](std::unique_ptr<IClassFactory>&) { return E_OUTOFMEMORY; });
   EXPECT_EQ(CoGetClassObject(kClsid, 1, factory), E_OUTOFMEMORY);
   EXPECT_EQ(factory, nullptr);
-  OtherFactory other;
+  Factory<IUnknown> other;
   EXPECT_EQ(CreateInstance(other, kIid, thing), E_NOINTERFACE);
   UnregisterClassServer(kClsid);
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);
