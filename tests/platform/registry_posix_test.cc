@@ -154,9 +154,8 @@ TEST(RegistryPosix, DamagedLinesAreKeptAndReportedNotFatal) {
                             "\"B\"=\"b\"\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=\"4\"\n\n");
 
   // A registry that cannot be read fails every call with a clear code.
-  TempHostRoot other;
-  std::filesystem::remove(other.path() / "registry.reg");
-  ASSERT_EQ(::mkdir((other.path() / "registry.reg").c_str(), 0777), 0);
+  std::filesystem::remove(file);
+  ASSERT_EQ(::mkdir(file.c_str(), 0777), 0);
   EXPECT_NE(RegSetString(kKey, "X", "y"), ERROR_SUCCESS);
   EXPECT_NE(RegGetString(kKey, "X", s), ERROR_SUCCESS);
 }
