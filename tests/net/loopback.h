@@ -52,12 +52,12 @@ inline void WriteRaw(platform::SOCKET s, std::string_view bytes) {
   }
 }
 
-// Up to n bytes; fewer when the peer closes or stays silent for 5 s.
-inline std::string ReadRaw(platform::SOCKET s, std::size_t n) {
+// Up to n bytes; fewer when the peer closes or stays silent for timeoutMs.
+inline std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 5000) {
   std::string out;
   char buffer[65536];
   while (out.size() < n) {
-    if (platform::WaitReady(s, false, 5000) != 1) break;
+    if (platform::WaitReady(s, false, timeoutMs) != 1) break;
     std::size_t want = n - out.size() < sizeof buffer ? n - out.size() : sizeof buffer;
     long got = platform::Recv(s, buffer, want);
     if (got <= 0) break;
@@ -75,9 +75,9 @@ inline std::string SentBytes(const std::function<void(platform::SOCKET)>& send) 
   return ReadRaw(pair.server.get(), std::size_t(1) << 24);
 }
 
-// True when the peer closed the connection (end of stream within 5 s).
-inline bool PeerClosed(platform::SOCKET s) {
-  if (platform::WaitReady(s, false, 5000) != 1) return false;
+// True when the peer closed the connection (end of stream within timeoutMs).
+inline bool PeerClosed(platform::SOCKET s, long timeoutMs = 5000) {
+  if (platform::WaitReady(s, false, timeoutMs) != 1) return false;
   char byte;
   return platform::Recv(s, &byte, 1) <= 0;
 }
