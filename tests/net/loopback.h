@@ -1,13 +1,11 @@
-// Test helpers: a connected loopback pair, raw bytes in and out (through the
-// platform calls, not the primitives under test), and a temporary directory.
+// Test helpers: a connected loopback pair and raw bytes in and out (through
+// the platform calls, not the primitives under test).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <string_view>
 
@@ -21,9 +19,9 @@ struct LoopbackPair {
   platform::Socket client;
 };
 
-inline platform::Socket Listening(std::uint16_t port = 0) {
+inline platform::Socket Listening() {
   bool bindFailed = false;
-  platform::Socket listener = platform::CreateTcpListener(port, &bindFailed);
+  platform::Socket listener = platform::CreateTcpListener(0, &bindFailed);
   EXPECT_TRUE(listener.valid());
   EXPECT_EQ(platform::Listen(listener.get(), 4), 0);
   return listener;
@@ -68,6 +66,15 @@ inline std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 5
   return out;
 }
 
+// The bytes that send writes, read on the other end of a fresh pair until
+// the sender closes it.
+inline std::string SentBytes(const std::function<void(platform::SOCKET)>& send) {
+  LoopbackPair pair = MakeLoopbackPair();
+  send(pair.client.get());
+  pair.client.reset();
+  return ReadRaw(pair.server.get(), std::size_t(1) << 24);
+}
+
 // True when the peer closed the connection (end of stream within timeoutMs).
 inline bool PeerClosed(platform::SOCKET s, long timeoutMs = 5000) {
   if (platform::WaitReady(s, false, timeoutMs) != 1) return false;
@@ -98,28 +105,5 @@ inline std::string ErrorOf(const std::function<void()>& call) {
   }
   return "(no error)";
 }
-
-// A fresh temporary directory, removed with all it holds at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      const auto candidate = std::filesystem::temp_directory_path() / ("ark-net-" + std::to_string(random()));
-      if (std::filesystem::create_directory(candidate)) path_ = candidate.string();
-    }
-    if (path_.empty()) ADD_FAILURE() << "no temporary directory";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace nettest

@@ -1,12 +1,12 @@
 // The command session in this process: command reading and registration,
-// the end of a turn, and long operations whose client goes away.
+// the end of a turn, and streamed operations that fail or whose client goes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <thread>
 
 #include "net/command.h"
@@ -14,12 +14,11 @@
 #include "net/streaming.h"
 #include "net/wire.h"
 #include "output/output.h"
-#include "platform/host.h"
-#include "platform/registry.h"
 #include "reports/report_store.h"
 #include "tests/net/loopback.h"
 #include "tests/support/os_calls.h"
 #include "tests/support/temp_host.h"
+#include "tests/support/text_checks.h"
 
 using namespace nettest;
 namespace fs = std::filesystem;
@@ -31,8 +30,7 @@ class CommandSessionTest : public ::testing::Test {
   void SetUp() override {
     SetIoTimeoutMilliseconds(3000);
     SetOutputSendTimeoutSeconds(3);
-    ASSERT_EQ(platform::RegSetString(kReportFolderKey, kReportFolderValue, "D:\\Reports"), 0);
-    fs::create_directories(root_.D() / "Reports" / "Backup");
+    fs::create_directories(root_.D() / "Reports");
   }
 
   // Runs `turns` service turns on a thread of their own.
@@ -46,20 +44,15 @@ class CommandSessionTest : public ::testing::Test {
   }
   void TearDown() override { StopService(); }
 
-  std::vector<std::string> ReportFiles(const std::string& type) {
-    std::vector<std::string> files;
+  // The texts of the saved reports of a type.
+  std::vector<std::string> Reports(const std::string& type) {
+    std::vector<std::string> texts;
     for (const auto& entry : fs::directory_iterator(root_.D() / "Reports" / type))
-      files.push_back(entry.path().string());
-    return files;
-  }
-  static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+      texts.push_back(ReadHostFile(entry.path()));
+    return texts;
   }
 
-  TempHostRoot root_;
+  TempHostRoot root_{HostOptions{"D", "", "", "D:\\Reports", ""}};
   platform::Socket listener_ = Listening();
   std::uint16_t port_ = platform::LocalPort(listener_.get());
   std::thread service_;
@@ -119,80 +112,59 @@ TEST_F(CommandSessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "refused by the handler\nunknown error\n");
 }
 
-TEST_F(CommandSessionTest, ClientGoneDuringOperationStillRunsItAndSavesTheReport) {
+TEST_F(CommandSessionTest, StreamedOperationsEndWithDoneAndKeepTheirReportWhenTheyFailOrTheClientGoes) {
   constexpr int kLines = 2000;
   std::promise<void> clientGone;
   std::shared_future<void> gone = clientGone.get_future().share();
-  int linesOutput = 0;
+  std::atomic<int> lines{1}, linesOutput{0};
+  std::atomic<bool> fail{false};
   RegisterCommand(CommandCode::RunBackup, [&](platform::SOCKET c, Command&) {
     SendByte(c, 1);
     RunStreamingOperation(c, "Backup", [&] {
       OutputSink sink;
-      for (int i = 0; i < kLines; ++i) {
+      for (int i = 0; i < lines; ++i) {
         if (i == 5) gone.wait();
         Output(sink, "line " + std::to_string(i) + "\r\n");
         ++linesOutput;
       }
+      if (fail) throw std::string("backup broke");
     });
     return true;
   });
   ::testing::internal::CaptureStdout();
-  StartService(2);
-  {
-    platform::Socket client = Connect(port_);
-    WriteRaw(client.get(), Bytes({7}));
-    EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
-    for (int i = 0; i < 5; ++i) {
-      std::string line = "line " + std::to_string(i) + "\r\n";
-      EXPECT_EQ(ReadRaw(client.get(), line.size() + 4), WireString(line));
-    }
-    AbortConnection(client);
-  }
+  StartService(3);
+  // A run sends its text, then "done"; a failed one ends the session instead.
+  platform::Socket client = Connect(port_);
+  WriteRaw(client.get(), Bytes({7}));
+  EXPECT_EQ(ReadRaw(client.get(), 1 + 12 + 8), Bytes({1}) + WireString("line 0\r\n") + WireString("done"));
+  fail = true;
+  WriteRaw(client.get(), Bytes({7}));
+  EXPECT_EQ(ReadRaw(client.get(), 1 + 12), Bytes({1}) + WireString("line 0\r\n"));
+  EXPECT_TRUE(PeerClosed(client.get()));
+
+  // A client that goes away in the middle: the run still goes to its end.
+  fail = false;
+  lines = kLines;
+  linesOutput = 0;
+  client = Connect(port_);
+  WriteRaw(client.get(), Bytes({7}));
+  EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+  std::string expected, framed;
+  for (int i = 0; i < kLines; ++i) expected += "line " + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 5; ++i) framed += WireString("line " + std::to_string(i) + "\r\n");
+  EXPECT_EQ(ReadRaw(client.get(), framed.size()), framed);
+  AbortConnection(client);
   clientGone.set_value();
-  // The next client is served.
-  platform::Socket next = Connect(port_);
+  platform::Socket next = Connect(port_);  // the next client is served
   WriteRaw(next.get(), Bytes({12, 15}));
   EXPECT_EQ(ReadRaw(next.get(), 2), Bytes({1, 1}));
   StopService();
-  std::string out = ::testing::internal::GetCapturedStdout();
-
+  EXPECT_TRUE(InOrder(::testing::internal::GetCapturedStdout(), {"backup broke\n", kClientWentAway}));
   EXPECT_EQ(linesOutput, kLines);
-  std::string expected;
-  for (int i = 0; i < kLines; ++i) expected += "line " + std::to_string(i) + "\r\n";
-  std::vector<std::string> files = ReportFiles("Backup");
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(Contents(files[0]), expected);
-  EXPECT_NE(out.find(kClientWentAway), std::string::npos) << out;
+  std::vector<std::string> reports = Reports("Backup");
+  std::sort(reports.begin(), reports.end());
+  EXPECT_EQ(reports, (std::vector<std::string>{"line 0\r\n", "line 0\r\n", expected}));
   EXPECT_EQ(ReportText(), "");
-}
-
-TEST_F(CommandSessionTest, StreamedOperationEndsWithDoneAndAFailedOneKeepsItsReport) {
-  bool fail = false;
-  RegisterCommand(CommandCode::RunRestore, [&](platform::SOCKET c, Command&) {
-    SendByte(c, 1);
-    RunStreamingOperation(c, "Restore", [&] {
-      OutputSink sink;
-      Output(sink, "restoring\r\n");
-      if (fail) throw std::string("restore broke");
-    });
-    return true;
-  });
-  fs::create_directories(root_.D() / "Reports" / "Restore");
-  ::testing::internal::CaptureStdout();
-  StartService(1);
-  platform::Socket client = Connect(port_);
-  WriteRaw(client.get(), Bytes({8}));
-  EXPECT_EQ(ReadRaw(client.get(), 1 + 15 + 8), Bytes({1}) + WireString("restoring\r\n") + WireString("done"));
-  fail = true;
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a report name of its own
-  WriteRaw(client.get(), Bytes({8}));
-  EXPECT_EQ(ReadRaw(client.get(), 1 + 15), Bytes({1}) + WireString("restoring\r\n"));
-  EXPECT_TRUE(PeerClosed(client.get()));  // no "done"; the session ended
-  StopService();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "restore broke\n");
-  std::vector<std::string> files = ReportFiles("Restore");
-  ASSERT_EQ(files.size(), 2u);
-  for (const std::string& file : files) EXPECT_EQ(Contents(file), "restoring\r\n");
 }
 
 }  // namespace

@@ -1,16 +1,19 @@
-// The host root of the POSIX layer: the drive map, names found whatever
-// their case, the root from the environment, the module's drive path.
+// The host of the POSIX layer: the drive map, names found whatever their
+// case, the root from the environment, the module's drive path, processes
+// that belong to another host root; local time follows TZ (changed within
+// the process), and the ANSI code page is UTF-8.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <sys/stat.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/host.h"
+#include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/host.h"
+#include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
@@ -21,86 +24,68 @@ namespace {
 
 constexpr char kDriveMap[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
 
-std::string MakeDir(const TempHostRoot& root, const std::string& relative) {
-  fs::create_directories(root.path() / relative);
-  return (root.path() / relative).string();
+// The host path of a Windows path, or the error code.
+std::string Host(const std::string& windows) {
+  std::string host;
+  const DWORD error = ToHostPath(windows, host);
+  return error == ERROR_SUCCESS ? host : "error " + std::to_string(error);
 }
 
 TEST(HostPosix, DriveMapTurnsWindowsPathsIntoHostPaths) {
   TempHostRoot root;
-  const std::string d = MakeDir(root, "volD");
   const std::string base = root.path().string();
+  const std::string d = base + "/volD";
+  fs::create_directories(d);
   ASSERT_EQ(RegSetString(kDriveMap, "D:", d + "/"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(kDriveMap, "E:", "volE"), ERROR_SUCCESS);  // relative to the root
-
-  std::string host;
-  EXPECT_EQ(ToHostPath("D:\\Domino\\Data\\Mail\\Jo.nsf", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/Domino/Data/Mail/Jo.nsf");
-  EXPECT_EQ(ToHostPath("d:/Domino//Data\\\\x.nsf\\", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/Domino/Data/x.nsf");
-  EXPECT_EQ(ToHostPath("D:\\", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d);
-  EXPECT_EQ(ToHostPath("E:\\x", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, base + "/volE/x");
+  EXPECT_EQ(Host("D:\\Domino\\Data\\Mail\\Jo.nsf"), d + "/Domino/Data/Mail/Jo.nsf");
+  EXPECT_EQ(Host("d:/Domino//Data\\\\x.nsf\\"), d + "/Domino/Data/x.nsf");
+  EXPECT_EQ(Host("D:\\"), d);
+  EXPECT_EQ(Host("E:\\x"), base + "/volE/x");
   // C: is the host root itself, so C:\Windows is DIR/Windows.
   EXPECT_EQ(GetWindowsDirectory(), "C:\\Windows");
-  EXPECT_EQ(ToHostPath(GetWindowsDirectory() + "\\ark.ini", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, base + "/Windows/ark.ini");
+  EXPECT_EQ(Host(GetWindowsDirectory() + "\\ark.ini"), base + "/Windows/ark.ini");
   EXPECT_EQ(DriveHostDirectory('c'), base);
-
   // A mapping of C: replaces the host root.
-  const std::string c = MakeDir(root, "volC");
-  ASSERT_EQ(RegSetString(kDriveMap, "C:", c), ERROR_SUCCESS);
-  EXPECT_EQ(ToHostPath("C:\\Windows", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, c + "/Windows");
+  fs::create_directories(base + "/volC");
+  ASSERT_EQ(RegSetString(kDriveMap, "C:", base + "/volC"), ERROR_SUCCESS);
+  EXPECT_EQ(Host("C:\\Windows"), base + "/volC/Windows");
 }
 
 // Names are found whatever their letter case, as on Windows; names that
 // exist nowhere keep the case they were given.
 TEST(HostPosix, PathsResolveIgnoringLetterCase) {
   TempHostRoot root;
-  const std::string d = root.D().string();
-  const std::string ledger = d + "/ArkLedger/srv1/dominosnap__HOST__SRV1__recent";
-  fs::create_directories(ledger);
-  std::string host;
-  EXPECT_EQ(ToHostPath("D:\\ARKLEDGER\\SRV1\\DOMINOSNAP__HOST__SRV1__RECENT\\log_hint", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, ledger + "/log_hint");
-  EXPECT_EQ(ToHostPath("D:\\arkledger\\Srv1\\New Folder\\X.DAT", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/ArkLedger/srv1/New Folder/X.DAT");
+  const std::string srv1 = root.D().string() + "/ArkLedger/srv1";
+  fs::create_directories(srv1 + "/dominosnap__HOST__SRV1__recent");
+  EXPECT_EQ(Host("D:\\ARKLEDGER\\SRV1\\DOMINOSNAP__HOST__SRV1__RECENT\\log_hint"),
+            srv1 + "/dominosnap__HOST__SRV1__recent/log_hint");
+  EXPECT_EQ(Host("D:\\arkledger\\Srv1\\New Folder\\X.DAT"), srv1 + "/New Folder/X.DAT");
   // An exact match wins over a name that differs only in case.
-  fs::create_directories(d + "/ArkLedger/SRV1");
-  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\SRV1", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/ArkLedger/SRV1");
+  fs::create_directories(root.D() / "ArkLedger" / "SRV1");
+  EXPECT_EQ(Host("D:\\ArkLedger\\SRV1"), root.D().string() + "/ArkLedger/SRV1");
 
   // A directory's listing is kept while the directory is unchanged: a name
   // created through the platform joins it, a name created otherwise is
   // found once the directory shows a change.
-  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\Log.dat", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/ArkLedger/srv1/Log.dat");
+  EXPECT_EQ(Host("D:\\ArkLedger\\srv1\\Log.dat"), srv1 + "/Log.dat");
   File created;
   ASSERT_EQ(created.Open("D:\\ArkLedger\\srv1\\LOG.DAT", File::Mode::CreateAlways), ERROR_SUCCESS);
-  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\log.dat", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/ArkLedger/srv1/LOG.DAT");
-  std::ofstream(d + "/ArkLedger/srv1/Other.dat") << "x";
+  EXPECT_EQ(Host("D:\\ArkLedger\\srv1\\log.dat"), srv1 + "/LOG.DAT");
+  WriteHostFile(srv1 + "/Other.dat", "x");
   const struct timespec old[2] = {{1, 0}, {1, 0}};  // a change whatever the clock's grain
-  ASSERT_EQ(::utimensat(AT_FDCWD, (d + "/ArkLedger/srv1").c_str(), old, 0), 0);
-  EXPECT_EQ(ToHostPath("D:\\ArkLedger\\srv1\\OTHER.DAT", host), ERROR_SUCCESS);
-  EXPECT_EQ(host, d + "/ArkLedger/srv1/Other.dat");
+  ASSERT_EQ(::utimensat(AT_FDCWD, srv1.c_str(), old, 0), 0);
+  EXPECT_EQ(Host("D:\\ArkLedger\\srv1\\OTHER.DAT"), srv1 + "/Other.dat");
 }
 
 TEST(HostPosix, RootFromTheEnvironmentElseTheWorkingDirectory) {
   TempHostRoot root;
-  const std::string sub = MakeDir(root, "sub");
+  const std::string sub = root.path().string() + "/sub";
+  fs::create_directories(sub);
   const std::string helper = ProgramBesideTest("test_helper");
-  {
-    ChildProcess child(helper, {"root"}, {"ARK_ROOT=" + root.path().string() + "/sub/"});
-    EXPECT_EQ(child.ReadLine(), sub);
-  }
-  {
-    ChildProcess child(helper, {"root"}, {"ARK_ROOT="}, sub);
-    EXPECT_EQ(child.ReadLine(), sub);
-  }
-  SetHostRoot(root.path().string() + "/sub/../sub/");
+  EXPECT_EQ(ChildProcess(helper, {"root"}, {"ARK_ROOT=" + sub + "/"}).ReadLine(), sub);
+  EXPECT_EQ(ChildProcess(helper, {"root"}, {"ARK_ROOT="}, sub).ReadLine(), sub);
+  SetHostRoot(sub + "/../sub/");
   EXPECT_EQ(HostRoot(), sub);
 }
 
@@ -108,14 +93,13 @@ TEST(HostPosix, ModuleFileNameAndComputerName) {
   TempHostRoot root;
   char exe[PATH_MAX] = {};
   ASSERT_GT(::readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
-  const std::string exePath = exe;
-  const std::string dir = exePath.substr(0, exePath.rfind('/'));
-  const std::string name = exePath.substr(exePath.rfind('/') + 1);
+  const fs::path exePath = exe;
+  const std::string name = exePath.filename().string();
   EXPECT_EQ(GetModuleFileName(), "C:\\Program Files\\ark\\" + name);
-  // A drive that holds the executable's directory names it.
-  ASSERT_EQ(RegSetString(kDriveMap, "F:", dir.substr(0, dir.rfind('/'))), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetString(kDriveMap, "G:", dir), ERROR_SUCCESS);
-  EXPECT_EQ(GetModuleFileName(), "G:\\" + name);  // the most specific one
+  // A drive that holds the executable's directory names it: the most specific one.
+  ASSERT_EQ(RegSetString(kDriveMap, "F:", exePath.parent_path().parent_path().string()), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetString(kDriveMap, "G:", exePath.parent_path().string()), ERROR_SUCCESS);
+  EXPECT_EQ(GetModuleFileName(), "G:\\" + name);
 
   char hostName[256] = {};
   ::gethostname(hostName, sizeof hostName - 1);
@@ -123,6 +107,75 @@ TEST(HostPosix, ModuleFileNameAndComputerName) {
   ASSERT_EQ(RegSetString("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName", "ComputerName", "HOST7"),
             ERROR_SUCCESS);
   EXPECT_EQ(GetComputerName(), "HOST7");
+}
+
+// Several simulated hosts share one machine: a process that declares
+// another host root does not count.
+TEST(ProcessesPosix, OnlyTheProcessesOfTheirOwnHostCount) {
+  TempHostRoot root;
+  TempHostRoot other;
+  SetHostRoot(root.path().string());
+  const std::string unique = "Probe" + std::to_string(CurrentProcessId());
+  const fs::path program = root.path() / "bin" / (unique + ".EXE");
+  fs::create_directories(program.parent_path());
+  fs::copy_file(ProgramBesideTest("test_helper"), program);
+  const struct {
+    std::vector<std::string> args, env;
+    bool counts;
+  } kRows[] = {{{"sleep", "30"}, {"ARK_ROOT=" + other.path().string()}, false},
+               {{"sleep", "30", "--root", other.path().string()}, {}, false},
+               {{"sleep", "30", "--root", root.path().string() + "/bin/.."}, {}, true},
+               {{"sleep", "30"}, {"ARK_ROOT="}, true}};  // undeclared
+  for (const auto& row : kRows) {
+    ChildProcess child(program, row.args, row.env);
+    ASSERT_EQ(child.ReadLine(), "sleeping");
+    EXPECT_EQ(IsProcessRunning({unique}), row.counts) << row.args.back();
+  }
+}
+
+TEST(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
+  TempHostRoot eastern(HostOptions{"D", "", "", "", "EST5EDT,M3.2.0,M11.1.0"});
+  // Summer: UTC-4; winter: UTC-5; and back.
+  for (const auto& [month, localHour] : {std::pair{7, 8}, std::pair{1, 7}}) {
+    FILETIME utc, local, again;
+    SYSTEMTIME st;
+    ASSERT_TRUE(SystemTimeToFileTime(SYSTEMTIME{2021, WORD(month), 0, 1, 12, 0, 0, 250}, utc));
+    ASSERT_TRUE(FileTimeToLocalFileTime(utc, local));
+    ASSERT_TRUE(FileTimeToSystemTime(local, st));
+    EXPECT_EQ(st.wHour, localHour);
+    EXPECT_EQ(st.wMilliseconds, 250);
+    ASSERT_TRUE(LocalFileTimeToFileTime(local, again));
+    EXPECT_EQ(FileTimeToU64(again), FileTimeToU64(utc));
+  }
+
+  // The clock: local time is the system time moved by the zone's offset.
+  TempHostRoot fixed(HostOptions{"D", "", "", "", "XYZ-3"});
+  SYSTEMTIME sys, loc;
+  GetSystemTime(sys);
+  GetLocalTime(loc);
+  FILETIME a, b, now;
+  ASSERT_TRUE(SystemTimeToFileTime(sys, a));
+  ASSERT_TRUE(SystemTimeToFileTime(loc, b));
+  EXPECT_NEAR((double(FileTimeToU64(b)) - double(FileTimeToU64(a))) / 36e9, 3.0, 0.01);
+  GetSystemTimeAsFileTime(now);
+  EXPECT_NEAR(double(FileTimeToU64(now)), double(FileTimeToU64(a)), 5e7);
+}
+
+TEST(TextPosix, Utf8AndUtf16BothWays) {
+  const std::string text = "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80";  // a ü € 😀
+  const std::u16string wide = AnsiToWide(text);
+  EXPECT_EQ(wide, (std::u16string{u'a', 0x00FC, 0x20AC, 0xD83D, 0xDE00}));
+  EXPECT_EQ(WideToAnsi(wide), text);
+
+  // Invalid input becomes U+FFFD and never swallows the valid text after it.
+  EXPECT_EQ(AnsiToWide("\x80z"), (std::u16string{0xFFFD, u'z'}));
+  EXPECT_EQ(AnsiToWide("\xE2\x82z"), (std::u16string{0xFFFD, u'z'}));      // truncated
+  EXPECT_EQ(AnsiToWide("\xC0\xAFz"), (std::u16string{0xFFFD, 0xFFFD, u'z'}));  // overlong
+  EXPECT_EQ(AnsiToWide("\xED\xA0\x80"), (std::u16string{0xFFFD, 0xFFFD, 0xFFFD}));  // surrogate
+  EXPECT_EQ(AnsiToWide("\xF5\x80"), (std::u16string{0xFFFD, 0xFFFD}));
+  EXPECT_EQ(AnsiToWide("\xE2\x82"), (std::u16string{0xFFFD}));  // cut at the end
+  EXPECT_EQ(WideToAnsi(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx");
+  EXPECT_EQ(WideToAnsi(std::u16string{0xDC00}), "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -1,11 +1,23 @@
-// Windows paths: what is refused everywhere, and what the machine reports.
+// Windows paths: what is refused everywhere, what the machine reports;
+// processes by executable name; the operation lock and the volume freeze,
+// within this process and against other processes (the test helper holds
+// them there); FILETIME and SYSTEMTIME, and text.
 #include "platform/host.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/oplock.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "platform/volume_freeze.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
+
+namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
@@ -29,12 +41,148 @@ TEST(Host, UnsafeOrDrivelessPathsAreRefusedUntouched) {
 
 TEST(Host, ModuleWindowsDirectoryAndComputerName) {
   const std::string module = GetModuleFileName();
-  const std::string self = ProgramBesideTest("platform_tests");
   EXPECT_TRUE(module.size() > 3 && module[1] == ':' && module[2] == '\\') << module;
-  EXPECT_EQ(module.substr(module.rfind('\\') + 1), self.substr(self.find_last_of("\\/") + 1));
+  EXPECT_EQ(module.substr(module.rfind('\\') + 1), fs::path(ProgramBesideTest("platform_tests")).filename().string());
   const std::string windows = GetWindowsDirectory();
   EXPECT_TRUE(windows.size() > 3 && windows.substr(1, 2) == ":\\" && windows.back() != '\\') << windows;
   EXPECT_FALSE(GetComputerName().empty());
+}
+
+// Copies of the test helper under other names stand in for a server; a name
+// of this test only, so that other tests' processes do not count.
+TEST(Processes, FoundByNameIgnoringCaseAndExtension) {
+  TempHostRoot root;
+  const std::string helper = ProgramBesideTest("test_helper");
+  const std::string unique = "Probe" + std::to_string(CurrentProcessId());
+  const auto copy = [&](const std::string& name) {
+    const fs::path to = root.path() / (name + fs::path(helper).extension().string());
+    fs::copy_file(helper, to);
+    return to.string();
+  };
+  {
+    ChildProcess server(copy("NSERVER"), {"sleep", "30"});
+    ASSERT_EQ(server.ReadLine(), "sleeping");
+    EXPECT_TRUE(IsProcessRunning({"nserver", "nlnotes"}));
+  }
+  EXPECT_FALSE(IsProcessRunning({unique}));
+  {
+    ChildProcess probe(copy(unique), {"sleep", "30"});
+    ASSERT_EQ(probe.ReadLine(), "sleeping");
+    EXPECT_TRUE(IsProcessRunning({unique + ".exe"}));
+    EXPECT_TRUE(IsProcessRunning({"PROBE" + std::to_string(CurrentProcessId())}));
+  }
+  EXPECT_FALSE(IsProcessRunning({unique}));
+  EXPECT_FALSE(IsProcessRunning({}));
+}
+
+constexpr char kLock[] = "\\\\.\\PIPE\\ark";
+
+TEST(OperationLock, OneHolderInAndAcrossProcesses) {
+  TempHostRoot root;
+  OperationLockHandle first;
+  ASSERT_TRUE(first.Acquire(kLock));
+  // Not re-entrant: a second acquire in the same process fails.
+  OperationLockHandle second;
+  EXPECT_FALSE(second.Acquire(kLock));
+  EXPECT_FALSE(second.valid());
+  EXPECT_FALSE(second.Acquire("\\\\.\\pipe\\ARK"));  // names compare without case
+  OperationLockHandle other;
+  EXPECT_TRUE(other.Acquire("\\\\.\\PIPE\\other"));
+  {
+    ChildProcess elsewhere(ProgramBesideTest("test_helper"), {"oplock", kLock});
+    EXPECT_EQ(elsewhere.ReadLine(), "refused");
+  }
+
+  // Moving keeps the lock; closing releases it.
+  OperationLockHandle moved = std::move(first);
+  EXPECT_FALSE(first.valid());
+  EXPECT_FALSE(second.Acquire(kLock));
+  moved.Close();
+  {
+    // A holder that dies without closing releases it.
+    ChildProcess holder(ProgramBesideTest("test_helper"), {"oplock", kLock});
+    ASSERT_EQ(holder.ReadLine(), "held");
+    EXPECT_FALSE(second.Acquire(kLock));
+    holder.Kill();
+    holder.Wait();
+  }
+  EXPECT_TRUE(second.Acquire(kLock));
+}
+
+TEST(VolumeLock, FreezeWaitsForWritersAndWritersShare) {
+  TempHostRoot root;
+  VolumeLock writer;
+  ASSERT_TRUE(writer.Lock('d', VolumeLock::Kind::SharedWrite));
+  {
+    ChildProcess otherWriter(ProgramBesideTest("test_helper"), {"freeze", "D", "shared"});
+    EXPECT_EQ(otherWriter.ReadLine(), "locked");
+  }
+  EXPECT_FALSE(VolumeLock().Lock('1', VolumeLock::Kind::SharedWrite));
+
+  // The freeze waits until the writer is done.
+  ChildProcess freeze(ProgramBesideTest("test_helper"), {"freeze", "D", "exclusive"});
+  EXPECT_EQ(freeze.ReadLine(300), "") << "the freeze was granted while a writer held the volume";
+  writer.Unlock();
+  EXPECT_FALSE(writer.held());
+  EXPECT_EQ(freeze.ReadLine(), "locked");
+  freeze.CloseInput();
+  EXPECT_EQ(freeze.Wait(), 0);
+
+  // Other drives are independent.
+  VolumeLock e;
+  EXPECT_TRUE(e.Lock('E', VolumeLock::Kind::ExclusiveFreeze));
+  ChildProcess f(ProgramBesideTest("test_helper"), {"freeze", "F", "exclusive"});
+  EXPECT_EQ(f.ReadLine(), "locked");
+}
+
+SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD ms = 0, WORD weekday = 0) {
+  return SYSTEMTIME{y, mo, weekday, d, h, mi, s, ms};
+}
+
+TEST(Clock, FileTimeAndSystemTimeAgree) {
+  // Both ways; the way back fills in the day of the week.
+  const struct {
+    SYSTEMTIME time;
+    std::uint64_t fileTime;
+  } kRows[] = {{Time(1601, 1, 1, 0, 0, 0, 0, 1), 0},
+               {Time(1970, 1, 1, 0, 0, 0, 0, 4), 116444736000000000ull},
+               {Time(2003, 3, 2, 9, 5, 3, 7, 0), 126910695030070000ull},
+               {Time(2000, 2, 29, 23, 59, 59, 999, 2), 125963423999990000ull}};
+  for (const auto& row : kRows) {
+    FILETIME ft;
+    ASSERT_TRUE(SystemTimeToFileTime(row.time, ft));
+    EXPECT_EQ(FileTimeToU64(ft), row.fileTime) << row.time.wYear;
+    SYSTEMTIME back;
+    ASSERT_TRUE(FileTimeToSystemTime(ft, back));
+    EXPECT_EQ(std::memcmp(&back, &row.time, sizeof back), 0) << row.time.wYear;
+  }
+
+  // Impossible dates and times are refused, the output untouched.
+  FILETIME ft = U64ToFileTime(42);
+  for (const SYSTEMTIME& bad : {Time(2001, 2, 29), Time(2000, 13, 1), Time(2000, 0, 1), Time(2000, 4, 31),
+                                Time(2000, 1, 1, 24), Time(2000, 1, 1, 0, 60), Time(2000, 1, 1, 0, 0, 60),
+                                Time(2000, 1, 1, 0, 0, 0, 1000), Time(1600, 12, 31), Time(1900, 2, 29)}) {
+    EXPECT_FALSE(SystemTimeToFileTime(bad, ft)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
+  }
+  EXPECT_EQ(FileTimeToU64(ft), 42u);
+  SYSTEMTIME back;
+  EXPECT_FALSE(FileTimeToSystemTime(U64ToFileTime(0x8000000000000000ull), back));
+
+  EXPECT_EQ(CompareFileTime(U64ToFileTime(1), U64ToFileTime(2)), -1);
+  EXPECT_EQ(CompareFileTime(U64ToFileTime(1ull << 32), U64ToFileTime(2)), 1);
+  EXPECT_EQ(CompareFileTime(U64ToFileTime(5), U64ToFileTime(5)), 0);
+}
+
+TEST(Text, AsciiCaseAndWideText) {
+  EXPECT_EQ(AnsiToWide("Domino Server 7"), u"Domino Server 7");
+  EXPECT_EQ(WideToAnsi(u"Domino Server 7"), "Domino Server 7");
+  EXPECT_EQ(AnsiToWide(""), u"");
+  EXPECT_EQ(ToUpperAnsi("nserver.exe \xC3\xBC"), "NSERVER.EXE \xC3\xBC");
+  EXPECT_EQ(ToLowerAnsi("NLNOTES"), "nlnotes");
+  EXPECT_TRUE(EqualsNoCase("DominoSnap__Recent", "dominosnap__RECENT"));
+  EXPECT_FALSE(EqualsNoCase("abc", "abcd"));
+  EXPECT_TRUE(StartsWithNoCase("DOMINOSNAP__host", "dominosnap__"));
+  EXPECT_FALSE(StartsWithNoCase("dom", "domino"));
 }
 
 }  // namespace

@@ -1,50 +1,54 @@
-// The dispatcher of the POSIX layer: signals become controls, systemd hears
-// of the state.
+// The service surfaces of the POSIX layer: signals become controls, systemd
+// hears of the state, and the event log is one line per event in
+// DIR/Logs/Application.log.
 #include "platform/service.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <sstream>
 
+#include "platform/eventlog.h"
+#include "platform/host.h"
+#include "platform/posix/kit/unique_fd.h"
 #include "tests/support/child_process.h"
+#include "tests/support/temp_host.h"
 
 namespace platform {
 namespace {
 
 TEST(ServiceDispatcherPosix, SignalsBecomeControlsAndSystemdHearsOfIt) {
   // A datagram socket standing in for systemd's notification socket.
-  const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(notify, 0);
+  const posix::UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  ASSERT_GE(notify.get(), 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   const std::string name = "ark-notify-" + std::to_string(::getpid());
   std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract
-  ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address),
+  ASSERT_EQ(::bind(notify.get(), reinterpret_cast<sockaddr*>(&address),
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
             0);
+  const auto notified = [&] {
+    char message[64] = {};
+    EXPECT_GT(::recv(notify.get(), message, sizeof message - 1, 0), 0);
+    return std::string(message);
+  };
 
   ChildProcess service(ProgramBesideTest("test_helper"), {"service"}, {"NOTIFY_SOCKET=@" + name});
-  ASSERT_TRUE(service.started());
   EXPECT_EQ(service.ReadLine(), "main");
   EXPECT_EQ(service.ReadLine(), "running");
-  char message[64] = {};
-  ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
-  EXPECT_STREQ(message, "READY=1");
-
+  EXPECT_EQ(notified(), "READY=1");
   ::kill(service.id(), SIGUSR1);
   EXPECT_EQ(service.ReadLine(), "control 4");
   ::kill(service.id(), SIGTERM);
   EXPECT_EQ(service.ReadLine(), "control 1");
-  std::memset(message, 0, sizeof message);
-  ASSERT_GT(::recv(notify, message, sizeof message - 1, 0), 0);
-  EXPECT_STREQ(message, "STOPPING=1");
+  EXPECT_EQ(notified(), "STOPPING=1");
   EXPECT_EQ(service.ReadLine(), "stopped");
   EXPECT_EQ(service.Wait(), 0);
-  ::close(notify);
 }
 
 TEST(ServiceDispatcherPosix, StopBeforeTheHandlerExistsIsNotLost) {
@@ -56,6 +60,31 @@ TEST(ServiceDispatcherPosix, StopBeforeTheHandlerExistsIsNotLost) {
   EXPECT_EQ(service.ReadLine(), "control 1");
   EXPECT_EQ(service.ReadLine(), "stopped");
   EXPECT_EQ(service.Wait(), 0);
+}
+
+TEST(EventLogPosix, OneLinePerEventWithItsText) {
+  TempHostRoot root;
+  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 3, 0x40000065, {}));
+  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 1, 0x40000071,
+                          {"dominosnap__HOST__srv1__recent", "D", "srv1/Org"}));
+  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_ERROR_TYPE, 2, 0x4000006D,
+                          {"POINT IN TIME", "snap", "srv1", "ERROR: first\r\nsecond\r\n"}));
+  EXPECT_TRUE(ReportEvent("arksvc", EVENTLOG_WARNING_TYPE, 3, 0x40000999, {"a", "b"}));
+  std::istringstream log(ReadHostFile(root.path() / "Logs" / "Application.log"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_TRUE(lines[0].ends_with(
+      " Information category 3 event 0x40000065 arksvc: The ARKServer service started."));
+  EXPECT_TRUE(lines[1].ends_with(
+      "Snapshot dominosnap__HOST__srv1__recent was created on drive D for the Domino server srv1/Org."));
+  EXPECT_TRUE(lines[2].ends_with(
+      " Error category 2 event 0x4000006D arksvc: The POINT IN TIME restore of snapshot snap for the "
+      "Domino server srv1 failed: ERROR: first | second"));
+  EXPECT_TRUE(lines[3].ends_with(" Warning category 3 event 0x40000999 arksvc: Event 0x40000999: a; b"));
+  // A host root that cannot hold the log: the event is reported as not written.
+  SetHostRoot((root.path() / "missing" / "root").string());
+  EXPECT_FALSE(ReportEvent("arksvc", EVENTLOG_INFORMATION_TYPE, 3, 0x40000066, {}));
 }
 
 }  // namespace

@@ -1,9 +1,18 @@
-// Component objects and the event log.
+// What the service uses of the system: component objects, the event log and
+// the capture of its standard output.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/com.h"
 #include "platform/eventlog.h"
 #include "platform/registry.h"
+#include "platform/stdout_capture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/os_calls.h"
 #include "tests/support/temp_host.h"
 
 namespace platform {
@@ -20,17 +29,11 @@ class Thing : public IThing {
  public:
   int Value() override { return 7; }
 };
+template <typename T>
 class Factory : public IClassFactory {
  public:
   HRESULT CreateInstance(const GUID&, std::unique_ptr<IUnknown>& out) override {
-    out = std::make_unique<Thing>();
-    return S_OK;
-  }
-};
-class OtherFactory : public IClassFactory {
- public:
-  HRESULT CreateInstance(const GUID&, std::unique_ptr<IUnknown>& out) override {
-    out = std::make_unique<IUnknown>();
+    out = std::make_unique<T>();
     return S_OK;
   }
 };
@@ -43,7 +46,7 @@ TEST(Com, ClassObjectsNeedTheRegistryKeyAndAServer) {
   std::unique_ptr<IClassFactory> factory;
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);
   RegisterClassServer(kClsid, [](std::unique_ptr<IClassFactory>& out) {
-    out = std::make_unique<Factory>();
+    out = std::make_unique<Factory<Thing>>();
     return S_OK;
   });
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);  // key missing
@@ -58,7 +61,7 @@ TEST(Com, ClassObjectsNeedTheRegistryKeyAndAServer) {
   RegisterClassServer(kClsid, [](std::unique_ptr<IClassFactory>&) { return E_OUTOFMEMORY; });
   EXPECT_EQ(CoGetClassObject(kClsid, 1, factory), E_OUTOFMEMORY);
   EXPECT_EQ(factory, nullptr);
-  OtherFactory other;
+  Factory<IUnknown> other;
   EXPECT_EQ(CreateInstance(other, kIid, thing), E_NOINTERFACE);
   UnregisterClassServer(kClsid);
   EXPECT_EQ(CoGetClassObject(kClsid, 5, factory), REGDB_E_CLASSNOTREG);
@@ -81,6 +84,53 @@ TEST(EventLog, EveryEventReachesTheLogAndTheObserver) {
   EXPECT_EQ(seen[1].type, EVENTLOG_ERROR_TYPE);
   EXPECT_EQ(seen[1].category, 2);
   EXPECT_EQ(seen[1].strings, (std::vector<std::string>{"POINT IN TIME", "snap", "srv1", "ERROR: first\r\nsecond\r\n"}));
+}
+
+TEST(StdoutCapture, ForwardsEverythingInSmallPiecesInOrder) {
+  std::mutex mutex;
+  std::vector<std::string> pieces;
+  {
+    StdoutCapture capture;
+    ASSERT_TRUE(capture.Start([&](std::string_view piece) {
+      std::lock_guard<std::mutex> lock(mutex);
+      pieces.emplace_back(piece);
+    }));
+    EXPECT_TRUE(capture.active());
+    EXPECT_FALSE(capture.Start(nullptr));  // one capture at a time
+    std::string text;
+    for (int i = 0; i < 600; ++i) text += static_cast<char>('a' + i % 26);
+    std::printf("%s", text.c_str());         // through the C stream
+    WriteStandardOutputDirectly("|direct");  // and below it
+    ASSERT_TRUE(capture.Stop());
+    EXPECT_FALSE(capture.active());
+
+    // Stop returned only after the worker forwarded everything, and nothing
+    // comes after it.
+    std::lock_guard<std::mutex> lock(mutex);
+    std::string all;
+    for (const std::string& p : pieces) {
+      EXPECT_LE(p.size(), StdoutCapture::kPieceSize);
+      all += p;
+    }
+    EXPECT_EQ(all, text + "|direct");
+    EXPECT_GE(pieces.size(), 3u);
+    pieces.clear();
+  }
+  EXPECT_TRUE(pieces.empty());
+
+  // Standard output works again and a new capture can start.
+  StdoutCapture again;
+  std::string got;
+  ASSERT_TRUE(again.Start([&](std::string_view piece) { got += piece; }));
+  std::printf("second");
+  again.Stop();
+  EXPECT_EQ(got, "second");
+}
+
+// A service starts without a standard output.
+TEST(StdoutCapture, WorksWhenTheProcessHasNoStandardOutput) {
+  ChildProcess child(ProgramBesideTest("test_helper"), {"capture-unattached"});
+  EXPECT_EQ(child.Wait(), 0) << "1: no start, 2: no stop, 3: text lost";
 }
 
 }  // namespace
