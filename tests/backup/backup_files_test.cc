@@ -169,12 +169,6 @@ TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
   EXPECT_TRUE(none.empty());
 }
 
-TEST(FindDatabases, ChangeInfoPathMirrorsTheDatabaseDirectoryBelowTheLedger) {
-  EXPECT_EQ(MakeChangeInfoPath("E:\\ledger\\snap1\\", "D:\\Domino\\Data\\mail\\Jo.NSF"),
-            "E:\\ledger\\snap1\\Domino\\Data\\mail\\Jo.nsf.dat");
-  EXPECT_EQ(MakeChangeInfoPath("E:\\ledger\\snap1/", "D:\\x.Ntf"), "E:\\ledger\\snap1/x.ntf.dat");
-}
-
 TEST(FindTransactionLogs, ListsLogFilesAndSkipsDotDirectories) {
   BackupHost host;
   for (const char* file : {"A.TXN", "b.Txn", "txn", "c.txn.old", ".hidden/d.txn", "sub/e.TXN"})
