@@ -1,6 +1,4 @@
-// Snapshot names and the texts of a creation time, time stamps read back,
-// the snapshot hint file (loaded against the volume's snapshots, saved with
-// upper-cased names once each) and the disk listing of discovery.
+// Snapshot names and times, the hint file and the disk listing of discovery.
 #include "platform/text.h"
 #include "snapshot/disk_listing.h"
 #include "snapshot/snapshot_hints.h"
@@ -203,15 +201,4 @@ TEST_F(SnapshotDisks, NoComponentOrNoListLeavesServersWithoutVolumes) {
   EXPECT_EQ(result.servers[0].dataVolume.present, 1);
   EXPECT_EQ(result.servers[0].dataVolume.devicePath, "");
   EXPECT_EQ(result.disks.count("only"), 1u);
-
-  // Hint files are loaded for every server; a missing one is created empty.
-  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-  WriteHostFile(Ledger("hint"), Recent("SRV1") + "\n");
-  std::vector<DominoServerInfo> servers = {server_, server_};
-  servers[1].commonName = "srv2";
-  LoadAllSnapshotHints(servers);
-  ASSERT_EQ(servers[0].snapshots.size(), 1u);
-  EXPECT_EQ(servers[0].snapshots[0].name, Recent("SRV1"));
-  EXPECT_TRUE(servers[1].snapshots.empty());
-  EXPECT_TRUE(fs::exists(host_.Drive('E', "ledger/srv2/hint")));
 }
