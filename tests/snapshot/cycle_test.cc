@@ -44,15 +44,11 @@ TEST_F(SnapshotCycle, FirstBackupTakesRecentAndTheNextRenamesItToItsTime) {
   // The next backup finds recent in another letter case and renames it.
   const std::string dated = Dated("srv1", "2-4-2003_10.30.0");
   fake().volumes[u'E'][0].name = platform::AnsiToWide("dominosnap__host1__srv1__RECENT");
-  WriteHostFile(Ledger(Recent("SRV1")) / "Domino" / "x.nsf.dat", "change information");
   ASSERT_EQ(Run(), 0);
   EXPECT_TRUE(Has(Said(), "Recent snapshot renamed to " + dated + "\r\n"));
   EXPECT_EQ(fake().CallsStartingWith("Rename"),
             std::vector<std::string>{"Rename E dominosnap__host1__srv1__RECENT -> " + dated});
   EXPECT_EQ(fake().Names(u'E'), (std::vector<std::string>{Recent("SRV1"), dated, Recent("SRV2")}));
-  // The change information went with the snapshot to its dated directory.
-  EXPECT_EQ(ReadHostFile(Ledger(dated) / "Domino" / "x.nsf.dat"), "change information");
-  EXPECT_FALSE(fs::exists(Ledger(Recent("SRV1")) / "Domino"));
   EXPECT_EQ(TimeDate(), Dated("srv1", "2-4-2003_11.30.0"));
   // Loaded name, then R (a repeat, skipped), then D.
   EXPECT_EQ(ReadHostFile(Ledger("hint")), "DOMINOSNAP__HOST1__SRV1__RECENT\n" + ToUpperAnsi(dated) + "\n");
