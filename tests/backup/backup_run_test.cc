@@ -208,8 +208,7 @@ TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
   EXPECT_TRUE(InOrder(ReportText(), {": Snapshot Complete on VOL vol_data for Virtual Disk D\r\n",
                                      ": Removing snapshots in excess of 3\r\n", ": Deleted 1 snapshots\r\n",
                                      ": Backup Completed for Server: srv1/Org\r\n"}));
-  EXPECT_EQ(fake().CallsStartingWith("Delete"),
-            std::vector<std::string>{"Delete D dominosnap__ARKHOST__SRV1__3-1-2020_9.5.7"});
+  EXPECT_EQ(fake().Names(u'D').size(), 3u);
 
   // Retention that fails after a good snapshot fails the run.
   WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());
