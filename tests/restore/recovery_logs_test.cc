@@ -4,7 +4,6 @@
 
 #include "backup/log_archive.h"
 #include "platform/files.h"
-#include "platform/text.h"
 #include "restore/recovery_logs.h"
 #include "tests/restore/restore_host.h"
 #include "tests/support/fake_host_seam.h"
@@ -18,8 +17,7 @@ namespace {
 class RecoveryLogsTest : public ::testing::Test {
  protected:
   RecoveryLogsTest() {
-    seam_.freeDiskMegabytes = [this](const std::string& drive, std::uint32_t& megabytes) {
-      queriedDrives += drive;
+    seam_.freeDiskMegabytes = [this](const std::string&, std::uint32_t& megabytes) {
       megabytes = freeMegabytes;
       return freeSpaceKnown;
     };
@@ -41,29 +39,7 @@ class RecoveryLogsTest : public ::testing::Test {
   std::string errorText;
   std::uint32_t freeMegabytes = 10000;
   bool freeSpaceKnown = true;
-  std::string queriedDrives;  // one letter per free-space query
 };
-
-TEST_F(RecoveryLogsTest, NeedsNoLogWhenTheFirstIsTheCurrentOrAboveIt) {
-  // Equal (a hint of 0 counts as log 1; the snapshot's name in another
-  // case): nothing searched, no space check, nothing copied.
-  domino.currentLog = 1;
-  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
-  host.WriteLogHint(0, kLogSeries);
-  ASSERT_EQ(Ensure(), 0);
-  EXPECT_EQ(request.output.accumulated,
-            "Determining necessary logs for UP TO THE MINUTE RESTORE\r\nSnapshot Log Series : 0x0000000f\r\n"
-            "Current Log Series : 0x0000000f\r\nNo additional log files required for restore\r\n");
-  EXPECT_EQ(queriedDrives, "");
-  EXPECT_TRUE(copied.empty());
-
-  // Above: no log searched; the space check runs with 0 MB and 1 MB free passes.
-  host.WriteLogHint(45, kLogSeries);
-  freeMegabytes = 1;
-  ASSERT_EQ(Ensure(), 0);
-  EXPECT_TRUE(Has(request.output.accumulated, "Active log drive has 1 MB free.\r\n0 MB to copy to active log drive.\r\n"));
-  EXPECT_FALSE(Has(request.output.accumulated, "Found log") || Has(request.output.accumulated, "Copying log file"));
-}
 
 TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
   const std::string snapA = "dominosnap__ARKHOST__srv1__01-02-2024_10.00.00";
