@@ -1,8 +1,10 @@
 // The host of the backup tests: data drive D: (D:\Domino\Data), ArkLedger
 // drive L: (CHANGE_INFO_DIR L:\ArkLedger, reports in L:\Reports) and the
-// computer name ARKHOST; the record of its one server srv1/Org.
+// computer name ARKHOST; the record of its one server srv1/Org (the restore
+// tests use it too) and a list of database entries.
 #pragma once
 
+#include "backup/database_backup.h"
 #include "common/records.h"
 #include "tests/support/temp_host.h"
 
@@ -29,4 +31,10 @@ inline DominoServerInfo TestServer() {
   server.dataVolume.driveLetter = u'D';
   server.dataVolume.volumeName = "vol_data";
   return server;
+}
+
+inline std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths) {
+  std::vector<DatabaseEntry> entries(paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) entries[i].path = paths[i];
+  return entries;
 }

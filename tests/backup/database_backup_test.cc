@@ -14,12 +14,6 @@ using Names = std::vector<std::string>;
 
 std::string Db(const std::string& name) { return "D:\\Domino\\Data\\" + name; }
 
-std::vector<DatabaseEntry> List(const Names& paths) {
-  std::vector<DatabaseEntry> list(paths.size());
-  for (std::size_t i = 0; i < paths.size(); ++i) list[i].path = paths[i];
-  return list;
-}
-
 std::string U32(DWORD v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 
 std::string Pattern(std::size_t n, int seed) {
@@ -52,7 +46,7 @@ TEST_F(DatabaseBackup, TwentyFiveUnloggedDatabasesAreAllBackedUpAndNineteenListe
     dom_.databases[paths[i]].changeInfo = Pattern(100 + i, i);
     if (i < 19) warnings += "WARNING: Database " + paths[i] + " is disabled for logging (WILL NOT BE RECOVERABLE).\r\n";
   }
-  auto list = List(paths);
+  auto list = Entries(paths);
   ASSERT_EQ(StartAndCapture(list), 0);
   EXPECT_EQ(Said(), warnings);  // a capture that goes well says nothing
   EXPECT_EQ(disabled_, Names(paths.begin(), paths.begin() + 19));
@@ -70,7 +64,7 @@ TEST_F(DatabaseBackup, ChangeInformationFileHoldsSizeWordsThenEveryChunkAndRepla
   dom_.databases[small].changeInfo = Pattern(5000, 2);
   dom_.databases[small].chunk = 1000;  // the runtime may deliver less than asked
   host_.Write('L', "s/Domino/Data/empty.ntf.dat", std::string(100000, 'x'));
-  auto list = List({big, empty, small});
+  auto list = Entries({big, empty, small});
   ASSERT_EQ(StartAndCapture(list), 0);
   EXPECT_EQ(host_.Read('L', "s/Domino/Data/mail/Big.nsf.dat"),
             std::string("\x70\x11\x01\0\0\0\0\0", 8) + Pattern(70000, 1));  // low word first
@@ -82,7 +76,7 @@ TEST_F(DatabaseBackup, ChangeInformationFileHoldsSizeWordsThenEveryChunkAndRepla
 TEST_F(DatabaseBackup, FailureAtTheThirdDatabaseGivesItUpAndLeavesTheRestToAbort) {
   const Names p{Db("a.nsf"), Db("b.nsf"), Db("c.nsf"), Db("d.nsf"), Db("e.nsf")};
   dom_.failures["GetChangeInfoSize " + p[2]] = 0x4123;  // shown masked with 0x3FFF
-  auto list = List(p);
+  auto list = Entries(p);
   ASSERT_EQ(StartAndCapture(list), -1);
   EXPECT_EQ(Said(), "ERROR: Cannot get changeinfo size of database : " + p[2] + ".\r\nDomino error 0x0123\r\n");
   EXPECT_EQ(dom_.Count("BackupEnd " + p[0] + " 0") + dom_.Count("BackupEnd " + p[1] + " 0"), 2);
@@ -134,7 +128,7 @@ TEST_F(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
     FakeDomino dom;
     dom.databases[db].changeInfo = "abc";
     c.arrange(dom);
-    auto list = List({db});
+    auto list = Entries({db});
     EXPECT_EQ(StartAndCapture(list, c.ledger), -1);
     EXPECT_EQ(Said(), c.said);
     EXPECT_EQ(dom.Count("BackupEnd " + db + " 1"), 1);
@@ -151,7 +145,7 @@ TEST_F(DatabaseBackup, AFileOrFolderThatCannotBeFlushedFailsTheCapture) {
   dom_.databases[Db("mail\\b.nsf")].changeInfo = "def";
   for (const std::string failing : {"L:\\s\\Domino\\Data\\mail\\b.nsf.dat", "L:\\s\\Domino"}) {
     SCOPED_TRACE(failing);
-    auto list = List({Db("a.nsf"), Db("mail\\b.nsf")});
+    auto list = Entries({Db("a.nsf"), Db("mail\\b.nsf")});
     std::size_t inBackupAtAFlush = 0;
     platform::FlushOverride flushes([&](const std::string& path) {
       inBackupAtAFlush += dom_.inBackup.size();
@@ -177,7 +171,7 @@ TEST_F(DatabaseBackup, StartFailuresStopAtTheFailingDatabaseWithItsMessage) {
     SCOPED_TRACE(op);
     FakeDomino dom;
     dom.failures[op + " " + p[1]] = 0x0103;
-    auto list = List(p);
+    auto list = Entries(p);
     request_.output.accumulated.clear();
     EXPECT_EQ(StartDatabaseBackups(request_, list, disabled_), -1);
     EXPECT_EQ(Said(), message);
@@ -195,7 +189,7 @@ TEST_F(DatabaseBackup, StartFailuresStopAtTheFailingDatabaseWithItsMessage) {
 TEST_F(DatabaseBackup, GuardGivesUpEveryBackupWhenAnExceptionLeavesTheScope) {
   const Names p{Db("a.nsf"), Db("b.nsf"), Db("c.nsf")};
   dom_.throws = {"BackupStart " + p[2], "BackupStop " + p[0]};
-  auto list = List(p);
+  auto list = Entries(p);
   EXPECT_THROW(
       {
         DatabaseBackupGuard guard(request_, list);

@@ -6,9 +6,7 @@
 
 #include <cstdio>
 
-#include "backup/database_backup.h"
-#include "common/records.h"
-#include "tests/support/temp_host.h"
+#include "tests/backup/backup_host.h"
 
 inline constexpr const char* kSnapshotName = "dominosnap__ARKHOST__srv1__recent";
 
@@ -54,26 +52,14 @@ struct RestoreHost : TempHostRoot {
 
 inline RestoreRequest MakeRequest(std::uint8_t pointInTime) {
   RestoreRequest request;
-  DominoServerInfo& server = request.server;
-  server.dataVolume.driveLetter = u'D';
-  server.logVolume.driveLetter = u'E';
-  server.dataDirectory = "D:\\Domino\\Data";
-  server.logDirectory = "E:\\Logs";
-  server.notesIniPath = "D:\\Domino\\Data\\notes.ini";
-  server.serverName = "srv1/Org";
-  server.commonName = "srv1";
-  server.archiveLogging = 1;
+  request.server = TestServer();
+  request.server.logVolume.driveLetter = u'E';
+  request.server.logDirectory = "E:\\Logs";
   request.snapshot.name = kSnapshotName;
   request.snapshot.nameText.Set(kSnapshotName);
   request.snapshot.displayText.Set("3/2/2003 9:05:00");
   request.pointInTime = pointInTime;
   return request;
-}
-
-inline std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths) {
-  std::vector<DatabaseEntry> entries(paths.size());
-  for (std::size_t i = 0; i < paths.size(); ++i) entries[i].path = paths[i];
-  return entries;
 }
 
 // Reads a packed recovery list (paths each ended by a NUL, one more NUL at
