@@ -141,34 +141,4 @@ TEST(Install, RefusalsChangeNothing) {
   EXPECT_NE(error.find("already holds a host"), std::string::npos) << error;
 }
 
-// The tools themselves: install, digest while nserver writes, a damaged
-// database named in the digest, a notes.ini nserver cannot read.
-TEST(Install, ToolInstallsAndDigestsWhileServerRuns) {
-  TempHostRoot temp;
-  const std::string root = (temp.path() / "h").string(), ini = "C:\\Lotus\\Domino\\notes.ini";
-  std::string out;
-  EXPECT_EQ(simtest::RunProgram("dominosim", {"install", "--root", root, "--backend", "none", "--databases", "6"}, &out), 0);
-  EXPECT_NE(out.find("Server CN=srv1/O=Org (partition 1)"), std::string::npos) << out;
-  EXPECT_NE(out.find("notes.ini: C:\\Lotus\\Domino\\notes.ini"), std::string::npos) << out;
-  {
-    simtest::ServerProcess server(root, ini, "0");
-    out.clear();
-    EXPECT_EQ(simtest::RunProgram("dominosim", {"digest", "--root", root, "--ini", ini}, &out), 0);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
-    for (std::size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
-      const std::string line = out.substr(at, out.find('\n', at) - at);
-      EXPECT_EQ(line.rfind("D:\\Domino\\Data\\", 0), 0u) << line;
-      EXPECT_EQ(line.size(), line.find(' ') + 1 + 64) << line;
-    }
-  }
-  EXPECT_NE(simtest::RunProgram("dominosim", {"install", "--root", root + "2", "--partitions", "9"}), 0);
-  EXPECT_FALSE(fs::exists(root + "2/registry.reg"));
-  simtest::PokeByte(root + "/volumes/D/Domino/Data/names.nsf", 5 * 4096 + 100, 0x55);
-  out.clear();
-  EXPECT_NE(simtest::RunProgram("dominosim", {"digest", "--root", root, "--ini", ini}, &out), 0);
-  EXPECT_NE(out.find("D:\\Domino\\Data\\names.nsf ERROR Database is damaged\n"), std::string::npos) << out;
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6);
-  EXPECT_EQ(simtest::RunProgram("nserver", {"--root", root, "--ini", "C:\\none\\notes.ini"}), 2);
-}
-
 }  // namespace

@@ -50,13 +50,6 @@ class SimHost {
   dominosim::InstallResult result_;
 };
 
-// A host whose log extents are small (32 KiB), so that a short run fills several.
-inline dominosim::InstallOptions SmallExtents() {
-  dominosim::InstallOptions o;
-  o.extentKiB = 32;
-  return o;
-}
-
 // The runtime started on a notes.ini as the engine starts it ("=path").
 struct Runtime {
   dominosim::SimApi api;
@@ -85,15 +78,6 @@ class ServerProcess {
  private:
   ChildProcess child_;
 };
-
-// The lines a program beside the test prints, and its exit code.
-inline int RunProgram(const std::string& name, const std::vector<std::string>& args, std::string* out = nullptr) {
-  ChildProcess child(ProgramBesideTest(name), args);
-  for (std::string line; !(line = child.ReadLine(20000)).empty();) {
-    if (out != nullptr) *out += line + "\n";
-  }
-  return child.Wait();
-}
 
 // Waits (up to 20 s) until the condition on the log holds; true when it did.
 template <typename Condition>
