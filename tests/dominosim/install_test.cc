@@ -72,9 +72,8 @@ TEST(Install, Layouts) {
     SCOPED_TRACE(layout.name);
     InstallOptions o;
     o.databases = 5;
-    o.backend = "none";
     layout.set(o);
-    simtest::SimHost host(o, true);
+    simtest::SimHost host(o);
     ASSERT_EQ(host.result().servers.size(), layout.servers);
     for (const auto& [key, name, expected] : layout.registry) EXPECT_EQ(Reg(key, name), expected) << key << " " << name;
     for (const auto& [ini, key, expected] : layout.ini) EXPECT_EQ(Ini(ini, key), expected) << ini << " " << key;

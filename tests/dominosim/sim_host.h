@@ -21,13 +21,13 @@
 
 namespace simtest {
 
-// The snapshot component is left out unless keepBackend is set; a failed
-// installation fails the test, and server() then throws.
+// Without the snapshot component; a failed installation fails the test,
+// and server() then throws.
 class SimHost {
  public:
-  explicit SimHost(dominosim::InstallOptions options = {}, bool keepBackend = false) {
+  explicit SimHost(dominosim::InstallOptions options = {}) {
     options.root = (temp_.path() / "host").string();
-    if (!keepBackend) options.backend = "none";
+    options.backend = "none";
     std::string error;
     EXPECT_TRUE(dominosim::InstallHost(options, result_, &error)) << error;
   }
@@ -39,9 +39,9 @@ class SimHost {
     dominosim::MapPath(winPath, host);
     return host;
   }
-  dominosim::ServerConfig Config(int i = 0) const {
+  dominosim::ServerConfig Config() const {
     dominosim::ServerConfig config;
-    dominosim::LoadServerConfig(server(i).notesIni, config);
+    dominosim::LoadServerConfig(server().notesIni, config);
     return config;
   }
 
