@@ -92,7 +92,7 @@ struct RecoveryHost : ::testing::Test {
   template <typename Condition>
   void RunServer(Condition until) {
     static int seed = 1;
-    simtest::ServerProcess server(host.root(), host.server().notesIni, "0", std::to_string(++seed));
+    simtest::ServerProcess server(host.root(), host.server().notesIni, std::to_string(++seed));
     ASSERT_TRUE(simtest::WaitForLog(config.logDirHost, until));
     ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 100));
     ASSERT_EQ(server.Stop(), 0);

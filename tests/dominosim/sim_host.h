@@ -62,12 +62,11 @@ struct Runtime {
   ~Runtime() { api.TermRuntime(); }
 };
 
-// nserver on a server of the host; killed at the end unless stopped.
+// nserver writing as fast as it can on a server of the host; killed at the end unless stopped.
 class ServerProcess {
  public:
-  ServerProcess(const std::string& root, const std::string& ini, const std::string& rate = "0",
-                const std::string& seed = "7")
-      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", rate, "--seed", seed}) {}
+  ServerProcess(const std::string& root, const std::string& ini, const std::string& seed = "7")
+      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", "0", "--seed", seed}) {}
   // SIGTERM, its output read to the end, and wait: the exit code (-1 when not running or killed).
   int Stop() {
     if (child_.id() > 0) ::kill(child_.id(), SIGTERM);
@@ -82,11 +81,8 @@ class ServerProcess {
 // Waits (up to 20 s) until the condition on the log holds; true when it did.
 template <typename Condition>
 bool WaitForLog(const std::string& logDirHost, Condition condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition(ReadLog(logDirHost))) return true;
-    ::usleep(10000);
-  }
-  return false;
+  for (int i = 0; i < 2000 && !condition(ReadLog(logDirHost)); ++i) ::usleep(10000);
+  return condition(ReadLog(logDirHost));
 }
 
 // Waits until the server has logged `records` more records than now.
