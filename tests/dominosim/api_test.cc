@@ -49,8 +49,9 @@ TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
   char path[1024];
   EXPECT_EQ(api.GetFirstArchiveLog(id, &number, path), ERR_LOG_NOT_FOUND);
   api.TermRuntime();
-  EXPECT_NE(simtest::RunProgram("nserver", {"--root", host.root(), "--ini", host.server().notesIni,
-                                            "--duration", "5"}), 0);
+  ChildProcess nserver(ProgramBesideTest("nserver"),
+                       {"--root", host.root(), "--ini", host.server().notesIni, "--duration", "5"});
+  EXPECT_NE(nserver.Wait(), 0);
 }
 
 TEST(Api, NamesPathsTimesAndTexts) {

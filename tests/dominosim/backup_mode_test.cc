@@ -1,16 +1,12 @@
-// Backup mode against a running nserver: the change information fixed at
-// BackupStop, applied to a copy taken under the volume freeze between
-// BackupStart and BackupStop, gives the database as it was at BackupStop.
-#include <fcntl.h>
+// Backup mode: contexts and their order, descriptors held, and a holder
+// that died (the round trip of the change information under load is the
+// system tests').
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
-#include <cstring>
 #include <filesystem>
 #include <vector>
 
-#include "platform/volume_freeze.h"
 #include "sim_host.h"
 
 using namespace dominosim;
@@ -26,92 +22,6 @@ struct BackupMode : ::testing::Test {
   Runtime rt{host.server().notesIni};
   void SetUp() override { ASSERT_EQ(rt.status, NOERROR); }
 };
-
-// GetChangeInfoSize and GetChangeInfo as the engine calls them.
-std::string ReadChangeInfo(SimApi& api, DBHANDLE h, DWORD context) {
-  DWORD low = 0, high = 0;
-  EXPECT_EQ(api.GetChangeInfoSize(h, context, 0, &low, &high), NOERROR);
-  std::string stream;
-  std::vector<char> buffer(32768);
-  DWORD length = 0;
-  do {
-    std::memset(buffer.data(), 0, buffer.size());
-    EXPECT_EQ(api.GetChangeInfo(h, context, 0, buffer.data(), 32768, &length), NOERROR);
-    EXPECT_LE(length, 32768u);
-    stream.append(buffer.data(), length);
-  } while (length != 0);
-  EXPECT_EQ(stream.size(), (std::uint64_t(high) << 32) | low);  // the size words count it exactly
-  return stream;
-}
-
-STATUS ApplyStream(SimApi& api, const std::string& target, const std::string& stream) {
-  DWORD context = 0;
-  STATUS s = api.ApplyChangeInfoStart(&context, target.c_str(), 0, DWORD(stream.size()), 0);
-  for (std::size_t off = 0; s == NOERROR && off < stream.size(); off += 32768) {
-    s = api.ApplyChangeInfo(context, 0, stream.data() + off, DWORD(std::min<std::size_t>(32768, stream.size() - off)));
-  }
-  return s == NOERROR ? api.ApplyChangeInfoEnd(context, 0) : s;
-}
-
-TEST_F(BackupMode, ChangeInfoRoundTripWhileServerWrites) {
-  const InstalledServer& server = host.server();
-  ServerConfig config = host.Config();
-  auto nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "3");
-  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 20));
-
-  struct Entry {
-    std::string win, copyWin;
-    DBHANDLE handle = 0;
-    DWORD context = 0;
-    std::string atStop, stream;
-  };
-  std::vector<Entry> entries;
-  for (const std::string& win : server.databases) {
-    Entry& e = entries.emplace_back();
-    e.win = win;
-    e.copyWin = "D:\\snapshot" + win.substr(2);
-    DWORD v1, v2;
-    ASSERT_EQ(rt.api.OpenDatabase(win.c_str(), &e.handle), NOERROR) << win;
-    ASSERT_EQ(rt.api.BackupStart(e.handle, 0, &e.context, &v1, &v2), NOERROR) << win;
-  }
-  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
-  {
-    // The "snapshot": every database copied while the volume is frozen.
-    platform::VolumeLock freeze;
-    ASSERT_TRUE(freeze.Lock('D', platform::VolumeLock::Kind::ExclusiveFreeze));
-    for (const Entry& e : entries) {
-      fs::create_directories(fs::path(host.Host(e.copyWin)).parent_path());
-      fs::copy_file(host.Host(e.win), host.Host(e.copyWin));
-    }
-  }
-  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
-  ASSERT_EQ(nserver->Stop(), 0);
-  for (Entry& e : entries) {
-    ASSERT_EQ(rt.api.BackupStop(e.handle, e.context), NOERROR);
-    e.atStop = simtest::Digest(config, host.Host(e.win));
-  }
-  // Writes after BackupStop are not part of the change information.
-  nserver = std::make_unique<simtest::ServerProcess>(host.root(), server.notesIni, "2000", "4");
-  ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 150));
-  int changedInWindow = 0;
-  for (Entry& e : entries) {
-    e.stream = ReadChangeInfo(rt.api, e.handle, e.context);
-    EXPECT_EQ(rt.api.BackupEnd(e.handle, e.context, 0), NOERROR);
-    EXPECT_EQ(rt.api.CloseDatabase(e.handle), NOERROR);
-    changedInWindow += simtest::Digest(config, host.Host(e.copyWin)) != e.atStop;
-  }
-  ASSERT_EQ(nserver->Stop(), 0);
-  EXPECT_GT(changedInWindow, 0) << "the workload wrote nothing after the copy";
-
-  int changedAfterStop = 0;
-  for (Entry& e : entries) {
-    ASSERT_EQ(ApplyStream(rt.api, e.copyWin, e.stream), NOERROR) << e.win;
-    EXPECT_EQ(simtest::Digest(config, host.Host(e.copyWin)), e.atStop) << e.win;
-    EXPECT_FALSE(fs::exists(host.Host(e.copyWin) + ".dsim-apply"));
-    changedAfterStop += simtest::Digest(config, host.Host(e.win)) != e.atStop;
-  }
-  EXPECT_GT(changedAfterStop, 0) << "the workload wrote nothing after BackupStop";
-}
 
 TEST_F(BackupMode, ContextsAndOrderAreEnforced) {
   const char* path = host.server().databases[0].c_str();
@@ -140,7 +50,8 @@ TEST_F(BackupMode, ContextsAndOrderAreEnforced) {
 }
 
 // Each database in backup mode costs one descriptor, also once stopped and
-// while its change information is read; when none is left, the status says so.
+// while its change information is read (the status when none is left is
+// the system tests', which run a service at the limit).
 TEST_F(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
   auto openFiles = [] {
     std::size_t count = 0;
@@ -166,27 +77,6 @@ TEST_F(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
     EXPECT_EQ(length, sizeof chunk);
     EXPECT_EQ(openFiles(), before + paths.size());
   }
-
-  // Every descriptor the limit allows in use.
-  struct rlimit limit = {};
-  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-  const struct rlimit saved = limit;
-  const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(spare, 0);
-  limit.rlim_cur = openFiles() + 4;
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-  std::vector<int> filler = {spare};
-  for (int fd; (fd = ::dup(spare)) >= 0;) filler.push_back(fd);
-  DBHANDLE one = 0;
-  const STATUS refused = rt.api.OpenDatabase(paths[0].c_str(), &one);
-  char text[200];
-  rt.api.GetErrorText(0, refused, text, sizeof text);
-  for (int fd : filler) ::close(fd);
-  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-  EXPECT_EQ(refused, ERR_TOO_MANY_FILES);
-  EXPECT_EQ(std::string(text),
-            "File I/O error: too many open files (the limit is " + std::to_string(limit.rlim_cur) + ")");
-  if (one != 0) rt.api.CloseDatabase(one);
 
   for (auto& [handle, context] : held) {
     EXPECT_EQ(rt.api.BackupEnd(handle, context, 0), NOERROR);

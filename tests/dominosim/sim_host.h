@@ -21,13 +21,13 @@
 
 namespace simtest {
 
-// The snapshot component is left out unless keepBackend is set; a failed
-// installation fails the test, and server() then throws.
+// Without the snapshot component; a failed installation fails the test,
+// and server() then throws.
 class SimHost {
  public:
-  explicit SimHost(dominosim::InstallOptions options = {}, bool keepBackend = false) {
+  explicit SimHost(dominosim::InstallOptions options = {}) {
     options.root = (temp_.path() / "host").string();
-    if (!keepBackend) options.backend = "none";
+    options.backend = "none";
     std::string error;
     EXPECT_TRUE(dominosim::InstallHost(options, result_, &error)) << error;
   }
@@ -39,9 +39,9 @@ class SimHost {
     dominosim::MapPath(winPath, host);
     return host;
   }
-  dominosim::ServerConfig Config(int i = 0) const {
+  dominosim::ServerConfig Config() const {
     dominosim::ServerConfig config;
-    dominosim::LoadServerConfig(server(i).notesIni, config);
+    dominosim::LoadServerConfig(server().notesIni, config);
     return config;
   }
 
@@ -49,13 +49,6 @@ class SimHost {
   TempHostRoot temp_;
   dominosim::InstallResult result_;
 };
-
-// A host whose log extents are small (32 KiB), so that a short run fills several.
-inline dominosim::InstallOptions SmallExtents() {
-  dominosim::InstallOptions o;
-  o.extentKiB = 32;
-  return o;
-}
 
 // The runtime started on a notes.ini as the engine starts it ("=path").
 struct Runtime {
@@ -69,12 +62,11 @@ struct Runtime {
   ~Runtime() { api.TermRuntime(); }
 };
 
-// nserver on a server of the host; killed at the end unless stopped.
+// nserver writing as fast as it can on a server of the host; killed at the end unless stopped.
 class ServerProcess {
  public:
-  ServerProcess(const std::string& root, const std::string& ini, const std::string& rate = "0",
-                const std::string& seed = "7")
-      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", rate, "--seed", seed}) {}
+  ServerProcess(const std::string& root, const std::string& ini, const std::string& seed = "7")
+      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", "0", "--seed", seed}) {}
   // SIGTERM, its output read to the end, and wait: the exit code (-1 when not running or killed).
   int Stop() {
     if (child_.id() > 0) ::kill(child_.id(), SIGTERM);
@@ -86,23 +78,11 @@ class ServerProcess {
   ChildProcess child_;
 };
 
-// The lines a program beside the test prints, and its exit code.
-inline int RunProgram(const std::string& name, const std::vector<std::string>& args, std::string* out = nullptr) {
-  ChildProcess child(ProgramBesideTest(name), args);
-  for (std::string line; !(line = child.ReadLine(20000)).empty();) {
-    if (out != nullptr) *out += line + "\n";
-  }
-  return child.Wait();
-}
-
 // Waits (up to 20 s) until the condition on the log holds; true when it did.
 template <typename Condition>
 bool WaitForLog(const std::string& logDirHost, Condition condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition(ReadLog(logDirHost))) return true;
-    ::usleep(10000);
-  }
-  return false;
+  for (int i = 0; i < 2000 && !condition(ReadLog(logDirHost)); ++i) ::usleep(10000);
+  return condition(ReadLog(logDirHost));
 }
 
 // Waits until the server has logged `records` more records than now.

@@ -41,18 +41,19 @@ TEST_F(RegistrationTest, ClassesAndDisksOfTheInstalledConfiguration) {
   EXPECT_EQ(wrong, nullptr);
   std::unique_ptr<snapshot::IDiskService> disks;
   ASSERT_EQ(platform::CreateInstance(*factory, snapshot::IID_IDiskService, disks), S_OK);
-  std::vector<snapshot::DiskInfo> list;
-  auto expectThree = [&] {
-    ASSERT_EQ(disks->ListDisks(list), S_OK);
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].diskPath, u"/vol_data/disk1");
-    EXPECT_EQ(list[0].devicePath, u"\\\\filer1\\vol_data\\disk1");
-    EXPECT_EQ(list[0].driveLetters, (std::vector<std::u16string>{u"D", u"E"}));
-    EXPECT_EQ(list[1].diskPath, u"/vol_logs/disk7");
-    EXPECT_EQ(list[1].driveLetters, std::vector<std::u16string>{u"L"});
-    EXPECT_TRUE(list[2].driveLetters.empty());
+  auto listed = [&] {  // each disk: its path, device path and drive letters
+    std::vector<snapshot::DiskInfo> list;
+    std::u16string text = disks->ListDisks(list) == S_OK ? u"" : u"failed";
+    for (const auto& disk : list) {
+      text += disk.diskPath + u" " + disk.devicePath;
+      for (const std::u16string& letter : disk.driveLetters) text += u" " + letter;
+      text += u";";
+    }
+    return platform::WideToAnsi(text);
   };
-  expectThree();
+  const std::string three = "/vol_data/disk1 \\\\filer1\\vol_data\\disk1 D E;/vol_logs/disk7 \\\\filer2\\vol_logs L;"
+                            "/vol_empty/disk0 \\\\filer2\\vol_empty;";
+  EXPECT_EQ(listed(), three);
 
   // A bad configuration is refused and the earlier one kept.
   const std::vector<std::pair<DiskConfig, std::string>> bad = {
@@ -68,15 +69,13 @@ TEST_F(RegistrationTest, ClassesAndDisksOfTheInstalledConfiguration) {
     EXPECT_FALSE(snapshotsvc::InstallComponent(Backend::Btrfs, {disk}, &error));
     EXPECT_NE(error.find(message), std::string::npos) << error;
   }
-  expectThree();
+  EXPECT_EQ(listed(), three);
   std::string backend;
   EXPECT_EQ(platform::RegGetString(snapshotsvc::kConfigKey, "Backend", backend), LONG(ERROR_SUCCESS));
   EXPECT_EQ(backend, "dir");
   // Reinstalling replaces the configuration whole.
   ASSERT_TRUE(snapshotsvc::InstallComponent(Backend::Btrfs, {DiskConfig{"v2", "d2", "\\\\f\\v2", {'X'}}}, &error));
-  ASSERT_EQ(disks->ListDisks(list), S_OK);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].diskPath, u"/v2/d2");
+  EXPECT_EQ(listed(), "/v2/d2 \\\\f\\v2 X;");
 }
 
 TEST_F(RegistrationTest, PrepareVolumeAndBackendUsable) {

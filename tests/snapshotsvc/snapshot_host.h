@@ -48,7 +48,6 @@ inline std::vector<std::u16string> ListNames(snapshot::ISnapshotService& service
 class SnapshotHost : public testing::Test {
  protected:
   SnapshotHost() { snapshotsvc::RegisterClassServers(); }
-  void TearDown() override { mount_.reset(); }
 
   // Maps the drive to hostDir and prepares it as a volume for the backend.
   void AddVolume(snapshotsvc::Backend backend, char letter, const std::string& hostDir) {
