@@ -74,12 +74,8 @@ TEST_F(WirePrimitivesTest, ReceiversReadValuesDeliveredInPiecesAndCutFixedFields
   peer.join();
 }
 
-TEST_F(WirePrimitivesTest, SilencePeerCloseAndHugeLengthsEndTheConversation) {
-  SetIoTimeoutMilliseconds(200);
-  SOCKET s = pair_.server.get();
-  WriteRaw(pair_.client.get(), Bytes({1, 0}));  // half a u32, then silence
-  EXPECT_EQ(ErrorOf([&] { RecvU32(s); }), "recv timed out");
-
+// A silent peer is the server test's; here nothing half-received is handed on.
+TEST_F(WirePrimitivesTest, PeerCloseAndHugeLengthsEndTheConversation) {
   // A length above the bound is refused at once, before any body arrives.
   LoopbackPair huge = MakeLoopbackPair();
   WriteRaw(huge.client.get(), U32(kMaxWireStringLength + 1));
