@@ -48,8 +48,6 @@ TEST(Registry, ValuesTheirTypesAndTheirErrors) {
 TEST(Registry, KeysAndTheirTrees) {
   TempHostRoot root;
   const std::string base = kTestRegistryKey;
-  EXPECT_FALSE(RegKeyExists(base));
-  EXPECT_TRUE(RegEnumSubKeys(base).empty());
   ASSERT_EQ(RegCreateKey(base + "\\Classes\\CLSID\\{a}"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetDword(base + "\\Classes\\CLSID\\{b}\\Config", "X", 1), ERROR_SUCCESS);
   ASSERT_EQ(RegSetDword(base + "\\Lotus", "Y", 2), ERROR_SUCCESS);
