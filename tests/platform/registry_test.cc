@@ -89,7 +89,6 @@ TEST(Profile, ReadsAsWindowsDoes) {
   EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", "D:\\none.ini"), "dflt");
   // At most capacity-1 characters.
   EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", ini, 4), "E:\\");
-  EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", ini, 1), "");
   EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", ini, 0), "");
 }
 
