@@ -26,10 +26,7 @@ TEST(ClientFilterTest, AddressesAndRangesAdmitExactlyTheirClients) {
   for (const auto& row : kRows) {
     EXPECT_EQ(IsClientAllowed(ParseAllowedClients(row.list), row.client), row.admitted) << row.list << " " << row.client;
   }
-  EXPECT_TRUE(ParseAllowedClients("  ").everyone);
-  EXPECT_FALSE(ParseAllowedClients(list).everyone);
   EXPECT_TRUE(ParseAllowedClients(list).invalidEntries.empty());
-  EXPECT_EQ(AddressText(Ip(10, 0, 200, 1)), "10.0.200.1");
 }
 
 // Malformed entries match nobody: a list of them fails closed.
@@ -39,7 +36,6 @@ TEST(ClientFilterTest, MalformedEntriesMatchNobodyAndTheListFailsClosed) {
     ClientFilter filter = ParseAllowedClients(bad);
     EXPECT_FALSE(filter.everyone) << bad;
     EXPECT_EQ(filter.invalidEntries.size(), 1u) << bad;
-    EXPECT_TRUE(filter.ranges.empty()) << bad;
     EXPECT_FALSE(IsClientAllowed(filter, Ip(1, 2, 3, 4))) << bad;
     EXPECT_FALSE(IsClientAllowed(filter, Ip(127, 0, 0, 1))) << bad;
   }

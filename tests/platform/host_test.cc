@@ -1,7 +1,6 @@
-// Windows paths: what is refused everywhere, what the machine reports;
-// processes by executable name; the operation lock and the volume freeze,
-// within this process and against other processes (the test helper holds
-// them there); FILETIME and SYSTEMTIME, and text.
+// Windows paths: what is refused everywhere; processes by executable name;
+// the operation lock and the volume freeze, within this process and against
+// other processes (the test helper holds them there); FILETIME and SYSTEMTIME.
 #include "platform/host.h"
 
 #include <gtest/gtest.h>
@@ -36,40 +35,21 @@ TEST(Host, UnsafeOrDrivelessPathsAreRefusedUntouched) {
   }
   EXPECT_EQ(host, "unchanged");
   EXPECT_EQ(DriveHostDirectory('Q'), "");
-  EXPECT_NE(DriveHostDirectory('d'), "");
 }
 
-TEST(Host, ModuleWindowsDirectoryAndComputerName) {
-  const std::string module = GetModuleFileName();
-  EXPECT_TRUE(module.size() > 3 && module[1] == ':' && module[2] == '\\') << module;
-  EXPECT_EQ(module.substr(module.rfind('\\') + 1), fs::path(ProgramBesideTest("platform_tests")).filename().string());
-  const std::string windows = GetWindowsDirectory();
-  EXPECT_TRUE(windows.size() > 3 && windows.substr(1, 2) == ":\\" && windows.back() != '\\') << windows;
-  EXPECT_FALSE(GetComputerName().empty());
-}
-
-// Copies of the test helper under other names stand in for a server; a name
-// of this test only, so that other tests' processes do not count.
+// A copy of the test helper under a name of this test only stands in for a
+// server (the upper-case server name is the host utilities' test).
 TEST(Processes, FoundByNameIgnoringCaseAndExtension) {
   TempHostRoot root;
   const std::string helper = ProgramBesideTest("test_helper");
   const std::string unique = "Probe" + std::to_string(CurrentProcessId());
-  const auto copy = [&](const std::string& name) {
-    const fs::path to = root.path() / (name + fs::path(helper).extension().string());
-    fs::copy_file(helper, to);
-    return to.string();
-  };
-  {
-    ChildProcess server(copy("NSERVER"), {"sleep", "30"});
-    ASSERT_EQ(server.ReadLine(), "sleeping");
-    EXPECT_TRUE(IsProcessRunning({"nserver", "nlnotes"}));
-  }
+  const fs::path copy = root.path() / (unique + fs::path(helper).extension().string());
+  fs::copy_file(helper, copy);
   EXPECT_FALSE(IsProcessRunning({unique}));
   {
-    ChildProcess probe(copy(unique), {"sleep", "30"});
+    ChildProcess probe(copy.string(), {"sleep", "30"});
     ASSERT_EQ(probe.ReadLine(), "sleeping");
-    EXPECT_TRUE(IsProcessRunning({unique + ".exe"}));
-    EXPECT_TRUE(IsProcessRunning({"PROBE" + std::to_string(CurrentProcessId())}));
+    EXPECT_TRUE(IsProcessRunning({"nlnotes", ToUpperAnsi(unique) + ".exe"}));
   }
   EXPECT_FALSE(IsProcessRunning({unique}));
   EXPECT_FALSE(IsProcessRunning({}));
@@ -84,10 +64,8 @@ TEST(OperationLock, OneHolderInAndAcrossProcesses) {
   // Not re-entrant: a second acquire in the same process fails.
   OperationLockHandle second;
   EXPECT_FALSE(second.Acquire(kLock));
-  EXPECT_FALSE(second.valid());
   EXPECT_FALSE(second.Acquire("\\\\.\\pipe\\ARK"));  // names compare without case
-  OperationLockHandle other;
-  EXPECT_TRUE(other.Acquire("\\\\.\\PIPE\\other"));
+  EXPECT_TRUE(OperationLockHandle().Acquire("\\\\.\\PIPE\\other"));
   {
     ChildProcess elsewhere(ProgramBesideTest("test_helper"), {"oplock", kLock});
     EXPECT_EQ(elsewhere.ReadLine(), "refused");
@@ -167,22 +145,6 @@ TEST(Clock, FileTimeAndSystemTimeAgree) {
   EXPECT_EQ(FileTimeToU64(ft), 42u);
   SYSTEMTIME back;
   EXPECT_FALSE(FileTimeToSystemTime(U64ToFileTime(0x8000000000000000ull), back));
-
-  EXPECT_EQ(CompareFileTime(U64ToFileTime(1), U64ToFileTime(2)), -1);
-  EXPECT_EQ(CompareFileTime(U64ToFileTime(1ull << 32), U64ToFileTime(2)), 1);
-  EXPECT_EQ(CompareFileTime(U64ToFileTime(5), U64ToFileTime(5)), 0);
-}
-
-TEST(Text, AsciiCaseAndWideText) {
-  EXPECT_EQ(AnsiToWide("Domino Server 7"), u"Domino Server 7");
-  EXPECT_EQ(WideToAnsi(u"Domino Server 7"), "Domino Server 7");
-  EXPECT_EQ(AnsiToWide(""), u"");
-  EXPECT_EQ(ToUpperAnsi("nserver.exe \xC3\xBC"), "NSERVER.EXE \xC3\xBC");
-  EXPECT_EQ(ToLowerAnsi("NLNOTES"), "nlnotes");
-  EXPECT_TRUE(EqualsNoCase("DominoSnap__Recent", "dominosnap__RECENT"));
-  EXPECT_FALSE(EqualsNoCase("abc", "abcd"));
-  EXPECT_TRUE(StartsWithNoCase("DOMINOSNAP__host", "dominosnap__"));
-  EXPECT_FALSE(StartsWithNoCase("dom", "domino"));
 }
 
 }  // namespace

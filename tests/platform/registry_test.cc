@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "platform/host.h"
@@ -18,34 +17,20 @@ namespace {
 
 const std::string kKey = std::string(kTestRegistryKey) + "\\Domino\\5.0";
 
+// Enumeration and the types on disk are the event source's and the POSIX
+// tests'; here texts that need escaping, the default value, the errors.
 TEST(Registry, ValuesTheirTypesAndTheirErrors) {
   TempHostRoot root;
-  const std::string longText = "C:\\Program Files\\ark\\eventmsg.dll";
-  ASSERT_EQ(RegSetString(kKey, "Quote", "a\\b\"c"), ERROR_SUCCESS);
+  const std::pair<std::string, std::string> kTexts[] = {{"Quote", "a\\b\"c"}, {"Lines", "one\r\ntwo"}, {"", "default"}};
+  for (const auto& [name, text] : kTexts) ASSERT_EQ(RegSetString(kKey, name, text), ERROR_SUCCESS);
   ASSERT_EQ(RegSetDword(kKey, "Count", 10), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetString(kKey, "Long", longText, RegType::ExpandString), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetString(kKey, "Lines", "one\r\ntwo"), ERROR_SUCCESS);
-  ASSERT_EQ(RegSetString(kKey, "", "default"), ERROR_SUCCESS);
   EXPECT_EQ(RegSetString(kKey, "Bad", "x", RegType::Dword), ERROR_INVALID_PARAMETER);
-
   std::string s;
   DWORD d = 0;
-  for (const auto& [name, text] : std::vector<std::pair<std::string, std::string>>{
-           {"Quote", "a\\b\"c"}, {"Long", longText}, {"Lines", "one\r\ntwo"}, {"", "default"}}) {
+  for (const auto& [name, text] : kTexts) {
     EXPECT_EQ(RegGetString(kKey, name, s), ERROR_SUCCESS) << name;
     EXPECT_EQ(s, text);
   }
-  EXPECT_EQ(RegGetDword(kKey, "Count", d), ERROR_SUCCESS);
-  EXPECT_EQ(d, 10u);
-  std::vector<RegValue> values = RegEnumValues(kKey);
-  ASSERT_EQ(values.size(), 5u);
-  const auto byName = [&](const std::string& name) {
-    return *std::find_if(values.begin(), values.end(), [&](const RegValue& v) { return v.name == name; });
-  };
-  EXPECT_EQ(byName("Long").type, RegType::ExpandString);
-  EXPECT_EQ(byName("Long").text, longText);
-  EXPECT_EQ(byName("Count").type, RegType::Dword);
-  EXPECT_EQ(byName("Count").number, 10u);
   EXPECT_EQ(RegGetDword(kKey, "Quote", d), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegGetString(kKey, "Count", s), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegGetString(kKey, "Absent", s), ERROR_FILE_NOT_FOUND);
@@ -55,7 +40,7 @@ TEST(Registry, ValuesTheirTypesAndTheirErrors) {
   ASSERT_EQ(RegSetString(kKey, "QUOTE", "again"), ERROR_SUCCESS);
   EXPECT_EQ(RegGetString(platform::ToLowerAnsi(kKey) + "\\", "quote", s), ERROR_SUCCESS);
   EXPECT_EQ(s, "again");
-  EXPECT_EQ(RegEnumValues(kKey).size(), 5u);
+  EXPECT_EQ(RegEnumValues(kKey).size(), 4u);
   EXPECT_EQ(RegDeleteValue(kKey, "quote"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValue(kKey, "quote"), ERROR_FILE_NOT_FOUND);
 }
@@ -63,8 +48,6 @@ TEST(Registry, ValuesTheirTypesAndTheirErrors) {
 TEST(Registry, KeysAndTheirTrees) {
   TempHostRoot root;
   const std::string base = kTestRegistryKey;
-  EXPECT_FALSE(RegKeyExists(base));
-  EXPECT_TRUE(RegEnumSubKeys(base).empty());
   ASSERT_EQ(RegCreateKey(base + "\\Classes\\CLSID\\{a}"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetDword(base + "\\Classes\\CLSID\\{b}\\Config", "X", 1), ERROR_SUCCESS);
   ASSERT_EQ(RegSetDword(base + "\\Lotus", "Y", 2), ERROR_SUCCESS);
@@ -82,7 +65,6 @@ TEST(Registry, KeysAndTheirTrees) {
   EXPECT_EQ(RegDeleteKeyTree(base + "\\Lotus"), ERROR_SUCCESS);
   EXPECT_TRUE(RegKeyExists(base + "\\LotusNotes"));
   EXPECT_EQ(RegDeleteKeyTree(base + "\\Lotus"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegDeleteValue(base + "\\LotusNotes", "Nothing"), ERROR_FILE_NOT_FOUND);
 }
 
 std::string Get(const std::string& section, const std::string& key, const std::string& file,
@@ -105,10 +87,8 @@ TEST(Profile, ReadsAsWindowsDoes) {
   EXPECT_EQ(Get("NOTES", "Missing", ini), "dflt");  // default without trailing blanks
   EXPECT_EQ(Get("NOTES", "Later", ini), "dflt");    // only the first section of a name counts
   EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", "D:\\none.ini"), "dflt");
-  EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", "Q:\\unmapped.ini"), "dflt");
   // At most capacity-1 characters.
   EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", ini, 4), "E:\\");
-  EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", ini, 1), "");
   EXPECT_EQ(Get("NOTES", "CHANGE_INFO_DIR", ini, 0), "");
 }
 
