@@ -7,16 +7,17 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "common/records.h"
 #include "net/command.h"
-#include "net/listener.h"
 #include "net/session.h"
 #include "net/streaming.h"
 #include "net/wire.h"
 #include "net/wire_records.h"
 #include "output/output.h"
+#include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
@@ -24,32 +25,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The service loop in this process: a listener on a free loopback port whose
+// The service in this process: a listener on a free loopback port whose
 // clients are served one at a time on a thread, by the built-in handlers and
-// those the test registered.
-class ServiceLoop {
- public:
-  ServiceLoop() : listener_(CreateListener(0)), port_(platform::LocalPort(listener_.get())) {
-    // Listening before the thread starts: a client never finds the port closed.
-    EXPECT_EQ(platform::Listen(listener_.get(), kListenBacklog), 0);
-    thread_ = std::thread([this] {
-      while (!stop_) ServeOneConnection(listener_.get(), 50);
-    });
-  }
-  ~ServiceLoop() { Stop(); }
-  std::uint16_t port() const { return port_; }
-  // Ends the loop after the current client and closes the port.
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    listener_.reset();
-  }
-
- private:
-  platform::Socket listener_;
-  std::uint16_t port_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+// those the row registered, until the row ends.
+struct ServiceLoop {
+  platform::Socket listener = nettest::Listening();
+  std::atomic<bool> stop{false};
+  std::thread thread{[this] {
+    while (!stop) ServeOneConnection(listener.get(), 50);
+  }};
+  ~ServiceLoop() { stop = true, thread.join(); }
 };
 
 constexpr char kRecent[] = "dominosnap__ARKHOST__srv1__recent";
@@ -142,7 +127,6 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
   const std::vector<Row> rows = {
       {{"ping"}, {}, 0, {"answers"}},
       {{"status", "--json"}, {}, 0, {"\"backupWizardRun\": true, \"configWizardRun\": false"}},
-      {{"reports", "list", "backup"}, {}, 0, {"abc\n"}},
       {{"reports", "list", "1", "--json"}, {}, 0, {"[\"abc\"]\n"}},
       {{"reports", "show", "Backup", "abc"}, {}, 0, {"line 1\r\nline 2\r\n"}},
       // Quotes, backslashes and control characters escaped; a byte that is
@@ -182,7 +166,6 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
        {"Restore of srv1/Org to " + std::string(kOlder) + ", point in time\r\n"},
        "Restore"},
       {{"restore", "srv1", "1/1/1999", "--yes"}, {}, 2, {"no snapshot of srv1/Org is 1/1/1999", kRecent, kOlder}},
-      {{"restore", "srv9", "recent", "--yes"}, {}, 2, {"no Domino server named srv9"}},
       {{"restore", "srv1", "recent", "--yes"},
        Script{.restoreEnd = "ERROR: Domino is running.\r\nRestore canceled.\r\n"},
        1,
@@ -218,15 +201,15 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
     WriteHostFile(host.WindowsDirectory() / "ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
     std::string ran;
     RegisterScript(row.script, ran);
-    ServiceLoop service;
-    if (!row.script.up) service.Stop();
-    std::vector<std::string> args = {"--port", std::to_string(service.port())};
+    auto service = std::make_unique<ServiceLoop>();
+    std::vector<std::string> args = {"--port", std::to_string(platform::LocalPort(service->listener.get()))};
+    if (!row.script.up) service.reset();  // the port closed
     args.insert(args.end(), row.argv.begin(), row.argv.end());
     ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
     const std::string output = arkctl.ReadAll();
     EXPECT_EQ(arkctl.Wait(), row.exitCode) << output;
     for (const std::string& text : row.required) EXPECT_NE(output.find(text), std::string::npos) << text << output;
-    service.Stop();
+    service.reset();
     EXPECT_EQ(ran, row.ran);
     if (!row.gone.empty()) {
       EXPECT_FALSE(fs::exists(host.path() / row.gone));
