@@ -89,7 +89,7 @@ TEST(SettingsTest, NotesSettingsWizardFlagsAndRegistryValues) {
   EXPECT_EQ(value, "untouched");
 }
 
-TEST(HostUtilsTest, DirectoriesExistAreMadeAndDeleted) {
+TEST(HostUtilsTest, DirectoriesFreeSpaceAndTimeText) {
   TempHostRoot root;
   WriteHostFile(root.D() / "file.txt", "x");
   EXPECT_EQ(DirectoryExists("D:\\file.txt"), 1);
@@ -109,31 +109,6 @@ TEST(HostUtilsTest, DirectoriesExistAreMadeAndDeleted) {
   EXPECT_NE(DeleteDirectoryTree("D:\\a"), 0) << "a missing tree is an error";
   EXPECT_NE(DeleteDirectoryTree("D:\\"), 0) << "a whole drive is never deleted";
   EXPECT_TRUE(fs::exists(root.D() / "file.txt"));
-
-  // Domino directories are made through the runtime's path translation.
-  MockDominoApi api;
-  EXPECT_CALL(api, TranslatePath(1, _, 0xFFFF, _, 256))
-      .WillRepeatedly(Invoke([](WORD, const char* path, WORD, char* out, WORD size) {
-        std::snprintf(out, size, "%s", path);
-        return STATUS(0);
-      }));
-  EXPECT_FALSE(CreateDominoDirectory("D:\\logs"));
-  EXPECT_FALSE(CreateDominoDirectory("D:\\logs")) << "already there counts as done";
-  EXPECT_TRUE(fs::is_directory(root.D() / "logs"));
-  EXPECT_TRUE(CreateDominoDirectory("D:\\no\\parent"));
-  EXPECT_CALL(api, TranslatePath(1, _, 0xFFFF, _, 256)).WillOnce(Return(STATUS(0x0105)));
-  EXPECT_TRUE(CreateDominoDirectory("D:\\untranslatable"));
-  EXPECT_FALSE(fs::exists(root.D() / "untranslatable"));
-}
-
-TEST(HostUtilsTest, FileCopyFreeSpaceAndTimeText) {
-  TempHostRoot root;
-  WriteHostFile(root.D() / "src.txn", std::string(100000, 's'));
-  WriteHostFile(root.D() / "dst.txn", "old");
-  EXPECT_FALSE(CopyOneFile("D:\\src.txn", "D:\\dst.txn", true));
-  EXPECT_EQ(ReadHostFile(root.D() / "dst.txn"), "old");
-  EXPECT_TRUE(CopyOneFile("D:\\src.txn", "D:\\dst.txn", false));
-  EXPECT_EQ(ReadHostFile(root.D() / "dst.txn"), std::string(100000, 's'));
 
   std::uint32_t mb = 7;
   EXPECT_FALSE(GetFreeDiskMegabytes("Q", mb)) << "unmapped drive";
