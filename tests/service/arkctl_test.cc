@@ -187,7 +187,6 @@ TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
        1,
        {"could not be verified"},
        "Backup"},
-      {{"verify", "srv9"}, {}, 2, {"verify: no Domino server named srv9"}},
       {{"verify", "srv1"}, Script{.verifyEnd = ""}, 1, {"does not know this command"}},
   };
   for (const Row& row : rows) {
