@@ -39,6 +39,7 @@ TEST_F(ReportStoreTest, ListsAndReadsPlainFilesOfEachTypeFolder) {
     EXPECT_EQ(store_.ListReports(type), std::vector<std::string>{"r.txt"});
     EXPECT_EQ(store_.ReadReport(type, "r.txt"), names[type]);
   }
+  EXPECT_FALSE(ReportStore::IsValidReportType(4));
   EXPECT_THROW(ReportStore::ReportTypeName(4), InvalidReportType);
   store_.DeleteReportsOfType(Backup);
   EXPECT_TRUE(store_.ListReports(Backup).empty());
