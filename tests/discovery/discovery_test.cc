@@ -93,16 +93,6 @@ struct Layout {
 
 TEST(DiscoveryTest, EachLayoutGivesItsServerRecords) {
   const std::vector<Layout> layouts = {
-      // Partitions under the 5.0 key, each with its own notes.ini.
-      {[](FakeRuntime& rt) {
-         platform::RegSetString(k50, "PARTITION1", "D:\\Data1");
-         platform::RegSetString(k50, "PARTITION2", "D:\\Data2\\");
-         rt.Add("D:\\Data1\\notes.ini", "CN=srv1/O=Org", "logdir");
-         rt.Add("D:\\Data2\\notes.ini", "CN=srv2/O=Org", "E:\\logs").style = 0;
-       },
-       true, true, 2,
-       {"1 PARTITION1 D:\\Data1\\notes.ini srv1/Org|srv1 partitioned D:\\Data1\\logdir (relative) Archive archive logging v0",
-        "2 PARTITION2 D:\\Data2\\notes.ini srv2/Org|srv2 partitioned E:\\logs Circular logging v0"}},
       // One server: DataPath, and the notes.ini of the program directory.
       {[](FakeRuntime& rt) {
          platform::RegSetString(k50, "DataPath", "D:\\Domino\\Data");
@@ -146,17 +136,19 @@ TEST(DiscoveryTest, EachLayoutGivesItsServerRecords) {
        },
        false, false, 0, {}},
       {[](FakeRuntime&) { platform::RegSetString(k50, "DataPath", "D:\\Data"); }, false, false, 0, {}},
-      // A server whose runtime cannot start is reported; the rest are found.
+      // Partitions under the 5.0 key, each with its own notes.ini (the
+      // whole-host tests install such hosts too): a server whose runtime
+      // cannot start is reported; the rest are found.
       {[](FakeRuntime& rt) {
          Partitions(3);
-         rt.Add("D:\\P1\\notes.ini", "CN=a/O=Org");
+         rt.Add("D:\\P1\\notes.ini", "CN=a/O=Org", "E:\\logs").style = 0;
          rt.Add("D:\\P2\\notes.ini", "CN=b/O=Org").initStatus = 0x0103;
-         rt.Add("D:\\P3\\notes.ini", "CN=c/O=Org");
+         rt.Add("D:\\P3\\notes.ini", "CN=c/O=Org", "logdir");
        },
        true, true, 3,
-       {"1 PARTITION1 D:\\P1\\notes.ini a/Org|a partitioned  Archive archive logging v0",
+       {"1 PARTITION1 D:\\P1\\notes.ini a/Org|a partitioned E:\\logs Circular logging v0",
         "2 PARTITION2 D:\\P2\\notes.ini Bad Notes Installation| partitioned  Information not available. v0",
-        "3 PARTITION3 D:\\P3\\notes.ini c/Org|c partitioned  Archive archive logging v0"}},
+        "3 PARTITION3 D:\\P3\\notes.ini c/Org|c partitioned D:\\P3\\logdir (relative) Archive archive logging v0"}},
       // A logging status the runtime does not document.
       {[](FakeRuntime& rt) {
          platform::RegSetString(k50, "DataPath", "D:\\Data");

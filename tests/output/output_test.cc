@@ -1,5 +1,6 @@
-// Output: what reaches the client, the report text, the sink and the file;
-// and the capture of standard output through the same path.
+// Output: what reaches the client, the report text and the sink; and the
+// capture of standard output through the same path. (The sink's file and
+// console copies are options no program turns on.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,10 +10,8 @@
 
 #include "output/output.h"
 #include "output/redirect_stdout.h"
-#include "platform/host.h"
 #include "tests/net/loopback.h"
 #include "tests/support/os_calls.h"
-#include "tests/support/temp_host.h"
 
 using namespace nettest;
 
@@ -118,26 +117,6 @@ TEST_F(OutputTest, ConcurrentCallersNeverInterleaveBytes) {
   EXPECT_EQ(ReportText(), wireOrder);
 }
 
-TEST_F(OutputTest, OutputFileBesideTheExecutableIsAppendedTo) {
-  TempHostRoot root;
-  const std::string module = platform::GetModuleFileName();
-  std::string hostDir;
-  ASSERT_EQ(platform::ToHostPath(module.substr(0, module.find_last_of('\\') + 1), hostDir), 0u);
-  std::filesystem::create_directories(hostDir);
-  const std::filesystem::path file = std::filesystem::path(hostDir) / "ark_output.txt";
-  std::filesystem::remove_all(file);
-  sink_.toFile = true;
-  Output(sink_, "line one\r\n");
-  Output(sink_, "line two\r\n");
-  EXPECT_EQ(ReadHostFile(file), "line one\r\nline two\r\n");
-  // A file that cannot be written (a folder stands in its place) is skipped.
-  std::filesystem::remove(file);
-  std::filesystem::create_directory(file);
-  EXPECT_NO_THROW(Output(sink_, "file gone\r\n"));
-  EXPECT_EQ(ReportText(), "line one\r\nline two\r\nfile gone\r\n");
-  std::filesystem::remove(file);
-}
-
 // A long print arrives in ordered pieces of at most 256 bytes; the end of
 // the capture is flagged. Without a sink the text is dropped.
 TEST_F(OutputTest, CapturedPrintsArriveInOrderedPiecesOrAreDropped) {
@@ -170,23 +149,6 @@ TEST_F(OutputTest, CapturedPrintsArriveInOrderedPiecesOrAreDropped) {
   }
   EXPECT_GE(pieces, 3);
   EXPECT_EQ(joined, printed);
-}
-
-// With the console option on, the console is the capture pipe: each text is
-// output once, not fed back through the capture (the printed one perhaps in
-// pieces around the direct one).
-TEST_F(OutputTest, ConsoleCopiesAreNotFedBackToTheCapture) {
-  sink_.toConsole = true;
-  {
-    CRedirectStdout capture(&sink_);
-    ASSERT_TRUE(capture.started());
-    std::printf("printed\n");
-    Output(sink_, "direct\n");
-  }
-  std::string text = sink_.accumulated;
-  const auto direct = text.find("direct\n");
-  ASSERT_NE(direct, std::string::npos) << text;
-  EXPECT_EQ(text.erase(direct, 7), "printed\n") << sink_.accumulated;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/registry.h"
 #include "reports/report_store.h"
 #include "tests/support/temp_host.h"
+#include "tests/support/text_checks.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -17,7 +18,6 @@ namespace {
 class ReportStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::RegSetString(kReportFolderKey, kReportFolderValue, "D:\\Reports");
     fs::create_directories(reports_);
     platform::SetEventObserver([this](const platform::EventRecord& event) {
       for (const std::string& text : event.strings) events_ += text + "\n";
@@ -25,12 +25,12 @@ class ReportStoreTest : public ::testing::Test {
   }
   void TearDown() override { platform::SetEventObserver(nullptr); }
   std::string events_;  // the insertion strings of every event reported, one a line
-  TempHostRoot root_;
+  TempHostRoot root_{HostOptions{"D", "", "", "D:\\Reports", ""}};
   fs::path reports_ = root_.D() / "Reports";
   ReportStore& store_ = TheReportStore();
 };
 
-TEST_F(ReportStoreTest, ListsPlainFilesOfEachTypeFolder) {
+TEST_F(ReportStoreTest, ListsAndReadsPlainFilesOfEachTypeFolder) {
   const char* names[] = {"Configure", "Backup", "Restore", "Delete Snapshot"};
   EXPECT_TRUE(store_.ListReports(Backup).empty()) << "a missing folder lists as empty";
   for (int type = 0; type < 4; ++type) WriteHostFile(reports_ / names[type] / "r.txt", names[type]);
@@ -39,21 +39,18 @@ TEST_F(ReportStoreTest, ListsPlainFilesOfEachTypeFolder) {
     EXPECT_EQ(store_.ListReports(type), std::vector<std::string>{"r.txt"});
     EXPECT_EQ(store_.ReadReport(type, "r.txt"), names[type]);
   }
+  EXPECT_FALSE(ReportStore::IsValidReportType(4));
   EXPECT_THROW(ReportStore::ReportTypeName(4), InvalidReportType);
-
   store_.DeleteReportsOfType(Backup);
   EXPECT_TRUE(store_.ListReports(Backup).empty());
   EXPECT_TRUE(fs::exists(reports_ / "Backup" / "old" / "inner.txt"));
-  EXPECT_EQ(store_.ListReports(Restore).size(), 1u);
-}
 
-TEST_F(ReportStoreTest, ReadsExactBytesOrRaisesWithThePath) {
+  // Reads give the exact bytes or raise with the path.
   const std::string text = "line\r\nzero\0byte\r\n\xff"s;
   WriteHostFile(reports_ / "Restore" / "r.txt", text);
-  WriteHostFile(reports_ / "Restore" / "empty.txt", "");
   fs::create_directories(reports_ / "Restore" / "dir.txt");
   EXPECT_EQ(store_.ReadReport(Restore, "r.txt"), text);
-  EXPECT_EQ(store_.ReadReport(Restore, "empty.txt"), "");
+  EXPECT_EQ(store_.ListReports(Restore), std::vector<std::string>{"r.txt"}) << "clearing one type keeps the others";
 
   try {
     store_.ReadReport(Restore, "nope.txt");
@@ -97,9 +94,8 @@ TEST_F(ReportStoreTest, FailedSavesGoToTheEventLogNeverToTheCaller) {
   EXPECT_THROW(store_.ListReports(Backup), RegistryKeyReadFailure);
   EXPECT_NO_THROW(store_.SaveReport("Backup", "text"));
   EXPECT_NE(events_.find("Unable to save Backup report."), std::string::npos) << events_;
-  EXPECT_NE(events_.find("Failed to read registry value name ReportFolder under subkey "
-                            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client."),
-            std::string::npos);
+  EXPECT_TRUE(Has(events_, "Failed to read registry value name ReportFolder under subkey "
+                           "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvane\\Arkhold for Domino 1.0\\Client."));
 
   // Only the type's folder is made, never a missing report folder.
   platform::RegSetString(kReportFolderKey, kReportFolderValue, "D:\\Gone\\Reports");
