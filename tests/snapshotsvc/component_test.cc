@@ -1,7 +1,8 @@
-// The snapshot interface, for every backend, through the class factory as
-// the engine reaches it.
+// The snapshot component as the engine reaches it through its class factories:
+// registration, then the snapshot interface for every backend.
 #include <btrfsutil.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,30 +10,172 @@
 #include <regex>
 
 #include "platform/clock.h"
+#include "platform/com.h"
+#include "platform/registry.h"
+#include "platform/text.h"
 #include "platform/volume_freeze.h"
-#include "snapshot_host.h"
+#include "snapshot/snapshot_service.h"
+#include "snapshotsvc/component_config.h"
+#include "snapshotsvc/configure.h"
 #include "snapshotsvc/snapshot_service_impl.h"
 #include "snapshotsvc/tree_ops.h"
+#include "tests/support/snapshotsvc_mount.h"
+#include "tests/support/temp_host.h"
 
 namespace snaptest {
 namespace {
 
+using snapshotsvc::Backend;
+using snapshotsvc::DiskConfig;
 using Names = std::vector<std::u16string>;
 const HRESULT kAlreadyExists = HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 const HRESULT kPathNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+const char* kDosDevices = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
 
-// One volume D: under the component, for each way of running it: the dir
-// backend on a plain directory (copies), the dir backend on btrfs
-// (reflinks) and the btrfs backend (subvolume snapshots).
+snapshot::SnapshotDriveSet Drives(const std::u16string& letter) {
+  snapshot::SnapshotDriveSet set;
+  set.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{letter, 1});
+  return set;
+}
+
+// A drive's snapshots as listed (creation times in *times); "error <hr>" when the listing fails.
+Names ListNames(snapshot::ISnapshotService& service, const std::u16string& drive,
+                std::vector<std::uint64_t>* times = nullptr) {
+  snapshot::SnapshotList list;
+  if (HRESULT hr = service.EnumerateSnapShots(drive, list, 1); hr != S_OK) {
+    return {u"error " + platform::AnsiToWide(std::to_string(hr))};
+  }
+  Names names;
+  for (const auto& entry : list.entries) {
+    names.push_back(entry.name);
+    if (times != nullptr) times->push_back(FileTimeToU64(entry.creationTime));
+  }
+  return names;
+}
+
+std::uint64_t FreeBytes(const std::string& path) {
+  struct statvfs st;
+  return ::statvfs(path.c_str(), &st) == 0 ? std::uint64_t(st.f_bavail) * st.f_frsize : 0;
+}
+
+// A fresh host with the component's classes; tmp_ lies outside every volume.
+class ComponentTest : public testing::Test {
+ protected:
+  ComponentTest() { snapshotsvc::RegisterClassServers(); }
+
+  // Maps the drive to hostDir and prepares it as a volume for the backend.
+  void AddVolume(Backend backend, char letter, const std::string& hostDir) {
+    std::string error;
+    ASSERT_TRUE(snapshotsvc::PrepareVolume(backend, hostDir, &error)) << error;
+    platform::RegSetString(kDosDevices, std::string(1, letter) + ":", hostDir);
+  }
+  void Install(Backend backend, const std::string& letters) {
+    DiskConfig disk{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", std::vector<char>(letters.begin(), letters.end())};
+    std::string error;
+    ASSERT_TRUE(snapshotsvc::InstallComponent(backend, {disk}, &error)) << error;
+  }
+  std::unique_ptr<snapshot::ISnapshotService> Service() {
+    std::unique_ptr<platform::IClassFactory> factory;
+    EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), S_OK);
+    std::unique_ptr<snapshot::ISnapshotService> service;
+    if (!factory || platform::CreateInstance(*factory, snapshot::IID_ISnapshotService, service) != S_OK) {
+      ADD_FAILURE() << "no snapshot service";
+    }
+    return service;
+  }
+
+  TempHostRoot root_{HostOptions{"", "", "", "", ""}};
+  std::string tmp_ = root_.path().string();
+  std::unique_ptr<Mount> mount_;
+};
+
+TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
+  std::unique_ptr<platform::IClassFactory> factory;
+  EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 5, factory), REGDB_E_CLASSNOTREG);
+  std::string error;
+  ASSERT_TRUE(snapshotsvc::InstallComponent(
+      Backend::Dir,
+      {DiskConfig{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", {'d', 'E'}},
+       DiskConfig{"vol_logs", "disk7", "\\\\filer2\\vol_logs", {'L'}},
+       DiskConfig{"vol_empty", "disk0", "\\\\filer2\\vol_empty", {}}},
+      &error))
+      << error;
+  // Each factory hands out its own interface only.
+  ASSERT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 0x15, factory), S_OK);
+  std::unique_ptr<snapshot::ISnapshotService> wrong;
+  EXPECT_EQ(platform::CreateInstance(*factory, snapshot::IID_ISnapshotService, wrong), E_NOINTERFACE);
+  std::unique_ptr<snapshot::IDiskService> disks;
+  ASSERT_EQ(platform::CreateInstance(*factory, snapshot::IID_IDiskService, disks), S_OK);
+  auto listed = [&] {  // each disk: its path, device path and drive letters
+    std::vector<snapshot::DiskInfo> list;
+    std::u16string text = disks->ListDisks(list) == S_OK ? u"" : u"failed";
+    for (const auto& disk : list) {
+      text += disk.diskPath + u" " + disk.devicePath;
+      for (const std::u16string& letter : disk.driveLetters) text += u" " + letter;
+      text += u";";
+    }
+    return platform::WideToAnsi(text);
+  };
+  const std::string three = "/vol_data/disk1 \\\\filer1\\vol_data\\disk1 D E;/vol_logs/disk7 \\\\filer2\\vol_logs L;"
+                            "/vol_empty/disk0 \\\\filer2\\vol_empty;";
+  EXPECT_EQ(listed(), three);
+
+  // A bad configuration is refused and the earlier one kept.
+  const std::vector<std::pair<DiskConfig, std::string>> bad = {
+      {DiskConfig{"", "disk", "\\\\f\\v", {'D'}}, "invalid volume name"},
+      {DiskConfig{"a/b", "disk", "\\\\f\\v", {'D'}}, "invalid volume name"},
+      {DiskConfig{"vol", "", "\\\\f\\v", {'D'}}, "invalid disk name"},
+      {DiskConfig{"vol", "disk", "filer\\vol", {'D'}}, "does not begin with"},
+      {DiskConfig{"vol", "disk", "\\\\f\\v", {'1'}}, "invalid drive letter"},
+      {DiskConfig{"vol", "disk", "\\\\f\\v", {'D', 'd'}}, "named by two disks"},
+  };
+  for (const auto& [disk, message] : bad) {
+    error.clear();
+    EXPECT_FALSE(snapshotsvc::InstallComponent(Backend::Btrfs, {disk}, &error));
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+  }
+  EXPECT_EQ(listed(), three);
+  // Reinstalling replaces the configuration whole.
+  ASSERT_TRUE(snapshotsvc::InstallComponent(Backend::Btrfs, {DiskConfig{"v2", "d2", "\\\\f\\v2", {'X'}}}, &error));
+  EXPECT_EQ(listed(), "/v2/d2 \\\\f\\v2 X;");
+}
+
+// The refusals of PrepareVolume and of a clone into an existing tree, and
+// the dir backend's reflinks on btrfs.
+TEST_F(ComponentTest, PrepareVolumeAndCloneTree) {
+  std::string error;
+  if (!snapshotsvc::IsOnBtrfs(tmp_)) {
+    EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/vols/E", &error));
+    EXPECT_FALSE(fs::exists(tmp_ + "/vols/E"));
+  }
+  WriteHostFile(tmp_ + "/vols/D/a.nsf", "a");
+  EXPECT_EQ(snapshotsvc::CloneTree(tmp_ + "/vols", tmp_ + "/vols/D"), kAlreadyExists);
+
+  std::string why;
+  mount_ = Mount::Btrfs(tmp_ + "/btrfs.img", tmp_ + "/mnt", 300, &why);
+  if (!mount_) GTEST_SKIP() << "btrfs part skipped: " << why;
+  ASSERT_TRUE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/mnt/D", &error)) << error;
+  fs::create_directories(tmp_ + "/mnt/plain");
+  EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/mnt/plain", &error));
+  EXPECT_NE(error.find("not a btrfs subvolume"), std::string::npos) << error;
+  WriteHostFile(tmp_ + "/mnt/src/f.nsf", std::string(200000, 'z'));
+  WriteHostFile(tmp_ + "/mnt/src/sub/g.nsf", "gee");
+  snapshotsvc::CloneStats stats;
+  ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/mnt/src", tmp_ + "/mnt/dst", &stats), S_OK);
+  EXPECT_EQ(stats.reflinked, 2u);
+}
+
+// Volume D: under each backend: dir copying, dir reflinking on btrfs, btrfs subvolumes.
 struct Flavor {
   const char* name;
-  snapshotsvc::Backend backend;
+  Backend backend;
   bool onBtrfs;
 };
 void PrintTo(const Flavor& flavor, std::ostream* os) { *os << flavor.name; }
 
-class BackendTest : public SnapshotHost, public testing::WithParamInterface<Flavor> {
+class BackendTest : public ComponentTest, public testing::WithParamInterface<Flavor> {
  protected:
   void SetUp() override {
     base_ = tmp_ + "/vols";
@@ -61,54 +204,9 @@ class BackendTest : public SnapshotHost, public testing::WithParamInterface<Flav
   std::unique_ptr<snapshot::ISnapshotService> service_;
 };
 
-std::uint64_t Now() {
-  FILETIME now;
-  platform::GetSystemTimeAsFileTime(now);
-  return FileTimeToU64(now);
-}
-
-TEST_P(BackendTest, NamesIgnoreCaseAndKeepTheirCreationTime) {
-  WriteHostFile(volume_ + "/a.nsf", "one");
-  const std::uint64_t before = Now();
-  ASSERT_EQ(Create(u"dominosnap__Host__srv1__recent"), S_OK);
-  ASSERT_EQ(Create(u"Second", u"d"), S_OK);  // drive letters in either case
-  const std::uint64_t after = Now();
-  std::vector<std::uint64_t> times;
-  ASSERT_EQ(List(&times), (Names{u"Second", u"dominosnap__Host__srv1__recent"}));
-  EXPECT_GE(times[1], before);  // UTC FILETIMEs of the moment each was taken
-  EXPECT_LE(times[0], after);
-  EXPECT_GT(times[0], times[1]);
-  // The same name in other letters is the same snapshot: refused, list unchanged.
-  EXPECT_EQ(Create(u"SECOND"), kAlreadyExists);
-  std::vector<std::uint64_t> again;
-  EXPECT_EQ(List(&again), (Names{u"Second", u"dominosnap__Host__srv1__recent"}));
-  EXPECT_EQ(again, times);
-
-  // Renamed from any case, also to other letters only, keeping the time and content.
-  const std::u16string dated = u"dominosnap__H__srv__2-3-2003_9.5.7";
-  EXPECT_EQ(service_->RenameSnapShot(u"D", u"DOMINOSNAP__host__SRV1__RECENT", dated), S_OK);
-  EXPECT_EQ(service_->RenameSnapShot(u"D", dated, u"DOMINOSNAP__H__SRV__2-3-2003_9.5.7"), S_OK);
-  again.clear();
-  EXPECT_EQ(List(&again), (Names{u"Second", u"DOMINOSNAP__H__SRV__2-3-2003_9.5.7"}));
-  EXPECT_EQ(again, times);
-  // Onto an existing name (in other case): refused, both kept.
-  EXPECT_EQ(service_->RenameSnapShot(u"D", u"second", dated), kAlreadyExists);
-  EXPECT_EQ(service_->RenameSnapShot(u"D", u"missing", u"x"), kNotFound);
-  EXPECT_EQ(List().size(), 2u);
-
-  std::uint8_t flag = 0;
-  EXPECT_EQ(service_->DeleteSnapShot(u"D", dated, &flag), S_OK);
-  EXPECT_EQ(List(), Names{u"Second"});
-  EXPECT_EQ(service_->DeleteSnapShot(u"D", dated, &flag), kNotFound);
-  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"second", nullptr), S_OK);
-  EXPECT_TRUE(List().empty());
-  // Deleted snapshots leave nothing behind in the store.
-  EXPECT_TRUE(NoWorkLeft());
-  EXPECT_TRUE(fs::is_empty(store_ + "/snapshots"));
-  EXPECT_EQ(ReadHostFile(volume_ + "/a.nsf"), "one");
-}
-
-TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
+// A snapshot keeps its content, its creation time and its name, which is
+// matched in any letter case, until it is deleted.
+TEST_P(BackendTest, CreateListRenameRestoreAndDelete) {
   WriteHostFile(volume_ + "/Domino/Data/a.nsf", "version 1");
   WriteHostFile(volume_ + "/Domino/Data/sub/b.nsf", "bee");
   fs::create_directories(volume_ + "/Domino/empty");
@@ -116,29 +214,45 @@ TEST_P(BackendTest, RestoreMakesVolumeEqualToSnapshot) {
   ::chmod((volume_ + "/Domino/Data/sub/b.nsf").c_str(), 0640);
   const auto mtime = fs::last_write_time(volume_ + "/Domino/Data/a.nsf");
   const std::vector<std::string> expected = Listing(volume_);
-  ASSERT_EQ(Create(u"base"), S_OK);
-
-  // Later changes: a file rewritten, files and directories added, one removed.
+  FILETIME before;
+  platform::GetSystemTimeAsFileTime(before);
+  ASSERT_EQ(Create(u"first"), S_OK);
+  ASSERT_EQ(Create(u"Second", u"d"), S_OK);  // drive letters in either case
+  std::vector<std::uint64_t> times, again;
+  ASSERT_EQ(List(&times), (Names{u"Second", u"first"}));  // newest first, UTC FILETIMEs
+  EXPECT_GE(times[1], FileTimeToU64(before));
+  EXPECT_GT(times[0], times[1]);
+  // The same name in other letters is the same snapshot: refused, both kept.
+  EXPECT_EQ(Create(u"SECOND"), kAlreadyExists);
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"FIRST", u"second"), kAlreadyExists);
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"missing", u"x"), kNotFound);
+  // Renamed from any case, also to other letters only, keeping its time.
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"FIRST", u"dominosnap__H__srv__2-3-2003_9.5.7"), S_OK);
+  EXPECT_EQ(service_->RenameSnapShot(u"D", u"dominosnap__h__srv__2-3-2003_9.5.7", u"Dated"), S_OK);
+  EXPECT_EQ(List(&again), (Names{u"Second", u"Dated"}));
+  EXPECT_EQ(again, times);
+  // Later changes: a file rewritten, a directory added, a file removed.
   WriteHostFile(volume_ + "/Domino/Data/a.nsf", "version 2, longer than before");
-  WriteHostFile(volume_ + "/Domino/Data/c.nsf", "later file");
   WriteHostFile(volume_ + "/Domino/newdir/deep/x.nsf", "later dir");
   fs::remove(volume_ + "/Domino/Data/sub/b.nsf");
-
-  ASSERT_EQ(service_->RestoreSnapShot(u"d", u"BASE"), S_OK);
+  ASSERT_EQ(service_->RestoreSnapShot(u"d", u"DATED"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(fs::last_write_time(volume_ + "/Domino/Data/a.nsf"), mtime);
   struct stat st;
   ASSERT_EQ(::stat((volume_ + "/Domino/Data/sub/b.nsf").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  // Nothing staged beside the volume is left over.
-  for (const auto& entry : fs::directory_iterator(base_ + "/volumes")) {
-    const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "D" || name == ".snapshots") << name;
-  }
-  if (GetParam().backend == snapshotsvc::Backend::Btrfs) {
-    EXPECT_TRUE(snapshotsvc::IsBtrfsSubvolume(volume_));
-  }
-  EXPECT_EQ(List(), Names{u"base"});
+  EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-restore-D"));  // nothing staged is left over
+  EXPECT_TRUE(GetParam().backend != Backend::Btrfs || snapshotsvc::IsBtrfsSubvolume(volume_));
+
+  std::uint8_t flag = 0;
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"dated", &flag), S_OK);
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"dated", &flag), kNotFound);
+  EXPECT_EQ(service_->DeleteSnapShot(u"D", u"second", nullptr), S_OK);
+  EXPECT_TRUE(List().empty());
+  // Deleted snapshots leave nothing behind in the store, and the volume as it was.
+  EXPECT_TRUE(NoWorkLeft());
+  EXPECT_TRUE(fs::is_empty(store_ + "/snapshots"));
+  EXPECT_EQ(Listing(volume_), expected);
 }
 
 // Bad names and drives, and failures injected by FailOn, change nothing.
@@ -147,9 +261,8 @@ TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
   ASSERT_EQ(Create(u"good"), S_OK);
   const std::vector<std::string> volumeBefore = Listing(volume_);
   std::uint8_t flag = 0;
-  for (const std::u16string& bad : {std::u16string(u""), std::u16string(u"."), std::u16string(u".."),
-                                    std::u16string(u"a/b"), std::u16string(u"a\\b"), std::u16string(u"a\0b", 3),
-                                    std::u16string(u"tab\there"), std::u16string(u"line\nbreak")}) {
+  for (const std::u16string& bad :
+       Names{u"", u".", u"..", u"a/b", u"a\\b", std::u16string(u"a\0b", 3), u"tab\there", u"line\nbreak"}) {
     SCOPED_TRACE(platform::WideToAnsi(bad));
     EXPECT_EQ(Create(bad), E_INVALIDARG);
     EXPECT_EQ(service_->RestoreSnapShot(u"D", bad), E_INVALIDARG);
@@ -189,6 +302,15 @@ TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
   EXPECT_EQ(Listing(volume_), volumeBefore);
   EXPECT_TRUE(NoWorkLeft());
   EXPECT_FALSE(fs::exists(tmp_ + "/no-such-dir"));
+
+  // The dir backend's store: refused inside the volume (nothing written there), honoured elsewhere.
+  if (GetParam().backend != Backend::Dir) return;
+  platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", volume_ + "/snaps");
+  EXPECT_EQ(Create(u"self"), E_INVALIDARG);
+  EXPECT_EQ(Listing(volume_), volumeBefore);
+  platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", base_ + "/elsewhere/");
+  EXPECT_EQ(Create(u"away"), S_OK);
+  EXPECT_EQ(ReadHostFile(base_ + "/elsewhere/D/snapshots/away/data/a.nsf"), "keep");
 }
 
 // The component takes the volume freeze: a snapshot waits for a writer that
@@ -219,7 +341,7 @@ TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
   // A snapshot cut short while being made (for btrfs with its subvolume), a snapshot
   // folder with damaged metadata, a restore cut short before its swap.
   fs::create_directories(store_ + "/work/tmp-crashed");
-  if (GetParam().backend == snapshotsvc::Backend::Btrfs) {
+  if (GetParam().backend == Backend::Btrfs) {
     ASSERT_EQ(btrfs_util_create_snapshot(volume_.c_str(), (store_ + "/work/tmp-crashed/data").c_str(),
                                          BTRFS_UTIL_CREATE_SNAPSHOT_READ_ONLY, nullptr, nullptr),
               BTRFS_UTIL_OK);
@@ -239,10 +361,40 @@ TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendTest,
-                         testing::Values(Flavor{"DirCopy", snapshotsvc::Backend::Dir, false},
-                                         Flavor{"DirReflink", snapshotsvc::Backend::Dir, true},
-                                         Flavor{"Btrfs", snapshotsvc::Backend::Btrfs, true}),
+                         testing::Values(Flavor{"DirCopy", Backend::Dir, false}, Flavor{"DirReflink", Backend::Dir, true},
+                                         Flavor{"Btrfs", Backend::Btrfs, true}),
                          [](const testing::TestParamInfo<Flavor>& info) { return std::string(info.param.name); });
+
+TEST_F(ComponentTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
+  std::string why;
+  const std::string small = tmp_ + "/small", volume = small + "/volumes/D";
+  mount_ = Mount::Tmpfs(small, 6144, &why);
+  if (!mount_) GTEST_SKIP() << "full-disk test skipped: " << why;
+  AddVolume(Backend::Dir, 'D', volume);
+  Install(Backend::Dir, "D");
+  auto service = Service();
+  ASSERT_NE(service, nullptr);
+  WriteHostFile(volume + "/a.nsf", std::string(1536 * 1024, 'a'));
+  ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"fits"), S_OK);
+  WriteHostFile(volume + "/later.nsf", std::string(2900 * 1024, 'l'));
+  const std::vector<std::string> volumeBefore = Listing(volume);
+  const std::uint64_t freeBefore = FreeBytes(small);
+
+  // The copy of a second snapshot does not fit: no snapshot, space given back.
+  EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"too_big"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_EQ(ListNames(*service, u"D"), Names{u"fits"});
+  EXPECT_TRUE(fs::is_empty(small + "/volumes/.snapshots/D/work"));
+  EXPECT_EQ(FreeBytes(small), freeBefore);
+  // The restored tree cannot be staged: the volume stays as it was.
+  EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_EQ(Listing(volume), volumeBefore);
+  EXPECT_FALSE(fs::exists(small + "/volumes/.ark-restore-D"));
+  EXPECT_EQ(FreeBytes(small), freeBefore);
+  // Once there is room again both work.
+  fs::remove(volume + "/later.nsf");
+  EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), S_OK);
+  EXPECT_EQ(ReadHostFile(volume + "/a.nsf"), std::string(1536 * 1024, 'a'));
+}
 
 }  // namespace
 }  // namespace snaptest
