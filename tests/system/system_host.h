@@ -50,12 +50,10 @@ class SystemHost {
   SystemHost() : root_((scratch_.path() / "host").string()) {}
   ~SystemHost();
 
-  // Before Install: the volumes on a btrfs image, a drive on a tmpfs; false
-  // with *why when the machine does not allow it.
+  // Before Install: the volumes on a btrfs image; false with *why when the
+  // machine does not allow it.
   bool UseBtrfs(std::string* why);
-  bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);
   void LeaveFree(char drive, std::uint64_t leave) { mounts_.at(drive)->LeaveFree(leave); }
-  bool Resize(char drive, std::uint64_t bytes) { return mounts_.at(drive)->Resize(bytes); }
 
   // Builds the host and starts arkserver; *skip says why when the small
   // ledger drive cannot be mounted (nothing started then).
@@ -100,6 +98,7 @@ class SystemHost {
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
 
  private:
+  bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);  // on a tmpfs
   TempHostRoot scratch_;
   std::string root_, notesIni_, dataDirectory_, logDirectory_;
   std::map<char, std::string> drives_;
