@@ -20,16 +20,18 @@ void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 class SystemRecovery : public ::testing::TestWithParam<Row> {};
 
-// Walks away from a backup (or kills the service) once its databases are
-// being put into backup mode, while the server writes.
-void InterruptBackup(SystemHost& host, bool killService) {
-  ASSERT_TRUE(host.StartWorkload(400, 3));
+// Walks away from a backup while the server writes (or kills the service)
+// once its databases are being put into backup mode, or from a restore of
+// the first snapshot discovery lists once the volume is being reverted.
+void Interrupt(SystemHost& host, bool restore, bool killService = false) {
+  ASSERT_TRUE(restore || host.StartWorkload(400, 3));
   std::string seen;
   StreamingClient client(host.port());
   const DominoServerInfo server = client.Discover(host.server);
   host.SpaceBackups();
-  client.StartBackup(server);
-  ASSERT_TRUE(client.ReadUntil("Recording Domino changes", seen)) << seen;
+  restore ? client.StartRestore(server, server.snapshots.at(0), false) : client.StartBackup(server);
+  ASSERT_TRUE(client.ReadUntil(restore ? "Restoring snapshot. Please wait..." : "Recording Domino changes", seen))
+      << seen;
   if (killService) host.KillService();
   client.Vanish();
   host.BackupEnded();
@@ -66,14 +68,14 @@ const Row kRows[] = {
       host.SetFailOn("");
     }},
     {"KilledMidBackup", [](SystemHost& host, const Snapshot&) {
-      ASSERT_NO_FATAL_FAILURE(InterruptBackup(host, true));
+      ASSERT_NO_FATAL_FAILURE(Interrupt(host, false, true));
       // The dead service's backup mode is given up (the tail checks it first).
       ASSERT_TRUE(host.StartService());
       // At most one finished snapshot of the killed run, never a half-made one.
       EXPECT_LE(host.Snapshots().size(), 2u);
     }},
     {"ClientGoneDuringBackup", [](SystemHost& host, const Snapshot&) {
-      ASSERT_NO_FATAL_FAILURE(InterruptBackup(host, false));
+      ASSERT_NO_FATAL_FAILURE(Interrupt(host, false));
       // The next client is served once the run is over; by then its report is in.
       ASSERT_EQ(host.Reports("backup").size(), 2u);
       EXPECT_TRUE(Says(host.LastReport("backup"),
@@ -87,15 +89,7 @@ const Row kRows[] = {
       ASSERT_TRUE(host.AdvanceLog(1));
       host.StopWorkload();
       const Digests atStop = RolledForwardOnly(host.Digest());
-      // The client walks away while the volume is being reverted (either
-      // snapshot rolls forward to the same state).
-      StreamingClient client(host.port());
-      const DominoServerInfo server = client.Discover(host.server);
-      ASSERT_FALSE(server.snapshots.empty());
-      client.StartRestore(server, server.snapshots[0], false);
-      std::string seen;
-      ASSERT_TRUE(client.ReadUntil("Restoring snapshot. Please wait...", seen)) << seen;
-      client.Vanish();
+      ASSERT_NO_FATAL_FAILURE(Interrupt(host, true));  // either snapshot rolls forward to the same state
       ASSERT_EQ(host.Reports("restore").size(), 1u);
       EXPECT_TRUE(Says(host.LastReport("restore"),
                        {"Recovery COMPLETE \r\n", "SNAPSHOT RESTORE AND RECOVERY COMPLETE.\r\n"}));
