@@ -58,11 +58,8 @@ class Mount {
   Mount(const Mount&) = delete;
   Mount& operator=(const Mount&) = delete;
 
-  // A tmpfs: remounted at another size; filled until about leave bytes stay
-  // free (more than it holds: emptied again).
-  bool Resize(std::uint64_t bytes) {
-    return ::mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT, ("size=" + std::to_string(bytes)).c_str()) == 0;
-  }
+  // A tmpfs: filled until about leave bytes stay free (more than it holds:
+  // emptied again).
   void LeaveFree(std::uint64_t leave) {
     const std::string filler = dir_ + "/.filler";
     fs::remove(filler);

@@ -1,6 +1,8 @@
 // Hundreds of sessions, polite, cut short and made of random bytes, leave
 // the service as they found it: it answers, holds the same open files and
-// about the same memory.
+// about the same memory. Then requests made of random records: each run ends
+// with "done", an error and its report, and the data volume, the logs, the
+// ArkLedger and the snapshots stay exactly as they were.
 #include <sys/socket.h>
 
 #include <random>
@@ -25,32 +27,54 @@ long ResidentKib(pid_t pid) {
   return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
 }
 
-// One session of ordinary commands, every answer checked; every third one
-// cut off instead of ended politely.
+// One session of ordinary commands (the others come with the random bytes),
+// every answer checked; every third one cut off instead of ended politely.
 void OrdinarySession(std::uint16_t port, int round) {
   StreamingClient s(port);
   WriteRaw(s.get(), Bytes({12}));  // ping
   ASSERT_EQ(ReadRaw(s.get(), 1), Bytes({1}));
-  if (round % 4 == 0) {  // status: three answers, no nserver runs
-    WriteRaw(s.get(), Bytes({9, 10, 11}));
-    const std::string answer = ReadRaw(s.get(), 6);
-    ASSERT_EQ(answer.size(), 6u);
-    for (std::size_t i = 0; i < 6; i += 2) ASSERT_EQ(answer[i], 1) << i;
-    for (std::size_t i = 1; i < 6; i += 2) ASSERT_TRUE(answer[i] == 0 || answer[i] == 1) << i;
-    ASSERT_EQ(answer[5], 0);
-  } else if (round % 4 == 1) {  // the backup reports: none yet
-    WriteRaw(s.get(), Bytes({1, 1}));
-    ASSERT_EQ(ReadRaw(s.get(), 5), Bytes({1, 0, 0, 0, 0}));
-  } else if (round % 4 == 2) {  // discovery: the one server
-    ASSERT_EQ(s.Discover("srv1").serverName, "srv1/Org");
-  } else {  // an unknown command and a flag test
-    WriteRaw(s.get(), Bytes({200, 14}) + U32(0));
-    ASSERT_EQ(ReadRaw(s.get(), 2), Bytes({255, 1}));
-  }
+  ASSERT_EQ(s.Discover("srv1").serverName, "srv1/Org");
   if (round % 3 != 0) {
     WriteRaw(s.get(), Bytes({15}));
     ASSERT_EQ(ReadRaw(s.get(), 1), Bytes({1}));
   }
+}
+
+struct HostState {
+  std::vector<std::string> volume, logs, ledger, snapshots;
+  bool operator==(const HostState&) const = default;
+};
+
+HostState Capture(const SystemHost& host) {
+  HostState state{snaptest::Listing(host.HostPath("D:")), FileNames(host.LogDir()),
+                  snaptest::Listing(host.ServerLedger()), {}};
+  for (const Snapshot& s : host.Snapshots()) state.snapshots.push_back(s.name);
+  return state;
+}
+
+std::string RandomText(std::mt19937& rng) {
+  static const char kAlphabet[] = "abcSRV019._-\\/:*?\" \t";
+  std::string text(rng() % 24, ' ');
+  for (char& c : text) c = kAlphabet[rng() % (sizeof kAlphabet - 1)];
+  return text;
+}
+
+// Paths with "..", separators, wildcards, wrong drives; now and then the
+// real notes.ini or data directory.
+DominoServerInfo RandomServer(std::mt19937& rng, const DominoServerInfo& real) {
+  static const char16_t kDrives[] = u"CDELZ?";
+  DominoServerInfo server;
+  server.dataVolume.driveLetter = kDrives[rng() % 6];
+  server.dataVolume.volumeName = RandomText(rng);
+  server.logVolume.driveLetter = kDrives[rng() % 6];
+  server.dataDirectory = rng() % 2 ? real.dataDirectory + "\\" + RandomText(rng) : RandomText(rng);
+  server.logDirectory = rng() % 2 ? real.logDirectory : RandomText(rng);
+  server.notesIniPath = rng() % 2 ? real.notesIniPath : RandomText(rng);
+  server.serverName = RandomText(rng);
+  server.commonName = RandomText(rng);
+  server.archiveLogging = std::int32_t(rng() % 2);
+  server.loggingStyle = rng() % 3;
+  return server;
 }
 
 bool Answers(std::uint16_t port) {
@@ -59,12 +83,14 @@ bool Answers(std::uint16_t port) {
   return ReadRaw(s.get(), 2) == Bytes({1, 1}) && ReadRaw(s.get(), 1).empty();
 }
 
-TEST(SystemLoad, ManySessionsAndRandomBytesLeaveNoTrace) {
+TEST(SystemLoad, ManySessionsRandomBytesAndRandomRecordsLeaveNoTrace) {
   // Freed memory is reused at once under AddressSanitizer too.
   const char* asan = std::getenv("ASAN_OPTIONS");
   ::setenv("ASAN_OPTIONS", ((asan ? std::string(asan) + ":" : "") + "quarantine_size_mb=0:thread_local_quarantine_size_kb=0").c_str(), 1);
   SystemHost host;
-  ASSERT_TRUE(host.Install());
+  Shape shape;
+  shape.databases = 8, shape.unlogged = 1, shape.sizeMib = "0.5";
+  ASSERT_TRUE(host.Install(shape));
   for (int round = 0; round < 8; ++round) OrdinarySession(host.port(), round);  // what is made once is made
   ASSERT_TRUE(Answers(host.port()));
   const pid_t service = host.ServicePid();
@@ -91,8 +117,31 @@ TEST(SystemLoad, ManySessionsAndRandomBytesLeaveNoTrace) {
   ASSERT_TRUE(Answers(host.port())) << host.ServiceOutput();
   EXPECT_EQ(OpenFiles(service), fds);
   EXPECT_LE(ResidentKib(service), rss + 1024) << "resident memory grew from " << rss << " KiB";
-  EXPECT_EQ(host.Reports("backup"), std::vector<std::string>{});
-  EXPECT_EQ(host.Reports("restore"), std::vector<std::string>{});
+
+  ASSERT_TRUE(Ok(host.Backup()));
+  const DominoServerInfo real = StreamingClient(host.port()).Discover(host.server);
+  const HostState before = Capture(host);
+  for (int run = 0; run < 12; ++run) {
+    StreamingClient client(host.port());
+    const DominoServerInfo server = RandomServer(rng, real);
+    if (run % 2 == 0) {
+      BackupRequest request;
+      request.deleteExcessSnapshots = rng() % 2;
+      request.keepCount = rng() % 3;
+      client.StartBackup(server, request);
+    } else {
+      SnapshotEntry snapshot;
+      snapshot.name = RandomText(rng);
+      snapshot.displayText.Set(RandomText(rng));
+      client.StartRestore(server, snapshot, rng() % 2);
+    }
+    std::string seen;
+    EXPECT_FALSE(client.ReadUntil("\x01", seen)) << seen;  // ends with "done"
+    EXPECT_TRUE(Says(seen, {"ERROR"}, {"["}));                 // "[": the connection broke
+  }
+  EXPECT_EQ(host.Reports("backup").size(), 7u);
+  EXPECT_EQ(host.Reports("restore").size(), 6u);
+  EXPECT_TRUE(Capture(host) == before) << "a request of random records changed the host";
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -51,26 +50,24 @@ std::vector<std::string> Matches(const std::string& text, const std::string& pat
   return out;
 }
 
-}  // namespace
-
+// A program left running, its output in files.
 std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
-                                    const std::string& err, const std::vector<std::string>& env) {
+                                    const std::string& err, const std::vector<std::string>& env = {}) {
   std::vector<std::string> args = {"-c", "o=$1 e=$2; shift 2; exec \"$@\" >\"$o\" 2>\"$e\"", "sh", out, err};
   args.insert(args.end(), argv.begin(), argv.end());
   return std::make_unique<ChildProcess>("/bin/sh", args, env);
 }
 
+// A program run to its end, its standard error after its output.
 Result RunProgram(const std::vector<std::string>& argv) {
-  static std::atomic<int> counter{0};
-  const std::string base =
-      (fs::temp_directory_path() / ("ark-system-" + std::to_string(::getpid()) + "-" + std::to_string(counter++)))
-          .string();
-  const int exitCode = Spawn(argv, base + ".out", base + ".err")->Wait();
-  Result run{exitCode, ReadHostFile(base + ".out"), ReadHostFile(base + ".err")};
-  fs::remove(base + ".out");
-  fs::remove(base + ".err");
+  ChildProcess program(argv[0], std::vector<std::string>(argv.begin() + 1, argv.end()));
+  Result run;
+  run.out = program.ReadAll();
+  run.exitCode = program.Wait();
   return run;
 }
+
+}  // namespace
 
 SystemHost::~SystemHost() {
   StopWorkload();
@@ -105,7 +102,7 @@ bool SystemHost::SmallDrive(char drive, std::uint64_t bytes, std::string* why) {
                                  data = Matches(install.out, "  data directory: (.*) \\("),
                                  log = Matches(install.out, "  transaction log: (.*) \\(");
   if (install.exitCode != 0 || ini.empty() || data.empty() || log.empty() || drives_.count('D') == 0) {
-    return ::testing::AssertionFailure() << "dominosim install: " << install.out << install.err;
+    return ::testing::AssertionFailure() << "dominosim install: " << install.out;
   }
   notesIni_ = ini[0], dataDirectory_ = data[0], logDirectory_ = log[0];
   platform::SetHostRoot(root_);
@@ -146,18 +143,14 @@ std::string SystemHost::HostPath(const std::string& windowsPath) const {
   return it == drives_.end() ? "" : it->second + rest;
 }
 
-std::string SystemHost::SnapshotLedger(const std::string& snapshot) const {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(ServerLedger(), ec)) {
-    if (platform::EqualsNoCase(entry.path().filename().string(), snapshot)) return entry.path().string();
-  }
-  return "";
-}
-
 std::set<std::string> SystemHost::Unlogged(const std::string& snapshot) const {
   std::set<std::string> paths;
-  std::istringstream in(ReadHostFile(SnapshotLedger(snapshot) + "/disabled_databases"));
-  for (std::string path; in >> path;) paths.insert(path);
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(ServerLedger(), ec)) {
+    if (!platform::EqualsNoCase(entry.path().filename().string(), snapshot)) continue;
+    std::istringstream in(ReadHostFile(entry.path() / "disabled_databases"));
+    for (std::string path; in >> path;) paths.insert(path);
+  }
   return paths;
 }
 
@@ -188,7 +181,7 @@ Result SystemHost::Sim(const std::string& command) const {
 
 Digests SystemHost::Digest() const {
   Result run = Sim("digest");
-  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(run.exitCode, 0) << run.out;
   Digests digests;
   for (const std::string& line : Lines(run.out)) {
     const std::size_t blank = line.find(' ');
@@ -199,7 +192,7 @@ Digests SystemHost::Digest() const {
 
 std::vector<Snapshot> SystemHost::Snapshots() const {
   Result listed = Ctl({"--json", "snapshots", server});
-  EXPECT_EQ(listed.exitCode, 0) << listed.out << listed.err;
+  EXPECT_EQ(listed.exitCode, 0) << listed.out;
   const std::vector<std::string> names = Matches(listed.out, "\"name\": \"([^\"]*)\""),
                                  stamps = Matches(listed.out, "\"stamp\": \"([^\"]*)\"");
   EXPECT_EQ(names.size(), stamps.size()) << listed.out;
@@ -289,7 +282,7 @@ bool SystemHost::AdvanceLog(std::uint32_t extents) const {
 ::testing::AssertionResult Ok(const Result& run, const std::vector<std::string>& says,
                               const std::vector<std::string>& never) {
   if (run.exitCode == 0) return Says(run.out, says, never);
-  return ::testing::AssertionFailure() << "exit code " << run.exitCode << ":\n" << run.out << run.err;
+  return ::testing::AssertionFailure() << "exit code " << run.exitCode << ":\n" << run.out;
 }
 
 Digests RolledForwardOnly(const Digests& digests, const std::set<std::string>& unlogged) {
@@ -369,8 +362,6 @@ std::string Bytes(std::initializer_list<int> values) {
   for (int v : values) out.push_back(static_cast<char>(v));
   return out;
 }
-
-std::string U32(std::uint32_t v) { return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); }
 
 void WriteRaw(platform::SOCKET s, const std::string& bytes) {
   for (std::size_t at = 0; at < bytes.size();) {

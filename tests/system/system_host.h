@@ -27,7 +27,7 @@ namespace systest {
 
 struct Result {
   int exitCode = -1;
-  std::string out, err;
+  std::string out;  // standard output and error
 };
 
 // Options of `dominosim install`, and how arkserver starts.
@@ -50,12 +50,10 @@ class SystemHost {
   SystemHost() : root_((scratch_.path() / "host").string()) {}
   ~SystemHost();
 
-  // Before Install: the volumes on a btrfs image, a drive on a tmpfs; false
-  // with *why when the machine does not allow it.
+  // Before Install: the volumes on a btrfs image; false with *why when the
+  // machine does not allow it.
   bool UseBtrfs(std::string* why);
-  bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);
   void LeaveFree(char drive, std::uint64_t leave) { mounts_.at(drive)->LeaveFree(leave); }
-  bool Resize(char drive, std::uint64_t bytes) { return mounts_.at(drive)->Resize(bytes); }
 
   // Builds the host and starts arkserver; *skip says why when the small
   // ledger drive cannot be mounted (nothing started then).
@@ -67,16 +65,13 @@ class SystemHost {
   std::uint16_t port() const { return port_; }
   int ServicePid() const { return service_->id(); }
 
-  const std::string& root() const { return root_; }
   std::string server = "srv1";  // the name arkctl is given
   std::string HostPath(const std::string& windowsPath) const;
-  std::string NotesIni() const { return HostPath(notesIni_); }
   std::string DataDir() const { return HostPath(dataDirectory_); }
   std::string LogDir() const { return HostPath(logDirectory_); }
   const std::string& LogDirectory() const { return logDirectory_; }  // the Windows path
   std::string ServerLedger() const { return HostPath("L:\\ArkLedger\\") + server; }
-  std::string SnapshotLedger(const std::string& snapshot) const;
-  std::set<std::string> Unlogged(const std::string& snapshot) const;
+  std::set<std::string> Unlogged(const std::string& snapshot) const;  // its disabled_databases
 
   Result Ctl(std::vector<std::string> args) const;
   // Dated snapshot names carry the second of their creation: two backups
@@ -100,6 +95,7 @@ class SystemHost {
   bool AdvanceLog(std::uint32_t extents) const;  // waits for the log to move on
 
  private:
+  bool SmallDrive(char drive, std::uint64_t bytes, std::string* why);  // on a tmpfs
   TempHostRoot scratch_;
   std::string root_, notesIni_, dataDirectory_, logDirectory_;
   std::map<char, std::string> drives_;
@@ -108,11 +104,6 @@ class SystemHost {
   std::uint16_t port_ = 0;
   std::int64_t lastBackup_ = 0;
 };
-
-// A program run to its end; Spawn leaves it running, its output in files.
-Result RunProgram(const std::vector<std::string>& argv);
-std::unique_ptr<ChildProcess> Spawn(const std::vector<std::string>& argv, const std::string& out,
-                                    const std::string& err, const std::vector<std::string>& env = {});
 
 // Recovery rolls forward the databases that log: not log.nsf, no template,
 // none the backup found without logging.
@@ -127,8 +118,8 @@ std::vector<std::string> FileNames(const std::string& dir);  // sorted, files on
 
 // Polls for an event, generously (a loaded machine is slow, never wrong).
 template <typename Check>
-bool WaitFor(Check check, int seconds = 120) {
-  for (int i = 0; i < seconds * 100 && !check(); ++i) ::usleep(10000);
+bool WaitFor(Check check) {
+  for (int i = 0; i < 12000 && !check(); ++i) ::usleep(10000);
   return check();
 }
 
@@ -152,7 +143,6 @@ class StreamingClient {
 
 // Raw bytes over a connection, beside the primitives under test.
 std::string Bytes(std::initializer_list<int> values);
-std::string U32(std::uint32_t v);
 void WriteRaw(platform::SOCKET s, const std::string& bytes);
 std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 30000);
 
