@@ -137,6 +137,9 @@ TEST_F(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
       // The runtime does not start: no end for it.
       {[&] { server_.notesIniPath.clear(), dom_.initStatus = 0x0102; },
        {"Initialize notes system with \r\nERROR: cannot initialize notes for Server srv1/Org\r\n"}, true, {"InitRuntime 0"}},
+      {[&] { server_.archiveLogging = 0; },
+       {"ERROR: Server: srv1 is not set to archive mode.\r\nOnly archival transaction logging is supported.\r\n"
+        "Backup aborted.\r\n"}, true},
       {[&] { ASSERT_TRUE(other.Acquire(kOperationLockName)); },  // another backup or restore holds the lock
        {"ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"}, true},
       {[&] { server_.dataDirectory = ""; },

@@ -83,10 +83,10 @@ TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed
        "(0x12345678)\r\n" + impossible},
       {[&] { host.WriteLogHint(40, kLogSeries), domino.positionStatus = 0x0222; },
        "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n" + impossible},
-      {[&] {  // free space equal to the need
-         domino.positionStatus = ERR_NO_MORE_LOGS, host.WriteSavedLog(40, "forty"), host.WriteSavedLog(41, "forty-one");
-         freeMegabytes = 128;
-       },
+      {[&] { domino.positionStatus = ERR_NO_MORE_LOGS, host.WriteSavedLog(40, "forty"); },
+       "ERROR: Could not find archive log file: S0000041.TXN\r\nLog is not located in Server's arkledger "
+       "directory:\r\nL:\\ArkLedger\\srv1\\"},
+      {[&] { host.WriteSavedLog(41, "forty-one"), freeMegabytes = 128; },  // free space equal to the need
        "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n"},
       {[&] { freeSpaceKnown = false; },
        "ERROR: Could not determine the free space of the active log drive E:\r\n" + impossible},

@@ -64,7 +64,7 @@ class RestoreRunTest : public ::testing::Test {
   // An up-to-the-minute request of the restorable snapshot; no fault set.
   void Fresh() {
     request = MakeRequest(0);
-    recoveryThrows = false;
+    dominoRunning = recoveryThrows = false;
     terms = 0;
     initStatus = applyStatus = recoveryStatus = 0;
     component.Install();
@@ -75,9 +75,9 @@ class RestoreRunTest : public ::testing::Test {
     std::filesystem::remove_all(host.Drive('L', "ArkLedger/$kept_logs"));
     host.MakeRestorableSnapshot(kLogSeries);
   }
-  // Domino stopped; megabytes free on every drive but L:.
+  // Domino as dominoRunning says; megabytes free on every drive but L:.
   void HostChecks(std::uint32_t free, std::uint32_t freeOnL = 10000) {
-    seam_.isDominoRunning = [] { return false; };
+    seam_.isDominoRunning = [this] { return dominoRunning; };
     seam_.freeDiskMegabytes = [this, free, freeOnL](const std::string& drive, std::uint32_t& megabytes) {
       queriedDrives += drive;
       megabytes = drive == "L" ? freeOnL : free;
@@ -122,7 +122,7 @@ class RestoreRunTest : public ::testing::Test {
   ::testing::NiceMock<IdleDominoApi> domino;
   FakeComponent component;
   RestoreRequest request;
-  bool recoveryThrows = false;
+  bool dominoRunning = false, recoveryThrows = false;
   int terms = 0;
   STATUS initStatus = 0, applyStatus = 0, recoveryStatus = 0;
   Names recovered, logsDuringRecovery;
@@ -188,7 +188,21 @@ TEST_F(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
     std::int32_t result = -1;
     int terms = 2;       // runtime ends: in the start-up sequence and at the end
   };
+  const std::string archiveOff = "ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
+                                 "Please re-enabled archival transaction logging and perform a full backup.\r\n";
   const std::vector<Case> cases = {
+      {[&] { dominoRunning = true; },
+       {"ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\nRestore canceled.\r\n"},
+       true},
+      {[&] { request.server.archiveLogging = 0, request.pointInTime = 1; }, {archiveOff}, true},
+      {[&] { request.server.archiveLogging = 0; }, {archiveOff}, true},
+      {[&] { request.pointInTime = 1, std::filesystem::remove_all(host.Ledger()); },
+       twice("ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + kLedger +
+             "\r\nWithout it the change information recorded during the backup cannot be applied.\r\n" + kCanceled)},
+      {[&] { std::filesystem::remove(host.Ledger("disabled_databases")); },  // a backup that never finished
+       twice("ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n" + kLedger +
+             "\\disabled_databases\r\nThe backup of this snapshot did not finish; its change information may be "
+             "incomplete.\r\n" + kCanceled)},
       {[&] { request.pointInTime = 2, HostChecks(100); },  // 2 is up to the minute
        twice("ERROR: Active log directory needs an additional 28MB.\r\nNot enough free space on the active log drive.\r\n")},
       {[&] { WriteNotesSetting("CHANGE_INFO_DIR", "d:\\ArkLedger", GetArkIniPath()); },

@@ -80,8 +80,15 @@ TEST_P(SystemCycle, BackupsUnderLoadRestoreUpToTheMinuteAndToTheirPointInTime) {
   std::fstream(host.DataDir() + "/mail.box", std::ios::binary | std::ios::in | std::ios::out).seekp(8292) << "overwritten";
   ASSERT_NE(host.Sim("digest").exitCode, 0) << "the damage is not visible";
 
-  // Saved logs copied in; logs on the data volume kept across its revert.
-  ASSERT_TRUE(Ok(host.Restore(older, false), {"Copying log file : S"}));
+  // Saved logs copied in; logs on the data volume kept across its revert;
+  // the other partition's data on the same volume named before the revert.
+  const Result utm = host.Restore(older, false);
+  ASSERT_TRUE(Ok(utm, {"Copying log file : S", "WARNING: The revert of drive D: also takes the data directories of "
+                                               "other Domino servers back to the snapshot:\r\n  D:\\Domino\\Data2\r\n",
+                       "SNAPSHOT RESTORE AND RECOVERY COMPLETE."}));
+  EXPECT_EQ(Has(utm.out, "active log files of " + host.LogDirectory() + " across the revert\r\n"),
+            std::string(GetParam().translogPath) == "relative") << utm.out;
+  EXPECT_FALSE(std::filesystem::exists(host.HostPath("L:\\ArkLedger\\$kept_logs\\srv1")));
   const Digests rolled = host.Digest();  // every database sound
   EXPECT_EQ(RolledForwardOnly(rolled, unlogged), expected);
   EXPECT_EQ(rolled.size(), live.size());
