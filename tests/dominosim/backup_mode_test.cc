@@ -1,7 +1,9 @@
 // Backup mode: contexts and their order, descriptors held, and a holder
 // that died (the round trip of the change information under load is the
 // system tests').
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -50,8 +52,7 @@ TEST_F(BackupMode, ContextsAndOrderAreEnforced) {
 }
 
 // Each database in backup mode costs one descriptor, also once stopped and
-// while its change information is read (the status when none is left is
-// the system tests', which run a service at the limit).
+// while its change information is read; when none is left, the status says so.
 TEST_F(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
   auto openFiles = [] {
     std::size_t count = 0;
@@ -77,6 +78,27 @@ TEST_F(BackupMode, ADatabaseInBackupHoldsOneDescriptor) {
     EXPECT_EQ(length, sizeof chunk);
     EXPECT_EQ(openFiles(), before + paths.size());
   }
+
+  // Every descriptor the limit allows in use.
+  struct rlimit limit = {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const struct rlimit saved = limit;
+  const int spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(spare, 0);
+  limit.rlim_cur = openFiles() + 4;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  std::vector<int> filler = {spare};
+  for (int fd; (fd = ::dup(spare)) >= 0;) filler.push_back(fd);
+  DBHANDLE one = 0;
+  const STATUS refused = rt.api.OpenDatabase(paths[0].c_str(), &one);
+  char text[200];
+  rt.api.GetErrorText(0, refused, text, sizeof text);
+  for (int fd : filler) ::close(fd);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_EQ(refused, ERR_TOO_MANY_FILES);
+  EXPECT_EQ(std::string(text),
+            "File I/O error: too many open files (the limit is " + std::to_string(limit.rlim_cur) + ")");
+  if (one != 0) rt.api.CloseDatabase(one);
 
   for (auto& [handle, context] : held) {
     EXPECT_EQ(rt.api.BackupEnd(handle, context, 0), NOERROR);

@@ -1,5 +1,5 @@
-// The command session in this process: the end of a turn, and streamed
-// operations that end or fail.
+// The command session in this process: command reading and registration,
+// the end of a turn, and streamed operations that end or fail.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,6 +54,29 @@ class CommandSessionTest : public ::testing::Test {
   std::uint16_t port_ = platform::LocalPort(listener_.get());
   std::thread service_;
 };
+
+TEST_F(CommandSessionTest, UnregisteredCodesAreUnknownAndRegisteredOnesAreServed) {
+  StartService(1);
+  platform::Socket client = Connect(port_);
+  // 6, 7, 8 and 16 have no handler yet; 0, 200 and 255 never have one.
+  WriteRaw(client.get(), Bytes({0, 6, 7, 8, 16, 200, 255}));
+  EXPECT_EQ(ReadRaw(client.get(), 7), std::string(7, '\xFF'));
+
+  RegisterCommand(CommandCode::VerifySnapshot, [](platform::SOCKET c, Command& command) {
+    SendString(c, "code " + std::to_string(command.code));
+    return true;
+  });
+  WriteRaw(client.get(), Bytes({16}));
+  EXPECT_EQ(ReadRaw(client.get(), 11), WireString("code 16"));
+  UnregisterCommand(16);
+  WriteRaw(client.get(), Bytes({16, 1, 4, 1, char(0x80), 14, 0, 0, 0, 0, 14, 2, 0, 0, 0}));
+  // Unknown, two invalid report types, TestFlag 0 and 2.
+  EXPECT_EQ(ReadRaw(client.get(), 5), Bytes({0xFF, 2, 2, 1, 7}));
+
+  WriteRaw(client.get(), Bytes({15}));
+  EXPECT_EQ(ReadRaw(client.get(), 1), Bytes({1}));
+  EXPECT_TRUE(PeerClosed(client.get()));  // the session closed the connection
+}
 
 TEST_F(CommandSessionTest, FailedTurnsPauseAndReportWithoutEndingTheService) {
   // listen() on no socket fails: the turn writes the text, pauses and
