@@ -183,21 +183,4 @@ TEST_F(DatabaseBackup, StartFailuresStopAtTheFailingDatabaseWithItsMessage) {
   }
 }
 
-// An exception leaving the guard's scope gives every backup up, even when
-// the runtime throws while one is given up (the backup run checks the plain
-// exception).
-TEST_F(DatabaseBackup, GuardGivesUpEveryBackupWhenAnExceptionLeavesTheScope) {
-  const Names p{Db("a.nsf"), Db("b.nsf"), Db("c.nsf")};
-  dom_.throws = {"BackupStart " + p[2], "BackupStop " + p[0]};
-  auto list = Entries(p);
-  EXPECT_THROW(
-      {
-        DatabaseBackupGuard guard(request_, list);
-        StartDatabaseBackups(request_, list, disabled_);
-      },
-      std::runtime_error);
-  EXPECT_TRUE(dom_.inBackup.empty() && dom_.openHandles.empty());
-  EXPECT_EQ(dom_.Count("BackupEnd " + p[0] + " 1") + dom_.Count("BackupEnd " + p[1] + " 1"), 2);
-}
-
 }  // namespace
