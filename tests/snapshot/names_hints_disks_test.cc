@@ -44,7 +44,7 @@ std::string Volume(const VolumeRecord& v) {
 
 }  // namespace
 
-TEST_F(SnapshotNames, RecentDatedPrefixAndEntryTexts) {
+TEST_F(SnapshotNames, RecentDatedPrefixEntryTextsAndStampReadBack) {
   // 14:05:07 UTC is 09:05:07 local (five hours behind).
   const FILETIME created = Utc(2003, 2, 3, 14, 5, 7);
   const std::string recent = platform::WideToAnsi(MakeRecentSnapshotName("srv1"));
@@ -72,9 +72,8 @@ TEST_F(SnapshotNames, RecentDatedPrefixAndEntryTexts) {
   EXPECT_EQ(entry.componentValue2, created.dwHighDateTime);
   // A name longer than the entry's text keeps its first 255 bytes.
   EXPECT_EQ(MakeSnapshotEntry(std::u16string(300, u'x'), created).nameText.Get(), std::string(255, 'x'));
-}
 
-TEST_F(SnapshotNames, TimeStampReadBack) {
+  // A stamp read back.
   SYSTEMTIME t;
   const FILETIME stamp = ReadTimeStamp("2-3-2003_9.5.7", &t);
   EXPECT_EQ(std::vector<int>({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,

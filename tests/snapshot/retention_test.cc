@@ -22,7 +22,10 @@ const std::string d2 = Dated("srv1", "1-3-2003_9.5.7");
 
 class SnapshotRetention : public SnapshotHostTest {
  protected:
+  // Deletes beyond keep with no reports yet and nothing said.
   int Delete(std::uint32_t keep) {
+    fs::remove_all(host_.path() / "reports");
+    fs::create_directories(host_.path() / "reports");
     server_.output = OutputSink{};
     return DeleteExcessSnapshots(server_, u"E", keep, deleted_);
   }
@@ -82,8 +85,6 @@ TEST_F(SnapshotRetention, WhichSnapshotsGoAndTheReport) {
     for (std::size_t i = 0; i < c.volume.size(); ++i) {
       fake().Add(u'E', c.volume[i], U64ToFileTime(FileTimeToU64(Utc(2003, 3, 1, 0, 0, 0)) - i * 10000000ull * 86400));
     }
-    fs::remove_all(host_.path() / "reports");
-    fs::create_directories(host_.path() / "reports");
     WriteHostFile(Ledger(d1) / "Domino" / "x.nsf.dat", "change information");
     ASSERT_EQ(Delete(c.keep), 0);
     EXPECT_EQ(deleted_, std::int32_t(c.volume.size() - c.left.size()));
@@ -171,8 +172,6 @@ TEST_F(SnapshotRetention, ASnapshotStillListedKeepsItsDirectoryAndIsNotCounted) 
     fake().enumerateResult = c.failingEnumeration != 0 ? E_FAIL : S_OK;
     WriteHostFile(Ledger(d1) / "log_hint", "3\r\n0000000f");
     WriteHostFile(Ledger(d2) / "x", "goes with its snapshot");
-    fs::remove_all(host_.path() / "reports");
-    fs::create_directories(host_.path() / "reports");
     fs::remove_all(host_.path() / "Logs");
 
     ASSERT_EQ(Delete(1), 0);
