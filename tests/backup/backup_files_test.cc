@@ -60,25 +60,18 @@ TEST_F(HintFiles, LogHintHoldsExtentLineAndSeriesAndReadsBack) {
 }
 
 TEST_F(HintFiles, DisabledDatabasesOnePathPerLine) {
-  // Written one path a line (a path may hold blanks); read back after what the list held.
-  const Names disabled{"D:\\Data\\my mail.nsf", "D:\\Data\\b.ntf"};
-  ASSERT_EQ(WriteDisabledDatabases("L:\\s", disabled, path_), 0);
-  Names read{"kept"};
-  ASSERT_EQ(ReadDisabledDatabases("L:\\s\\", read, readPath_), 0);
-  EXPECT_EQ(read, (Names{"kept", disabled[0], disabled[1]}));
-
-  // Blank lines and either line end; no empty entries.
+  // Read after what the list held; blank lines and either line end; no empty entries.
   host_.Write('L', "t/disabled_databases", "\r\nD:\\a b\\c.nsf\n\n   \r\nD:\\d.nsf\r\n\r\nD:\\e.nsf");
-  read.clear();
-  ASSERT_EQ(ReadDisabledDatabases("L:\\t", read, readPath_), 0);
-  EXPECT_EQ(read, (Names{"D:\\a b\\c.nsf", "D:\\d.nsf", "D:\\e.nsf"}));
+  Names read{"kept"};
+  ASSERT_EQ(ReadDisabledDatabases("L:\\t\\", read, readPath_), 0);
+  EXPECT_EQ(read, (Names{"kept", "D:\\a b\\c.nsf", "D:\\d.nsf", "D:\\e.nsf"}));
 
   read = {"x"};
   readPath_ = "untouched";
   EXPECT_EQ(ReadDisabledDatabases("L:\\missing", read, readPath_), -1);
   EXPECT_EQ(read, Names{"x"});
   EXPECT_EQ(readPath_, "untouched");
-  EXPECT_EQ(WriteDisabledDatabases("Q:\\unmapped", disabled, path_), -1);
+  EXPECT_EQ(WriteDisabledDatabases("Q:\\unmapped", {"D:\\a.nsf"}, path_), -1);
   EXPECT_EQ(path_, "Q:\\unmapped\\disabled_databases");
 }
 
@@ -138,7 +131,7 @@ TEST_F(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {
   EXPECT_EQ(number, 0u);
 }
 
-TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
+TEST(FindDatabases, FindsEveryDatabaseAndLogFileBelowTheDirectoryAndNothingElse) {
   BackupHost host;
   for (const char* file : {"X.NSF", "y.Ntf", "z.box", "a.nsf.bak", "b.dat", "nsf", "mail/jo.nsf",
                            "mail/deep/er/ann.nsf", "mail/zz.txt"})
@@ -161,19 +154,16 @@ TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
   EXPECT_NE(FindDatabases("D:\\Domino\\Missing", none), 0u);
   EXPECT_NE(FindDatabases("Q:\\Domino", none), 0u);
   EXPECT_TRUE(none.empty());
-}
 
-TEST(FindTransactionLogs, ListsLogFilesAndSkipsDotDirectories) {
-  BackupHost host;
+  // Log files, not those in dot directories.
   for (const char* file : {"A.TXN", "b.Txn", "txn", "c.txn.old", ".hidden/d.txn", "sub/e.TXN"})
     host.Write('L', std::string("logs/") + file, "x");
-  std::vector<std::string> list{"kept"};
-  FindTransactionLogs("L:\\logs", list);
-  std::sort(list.begin(), list.end());
-  EXPECT_EQ(list, (std::vector<std::string>{"L:\\logs\\A.TXN", "L:\\logs\\b.Txn", "L:\\logs\\sub\\e.TXN", "kept"}));
-  std::vector<std::string> none;
-  FindTransactionLogs("L:\\nowhere", none);
-  EXPECT_TRUE(none.empty());
+  std::vector<std::string> logs{"kept"};
+  FindTransactionLogs("L:\\logs", logs);
+  std::sort(logs.begin(), logs.end());
+  EXPECT_EQ(logs, (std::vector<std::string>{"L:\\logs\\A.TXN", "L:\\logs\\b.Txn", "L:\\logs\\sub\\e.TXN", "kept"}));
+  FindTransactionLogs("L:\\nowhere", found);
+  EXPECT_EQ(found.size(), 6u);
 }
 
 }  // namespace

@@ -94,23 +94,11 @@ TEST_F(BackupRun, ASuccessfulRunLeavesEveryArtefact) {
   EXPECT_EQ(inBackupAtSnapshot, 2u);  // the snapshot was taken in backup mode
   ExpectNothingHeld();
   EXPECT_EQ(fake().Names(u'D'), std::vector<std::string>{kRecent});
-  EXPECT_EQ(host_.Read('L', kRecentDir + "/log_hint"), "8\r\n0000000f");
-  EXPECT_EQ(host_.Read('L', kRecentDir + "/disabled_databases"), B + "\r\n");
   EXPECT_EQ(host_.Read('L', kRecentDir + "/snapshot_time_date").rfind("dominosnap__ARKHOST__srv1__", 0), 0u);
   EXPECT_EQ(BackupWiz(), "1");
   EXPECT_TRUE(Has(Events(), "40000071") && Has(Events(), kRecent)) << Events();
   EXPECT_FALSE(Has(platform::ToUpperAnsi(Events()), "4000006C"));
 
-  // No databases: the snapshot is still taken, with an empty disabled list.
-  WriteNotesSetting("BACKUPWIZ", "", GetArkIniPath());
-  std::filesystem::remove_all(host_.Drive('D', "Domino/Data"));
-  std::filesystem::create_directories(host_.Drive('D', "Domino/Data"));
-  dom_.logs.clear();
-  ASSERT_EQ(Run(), 0);
-  EXPECT_EQ(fake().Names(u'D').size(), 2u);
-  EXPECT_EQ(host_.Read('L', kRecentDir + "/disabled_databases"), "");
-  EXPECT_FALSE(host_.Exists('L', kRecentDir + "/log_hint"));
-  EXPECT_EQ(BackupWiz(), "1");
 }
 
 // Refused before anything is touched, or failed in the cycle: every database
@@ -187,9 +175,10 @@ TEST_F(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
   EXPECT_FALSE(host_.Exists('D', "ArkLedger"));
   EXPECT_TRUE(Has(platform::ToUpperAnsi(Events()), "4000006C") && Has(Events(), "srv1/Org")) << Events();
 
-  // An exception mid-run still ends every backup, the runtime and the lock.
+  // An exception mid-run still ends every backup, the runtime and the lock,
+  // even when the runtime throws again while a backup is given up.
   dom_.failures.clear();
-  dom_.throws.insert("GetChangeInfo " + A);
+  dom_.throws = {"GetChangeInfo " + A, "BackupStop " + B};
   EXPECT_THROW(Run(), std::runtime_error);
   ExpectNothingHeld();
   EXPECT_EQ(BackupWiz(), "");

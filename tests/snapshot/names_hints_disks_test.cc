@@ -44,7 +44,7 @@ std::string Volume(const VolumeRecord& v) {
 
 }  // namespace
 
-TEST_F(SnapshotNames, RecentDatedPrefixAndEntryTexts) {
+TEST_F(SnapshotNames, RecentDatedPrefixEntryTextsAndStampReadBack) {
   // 14:05:07 UTC is 09:05:07 local (five hours behind).
   const FILETIME created = Utc(2003, 2, 3, 14, 5, 7);
   const std::string recent = platform::WideToAnsi(MakeRecentSnapshotName("srv1"));
@@ -72,9 +72,8 @@ TEST_F(SnapshotNames, RecentDatedPrefixAndEntryTexts) {
   EXPECT_EQ(entry.componentValue2, created.dwHighDateTime);
   // A name longer than the entry's text keeps its first 255 bytes.
   EXPECT_EQ(MakeSnapshotEntry(std::u16string(300, u'x'), created).nameText.Get(), std::string(255, 'x'));
-}
 
-TEST_F(SnapshotNames, TimeStampReadBack) {
+  // A stamp read back.
   SYSTEMTIME t;
   const FILETIME stamp = ReadTimeStamp("2-3-2003_9.5.7", &t);
   EXPECT_EQ(std::vector<int>({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
@@ -93,7 +92,7 @@ TEST_F(SnapshotNames, TimeStampReadBack) {
   }
 }
 
-TEST_F(SnapshotHints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
+TEST_F(SnapshotHints, LoadMatchesVolumeSaveRewritesUpperCasedOnceAndBadInputsFail) {
   const std::string october = Dated("srv1", "10-5-2003_8.0.0");
   const std::string february = Dated("srv1", "2-3-2003_9.5.7");
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 11, 1, 12, 0, 0));
@@ -122,11 +121,7 @@ TEST_F(SnapshotHints, LoadMatchesVolumeAndSaveRewritesUpperCasedOnce) {
   // upper case, and October still before February.
   ASSERT_EQ(LoadSnapshotHints(kHint, server_), 0);
   EXPECT_EQ(NamesOf(server_), (std::vector<std::string>{ToUpperAnsi(october), ToUpperAnsi(february), ToUpperAnsi(Recent("SRV1"))}));
-}
 
-TEST_F(SnapshotHints, MissingFileIsCreatedAndBadInputsFailClearly) {
-  fake().Add(u'E', Recent("SRV1"), Utc(2003, 11, 1, 12, 0, 0));
-  server_.snapshots.push_back(SnapshotEntry{});
   // A missing file and its directories are created empty.
   ASSERT_EQ(LoadSnapshotHints("E:\\ledger\\new\\deeper\\hint", server_), 0);
   EXPECT_TRUE(server_.snapshots.empty());
@@ -147,7 +142,7 @@ TEST_F(SnapshotHints, MissingFileIsCreatedAndBadInputsFailClearly) {
   EXPECT_EQ(ReadHostFile(Ledger("hint")), Recent("SRV1") + "\n");
 }
 
-TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetter) {
+TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
   fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\vol_data\\disk1", {u"E", u"F:\\"}),
                   Disk(u"/vol_logs/disk2", u"\\\\filer1\\vol_logs", {u"L"})};
   DiscoveryResult result;
@@ -162,10 +157,9 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetter) {
   EXPECT_EQ(result.servers[1].logVolume.present, 0);  // no log directory
   EXPECT_EQ(result.servers[2].dataVolume.present, 0);
   EXPECT_EQ(result.servers[2].dataVolume.volumeName, "");
-}
 
-TEST_F(SnapshotDisks, NoComponentOrNoListLeavesServersWithoutVolumes) {
-  DiscoveryResult result;
+  // No component or no list leaves the servers without volumes.
+  result = DiscoveryResult{};
   result.servers = {Server("srv1", "E:\\data", "E:\\logs")};
   fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"})};
   component_.Uninstall();

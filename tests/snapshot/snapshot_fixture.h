@@ -46,14 +46,6 @@ class SnapshotHostTest : public ::testing::Test {
 
   FakeComponentState& fake() { return component_.state(); }
   fs::path Ledger(const std::string& name) const { return host_.Drive('E', "ledger/srv1/" + name); }
-  std::vector<fs::path> Reports() const {
-    std::vector<fs::path> found;
-    std::error_code none;
-    for (const auto& e : fs::recursive_directory_iterator(host_.path() / "reports", none)) {
-      if (e.is_regular_file()) found.push_back(e.path());
-    }
-    return found;
-  }
   const std::string& Said() const { return server_.output.accumulated; }
 
   TempHostRoot host_{HostOptions{"E", "HOST1", "E:\\ledger", "C:\\reports", "EST5"}};
