@@ -14,7 +14,6 @@
 #include "output/output.h"
 #include "reports/report_store.h"
 #include "tests/net/loopback.h"
-#include "tests/support/os_calls.h"
 #include "tests/support/temp_host.h"
 
 using namespace nettest;

@@ -20,7 +20,6 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool started() const;
   int id() const;  // the process identifier
   // The next line of output (without its line end), or "" after timeoutMs
   // without one or at the end of the output.

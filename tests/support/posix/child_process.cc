@@ -60,8 +60,6 @@ ChildProcess::~ChildProcess() {
   CloseInput();
 }
 
-bool ChildProcess::started() const { return state_->pid > 0; }
-
 int ChildProcess::id() const { return state_->pid; }
 
 bool ChildProcess::Fill(int timeoutMs) {

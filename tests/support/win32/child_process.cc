@@ -99,8 +99,6 @@ ChildProcess::~ChildProcess() {
   CloseInput();
 }
 
-bool ChildProcess::started() const { return state_->process.hProcess != nullptr; }
-
 int ChildProcess::id() const { return static_cast<int>(state_->process.dwProcessId); }
 
 bool ChildProcess::Fill(int timeoutMs) {
