@@ -94,6 +94,9 @@ class ComponentTest : public testing::Test {
 };
 
 TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
+  std::unique_ptr<platform::IClassFactory> factory;
+  EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 5, factory), REGDB_E_CLASSNOTREG);
   std::string error;
   ASSERT_TRUE(snapshotsvc::InstallComponent(
       Backend::Dir,
@@ -103,7 +106,6 @@ TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
       &error))
       << error;
   // Each factory hands out its own interface only.
-  std::unique_ptr<platform::IClassFactory> factory;
   ASSERT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 0x15, factory), S_OK);
   std::unique_ptr<snapshot::ISnapshotService> wrong;
   EXPECT_EQ(platform::CreateInstance(*factory, snapshot::IID_ISnapshotService, wrong), E_NOINTERFACE);
@@ -141,31 +143,6 @@ TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
   // Reinstalling replaces the configuration whole.
   ASSERT_TRUE(snapshotsvc::InstallComponent(Backend::Btrfs, {DiskConfig{"v2", "d2", "\\\\f\\v2", {'X'}}}, &error));
   EXPECT_EQ(listed(), "/v2/d2 \\\\f\\v2 X;");
-}
-
-// The refusals of PrepareVolume and of a clone into an existing tree, and
-// the dir backend's reflinks on btrfs.
-TEST_F(ComponentTest, PrepareVolumeAndCloneTree) {
-  std::string error;
-  if (!snapshotsvc::IsOnBtrfs(tmp_)) {
-    EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/vols/E", &error));
-    EXPECT_FALSE(fs::exists(tmp_ + "/vols/E"));
-  }
-  WriteHostFile(tmp_ + "/vols/D/a.nsf", "a");
-  EXPECT_EQ(snapshotsvc::CloneTree(tmp_ + "/vols", tmp_ + "/vols/D"), kAlreadyExists);
-
-  std::string why;
-  mount_ = Mount::Btrfs(tmp_ + "/btrfs.img", tmp_ + "/mnt", 300, &why);
-  if (!mount_) GTEST_SKIP() << "btrfs part skipped: " << why;
-  ASSERT_TRUE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/mnt/D", &error)) << error;
-  fs::create_directories(tmp_ + "/mnt/plain");
-  EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/mnt/plain", &error));
-  EXPECT_NE(error.find("not a btrfs subvolume"), std::string::npos) << error;
-  WriteHostFile(tmp_ + "/mnt/src/f.nsf", std::string(200000, 'z'));
-  WriteHostFile(tmp_ + "/mnt/src/sub/g.nsf", "gee");
-  snapshotsvc::CloneStats stats;
-  ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/mnt/src", tmp_ + "/mnt/dst", &stats), S_OK);
-  EXPECT_EQ(stats.reflinked, 2u);
 }
 
 // Volume D: under each backend: dir copying, dir reflinking on btrfs, btrfs subvolumes.
@@ -301,6 +278,20 @@ TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
   EXPECT_EQ(Listing(volume_), volumeBefore);
   EXPECT_TRUE(NoWorkLeft());
   EXPECT_FALSE(fs::exists(tmp_ + "/no-such-dir"));
+
+  // PrepareVolume refuses a directory off btrfs (creating nothing) or not a subvolume,
+  // CloneTree an existing target; on btrfs a clone is made of reflinks.
+  const bool btrfs = snapshotsvc::IsOnBtrfs(base_);
+  const std::string plain = base_ + "/plain";
+  if (btrfs) fs::create_directories(plain);
+  std::string error;
+  EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, plain, &error));
+  EXPECT_EQ(fs::exists(plain), btrfs);
+  EXPECT_TRUE(!btrfs || error.find("not a btrfs subvolume") != std::string::npos) << error;
+  EXPECT_EQ(snapshotsvc::CloneTree(base_, volume_), kAlreadyExists);
+  snapshotsvc::CloneStats stats;
+  ASSERT_EQ(snapshotsvc::CloneTree(volume_, base_ + "/clone", &stats), S_OK);
+  EXPECT_TRUE(!btrfs || stats.reflinked == 1u) << stats.reflinked;
 
   // The dir backend's store: refused inside the volume (nothing written there), honoured elsewhere.
   if (GetParam().backend != Backend::Dir) return;
