@@ -50,13 +50,11 @@ struct RecoveryHost : ::testing::Test {
 
   void SetUp() override {
     ASSERT_EQ(runtime.status, NOERROR);
-    for (const std::string& win : host.server().databases) {
-      (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
-    }
     g_archiveDir = host.root() + "/archive";
     fs::create_directories(g_archiveDir);
     g_calls.clear();
     for (const std::string& win : host.server().databases) {
+      (win.find("scratch") != std::string::npos ? unlogged : logged).push_back(win);
       oldBytes[win] = ReadHostFile(host.Host(win));
       oldDigest[win] = simtest::Digest(config, host.Host(win));
     }

@@ -15,9 +15,13 @@ namespace {
 
 constexpr char kKey[] = "SOFTWARE\\Lotus\\Domino\\5.0";
 
-TEST(RegistryPosix, RewriteKeepsEverythingItDidNotTouch) {
+// A fresh host; file is its registry.reg.
+struct RegistryPosix : testing::Test {
   TempHostRoot root;
   const std::string file = (root.path() / "registry.reg").string();
+};
+
+TEST_F(RegistryPosix, RewriteKeepsEverythingItDidNotTouch) {
   const std::string original =
       "Windows Registry Editor Version 5.00\r\n"
       "\r\n"
@@ -51,8 +55,7 @@ TEST(RegistryPosix, RewriteKeepsEverythingItDidNotTouch) {
   EXPECT_FALSE(RegKeyExists("Software\\Other"));
 }
 
-TEST(RegistryPosix, ValueFormatsAsWindowsWritesThem) {
-  TempHostRoot root;
+TEST_F(RegistryPosix, ValueFormatsAsWindowsWritesThem) {
   ASSERT_EQ(RegSetString(kKey, "Quote", "x"), ERROR_SUCCESS);
   ASSERT_EQ(RegSetDword(kKey, "Count", 10), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(kKey, "Short", "C:\\x", RegType::ExpandString), ERROR_SUCCESS);
@@ -62,7 +65,7 @@ TEST(RegistryPosix, ValueFormatsAsWindowsWritesThem) {
   // Names keep the case of their first writer.
   ASSERT_EQ(RegSetString("SOFTWARE\\LOTUS\\DOMINO\\5.0", "QUOTE", "a\\b\"c"), ERROR_SUCCESS);
 
-  const std::string text = ReadHostFile(root.path() / "registry.reg");
+  const std::string text = ReadHostFile(file);
   EXPECT_TRUE(text.starts_with("Windows Registry Editor Version 5.00\r\n\r\n")) << text;
   EXPECT_NE(text.find("\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Lotus\\Domino\\5.0]\r\n\"Quote\"=\"a\\\\b\\\"c\"\r\n"),
             std::string::npos) << text;
@@ -78,9 +81,7 @@ TEST(RegistryPosix, ValueFormatsAsWindowsWritesThem) {
   EXPECT_NE(text.find("\"Lines\"=hex(1):6f,00,6e,00,65,00,0d,00,0a,00"), std::string::npos);
 }
 
-TEST(RegistryPosix, SeesOtherWritersAndLosesNoConcurrentValue) {
-  TempHostRoot root;
-  const auto file = root.path() / "registry.reg";
+TEST_F(RegistryPosix, SeesOtherWritersAndLosesNoConcurrentValue) {
   ASSERT_EQ(RegSetString(kKey, "Name", "first"), ERROR_SUCCESS);
   std::string s;
   ASSERT_EQ(RegGetString(kKey, "Name", s), ERROR_SUCCESS);
@@ -109,9 +110,7 @@ TEST(RegistryPosix, SeesOtherWritersAndLosesNoConcurrentValue) {
   }
 }
 
-TEST(RegistryPosix, DamagedLinesAreKeptAndReportedNotFatal) {
-  TempHostRoot root;
-  const std::string file = (root.path() / "registry.reg").string();
+TEST_F(RegistryPosix, DamagedLinesAreKeptAndReportedNotFatal) {
   const std::string damaged =
       "Windows Registry Editor Version 5.00\n\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bad]\n"

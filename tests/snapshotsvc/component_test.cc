@@ -64,11 +64,14 @@ class ComponentTest : public testing::Test {
  protected:
   ComponentTest() { snapshotsvc::RegisterClassServers(); }
 
-  // Maps the drive to hostDir and prepares it as a volume for the backend.
-  void AddVolume(Backend backend, char letter, const std::string& hostDir) {
+  // Drive D: mapped to hostDir, prepared as a volume for the backend and
+  // installed alone: the service, null on failure.
+  std::unique_ptr<snapshot::ISnapshotService> OpenVolumeD(Backend backend, const std::string& hostDir) {
     std::string error;
-    ASSERT_TRUE(snapshotsvc::PrepareVolume(backend, hostDir, &error)) << error;
-    platform::RegSetString(kDosDevices, std::string(1, letter) + ":", hostDir);
+    EXPECT_TRUE(snapshotsvc::PrepareVolume(backend, hostDir, &error)) << error;
+    platform::RegSetString(kDosDevices, "D:", hostDir);
+    Install(backend, "D");
+    return Service();
   }
   void Install(Backend backend, const std::string& letters) {
     DiskConfig disk{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", std::vector<char>(letters.begin(), letters.end())};
@@ -142,31 +145,6 @@ TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
   EXPECT_EQ(listed(), "/v2/d2 \\\\f\\v2 X;");
 }
 
-// The refusals of PrepareVolume and of a clone into an existing tree, and
-// the dir backend's reflinks on btrfs.
-TEST_F(ComponentTest, PrepareVolumeAndCloneTree) {
-  std::string error;
-  if (!snapshotsvc::IsOnBtrfs(tmp_)) {
-    EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/vols/E", &error));
-    EXPECT_FALSE(fs::exists(tmp_ + "/vols/E"));
-  }
-  WriteHostFile(tmp_ + "/vols/D/a.nsf", "a");
-  EXPECT_EQ(snapshotsvc::CloneTree(tmp_ + "/vols", tmp_ + "/vols/D"), kAlreadyExists);
-
-  std::string why;
-  mount_ = Mount::Btrfs(tmp_ + "/btrfs.img", tmp_ + "/mnt", 300, &why);
-  if (!mount_) GTEST_SKIP() << "btrfs part skipped: " << why;
-  ASSERT_TRUE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/mnt/D", &error)) << error;
-  fs::create_directories(tmp_ + "/mnt/plain");
-  EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, tmp_ + "/mnt/plain", &error));
-  EXPECT_NE(error.find("not a btrfs subvolume"), std::string::npos) << error;
-  WriteHostFile(tmp_ + "/mnt/src/f.nsf", std::string(200000, 'z'));
-  WriteHostFile(tmp_ + "/mnt/src/sub/g.nsf", "gee");
-  snapshotsvc::CloneStats stats;
-  ASSERT_EQ(snapshotsvc::CloneTree(tmp_ + "/mnt/src", tmp_ + "/mnt/dst", &stats), S_OK);
-  EXPECT_EQ(stats.reflinked, 2u);
-}
-
 // Volume D: under each backend: dir copying, dir reflinking on btrfs, btrfs subvolumes.
 struct Flavor {
   const char* name;
@@ -188,9 +166,7 @@ class BackendTest : public ComponentTest, public testing::WithParamInterface<Fla
     fs::create_directories(base_ + "/volumes");
     volume_ = base_ + "/volumes/D";
     store_ = base_ + "/volumes/.snapshots/D";
-    AddVolume(GetParam().backend, 'D', volume_);
-    Install(GetParam().backend, "D");
-    service_ = Service();
+    service_ = OpenVolumeD(GetParam().backend, volume_);
     ASSERT_NE(service_, nullptr);
   }
   HRESULT Create(const std::u16string& name, const std::u16string& drive = u"D") {
@@ -303,6 +279,20 @@ TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
   EXPECT_TRUE(NoWorkLeft());
   EXPECT_FALSE(fs::exists(tmp_ + "/no-such-dir"));
 
+  // PrepareVolume refuses a directory off btrfs (creating nothing) or not a subvolume,
+  // CloneTree an existing target; on btrfs a clone is made of reflinks.
+  const bool btrfs = snapshotsvc::IsOnBtrfs(base_);
+  const std::string plain = base_ + "/plain";
+  if (btrfs) fs::create_directories(plain);
+  std::string error;
+  EXPECT_FALSE(snapshotsvc::PrepareVolume(Backend::Btrfs, plain, &error));
+  EXPECT_EQ(fs::exists(plain), btrfs);
+  EXPECT_TRUE(!btrfs || error.find("not a btrfs subvolume") != std::string::npos) << error;
+  EXPECT_EQ(snapshotsvc::CloneTree(base_, volume_), kAlreadyExists);
+  snapshotsvc::CloneStats stats;
+  ASSERT_EQ(snapshotsvc::CloneTree(volume_, base_ + "/clone", &stats), S_OK);
+  EXPECT_TRUE(!btrfs || stats.reflinked == 1u) << stats.reflinked;
+
   // The dir backend's store: refused inside the volume (nothing written there), honoured elsewhere.
   if (GetParam().backend != Backend::Dir) return;
   platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", volume_ + "/snaps");
@@ -370,9 +360,7 @@ TEST_F(ComponentTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   const std::string small = tmp_ + "/small", volume = small + "/volumes/D";
   mount_ = Mount::Tmpfs(small, 6144, &why);
   if (!mount_) GTEST_SKIP() << "full-disk test skipped: " << why;
-  AddVolume(Backend::Dir, 'D', volume);
-  Install(Backend::Dir, "D");
-  auto service = Service();
+  auto service = OpenVolumeD(Backend::Dir, volume);
   ASSERT_NE(service, nullptr);
   WriteHostFile(volume + "/a.nsf", std::string(1536 * 1024, 'a'));
   ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"fits"), S_OK);
