@@ -146,8 +146,7 @@ TEST(RuntimeTest, StartRestartsOnceAfterASuccessfulFirstStart) {
                                              "0:<no list>", "term", "0:<no list>", "2:<null>,=" + longPath}));
 }
 
-// The discovery tests see the name abbreviated; a failed abbreviation keeps
-// the name as read, and without a runtime every call fails.
+// A failed abbreviation keeps the name as read; without a runtime every call fails.
 TEST(RuntimeTest, ServerNameKeptWhenItsAbbreviationFailsAndWithoutARuntimeEveryCallFails) {
   std::string name;
   {

@@ -81,9 +81,8 @@ class ArkServerTest : public ::testing::Test {
   ArkServer server_;
 };
 
-// One session: a report's time, hostile report names refused
-// (nothing outside the type folders touched), and the stop control, which
-// ends the service only after the open session.
+// One session: a report's time, hostile report names refused (nothing outside
+// the type folders touched); the stop control ends the service after it.
 TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) {
   WriteHostFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
   ASSERT_TRUE(server_.Start());
@@ -129,8 +128,7 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
   EXPECT_EQ(server_.exitCode_, 2);
   EXPECT_TRUE(Has(server_.output_, "cannot listen on port " + std::to_string(port) + ": bind() failed."))
       << server_.output_;
-  // Start-up and clean-up still wrote their events.
-  EXPECT_TRUE(Has(Log(), "40000066"));
+  EXPECT_TRUE(Has(Log(), "40000066")) << "clean-up still wrote its event";
 
   // A registry that cannot be written ends the start with the key's name.
   fs::create_directories(server_.root() + "/blocked/registry.reg");
@@ -151,9 +149,8 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
   }
 }
 
-// A silent client loses its session after the I/O time-out; the client
-// waiting behind is served. A client outside
-// ALLOWED_CLIENTS is closed before any byte is read and an event names it;
+// A silent client loses its session after the I/O time-out; the next is served.
+// A client outside ALLOWED_CLIENTS is closed unread and an event names it;
 // edits of the setting apply to the next client.
 TEST_F(ArkServerTest, SilentAndRefusedClientsAreDroppedAndTheNextIsServed) {
   ASSERT_TRUE(server_.Start(1));
