@@ -1,6 +1,5 @@
-// The domino module on a temporary host: ark.ini settings and ArkLedger
-// paths, registry values, host checks and file utilities, and
-// the Domino API runtime behind the readers that use it.
+// The domino module on a temporary host: settings, ArkLedger paths, registry
+// values, file utilities, and the Domino API runtime behind its readers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

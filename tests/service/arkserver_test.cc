@@ -26,8 +26,7 @@ namespace {
 struct ArkServer {
   std::string root() const { return host_.path().string(); }
 
-  // Starts arkserver and reads its output up to "listening on port N";
-  // false when it ended first (its exit code in exitCode_).
+  // Reads the output up to "listening on port N"; false when it ended first.
   bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0) {
     child_ = std::make_unique<ChildProcess>(
         ProgramBesideTest("arkserver"), std::vector<std::string>{"--root", root(), "--port", std::to_string(port),
@@ -54,8 +53,7 @@ struct ArkServer {
     return exitCode_ = child_->Wait();
   }
 
-  // A client connection; arkserver says it listens just before its first
-  // turn listens, so a refused connection is tried again.
+  // Tried again while refused: the listener listens only once its first turn starts.
   platform::Socket Connect() const {
     std::string error;
     for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
