@@ -30,8 +30,7 @@ struct FakeServer {
   STATUS initStatus = 0;
 };
 
-// A runtime that answers for the server of the notes.ini it was started with.
-class FakeRuntime {
+class FakeRuntime {  // answers for the server of the notes.ini it was started with
  public:
   FakeRuntime() {
     ON_CALL(api_, InitRuntime(_, _)).WillByDefault(Invoke([this](int argc, char** argv) {
@@ -136,9 +135,8 @@ TEST(DiscoveryTest, EachLayoutGivesItsServerRecords) {
        },
        false, false, 0, {}},
       {[](FakeRuntime&) { platform::RegSetString(k50, "DataPath", "D:\\Data"); }, false, false, 0, {}},
-      // Partitions under the 5.0 key, each with its own notes.ini (the
-      // whole-host tests install such hosts too): a server whose runtime
-      // cannot start is reported; the rest are found.
+      // Partitions with their own notes.ini: a server whose runtime cannot
+      // start is reported; the rest are found.
       {[](FakeRuntime& rt) {
          Partitions(3);
          rt.Add("D:\\P1\\notes.ini", "CN=a/O=Org", "E:\\logs").style = 0;

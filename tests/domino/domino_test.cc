@@ -1,6 +1,5 @@
-// The domino module on a temporary host: ark.ini settings and ArkLedger
-// paths, registry values, host checks and file utilities, and
-// the Domino API runtime behind the readers that use it.
+// The domino module on a temporary host: settings, ArkLedger paths, registry
+// values, file utilities, and the Domino API runtime behind its readers.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -146,8 +145,7 @@ TEST(RuntimeTest, StartRestartsOnceAfterASuccessfulFirstStart) {
                                              "0:<no list>", "term", "0:<no list>", "2:<null>,=" + longPath}));
 }
 
-// The discovery tests see the name abbreviated; a failed abbreviation keeps
-// the name as read, and without a runtime every call fails.
+// A failed abbreviation keeps the name as read; without a runtime every call fails.
 TEST(RuntimeTest, ServerNameKeptWhenItsAbbreviationFailsAndWithoutARuntimeEveryCallFails) {
   std::string name;
   {

@@ -1,6 +1,5 @@
 // Output: what reaches the client, the report text and the sink; and the
-// capture of standard output through the same path. (The sink's file and
-// console copies are options no program turns on.)
+// capture of standard output through the same path.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,8 +1,6 @@
 // arkctl against a scripted service in this process: per command line, the
-// exit code and the texts it must print. The built-in handlers answer
-// ping, status and the report commands from a fresh host; discovery,
-// backup, restore and verify are scripted: each streams back what arkctl
-// sent it and then the run's last text of the row.
+// exit code and the texts it must print. Discovery, backup, restore and verify
+// are scripted: each streams back what arkctl sent it, then the row's last text.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -25,9 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The service in this process: a listener on a free loopback port whose
-// clients are served one at a time on a thread, by the built-in handlers and
-// those the row registered, until the row ends.
+// Serves the clients of a free loopback port on a thread until destroyed.
 struct ServiceLoop {
   platform::Socket listener = nettest::Listening();
   std::atomic<bool> stop{false};
@@ -66,8 +62,7 @@ DominoServerInfo Server(const std::string& name, const std::string& data) {
   return server;
 }
 
-// A scripted run: streams its lines, saved as a report of type, and notes
-// that it ran.
+// A scripted run: streams its lines as a report of type, noted in ran.
 void Stream(platform::SOCKET client, const char* type, const std::vector<std::string>& lines, std::string& ran) {
   ran += std::string(ran.empty() ? "" : ",") + type;
   RunStreamingOperation(client, type, [&] {

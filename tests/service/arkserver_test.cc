@@ -23,16 +23,10 @@ namespace {
 // A real arkserver child process on a free loopback port, with a fresh host
 // whose report folder is C:\Reports (DIR/Reports); its output (standard
 // output and error) is read as the test needs it.
-class ArkServer {
- public:
-  ArkServer() : host_(HostOptions{"D", "", "", "C:\\Reports", ""}) {}
-
+struct ArkServer {
   std::string root() const { return host_.path().string(); }
-  const std::string& output() const { return output_; }
-  int exitCode() const { return exitCode_; }
 
-  // Starts arkserver and reads its output up to "listening on port N";
-  // false when it ended first (its exit code in exitCode()).
+  // Reads the output up to "listening on port N"; false when it ended first.
   bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0) {
     child_ = std::make_unique<ChildProcess>(
         ProgramBesideTest("arkserver"), std::vector<std::string>{"--root", root(), "--port", std::to_string(port),
@@ -59,8 +53,7 @@ class ArkServer {
     return exitCode_ = child_->Wait();
   }
 
-  // A client connection; arkserver says it listens just before its first
-  // turn listens, so a refused connection is tried again.
+  // Tried again while refused: the listener listens only once its first turn starts.
   platform::Socket Connect() const {
     std::string error;
     for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
@@ -70,17 +63,15 @@ class ArkServer {
     return {};
   }
 
- private:
-  TempHostRoot host_;
+  TempHostRoot host_{HostOptions{"D", "", "", "C:\\Reports", ""}};
   std::unique_ptr<ChildProcess> child_;
   std::string output_;
   std::uint16_t port_ = 0;
   int exitCode_ = -1;
 };
 
-std::string GetTimeRequest(int type, const std::string& name) { return Bytes({2, type}) + WireString(name); }
-std::string ReadRequest(int type, const std::string& name) { return Bytes({3, type}) + WireString(name); }
-std::string DeleteRequest(int type, const std::string& name) { return Bytes({4, type}) + WireString(name); }
+// A report request: get time (2), read (3) or delete (4), of a type and a name.
+std::string Request(int op, int type, const std::string& name) { return Bytes({op, type}) + WireString(name); }
 
 class ArkServerTest : public ::testing::Test {
  protected:
@@ -88,9 +79,8 @@ class ArkServerTest : public ::testing::Test {
   ArkServer server_;
 };
 
-// One session: a report's time, hostile report names refused
-// (nothing outside the type folders touched), and the stop control, which
-// ends the service only after the open session.
+// One session: a report's time, hostile report names refused (nothing outside
+// the type folders touched); the stop control ends the service after it.
 TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) {
   WriteHostFile(server_.root() + "/Reports/Backup/abc", "backup text\r\n");
   ASSERT_TRUE(server_.Start());
@@ -98,7 +88,7 @@ TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) 
   platform::Socket client = server_.Connect();
   SOCKET c = client.get();
 
-  WriteRaw(c, GetTimeRequest(1, "abc"));
+  WriteRaw(c, Request(2, 1, "abc"));
   FILETIME time{};
   ASSERT_EQ(platform::GetLastWriteTime("C:\\Reports\\Backup\\abc", time), 0u);
   EXPECT_EQ(ReadRaw(c, 9), Bytes({1}) + U32(time.dwLowDateTime) + U32(time.dwHighDateTime));
@@ -113,7 +103,7 @@ TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) 
   const std::string registry = ReadHostFile(server_.root() + "/registry.reg");
   for (const std::string& name :
        {""s, "."s, ".."s, "..\\secret"s, "../secret"s, "C:secret"s, "a/b"s, "..\\..\\registry.reg"s, "keep\0x"s}) {
-    WriteRaw(c, ReadRequest(1, name) + GetTimeRequest(1, name) + DeleteRequest(1, name));
+    WriteRaw(c, Request(3, 1, name) + Request(2, 1, name) + Request(4, 1, name));
     EXPECT_EQ(ReadRaw(c, 3), Bytes({4, 3, 6})) << name;
   }
   server_.SendStop();  // the open session is still served
@@ -122,7 +112,7 @@ TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) 
   WriteRaw(c, Bytes({15, 12}));
   EXPECT_EQ(ReadRaw(c, 1), Bytes({1}));
   EXPECT_TRUE(PeerClosed(c));  // nothing more is read from this client
-  EXPECT_EQ(server_.WaitForExit(), 0) << server_.output();
+  EXPECT_EQ(server_.WaitForExit(), 0) << server_.output_;
   EXPECT_TRUE(Has(Log(), "40000066"));
   EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/secret"), "outside the type folders");
   EXPECT_EQ(ReadHostFile(server_.root() + "/Reports/Backup/keep"), "kept");
@@ -133,11 +123,10 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
   platform::Socket taken = Listening();  // the port is in use
   std::uint16_t port = platform::LocalPort(taken.get());
   EXPECT_FALSE(server_.Start(45, port));
-  EXPECT_EQ(server_.exitCode(), 2);
-  EXPECT_TRUE(Has(server_.output(), "cannot listen on port " + std::to_string(port) + ": bind() failed."))
-      << server_.output();
-  // Start-up and clean-up still wrote their events.
-  EXPECT_TRUE(Has(Log(), "40000066"));
+  EXPECT_EQ(server_.exitCode_, 2);
+  EXPECT_TRUE(Has(server_.output_, "cannot listen on port " + std::to_string(port) + ": bind() failed."))
+      << server_.output_;
+  EXPECT_TRUE(Has(Log(), "40000066")) << "clean-up still wrote its event";
 
   // A registry that cannot be written ends the start with the key's name.
   fs::create_directories(server_.root() + "/blocked/registry.reg");
@@ -158,9 +147,8 @@ TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearM
   }
 }
 
-// A silent client loses its session after the I/O time-out; the client
-// waiting behind is served. A client outside
-// ALLOWED_CLIENTS is closed before any byte is read and an event names it;
+// A silent client loses its session after the I/O time-out; the next is served.
+// A client outside ALLOWED_CLIENTS is closed unread and an event names it;
 // edits of the setting apply to the next client.
 TEST_F(ArkServerTest, SilentAndRefusedClientsAreDroppedAndTheNextIsServed) {
   ASSERT_TRUE(server_.Start(1));
@@ -170,7 +158,7 @@ TEST_F(ArkServerTest, SilentAndRefusedClientsAreDroppedAndTheNextIsServed) {
   EXPECT_TRUE(PeerClosed(silent.get(), 10000));
   EXPECT_EQ(ReadRaw(waiting.get(), 1, 10000), Bytes({1}));
   waiting.reset();
-  EXPECT_TRUE(Has(server_.ReadUntil("recv timed out\n"), "recv timed out\n")) << server_.output();
+  EXPECT_TRUE(Has(server_.ReadUntil("recv timed out\n"), "recv timed out\n")) << server_.output_;
 
   WriteHostFile(server_.root() + "/Windows/ark.ini", "[NOTES]\r\nALLOWED_CLIENTS=10.9.9.9,192.168.0.0/16\r\n");
   {

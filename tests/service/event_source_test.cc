@@ -16,9 +16,7 @@ namespace {
 
 constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
 
-// Every start registers the message file beside the program (values left
-// from an earlier start are replaced); each category and every event the
-// service writes has its text.
+// Values left from an earlier start are replaced.
 TEST(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
   TempHostRoot root;
   ASSERT_EQ(platform::RegSetDword(kSourceKey, "CategoryCount", 9), 0);

@@ -1,14 +1,7 @@
-// Verification of snapshots on a temporary host with the in-memory snapshot
-// component and a Domino API that fails the test on any call. Three
-// snapshots of server srv1 form a sound chain:
-//
-//   A  dominosnap__HOST1__srv1__1-1-2024_10.0.0  log_hint 40, logs\ 38 39
-//   B  dominosnap__HOST1__srv1__1-2-2024_10.0.0  log_hint 43, logs\ 40 41 42
-//   C  dominosnap__HOST1__SRV1__recent           log_hint 46, logs\ 43 44 45
-//
-// so each is restorable up to the minute until a case damages something.
-// Per damage: the verdicts and the texts that explain them; nothing on the
-// volume changes and the component is left as it was.
+// Verification on a temporary host, in-memory snapshot component, any Domino
+// API call a failure. Snapshots A, B, C of srv1 (log_hint 40, 43, 46; logs
+// 38-39, 40-42, 43-45) form a sound chain until a case damages it; per damage
+// the verdicts and their texts, and nothing on the volume or component changes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -83,8 +76,7 @@ struct VerifyHost {
   }
   fs::path Ledger(const std::string& name) const { return root.Drive('E', "ledger/srv1/" + name); }
 
-  // Every file and directory of drive E: with its size and time, to show
-  // that a run changed nothing.
+  // Every entry of drive E: with its size and time.
   std::map<std::string, std::string> Listing() const {
     std::map<std::string, std::string> listing;
     for (const auto& entry : fs::recursive_directory_iterator(root.Drive('E'))) {
@@ -129,9 +121,8 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
       {[](VerifyHost&) {}, kSnapC, {kSnapC + kFine}, {"No log after the backup's log position S0000046.TXN has been saved yet"}},
       // Discovery lists names upper-cased; the storage's spelling is found.
       {[](VerifyHost&) {}, platform::ToUpperAnsi(kSnapB), {kSnapB + kFine}},
-      // A: one byte short, and a data folder named "logs" deeper down is
-      // checked like any other; B: shorter than the header; C: a stray file
-      // in the ledger's logs folder is none, a listed file is gone.
+      // A: one byte short, also in a data folder named "logs"; B: shorter than
+      // the header; C: a stray file in logs\ is none, a listed file is gone.
       {[](VerifyHost& h) {
          WriteHostFile(h.Ledger(kSnapA) / "Domino/Data/mail/jo.nsf.dat", ChangeInfo(70000, 69999));
          WriteHostFile(h.Ledger(kSnapA) / "Domino/Data/logs/x.NSF.DAT", ChangeInfo(12, 13));
@@ -164,16 +155,14 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
        {"ERROR: Logs S0000041.TXN to S0000042.TXN are missing from the server's ArkLedger directory " + ledger +
             "\r\n",
         "ERROR: Log S0000044.TXN is missing from the server's ArkLedger directory " + ledger + "\r\n"}},
-      // The newest saved log bounds the chain: without the last ones,
-      // nothing is missing at the end.
+      // The newest saved log bounds the chain: none missing at its end.
       {[](VerifyHost& h) {
          for (unsigned n : {43, 44, 45}) fs::remove(h.Ledger(kSnapC) / "logs" / LogName(n));
        },
        kSnapA,
        {kSnapA + kFine},
        {"All 3 saved logs from S0000040.TXN to S0000042.TXN"}},
-      // The ledger of a snapshot deleted from the storage, from before a log
-      // reset, holds a log 41 that a restore meets before B's copy.
+      // A deleted snapshot's ledger from before a log reset holds a log 41 met before B's.
       {[&](VerifyHost& h) { h.WriteLedger(leftover, 30, {41}, "deadbeef"); },
        kSnapA,
        {kSnapA + PointInTime("log S0000041.TXN of another log series")},
@@ -211,8 +200,7 @@ TEST(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
        srv2,
        {srv2 + Not("ArkLedger directory missing")},
        {"WARNING: " + srv2 + " is not named as a snapshot of server srv1.\r\n"}},
-      // Servers whose names begin with this one's, another computer's
-      // snapshot, one not of our naming: none of them is this server's.
+      // Names beginning with this server's, another computer's, not ours: none is srv1's.
       {[](VerifyHost& h) {
          h.AddSnapshot("dominosnap__HOST1__SRV10__recent", Hours(50), 46, {});
          h.AddSnapshot("dominosnap__HOST1__srv10__1-2-2024_10.0.0", Hours(30), 46, {});
@@ -291,8 +279,7 @@ TEST(VerifyNames, LogFileNamesAndTimeStampsAreReadStrictly) {
   }
   EXPECT_EQ(n, 7u);  // untouched by a refused name
 
-  EXPECT_TRUE(IsSnapshotTimeStamp("1-2-2024_10.0.0"));
-  EXPECT_TRUE(IsSnapshotTimeStamp("12-31-1999_23.59.59"));
+  for (const char* good : {"1-2-2024_10.0.0", "12-31-1999_23.59.59"}) EXPECT_TRUE(IsSnapshotTimeStamp(good)) << good;
   for (const char* bad : {"recent", "", "1-2-2024_10.0", "1-2-2024_10.0.0x", "1-2-2024-10.0.0",
                           "-1-2-2024_10.0.0", "1-2-2024_10.0.0_1", "x__recent"}) {
     EXPECT_FALSE(IsSnapshotTimeStamp(bad)) << bad;
