@@ -2,25 +2,23 @@
 // a copy of every directory and file (CopyFileA keeps each file's times);
 // removal is the shell's tree delete. Windows has no btrfs.
 #include "platform/files.h"
+#include "platform/posix/kit/file_io.h"
 #include "snapshotsvc/tree_ops.h"
 
 namespace snapshotsvc {
 namespace {
 
-HRESULT FromCode(DWORD code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(code); }
+using platform::posix::JoinHostPath;
 
-std::string Join(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) return dir + name;
-  return dir + "\\" + name;
-}
+HRESULT FromCode(DWORD code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(code); }
 
 HRESULT CloneDirectory(const std::string& source, const std::string& target, CloneStats& stats) {
   if (HRESULT hr = FromCode(platform::CreateDirectory(target)); FAILED(hr)) return hr;
   std::vector<platform::DirectoryName> names;
   if (HRESULT hr = FromCode(platform::ListDirectoryNames(source, names)); FAILED(hr)) return hr;
   for (const platform::DirectoryName& entry : names) {
-    const std::string from = Join(source, entry.name);
-    const std::string to = Join(target, entry.name);
+    const std::string from = JoinHostPath(source, entry.name);
+    const std::string to = JoinHostPath(target, entry.name);
     HRESULT hr;
     if (entry.directory) {
       hr = CloneDirectory(from, to, stats);

@@ -18,12 +18,9 @@
 namespace snapshotsvc {
 namespace {
 
-HRESULT FromCode(DWORD code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(code); }
+using platform::posix::JoinHostPath;
 
-std::string Join(const std::string& dir, const std::string& name) {
-  if (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) return dir + name;
-  return dir + "\\" + name;
-}
+HRESULT FromCode(DWORD code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(code); }
 
 // The entries of dir whose names are not in skip.
 HRESULT Entries(const std::string& dir, const std::vector<std::string>& skip, std::vector<std::string>& out) {
@@ -42,9 +39,9 @@ HRESULT Entries(const std::string& dir, const std::vector<std::string>& skip, st
 // those already moved and returns the failure.
 HRESULT MoveAll(const std::string& from, const std::string& to, const std::vector<std::string>& names) {
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const DWORD err = platform::MoveFile(Join(from, names[i]), Join(to, names[i]));
+    const DWORD err = platform::MoveFile(JoinHostPath(from, names[i]), JoinHostPath(to, names[i]));
     if (err != ERROR_SUCCESS) {
-      while (i-- > 0) platform::MoveFile(Join(to, names[i]), Join(from, names[i]));
+      while (i-- > 0) platform::MoveFile(JoinHostPath(to, names[i]), JoinHostPath(from, names[i]));
       return HRESULT_FROM_WIN32(err);
     }
   }
@@ -105,7 +102,7 @@ HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive
   // StagingPath() and SetAsidePath() then name folders at the drive's root.
   target.parentDir = root.substr(0, 2);
   target.baseName.clear();
-  target.storeRoot = Join(config.snapshotStore, std::string(1, letter));
+  target.storeRoot = JoinHostPath(config.snapshotStore, std::string(1, letter));
   out = std::move(target);
   return S_OK;
 }
