@@ -98,16 +98,28 @@ UniqueFd OpenFile(const std::string& path, int flags, mode_t) {
   return UniqueFd(fd);
 }
 
+namespace {
+
+// The largest piece one ReadFile or WriteFile call is given.
+constexpr DWORD kMaxTransfer = 0x40000000u;
+
+// An OVERLAPPED that places a synchronous ReadFile or WriteFile at where.
+OVERLAPPED OverlappedAt(std::uint64_t where) {
+  OVERLAPPED at = {};
+  at.Offset = DWORD(where);
+  at.OffsetHigh = DWORD(where >> 32);
+  return at;
+}
+
+}  // namespace
+
 int PReadAll(int fd, void* buffer, std::size_t size, std::uint64_t offset, std::size_t* got) {
   const HANDLE h = HandleOf(fd);
   auto* p = static_cast<char*>(buffer);
   std::size_t done = 0;
   while (done < size) {
-    OVERLAPPED at = {};
-    const std::uint64_t where = offset + done;
-    at.Offset = DWORD(where);
-    at.OffsetHigh = DWORD(where >> 32);
-    const DWORD want = size - done > 0x40000000u ? 0x40000000u : DWORD(size - done);
+    OVERLAPPED at = OverlappedAt(offset + done);
+    const DWORD want = size - done > kMaxTransfer ? kMaxTransfer : DWORD(size - done);
     DWORD n = 0;
     if (!::ReadFile(h, p + done, want, &n, &at)) {
       const DWORD err = ::GetLastError();
@@ -129,11 +141,8 @@ int PWriteAll(int fd, const void* buffer, std::size_t size, std::uint64_t offset
   const auto* p = static_cast<const char*>(buffer);
   std::size_t done = 0;
   while (done < size) {
-    OVERLAPPED at = {};
-    const std::uint64_t where = offset + done;
-    at.Offset = DWORD(where);
-    at.OffsetHigh = DWORD(where >> 32);
-    const DWORD want = size - done > 0x40000000u ? 0x40000000u : DWORD(size - done);
+    OVERLAPPED at = OverlappedAt(offset + done);
+    const DWORD want = size - done > kMaxTransfer ? kMaxTransfer : DWORD(size - done);
     DWORD n = 0;
     if (!::WriteFile(h, p + done, want, &n, &at)) return win32::ErrnoFromWin32(::GetLastError());
     if (n == 0) return EIO;
