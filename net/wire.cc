@@ -144,8 +144,4 @@ void SendString(SOCKET s, std::string_view text) {
   SendAll(s, text.data(), text.size(), kSendStringFailed);
 }
 
-void SendCString(SOCKET s, const char* text) {
-  SendString(s, text == nullptr ? std::string_view() : std::string_view(text));
-}
-
 void SendWideText(SOCKET s, std::u16string_view text) { SendString(s, platform::WideToAnsi(text)); }

@@ -61,7 +61,6 @@ void SendByte(SOCKET s, int value);  // the low 8 bits
 void SendBool(SOCKET s, bool value);  // 1 or 0
 void SendU32(SOCKET s, std::uint32_t value);
 void SendString(SOCKET s, std::string_view text);
-void SendCString(SOCKET s, const char* text);  // up to its terminator
 void SendWideText(SOCKET s, std::u16string_view text);  // as ANSI text
 template <std::size_t N>
 void SendShortText(SOCKET s, const FixedText<N>& field) {

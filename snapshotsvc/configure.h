@@ -22,9 +22,6 @@ struct DiskConfig {
 // directory for the dir backend. Returns false with *error set on failure.
 bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* error);
 
-// True when backend can be used for a volume at hostDir's parent.
-bool BackendUsable(Backend backend, const std::string& hostParentDir);
-
 // Writes the disk configuration (and the snapshot store when not empty)
 // into the registry (replacing an earlier configuration), then, when
 // classKeys, the class registrations. Where the component is a COM server

@@ -87,20 +87,6 @@ bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* err
   return true;
 }
 
-bool BackendUsable(Backend backend, const std::string& hostParentDir) {
-  struct stat st;
-  if (::stat(hostParentDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (::access(hostParentDir.c_str(), W_OK) != 0) return false;
-  if (backend == Backend::Dir) return true;
-  if (!IsOnBtrfs(hostParentDir)) return false;
-  // Creating and deleting a subvolume is what the backend does; try it.
-  const std::string probe = hostParentDir + "/.ark-probe-" + std::to_string(::getpid());
-  if (btrfs_util_create_subvolume(probe.c_str(), 0, nullptr, nullptr) != BTRFS_UTIL_OK) {
-    return false;
-  }
-  return btrfs_util_delete_subvolume(probe.c_str(), 0) == BTRFS_UTIL_OK;
-}
-
 HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive,
                       VolumeTarget& out) {
   char letter = 0;

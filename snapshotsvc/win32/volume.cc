@@ -81,10 +81,6 @@ bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* err
   return true;
 }
 
-bool BackendUsable(Backend backend, const std::string& hostParentDir) {
-  return backend == Backend::Dir && platform::posix::IsDirectory(hostParentDir);
-}
-
 HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive, VolumeTarget& out) {
   char letter = 0;
   if (HRESULT hr = DriveLetterOf(drive, letter); FAILED(hr)) return hr;
