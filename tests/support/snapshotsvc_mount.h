@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
 namespace snaptest {
@@ -35,13 +35,7 @@ class Mount {
         Run("mkfs.btrfs -q -f " + image) != 0) {
       return Refuse(why, "cannot make a btrfs image");
     }
-    std::string device;
-    if (FILE* pipe = ::popen(("losetup --find --show " + image + " 2>/dev/null").c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) device += buffer;
-      ::pclose(pipe);
-    }
-    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    const std::string device = ChildProcess("/bin/sh", {"-c", "losetup --find --show " + image}).ReadLine(60000);
     if (device.rfind("/dev/loop", 0) != 0) return Refuse(why, "no free loop device");
     return Mounted(std::unique_ptr<Mount>(new Mount(dir, device)), "btrfs", "", why);  // a failure detaches
   }

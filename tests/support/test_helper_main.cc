@@ -42,9 +42,7 @@ int WaitForEndOfInput() {
 }
 
 void Handler(DWORD opcode) {
-  char line[32];
-  std::snprintf(line, sizeof line, "control %u", static_cast<unsigned>(opcode));
-  Say(line);
+  Say(("control " + std::to_string(opcode)).c_str());
   if (opcode == platform::SERVICE_CONTROL_STOP) {
     platform::SERVICE_STATUS status;
     status.dwCurrentState = platform::SERVICE_STOP_PENDING;

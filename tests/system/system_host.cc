@@ -218,17 +218,10 @@ std::string SystemHost::LastReport(const std::string& type) const {
 }
 
 void SystemHost::SetFailOn(const std::string& operations) const {
-  platform::SetHostRoot(root_);
-  const char* key = "SOFTWARE\\ark\\Snapshot Component";
-  if (operations.empty()) {
-    platform::RegDeleteValue(key, "FailOn");
-  } else {
-    ASSERT_EQ(platform::RegSetString(key, "FailOn", operations), 0);
-  }
+  ASSERT_EQ(platform::RegSetString("SOFTWARE\\ark\\Snapshot Component", "FailOn", operations), 0);
 }
 
 std::vector<std::string> SystemHost::HeldInBackup() const {
-  platform::SetHostRoot(root_);
   dominosim::SimApi& api = dominosim::Api();
   std::string program = "system_tests", ini = "=" + notesIni_;
   char* argv[] = {program.data(), ini.data()};
@@ -304,12 +297,7 @@ std::vector<std::string> FileNames(const std::string& dir) {
   return names;
 }
 
-StreamingClient::StreamingClient(std::uint16_t port) {
-  std::string error;
-  socket_ = platform::ConnectTcp("127.0.0.1", port, &error);
-  EXPECT_TRUE(socket_.valid()) << error;
-  SetIoTimeoutSeconds(120);
-}
+StreamingClient::StreamingClient(std::uint16_t port) : socket_(nettest::Connect(port)) { SetIoTimeoutSeconds(120); }
 
 DominoServerInfo StreamingClient::Discover(const std::string& name) {
   SendByte(socket_.get(), int(CommandCode::DiscoverServers));
@@ -355,32 +343,6 @@ bool StreamingClient::ReadUntil(const std::string& needle, std::string& seen) {
     seen += "[" + error.text() + "]";
     return false;
   }
-}
-
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out.push_back(static_cast<char>(v));
-  return out;
-}
-
-void WriteRaw(platform::SOCKET s, const std::string& bytes) {
-  for (std::size_t at = 0; at < bytes.size();) {
-    ASSERT_EQ(platform::WaitReady(s, true, 30000), 1);
-    const long n = platform::Send(s, bytes.data() + at, bytes.size() - at);
-    ASSERT_GE(n, 0);
-    at += std::size_t(n);
-  }
-}
-
-std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs) {
-  std::string out;
-  char buffer[65536];
-  while (out.size() < n && platform::WaitReady(s, false, timeoutMs) == 1) {
-    const long got = platform::Recv(s, buffer, std::min(n - out.size(), sizeof buffer));
-    if (got <= 0) break;
-    out.append(buffer, std::size_t(got));
-  }
-  return out;
 }
 
 }  // namespace systest

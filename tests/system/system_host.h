@@ -18,6 +18,7 @@
 
 #include "common/records.h"
 #include "platform/socket.h"
+#include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
 #include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/temp_host.h"
@@ -141,9 +142,12 @@ class StreamingClient {
   platform::Socket socket_;
 };
 
-// Raw bytes over a connection, beside the primitives under test.
-std::string Bytes(std::initializer_list<int> values);
-void WriteRaw(platform::SOCKET s, const std::string& bytes);
-std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 30000);
+// Raw bytes over a connection, beside the primitives under test; a loaded
+// host answers late, never wrongly.
+using nettest::Bytes;
+using nettest::WriteRaw;
+inline std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 30000) {
+  return nettest::ReadRaw(s, n, timeoutMs);
+}
 
 }  // namespace systest

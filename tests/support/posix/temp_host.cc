@@ -32,11 +32,7 @@ TempHostRoot::TempHostRoot(const HostOptions& options) {
 
 TempHostRoot::~TempHostRoot() {
   if (timeZoneChanged_) {
-    if (savedTimeZone_.empty()) {
-      ::unsetenv("TZ");
-    } else {
-      ::setenv("TZ", savedTimeZone_.c_str(), 1);
-    }
+    savedTimeZone_.empty() ? ::unsetenv("TZ") : ::setenv("TZ", savedTimeZone_.c_str(), 1);
     ::tzset();
   }
   std::error_code ignored;
