@@ -195,7 +195,7 @@ TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
 
 // A database file damaged in one way: refused by the open and the digest;
 // a damaged data page opens, and its read and the digest name it.
-struct DbDamage { const char* what; std::string (*damage)(std::string good); STATUS expected; };  // null: no file
+struct DbDamage { const char* what; std::string (*damage)(std::string good); STATUS expected; };
 void PrintTo(const DbDamage& c, std::ostream* os) { *os << c.what; }
 const DbDamage kDbDamage[] = {
     {"Empty", [](std::string) { return std::string(); }, ERR_NOT_DATABASE},
@@ -205,7 +205,6 @@ const DbDamage kDbDamage[] = {
     {"FlippedHeaderBit", [](std::string b) { b[100] ^= 0x40; return b; }, ERR_DB_CORRUPT},
     {"OtherVersion", [](std::string b) { b[8] = 9; return b; }, ERR_DB_CORRUPT},
     {"NotADatabase", [](std::string) { return std::string(9000, 'x'); }, ERR_NOT_DATABASE},
-    {"Missing", nullptr, ERR_FILE_NOT_FOUND},
     {"GarbledPage3", [](std::string b) { b[3 * kPageSize + 17] ^= 1; return b; }, NOERROR},
 };
 struct DamagedDb : LogFixture, ::testing::WithParamInterface<DbDamage> {};
@@ -213,7 +212,7 @@ struct DamagedDb : LogFixture, ::testing::WithParamInterface<DbDamage> {};
 TEST_P(DamagedDb, DatabaseFilesAreRefused) {
   const DbDamage& c = GetParam();
   const std::string path = dir + "/bad.nsf";
-  if (c.damage != nullptr) WriteHostFile(path, c.damage(ReadHostFile(Create("good.nsf"))));
+  WriteHostFile(path, c.damage(ReadHostFile(Create("good.nsf"))));
   std::unique_ptr<Database> db;
   EXPECT_EQ(Database::Open(path, Options(), db), c.expected);
   std::string hex;

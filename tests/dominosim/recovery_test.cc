@@ -124,13 +124,8 @@ struct RecoveryHost : ::testing::Test, ::testing::WithParamInterface<Refused> {
 // the list itself, which here does not fit the runtime's buffer of 65,536
 // bytes), nothing written; the engine's retry without that database recovers.
 using Paths = std::vector<std::string>;
-struct Refused {
-  const char* what;
-  Paths (*paths)(RecoveryHost&);
-  STATUS status;
-  WORD position;
-  ArchivedLogCallbackFn callback = CopyFromArchive;
-};
+struct Refused { const char* what; Paths (*paths)(RecoveryHost&); STATUS status; WORD position;
+                 ArchivedLogCallbackFn callback = CopyFromArchive; };
 void PrintTo(const Refused& c, std::ostream* os) { *os << c.what; }
 const Refused kRefused[] = {
     {"ExtentMissing", [](RecoveryHost& h) { return h.logged; }, ERR_LOGS_MISSING, 0, FindsNothing},
