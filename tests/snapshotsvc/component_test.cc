@@ -71,14 +71,6 @@ class ComponentHost : public testing::Test {
     EXPECT_TRUE(snapshotsvc::PrepareVolume(backend, hostDir, &error)) << error;
     platform::RegSetString(kDosDevices, "D:", hostDir);
     Install(backend, "D");
-    return Service();
-  }
-  void Install(Backend backend, const std::string& letters) {
-    DiskConfig disk{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", std::vector<char>(letters.begin(), letters.end())};
-    std::string error;
-    ASSERT_TRUE(snapshotsvc::InstallComponent(backend, {disk}, &error)) << error;
-  }
-  std::unique_ptr<snapshot::ISnapshotService> Service() {
     std::unique_ptr<platform::IClassFactory> factory;
     EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), S_OK);
     std::unique_ptr<snapshot::ISnapshotService> service;
@@ -86,6 +78,11 @@ class ComponentHost : public testing::Test {
       ADD_FAILURE() << "no snapshot service";
     }
     return service;
+  }
+  void Install(Backend backend, const std::string& letters) {
+    DiskConfig disk{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", std::vector<char>(letters.begin(), letters.end())};
+    std::string error;
+    ASSERT_TRUE(snapshotsvc::InstallComponent(backend, {disk}, &error)) << error;
   }
 
   TempHostRoot root_{HostOptions{"", "", "", "", ""}};
