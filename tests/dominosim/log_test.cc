@@ -71,28 +71,6 @@ struct LogFixture : ::testing::Test {
       ASSERT_EQ(db.Write(w, 1), NOERROR);
     }
   }
-  // The change information of a backup during which pages 2 and 9 (new) were
-  // written, read after page 2 was written again (*atStop: the file before).
-  std::string StreamOf(const std::string& path, std::string* atStop = nullptr) {
-    std::unique_ptr<Database> db;
-    EXPECT_EQ(Database::Open(path, Options(), db), NOERROR);
-    DWORD ctx = 0;
-    EXPECT_EQ(db->BackupStart(&ctx), NOERROR);
-    const Payload payload(99);
-    PageWrite w[] = {{2, payload.bytes.data()}, {9, payload.bytes.data()}};
-    EXPECT_EQ(db->Write(w, 2), NOERROR);
-    EXPECT_EQ(db->BackupStop(ctx), NOERROR);
-    if (atStop != nullptr) *atStop = ReadHostFile(path);
-    const Payload later(100);
-    w[0].payload = later.bytes.data();
-    EXPECT_EQ(db->Write(w, 1), NOERROR);
-    std::string stream(64 * 1024, '\0');
-    DWORD length = 0;
-    EXPECT_EQ(db->ReadChangeInfo(ctx, stream.data(), DWORD(stream.size()), &length), NOERROR);
-    stream.resize(length);
-    EXPECT_EQ(db->BackupEnd(ctx, false), NOERROR);
-    return stream;
-  }
   STATUS Apply(const std::string& target, const std::string& stream, std::uint64_t declared,
                std::size_t chunk = 1000) {
     std::unique_ptr<ChangeApplier> applier;
@@ -244,13 +222,28 @@ const StreamDamage kStreamDamage[] = {
     {"TargetMissing", nullptr, false, ERR_FILE_NOT_FOUND, "none.nsf"},
 };
 
-// A target copied from a database before a backup of it; the backup's change
-// information, and the database as the backup stopped.
+// A target copied from a database before a backup of it; the change
+// information of the backup, during which pages 2 and 9 (new) were written,
+// read after page 2 was written again; atStop: the database as the backup stopped.
 struct Damaged : LogFixture, ::testing::WithParamInterface<StreamDamage> {
   std::string source = Create("source.nsf"), target = dir + "/target.nsf", stream, atStop, before;
   void SetUp() override {
     fs::copy_file(source, target);
-    stream = StreamOf(source, &atStop);
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(source, Options(), db), NOERROR);
+    DWORD ctx = 0, length = 0;
+    ASSERT_EQ(db->BackupStart(&ctx), NOERROR);
+    const Payload payload(99), later(100);
+    PageWrite w[] = {{2, payload.bytes.data()}, {9, payload.bytes.data()}};
+    ASSERT_EQ(db->Write(w, 2), NOERROR);
+    ASSERT_EQ(db->BackupStop(ctx), NOERROR);
+    atStop = ReadHostFile(source);
+    w[0].payload = later.bytes.data();
+    ASSERT_EQ(db->Write(w, 1), NOERROR);
+    stream.resize(64 * 1024);
+    ASSERT_EQ(db->ReadChangeInfo(ctx, stream.data(), DWORD(stream.size()), &length), NOERROR);
+    stream.resize(length);
+    ASSERT_EQ(db->BackupEnd(ctx, false), NOERROR);
     ASSERT_EQ(stream.size(), ChangeStreamSize(3));  // header page, 2 and 9
     before = ReadHostFile(target);
     Create("other.nsf");
