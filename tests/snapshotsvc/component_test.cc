@@ -2,7 +2,6 @@
 // registration, then the snapshot interface for every backend.
 #include <btrfsutil.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -52,11 +51,6 @@ Names ListNames(snapshot::ISnapshotService& service, const std::u16string& drive
     if (times != nullptr) times->push_back(FileTimeToU64(entry.creationTime));
   }
   return names;
-}
-
-std::uint64_t FreeBytes(const std::string& path) {
-  struct statvfs st;
-  return ::statvfs(path.c_str(), &st) == 0 ? std::uint64_t(st.f_bavail) * st.f_frsize : 0;
 }
 
 // A fresh host with the component's classes; tmp_ lies outside every volume.
@@ -259,9 +253,7 @@ TEST_P(BackendTest, CreateListRenameRestoreAndDelete) {
   ASSERT_EQ(service_->RestoreSnapShot(u"d", u"DATED"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(fs::last_write_time(volume_ + "/Domino/Data/a.nsf"), mtime);
-  struct stat st;
-  ASSERT_EQ(::stat((volume_ + "/Domino/Data/sub/b.nsf").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(fs::status(volume_ + "/Domino/Data/sub/b.nsf").permissions(), fs::perms(0640));
   EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-restore-D"));  // nothing staged is left over
   EXPECT_TRUE(GetParam().backend != Backend::Btrfs || snapshotsvc::IsBtrfsSubvolume(volume_));
 
@@ -386,18 +378,18 @@ TEST_F(ComponentTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"fits"), S_OK);
   WriteHostFile(volume + "/later.nsf", std::string(2900 * 1024, 'l'));
   const std::vector<std::string> volumeBefore = Listing(volume);
-  const std::uint64_t freeBefore = FreeBytes(small);
+  const std::uint64_t freeBefore = fs::space(small).available;
 
   // The copy of a second snapshot does not fit: no snapshot, space given back.
   EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"too_big"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
   EXPECT_EQ(ListNames(*service, u"D"), Names{u"fits"});
   EXPECT_TRUE(fs::is_empty(small + "/volumes/.snapshots/D/work"));
-  EXPECT_EQ(FreeBytes(small), freeBefore);
+  EXPECT_EQ(fs::space(small).available, freeBefore);
   // The restored tree cannot be staged: the volume stays as it was.
   EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
   EXPECT_EQ(Listing(volume), volumeBefore);
   EXPECT_FALSE(fs::exists(small + "/volumes/.ark-restore-D"));
-  EXPECT_EQ(FreeBytes(small), freeBefore);
+  EXPECT_EQ(fs::space(small).available, freeBefore);
   // Once there is room again both work.
   fs::remove(volume + "/later.nsf");
   EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), S_OK);
