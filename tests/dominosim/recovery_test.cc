@@ -134,7 +134,7 @@ const Refused kRefused[] = {
        simtest::PokeByte(h.host.Host(h.logged[2]), 30, '\x5a');
        return Paths{h.logged[0], h.logged[1], h.logged[2]};
      }, ERR_DB_CORRUPT, 3},
-    {"Missing", [](RecoveryHost& h) { return Paths{h.logged[0], "D:\\Domino\\Data\\nothere.nsf"}; }, ERR_FILE_NOT_FOUND, 2},
+    {"Missing", [](RecoveryHost& h) { return Paths{h.logged[0], "D:\\nothere.nsf"}; }, ERR_FILE_NOT_FOUND, 2},
     {"Unmapped", [](RecoveryHost&) { return Paths{"Q:\\unmapped.nsf"}; }, ERR_BAD_PATH, 1},
     {"TooLong", [](RecoveryHost& h) { return Paths(65536 / h.logged[0].size() + 1, h.logged[0]); }, ERR_BAD_LIST, 0},
 };
