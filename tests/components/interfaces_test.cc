@@ -17,11 +17,8 @@
 
 namespace {
 
-struct Row {
-  const char* name;
-  int ordinal;
-  int bound;  // the binding header's ordinal
-};
+struct Row { const char* name; int ordinal, bound; };  // bound: the binding header's ordinal
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 const Row kDominoApi[] = {
     {"InitRuntime", 15, nnotes::InitRuntime::kOrdinal},
@@ -74,67 +71,71 @@ std::map<std::string, int> DefExports(std::string* problems) {
   return out;
 }
 
-TEST(BinaryInterfaces, DominoApiOrdinalsOfTheStandInAndTheBinding) {
+struct BinaryInterfaces : ::testing::TestWithParam<Row> {};
+
+TEST_P(BinaryInterfaces, DominoApiOrdinalsOfTheStandInAndTheBinding) {
+  const Row& row = GetParam();
   std::string problems;
   const std::map<std::string, int> exported = DefExports(&problems);
   EXPECT_EQ(problems, "");
   EXPECT_EQ(exported.size(), std::size(kDominoApi)) << "the .def exports exactly the library's operations";
-  for (const Row& row : kDominoApi) {
-    const auto it = exported.find(row.name);
-    ASSERT_NE(it, exported.end()) << row.name << " is not exported";
-    EXPECT_EQ(it->second, row.ordinal) << row.name << " in the .def";
-    EXPECT_EQ(row.bound, row.ordinal) << row.name << " in the binding";
-  }
+  const auto it = exported.find(row.name);
+  ASSERT_NE(it, exported.end()) << "not exported";
+  EXPECT_EQ(it->second, row.ordinal) << "in the .def";
+  EXPECT_EQ(row.bound, row.ordinal) << "in the binding";
 }
+INSTANTIATE_TEST_SUITE_P(Rows, BinaryInterfaces, ::testing::ValuesIn(kDominoApi));
 
-TEST(BinaryInterfaces, SnapshotComponentSlotsOfTheComponentAndTheEngine) {
-  namespace engine = snapshot::native;
-  namespace component = snapshotsvc::slots;
-  const struct {
-    const char* method;
-    int slot, engineSlot, componentSlot;
-  } kSlots[] = {
-      {"IUnknown::Release", 2, engine::kSlotRelease, component::kRelease},
-      {"IClassFactory::CreateInstance", 3, engine::kSlotCreateInstance, component::kCreateInstance},
-      {"CreateSnapShot", 3, engine::kSlotCreateSnapShot, component::kCreateSnapShot},
-      {"RestoreSnapShot", 4, engine::kSlotRestoreSnapShot, component::kRestoreSnapShot},
-      {"DeleteSnapShot", 5, engine::kSlotDeleteSnapShot, component::kDeleteSnapShot},
-      {"RenameSnapShot", 6, engine::kSlotRenameSnapShot, component::kRenameSnapShot},
-      {"EnumerateSnapShots", 9, engine::kSlotEnumerateSnapShots, component::kEnumerateSnapShots},
-      {"ListDisks", 12, engine::kSlotListDisks, component::kListDisks},
-  };
-  for (const auto& s : kSlots) {
-    EXPECT_EQ(s.engineSlot, s.slot) << s.method << " as the engine calls it";
-    EXPECT_EQ(s.componentSlot, s.slot) << s.method << " in the component's table";
-  }
-  EXPECT_EQ(component::kSnapshotServiceCount, 10);
-  EXPECT_EQ(component::kDiskServiceCount, 13);
+// Each slot as the engine calls it and in the component's tables; the size of each table.
+namespace engine = snapshot::native;
+namespace component = snapshotsvc::slots;
+struct Slot { const char* method; int slot, engineSlot, componentSlot; };
+void PrintTo(const Slot& s, std::ostream* os) { *os << s.method; }
+const Slot kSlots[] = {
+    {"IUnknown::Release", 2, engine::kSlotRelease, component::kRelease},
+    {"IClassFactory::CreateInstance", 3, engine::kSlotCreateInstance, component::kCreateInstance},
+    {"CreateSnapShot", 3, engine::kSlotCreateSnapShot, component::kCreateSnapShot},
+    {"RestoreSnapShot", 4, engine::kSlotRestoreSnapShot, component::kRestoreSnapShot},
+    {"DeleteSnapShot", 5, engine::kSlotDeleteSnapShot, component::kDeleteSnapShot},
+    {"RenameSnapShot", 6, engine::kSlotRenameSnapShot, component::kRenameSnapShot},
+    {"EnumerateSnapShots", 9, engine::kSlotEnumerateSnapShots, component::kEnumerateSnapShots},
+    {"ListDisks", 12, engine::kSlotListDisks, component::kListDisks},
+    {"SnapshotServiceSlots", 10, component::kSnapshotServiceCount, component::kSnapshotServiceCount},
+    {"DiskServiceSlots", 13, component::kDiskServiceCount, component::kDiskServiceCount},
+};
+struct SnapshotComponentSlots : ::testing::TestWithParam<Slot> {};
+
+TEST_P(SnapshotComponentSlots, OfTheComponentAndTheEngine) {
+  EXPECT_EQ(GetParam().engineSlot, GetParam().slot);
+  EXPECT_EQ(GetParam().componentSlot, GetParam().slot);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, SnapshotComponentSlots, ::testing::ValuesIn(kSlots));
 
 // The documented offsets are a 32-bit build's; a 64-bit build has the same
 // fields with 8-byte pointers, each at its natural alignment.
-TEST(BinaryInterfaces, RecordLayoutsFollowTheDocumentedOffsets) {
-  using namespace snapshot::native;
-  const bool wide = sizeof(void*) == 8;
-  const struct {
-    const char* field;
-    std::size_t actual, narrow, wideOffset;
-  } kFields[] = {
-      {"sizeof DriveInfo", sizeof(DriveInfo), 8, 16},
-      {"DriveSet.count", offsetof(DriveSet, count), 4, 4},
-      {"DriveSet.drives", offsetof(DriveSet, drives), 8, 8},
-      {"sizeof List", sizeof(List), 8, 16},
-      {"List.items", offsetof(List, items), 4, 8},
-      {"SnapshotInfo.creationTime", offsetof(SnapshotInfo, creationTimeLow), 4, 8},
-      {"SnapshotInfo.extra", offsetof(SnapshotInfo, extra), 12, 16},
-      {"sizeof SnapshotInfo", sizeof(SnapshotInfo), 40, 48},
-      {"DiskInfo.devicePath", offsetof(DiskInfo, devicePath), 4, 8},
-      {"DiskInfo.diskPath", offsetof(DiskInfo, diskPath), 8, 16},
-      {"DiskInfo.letterCount", offsetof(DiskInfo, letterCount), 48, 60},
-      {"DiskInfo.letters", offsetof(DiskInfo, letters), 52, 64},
-      {"sizeof DiskInfo", sizeof(DiskInfo), 56, 72},
-  };
-  for (const auto& f : kFields) EXPECT_EQ(f.actual, wide ? f.wideOffset : f.narrow) << f.field;
+using namespace snapshot::native;
+struct Field { const char* field; std::size_t actual, narrow, wide; };
+void PrintTo(const Field& f, std::ostream* os) { *os << f.field; }
+const Field kFields[] = {
+    {"sizeof(DriveInfo)", sizeof(DriveInfo), 8, 16},
+    {"DriveSet.count", offsetof(DriveSet, count), 4, 4},
+    {"DriveSet.drives", offsetof(DriveSet, drives), 8, 8},
+    {"sizeof(List)", sizeof(List), 8, 16},
+    {"List.items", offsetof(List, items), 4, 8},
+    {"SnapshotInfo.creationTime", offsetof(SnapshotInfo, creationTimeLow), 4, 8},
+    {"SnapshotInfo.extra", offsetof(SnapshotInfo, extra), 12, 16},
+    {"sizeof(SnapshotInfo)", sizeof(SnapshotInfo), 40, 48},
+    {"DiskInfo.devicePath", offsetof(DiskInfo, devicePath), 4, 8},
+    {"DiskInfo.diskPath", offsetof(DiskInfo, diskPath), 8, 16},
+    {"DiskInfo.letterCount", offsetof(DiskInfo, letterCount), 48, 60},
+    {"DiskInfo.letters", offsetof(DiskInfo, letters), 52, 64},
+    {"sizeof(DiskInfo)", sizeof(DiskInfo), 56, 72},
+};
+struct RecordLayouts : ::testing::TestWithParam<Field> {};
+
+TEST_P(RecordLayouts, FollowTheDocumentedOffsets) {
+  EXPECT_EQ(GetParam().actual, sizeof(void*) == 8 ? GetParam().wide : GetParam().narrow);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, RecordLayouts, ::testing::ValuesIn(kFields));
 
 }  // namespace

@@ -18,32 +18,37 @@ std::string TextOf(NnotesApi& api, STATUS status) {
   return buffer;
 }
 
-TEST(NnotesBinding, FailuresNameTheFileOrTheOrdinalAndTheStandInBinds) {
+// The library bound: under the host root, or a path of its own.
+struct Failure { const char* what; const char* library; bool underHost; const char* expected; };
+void PrintTo(const Failure& f, std::ostream* os) { *os << f.what; }
+const Failure kFailures[] = {
+    {"Missing", "missing\\nnotes.dll", true, "missing"},
+    {"NotALibrary", "text.dll", true, "not a 64-bit library"},
+    {"LacksAnOrdinal", RESOURCE_ONLY_DLL, false, "ordinal 15 (InitRuntime) is missing"},
+};
+struct NnotesBinding : ::testing::TestWithParam<Failure> {
   TempHostRoot host;
-  const std::string notAnImage = (host.path() / "text.dll").string();
-  WriteHostFile(notAnImage, "not a library");
-  const struct {
-    std::string library;
-    std::string expected;  // in the failure's text
-  } kFailures[] = {
-      {(host.path() / "missing" / "nnotes.dll").string(), "missing"},
-      {notAnImage, "not a 64-bit library"},
-      {RESOURCE_ONLY_DLL, "ordinal 15 (InitRuntime) is missing"},
-  };
-  for (const auto& f : kFailures) {
-    NnotesApi api;
-    api.SetLibraryPathForTest(f.library);
-    EXPECT_EQ(api.InitRuntime(0, nullptr), ERR_NO_RUNTIME) << f.library;
-    EXPECT_NE(api.failure().find(f.library), std::string::npos) << api.failure();
-    EXPECT_NE(api.failure().find(f.expected), std::string::npos) << api.failure();
-    // The failure is the text of the status, and every call fails alike.
-    EXPECT_EQ(TextOf(api, ERR_NO_RUNTIME), api.failure());
-    DBHANDLE handle = 0;
-    EXPECT_EQ(api.OpenDatabase("D:\\x.nsf", &handle), ERR_NO_RUNTIME);
-  }
+};
 
-  // The stand-in: a runtime start for a notes.ini that does not exist is
-  // the library's own failure, with the library's own text.
+TEST_P(NnotesBinding, FailuresNameTheFileOrTheOrdinal) {
+  const Failure& f = GetParam();
+  WriteHostFile(host.path() / "text.dll", "not a library");
+  const std::string library = f.underHost ? (host.path() / f.library).string() : f.library;
+  NnotesApi api;
+  api.SetLibraryPathForTest(library);
+  EXPECT_EQ(api.InitRuntime(0, nullptr), ERR_NO_RUNTIME);
+  EXPECT_NE(api.failure().find(library), std::string::npos) << api.failure();
+  EXPECT_NE(api.failure().find(f.expected), std::string::npos) << api.failure();
+  // The failure is the text of the status, and every call fails alike.
+  EXPECT_EQ(TextOf(api, ERR_NO_RUNTIME), api.failure());
+  DBHANDLE handle = 0;
+  EXPECT_EQ(api.OpenDatabase("D:\\x.nsf", &handle), ERR_NO_RUNTIME);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, NnotesBinding, ::testing::ValuesIn(kFailures));
+
+// The stand-in: a runtime start for a notes.ini that does not exist is the
+// library's own failure, with the library's own text.
+TEST_F(NnotesBinding, TheStandInBindsAndAnswersWithItsOwnTexts) {
   NnotesApi api;
   api.SetLibraryPathForTest(STAND_IN_NNOTES);
   const std::string ini = "=" + (host.path() / "nowhere" / "notes.ini").string();

@@ -30,10 +30,6 @@ TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
   ASSERT_EQ(api.InitRuntime(0, nullptr), NOERROR);
   ASSERT_EQ(api.GetServerName(name), NOERROR);
   EXPECT_STREQ(name, "CN=srv1/O=Org");
-  WORD length = 0;
-  ASSERT_EQ(api.AbbreviateName(0, 0, name, name, 256, &length), NOERROR);  // in place, as the engine does
-  EXPECT_STREQ(name, "srv1/Org");
-  EXPECT_EQ(length, 8);
   EXPECT_EQ(api.OpenDatabase("D:\\Domino\\Data\\..\\x.nsf", &h), ERR_BAD_PATH);
   api.TermRuntime();
   ASSERT_EQ(platform::RegDeleteValue("SOFTWARE\\Lotus\\Domino\\5.0", "Path"), ERROR_SUCCESS);
@@ -54,16 +50,38 @@ TEST(Api, RuntimeStartsFromArgumentsOrRegistry) {
   EXPECT_NE(nserver.Wait(), 0);
 }
 
-TEST(Api, NamesPathsTimesAndTexts) {
+// A name abbreviated into room bytes (out: what it leaves there), or a bad
+// time refused with the cursor left alone.
+struct Text { const char* what; bool time; const char* in; STATUS status; const char* out = ""; WORD room = 256; };
+void PrintTo(const Text& t, std::ostream* os) { *os << t.what; }
+const Text kTexts[] = {
+    {"FullName", false, "CN=a b/OU=Unit/O=Org", NOERROR, "a b/Unit/Org"},
+    {"PlainName", false, "plain", NOERROR, "plain"},
+    {"NameTooLong", false, "CN=long/O=Org", ERR_BUFFER_SMALL, "long", 5},
+    {"NoTime", true, "", ERR_BAD_TIME},
+    {"BadDate", true, "13/40/2003 10:00:00", ERR_BAD_TIME},
+    {"Words", true, "yesterday", ERR_BAD_TIME},
+    {"BadDayAndHour", true, "2/30/2003 25:00:00", ERR_BAD_TIME},
+};
+struct ApiText : ::testing::TestWithParam<Text> {};
+
+TEST_P(ApiText, NamesAndTimesAreConvertedOrRefused) {
+  const Text& t = GetParam();
   SimApi api;
   char out[256];
   WORD length = 0;
-  struct Name { const char* in; WORD room; STATUS status; const char* out; };
-  for (const Name& c : {Name{"CN=a b/OU=Unit/O=Org", 256, NOERROR, "a b/Unit/Org"}, Name{"plain", 256, NOERROR, "plain"},
-                        Name{"CN=long/O=Org", 5, ERR_BUFFER_SMALL, "long"}}) {
-    EXPECT_EQ(api.AbbreviateName(0, 0, c.in, out, c.room, &length), c.status) << c.in;
-    EXPECT_STREQ(out, c.out);
-  }
+  const char* cursor = t.in;
+  TIMEDATE td;
+  EXPECT_EQ(t.time ? api.TextToTimeDate(nullptr, nullptr, &cursor, WORD(std::strlen(t.in)), &td)
+                   : api.AbbreviateName(0, 0, t.in, out, t.room, &length),
+            t.status);
+  EXPECT_STREQ(t.time ? cursor : out, t.time ? t.in : t.out);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, ApiText, ::testing::ValuesIn(kTexts));
+
+TEST(Api, PathsTimesAndErrorTexts) {
+  SimApi api;
+  char out[256];
   EXPECT_EQ(api.TranslatePath(1, "D:\\abc", 4, out, sizeof out), NOERROR);
   EXPECT_STREQ(out, "D:\\a");
   EXPECT_EQ(api.TranslatePath(1, "D:\\abc", 0xFFFF, out, 3), ERR_BUFFER_SMALL);
@@ -76,11 +94,6 @@ TEST(Api, NamesPathsTimesAndTexts) {
   std::uint64_t ft = (std::uint64_t(td.Innards[1]) << 32) | td.Innards[0];
   EXPECT_EQ(ft, (std::uint64_t(1046595903) + 11644473600ull) * 10000000ull);  // 2003-03-02 09:05:03 UTC
   EXPECT_STREQ(cursor, " rest");
-  for (const char* bad : {"", "13/40/2003 10:00:00", "yesterday", "2/30/2003 25:00:00"}) {
-    cursor = bad;
-    EXPECT_EQ(api.TextToTimeDate(nullptr, nullptr, &cursor, WORD(std::strlen(bad)), &td), ERR_BAD_TIME) << bad;
-    EXPECT_EQ(cursor, bad);
-  }
 
   // Every status the runtime returns has a text of its own.
   std::vector<STATUS> statuses = {ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED};
@@ -102,44 +115,45 @@ TEST(Api, NamesPathsTimesAndTexts) {
 }
 
 // Logged and scratch databases of a server with and without logging.
-TEST(Api, DatabaseFactsAndRecord) {
-  for (const char* logging : {"archive", "none"}) {
-    SCOPED_TRACE(logging);
-    InstallOptions options;
-    options.logging = logging;
-    simtest::SimHost host(options);
-    simtest::Runtime rt(host.server().notesIni);
-    ASSERT_EQ(rt.status, NOERROR);
-    const bool logs = options.logging == "archive";
-    DWORD style = 7, logged = 9, extent = 9, current = 0;
-    BYTE logId[16], second[16], archiveId[16];
-    char path[1024];
-    EXPECT_EQ(rt.api.GetLoggingStyle(&style), logs ? NOERROR : ERR_LOGGING_DISABLED);
-    EXPECT_EQ(rt.api.ArchiveBegin(), logs ? NOERROR : ERR_LOGGING_DISABLED);
-    EXPECT_EQ(rt.api.GetFirstArchiveLog(archiveId, &current, path), logs ? ERR_NO_MORE_LOGS : ERR_LOGGING_DISABLED);
-    DBHANDLE h = 0, u = 0;
-    ASSERT_EQ(rt.api.OpenDatabase("D:\\Domino\\Data\\names.nsf", &h), NOERROR);
-    ASSERT_EQ(rt.api.GetDatabaseLogInfo(h, 0, &logged, logId, second, &extent), NOERROR);
-    EXPECT_EQ(logged, logs ? 1u : 0u);
-    BYTE record[128];
-    ASSERT_EQ(rt.api.ReadDatabaseRecord(h, record), NOERROR);
-    EXPECT_STREQ(reinterpret_cast<char*>(record), "Directory");
-    std::memset(record + 64, 0xAB, 64);
-    ASSERT_EQ(rt.api.WriteDatabaseRecord(h, record), NOERROR);
-    BYTE back[128];
-    ASSERT_EQ(rt.api.ReadDatabaseRecord(h, back), NOERROR);
-    EXPECT_EQ(std::memcmp(record, back, 128), 0);
-    EXPECT_EQ(rt.api.ReadDatabaseRecord(999, record), ERR_BAD_HANDLE);
-    if (!logs) continue;
-    EXPECT_EQ(style, 1u);
-    EXPECT_EQ(extent, 1u);
-    EXPECT_EQ(std::memcmp(logId, archiveId, 16), 0);  // the server's log id
-    ASSERT_EQ(rt.api.OpenDatabase(host.server().databases.back().c_str(), &u), NOERROR);  // a scratch database
-    ASSERT_EQ(rt.api.GetDatabaseLogInfo(u, 0, &logged, logId, second, &extent), NOERROR);
-    EXPECT_EQ(logged, 0u);
-    rt.api.TermRuntime();
-    EXPECT_EQ(rt.api.ReadDatabaseRecord(h, record), ERR_BAD_HANDLE);  // handles end with the runtime
-  }
+struct Api : ::testing::TestWithParam<const char*> {};
+
+TEST_P(Api, DatabaseFactsAndRecord) {
+  InstallOptions options;
+  options.logging = GetParam();
+  simtest::SimHost host(options);
+  simtest::Runtime rt(host.server().notesIni);
+  ASSERT_EQ(rt.status, NOERROR);
+  const bool logs = options.logging == "archive";
+  DWORD style = 7, logged = 9, extent = 9, current = 0;
+  BYTE logId[16], second[16], archiveId[16];
+  char path[1024];
+  EXPECT_EQ(rt.api.GetLoggingStyle(&style), logs ? NOERROR : ERR_LOGGING_DISABLED);
+  EXPECT_EQ(rt.api.ArchiveBegin(), logs ? NOERROR : ERR_LOGGING_DISABLED);
+  EXPECT_EQ(rt.api.GetFirstArchiveLog(archiveId, &current, path), logs ? ERR_NO_MORE_LOGS : ERR_LOGGING_DISABLED);
+  DBHANDLE h = 0, u = 0;
+  ASSERT_EQ(rt.api.OpenDatabase("D:\\Domino\\Data\\names.nsf", &h), NOERROR);
+  ASSERT_EQ(rt.api.GetDatabaseLogInfo(h, 0, &logged, logId, second, &extent), NOERROR);
+  EXPECT_EQ(logged, logs ? 1u : 0u);
+  BYTE record[128];
+  ASSERT_EQ(rt.api.ReadDatabaseRecord(h, record), NOERROR);
+  EXPECT_STREQ(reinterpret_cast<char*>(record), "Directory");
+  std::memset(record + 64, 0xAB, 64);
+  ASSERT_EQ(rt.api.WriteDatabaseRecord(h, record), NOERROR);
+  BYTE back[128];
+  ASSERT_EQ(rt.api.ReadDatabaseRecord(h, back), NOERROR);
+  EXPECT_EQ(std::memcmp(record, back, 128), 0);
+  EXPECT_EQ(rt.api.ReadDatabaseRecord(999, record), ERR_BAD_HANDLE);
+  if (!logs) return;
+  EXPECT_EQ(style, 1u);
+  EXPECT_EQ(extent, 1u);
+  EXPECT_EQ(std::memcmp(logId, archiveId, 16), 0);  // the server's log id
+  ASSERT_EQ(rt.api.OpenDatabase(host.server().databases.back().c_str(), &u), NOERROR);  // a scratch database
+  ASSERT_EQ(rt.api.GetDatabaseLogInfo(u, 0, &logged, logId, second, &extent), NOERROR);
+  EXPECT_EQ(logged, 0u);
+  rt.api.TermRuntime();
+  EXPECT_EQ(rt.api.ReadDatabaseRecord(h, record), ERR_BAD_HANDLE);  // handles end with the runtime
 }
+INSTANTIATE_TEST_SUITE_P(Rows, Api, ::testing::Values("archive", "none"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
 }  // namespace

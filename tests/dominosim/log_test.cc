@@ -71,28 +71,6 @@ struct LogFixture : ::testing::Test {
       ASSERT_EQ(db.Write(w, 1), NOERROR);
     }
   }
-  // The change information of a backup during which pages 2 and 9 (new) were
-  // written, read after page 2 was written again (*atStop: the file before).
-  std::string StreamOf(const std::string& path, std::string* atStop = nullptr) {
-    std::unique_ptr<Database> db;
-    EXPECT_EQ(Database::Open(path, Options(), db), NOERROR);
-    DWORD ctx = 0;
-    EXPECT_EQ(db->BackupStart(&ctx), NOERROR);
-    const Payload payload(99);
-    PageWrite w[] = {{2, payload.bytes.data()}, {9, payload.bytes.data()}};
-    EXPECT_EQ(db->Write(w, 2), NOERROR);
-    EXPECT_EQ(db->BackupStop(ctx), NOERROR);
-    if (atStop != nullptr) *atStop = ReadHostFile(path);
-    const Payload later(100);
-    w[0].payload = later.bytes.data();
-    EXPECT_EQ(db->Write(w, 1), NOERROR);
-    std::string stream(64 * 1024, '\0');
-    DWORD length = 0;
-    EXPECT_EQ(db->ReadChangeInfo(ctx, stream.data(), DWORD(stream.size()), &length), NOERROR);
-    stream.resize(length);
-    EXPECT_EQ(db->BackupEnd(ctx, false), NOERROR);
-    return stream;
-  }
   STATUS Apply(const std::string& target, const std::string& stream, std::uint64_t declared,
                std::size_t chunk = 1000) {
     std::unique_ptr<ChangeApplier> applier;
@@ -103,7 +81,6 @@ struct LogFixture : ::testing::Test {
     return s == NOERROR ? applier->Finish() : s;
   }
 };
-using Damaged = LogFixture;
 
 TEST_F(LogFixture, PagesAreLoggedAndExtentsRollSealedAndChained) {
   auto log = OpenLog(LogStyle::Archive, 64 * 1024);
@@ -194,89 +171,120 @@ TEST_F(LogFixture, ArchivedExtentsLeaveAtRollAndCircularKeepsFew) {
   EXPECT_EQ(n, control.currentExtent);
 }
 
-TEST_F(Damaged, DatabaseFilesAreRefused) {
-  const std::string bytes = ReadHostFile(Create("good.nsf"));
+// A database file damaged in one way: refused by the open and the digest;
+// a damaged data page opens, and its read and the digest name it.
+struct DbDamage { const char* what; std::string (*damage)(std::string good); STATUS expected; };
+void PrintTo(const DbDamage& c, std::ostream* os) { *os << c.what; }
+const DbDamage kDbDamage[] = {
+    {"Empty", [](std::string) { return std::string(); }, ERR_NOT_DATABASE},
+    {"CutInTheHeader", [](std::string b) { return b.substr(0, 100); }, ERR_DB_CORRUPT},
+    {"HeaderPageAlone", [](std::string b) { return b.substr(0, 4096); }, ERR_DB_CORRUPT},
+    {"CutInTheLastPage", [](std::string b) { return b.substr(0, b.size() - 10); }, ERR_DB_CORRUPT},
+    {"FlippedHeaderBit", [](std::string b) { b[100] ^= 0x40; return b; }, ERR_DB_CORRUPT},
+    {"OtherVersion", [](std::string b) { b[8] = 9; return b; }, ERR_DB_CORRUPT},
+    {"NotADatabase", [](std::string) { return std::string(9000, 'x'); }, ERR_NOT_DATABASE},
+    {"GarbledPage3", [](std::string b) { b[3 * kPageSize + 17] ^= 1; return b; }, NOERROR},
+};
+struct DamagedDb : LogFixture, ::testing::WithParamInterface<DbDamage> {};
+
+TEST_P(DamagedDb, DatabaseFilesAreRefused) {
+  const DbDamage& c = GetParam();
+  const std::string path = dir + "/bad.nsf";
+  WriteHostFile(path, c.damage(ReadHostFile(Create("good.nsf"))));
   std::unique_ptr<Database> db;
-  std::string flippedHeader = bytes, wrongVersion = bytes, garbledPage = bytes;
-  flippedHeader[100] ^= 0x40;
-  wrongVersion[8] = 9;
-  garbledPage[3 * kPageSize + 17] ^= 1;
-  const struct { std::string content; STATUS expected; } cases[] = {
-      {"", ERR_NOT_DATABASE},
-      {bytes.substr(0, 100), ERR_DB_CORRUPT},
-      {bytes.substr(0, 4096), ERR_DB_CORRUPT},
-      {bytes.substr(0, bytes.size() - 10), ERR_DB_CORRUPT},
-      {flippedHeader, ERR_DB_CORRUPT},
-      {wrongVersion, ERR_DB_CORRUPT},
-      {std::string(9000, 'x'), ERR_NOT_DATABASE},
-  };
-  for (const auto& c : cases) {
-    WriteHostFile(dir + "/bad.nsf", c.content);
-    EXPECT_EQ(Database::Open(dir + "/bad.nsf", Options(), db), c.expected) << c.content.size();
-  }
-  EXPECT_EQ(Database::Open(dir + "/missing.nsf", Options(), db), ERR_FILE_NOT_FOUND);
-  // A damaged data page: the page read and the digest name it.
-  WriteHostFile(dir + "/page.nsf", garbledPage);
-  ASSERT_EQ(Database::Open(dir + "/page.nsf", Options(), db), NOERROR);
+  EXPECT_EQ(Database::Open(path, Options(), db), c.expected);
+  std::string hex;
+  EXPECT_EQ(DigestDatabase(path, dir + "/state", &hex), c.expected == NOERROR ? ERR_DB_CORRUPT : c.expected);
+  if (c.expected != NOERROR) return;
   std::uint8_t page[kPageSize];
   EXPECT_EQ(db->ReadPage(3, page), ERR_DB_CORRUPT);
   EXPECT_EQ(db->ReadPage(2, page), NOERROR);
-  std::string hex;
-  EXPECT_EQ(DigestDatabase(dir + "/page.nsf", dir + "/state", &hex), ERR_DB_CORRUPT);
-  // Random damage anywhere in the header never crashes an open.
+}
+INSTANTIATE_TEST_SUITE_P(Rows, DamagedDb, ::testing::ValuesIn(kDbDamage));
+
+// Change information damaged in one way and applied with the size it declares,
+// or applied where it does not belong: refused with the row's status, nothing
+// written; the whole stream, fed byte by byte, applies afterwards.
+// declareDamaged: the damaged size is declared, else the stream's own; damage null: the stream as read.
+struct StreamDamage { const char* what; std::string (*damage)(std::string); bool declareDamaged; STATUS expected;
+                      const char* target = "target.nsf"; };
+void PrintTo(const StreamDamage& c, std::ostream* os) { *os << c.what; }
+const StreamDamage kStreamDamage[] = {
+    {"CutByOneByte", [](std::string s) { s.pop_back(); return s; }, false, ERR_CHANGE_TRUNCATED},
+    {"CutInTheFirstEntry", [](std::string s) { return s.substr(0, 5000); }, false, ERR_CHANGE_TRUNCATED},
+    {"CutWithMatchingSizeWords", [](std::string s) { return s.substr(0, 5000); }, true, ERR_CHANGE_CORRUPT},
+    {"LongerThanDeclared", [](std::string s) { return s + "x"; }, false, ERR_CHANGE_TOO_LONG},
+    {"BytesAfterTheTrailer", [](std::string s) { return s + "x"; }, true, ERR_CHANGE_CORRUPT},
+    {"Garbage", [](std::string s) { return std::string(s.size(), '\x7f'); }, false, ERR_CHANGE_CORRUPT},
+    {"NoChangeInformation", [](std::string) { return std::string(); }, true, NOERROR},
+    {"AnotherDatabase", nullptr, false, ERR_CHANGE_OTHER_DB, "other.nsf"},
+    {"TargetNotADatabase", nullptr, false, ERR_NOT_DATABASE, "plain.nsf"},
+    {"TargetMissing", nullptr, false, ERR_FILE_NOT_FOUND, "none.nsf"},
+};
+
+// A target copied from a database before a backup of it; the change
+// information of the backup, during which pages 2 and 9 (new) were written,
+// read after page 2 was written again; atStop: the database as the backup stopped.
+struct Damaged : LogFixture, ::testing::WithParamInterface<StreamDamage> {
+  std::string source = Create("source.nsf"), target = dir + "/target.nsf", stream, atStop, before;
+  void SetUp() override {
+    fs::copy_file(source, target);
+    std::unique_ptr<Database> db;
+    ASSERT_EQ(Database::Open(source, Options(), db), NOERROR);
+    DWORD ctx = 0, length = 0;
+    ASSERT_EQ(db->BackupStart(&ctx), NOERROR);
+    const Payload payload(99), later(100);
+    PageWrite w[] = {{2, payload.bytes.data()}, {9, payload.bytes.data()}};
+    ASSERT_EQ(db->Write(w, 2), NOERROR);
+    ASSERT_EQ(db->BackupStop(ctx), NOERROR);
+    atStop = ReadHostFile(source);
+    w[0].payload = later.bytes.data();
+    ASSERT_EQ(db->Write(w, 1), NOERROR);
+    stream.resize(64 * 1024);
+    ASSERT_EQ(db->ReadChangeInfo(ctx, stream.data(), DWORD(stream.size()), &length), NOERROR);
+    stream.resize(length);
+    ASSERT_EQ(db->BackupEnd(ctx, false), NOERROR);
+    ASSERT_EQ(stream.size(), ChangeStreamSize(3));  // header page, 2 and 9
+    before = ReadHostFile(target);
+    Create("other.nsf");
+    WriteHostFile(dir + "/plain.nsf", "not a database");
+  }
+  void ExpectUntouched(const std::string& into) {
+    EXPECT_EQ(ReadHostFile(target), before);
+    EXPECT_FALSE(fs::exists(into + ".dsim-apply"));
+  }
+};
+
+TEST_P(Damaged, ChangeStreamsAreRefusedAndTargetUntouched) {
+  const StreamDamage& c = GetParam();
+  const std::string damaged = c.damage != nullptr ? c.damage(stream) : stream, into = dir + "/" + c.target;
+  EXPECT_EQ(Apply(into, damaged, c.declareDamaged ? damaged.size() : stream.size()), c.expected);
+  ExpectUntouched(into);
+  ASSERT_EQ(Apply(target, stream, stream.size(), 1), NOERROR);
+  EXPECT_EQ(ReadHostFile(target), atStop);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, Damaged, ::testing::ValuesIn(kStreamDamage));
+
+// Random damage to a database's header or to change information: refused
+// (or opened), never a crash, nothing written.
+TEST_F(Damaged, RandomDamageIsRefusedWithoutCrashOrChange) {
+  std::unique_ptr<Database> db;
   std::mt19937 rng(5);
   for (int i = 0; i < 300; ++i) {
-    std::string mutated = bytes;
+    std::string mutated = before;
     mutated[rng() % 212] = char(rng());
     WriteHostFile(dir + "/fuzz.nsf", mutated);
     STATUS s = Database::Open(dir + "/fuzz.nsf", Options(), db);
     EXPECT_TRUE(s == NOERROR || s == ERR_DB_CORRUPT || s == ERR_NOT_DATABASE) << s;
   }
-}
-
-TEST_F(Damaged, ChangeStreamsAreRefusedAndTargetUntouched) {
-  const std::string source = Create("source.nsf"), target = dir + "/target.nsf";
-  fs::copy_file(source, target);
-  std::string atStop;
-  const std::string stream = StreamOf(source, &atStop);
-  ASSERT_EQ(stream.size(), ChangeStreamSize(3));  // header page, 2 and 9
-  const std::string before = ReadHostFile(target);
-  auto untouched = [&](const std::string& what) {
-    EXPECT_EQ(ReadHostFile(target), before) << what;
-    EXPECT_FALSE(fs::exists(target + ".dsim-apply")) << what;
-  };
-
-  struct Case { const char* what; std::string stream; std::uint64_t declared; STATUS expected; };
-  const Case cases[] = {
-      {"cut by one byte", stream.substr(0, stream.size() - 1), stream.size(), ERR_CHANGE_TRUNCATED},
-      {"cut in the first entry", stream.substr(0, 5000), stream.size(), ERR_CHANGE_TRUNCATED},
-      {"cut with matching size words", stream.substr(0, 5000), 5000, ERR_CHANGE_CORRUPT},
-      {"longer than declared", stream + "x", stream.size(), ERR_CHANGE_TOO_LONG},
-      {"bytes after the trailer", stream + "x", stream.size() + 1, ERR_CHANGE_CORRUPT},
-      {"garbage", std::string(stream.size(), '\x7f'), stream.size(), ERR_CHANGE_CORRUPT},
-      {"another database's stream", StreamOf(Create("other.nsf")), stream.size(), ERR_CHANGE_OTHER_DB},
-      {"target not a database", stream, stream.size(), ERR_NOT_DATABASE},
-  };
-  WriteHostFile(dir + "/plain.nsf", "not a database");
-  for (const Case& c : cases) {
-    const bool plain = c.expected == ERR_NOT_DATABASE;
-    EXPECT_EQ(Apply(plain ? dir + "/plain.nsf" : target, c.stream, c.declared), c.expected) << c.what;
-    untouched(c.what);
-  }
-  std::mt19937 rng(11);
+  rng.seed(11);
   for (int i = 0; i < 200; ++i) {
     std::string mutated = stream;
     std::size_t at = rng() % mutated.size();
     mutated[at] = char(mutated[at] ^ (1 + rng() % 255));
     ASSERT_NE(Apply(target, mutated, mutated.size(), 1 + rng() % 9000), NOERROR) << "byte " << at;
-    untouched("flipped byte " + std::to_string(at));
+    ExpectUntouched(target);
   }
-  ASSERT_EQ(Apply(target, stream, stream.size(), 1), NOERROR);  // byte by byte
-  EXPECT_EQ(ReadHostFile(target), atStop);
-  // No change information at all: nothing is applied.
-  EXPECT_EQ(Apply(target, "", 0), NOERROR);
-  EXPECT_EQ(ReadHostFile(target), atStop);
-  EXPECT_EQ(Apply(dir + "/none.nsf", stream, stream.size()), ERR_FILE_NOT_FOUND);
 }
 
 }  // namespace

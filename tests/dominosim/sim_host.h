@@ -32,7 +32,6 @@ class SimHost {
     EXPECT_TRUE(dominosim::InstallHost(options, result_, &error)) << error;
   }
   const std::string& root() const { return result_.root; }
-  const dominosim::InstallResult& result() const { return result_; }
   const dominosim::InstalledServer& server(int i = 0) const { return result_.servers.at(i); }
   std::string Host(const std::string& winPath) const {
     std::string host;

@@ -2,7 +2,6 @@
 // registration, then the snapshot interface for every backend.
 #include <btrfsutil.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -54,15 +53,10 @@ Names ListNames(snapshot::ISnapshotService& service, const std::u16string& drive
   return names;
 }
 
-std::uint64_t FreeBytes(const std::string& path) {
-  struct statvfs st;
-  return ::statvfs(path.c_str(), &st) == 0 ? std::uint64_t(st.f_bavail) * st.f_frsize : 0;
-}
-
 // A fresh host with the component's classes; tmp_ lies outside every volume.
-class ComponentTest : public testing::Test {
+class ComponentHost : public testing::Test {
  protected:
-  ComponentTest() { snapshotsvc::RegisterClassServers(); }
+  ComponentHost() { snapshotsvc::RegisterClassServers(); }
 
   // Drive D: mapped to hostDir, prepared as a volume for the backend and
   // installed alone: the service, null on failure.
@@ -71,14 +65,6 @@ class ComponentTest : public testing::Test {
     EXPECT_TRUE(snapshotsvc::PrepareVolume(backend, hostDir, &error)) << error;
     platform::RegSetString(kDosDevices, "D:", hostDir);
     Install(backend, "D");
-    return Service();
-  }
-  void Install(Backend backend, const std::string& letters) {
-    DiskConfig disk{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", std::vector<char>(letters.begin(), letters.end())};
-    std::string error;
-    ASSERT_TRUE(snapshotsvc::InstallComponent(backend, {disk}, &error)) << error;
-  }
-  std::unique_ptr<snapshot::ISnapshotService> Service() {
     std::unique_ptr<platform::IClassFactory> factory;
     EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), S_OK);
     std::unique_ptr<snapshot::ISnapshotService> service;
@@ -87,13 +73,31 @@ class ComponentTest : public testing::Test {
     }
     return service;
   }
+  void Install(Backend backend, const std::string& letters) {
+    DiskConfig disk{"vol_data", "disk1", "\\\\filer1\\vol_data\\disk1", std::vector<char>(letters.begin(), letters.end())};
+    std::string error;
+    ASSERT_TRUE(snapshotsvc::InstallComponent(backend, {disk}, &error)) << error;
+  }
 
   TempHostRoot root_{HostOptions{"", "", "", "", ""}};
   std::string tmp_ = root_.path().string();
   std::unique_ptr<Mount> mount_;
 };
 
-TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
+// A disk configuration the installer refuses, and its message.
+struct BadDisk { const char* what; DiskConfig disk; const char* message; };
+void PrintTo(const BadDisk& b, std::ostream* os) { *os << b.what; }
+const BadDisk kBadDisks[] = {
+    {"NoVolume", DiskConfig{"", "disk", "\\\\f\\v", {'D'}}, "invalid volume name"},
+    {"SlashInVolume", DiskConfig{"a/b", "disk", "\\\\f\\v", {'D'}}, "invalid volume name"},
+    {"NoDisk", DiskConfig{"vol", "", "\\\\f\\v", {'D'}}, "invalid disk name"},
+    {"NotAShare", DiskConfig{"vol", "disk", "filer\\vol", {'D'}}, "does not begin with"},
+    {"DigitLetter", DiskConfig{"vol", "disk", "\\\\f\\v", {'1'}}, "invalid drive letter"},
+    {"LetterTwice", DiskConfig{"vol", "disk", "\\\\f\\v", {'D', 'd'}}, "named by two disks"},
+};
+struct ComponentTest : ComponentHost, testing::WithParamInterface<BadDisk> {};
+
+TEST_P(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
   std::unique_ptr<platform::IClassFactory> factory;
   EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 5, factory), REGDB_E_CLASSNOTREG);
@@ -126,24 +130,59 @@ TEST_F(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
   EXPECT_EQ(listed(), three);
 
   // A bad configuration is refused and the earlier one kept.
-  const std::vector<std::pair<DiskConfig, std::string>> bad = {
-      {DiskConfig{"", "disk", "\\\\f\\v", {'D'}}, "invalid volume name"},
-      {DiskConfig{"a/b", "disk", "\\\\f\\v", {'D'}}, "invalid volume name"},
-      {DiskConfig{"vol", "", "\\\\f\\v", {'D'}}, "invalid disk name"},
-      {DiskConfig{"vol", "disk", "filer\\vol", {'D'}}, "does not begin with"},
-      {DiskConfig{"vol", "disk", "\\\\f\\v", {'1'}}, "invalid drive letter"},
-      {DiskConfig{"vol", "disk", "\\\\f\\v", {'D', 'd'}}, "named by two disks"},
-  };
-  for (const auto& [disk, message] : bad) {
-    error.clear();
-    EXPECT_FALSE(snapshotsvc::InstallComponent(Backend::Btrfs, {disk}, &error));
-    EXPECT_NE(error.find(message), std::string::npos) << error;
-  }
+  error.clear();
+  EXPECT_FALSE(snapshotsvc::InstallComponent(Backend::Btrfs, {GetParam().disk}, &error));
+  EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
   EXPECT_EQ(listed(), three);
   // Reinstalling replaces the configuration whole.
   ASSERT_TRUE(snapshotsvc::InstallComponent(Backend::Btrfs, {DiskConfig{"v2", "d2", "\\\\f\\v2", {'X'}}}, &error));
   EXPECT_EQ(listed(), "/v2/d2 \\\\f\\v2 X;");
 }
+INSTANTIATE_TEST_SUITE_P(Rows, ComponentTest, testing::ValuesIn(kBadDisks));
+
+// A snapshot name or a drive refused before any volume is touched: every
+// call on them gives the row's result, and nothing changes.
+struct BadCall { const char* what; std::u16string drive, name; HRESULT expected; };
+void PrintTo(const BadCall& c, std::ostream* os) { *os << c.what; }
+const BadCall kBadCalls[] = {
+    {"EmptyName", u"D", u"", E_INVALIDARG},
+    {"Dot", u"D", u".", E_INVALIDARG},
+    {"DotDot", u"D", u"..", E_INVALIDARG},
+    {"Slash", u"D", u"a/b", E_INVALIDARG},
+    {"Backslash", u"D", u"a\\b", E_INVALIDARG},
+    {"Nul", u"D", std::u16string(u"a\0b", 3), E_INVALIDARG},
+    {"Tab", u"D", u"tab\there", E_INVALIDARG},
+    {"LineBreak", u"D", u"line\nbreak", E_INVALIDARG},
+    {"LongName", u"D", std::u16string(300, u'x'), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)},
+    {"NoDrive", u"", u"n1", E_INVALIDARG},
+    {"DigitDrive", u"1", u"n1", E_INVALIDARG},
+    {"NotCarried", u"Q", u"n1", kPathNotFound},  // by any disk
+    {"Unmapped", u"E", u"n1", kPathNotFound},
+    {"NoDirectory", u"F", u"n1", kPathNotFound},  // mapped to a directory that does not exist
+};
+struct BadNameOrDrive : ComponentHost, testing::WithParamInterface<BadCall> {};
+
+TEST_P(BadNameOrDrive, EveryCallIsRefusedAndNothingChanges) {
+  const BadCall& c = GetParam();
+  auto service = OpenVolumeD(Backend::Dir, tmp_ + "/vols/volumes/D");
+  ASSERT_NE(service, nullptr);
+  WriteHostFile(tmp_ + "/vols/volumes/D/a.nsf", "keep");
+  ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"good"), S_OK);
+  Install(Backend::Dir, "DEF");
+  platform::RegSetString(kDosDevices, "F:", tmp_ + "/no-such-dir");
+  const std::vector<std::string> before = Listing(tmp_ + "/vols");
+  std::uint8_t flag = 0;
+  EXPECT_EQ(service->CreateSnapShot(Drives(c.drive), c.name), c.expected);
+  EXPECT_EQ(service->RestoreSnapShot(c.drive, c.name), c.expected);
+  EXPECT_EQ(service->DeleteSnapShot(c.drive, c.name, &flag), c.expected);
+  EXPECT_EQ(service->RenameSnapShot(c.drive, u"good", c.name), c.expected);
+  EXPECT_EQ(service->RenameSnapShot(c.drive, c.name, u"fine"), c.expected);
+  const Names error{u"error " + platform::AnsiToWide(std::to_string(c.expected))};
+  EXPECT_EQ(ListNames(*service, c.drive), c.drive == u"D" ? Names{u"good"} : error);
+  EXPECT_EQ(Listing(tmp_ + "/vols"), before);
+  EXPECT_FALSE(fs::exists(tmp_ + "/no-such-dir"));
+}
+INSTANTIATE_TEST_SUITE_P(Rows, BadNameOrDrive, testing::ValuesIn(kBadCalls));
 
 // Volume D: under each backend: dir copying, dir reflinking on btrfs, btrfs subvolumes.
 struct Flavor {
@@ -153,7 +192,7 @@ struct Flavor {
 };
 void PrintTo(const Flavor& flavor, std::ostream* os) { *os << flavor.name; }
 
-class BackendTest : public ComponentTest, public testing::WithParamInterface<Flavor> {
+class BackendTest : public ComponentHost, public testing::WithParamInterface<Flavor> {
  protected:
   void SetUp() override {
     base_ = tmp_ + "/vols";
@@ -214,9 +253,7 @@ TEST_P(BackendTest, CreateListRenameRestoreAndDelete) {
   ASSERT_EQ(service_->RestoreSnapShot(u"d", u"DATED"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(fs::last_write_time(volume_ + "/Domino/Data/a.nsf"), mtime);
-  struct stat st;
-  ASSERT_EQ(::stat((volume_ + "/Domino/Data/sub/b.nsf").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(fs::status(volume_ + "/Domino/Data/sub/b.nsf").permissions(), fs::perms(0640));
   EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-restore-D"));  // nothing staged is left over
   EXPECT_TRUE(GetParam().backend != Backend::Btrfs || snapshotsvc::IsBtrfsSubvolume(volume_));
 
@@ -231,40 +268,16 @@ TEST_P(BackendTest, CreateListRenameRestoreAndDelete) {
   EXPECT_EQ(Listing(volume_), expected);
 }
 
-// Bad names and drives, and failures injected by FailOn, change nothing.
+// Refused calls and volumes, and failures injected by FailOn, change nothing.
 TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
   WriteHostFile(volume_ + "/a.nsf", "keep");
   ASSERT_EQ(Create(u"good"), S_OK);
   const std::vector<std::string> volumeBefore = Listing(volume_);
-  std::uint8_t flag = 0;
-  for (const std::u16string& bad :
-       Names{u"", u".", u"..", u"a/b", u"a\\b", std::u16string(u"a\0b", 3), u"tab\there", u"line\nbreak"}) {
-    SCOPED_TRACE(platform::WideToAnsi(bad));
-    EXPECT_EQ(Create(bad), E_INVALIDARG);
-    EXPECT_EQ(service_->RestoreSnapShot(u"D", bad), E_INVALIDARG);
-    EXPECT_EQ(service_->DeleteSnapShot(u"D", bad, &flag), E_INVALIDARG);
-    EXPECT_EQ(service_->RenameSnapShot(u"D", u"good", bad), E_INVALIDARG);
-    EXPECT_EQ(service_->RenameSnapShot(u"D", bad, u"fine"), E_INVALIDARG);
-  }
-  EXPECT_EQ(Create(std::u16string(300, u'x')), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-  EXPECT_EQ(Create(u"n1", u""), E_INVALIDARG);
-  EXPECT_EQ(Create(u"n1", u"1"), E_INVALIDARG);
   EXPECT_EQ(service_->CreateSnapShot(snapshot::SnapshotDriveSet{}, u"n1"), E_INVALIDARG);
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"unknown"), kNotFound);
-  // Drives not carried by a disk, carried but unmapped, mapped to a directory that does not exist.
-  Install(GetParam().backend, "DEF");
-  platform::RegSetString(kDosDevices, "F:", tmp_ + "/no-such-dir");
-  for (const std::u16string drive : {u"Q", u"E", u"F"}) {
-    SCOPED_TRACE(platform::WideToAnsi(drive));
-    EXPECT_EQ(Create(u"n1", drive), kPathNotFound);
-    EXPECT_EQ(ListNames(*service_, drive), Names{u"error " + platform::AnsiToWide(std::to_string(kPathNotFound))});
-    EXPECT_EQ(service_->RestoreSnapShot(drive, u"good"), kPathNotFound);
-    EXPECT_EQ(service_->DeleteSnapShot(drive, u"good", &flag), kPathNotFound);
-    EXPECT_EQ(service_->RenameSnapShot(drive, u"good", u"n2"), kPathNotFound);
-  }
   // Two drives where one is missing: all or nothing.
   snapshot::SnapshotDriveSet both = Drives(u"D");
-  both.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{u"F", 1});
+  both.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{u"Q", 1});
   EXPECT_EQ(service_->CreateSnapShot(both, u"n3"), kPathNotFound);
 
   // The calls named in FailOn fail (the registry value is the system tests'), the others work.
@@ -277,7 +290,6 @@ TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
 
   EXPECT_EQ(Listing(volume_), volumeBefore);
   EXPECT_TRUE(NoWorkLeft());
-  EXPECT_FALSE(fs::exists(tmp_ + "/no-such-dir"));
 
   // PrepareVolume refuses a directory off btrfs (creating nothing) or not a subvolume,
   // CloneTree an existing target; on btrfs a clone is made of reflinks.
@@ -366,18 +378,18 @@ TEST_F(ComponentTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"fits"), S_OK);
   WriteHostFile(volume + "/later.nsf", std::string(2900 * 1024, 'l'));
   const std::vector<std::string> volumeBefore = Listing(volume);
-  const std::uint64_t freeBefore = FreeBytes(small);
+  const std::uint64_t freeBefore = fs::space(small).available;
 
   // The copy of a second snapshot does not fit: no snapshot, space given back.
   EXPECT_EQ(service->CreateSnapShot(Drives(u"D"), u"too_big"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
   EXPECT_EQ(ListNames(*service, u"D"), Names{u"fits"});
   EXPECT_TRUE(fs::is_empty(small + "/volumes/.snapshots/D/work"));
-  EXPECT_EQ(FreeBytes(small), freeBefore);
+  EXPECT_EQ(fs::space(small).available, freeBefore);
   // The restored tree cannot be staged: the volume stays as it was.
   EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
   EXPECT_EQ(Listing(volume), volumeBefore);
   EXPECT_FALSE(fs::exists(small + "/volumes/.ark-restore-D"));
-  EXPECT_EQ(FreeBytes(small), freeBefore);
+  EXPECT_EQ(fs::space(small).available, freeBefore);
   // Once there is room again both work.
   fs::remove(volume + "/later.nsf");
   EXPECT_EQ(service->RestoreSnapShot(u"D", u"fits"), S_OK);
