@@ -245,10 +245,10 @@ const Case kCases[] = {
      {"ERROR: The server record names no drive for the data volume.\r\n"}},
 };
 
-class VerifySnapshots : public ::testing::TestWithParam<Case> {};
+class VerifySnapshots : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
-  const Case& c = GetParam();
+  const Case& c = kCases[GetParam()];
   VerifyHost host;
   c.damage(host);
   const auto before = host.Listing();
@@ -267,7 +267,7 @@ TEST_P(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
   EXPECT_EQ(host.component.state().liveInterfaces, 0);
   EXPECT_EQ(host.component.state().liveFactories, 0);
 }
-INSTANTIATE_TEST_SUITE_P(Rows, VerifySnapshots, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Rows, VerifySnapshots, ::testing::Range<std::size_t>(0, std::size(kCases)));
 
 // A text, the log number it names (0: no log file name), and whether it is
 // a snapshot's time stamp.
@@ -284,14 +284,15 @@ const Name kNames[] = {
     {"recent", 0, false}, {"1-2-2024_10.0", 0, false}, {"1-2-2024_10.0.0x", 0, false}, {"1-2-2024-10.0.0", 0, false},
     {"-1-2-2024_10.0.0", 0, false}, {"1-2-2024_10.0.0_1", 0, false}, {"x__recent", 0, false}};
 
-class VerifyNames : public ::testing::TestWithParam<Name> {};
+class VerifyNames : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(VerifyNames, LogFileNamesAndTimeStampsAreReadStrictly) {
+  const Name& name = kNames[GetParam()];
   DWORD n = 7;  // untouched by a refused name
-  EXPECT_EQ(ParseLogFileName(GetParam().text, n), GetParam().log != 0);
-  EXPECT_EQ(n, GetParam().log != 0 ? GetParam().log : 7u);
-  EXPECT_EQ(IsSnapshotTimeStamp(GetParam().text), GetParam().stamp);
+  EXPECT_EQ(ParseLogFileName(name.text, n), name.log != 0);
+  EXPECT_EQ(n, name.log != 0 ? name.log : 7u);
+  EXPECT_EQ(IsSnapshotTimeStamp(name.text), name.stamp);
 }
-INSTANTIATE_TEST_SUITE_P(Rows, VerifyNames, ::testing::ValuesIn(kNames));
+INSTANTIATE_TEST_SUITE_P(Rows, VerifyNames, ::testing::Range<std::size_t>(0, std::size(kNames)));
 
 }  // namespace
