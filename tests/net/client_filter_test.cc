@@ -9,12 +9,11 @@ constexpr std::uint32_t Ip(unsigned a, unsigned b, unsigned c, unsigned d) {
   return (a << 24) | (b << 16) | (c << 8) | d;
 }
 
-struct Row {
+const struct {
   const char* list;
   std::vector<std::uint32_t> admitted, refused;
   std::size_t invalidEntries;
-};
-const Row kRows[] = {
+} kRows[] = {
     {"", {Ip(8, 8, 8, 8)}, {}, 0},
     {"  ", {Ip(8, 8, 8, 8)}, {}, 0},
     {" 127.0.0.1 , 10.1.0.0/16,192.168.5.7/32 ",
@@ -35,7 +34,7 @@ const Row kRows[] = {
 class ClientFilterTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(ClientFilterTest, AddressesAndRangesAdmitExactlyTheirClients) {
-  const Row& row = kRows[GetParam()];
+  const auto& row = kRows[GetParam()];
   const ClientFilter filter = ParseAllowedClients(row.list);
   for (std::uint32_t client : row.admitted) EXPECT_TRUE(IsClientAllowed(filter, client)) << client;
   for (std::uint32_t client : row.refused) EXPECT_FALSE(IsClientAllowed(filter, client)) << client;

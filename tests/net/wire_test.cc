@@ -112,11 +112,8 @@ std::string ServerBytes() {
          entry(std::string(300, 'n'), 8);
 }
 
-// A partition as it goes out (its byte) and as it comes back.
-struct Narrowed {
-  int partition, byte, back;
-};
-const Narrowed kNarrowed[] = {{-1, 0xFF, -1}, {300, 0x2C, 44}};
+// A partition, its byte on the wire, and the partition that comes back.
+const std::tuple<int, int, int> kNarrowed[] = {{-1, 0xFF, -1}, {300, 0x2C, 44}};
 
 class WireRecordsTest : public WirePrimitivesTest, public ::testing::WithParamInterface<std::size_t> {
  protected:
@@ -161,17 +158,17 @@ TEST_F(WireRecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
 // present 2 is sent as 0 (only exactly 1 is sent as 1); a drive letter is
 // widened to a u32 and cut back to 16 bits.
 TEST_P(WireRecordsTest, NarrowedFieldsOnTheWire) {
-  const Narrowed& row = kNarrowed[GetParam()];
+  const auto [partition, byte, back] = kNarrowed[GetParam()];
   DominoServerInfo server;
-  server.partition = row.partition;
+  server.partition = partition;
   server.dataVolume.present = 2;
   server.dataVolume.driveLetter = u'D';
   std::string bytes = Wire(server);
   // An empty record is 90 bytes: 15 up to the data volume's present flag.
   ASSERT_EQ(bytes.size(), 90u);
-  EXPECT_EQ(bytes.substr(0, 15), Bytes({row.byte, 0}) + Bytes({'D', 0, 0, 0}) + U32(0) + U32(0) + Bytes({0}));
+  EXPECT_EQ(bytes.substr(0, 15), Bytes({byte, 0}) + Bytes({'D', 0, 0, 0}) + U32(0) + U32(0) + Bytes({0}));
   const DominoServerInfo got = Received(bytes.replace(2, 4, U32(0x10044)));
-  EXPECT_EQ(got.partition, row.back);
+  EXPECT_EQ(got.partition, back);
   EXPECT_EQ(got.dataVolume.driveLetter, u'D');
   EXPECT_EQ(got.dataVolume.present, 0);
 }

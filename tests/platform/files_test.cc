@@ -16,11 +16,7 @@ using Names = std::vector<std::string>;
 
 // A whole-file write whose flush fails: of the file (the old content stays),
 // or of the folder's names (the new content may not last).
-struct FailingFlush {
-  const char* path;
-  const char* content;
-};
-const FailingFlush kFlushes[] = {{"D:\\dir\\w.dat", "old"}, {"D:\\dir", "new"}};
+const std::pair<const char*, const char*> kFlushes[] = {{"D:\\dir\\w.dat", "old"}, {"D:\\dir", "new"}};
 
 class FilesTest : public ::testing::Test, public ::testing::WithParamInterface<std::size_t> {
  protected:
@@ -166,10 +162,10 @@ TEST_F(FilesTest, DirectoriesFilesAndTheirErrorCodes) {
 TEST_P(FilesTest, AWholeFileWriteFailsWithItsFlush) {
   ASSERT_EQ(CreateDirectory("D:\\dir"), ERROR_SUCCESS);
   ASSERT_EQ(WriteWholeFile("D:\\dir\\w.dat", "old"), ERROR_SUCCESS);
-  const FailingFlush& row = kFlushes[GetParam()];
-  FlushOverride flushes([&](const std::string& path) { return path == row.path ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+  const auto& [failing, content] = kFlushes[GetParam()];
+  FlushOverride flushes([&](const std::string& path) { return path == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
   EXPECT_EQ(WriteWholeFile("D:\\dir\\w.dat", "new"), ERROR_WRITE_FAULT);
-  EXPECT_EQ(Read("dir/w.dat"), row.content);
+  EXPECT_EQ(Read("dir/w.dat"), content);
   EXPECT_EQ(HostNames(d_ / "dir"), (Names{"w.dat"})) << "no temporary file stays";
 }
 INSTANTIATE_TEST_SUITE_P(Rows, FilesTest, ::testing::Range<std::size_t>(0, std::size(kFlushes)));

@@ -102,20 +102,18 @@ TEST(HostPosix, ModuleFileNameAndComputerName) {
 
 // Several simulated hosts share one machine: a process that declares
 // another host root (here its own folder, relative to it) does not count.
-struct Declared {
+const struct {
   std::vector<std::string> args, env;
   bool counts;
-};
-const Declared kDeclared[] = {{{"sleep", "30"}, {"ARK_ROOT=."}, false},
-                              {{"sleep", "30", "--root", "."}, {}, false},  // the option wins
-                              {{"sleep", "30", "--root", "../bin/.."}, {}, true},
-                              {{"sleep", "30"}, {}, true},  // this host's ARK_ROOT
-                              {{"sleep", "30"}, {"ARK_ROOT="}, true}};  // undeclared
+} kDeclared[] = {{{"sleep", "30"}, {"ARK_ROOT=."}, false},
+                 {{"sleep", "30", "--root", "."}, {}, false},  // the option wins over the inherited ARK_ROOT
+                 {{"sleep", "30", "--root", "../bin/.."}, {}, true},
+                 {{"sleep", "30"}, {"ARK_ROOT="}, true}};  // undeclared
 
 class ProcessesPosix : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(ProcessesPosix, OnlyTheProcessesOfTheirOwnHostCount) {
-  const Declared& row = kDeclared[GetParam()];
+  const auto& row = kDeclared[GetParam()];
   TempHostRoot root;
   const std::string unique = "Probe" + std::to_string(CurrentProcessId());
   const fs::path program = root.path() / "bin" / (unique + ".EXE");

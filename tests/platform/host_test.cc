@@ -23,11 +23,7 @@ namespace {
 
 // A Windows path and the answer of ToHostPath; a refused path leaves the
 // host path untouched.
-struct PathRow {
-  std::string path;
-  DWORD error;
-};
-const PathRow kPaths[] = {
+const std::pair<std::string, DWORD> kPaths[] = {
     {"D:\\Domino\\Data\\x.nsf", ERROR_SUCCESS}, {"Q:\\x", ERROR_PATH_NOT_FOUND}, {"\\Domino\\x", ERROR_PATH_NOT_FOUND},
     {"\\\\server\\share\\x", ERROR_PATH_NOT_FOUND}, {"", ERROR_PATH_NOT_FOUND}, {"1:\\x", ERROR_PATH_NOT_FOUND},
     {"D:\\Data\\..\\..\\etc\\passwd", ERROR_INVALID_NAME}, {"D:\\..", ERROR_INVALID_NAME}, {"D:/./x", ERROR_INVALID_NAME},
@@ -36,11 +32,11 @@ const PathRow kPaths[] = {
 class Host : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(Host, UnsafeOrDrivelessPathsAreRefusedUntouched) {
-  const PathRow& row = kPaths[GetParam()];
+  const auto& [path, error] = kPaths[GetParam()];
   TempHostRoot root;
   std::string host = "unchanged";
-  EXPECT_EQ(ToHostPath(row.path, host), row.error);
-  EXPECT_EQ(host == "unchanged", row.error != ERROR_SUCCESS) << host;
+  EXPECT_EQ(ToHostPath(path, host), error);
+  EXPECT_EQ(host == "unchanged", error != ERROR_SUCCESS) << host;
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Host, ::testing::Range<std::size_t>(0, std::size(kPaths)));
 
@@ -127,11 +123,7 @@ SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WO
 // A time and its FILETIME, both ways (the way back fills in the day of the
 // week); an impossible date or time is refused, the output untouched.
 constexpr std::uint64_t kImpossible = 0x8000000000000000ull;
-struct Moment {
-  SYSTEMTIME time;
-  std::uint64_t fileTime;
-};
-const Moment kMoments[] = {
+const std::pair<SYSTEMTIME, std::uint64_t> kMoments[] = {
     {Time(1601, 1, 1, 0, 0, 0, 0, 1), 0}, {Time(1970, 1, 1, 0, 0, 0, 0, 4), 116444736000000000ull},
     {Time(2003, 3, 2, 9, 5, 3, 7, 0), 126910695030070000ull},
     {Time(2000, 2, 29, 23, 59, 59, 999, 2), 125963423999990000ull},

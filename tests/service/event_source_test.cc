@@ -16,12 +16,11 @@ namespace {
 
 constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
 
-struct Event {
+const struct {
   DWORD id;
   std::vector<std::string> strings;
   const char* text;
-};
-const Event kEvents[] = {
+} kEvents[] = {
     {0x40000065, {}, "The ARKServer service started."},
     {0x40000066, {}, "The ARKServer service stopped."},
     {0x4000006C, {"srv1/Org", "no space"}, "The backup of the Domino server srv1/Org failed: no space"},
@@ -60,7 +59,7 @@ TEST_P(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
   EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 1), "Backup");
   EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 2), "Restore");
   EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 3), "Service");
-  const Event& event = kEvents[GetParam()];
+  const auto& event = kEvents[GetParam()];
   EXPECT_EQ(platform::EventMessageText(kEventSourceName, event.id, event.strings), event.text);
 }
 INSTANTIATE_TEST_SUITE_P(Rows, EventSource, ::testing::Range<std::size_t>(0, std::size(kEvents)));

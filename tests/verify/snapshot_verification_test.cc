@@ -271,12 +271,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, VerifySnapshots, ::testing::Range<std::size_t>(0,
 
 // A text, the log number it names (0: no log file name), and whether it is
 // a snapshot's time stamp.
-struct Name {
-  const char* text;
-  DWORD log;
-  bool stamp;
-};
-const Name kNames[] = {
+const std::tuple<const char*, DWORD, bool> kNames[] = {
     {"S0000041.TXN", 41, false}, {"s0000042.txn", 42, false}, {"S12345678.TXN", 12345678, false},
     {"S00000041.TXN", 0, false}, {"S41.TXN", 0, false}, {"S0000041.TXN.bak", 0, false}, {"S-000041.TXN", 0, false},
     {"X0000041.TXN", 0, false}, {"S99999999999.TXN", 0, false}, {"S4294967296.TXN", 0, false}, {".TXN", 0, false},
@@ -287,11 +282,11 @@ const Name kNames[] = {
 class VerifyNames : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(VerifyNames, LogFileNamesAndTimeStampsAreReadStrictly) {
-  const Name& name = kNames[GetParam()];
+  const auto& [text, log, stamp] = kNames[GetParam()];
   DWORD n = 7;  // untouched by a refused name
-  EXPECT_EQ(ParseLogFileName(name.text, n), name.log != 0);
-  EXPECT_EQ(n, name.log != 0 ? name.log : 7u);
-  EXPECT_EQ(IsSnapshotTimeStamp(name.text), name.stamp);
+  EXPECT_EQ(ParseLogFileName(text, n), log != 0);
+  EXPECT_EQ(n, log != 0 ? log : 7u);
+  EXPECT_EQ(IsSnapshotTimeStamp(text), stamp);
 }
 INSTANTIATE_TEST_SUITE_P(Rows, VerifyNames, ::testing::Range<std::size_t>(0, std::size(kNames)));
 
