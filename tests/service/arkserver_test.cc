@@ -27,16 +27,14 @@ struct ArkServer {
   std::string root() const { return host_.path().string(); }
 
   // Reads the output up to "listening on port N"; false when it ended first.
-  bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0) {
-    child_ = std::make_unique<ChildProcess>(
-        ProgramBesideTest("arkserver"), std::vector<std::string>{"--root", root(), "--port", std::to_string(port),
-                                                                 "--io-timeout", std::to_string(ioTimeoutSeconds)});
+  bool Start(int ioTimeoutSeconds = 45) {
+    child_ = std::make_unique<ChildProcess>(ProgramBesideTest("arkserver"),
+                                            std::vector<std::string>{"--root", root(), "--port", "0", "--io-timeout",
+                                                                     std::to_string(ioTimeoutSeconds)});
     const std::string listening = "arkserver: listening on port ";
-    if (const auto at = ReadUntil(listening).find(listening); at != std::string::npos) {
-      return port_ = std::uint16_t(std::stoi(output_.substr(at + listening.size()))), true;
-    }
-    WaitForExit();
-    return false;
+    const auto at = ReadUntil(listening).find(listening);
+    if (at != std::string::npos) port_ = std::uint16_t(std::stoi(output_.substr(at + listening.size())));
+    return at != std::string::npos;
   }
   // Reads the output until it holds text (or ends); the output so far.
   const std::string& ReadUntil(const std::string& text) {
@@ -50,7 +48,7 @@ struct ArkServer {
   void SendStop() { ::kill(child_->id(), SIGTERM); }
   int WaitForExit() {
     output_ += child_->ReadAll();
-    return exitCode_ = child_->Wait();
+    return child_->Wait();
   }
 
   // Tried again while refused: the listener listens only once its first turn starts.
@@ -67,7 +65,6 @@ struct ArkServer {
   std::unique_ptr<ChildProcess> child_;
   std::string output_;
   std::uint16_t port_ = 0;
-  int exitCode_ = -1;
 };
 
 // A report request: get time (2), read (3) or delete (4), of a type and a name.
