@@ -126,11 +126,12 @@ TEST_P(ProcessesPosix, OnlyTheProcessesOfTheirOwnHostCount) {
 INSTANTIATE_TEST_SUITE_P(Rows, ProcessesPosix, ::testing::Range<std::size_t>(0, std::size(kDeclared)));
 
 // Noon UTC in summer is 8:00 (UTC-4), in winter 7:00 (UTC-5); and back.
-class ClockPosix : public ::testing::TestWithParam<std::pair<WORD, WORD>> {};
+const std::pair<WORD, WORD> kMonthAndLocalHour[] = {{7, 8}, {1, 7}};
+class ClockPosix : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
   TempHostRoot eastern(HostOptions{"D", "", "", "", "EST5EDT,M3.2.0,M11.1.0"});
-  const auto [month, localHour] = GetParam();
+  const auto [month, localHour] = kMonthAndLocalHour[GetParam()];
   FILETIME utc, local, again;
   SYSTEMTIME st;
   ASSERT_TRUE(SystemTimeToFileTime(SYSTEMTIME{2021, month, 0, 1, 12, 0, 0, 250}, utc));
@@ -141,7 +142,7 @@ TEST_P(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
   ASSERT_TRUE(LocalFileTimeToFileTime(local, again));
   EXPECT_EQ(FileTimeToU64(again), FileTimeToU64(utc));
 }
-INSTANTIATE_TEST_SUITE_P(Rows, ClockPosix, ::testing::Values(std::pair<WORD, WORD>{7, 8}, std::pair<WORD, WORD>{1, 7}));
+INSTANTIATE_TEST_SUITE_P(Rows, ClockPosix, ::testing::Range<std::size_t>(0, std::size(kMonthAndLocalHour)));
 
 TEST(TextPosix, Utf8AndUtf16BothWays) {
   const std::string text = "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80";  // a ü € 😀
