@@ -90,89 +90,90 @@ struct Layout {
   std::vector<std::string> servers;  // each record Described (none: only the count is checked)
 };
 
-TEST(DiscoveryTest, EachLayoutGivesItsServerRecords) {
-  const std::vector<Layout> layouts = {
-      // One server: DataPath, and the notes.ini of the program directory.
-      {[](FakeRuntime& rt) {
-         platform::RegSetString(k50, "DataPath", "D:\\Domino\\Data");
-         platform::RegSetString(kDomino, "Path", "D:\\Domino");
-         rt.Add("D:\\Domino\\notes.ini", "CN=solo", "D:\\Domino\\Data\\").styleStatus = ERR_LOGGING_DISABLED;
-       },
-       true, false, 1,
-       {"1 DataPath D:\\Domino\\notes.ini solo| D:\\Domino\\Data\\ No Logging v0"}},
-      // One comma in Partitions makes the installation unpartitioned.
-      {[](FakeRuntime& rt) {
-         platform::RegSetString(kDomino, "Version", "6.5");
-         platform::RegSetString(kDomino, "Partitions", "a,b");
-         platform::RegSetString(kDomino, "Path", "D:\\Prog");
-         Partitions(2);
-         rt.Add("D:\\Prog\\notes.ini", "CN=one/O=Org");
-       },
-       true, false, 2,
-       {"1 DataPath D:\\Prog\\notes.ini one/Org|one  Archive archive logging v6",
-        "2 DataPath D:\\Prog\\notes.ini one/Org|one  Archive archive logging v6"}},
-      // At most eight partitions, and the list stops at the first gap
-      // unless the newer per-partition key fills it.
-      {[](FakeRuntime&) { Partitions(9); }, true, true, 8, {}},
-      {[](FakeRuntime& rt) {
-         Partitions(9);
-         platform::RegDeleteValue(k50, "PARTITION2");
-         rt.Add("D:\\P1\\notes.ini", "CN=p1/O=Org");
-       },
-       true, true, 1,
-       {"1 PARTITION1 D:\\P1\\notes.ini p1/Org|p1 partitioned  Archive archive logging v0"}},
-      {[](FakeRuntime&) {
-         Partitions(9);
-         platform::RegDeleteValue(k50, "PARTITION2");
-         platform::RegSetString(std::string(kDomino) + "\\2", "DataPath", "D:\\P2");
-       },
-       true, true, 8, {}},
-      // Nothing installed, a data path too long, no program directory.
-      {[](FakeRuntime&) {}, false, false, 0, {}},
-      {[](FakeRuntime&) {
-         platform::RegSetString(k50, "DataPath", "D:\\" + std::string(260, 'x'));
-         platform::RegSetString(k50, "Path", "D:\\Prog");
-       },
-       false, false, 0, {}},
-      {[](FakeRuntime&) { platform::RegSetString(k50, "DataPath", "D:\\Data"); }, false, false, 0, {}},
-      // Partitions with their own notes.ini: a server whose runtime cannot
-      // start is reported; the rest are found.
-      {[](FakeRuntime& rt) {
-         Partitions(3);
-         rt.Add("D:\\P1\\notes.ini", "CN=a/O=Org", "E:\\logs").style = 0;
-         rt.Add("D:\\P2\\notes.ini", "CN=b/O=Org").initStatus = 0x0103;
-         rt.Add("D:\\P3\\notes.ini", "CN=c/O=Org", "logdir");
-       },
-       true, true, 3,
-       {"1 PARTITION1 D:\\P1\\notes.ini a/Org|a partitioned E:\\logs Circular logging v0",
-        "2 PARTITION2 D:\\P2\\notes.ini Bad Notes Installation| partitioned  Information not available. v0",
-        "3 PARTITION3 D:\\P3\\notes.ini c/Org|c partitioned D:\\P3\\logdir (relative) Archive archive logging v0"}},
-      // A logging status the runtime does not document.
-      {[](FakeRuntime& rt) {
-         platform::RegSetString(k50, "DataPath", "D:\\Data");
-         platform::RegSetString(k50, "Path", "D:\\Prog");
-         rt.Add("D:\\Prog\\notes.ini", "CN=x/O=y").styleStatus = 0x0777;
-       },
-       true, false, 1,
-       {"1 DataPath D:\\Prog\\notes.ini x/y|x  Information not available. v0"}},
-  };
-  int row = 0;
-  for (const Layout& layout : layouts) {
-    SCOPED_TRACE("layout " + std::to_string(row++));
-    TempHostRoot root;
-    FakeRuntime runtime;
-    layout.install(runtime);
-    DiscoveryResult result;
-    EXPECT_EQ(DiscoverDominoServers(result) == 0, layout.found);
-    EXPECT_EQ(result.partitioned, layout.partitioned);
-    ASSERT_EQ(result.serverCount, layout.count);
-    std::vector<std::string> described;
-    for (int i = 0; i < result.serverCount; ++i) described.push_back(Describe(result.servers[i]));
-    EXPECT_TRUE(layout.servers.empty() || described == layout.servers) << ::testing::PrintToString(described);
-    EXPECT_EQ(result.byServerName.size() + result.byDataDirectory.size() == 0, layout.count == 0);
-    EXPECT_TRUE(!layout.found || result.computerName == platform::GetComputerName());
-    EXPECT_TRUE(result.disks.empty());  // no snapshot component installed
-  }
+const Layout kLayouts[] = {
+    // One server: DataPath, and the notes.ini of the program directory.
+    {[](FakeRuntime& rt) {
+       platform::RegSetString(k50, "DataPath", "D:\\Domino\\Data");
+       platform::RegSetString(kDomino, "Path", "D:\\Domino");
+       rt.Add("D:\\Domino\\notes.ini", "CN=solo", "D:\\Domino\\Data\\").styleStatus = ERR_LOGGING_DISABLED;
+     },
+     true, false, 1,
+     {"1 DataPath D:\\Domino\\notes.ini solo| D:\\Domino\\Data\\ No Logging v0"}},
+    // One comma in Partitions makes the installation unpartitioned.
+    {[](FakeRuntime& rt) {
+       platform::RegSetString(kDomino, "Version", "6.5");
+       platform::RegSetString(kDomino, "Partitions", "a,b");
+       platform::RegSetString(kDomino, "Path", "D:\\Prog");
+       Partitions(2);
+       rt.Add("D:\\Prog\\notes.ini", "CN=one/O=Org");
+     },
+     true, false, 2,
+     {"1 DataPath D:\\Prog\\notes.ini one/Org|one  Archive archive logging v6",
+      "2 DataPath D:\\Prog\\notes.ini one/Org|one  Archive archive logging v6"}},
+    // At most eight partitions, and the list stops at the first gap
+    // unless the newer per-partition key fills it.
+    {[](FakeRuntime&) { Partitions(9); }, true, true, 8, {}},
+    {[](FakeRuntime& rt) {
+       Partitions(9);
+       platform::RegDeleteValue(k50, "PARTITION2");
+       rt.Add("D:\\P1\\notes.ini", "CN=p1/O=Org");
+     },
+     true, true, 1,
+     {"1 PARTITION1 D:\\P1\\notes.ini p1/Org|p1 partitioned  Archive archive logging v0"}},
+    {[](FakeRuntime&) {
+       Partitions(9);
+       platform::RegDeleteValue(k50, "PARTITION2");
+       platform::RegSetString(std::string(kDomino) + "\\2", "DataPath", "D:\\P2");
+     },
+     true, true, 8, {}},
+    // Nothing installed, a data path too long, no program directory.
+    {[](FakeRuntime&) {}, false, false, 0, {}},
+    {[](FakeRuntime&) {
+       platform::RegSetString(k50, "DataPath", "D:\\" + std::string(260, 'x'));
+       platform::RegSetString(k50, "Path", "D:\\Prog");
+     },
+     false, false, 0, {}},
+    {[](FakeRuntime&) { platform::RegSetString(k50, "DataPath", "D:\\Data"); }, false, false, 0, {}},
+    // Partitions with their own notes.ini: a server whose runtime cannot
+    // start is reported; the rest are found.
+    {[](FakeRuntime& rt) {
+       Partitions(3);
+       rt.Add("D:\\P1\\notes.ini", "CN=a/O=Org", "E:\\logs").style = 0;
+       rt.Add("D:\\P2\\notes.ini", "CN=b/O=Org").initStatus = 0x0103;
+       rt.Add("D:\\P3\\notes.ini", "CN=c/O=Org", "logdir");
+     },
+     true, true, 3,
+     {"1 PARTITION1 D:\\P1\\notes.ini a/Org|a partitioned E:\\logs Circular logging v0",
+      "2 PARTITION2 D:\\P2\\notes.ini Bad Notes Installation| partitioned  Information not available. v0",
+      "3 PARTITION3 D:\\P3\\notes.ini c/Org|c partitioned D:\\P3\\logdir (relative) Archive archive logging v0"}},
+    // A logging status the runtime does not document.
+    {[](FakeRuntime& rt) {
+       platform::RegSetString(k50, "DataPath", "D:\\Data");
+       platform::RegSetString(k50, "Path", "D:\\Prog");
+       rt.Add("D:\\Prog\\notes.ini", "CN=x/O=y").styleStatus = 0x0777;
+     },
+     true, false, 1,
+     {"1 DataPath D:\\Prog\\notes.ini x/y|x  Information not available. v0"}},
+};
+
+class DiscoveryTest : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(DiscoveryTest, EachLayoutGivesItsServerRecords) {
+  const Layout& layout = kLayouts[GetParam()];
+  TempHostRoot root;
+  FakeRuntime runtime;
+  layout.install(runtime);
+  DiscoveryResult result;
+  EXPECT_EQ(DiscoverDominoServers(result) == 0, layout.found);
+  EXPECT_EQ(result.partitioned, layout.partitioned);
+  ASSERT_EQ(result.serverCount, layout.count);
+  std::vector<std::string> described;
+  for (int i = 0; i < result.serverCount; ++i) described.push_back(Describe(result.servers[i]));
+  EXPECT_TRUE(layout.servers.empty() || described == layout.servers) << ::testing::PrintToString(described);
+  EXPECT_EQ(result.byServerName.size() + result.byDataDirectory.size() == 0, layout.count == 0);
+  EXPECT_TRUE(!layout.found || result.computerName == platform::GetComputerName());
+  EXPECT_TRUE(result.disks.empty());  // no snapshot component installed
 }
+INSTANTIATE_TEST_SUITE_P(Rows, DiscoveryTest, ::testing::Range<std::size_t>(0, std::size(kLayouts)));
 
 }  // namespace

@@ -25,7 +25,11 @@ DominoServerInfo Server(const std::string& commonName) {
   return server;
 }
 
-TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
+// CHANGE_INFO_DIR with or without its final backslash.
+const char* const kLedgerDirs[] = {"E:\\ledger", "E:\\ledger\\"};
+class SettingsTest : public ::testing::Test, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(SettingsTest, LedgerPathsFromChangeInfoDir) {
   TempHostRoot root;
   std::string out = "untouched";
   EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), -1) << "ark.ini missing";
@@ -34,18 +38,15 @@ TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
   EXPECT_EQ(GetChangeInfoRoot(out), -1);
   EXPECT_EQ(out, "") << "an unconfigured root must not read as a drive root";
 
-  for (const char* dir : {"E:\\ledger", "E:\\ledger\\"}) {
-    SCOPED_TRACE(dir);
-    WriteNotesSetting("CHANGE_INFO_DIR", dir, GetArkIniPath());
-    EXPECT_EQ(GetChangeInfoRoot(out), 0);
-    EXPECT_EQ(out, "E:\\ledger\\");
-    EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), 0);
-    EXPECT_EQ(out, "E:\\ledger\\srv1\\");
-    EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "dominosnap__H__srv1__recent", out), 0);
-    EXPECT_EQ(out, "E:\\ledger\\srv1\\dominosnap__H__srv1__recent");
-    EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), 0);
-    EXPECT_EQ(out, "E:\\ledger\\srv1\\\\hint");
-  }
+  WriteNotesSetting("CHANGE_INFO_DIR", kLedgerDirs[GetParam()], GetArkIniPath());
+  EXPECT_EQ(GetChangeInfoRoot(out), 0);
+  EXPECT_EQ(out, "E:\\ledger\\");
+  EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), 0);
+  EXPECT_EQ(out, "E:\\ledger\\srv1\\");
+  EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "dominosnap__H__srv1__recent", out), 0);
+  EXPECT_EQ(out, "E:\\ledger\\srv1\\dominosnap__H__srv1__recent");
+  EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), 0);
+  EXPECT_EQ(out, "E:\\ledger\\srv1\\\\hint");
   // Names that would lead outside the server's own directory, as a common
   // name, as the whole name of a server without one, or as a snapshot name.
   DominoServerInfo flat;
@@ -60,8 +61,9 @@ TEST(SettingsTest, LedgerPathsFromChangeInfoDir) {
   }
   EXPECT_EQ(out, "untouched");
 }
+INSTANTIATE_TEST_SUITE_P(Rows, SettingsTest, ::testing::Range<std::size_t>(0, std::size(kLedgerDirs)));
 
-TEST(SettingsTest, NotesSettingsWizardFlagsAndRegistryValues) {
+TEST_F(SettingsTest, NotesSettingsWizardFlagsAndRegistryValues) {
   TempHostRoot root;
   std::string value;
   WriteNotesSetting("BACKUPWIZ", "0", GetArkIniPath());

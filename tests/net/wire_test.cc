@@ -112,7 +112,10 @@ std::string ServerBytes() {
          entry(std::string(300, 'n'), 8);
 }
 
-class WireRecordsTest : public WirePrimitivesTest {
+// A partition, its byte on the wire, and the partition that comes back.
+const std::tuple<int, int, int> kNarrowed[] = {{-1, 0xFF, -1}, {300, 0x2C, 44}};
+
+class WireRecordsTest : public WirePrimitivesTest, public ::testing::WithParamInterface<std::size_t> {
  protected:
   static std::string Wire(const DominoServerInfo& server) {
     return SentBytes([&](SOCKET s) { SendDominoServerInfo(s, server); });
@@ -151,25 +154,25 @@ TEST_F(WireRecordsTest, ServerInfoTravelsFieldByFieldAndOnlyWhatTravels) {
   EXPECT_EQ(Wire(got), bytes);
 }
 
-TEST_F(WireRecordsTest, NarrowedFieldsOnTheWire) {
-  // partition -1 goes out as FF and comes back as -1; 300 as 2C and back as 44.
-  // present 2 is sent as 0 (only exactly 1 is sent as 1); a drive letter is
-  // widened to a u32 and cut back to 16 bits.
-  for (auto [partition, byte, back] : {std::tuple{-1, 0xFF, -1}, std::tuple{300, 0x2C, 44}}) {
-    DominoServerInfo server;
-    server.partition = partition;
-    server.dataVolume.present = 2;
-    server.dataVolume.driveLetter = u'D';
-    std::string bytes = Wire(server);
-    // An empty record is 90 bytes: 15 up to the data volume's present flag.
-    ASSERT_EQ(bytes.size(), 90u);
-    EXPECT_EQ(bytes.substr(0, 15), Bytes({byte, 0}) + Bytes({'D', 0, 0, 0}) + U32(0) + U32(0) + Bytes({0}));
-    const DominoServerInfo got = Received(bytes.replace(2, 4, U32(0x10044)));
-    EXPECT_EQ(got.partition, back);
-    EXPECT_EQ(got.dataVolume.driveLetter, u'D');
-    EXPECT_EQ(got.dataVolume.present, 0);
-  }
+// partition -1 goes out as FF and comes back as -1; 300 as 2C and back as 44.
+// present 2 is sent as 0 (only exactly 1 is sent as 1); a drive letter is
+// widened to a u32 and cut back to 16 bits.
+TEST_P(WireRecordsTest, NarrowedFieldsOnTheWire) {
+  const auto [partition, byte, back] = kNarrowed[GetParam()];
+  DominoServerInfo server;
+  server.partition = partition;
+  server.dataVolume.present = 2;
+  server.dataVolume.driveLetter = u'D';
+  std::string bytes = Wire(server);
+  // An empty record is 90 bytes: 15 up to the data volume's present flag.
+  ASSERT_EQ(bytes.size(), 90u);
+  EXPECT_EQ(bytes.substr(0, 15), Bytes({byte, 0}) + Bytes({'D', 0, 0, 0}) + U32(0) + U32(0) + Bytes({0}));
+  const DominoServerInfo got = Received(bytes.replace(2, 4, U32(0x10044)));
+  EXPECT_EQ(got.partition, back);
+  EXPECT_EQ(got.dataVolume.driveLetter, u'D');
+  EXPECT_EQ(got.dataVolume.present, 0);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, WireRecordsTest, ::testing::Range<std::size_t>(0, std::size(kNarrowed)));
 
 TEST_F(WireRecordsTest, RequestsKeepTheirFlagsAsSpecified) {
   // The backup's delete flag is normalised to true; the restore's

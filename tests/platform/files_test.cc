@@ -14,7 +14,11 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class FilesTest : public ::testing::Test {
+// A whole-file write whose flush fails: of the file (the old content stays),
+// or of the folder's names (the new content may not last).
+const std::pair<const char*, const char*> kFlushes[] = {{"D:\\dir\\w.dat", "old"}, {"D:\\dir", "new"}};
+
+class FilesTest : public ::testing::Test, public ::testing::WithParamInterface<std::size_t> {
  protected:
   Names Found(const std::string& pattern, DWORD expected = ERROR_SUCCESS) {
     std::vector<FindData> found;
@@ -153,32 +157,34 @@ TEST_F(FilesTest, DirectoriesFilesAndTheirErrorCodes) {
   std::string failedPath;
   EXPECT_EQ(FlushAllToDisk({"D:\\new.dat", "D:\\dir2", "D:\\gone.dat", "D:\\"}, failedPath), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(failedPath, "D:\\gone.dat");
-  // A whole-file write fails with its flush: of the file (the old content
-  // stays), or of the folder's names (the new content may not last).
-  ASSERT_EQ(WriteWholeFile("D:\\dir2\\w.dat", "old"), ERROR_SUCCESS);
-  const std::pair<std::string, std::string> cases[] = {{"D:\\dir2\\w.dat", "old"}, {"D:\\dir2", "new"}};
-  for (const auto& [failing, content] : cases) {
-    FlushOverride flushes([&](const std::string& path) { return path == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
-    EXPECT_EQ(WriteWholeFile("D:\\dir2\\w.dat", "new"), ERROR_WRITE_FAULT) << failing;
-    std::string now;
-    ASSERT_EQ(ReadWholeFile("D:\\dir2\\w.dat", now), ERROR_SUCCESS);
-    EXPECT_EQ(now, content) << failing;
-  }
-  EXPECT_EQ(HostNames(d_ / "dir2"), (Names{"w.dat"})) << "no temporary file stays";
 }
 
-// Texts for the codes the engine reports, the code in numbers for others.
-TEST(FormatMessage, SystemTextsElseNumbers) {
-  for (DWORD code : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_FILE_EXISTS,
-                     ERROR_DISK_FULL, ERROR_ALREADY_EXISTS}) {
-    const std::string text = FormatMessage(code);
-    EXPECT_FALSE(text.empty() || text.starts_with("Error ") || text.ends_with("\n")) << code << ": " << text;
-    EXPECT_EQ(FormatMessageHr(HRESULT_FROM_WIN32(code)), text);
-  }
-  EXPECT_EQ(FormatMessage(static_cast<DWORD>(E_FAIL)), FormatMessageHr(E_FAIL));
-  EXPECT_EQ(FormatMessage(0xDEAD), "Error 57005");
+TEST_P(FilesTest, AWholeFileWriteFailsWithItsFlush) {
+  ASSERT_EQ(CreateDirectory("D:\\dir"), ERROR_SUCCESS);
+  ASSERT_EQ(WriteWholeFile("D:\\dir\\w.dat", "old"), ERROR_SUCCESS);
+  const auto& [failing, content] = kFlushes[GetParam()];
+  FlushOverride flushes([&](const std::string& path) { return path == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
+  EXPECT_EQ(WriteWholeFile("D:\\dir\\w.dat", "new"), ERROR_WRITE_FAULT);
+  EXPECT_EQ(Read("dir/w.dat"), content);
+  EXPECT_EQ(HostNames(d_ / "dir"), (Names{"w.dat"})) << "no temporary file stays";
+}
+INSTANTIATE_TEST_SUITE_P(Rows, FilesTest, ::testing::Range<std::size_t>(0, std::size(kFlushes)));
+
+// Texts for the codes the engine reports (the same through their HRESULT),
+// the code in numbers for others.
+class FormatMessage : public ::testing::TestWithParam<DWORD> {};
+
+TEST_P(FormatMessage, SystemTextsElseNumbers) {
+  const std::string text = platform::FormatMessage(GetParam());
+  EXPECT_FALSE(text.empty() || text.starts_with("Error ") || text.ends_with("\n")) << text;
+  EXPECT_EQ(FormatMessageHr(HRESULT_FROM_WIN32(GetParam())), text);
+  EXPECT_EQ(platform::FormatMessage(static_cast<DWORD>(E_FAIL)), FormatMessageHr(E_FAIL));
+  EXPECT_EQ(platform::FormatMessage(0xDEAD), "Error 57005");
   EXPECT_EQ(FormatMessageHr(HRESULT(0x80041234u)), "Error 0x80041234");
 }
+INSTANTIATE_TEST_SUITE_P(Rows, FormatMessage,
+                         ::testing::Values(ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED,
+                                           ERROR_FILE_EXISTS, ERROR_DISK_FULL, ERROR_ALREADY_EXISTS));
 
 }  // namespace
 }  // namespace platform

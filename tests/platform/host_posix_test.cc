@@ -101,44 +101,48 @@ TEST(HostPosix, ModuleFileNameAndComputerName) {
 }
 
 // Several simulated hosts share one machine: a process that declares
-// another host root does not count.
-TEST(ProcessesPosix, OnlyTheProcessesOfTheirOwnHostCount) {
+// another host root (here its own folder, relative to it) does not count.
+const struct {
+  std::vector<std::string> args, env;
+  bool counts;
+} kDeclared[] = {{{"sleep", "30"}, {"ARK_ROOT=."}, false},
+                 {{"sleep", "30", "--root", "."}, {}, false},  // the option wins over the inherited ARK_ROOT
+                 {{"sleep", "30", "--root", "../bin/.."}, {}, true},
+                 {{"sleep", "30"}, {"ARK_ROOT="}, true}};  // undeclared
+
+class ProcessesPosix : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(ProcessesPosix, OnlyTheProcessesOfTheirOwnHostCount) {
+  const auto& row = kDeclared[GetParam()];
   TempHostRoot root;
-  TempHostRoot other;
-  SetHostRoot(root.path().string());
   const std::string unique = "Probe" + std::to_string(CurrentProcessId());
   const fs::path program = root.path() / "bin" / (unique + ".EXE");
   fs::create_directories(program.parent_path());
   fs::copy_file(ProgramBesideTest("test_helper"), program);
-  const struct {
-    std::vector<std::string> args, env;
-    bool counts;
-  } kRows[] = {{{"sleep", "30"}, {"ARK_ROOT=" + other.path().string()}, false},
-               {{"sleep", "30", "--root", other.path().string()}, {}, false},
-               {{"sleep", "30", "--root", root.path().string() + "/bin/.."}, {}, true},
-               {{"sleep", "30"}, {"ARK_ROOT="}, true}};  // undeclared
-  for (const auto& row : kRows) {
-    ChildProcess child(program, row.args, row.env);
-    ASSERT_EQ(child.ReadLine(), "sleeping");
-    EXPECT_EQ(IsProcessRunning({unique}), row.counts) << row.args.back();
-  }
+  ChildProcess child(program, row.args, row.env, program.parent_path());
+  ASSERT_EQ(child.ReadLine(), "sleeping");
+  EXPECT_EQ(IsProcessRunning({unique}), row.counts);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, ProcessesPosix, ::testing::Range<std::size_t>(0, std::size(kDeclared)));
 
-TEST(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
+// Noon UTC in summer is 8:00 (UTC-4), in winter 7:00 (UTC-5); and back.
+const std::pair<WORD, WORD> kMonthAndLocalHour[] = {{7, 8}, {1, 7}};
+class ClockPosix : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(ClockPosix, LocalTimeHonoursTzAndDaylightSaving) {
   TempHostRoot eastern(HostOptions{"D", "", "", "", "EST5EDT,M3.2.0,M11.1.0"});
-  // Summer: UTC-4; winter: UTC-5; and back.
-  for (const auto& [month, localHour] : {std::pair{7, 8}, std::pair{1, 7}}) {
-    FILETIME utc, local, again;
-    SYSTEMTIME st;
-    ASSERT_TRUE(SystemTimeToFileTime(SYSTEMTIME{2021, WORD(month), 0, 1, 12, 0, 0, 250}, utc));
-    ASSERT_TRUE(FileTimeToLocalFileTime(utc, local));
-    ASSERT_TRUE(FileTimeToSystemTime(local, st));
-    EXPECT_EQ(st.wHour, localHour);
-    EXPECT_EQ(st.wMilliseconds, 250);
-    ASSERT_TRUE(LocalFileTimeToFileTime(local, again));
-    EXPECT_EQ(FileTimeToU64(again), FileTimeToU64(utc));
-  }
+  const auto [month, localHour] = kMonthAndLocalHour[GetParam()];
+  FILETIME utc, local, again;
+  SYSTEMTIME st;
+  ASSERT_TRUE(SystemTimeToFileTime(SYSTEMTIME{2021, month, 0, 1, 12, 0, 0, 250}, utc));
+  ASSERT_TRUE(FileTimeToLocalFileTime(utc, local));
+  ASSERT_TRUE(FileTimeToSystemTime(local, st));
+  EXPECT_EQ(st.wHour, localHour);
+  EXPECT_EQ(st.wMilliseconds, 250);
+  ASSERT_TRUE(LocalFileTimeToFileTime(local, again));
+  EXPECT_EQ(FileTimeToU64(again), FileTimeToU64(utc));
 }
+INSTANTIATE_TEST_SUITE_P(Rows, ClockPosix, ::testing::Range<std::size_t>(0, std::size(kMonthAndLocalHour)));
 
 TEST(TextPosix, Utf8AndUtf16BothWays) {
   const std::string text = "a\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80";  // a ü € 😀

@@ -21,21 +21,24 @@ namespace fs = std::filesystem;
 namespace platform {
 namespace {
 
-TEST(Host, UnsafeOrDrivelessPathsAreRefusedUntouched) {
+// A Windows path and the answer of ToHostPath; a refused path leaves the
+// host path untouched.
+const std::pair<std::string, DWORD> kPaths[] = {
+    {"D:\\Domino\\Data\\x.nsf", ERROR_SUCCESS}, {"Q:\\x", ERROR_PATH_NOT_FOUND}, {"\\Domino\\x", ERROR_PATH_NOT_FOUND},
+    {"\\\\server\\share\\x", ERROR_PATH_NOT_FOUND}, {"", ERROR_PATH_NOT_FOUND}, {"1:\\x", ERROR_PATH_NOT_FOUND},
+    {"D:\\Data\\..\\..\\etc\\passwd", ERROR_INVALID_NAME}, {"D:\\..", ERROR_INVALID_NAME}, {"D:/./x", ERROR_INVALID_NAME},
+    {"D:\\a*b", ERROR_INVALID_NAME}, {"D:\\a:b", ERROR_INVALID_NAME}, {std::string("D:\\a\0b", 6), ERROR_INVALID_NAME}};
+
+class Host : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(Host, UnsafeOrDrivelessPathsAreRefusedUntouched) {
+  const auto& [path, error] = kPaths[GetParam()];
   TempHostRoot root;
-  std::string host;
-  EXPECT_EQ(ToHostPath("D:\\Domino\\Data\\x.nsf", host), ERROR_SUCCESS);
-  host = "unchanged";
-  for (const std::string path : {"Q:\\x", "\\Domino\\x", "\\\\server\\share\\x", "", "1:\\x"}) {
-    EXPECT_EQ(ToHostPath(path, host), ERROR_PATH_NOT_FOUND) << path;
-  }
-  for (const std::string& path : std::vector<std::string>{"D:\\Data\\..\\..\\etc\\passwd", "D:\\..", "D:/./x",
-                                                         "D:\\a*b", "D:\\a:b", std::string("D:\\a\0b", 6)}) {
-    EXPECT_EQ(ToHostPath(path, host), ERROR_INVALID_NAME) << path;
-  }
-  EXPECT_EQ(host, "unchanged");
-  EXPECT_EQ(DriveHostDirectory('Q'), "");
+  std::string host = "unchanged";
+  EXPECT_EQ(ToHostPath(path, host), error);
+  EXPECT_EQ(host == "unchanged", error != ERROR_SUCCESS) << host;
 }
+INSTANTIATE_TEST_SUITE_P(Rows, Host, ::testing::Range<std::size_t>(0, std::size(kPaths)));
 
 // A copy of the test helper under a name of this test only stands in for a
 // server (the upper-case server name is the host utilities' test).
@@ -117,35 +120,31 @@ SYSTEMTIME Time(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WO
   return SYSTEMTIME{y, mo, weekday, d, h, mi, s, ms};
 }
 
-TEST(Clock, FileTimeAndSystemTimeAgree) {
-  // Both ways; the way back fills in the day of the week.
-  const struct {
-    SYSTEMTIME time;
-    std::uint64_t fileTime;
-  } kRows[] = {{Time(1601, 1, 1, 0, 0, 0, 0, 1), 0},
-               {Time(1970, 1, 1, 0, 0, 0, 0, 4), 116444736000000000ull},
-               {Time(2003, 3, 2, 9, 5, 3, 7, 0), 126910695030070000ull},
-               {Time(2000, 2, 29, 23, 59, 59, 999, 2), 125963423999990000ull}};
-  for (const auto& row : kRows) {
-    FILETIME ft;
-    ASSERT_TRUE(SystemTimeToFileTime(row.time, ft));
-    EXPECT_EQ(FileTimeToU64(ft), row.fileTime) << row.time.wYear;
-    SYSTEMTIME back;
-    ASSERT_TRUE(FileTimeToSystemTime(ft, back));
-    EXPECT_EQ(std::memcmp(&back, &row.time, sizeof back), 0) << row.time.wYear;
-  }
+// A time and its FILETIME, both ways (the way back fills in the day of the
+// week); an impossible date or time is refused, the output untouched.
+constexpr std::uint64_t kImpossible = 0x8000000000000000ull;
+const std::pair<SYSTEMTIME, std::uint64_t> kMoments[] = {
+    {Time(1601, 1, 1, 0, 0, 0, 0, 1), 0}, {Time(1970, 1, 1, 0, 0, 0, 0, 4), 116444736000000000ull},
+    {Time(2003, 3, 2, 9, 5, 3, 7, 0), 126910695030070000ull},
+    {Time(2000, 2, 29, 23, 59, 59, 999, 2), 125963423999990000ull},
+    {Time(2001, 2, 29), kImpossible}, {Time(2000, 13, 1), kImpossible}, {Time(2000, 0, 1), kImpossible},
+    {Time(2000, 4, 31), kImpossible}, {Time(2000, 1, 1, 24), kImpossible}, {Time(2000, 1, 1, 0, 60), kImpossible},
+    {Time(2000, 1, 1, 0, 0, 60), kImpossible}, {Time(2000, 1, 1, 0, 0, 0, 1000), kImpossible},
+    {Time(1600, 12, 31), kImpossible}, {Time(1900, 2, 29), kImpossible}};
 
-  // Impossible dates and times are refused, the output untouched.
+class Clock : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(Clock, FileTimeAndSystemTimeAgree) {
+  const auto& [time, fileTime] = kMoments[GetParam()];
+  const bool possible = fileTime != kImpossible;
   FILETIME ft = U64ToFileTime(42);
-  for (const SYSTEMTIME& bad : {Time(2001, 2, 29), Time(2000, 13, 1), Time(2000, 0, 1), Time(2000, 4, 31),
-                                Time(2000, 1, 1, 24), Time(2000, 1, 1, 0, 60), Time(2000, 1, 1, 0, 0, 60),
-                                Time(2000, 1, 1, 0, 0, 0, 1000), Time(1600, 12, 31), Time(1900, 2, 29)}) {
-    EXPECT_FALSE(SystemTimeToFileTime(bad, ft)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
-  }
-  EXPECT_EQ(FileTimeToU64(ft), 42u);
-  SYSTEMTIME back;
-  EXPECT_FALSE(FileTimeToSystemTime(U64ToFileTime(0x8000000000000000ull), back));
+  EXPECT_EQ(SystemTimeToFileTime(time, ft), possible);
+  EXPECT_EQ(FileTimeToU64(ft), possible ? fileTime : 42u);
+  SYSTEMTIME back{};
+  EXPECT_EQ(FileTimeToSystemTime(U64ToFileTime(fileTime), back), possible);
+  EXPECT_TRUE(!possible || std::memcmp(&back, &time, sizeof back) == 0);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, Clock, ::testing::Range<std::size_t>(0, std::size(kMoments)));
 
 }  // namespace
 }  // namespace platform

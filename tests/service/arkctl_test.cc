@@ -10,6 +10,7 @@
 
 #include "common/records.h"
 #include "net/command.h"
+#include "net/io_timeout.h"
 #include "net/session.h"
 #include "net/streaming.h"
 #include "net/wire.h"
@@ -117,83 +118,83 @@ void RegisterScript(const Script& script, std::string& ran) {
   });
 }
 
-TEST(Arkctl, ExitCodeAndTextPerCommandLine) {
-  const std::vector<Row> rows = {
-      {{"ping"}, {}, 0, {"answers"}},
-      {{"status", "--json"}, {}, 0, {"\"backupWizardRun\": true, \"configWizardRun\": false"}},
-      {{"reports", "list", "1", "--json"}, {}, 0, {"[\"abc\"]\n"}},
-      {{"reports", "show", "Backup", "abc"}, {}, 0, {"line 1\r\nline 2\r\n"}},
-      // Quotes, backslashes and control characters escaped; a byte that is
-      // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.
-      {{"--json", "reports", "show", "restore", "q"},
-       {},
-       0,
-       {"{\"type\": \"Restore\", \"name\": \"q\", \"text\": \"say \\\"hi\\\"\\tC:\\\\dir\\r\\n\xEF\xBF\xBD\"}\n"}},
-      {{"reports", "delete", "backup", "abc"}, {}, 0, {}, "", "D/Reports/Backup/abc"},
-      {{"reports", "clear", "delete-snapshot"}, {}, 0, {}, "", "D/Reports/Delete Snapshot/d1"},
-      {{"reports", "delete", "backup", "..\\..\\registry.reg"}, {}, 1, {"answered status 3"}},
-      {{"reports", "list", "weekly"}, {}, 2, {"TYPE must be"}},
-      {{"ping"}, {.up = false}, 3, {"cannot reach the service"}},
-      {{"backup", "SRV1", "--keep", "5"}, {}, 0, {"Backup of srv1/Org keeping 5\r\n", "Backup Completed"}, "Backup"},
-      {{"backup", "srv1/Org"}, {}, 0, {"Backup of srv1/Org keeping -\r\n"}, "Backup"},
-      {{"backup", "srv9"}, {}, 2, {"no Domino server named srv9 on ARKHOST (servers: srv1/Org, srv2/Org)"}},
-      // No terminal and no --yes: told of the other server, nothing sent.
-      {{"restore", "srv1/Org", "3/1/2003 8:00:00", "--point-in-time"},
-       {},
-       2,
-       {"The volume D: also holds the data of other Domino servers, which the revert takes\n"
-        "back to the snapshot too (their databases are not recovered):\n  D:\\Domino\\Data2 (srv2/Org)\n",
-        "confirmation needed"}},
-      {{"restore", "srv1", kOlder, "--point-in-time", "--yes"},
-       {},
-       0,
-       {"Restore of srv1/Org to " + std::string(kOlder) + ", point in time\r\n"},
-       "Restore"},
-      {{"restore", "srv1", "1/1/1999", "--yes"}, {}, 2, {"no snapshot of srv1/Org is 1/1/1999", kRecent, kOlder}},
-      {{"verify", "SRV1"}, {}, 0, {"Verifying srv1/Org []\r\n", std::string(kOlder) + kFine}, "Backup"},
-      {{"verify", "srv1/Org", kOlder},
-       Script{.verifyEnd = std::string(kOlder) + ": restorable to point in time only (no log_hint)\r\n"},
-       0,
-       {"Verifying srv1/Org [" + std::string(kOlder) + "]\r\n"},
-       "Backup"},
-      {{"verify", "srv1"},
-       Script{.verifyEnd = std::string(kOlder) + kFine + kRecent + ": NOT restorable (damaged change information file)\r\n"},
-       1,
-       {"arkctl: verify: a snapshot of srv1/Org is NOT restorable"},
-       "Backup"},
-      {{"verify", "srv1"},
-       Script{.verifyEnd = "ERROR: No snapshot of server srv1 was found on drive D:.\r\n"},
-       1,
-       {"could not be verified"},
-       "Backup"},
-      {{"verify", "srv1"}, Script{.verifyEnd = ""}, 1, {"does not know this command"}},
-  };
-  for (const Row& row : rows) {
-    std::string argv;
-    for (const std::string& arg : row.argv) argv += " " + arg;
-    SCOPED_TRACE("arkctl" + argv);
-    TempHostRoot host(HostOptions{"D", "", "", "D:\\Reports", ""});
-    WriteHostFile(host.Drive('D', "Reports/Backup/abc"), "line 1\r\nline 2\r\n");
-    WriteHostFile(host.Drive('D', "Reports/Restore/q"), "say \"hi\"\tC:\\dir\r\n\xff");
-    WriteHostFile(host.Drive('D', "Reports/Delete Snapshot/d1"), "d");
-    WriteHostFile(host.WindowsDirectory() / "ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
-    std::string ran;
-    RegisterScript(row.script, ran);
-    auto service = std::make_unique<ServiceLoop>();
-    std::vector<std::string> args = {"--port", std::to_string(platform::LocalPort(service->listener.get()))};
-    if (!row.script.up) service.reset();  // the port closed
-    args.insert(args.end(), row.argv.begin(), row.argv.end());
-    ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
-    const std::string output = arkctl.ReadAll();
-    EXPECT_EQ(arkctl.Wait(), row.exitCode) << output;
-    for (const std::string& text : row.required) EXPECT_NE(output.find(text), std::string::npos) << text << output;
-    service.reset();
-    EXPECT_EQ(ran, row.ran);
-    if (!row.gone.empty()) {
-      EXPECT_FALSE(fs::exists(host.path() / row.gone));
-    }
-    EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
-  }
+const Row kRows[] = {
+    {{"ping"}, {}, 0, {"answers"}},
+    {{"status", "--json"}, {}, 0, {"\"backupWizardRun\": true, \"configWizardRun\": false"}},
+    {{"reports", "list", "1", "--json"}, {}, 0, {"[\"abc\"]\n"}},
+    {{"reports", "show", "Backup", "abc"}, {}, 0, {"line 1\r\nline 2\r\n"}},
+    // Quotes, backslashes and control characters escaped; a byte that is
+    // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.
+    {{"--json", "reports", "show", "restore", "q"},
+     {},
+     0,
+     {"{\"type\": \"Restore\", \"name\": \"q\", \"text\": \"say \\\"hi\\\"\\tC:\\\\dir\\r\\n\xEF\xBF\xBD\"}\n"}},
+    {{"reports", "delete", "backup", "abc"}, {}, 0, {}, "", "D/Reports/Backup/abc"},
+    {{"reports", "clear", "delete-snapshot"}, {}, 0, {}, "", "D/Reports/Delete Snapshot/d1"},
+    {{"reports", "delete", "backup", "..\\..\\registry.reg"}, {}, 1, {"answered status 3"}},
+    {{"reports", "list", "weekly"}, {}, 2, {"TYPE must be"}},
+    {{"ping"}, {.up = false}, 3, {"cannot reach the service"}},
+    {{"backup", "SRV1", "--keep", "5"}, {}, 0, {"Backup of srv1/Org keeping 5\r\n", "Backup Completed"}, "Backup"},
+    {{"backup", "srv1/Org"}, {}, 0, {"Backup of srv1/Org keeping -\r\n"}, "Backup"},
+    {{"backup", "srv9"}, {}, 2, {"no Domino server named srv9 on ARKHOST (servers: srv1/Org, srv2/Org)"}},
+    // No terminal and no --yes: told of the other server, nothing sent.
+    {{"restore", "srv1/Org", "3/1/2003 8:00:00", "--point-in-time"},
+     {},
+     2,
+     {"The volume D: also holds the data of other Domino servers, which the revert takes\n"
+      "back to the snapshot too (their databases are not recovered):\n  D:\\Domino\\Data2 (srv2/Org)\n",
+      "confirmation needed"}},
+    {{"restore", "srv1", kOlder, "--point-in-time", "--yes"},
+     {},
+     0,
+     {"Restore of srv1/Org to " + std::string(kOlder) + ", point in time\r\n"},
+     "Restore"},
+    {{"restore", "srv1", "1/1/1999", "--yes"}, {}, 2, {"no snapshot of srv1/Org is 1/1/1999", kRecent, kOlder}},
+    {{"verify", "SRV1"}, {}, 0, {"Verifying srv1/Org []\r\n", std::string(kOlder) + kFine}, "Backup"},
+    {{"verify", "srv1/Org", kOlder},
+     Script{.verifyEnd = std::string(kOlder) + ": restorable to point in time only (no log_hint)\r\n"},
+     0,
+     {"Verifying srv1/Org [" + std::string(kOlder) + "]\r\n"},
+     "Backup"},
+    {{"verify", "srv1"},
+     Script{.verifyEnd = std::string(kOlder) + kFine + kRecent + ": NOT restorable (damaged change information file)\r\n"},
+     1,
+     {"arkctl: verify: a snapshot of srv1/Org is NOT restorable"},
+     "Backup"},
+    {{"verify", "srv1"},
+     Script{.verifyEnd = "ERROR: No snapshot of server srv1 was found on drive D:.\r\n"},
+     1,
+     {"could not be verified"},
+     "Backup"},
+    {{"verify", "srv1"}, Script{.verifyEnd = ""}, 1, {"does not know this command"}},
+};
+
+class Arkctl : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
+  const Row& row = kRows[GetParam()];
+  TempHostRoot host(HostOptions{"D", "", "", "D:\\Reports", ""});
+  WriteHostFile(host.Drive('D', "Reports/Backup/abc"), "line 1\r\nline 2\r\n");
+  WriteHostFile(host.Drive('D', "Reports/Restore/q"), "say \"hi\"\tC:\\dir\r\n\xff");
+  WriteHostFile(host.Drive('D', "Reports/Delete Snapshot/d1"), "d");
+  WriteHostFile(host.WindowsDirectory() / "ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
+  std::string ran;
+  RegisterScript(row.script, ran);
+  SetIoTimeoutSeconds(5);  // a broken conversation ends within seconds on either side
+  auto service = std::make_unique<ServiceLoop>();
+  std::vector<std::string> args = {"--io-timeout", "5", "--port",
+                                   std::to_string(platform::LocalPort(service->listener.get()))};
+  if (!row.script.up) service.reset();  // the port closed
+  args.insert(args.end(), row.argv.begin(), row.argv.end());
+  ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
+  const std::string output = arkctl.ReadAll();
+  EXPECT_EQ(arkctl.Wait(), row.exitCode) << output;
+  for (const std::string& text : row.required) EXPECT_NE(output.find(text), std::string::npos) << text << output;
+  service.reset();
+  EXPECT_EQ(ran, row.ran);
+  EXPECT_TRUE(row.gone.empty() || !fs::exists(host.path() / row.gone)) << row.gone;
+  EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
 }
+INSTANTIATE_TEST_SUITE_P(Rows, Arkctl, ::testing::Range<std::size_t>(0, std::size(kRows)));
 
 }  // namespace

@@ -27,16 +27,14 @@ struct ArkServer {
   std::string root() const { return host_.path().string(); }
 
   // Reads the output up to "listening on port N"; false when it ended first.
-  bool Start(int ioTimeoutSeconds = 45, std::uint16_t port = 0) {
-    child_ = std::make_unique<ChildProcess>(
-        ProgramBesideTest("arkserver"), std::vector<std::string>{"--root", root(), "--port", std::to_string(port),
-                                                                 "--io-timeout", std::to_string(ioTimeoutSeconds)});
+  bool Start(int ioTimeoutSeconds = 45) {
+    child_ = std::make_unique<ChildProcess>(ProgramBesideTest("arkserver"),
+                                            std::vector<std::string>{"--root", root(), "--port", "0", "--io-timeout",
+                                                                     std::to_string(ioTimeoutSeconds)});
     const std::string listening = "arkserver: listening on port ";
-    if (const auto at = ReadUntil(listening).find(listening); at != std::string::npos) {
-      return port_ = std::uint16_t(std::stoi(output_.substr(at + listening.size()))), true;
-    }
-    WaitForExit();
-    return false;
+    const auto at = ReadUntil(listening).find(listening);
+    if (at != std::string::npos) port_ = std::uint16_t(std::stoi(output_.substr(at + listening.size())));
+    return at != std::string::npos;
   }
   // Reads the output until it holds text (or ends); the output so far.
   const std::string& ReadUntil(const std::string& text) {
@@ -50,7 +48,7 @@ struct ArkServer {
   void SendStop() { ::kill(child_->id(), SIGTERM); }
   int WaitForExit() {
     output_ += child_->ReadAll();
-    return exitCode_ = child_->Wait();
+    return child_->Wait();
   }
 
   // Tried again while refused: the listener listens only once its first turn starts.
@@ -67,13 +65,12 @@ struct ArkServer {
   std::unique_ptr<ChildProcess> child_;
   std::string output_;
   std::uint16_t port_ = 0;
-  int exitCode_ = -1;
 };
 
 // A report request: get time (2), read (3) or delete (4), of a type and a name.
 std::string Request(int op, int type, const std::string& name) { return Bytes({op, type}) + WireString(name); }
 
-class ArkServerTest : public ::testing::Test {
+class ArkServerTest : public ::testing::Test, public ::testing::WithParamInterface<std::size_t> {
  protected:
   std::string Log() const { return ReadHostFile(server_.root() + "/Logs/Application.log"); }
   ArkServer server_;
@@ -119,33 +116,40 @@ TEST_F(ArkServerTest, ASessionServesQueriesAndReportsAndOutlivesTheStopControl) 
   EXPECT_EQ(ReadHostFile(server_.root() + "/registry.reg"), registry);
 }
 
-TEST_F(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearMessage) {
-  platform::Socket taken = Listening();  // the port is in use
-  std::uint16_t port = platform::LocalPort(taken.get());
-  EXPECT_FALSE(server_.Start(45, port));
-  EXPECT_EQ(server_.exitCode_, 2);
-  EXPECT_TRUE(Has(server_.output_, "cannot listen on port " + std::to_string(port) + ": bind() failed."))
-      << server_.output_;
-  EXPECT_TRUE(Has(Log(), "40000066")) << "clean-up still wrote its event";
+// Starts that fail: the exit code and the text that says why. ROOT stands
+// for the host root (whose blocked/registry.reg cannot be written), TAKEN for
+// a port in use.
+const struct {
+  std::vector<std::string> args;
+  int exitCode;
+  std::string text;
+} kStarts[] = {
+    {{"--root", "ROOT", "--port", "TAKEN"}, 2, "cannot listen on port TAKEN: bind() failed."},
+    {{"--port", "0"}, 106, "--root"},
+    {{"--root", "ROOT", "--io-timeout", "0"}, 105, "--io-timeout"},
+    {{"--root", "ROOT/blocked", "--port", "0"}, 1,
+     "Unable to create registry key SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc"},
+};
 
-  // A registry that cannot be written ends the start with the key's name.
+TEST_P(ArkServerTest, ListenerFailureAndBadCommandLinesStopTheServiceWithAClearMessage) {
+  const auto& [args, exitCode, text] = kStarts[GetParam()];
+  platform::Socket taken = Listening();
+  const std::string port = std::to_string(platform::LocalPort(taken.get()));
   fs::create_directories(server_.root() + "/blocked/registry.reg");
-  const struct {
-    std::vector<std::string> args;
-    int exitCode;
-    std::string text;
-  } kRuns[] = {
-      {{"--port", "0"}, 106, "--root"},
-      {{"--root", server_.root(), "--io-timeout", "0"}, 105, "--io-timeout"},
-      {{"--root", server_.root() + "/blocked", "--port", "0"}, 1, "Unable to create registry key SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc"},
+  const auto fill = [&](std::string arg) {
+    if (arg.starts_with("ROOT")) arg.replace(0, 4, server_.root());
+    if (const auto at = arg.find("TAKEN"); at != std::string::npos) arg.replace(at, 5, port);
+    return arg;
   };
-  for (const auto& run : kRuns) {
-    ChildProcess arkserver(ProgramBesideTest("arkserver"), run.args);
-    const std::string output = arkserver.ReadAll();
-    EXPECT_EQ(arkserver.Wait(), run.exitCode) << output;
-    EXPECT_TRUE(Has(output, run.text)) << output;
-  }
+  std::vector<std::string> filled;
+  for (const std::string& arg : args) filled.push_back(fill(arg));
+  ChildProcess arkserver(ProgramBesideTest("arkserver"), filled);
+  const std::string output = arkserver.ReadAll();
+  EXPECT_EQ(arkserver.Wait(), exitCode) << output;
+  EXPECT_TRUE(Has(output, fill(text))) << output;
+  EXPECT_EQ(Has(Log(), "40000066"), exitCode == 2) << "a started service's clean-up still wrote its event";
 }
+INSTANTIATE_TEST_SUITE_P(Rows, ArkServerTest, ::testing::Range<std::size_t>(0, std::size(kStarts)));
 
 // A silent client loses its session after the I/O time-out; the next is served.
 // A client outside ALLOWED_CLIENTS is closed unread and an event names it;

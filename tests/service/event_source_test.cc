@@ -16,8 +16,31 @@ namespace {
 
 constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
 
+const struct {
+  DWORD id;
+  std::vector<std::string> strings;
+  const char* text;
+} kEvents[] = {
+    {0x40000065, {}, "The ARKServer service started."},
+    {0x40000066, {}, "The ARKServer service stopped."},
+    {0x4000006C, {"srv1/Org", "no space"}, "The backup of the Domino server srv1/Org failed: no space"},
+    {0x4000006D, {"POINT IN TIME", "snap", "srv1", "locked"},
+     "The POINT IN TIME restore of snapshot snap for the Domino server srv1 failed: locked"},
+    {0x4000006F, {"UP TO THE MINUTE", "snap", "srv1"},
+     "The UP TO THE MINUTE restore of snapshot snap for the Domino server srv1 succeeded."},
+    {0x40000070, {"Unable to save Backup report.", "disk full"}, "Unable to save Backup report. disk full"},
+    {0x40000071, {"dominosnap__H__srv1__recent", "D", "srv1/Org"},
+     "Snapshot dominosnap__H__srv1__recent was created on drive D for the Domino server srv1/Org."},
+    {0x40000072, {"10.0.0.9"}, "A client at 10.0.0.9 is not in ALLOWED_CLIENTS; its connection was closed."},
+    {0x40000073, {"dominosnap__H__srv1__1-2-2026_03.04.05", "srv1/Org", "vol_data"},
+     "Snapshot dominosnap__H__srv1__1-2-2026_03.04.05 of the Domino server srv1/Org on volume vol_data could not be "
+     "deleted; it and its ArkLedger directory are kept."},
+};
+
+class EventSource : public ::testing::TestWithParam<std::size_t> {};
+
 // Values left from an earlier start are replaced.
-TEST(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
+TEST_P(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
   TempHostRoot root;
   ASSERT_EQ(platform::RegSetDword(kSourceKey, "CategoryCount", 9), 0);
   RegisterEventSource();
@@ -36,29 +59,9 @@ TEST(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
   EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 1), "Backup");
   EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 2), "Restore");
   EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 3), "Service");
-  const struct {
-    DWORD id;
-    std::vector<std::string> strings;
-    const char* text;
-  } kEvents[] = {
-      {0x40000065, {}, "The ARKServer service started."},
-      {0x40000066, {}, "The ARKServer service stopped."},
-      {0x4000006C, {"srv1/Org", "no space"}, "The backup of the Domino server srv1/Org failed: no space"},
-      {0x4000006D, {"POINT IN TIME", "snap", "srv1", "locked"},
-       "The POINT IN TIME restore of snapshot snap for the Domino server srv1 failed: locked"},
-      {0x4000006F, {"UP TO THE MINUTE", "snap", "srv1"},
-       "The UP TO THE MINUTE restore of snapshot snap for the Domino server srv1 succeeded."},
-      {0x40000070, {"Unable to save Backup report.", "disk full"}, "Unable to save Backup report. disk full"},
-      {0x40000071, {"dominosnap__H__srv1__recent", "D", "srv1/Org"},
-       "Snapshot dominosnap__H__srv1__recent was created on drive D for the Domino server srv1/Org."},
-      {0x40000072, {"10.0.0.9"}, "A client at 10.0.0.9 is not in ALLOWED_CLIENTS; its connection was closed."},
-      {0x40000073, {"dominosnap__H__srv1__1-2-2026_03.04.05", "srv1/Org", "vol_data"},
-       "Snapshot dominosnap__H__srv1__1-2-2026_03.04.05 of the Domino server srv1/Org on volume vol_data could not be "
-       "deleted; it and its ArkLedger directory are kept."},
-  };
-  for (const auto& event : kEvents) {
-    EXPECT_EQ(platform::EventMessageText(kEventSourceName, event.id, event.strings), event.text) << std::hex << event.id;
-  }
+  const auto& event = kEvents[GetParam()];
+  EXPECT_EQ(platform::EventMessageText(kEventSourceName, event.id, event.strings), event.text);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, EventSource, ::testing::Range<std::size_t>(0, std::size(kEvents)));
 
 }  // namespace
