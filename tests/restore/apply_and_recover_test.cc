@@ -17,7 +17,6 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
 
 std::string Header(std::uint32_t low, std::uint32_t high) {
   std::string bytes(8, '\0');

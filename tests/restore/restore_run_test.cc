@@ -22,7 +22,6 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
 const std::string kCanceled = "Restore canceled; the volume was not changed.\r\n";
 const std::string kKeptFolder = "L:\\ArkLedger\\$kept_logs\\srv1\\";
 constexpr std::int32_t kThrew = INT_MIN;
