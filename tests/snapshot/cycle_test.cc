@@ -14,8 +14,19 @@ namespace {
 
 using platform::ToUpperAnsi;
 
-class SnapshotCycle : public SnapshotHostTest {
- protected:
+// A failure of the cycle: how it is arranged, the message, and the hint
+// file after the run (as it was, or, from the rename on, with the dated name).
+class SnapshotCycle;
+struct CycleFailure {
+  const char* name;
+  std::function<void(SnapshotCycle&)> arrange;
+  std::string message;
+  std::string hint;
+};
+void PrintTo(const CycleFailure& row, std::ostream* os) { *os << row.name; }
+
+class SnapshotCycle : public SnapshotHostTest, public ::testing::WithParamInterface<CycleFailure> {
+ public:
   SnapshotCycle() {
     fs::create_directories(host_.Drive('E', "data"));
     fake().nextCreation = Utc(2003, 2, 4, 15, 30, 0);  // 10:30:00 local
@@ -94,39 +105,33 @@ TEST_F(SnapshotCycle, ClashOfDatedDirectoryGivesRecentNameBack) {
   EXPECT_EQ(ReadHostFile(Ledger(Recent("SRV1")) / "log_hint"), "7\r\n0000000f");
 }
 
-TEST_F(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
-  const std::string recentOnly = Recent("SRV1") + "\n";
-  const std::string withDated = ToUpperAnsi(Recent("SRV1") + "\n" + Dated("srv1", "2-3-2003_9.5.7") + "\n");
-  struct Case {
-    std::function<void()> arrange;
-    std::string message;
-    std::string hint;  // the hint file after the run: as it was, or (from the rename on) with the dated name
-  };
-  const std::vector<Case> cases = {
-      {[&] { component_.Uninstall(); }, "ERROR: Create Snapshot COM component FAILED\r\n", recentOnly},
-      {[&] { fake().instanceResult = E_NOINTERFACE; }, "ERROR: Create Snapshot Interface FAILED\r\n", recentOnly},
-      {[&] { fake().enumerateResult = E_FAIL; }, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n", recentOnly},
-      {[&] { platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini"); },
-       "ERROR: ArkLedger directory  could not be created.\r\n", recentOnly},
-      {[&] { fake().renameResult = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); },
-       "ERROR: Could not rename snapshot to ." + Dated("srv1", "2-3-2003_9.5.7") + "\r\n", withDated},
-      {[&] { fs::remove(Ledger("hint")), fs::create_directories(Ledger("hint")); },
-       "Could not read\\create Snapshot hint file:E:\\ledger\\srv1\\", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    fake() = FakeComponentState{};
-    fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-    component_.Install();
-    platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "E:\\ledger", "C:\\Windows\\ark.ini");
-    fs::remove_all(host_.Drive('E', "ledger"));
-    WriteHostFile(Ledger("hint"), recentOnly);
-    c.arrange();
-    EXPECT_EQ(Run(), -1);
-    EXPECT_TRUE(Has(Said(), c.message)) << Said();
-    EXPECT_EQ(c.hint.empty() ? "" : ReadHostFile(Ledger("hint")), c.hint);
-  }
+const std::string kRecentOnly = Recent("SRV1") + "\n";
+const std::string kWithDated = ToUpperAnsi(Recent("SRV1") + "\n" + Dated("srv1", "2-3-2003_9.5.7") + "\n");
+const CycleFailure kCycleFailures[] = {
+    {"ComponentMissing", [](auto& t) { t.component_.Uninstall(); }, "ERROR: Create Snapshot COM component FAILED\r\n",
+     kRecentOnly},
+    {"NoInterface", [](auto& t) { t.fake().instanceResult = E_NOINTERFACE; },
+     "ERROR: Create Snapshot Interface FAILED\r\n", kRecentOnly},
+    {"EnumerateFails", [](auto& t) { t.fake().enumerateResult = E_FAIL; },
+     "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n", kRecentOnly},
+    {"NoLedger",
+     [](auto&) { platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini"); },
+     "ERROR: ArkLedger directory  could not be created.\r\n", kRecentOnly},
+    {"RenameFails", [](auto& t) { t.fake().renameResult = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); },
+     "ERROR: Could not rename snapshot to ." + Dated("srv1", "2-3-2003_9.5.7") + "\r\n", kWithDated},
+    {"HintUnreadable", [](auto& t) { fs::remove(t.Ledger("hint")), fs::create_directories(t.Ledger("hint")); },
+     "Could not read\\create Snapshot hint file:E:\\ledger\\srv1\\", ""},
+};
+
+TEST_P(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
+  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
+  WriteHostFile(Ledger("hint"), kRecentOnly);
+  GetParam().arrange(*this);
+  EXPECT_EQ(Run(), -1);
+  EXPECT_TRUE(Has(Said(), GetParam().message)) << Said();
+  EXPECT_EQ(GetParam().hint.empty() ? "" : ReadHostFile(Ledger("hint")), GetParam().hint);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, SnapshotCycle, ::testing::ValuesIn(kCycleFailures));
 
 TEST_F(SnapshotCycle, TakeSnapshotAndRecordRecentSnapshotTime) {
   std::string error = "earlier text";
