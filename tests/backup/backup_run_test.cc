@@ -22,18 +22,14 @@ const std::string kRecentDir = "ArkLedger/srv1/" + kRecent;
 const std::string A = "D:\\Domino\\Data\\a.nsf";
 const std::string B = "D:\\Domino\\Data\\mail\\b.nsf";
 
-// Refused before anything is touched, or failed in the cycle: how it is
-// arranged, what the report says (in this order; refused: the whole report,
-// one message), the runtime's calls when refused, the databases whose
-// backup was given up, the snapshots left, whether the snapshot failed.
 class BackupRun;
 struct Failure {
   const char* name;
   std::function<void(BackupRun&)> arrange;
-  std::vector<std::string> said;
+  std::vector<std::string> said;  // in this order (refused: the whole report, one message)
   bool refused = false;
-  std::vector<std::string> calls = {};
-  int givenUp = 0;
+  std::vector<std::string> calls = {};  // of the runtime, when refused
+  int givenUp = 0;                      // databases whose backup was given up
   std::size_t snapshots = 0;
   bool snapshotFailed = false, throws = false;
 };
@@ -116,7 +112,6 @@ TEST_F(BackupRun, ASuccessfulRunLeavesEveryArtefact) {
   EXPECT_EQ(BackupWiz(), "1");
   EXPECT_TRUE(Has(Events(), "40000071") && Has(Events(), kRecent)) << Events();
   EXPECT_FALSE(Has(platform::ToUpperAnsi(Events()), "4000006C"));
-
 }
 
 const std::string kFailed = "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n";

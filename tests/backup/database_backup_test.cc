@@ -22,10 +22,8 @@ std::string Pattern(std::size_t n, int seed) {
   return s;
 }
 
-// A failure of capturing a.nsf's change information: how it is arranged,
-// the ArkLedger folder, and the whole text said.
 class DatabaseBackup;
-struct CaptureFailure {
+struct CaptureFailure {  // of a.nsf's change information
   const char* name;
   std::function<void(DatabaseBackup&)> arrange;
   std::string ledger;

@@ -10,9 +10,6 @@ namespace {
 
 const std::vector<FakeLog> kSevenAndEight{{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
 
-// A failure of the archiving: the logs the runtime lists, how it is
-// arranged, the result, the logs marked archived, what is said, whether the
-// copy of log 7 stays, whether the runtime throws.
 class LogArchive;
 struct Failure {
   const char* name;
@@ -21,7 +18,7 @@ struct Failure {
   int result;
   std::vector<DWORD> marked;
   std::string said;
-  bool sevenKept = true;
+  bool sevenKept = true;  // the copy of log 7 stays
   bool throws = false;
 };
 void PrintTo(const Failure& row, std::ostream* os) { *os << row.name; }

@@ -18,23 +18,11 @@ using Names = std::vector<std::string>;
 namespace {
 
 
-std::string Header(std::uint32_t low, std::uint32_t high) {
-  std::string bytes(8, '\0');
-  for (int i = 0; i < 4; ++i) {
-    bytes[i] = char(low >> (8 * i));
-    bytes[4 + i] = char(high >> (8 * i));
-  }
-  return bytes;
-}
-
-// A failure of applying a.nsf's change information (b.nsf's would follow):
-// how it is arranged, what is said (the whole output, or its start), and
-// how many starts, blocks and ends the runtime saw.
 class ChangeInfoApplyTest;
-struct ApplyFailure {
+struct ApplyFailure {  // of a.nsf's change information; b.nsf's would follow
   const char* name;
   std::function<void(ChangeInfoApplyTest&)> arrange;
-  std::string said;
+  std::string said;  // the whole output, or its start
   std::size_t starts, blocks, ends;
 };
 void PrintTo(const ApplyFailure& row, std::ostream* os) { *os << row.name; }
@@ -59,8 +47,9 @@ class ChangeInfoApplyTest : public ::testing::TestWithParam<ApplyFailure> {
       ends.push_back(context);
       return endStatus;
     });
-    WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
-    WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), Header(3, 0) + "xyz");
+    // Each file begins with its size, two 32-bit words, low word first.
+    WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x40\x9c\0\0\0\0\0\0", 8).append(40000, 'a'));
+    WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), std::string("\x03\0\0\0\0\0\0\0xyz", 11));
   }
 
   RestoreHost host;
@@ -113,15 +102,13 @@ struct Answer {
   STATUS status;
   WORD failingPosition;
 };
-// A recovery of these databases: the runtime's answers, the result, the
-// lists the runtime got and what is said after the beginning line.
 struct Retry {
   const char* name;
   Names databases;
   std::vector<Answer> answers;
   STATUS result;
-  std::vector<Names> calls;
-  std::string said;
+  std::vector<Names> calls;  // the lists the runtime got
+  std::string said;          // after the beginning line
 };
 void PrintTo(const Retry& row, std::ostream* os) { *os << row.name; }
 

@@ -18,14 +18,12 @@ const std::string kImpossible = "UP TO THE MINUTE restore is not possible\r\n";
 const std::string kCopy = "ERROR: Could not copy log file: " + kLedger + "\\logs\\";
 std::string SystemText(DWORD error) { return platform::FormatMessage(error) + "\r\n"; }
 
-// A recovery that cannot succeed: how it is arranged, the whole error text
-// and the copies made before it stopped (the caller removes them).
 class RecoveryLogsTest;
-struct Refusal {
+struct Refusal {  // a recovery that cannot succeed
   const char* name;
   std::function<void(RecoveryLogsTest&)> arrange;
   std::string error;
-  Names copied = {};
+  Names copied = {};  // made before it stopped; the caller removes them
 };
 void PrintTo(const Refusal& row, std::ostream* os) { *os << row.name; }
 

@@ -5,7 +5,6 @@
 
 #include "domino/settings.h"
 #include "output/operation_lock.h"
-#include "output/output.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/host.h"
@@ -37,19 +36,16 @@ Names Files(const std::filesystem::path& dir, bool withContent) {
   return files;
 }
 
-// A way out of the run: how it is arranged, the end of the text it prints
-// (whole: all of it), how far it got, its result and the runtime's ends (in
-// the start-up sequence and at the end).
 class RestoreRunTest;
 enum Stage { kRefused, kComponentFailed, kReverted };
-struct Failure {
+struct Failure {  // a way out of the run
   const char* name;
   std::function<void(RestoreRunTest&)> arrange;
-  std::string said;
+  std::string said;    // the end of the text (whole: all of it)
   bool whole = false;
   Stage stage = kRefused;
   std::int32_t result = -1;
-  int terms = 2;
+  int terms = 2;       // runtime ends: in the start-up sequence and at the end
 };
 void PrintTo(const Failure& row, std::ostream* os) { *os << row.name; }
 
@@ -107,11 +103,6 @@ class RestoreRunTest : public ::testing::TestWithParam<Failure> {
     }
     return request.output.accumulated;
   }
-  bool LockIsFree() {
-    OutputSink sink;
-    return AcquireOperationLock(sink).valid();
-  }
-  std::string Volume(const std::string& name) const { return ReadHostFile(host.Drive('D', "Domino/Data/" + name)); }
 
   FakeHostSeam seam_;  // the process check and free space of this test's host
   RestoreHost host;
@@ -146,7 +137,7 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
   EXPECT_TRUE(ActiveLogs().empty());
   EXPECT_EQ(queriedDrives, "E");
   EXPECT_EQ(terms, 2);  // once inside the start-up sequence, once at the end
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventId, 0x4000006Fu);
   EXPECT_EQ(events[0].strings, (Names{"UP TO THE MINUTE", kSnapshotName, "srv1/Org"}));
@@ -238,14 +229,14 @@ TEST_P(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
   EXPECT_EQ(events[0].eventId, 0x4000006Du);
   EXPECT_EQ(component.state().calls.size(), c.stage == kRefused ? 0u : 1u);
   if (c.stage == kReverted) {
-    EXPECT_EQ(Volume("a.nsf"), "database a at the snapshot");
+    EXPECT_EQ(ReadHostFile(host.Drive('D', "Domino/Data/a.nsf")), "database a at the snapshot");
   } else {
     EXPECT_EQ(Files(host.Drive('D'), true), volume);
   }
   EXPECT_EQ(ActiveLogs(true), logs);  // the copied logs are gone again
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
   EXPECT_EQ(terms, c.terms);
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
 }
 INSTANTIATE_TEST_SUITE_P(Rows, RestoreRunTest, ::testing::ValuesIn(kFailures));
 

@@ -14,14 +14,12 @@ namespace {
 
 using platform::ToUpperAnsi;
 
-// A failure of the cycle: how it is arranged, the message, and the hint
-// file after the run (as it was, or, from the rename on, with the dated name).
 class SnapshotCycle;
 struct CycleFailure {
   const char* name;
   std::function<void(SnapshotCycle&)> arrange;
   std::string message;
-  std::string hint;
+  std::string hint;  // the hint file after the run: as it was, or (from the rename on) with the dated name
 };
 void PrintTo(const CycleFailure& row, std::ostream* os) { *os << row.name; }
 

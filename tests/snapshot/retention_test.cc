@@ -20,13 +20,10 @@ namespace {
 const std::string d1 = Dated("srv1", "2-3-2003_9.5.7");
 const std::string d2 = Dated("srv1", "1-3-2003_9.5.7");
 
-// A deletion of d1 that leaves it listed: the component's answer to the
-// deletion, the enumeration that fails afterwards (0: none; the one after
-// d1's deletion is the second), and the WARNING said.
-struct StillListed {
+struct StillListed {  // a deletion of d1 that leaves it listed
   const char* name;
   HRESULT deleteResult;
-  int failingEnumeration;
+  int failingEnumeration;  // the enumeration after d1's deletion is the second
   std::string warning;
 };
 void PrintTo(const StillListed& row, std::ostream* os) { *os << row.name; }
