@@ -58,13 +58,7 @@ class BackupRun : public ::testing::TestWithParam<Failure> {
     ReadNotesSetting("BACKUPWIZ", value, GetArkIniPath());
     return value;
   }
-  int Run() {
-    struct Quiet {  // the log archiving prints a line
-      Quiet() { testing::internal::CaptureStdout(); }
-      ~Quiet() { testing::internal::GetCapturedStdout(); }
-    } quiet;
-    return BackupServer(request_, server_);
-  }
+  int Run() { return BackupServer(request_, server_); }
   // After any run: nothing open, nothing in backup, runtime ended, lock free.
   void ExpectNothingHeld() {
     EXPECT_TRUE(dom_.inBackup.empty() && dom_.openHandles.empty());
