@@ -10,8 +10,6 @@
 
 namespace {
 
-using Names = std::vector<std::string>;
-
 std::string Db(const std::string& name) { return "D:\\Domino\\Data\\" + name; }
 
 std::string U32(DWORD v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }

@@ -13,10 +13,8 @@
 #include "tests/support/domino_doubles.h"
 
 using ::testing::_;
-using Names = std::vector<std::string>;
 
 namespace {
-
 
 class ChangeInfoApplyTest;
 struct ApplyFailure {  // of a.nsf's change information; b.nsf's would follow

@@ -10,8 +10,6 @@
 #include "tests/support/mock_domino_api.h"
 #include "tests/support/text_checks.h"
 
-using Names = std::vector<std::string>;
-
 namespace {
 
 const std::string kImpossible = "UP TO THE MINUTE restore is not possible\r\n";

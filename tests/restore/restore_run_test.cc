@@ -17,7 +17,6 @@
 #include "tests/support/text_checks.h"
 
 using ::testing::_;
-using Names = std::vector<std::string>;
 
 namespace {
 
