@@ -61,26 +61,21 @@ TEST_F(SnapshotCycle, TheNextBackupRenamesRecentToItsTime) {
 }
 
 TEST_F(SnapshotCycle, VolumeLimitsRefuseAt255AndWarnAt254) {
-  struct Case {
-    int count;
-    bool deleteExcess;
-    int result;
-    bool warns;
-  };
-  for (const Case& c : std::vector<Case>{{255, false, -1, false}, {254, false, 0, true}, {254, true, 0, false},
-                                         {256, false, 0, false}}) {
-    SCOPED_TRACE(c.count);
+  // Snapshots on the volume, the flag to delete excess ones, the result, a warning.
+  for (const auto& [count, deleteExcess, result, warns] : std::vector<std::tuple<int, bool, int, bool>>{
+           {255, false, -1, false}, {254, false, 0, true}, {254, true, 0, false}, {256, false, 0, false}}) {
+    SCOPED_TRACE(count);
     fake() = FakeComponentState{};
     fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-    for (int i = 1; i < c.count; ++i) fake().Add(u'E', "other" + std::to_string(i), Utc(2002, 1, 1, 0, 0, 0));
-    fs::remove_all(host_.Drive('E', "ledger"));
-    request_.deleteExcessSnapshots = c.deleteExcess;
-    EXPECT_EQ(Run(), c.result);
+    for (int i = 1; i < count; ++i) fake().Add(u'E', "other" + std::to_string(i), Utc(2002, 1, 1, 0, 0, 0));
+    fs::remove_all(host_.Drive('E', "ledger"));  // the last row's recent directory would clash
+    request_.deleteExcessSnapshots = deleteExcess;
+    EXPECT_EQ(Run(), result);
     EXPECT_EQ(Has(Said(), "WARNING: 254 snapshots are on this volume. Additional backups will not be possible\r\n"
-                          "until existing snapshots are removed.\r\n"), c.warns);
-    EXPECT_EQ(fake().CallsStartingWith("Create").empty(), c.result != 0);
+                          "until existing snapshots are removed.\r\n"), warns);
+    EXPECT_EQ(fake().CallsStartingWith("Create").empty(), result != 0);
     EXPECT_EQ(Has(Said(), "255 Snapshots are on this volume.  Please delete at least one before continuing.\r\n"),
-              c.result != 0);
+              result != 0);
   }
   EXPECT_TRUE(Has(Said(), "There are currently 256 snapshots on VOL vol1.\n"));
 }
