@@ -52,7 +52,7 @@ class RecoveryLogsTest : public ::testing::TestWithParam<Refusal> {
   ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request = MakeRequest(0);
   Names copied;
-  std::string errorText, failingFlush;  // the Windows path whose flush fails
+  std::string errorText, failingFlush;  // failingFlush: the Windows path whose flush fails
   platform::FlushOverride flushes{
       [this](const std::string& path) { return path == failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }};
   std::uint32_t freeMegabytes = 10000;

@@ -188,7 +188,7 @@ const Failure kFailures[] = {
            "srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time before the change "
            "information was written.\r\nMove the ArkLedger directory to a drive other than D: and set CHANGE_INFO_DIR "
            "in C:\\Windows\\ark.ini to its new place.\r\n" + kCanceled)},
-    {"SizeChanged", [](auto& t) { WriteHostFile(t.host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat"); },
+    {"SizeChanged", [](auto& t) { WriteHostFile(t.host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat\r\n"); },
      Twice("ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
            "\\Domino\\Data\\a.nsf.dat).\r\n" + kCanceled)},
     {"NoRoomToKeepLogs", [](auto& t) { t.LogsBelowTheDataDirectory(), t.HostChecks(10000, 1); },
