@@ -14,8 +14,6 @@
 
 namespace {
 
-using Names = std::vector<std::string>;
-
 std::array<BYTE, 16> Id(DWORD a, DWORD b, DWORD c, DWORD d) {
   std::array<BYTE, 16> id{};
   const DWORD w[4] = {a, b, c, d};

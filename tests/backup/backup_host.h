@@ -8,6 +8,8 @@
 #include "common/records.h"
 #include "tests/support/temp_host.h"
 
+using Names = std::vector<std::string>;
+
 struct BackupHost : TempHostRoot {
   BackupHost() : TempHostRoot(HostOptions{"DL", "ARKHOST", "L:\\ArkLedger", "L:\\Reports", ""}) {
     std::filesystem::create_directories(Drive('D', "Domino/Data"));

@@ -22,8 +22,21 @@ const std::string kRecentDir = "ArkLedger/srv1/" + kRecent;
 const std::string A = "D:\\Domino\\Data\\a.nsf";
 const std::string B = "D:\\Domino\\Data\\mail\\b.nsf";
 
-class BackupRun : public ::testing::Test {
- protected:
+class BackupRun;
+struct Failure {
+  const char* name;
+  std::function<void(BackupRun&)> arrange;
+  std::vector<std::string> said;  // in this order (refused: the whole report, one message)
+  bool refused = false;
+  std::vector<std::string> calls = {};  // of the runtime, when refused
+  int givenUp = 0;                      // databases whose backup was given up
+  std::size_t snapshots = 0;
+  bool snapshotFailed = false, throws = false;
+};
+void PrintTo(const Failure& row, std::ostream* os) { *os << row.name; }
+
+class BackupRun : public ::testing::TestWithParam<Failure> {
+ public:
   // The host's clock stands still (2025-08-22 12:53:20 UTC) unless a test moves it.
   BackupRun() {
     seam_.now = [this](FILETIME& now) { now = clock_; };
@@ -45,13 +58,7 @@ class BackupRun : public ::testing::Test {
     ReadNotesSetting("BACKUPWIZ", value, GetArkIniPath());
     return value;
   }
-  int Run() {
-    struct Quiet {  // the log archiving prints a line
-      Quiet() { testing::internal::CaptureStdout(); }
-      ~Quiet() { testing::internal::GetCapturedStdout(); }
-    } quiet;
-    return BackupServer(request_, server_);
-  }
+  int Run() { return BackupServer(request_, server_); }
   // After any run: nothing open, nothing in backup, runtime ended, lock free.
   void ExpectNothingHeld() {
     EXPECT_TRUE(dom_.inBackup.empty() && dom_.openHandles.empty());
@@ -69,6 +76,7 @@ class BackupRun : public ::testing::Test {
   FakeComponent component_;
   BackupRequest request_;
   DominoServerInfo server_ = TestServer();
+  platform::OperationLockHandle other_;  // another backup's or restore's lock
 };
 
 TEST_F(BackupRun, ASuccessfulRunLeavesEveryArtefact) {
@@ -98,91 +106,71 @@ TEST_F(BackupRun, ASuccessfulRunLeavesEveryArtefact) {
   EXPECT_EQ(BackupWiz(), "1");
   EXPECT_TRUE(Has(Events(), "40000071") && Has(Events(), kRecent)) << Events();
   EXPECT_FALSE(Has(platform::ToUpperAnsi(Events()), "4000006C"));
-
 }
 
-// Refused before anything is touched, or failed in the cycle: every database
-// given up, no log archived, no BACKUPWIZ, nothing held; what was made stays.
-TEST_F(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
-  const std::string failed = "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n";
-  const std::string invalid = "ERROR: Invalid data directory for Server srv1/Org\r\n";
-  platform::OperationLockHandle other;
-  struct Case {
-    std::function<void()> arrange;
-    std::vector<std::string> said;  // in this order (refused: the whole report, one message)
-    bool refused = false;
-    std::vector<std::string> calls = {};  // of the runtime, when refused
-    int givenUp = 0;                 // databases whose backup was given up
-    std::size_t snapshots = 0;
-  };
-  const std::vector<Case> cases{
-      // The ArkLedger on the data volume: a restore would revert it too.
-      {[&] { WriteNotesSetting("CHANGE_INFO_DIR", "D:\\ArkLedger", GetArkIniPath()); },
-       {"ERROR: The ArkLedger directory D:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data volume of server "
-        "srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time before the change "
-        "information was written.\r\nMove the ArkLedger directory to a drive other than D: and set CHANGE_INFO_DIR in "
-        "C:\\Windows\\ark.ini to its new place.\r\nBackup aborted.\r\n"}, true},
-      // The runtime does not start: no end for it.
-      {[&] { server_.notesIniPath.clear(), dom_.initStatus = 0x0102; },
-       {"Initialize notes system with \r\nERROR: cannot initialize notes for Server srv1/Org\r\n"}, true, {"InitRuntime 0"}},
-      {[&] { server_.archiveLogging = 0; },
-       {"ERROR: Server: srv1 is not set to archive mode.\r\nOnly archival transaction logging is supported.\r\n"
-        "Backup aborted.\r\n"}, true},
-      {[&] { ASSERT_TRUE(other.Acquire(kOperationLockName)); },  // another backup or restore holds the lock
-       {"ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"}, true},
-      {[&] { server_.dataDirectory = ""; },
-       {invalid + "Server directory is not specified\r\nReturned from backup mode\r\n" + failed}},
-      {[&] { server_.dataDirectory = "D:\\Domino\\Gone"; },
-       {invalid + "Server directory 'D:\\Domino\\Gone' does not exist.\r\nReturned from backup mode\r\n" + failed}},
-      {[&] { fake().createResult = E_FAIL; },
-       {"ERROR: Could not create snapshot\r\nBackup Aborted.\r\nFailed to create snapshot (CreateSnapShot method "
-        "failed).\r\n", failed}, false, {}, 2},
-      {[&] { dom_.failures["BackupStop " + A] = 0x0105; },
-       {"Stopping Domino backup mode...\r\nERROR: Cannot stop backupmode of  database : " + A +
-        ".\r\nDomino error 0x0105\r\nERROR: Could not properly stop backup.\r\nReturned from backup mode\r\n"},
-       false, {}, 2, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.said[0]);
-    fake().volumes.clear();
-    fake().createResult = S_OK;
-    server_ = TestServer();
-    request_ = BackupRequest{};
-    WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
-    dom_.calls.clear();
-    dom_.marked.clear();
-    dom_.failures.clear();
-    dom_.initStatus = 0;
-    std::filesystem::remove_all(host_.Drive('L', "ArkLedger"));
-    TwoDatabasesAndALog();
-    c.arrange();
+const std::string kFailed = "FAILED Backup/Snapshot for srv1/Org \r\nERROR: Snapshot failed on vol_data.\r\n";
+const std::string kInvalid = "ERROR: Invalid data directory for Server srv1/Org\r\n";
+const Failure kFailures[] = {
+    // The ArkLedger on the data volume: a restore would revert it too.
+    {"LedgerOnDataDrive", [](auto&) { WriteNotesSetting("CHANGE_INFO_DIR", "D:\\ArkLedger", GetArkIniPath()); },
+     {"ERROR: The ArkLedger directory D:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data volume of server "
+      "srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time before the change "
+      "information was written.\r\nMove the ArkLedger directory to a drive other than D: and set CHANGE_INFO_DIR in "
+      "C:\\Windows\\ark.ini to its new place.\r\nBackup aborted.\r\n"}, true},
+    // The runtime does not start: no end for it.
+    {"RuntimeDoesNotStart", [](auto& t) { t.server_.notesIniPath.clear(), t.dom_.initStatus = 0x0102; },
+     {"Initialize notes system with \r\nERROR: cannot initialize notes for Server srv1/Org\r\n"}, true, {"InitRuntime 0"}},
+    {"NoArchiving", [](auto& t) { t.server_.archiveLogging = 0; },
+     {"ERROR: Server: srv1 is not set to archive mode.\r\nOnly archival transaction logging is supported.\r\n"
+      "Backup aborted.\r\n"}, true},
+    {"LockHeld", [](auto& t) { ASSERT_TRUE(t.other_.Acquire(kOperationLockName)); },
+     {"ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"}, true},
+    {"NoDataDirectory", [](auto& t) { t.server_.dataDirectory = ""; },
+     {kInvalid + "Server directory is not specified\r\nReturned from backup mode\r\n" + kFailed}},
+    {"DataDirectoryGone", [](auto& t) { t.server_.dataDirectory = "D:\\Domino\\Gone"; },
+     {kInvalid + "Server directory 'D:\\Domino\\Gone' does not exist.\r\nReturned from backup mode\r\n" + kFailed}},
+    {"CreateFails", [](auto& t) { t.fake().createResult = E_FAIL; },
+     {"ERROR: Could not create snapshot\r\nBackup Aborted.\r\nFailed to create snapshot (CreateSnapShot method "
+      "failed).\r\n", kFailed}, false, {}, 2, 0, true},
+    {"BackupStopFails", [](auto& t) { t.dom_.failures["BackupStop " + A] = 0x0105; },
+     {"Stopping Domino backup mode...\r\nERROR: Cannot stop backupmode of  database : " + A +
+      ".\r\nDomino error 0x0105\r\nERROR: Could not properly stop backup.\r\nReturned from backup mode\r\n"},
+     false, {}, 2, 1},
+    // An exception mid-run still ends every backup, the runtime and the lock,
+    // even when the runtime throws again while a backup is given up.
+    {"RuntimeThrows", [](auto& t) { t.dom_.throws = {"GetChangeInfo " + A, "BackupStop " + B}; },
+     {}, false, {}, 2, 1, false, true},
+};
+
+// Every database given up, no log archived, no BACKUPWIZ, nothing held;
+// what was made stays; an event when the snapshot failed.
+TEST_P(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
+  const Failure& c = GetParam();
+  TwoDatabasesAndALog();
+  c.arrange(*this);
+  if (c.throws) {
+    EXPECT_THROW(Run(), std::runtime_error);
+  } else {
     EXPECT_EQ(Run(), -1);
-    other.Close();
-    if (c.refused) {
-      EXPECT_EQ(ReportText(), c.said[0]);
-      EXPECT_EQ(request_.output.accumulated, ReportText());  // one message
-      EXPECT_EQ(dom_.calls, c.calls);
-      EXPECT_TRUE(fake().calls.empty());
-    }
-    EXPECT_TRUE(InOrder(ReportText(), c.said));
-    EXPECT_FALSE(Has(ReportText(), "Backup Completed"));
-    EXPECT_EQ(fake().Names(u'D').size(), c.snapshots);
-    EXPECT_EQ(dom_.Count("BackupEnd " + A + " 1") + dom_.Count("BackupEnd " + B + " 1"), c.givenUp);
-    EXPECT_TRUE(dom_.marked.empty());
-    EXPECT_EQ(BackupWiz(), "");
-    ExpectNothingHeld();
   }
-  EXPECT_FALSE(host_.Exists('D', "ArkLedger"));
-  EXPECT_TRUE(Has(platform::ToUpperAnsi(Events()), "4000006C") && Has(Events(), "srv1/Org")) << Events();
-
-  // An exception mid-run still ends every backup, the runtime and the lock,
-  // even when the runtime throws again while a backup is given up.
-  dom_.failures.clear();
-  dom_.throws = {"GetChangeInfo " + A, "BackupStop " + B};
-  EXPECT_THROW(Run(), std::runtime_error);
-  ExpectNothingHeld();
+  other_.Close();
+  if (c.refused) {
+    EXPECT_EQ(ReportText(), c.said[0]);
+    EXPECT_EQ(request_.output.accumulated, ReportText());  // one message
+    EXPECT_EQ(dom_.calls, c.calls);
+    EXPECT_TRUE(fake().calls.empty());
+  }
+  EXPECT_TRUE(InOrder(ReportText(), c.said));
+  EXPECT_FALSE(Has(ReportText(), "Backup Completed"));
+  EXPECT_EQ(fake().Names(u'D').size(), c.snapshots);
+  EXPECT_EQ(dom_.Count("BackupEnd " + A + " 1") + dom_.Count("BackupEnd " + B + " 1"), c.givenUp);
+  EXPECT_TRUE(dom_.marked.empty());
   EXPECT_EQ(BackupWiz(), "");
+  ExpectNothingHeld();
+  EXPECT_FALSE(host_.Exists('D', "ArkLedger"));
+  EXPECT_EQ(Has(platform::ToUpperAnsi(Events()), "4000006C") && Has(Events(), "srv1/Org"), c.snapshotFailed);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, BackupRun, ::testing::ValuesIn(kFailures));
 
 TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
   // Two dated snapshots of this server from earlier backups, oldest last.

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Names = std::vector<std::string>;
-
 std::string Db(const std::string& name) { return "D:\\Domino\\Data\\" + name; }
 
 std::string U32(DWORD v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
@@ -22,8 +20,17 @@ std::string Pattern(std::size_t n, int seed) {
   return s;
 }
 
-class DatabaseBackup : public ::testing::Test {
- protected:
+class DatabaseBackup;
+struct CaptureFailure {  // of a.nsf's change information
+  const char* name;
+  std::function<void(DatabaseBackup&)> arrange;
+  std::string ledger;
+  std::string said;
+};
+void PrintTo(const CaptureFailure& row, std::ostream* os) { *os << row.name; }
+
+class DatabaseBackup : public ::testing::TestWithParam<CaptureFailure> {
+ public:
   // Start, then capture into L:\s (or the ledger given); the capture's result.
   int StartAndCapture(std::vector<DatabaseEntry>& list, const std::string& ledger = "L:\\s") {
     request_.output.accumulated.clear();
@@ -88,48 +95,40 @@ TEST_F(DatabaseBackup, FailureAtTheThirdDatabaseGivesItUpAndLeavesTheRestToAbort
   EXPECT_EQ(dom_.calls.size(), before + 6);
 }
 
-TEST_F(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
-  const std::string db = Db("a.nsf"), file = "L:\\s\\Domino\\Data\\a.nsf.dat", q = "Q:\\s\\Domino\\Data\\a.nsf.dat";
-  const std::string readFailed = "ERROR: Getting change information (Notes API) failed (while writing to " + file + ").\r\n\r\n";
-  struct Case {
-    std::function<void(FakeDomino&)> arrange;
-    std::string ledger;
-    std::string said;
-  };
-  std::vector<Case> cases{
-      {[&](FakeDomino& d) { d.failures["BackupStop " + db] = 0x0105; }, "L:\\s",
-       "ERROR: Cannot stop backupmode of  database : " + db + ".\r\nDomino error 0x0105\r\n"},
-      {[&](FakeDomino& d) { d.failures["GetChangeInfo " + db] = 0x0106; }, "L:\\s", readFailed},
-      {[](FakeDomino& d) { d.overlongChunk = 40000; }, "L:\\s", readFailed},  // longer than the buffer
-      {[&](FakeDomino& d) { d.databases[db].sizeLow = 2; }, "L:\\s", readFailed},  // more than announced
-      {[&](FakeDomino& d) { d.databases[db].sizeHigh = 1; }, "L:\\s", readFailed},  // fewer than announced
-      {[](FakeDomino&) {}, "Q:\\s",
-       "ERROR: (ENOENT) File or path not found\r\nERROR: Cannot open changeinfo file : " + q +
-           "\r\nMost likely due to failure to rename the recent " + q +
-           ".\r\narkledger directory to it's time/date value.\r\n"},
-  };
-  if (::access("/dev/full", W_OK) == 0) {  // a change-information file that cannot be written
-    cases.push_back({[this](FakeDomino&) {
-                       std::filesystem::create_directories(host_.Drive('L', "s/Domino/Data"));
-                       std::filesystem::remove(host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
-                       std::filesystem::create_symlink("/dev/full", host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
-                     },
-                     "L:\\s", "ERROR: Cannot write low/high bytes to change info file: " + file + ".\r\n\r\n"});
-  }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.said);
-    FakeDomino dom;
-    dom.databases[db].changeInfo = "abc";
-    c.arrange(dom);
-    auto list = Entries({db});
-    EXPECT_EQ(StartAndCapture(list, c.ledger), -1);
-    EXPECT_EQ(Said(), c.said);
-    EXPECT_EQ(dom.Count("BackupEnd " + db + " 1"), 1);
-    EXPECT_EQ(dom.Count("BackupEnd " + db + " 0"), 0);
-    EXPECT_TRUE(dom.openHandles.empty());
-    EXPECT_EQ(list[0].inBackup, 0u);
-  }
+const std::string kA = Db("a.nsf"), kFile = "L:\\s\\Domino\\Data\\a.nsf.dat", kQ = "Q:\\s\\Domino\\Data\\a.nsf.dat";
+const std::string kReadFailed =
+    "ERROR: Getting change information (Notes API) failed (while writing to " + kFile + ").\r\n\r\n";
+const CaptureFailure kCaptureFailures[] = {
+    {"StopFails", [](auto& t) { t.dom_.failures["BackupStop " + kA] = 0x0105; }, "L:\\s",
+     "ERROR: Cannot stop backupmode of  database : " + kA + ".\r\nDomino error 0x0105\r\n"},
+    {"ReadFails", [](auto& t) { t.dom_.failures["GetChangeInfo " + kA] = 0x0106; }, "L:\\s", kReadFailed},
+    {"LongerThanBuffer", [](auto& t) { t.dom_.overlongChunk = 40000; }, "L:\\s", kReadFailed},
+    {"MoreThanAnnounced", [](auto& t) { t.dom_.databases[kA].sizeLow = 2; }, "L:\\s", kReadFailed},
+    {"FewerThanAnnounced", [](auto& t) { t.dom_.databases[kA].sizeHigh = 1; }, "L:\\s", kReadFailed},
+    {"LedgerUnmapped", [](auto&) {}, "Q:\\s",
+     "ERROR: (ENOENT) File or path not found\r\nERROR: Cannot open changeinfo file : " + kQ +
+         "\r\nMost likely due to failure to rename the recent " + kQ +
+         ".\r\narkledger directory to it's time/date value.\r\n"},
+    {"FileUnwritable", [](auto& t) {
+       if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to write to";
+       std::filesystem::create_directories(t.host_.Drive('L', "s/Domino/Data"));
+       std::filesystem::create_symlink("/dev/full", t.host_.Drive('L', "s/Domino/Data/a.nsf.dat"));
+     }, "L:\\s", "ERROR: Cannot write low/high bytes to change info file: " + kFile + ".\r\n\r\n"},
+};
+
+TEST_P(DatabaseBackup, EachCaptureFailureNamesTheFileAndGivesTheDatabaseUp) {
+  dom_.databases[kA].changeInfo = "abc";
+  GetParam().arrange(*this);
+  if (IsSkipped()) return;
+  auto list = Entries({kA});
+  EXPECT_EQ(StartAndCapture(list, GetParam().ledger), -1);
+  EXPECT_EQ(Said(), GetParam().said);
+  EXPECT_EQ(dom_.Count("BackupEnd " + kA + " 1"), 1);
+  EXPECT_EQ(dom_.Count("BackupEnd " + kA + " 0"), 0);
+  EXPECT_TRUE(dom_.openHandles.empty());
+  EXPECT_EQ(list[0].inBackup, 0u);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, DatabaseBackup, ::testing::ValuesIn(kCaptureFailures));
 
 // The change information is flushed to the disk, file and folders, once no
 // database is in backup mode any more; a flush that fails is a failed write.

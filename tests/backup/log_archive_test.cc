@@ -10,8 +10,20 @@ namespace {
 
 const std::vector<FakeLog> kSevenAndEight{{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
 
-class LogArchive : public ::testing::Test {
- protected:
+class LogArchive;
+struct Failure {
+  const char* name;
+  std::function<void(LogArchive&)> arrange;  // the runtime lists logs 7 and 8 unless it says otherwise
+  int result;
+  std::vector<DWORD> marked;
+  std::string said;
+  bool sevenKept = true;  // the copy of log 7 stays
+  bool throws = false;
+};
+void PrintTo(const Failure& row, std::ostream* os) { *os << row.name; }
+
+class LogArchive : public ::testing::TestWithParam<Failure> {
+ public:
   void SetUp() override {
     host_.Write('D', "Logs/S0000007.TXN", "log seven");
     host_.Write('D', "Logs/S0000008.TXN", std::string(300000, 'e'));
@@ -32,6 +44,9 @@ class LogArchive : public ::testing::Test {
   FakeDomino dom_;
   BackupRequest request_;
   DominoServerInfo server_;
+  std::string failingFlush_;  // the Windows path whose flush fails
+  platform::FlushOverride flushes_{
+      [this](const std::string& path) { return path == failingFlush_ ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }};
 };
 
 TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
@@ -54,63 +69,51 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
   EXPECT_EQ(dom_.marked, std::vector<DWORD>{7});
   EXPECT_FALSE(host_.Exists('L', "s/logs/S0000008.TXN"));
   EXPECT_FALSE(dom_.archiveOpen);
+  dom_.archiveBeginStatus = 0x4111;
+  EXPECT_EQ(Archive("L:\\s"), 0);  // a failed archiving never fails the backup
 }
+
+const std::string kWriteFault = platform::FormatMessage(ERROR_WRITE_FAULT) + "\r\n";
+const std::string kSeven = "Archiving D:\\Logs\\S0000007.TXN\r\n";
+const std::vector<FakeLog> kTwoSevens{
+    {7, "D:\\Logs\\S0000007.TXN"}, {7, "D:\\Logs\\other.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
+const std::string kTwoSevensSaid =
+    kSeven + "Archiving D:\\Logs\\other.TXN\r\nCould not copy D:\\Logs\\other.TXN\r\nThe file exists.\r\n";
+const Failure kFailures[] = {
+    {"SameNumberTwice", [](auto& t) { t.dom_.logs = kTwoSevens; }, 0, {7}, kTwoSevensSaid},
+    {"NorEnds", [](auto& t) { t.dom_.logs = kTwoSevens, t.dom_.archiveEndStatus = 0x0333; }, -1, {7}, kTwoSevensSaid},
+    {"CopyNotFlushed", [](auto& t) { t.failingFlush_ = "L:\\s\\logs\\S0000008.TXN"; }, 0, {7},
+     kSeven + "Archiving D:\\Logs\\S0000008.TXN\r\nCould not copy D:\\Logs\\S0000008.TXN\r\n" + kWriteFault},
+    {"FolderNotFlushed", [](auto& t) { t.failingFlush_ = "L:\\s\\logs"; }, 0, {},
+     kSeven + "Could not copy D:\\Logs\\S0000007.TXN\r\n" + kWriteFault, false},
+    {"MarkFails", [](auto& t) { t.dom_.failures = {{"MarkLogArchived", 0x0222}}; }, 0, {}, kSeven},
+    {"NextFails", [](auto& t) { t.dom_.failures = {{"GetNextArchiveLog", 0x0222}}; }, -1, {7}, kSeven},
+    {"BeginFails", [](auto& t) { t.dom_.archiveBeginStatus = 0x4111; }, -1, {},
+     "ERROR: Domino error 0x0111\r\n", false},  // masked
+    {"MarkThrows", [](auto& t) { t.dom_.throws.insert("MarkLogArchived"); }, 0, {}, kSeven, true, true},
+};
 
 // A log whose copy is not on the disk, or that the runtime does not take as
-// archived, ends the archiving after saying why: the logs before it stay
-// archived, the session is ended, and no copy that might not hold the log
-// is left behind. Runtime failures of the walk fail the archiving.
-TEST_F(LogArchive, EveryFailureEndsTheSessionAndLeavesNoDoubtfulCopy) {
-  const std::string writeFault = platform::FormatMessage(ERROR_WRITE_FAULT) + "\r\n";
-  const std::string seven = "Archiving D:\\Logs\\S0000007.TXN\r\n";
-  const std::vector<FakeLog> twoSevens{{7, "D:\\Logs\\S0000007.TXN"}, {7, "D:\\Logs\\other.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
-  const std::string twoSevensSaid = seven + "Archiving D:\\Logs\\other.TXN\r\nCould not copy D:\\Logs\\other.TXN\r\nThe file exists.\r\n";
-  std::string failingFlush;  // the Windows path whose flush fails
-  platform::FlushOverride flushes([&](const std::string& path) { return path == failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
-  struct Case {
-    std::vector<FakeLog> logs;
-    std::function<void()> arrange;
-    int result;
-    std::vector<DWORD> marked;
-    std::string said;
-    bool sevenKept = true;  // the copy of log 7 stays
-  };
-  const std::vector<Case> cases{
-      {twoSevens, [] {}, 0, {7}, twoSevensSaid},  // a second log with the same number
-      {twoSevens, [&] { dom_.archiveEndStatus = 0x0333; }, -1, {7}, twoSevensSaid},  // nor can the session end
-      {kSevenAndEight, [&] { failingFlush = "L:\\s\\logs\\S0000008.TXN"; }, 0, {7},
-       seven + "Archiving D:\\Logs\\S0000008.TXN\r\nCould not copy D:\\Logs\\S0000008.TXN\r\n" + writeFault},
-      {kSevenAndEight, [&] { failingFlush = "L:\\s\\logs"; }, 0, {}, seven + "Could not copy D:\\Logs\\S0000007.TXN\r\n" + writeFault,
-       false},
-      {kSevenAndEight, [&] { dom_.failures = {{"MarkLogArchived", 0x0222}}; }, 0, {}, seven},  // stops silently
-      {kSevenAndEight, [&] { dom_.failures = {{"GetNextArchiveLog", 0x0222}}; }, -1, {7}, seven},
-      {kSevenAndEight, [&] { dom_.archiveBeginStatus = 0x4111; }, -1, {}, "ERROR: Domino error 0x0111\r\n", false},  // masked
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.said);
-    std::filesystem::remove_all(host_.Drive('L', "s/logs"));
-    dom_.logs = c.logs;
-    dom_.marked.clear();
-    dom_.failures.clear();
-    dom_.archiveBeginStatus = dom_.archiveEndStatus = 0;
-    failingFlush.clear();
-    request_.output.accumulated.clear();
-    c.arrange();
+// archived, ends the archiving after saying why (a refused mark silently):
+// the logs before it stay archived, the session is ended, and no copy that
+// might not hold the log is left behind. Runtime failures of the walk fail
+// the archiving; a runtime that throws still has its session ended.
+TEST_P(LogArchive, EveryFailureEndsTheSessionAndLeavesNoDoubtfulCopy) {
+  const Failure& c = GetParam();
+  dom_.logs = kSevenAndEight;
+  c.arrange(*this);
+  if (c.throws) {
+    EXPECT_ANY_THROW(Archive());
+    testing::internal::GetCapturedStdout();
+  } else {
     EXPECT_EQ(Archive(), c.result);
-    EXPECT_EQ(dom_.marked, c.marked);
-    EXPECT_EQ(request_.output.accumulated, c.said);
-    EXPECT_EQ(host_.Read('L', "s/logs/S0000007.TXN"), c.sevenKept ? "log seven" : "");
-    EXPECT_FALSE(host_.Exists('L', "s/logs/S0000008.TXN"));
-    EXPECT_FALSE(dom_.archiveOpen);
   }
-  EXPECT_EQ(Archive("L:\\s"), 0);  // a failed archiving never fails the backup
-
-  // A runtime that throws mid-walk still has its session ended.
-  dom_.archiveBeginStatus = 0;
-  dom_.throws.insert("MarkLogArchived");
-  EXPECT_ANY_THROW(Archive());
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(dom_.marked, c.marked);
+  EXPECT_EQ(request_.output.accumulated, c.said);
+  EXPECT_EQ(host_.Read('L', "s/logs/S0000007.TXN"), c.sevenKept ? "log seven" : "");
+  EXPECT_FALSE(host_.Exists('L', "s/logs/S0000008.TXN"));
   EXPECT_FALSE(dom_.archiveOpen);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, LogArchive, ::testing::ValuesIn(kFailures));
 
 }  // namespace

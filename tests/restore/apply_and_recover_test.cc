@@ -13,25 +13,22 @@
 #include "tests/support/domino_doubles.h"
 
 using ::testing::_;
-using Names = std::vector<std::string>;
 
 namespace {
 
-const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
-
-std::string Header(std::uint32_t low, std::uint32_t high) {
-  std::string bytes(8, '\0');
-  for (int i = 0; i < 4; ++i) {
-    bytes[i] = char(low >> (8 * i));
-    bytes[4 + i] = char(high >> (8 * i));
-  }
-  return bytes;
-}
+class ChangeInfoApplyTest;
+struct ApplyFailure {  // of a.nsf's change information; b.nsf's would follow
+  const char* name;
+  std::function<void(ChangeInfoApplyTest&)> arrange;
+  std::string said;  // the whole output, or its start
+  std::size_t starts, blocks, ends;
+};
+void PrintTo(const ApplyFailure& row, std::ostream* os) { *os << row.name; }
 
 // The runtime records each file's start (target and size words), blocks
 // and end, and fails the step the test names.
-class ChangeInfoApplyTest : public ::testing::Test {
- protected:
+class ChangeInfoApplyTest : public ::testing::TestWithParam<ApplyFailure> {
+ public:
   ChangeInfoApplyTest() {
     ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _))
         .WillByDefault([this](DWORD* context, const char* target, DWORD zero, DWORD low, DWORD high) {
@@ -48,8 +45,10 @@ class ChangeInfoApplyTest : public ::testing::Test {
       ends.push_back(context);
       return endStatus;
     });
+    // Each file begins with its size, two 32-bit words, low word first.
+    WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x40\x9c\0\0\0\0\0\0", 8).append(40000, 'a'));
+    WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), std::string("\x03\0\0\0\0\0\0\0xyz", 11));
   }
-  int Apply(std::vector<DatabaseEntry>& entries) { return ApplyChangeInformation(request, entries, kLedger, "D:"); }
 
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
@@ -60,48 +59,39 @@ class ChangeInfoApplyTest : public ::testing::Test {
   std::size_t failBlock = 0;  // 1-based; 0: none fails
 };
 
-TEST_F(ChangeInfoApplyTest, EachFailureNamesTheFileAndStops) {
-  const std::string where = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" + kLedger +
-                            "\\Domino\\Data\\a.nsf.dat\r\n";
-  struct Case {
-    std::function<void()> arrange;
-    std::string said;  // the whole output, or its start
-    std::size_t starts, blocks, ends;
-  };
-  const std::vector<Case> cases{
-      {[&] { startStatus = 0x0111; },
-       "ERROR: Could not activate 'apply change info mode' to restored database: " + where + "Domino status 0x0111", 1, 0, 0},
-      {[&] { failBlock = 2; },
-       "ERROR: Cannot apply change information to restore database: " + where + "Domino status 0x0222", 1, 2, 0},
-      {[&] { endStatus = 0x0333; },
-       "Applied 40000 bytes to D:\\Domino\\Data\\a.nsf\r\nERROR: Cannot end the application of change information to "
-       "restore database: " + where + "Domino status 0x0333", 1, 2, 1},
-      // Shorter than its header: the runtime never sees it, nor the next file.
-      {[&] { WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x05\0\0\0\0", 5)); },
-       "ERROR: Change information file is damaged (shorter than its 8-byte header): " + kLedger +
-           "\\Domino\\Data\\a.nsf.dat\r\n", 0, 0, 0},
-      // A directory where the file should be: there, but unreadable as a file.
-      {[&] { std::filesystem::remove(host.Ledger("Domino/Data/a.nsf.dat")), std::filesystem::create_directories(host.Ledger("Domino/Data/a.nsf.dat")); },
-       "ERROR: Read error occured during reading of change information file into buffer: " + where, 0, 0, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.said);
-    std::filesystem::remove_all(host.Ledger());
-    WriteHostFile(host.Ledger("Domino/Data/a.nsf.dat"), Header(40000, 0) + std::string(40000, 'a'));
-    WriteHostFile(host.Ledger("Domino/Data/b.nsf.dat"), Header(3, 0) + "xyz");
-    starts.clear(), blocks.clear(), ends.clear();
-    startStatus = endStatus = 0;
-    failBlock = 0;
-    request.output.accumulated.clear();
-    c.arrange();
-    auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf"});
-    EXPECT_EQ(Apply(entries), -1);
-    EXPECT_EQ(request.output.accumulated.substr(0, c.said.size()), c.said);
-    EXPECT_EQ(starts.size(), c.starts);
-    EXPECT_EQ(blocks.size(), c.blocks);
-    EXPECT_EQ(ends.size(), c.ends);
-  }
+const std::string kWhere = " D:\\Domino\\Data\\a.nsf from the change information file:\r\n" + kLedger +
+                           "\\Domino\\Data\\a.nsf.dat\r\n";
+const ApplyFailure kApplyFailures[] = {
+    {"StartFails", [](auto& t) { t.startStatus = 0x0111; },
+     "ERROR: Could not activate 'apply change info mode' to restored database: " + kWhere + "Domino status 0x0111",
+     1, 0, 0},
+    {"BlockFails", [](auto& t) { t.failBlock = 2; },
+     "ERROR: Cannot apply change information to restore database: " + kWhere + "Domino status 0x0222", 1, 2, 0},
+    {"EndFails", [](auto& t) { t.endStatus = 0x0333; },
+     "Applied 40000 bytes to D:\\Domino\\Data\\a.nsf\r\nERROR: Cannot end the application of change information to "
+     "restore database: " + kWhere + "Domino status 0x0333", 1, 2, 1},
+    // Shorter than its header: the runtime never sees it, nor the next file.
+    {"ShorterThanHeader",
+     [](auto& t) { WriteHostFile(t.host.Ledger("Domino/Data/a.nsf.dat"), std::string("\x05\0\0\0\0", 5)); },
+     "ERROR: Change information file is damaged (shorter than its 8-byte header): " + kLedger +
+         "\\Domino\\Data\\a.nsf.dat\r\n", 0, 0, 0},
+    // A directory where the file should be: there, but unreadable as a file.
+    {"Unreadable", [](auto& t) { std::filesystem::remove(t.host.Ledger("Domino/Data/a.nsf.dat")),
+                                 std::filesystem::create_directories(t.host.Ledger("Domino/Data/a.nsf.dat")); },
+     "ERROR: Read error occured during reading of change information file into buffer: " + kWhere, 0, 0, 0},
+};
+
+TEST_P(ChangeInfoApplyTest, EachFailureNamesTheFileAndStops) {
+  const ApplyFailure& c = GetParam();
+  c.arrange(*this);
+  auto entries = Entries({"D:\\Domino\\Data\\a.nsf", "D:\\Domino\\Data\\b.nsf"});
+  EXPECT_EQ(ApplyChangeInformation(request, entries, kLedger, "D:"), -1);
+  EXPECT_EQ(request.output.accumulated.substr(0, c.said.size()), c.said);
+  EXPECT_EQ(starts.size(), c.starts);
+  EXPECT_EQ(blocks.size(), c.blocks);
+  EXPECT_EQ(ends.size(), c.ends);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, ChangeInfoApplyTest, ::testing::ValuesIn(kApplyFailures));
 
 const std::string kBeginning = "\r\nBeginning Domino UP TO THE MINUTE recovery.\r\n";
 
@@ -110,15 +100,22 @@ struct Answer {
   STATUS status;
   WORD failingPosition;
 };
+struct Retry {
+  const char* name;
+  Names databases;
+  std::vector<Answer> answers;
+  STATUS result;
+  std::vector<Names> calls;  // the lists the runtime got
+  std::string said;          // after the beginning line
+};
+void PrintTo(const Retry& row, std::ostream* os) { *os << row.name; }
 
-class DominoRecoveryTest : public ::testing::Test {
+class DominoRecoveryTest : public ::testing::TestWithParam<Retry> {
  protected:
   // The runtime answers each recovery call with the next answer and records
   // the list it was given; the packed list must be its paths, NUL after
   // each, one more NUL (two for an empty list).
   void AnswerRecovery(std::vector<Answer> answers) {
-    calls.clear();
-    request.output.accumulated.clear();
     ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault([this, answers](const char* packed, ArchivedLogCallbackFn callback, DWORD option,
                                        WORD* failing, DWORD limit) -> STATUS {
@@ -173,37 +170,29 @@ TEST_F(DominoRecoveryTest, TheRuntimeGetsTheRecoveryListPackedInRunsThatFitItsBu
             "WARNING: Removing : " + calls[1][1] + " from recovery list.\r\nRetrying recovery.\r\n");
 }
 
-TEST_F(DominoRecoveryTest, TheDatabaseTheRuntimeNamesIsDroppedAndRecoveryRetried) {
-  const std::string a = "D:\\Data\\a.nsf", b = "D:\\Data\\b.nsf", c = "D:\\Data\\c.nsf";
-  struct Case {
-    Names databases;
-    std::vector<Answer> answers;
-    STATUS result;
-    std::vector<Names> calls;
-    std::string said;  // after the beginning line
-  };
-  const std::vector<Case> cases{
-      // Only log.nsf and templates: the empty list.
-      {{"D:\\Data\\log.nsf", "D:\\Data\\pernames.ntf"}, {{0, 0}}, 0, {{}}, ""},
-      // First a (not logged), then c (position 2 of b, c).
-      {{a, b, c}, {{ERR_DB_NOT_LOGGED, 1}, {0x1234, 2}, {0, 0}}, 0, {{a, b, c}, {b, c}, {b}},
-       "ERROR: Domino status 0x13F5\r\nWARNING: Transaction logging disabled for : " + a + ".\r\nRetrying recovery.\r\n"
-       "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + c + " from recovery list.\r\nRetrying recovery.\r\n"},
-      // The last database dropped, the empty list fails naming nobody: its status.
-      {{a}, {{0x1234, 1}, {ERR_LOGS_MISSING, 0}}, ERR_LOGS_MISSING, {{a}, {}},
-       "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + a + " from recovery list.\r\nRetrying recovery.\r\n"
-       "\r\nRECOVERY FAILED: All log files could not be found.\r\nERROR: Domino status 0x13E3\r\n"},
-      // A failing position beyond the list ends recovery at once.
-      {{a, b}, {{0x4321, 3}}, 0x4321, {{a, b}}, "ERROR: Domino status 0x0321\r\n"},  // the text masked
-  };
-  for (const Case& row : cases) {
-    SCOPED_TRACE(row.said);
-    AnswerRecovery(row.answers);
-    EXPECT_EQ(RecoverDatabases(request, Entries(row.databases), std::nullopt, {}), row.result);
-    EXPECT_EQ(calls, row.calls);
-    EXPECT_EQ(request.output.accumulated, kBeginning + row.said);
-  }
+const std::string kA = "D:\\Data\\a.nsf", kB = "D:\\Data\\b.nsf", kC = "D:\\Data\\c.nsf";
+const Retry kRetries[] = {
+    // Only log.nsf and templates: the empty list.
+    {"EmptyList", {"D:\\Data\\log.nsf", "D:\\Data\\pernames.ntf"}, {{0, 0}}, 0, {{}}, ""},
+    // First a (not logged), then c (position 2 of b, c).
+    {"TwoDropped", {kA, kB, kC}, {{ERR_DB_NOT_LOGGED, 1}, {0x1234, 2}, {0, 0}}, 0, {{kA, kB, kC}, {kB, kC}, {kB}},
+     "ERROR: Domino status 0x13F5\r\nWARNING: Transaction logging disabled for : " + kA + ".\r\nRetrying recovery.\r\n"
+     "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + kC + " from recovery list.\r\nRetrying recovery.\r\n"},
+    // The last database dropped, the empty list fails naming nobody: its status.
+    {"LastDropped", {kA}, {{0x1234, 1}, {ERR_LOGS_MISSING, 0}}, ERR_LOGS_MISSING, {{kA}, {}},
+     "ERROR: Domino status 0x1234\r\nWARNING: Removing : " + kA + " from recovery list.\r\nRetrying recovery.\r\n"
+     "\r\nRECOVERY FAILED: All log files could not be found.\r\nERROR: Domino status 0x13E3\r\n"},
+    // A failing position beyond the list ends recovery at once.
+    {"PositionBeyondList", {kA, kB}, {{0x4321, 3}}, 0x4321, {{kA, kB}}, "ERROR: Domino status 0x0321\r\n"},  // masked
+};
+
+TEST_P(DominoRecoveryTest, TheDatabaseTheRuntimeNamesIsDroppedAndRecoveryRetried) {
+  AnswerRecovery(GetParam().answers);
+  EXPECT_EQ(RecoverDatabases(request, Entries(GetParam().databases), std::nullopt, {}), GetParam().result);
+  EXPECT_EQ(calls, GetParam().calls);
+  EXPECT_EQ(request.output.accumulated, kBeginning + GetParam().said);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, DominoRecoveryTest, ::testing::ValuesIn(kRetries));
 
 TEST_F(DominoRecoveryTest, PointInTimeRewritesEveryRecordButLogsAndReplaysNothing) {
   FakeDomino runtime;  // journals opens and closes; handles 1 to 4 in the order opened

@@ -10,12 +10,23 @@
 #include "tests/support/mock_domino_api.h"
 #include "tests/support/text_checks.h"
 
-using Names = std::vector<std::string>;
-
 namespace {
 
-class RecoveryLogsTest : public ::testing::Test {
- protected:
+const std::string kImpossible = "UP TO THE MINUTE restore is not possible\r\n";
+const std::string kCopy = "ERROR: Could not copy log file: " + kLedger + "\\logs\\";
+std::string SystemText(DWORD error) { return platform::FormatMessage(error) + "\r\n"; }
+
+class RecoveryLogsTest;
+struct Refusal {  // a recovery that cannot succeed
+  const char* name;
+  std::function<void(RecoveryLogsTest&)> arrange;
+  std::string error;
+  Names copied = {};  // made before it stopped; the caller removes them
+};
+void PrintTo(const Refusal& row, std::ostream* os) { *os << row.name; }
+
+class RecoveryLogsTest : public ::testing::TestWithParam<Refusal> {
+ public:
   RecoveryLogsTest() {
     seam_.freeDiskMegabytes = [this](const std::string&, std::uint32_t& megabytes) {
       megabytes = freeMegabytes;
@@ -26,17 +37,24 @@ class RecoveryLogsTest : public ::testing::Test {
   int Ensure() {
     copied.clear();
     errorText.clear();
-    request.output.accumulated.clear();
     return EnsureRecoveryLogs(request, copied, errorText);
   }
   std::string Active(const std::string& name) const { return host.Drive('E', "Logs/" + name); }
+  // The snapshot's log hint (first log 40, this series) and its saved logs 40 and 41.
+  void SavedLogs() {
+    host.WriteLogHint(40, kLogSeries);
+    host.WriteSavedLog(40, "forty");
+    host.WriteSavedLog(41, "forty-one");
+  }
 
   FakeHostSeam seam_;  // the free space of this test's host
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
   RestoreRequest request = MakeRequest(0);
   Names copied;
-  std::string errorText;
+  std::string errorText, failingFlush;  // failingFlush: the Windows path whose flush fails
+  platform::FlushOverride flushes{
+      [this](const std::string& path) { return path == failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }};
   std::uint32_t freeMegabytes = 10000;
   bool freeSpaceKnown = true;
 };
@@ -69,74 +87,46 @@ TEST_F(RecoveryLogsTest, OfTwoSavedCopiesTheFirstCandidateDecides) {
   EXPECT_FALSE(std::filesystem::exists(Active("S0000040.TXN")));
 }
 
-// Each row adds to the state the rows before it left.
-TEST_F(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed) {
-  const std::string impossible = "UP TO THE MINUTE restore is not possible\r\n";
-  struct Case {
-    std::function<void()> setUp;
-    std::string error;
-  };
-  const std::vector<Case> cases = {
-      {[] {}, "ERROR: Could not open log hint file:\r\nL:\\ArkLedger\\srv1\\" + std::string(kSnapshotName) + "\\log_hint\r\n"},
-      {[&] { host.WriteLogHint(40, "12345678"); },
-       "ERROR: The Log Series of the current transaction log (0x0000000f)\r\nDoes not match the Snapshot Log Series "
-       "(0x12345678)\r\n" + impossible},
-      {[&] { host.WriteLogHint(40, kLogSeries), domino.positionStatus = 0x0222; },
-       "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n" + impossible},
-      {[&] { domino.positionStatus = ERR_NO_MORE_LOGS, host.WriteSavedLog(40, "forty"); },
-       "ERROR: Could not find archive log file: S0000041.TXN\r\nLog is not located in Server's arkledger "
-       "directory:\r\nL:\\ArkLedger\\srv1\\"},
-      {[&] { host.WriteSavedLog(41, "forty-one"), freeMegabytes = 128; },  // free space equal to the need
-       "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n"},
-      {[&] { freeSpaceKnown = false; },
-       "ERROR: Could not determine the free space of the active log drive E:\r\n" + impossible},
-      {[&] { request.server.logDirectory.clear(); },
-       "ERROR: The server's transaction log directory is not known.\r\n" + impossible},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.error);
-    c.setUp();
-    EXPECT_EQ(Ensure(), -1);
-    EXPECT_EQ(errorText, c.error);
-    EXPECT_TRUE(request.output.accumulated.ends_with(c.error));  // printed once, as the last message
-    EXPECT_TRUE(copied.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(host.Drive('E', "Logs")));
-  }
-}
+const Refusal kRefusals[] = {
+    {"NoLogHint", [](auto&) {},
+     "ERROR: Could not open log hint file:\r\n" + kLedger + "\\log_hint\r\n"},
+    {"OtherSeries", [](auto& t) { t.host.WriteLogHint(40, "12345678"); },
+     "ERROR: The Log Series of the current transaction log (0x0000000f)\r\nDoes not match the Snapshot Log Series "
+     "(0x12345678)\r\n" + kImpossible},
+    {"NoCurrentLog", [](auto& t) { t.host.WriteLogHint(40, kLogSeries), t.domino.positionStatus = 0x0222; },
+     "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n" + kImpossible},
+    {"SavedLogMissing", [](auto& t) { t.SavedLogs(), std::filesystem::remove(t.host.Ledger("logs/S0000041.TXN")); },
+     "ERROR: Could not find archive log file: S0000041.TXN\r\nLog is not located in Server's arkledger "
+     "directory:\r\nL:\\ArkLedger\\srv1\\"},
+    {"NoRoom", [](auto& t) { t.SavedLogs(), t.freeMegabytes = 128; },  // free space equal to the need
+     "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n"},
+    {"FreeSpaceUnknown", [](auto& t) { t.SavedLogs(), t.freeSpaceKnown = false; },
+     "ERROR: Could not determine the free space of the active log drive E:\r\n" + kImpossible},
+    {"NoLogDirectory", [](auto& t) { t.SavedLogs(), t.request.server.logDirectory.clear(); },
+     "ERROR: The server's transaction log directory is not known.\r\n" + kImpossible},
+    // A log that cannot be copied, or whose copy cannot be flushed to the
+    // disk before recovery reads it: the system's text; the copy does not stay.
+    {"NoSuchDirectory", [](auto& t) { t.SavedLogs(), t.request.server.logDirectory = "E:\\NoSuchDirectory\\"; },
+     kCopy + "S0000040.TXN to:\r\nE:\\NoSuchDirectory\\S0000040.TXN\r\n" + SystemText(ERROR_PATH_NOT_FOUND)},
+    {"LogNotFlushed", [](auto& t) { t.SavedLogs(), t.failingFlush = "E:\\Logs\\S0000041.TXN"; },
+     kCopy + "S0000041.TXN to:\r\nE:\\Logs\\S0000041.TXN\r\n" + SystemText(ERROR_WRITE_FAULT),
+     {"E:\\Logs\\S0000040.TXN"}},
+    {"DirectoryNotFlushed", [](auto& t) { t.SavedLogs(), t.failingFlush = "E:\\Logs"; },
+     kCopy + "S0000040.TXN to:\r\nE:\\Logs\\S0000040.TXN\r\n" + SystemText(ERROR_WRITE_FAULT)},
+};
 
-// A log that cannot be copied, or whose copy cannot be flushed to the disk
-// before recovery reads it, stops the restore with the system's text; the
-// unflushed copy does not stay.
-TEST_F(RecoveryLogsTest, ACopyThatFailsStopsWithTheSystemText) {
-  host.WriteLogHint(40, kLogSeries);
-  host.WriteSavedLog(40, "forty");
-  host.WriteSavedLog(41, "forty-one");
-  struct Case {
-    std::string logDirectory, failingFlush, failingLog;
-    Names copied;
-  };
-  const std::vector<Case> cases{
-      {"E:\\NoSuchDirectory\\", "", "S0000040.TXN", {}},
-      {"E:\\Logs", "E:\\Logs\\S0000041.TXN", "S0000041.TXN", {"E:\\Logs\\S0000040.TXN"}},
-      {"E:\\Logs", "E:\\Logs", "S0000040.TXN", {}},  // the log directory cannot be flushed
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.failingFlush);
-    std::filesystem::remove_all(host.Drive('E', "Logs"));
-    std::filesystem::create_directories(host.Drive('E', "Logs"));
-    request.server.logDirectory = c.logDirectory;
-    platform::FlushOverride flushes(
-        [&](const std::string& path) { return path == c.failingFlush ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
-    EXPECT_EQ(Ensure(), -1);
-    const std::string directory = c.logDirectory.back() == '\\' ? c.logDirectory : c.logDirectory + "\\";
-    const std::string prefix = "ERROR: Could not copy log file: L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName) +
-                               "\\logs\\" + c.failingLog + " to:\r\n" + directory + c.failingLog + "\r\n";
-    ASSERT_EQ(errorText.substr(0, prefix.size()), prefix);
-    EXPECT_GT(errorText.size(), prefix.size() + 2);  // the system's text follows
-    EXPECT_TRUE(errorText.ends_with("\r\n"));
-    EXPECT_EQ(copied, c.copied);
-    EXPECT_FALSE(std::filesystem::exists(Active(c.failingLog)));
+TEST_P(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed) {
+  GetParam().arrange(*this);
+  EXPECT_EQ(Ensure(), -1);
+  EXPECT_EQ(errorText, GetParam().error);
+  EXPECT_TRUE(request.output.accumulated.ends_with(errorText));  // printed once, as the last message
+  EXPECT_EQ(copied, GetParam().copied);
+  Names active;  // the active log directory holds the copies reported, nothing else
+  for (const auto& e : std::filesystem::directory_iterator(Active(""))) {
+    active.push_back("E:\\Logs\\" + e.path().filename().string());
   }
+  EXPECT_EQ(active, GetParam().copied);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, RecoveryLogsTest, ::testing::ValuesIn(kRefusals));
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "tests/backup/backup_host.h"
 
 inline constexpr const char* kSnapshotName = "dominosnap__ARKHOST__srv1__recent";
+// The snapshot's ArkLedger directory as the engine names it.
+inline const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
 
 struct RestoreHost : TempHostRoot {
   RestoreHost() : TempHostRoot(HostOptions{"DEL", "", "L:\\ArkLedger", "", ""}) {

@@ -5,7 +5,6 @@
 
 #include "domino/settings.h"
 #include "output/operation_lock.h"
-#include "output/output.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
 #include "platform/host.h"
@@ -18,11 +17,9 @@
 #include "tests/support/text_checks.h"
 
 using ::testing::_;
-using Names = std::vector<std::string>;
 
 namespace {
 
-const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
 const std::string kCanceled = "Restore canceled; the volume was not changed.\r\n";
 const std::string kKeptFolder = "L:\\ArkLedger\\$kept_logs\\srv1\\";
 constexpr std::int32_t kThrew = INT_MIN;
@@ -38,8 +35,22 @@ Names Files(const std::filesystem::path& dir, bool withContent) {
   return files;
 }
 
-class RestoreRunTest : public ::testing::Test {
- protected:
+class RestoreRunTest;
+enum Stage { kRefused, kComponentFailed, kReverted };
+struct Failure {  // a way out of the run
+  const char* name;
+  std::function<void(RestoreRunTest&)> arrange;
+  std::string said;    // the end of the text (whole: all of it)
+  bool whole = false;
+  Stage stage = kRefused;
+  std::int32_t result = -1;
+  int terms = 2;       // runtime ends: in the start-up sequence and at the end
+};
+void PrintTo(const Failure& row, std::ostream* os) { *os << row.name; }
+
+class RestoreRunTest : public ::testing::TestWithParam<Failure> {
+ public:
+  // An up-to-the-minute request of the restorable snapshot; no fault set.
   RestoreRunTest() {
     ON_CALL(domino, InitRuntime(_, _)).WillByDefault([this](int, char**) { return initStatus; });
     ON_CALL(domino, TermRuntime()).WillByDefault([this] { ++terms; });
@@ -57,24 +68,11 @@ class RestoreRunTest : public ::testing::Test {
     domino.currentLog = 42;
     component.state().restoreFrom = host.path() / "snapshots";
     platform::SetEventObserver([this](const platform::EventRecord& event) { events.push_back(event); });
-    Fresh();
+    HostChecks(10000);
+    host.MakeRestorableSnapshot(kLogSeries);
   }
   ~RestoreRunTest() override { platform::SetEventObserver(nullptr); }
 
-  // An up-to-the-minute request of the restorable snapshot; no fault set.
-  void Fresh() {
-    request = MakeRequest(0);
-    dominoRunning = recoveryThrows = false;
-    terms = 0;
-    initStatus = applyStatus = recoveryStatus = 0;
-    component.Install();
-    component.state().restoreResult = S_OK;
-    component.state().instanceResult = S_OK;
-    HostChecks(10000);
-    WriteNotesSetting("CHANGE_INFO_DIR", "L:\\ArkLedger", GetArkIniPath());
-    std::filesystem::remove_all(host.Drive('L', "ArkLedger/$kept_logs"));
-    host.MakeRestorableSnapshot(kLogSeries);
-  }
   // Domino as dominoRunning says; megabytes free on every drive but L:.
   void HostChecks(std::uint32_t free, std::uint32_t freeOnL = 10000) {
     seam_.isDominoRunning = [this] { return dominoRunning; };
@@ -95,10 +93,8 @@ class RestoreRunTest : public ::testing::Test {
     WriteHostFile(host.Drive('D', "Domino/Data/logdir/S0000042.TXN"), "current log");
     WriteHostFile(host.Drive('D', "Domino/Data/logdir/SIMLOG.CTL"), "control");
   }
-  // Runs the restore (kThrew when it throws); returns the run's text; events are the run's.
+  // Runs the restore (kThrew when it throws); returns the run's text.
   std::string Run() {
-    events.clear();
-    request.output.accumulated.clear();
     try {
       result = PerformRestore(request);
     } catch (const std::runtime_error&) {
@@ -106,22 +102,13 @@ class RestoreRunTest : public ::testing::Test {
     }
     return request.output.accumulated;
   }
-  static std::string Joined(const Names& messages) {
-    std::string all;
-    for (const std::string& m : messages) all += m;
-    return all;
-  }
-  bool LockIsFree() {
-    OutputSink sink;
-    return AcquireOperationLock(sink).valid();
-  }
-  std::string Volume(const std::string& name) const { return ReadHostFile(host.Drive('D', "Domino/Data/" + name)); }
 
   FakeHostSeam seam_;  // the process check and free space of this test's host
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
   FakeComponent component;
-  RestoreRequest request;
+  RestoreRequest request = MakeRequest(0);
+  platform::OperationLockHandle held;  // another operation's lock
   bool dominoRunning = false, recoveryThrows = false;
   int terms = 0;
   STATUS initStatus = 0, applyStatus = 0, recoveryStatus = 0;
@@ -149,7 +136,7 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
   EXPECT_TRUE(ActiveLogs().empty());
   EXPECT_EQ(queriedDrives, "E");
   EXPECT_EQ(terms, 2);  // once inside the start-up sequence, once at the end
-  EXPECT_TRUE(LockIsFree());
+  EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].eventId, 0x4000006Fu);
   EXPECT_EQ(events[0].strings, (Names{"UP TO THE MINUTE", kSnapshotName, "srv1/Org"}));
@@ -173,93 +160,84 @@ TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   EXPECT_EQ(events[0].strings.front(), "POINT IN TIME");
 }
 
-TEST_F(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
-  const std::string logsOnD = "ERROR: The active log directory D:\\Domino\\Data\\logdir lies on drive D:, which the "
-                              "restore reverts, and its files cannot be kept across the revert:\r\n";
-  // A failure of the sequence is printed where it happens and again at the end.
-  const auto twice = [](const std::string& said) { return Names{said, said}; };
-  platform::OperationLockHandle held;
-  enum Stage { kRefused, kComponentFailed, kReverted };
-  struct Case {
-    std::function<void()> arrange;
-    Names said;          // the end of the text (whole: all of it)
-    bool whole = false;
-    Stage stage = kRefused;
-    std::int32_t result = -1;
-    int terms = 2;       // runtime ends: in the start-up sequence and at the end
-  };
-  const std::string archiveOff = "ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
-                                 "Please re-enabled archival transaction logging and perform a full backup.\r\n";
-  const std::vector<Case> cases = {
-      {[&] { dominoRunning = true; },
-       {"ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\nRestore canceled.\r\n"},
-       true},
-      {[&] { request.server.archiveLogging = 0, request.pointInTime = 1; }, {archiveOff}, true},
-      {[&] { request.server.archiveLogging = 0; }, {archiveOff}, true},
-      {[&] { request.pointInTime = 1, std::filesystem::remove_all(host.Ledger()); },
-       twice("ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + kLedger +
-             "\r\nWithout it the change information recorded during the backup cannot be applied.\r\n" + kCanceled)},
-      {[&] { std::filesystem::remove(host.Ledger("disabled_databases")); },  // a backup that never finished
-       twice("ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n" + kLedger +
-             "\\disabled_databases\r\nThe backup of this snapshot did not finish; its change information may be "
-             "incomplete.\r\n" + kCanceled)},
-      {[&] { request.pointInTime = 2, HostChecks(100); },  // 2 is up to the minute
-       twice("ERROR: Active log directory needs an additional 28MB.\r\nNot enough free space on the active log drive.\r\n")},
-      {[&] { WriteNotesSetting("CHANGE_INFO_DIR", "d:\\ArkLedger", GetArkIniPath()); },
-       twice("ERROR: The ArkLedger directory d:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data volume of server "
-             "srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time before the change "
-             "information was written.\r\nMove the ArkLedger directory to a drive other than D: and set CHANGE_INFO_DIR "
-             "in C:\\Windows\\ark.ini to its new place.\r\n" + kCanceled)},
-      {[&] { WriteHostFile(host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat\r\n"); },
-       twice("ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
-             "\\Domino\\Data\\a.nsf.dat).\r\n" + kCanceled)},
-      {[&] { LogsBelowTheDataDirectory(), HostChecks(10000, 1); },
-       twice(logsOnD + "The ArkLedger drive L: has 1 MB free; their copies need 1 MB.\r\n" + kCanceled)},
-      {[&] { LogsBelowTheDataDirectory(), WriteHostFile(host.Drive('L', "ArkLedger/$kept_logs"), "a file in the way"); },
-       twice(logsOnD + "The folder " + kKeptFolder + " could not be created.\r\n" + kCanceled)},
-      {[&] { ASSERT_TRUE(held.Acquire(kOperationLockName)); },
-       {"ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n",
-        "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n"}, true, kRefused, -1, 0},
-      {[&] { initStatus = 0x0FFF; }, {"ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n"},
-       true, kRefused, 0x0FFF, 0},
-      // The component refuses the snapshot: its text, once.
-      {[&] { component.state().restoreResult = E_FAIL; },
-       {"Restoring snapshot. Please wait...\r\n",
-        "ERROR: Restore SnapShot failed.\r\n" + platform::FormatMessageHr(E_FAIL) + "\r\n"}, false, kComponentFailed},
-      {[&] { component.state().instanceResult = E_NOINTERFACE; },
-       twice("ERROR: Could not create Snapshot Inteferface.\r\n" + platform::FormatMessageHr(E_NOINTERFACE) + "\r\n")},
-      {[&] { component.Uninstall(); },
-       twice("ERROR: Could not initialize COM\r\n" + platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n")},
-      {[&] { applyStatus = 0x0444; },
-       twice("ERROR: Apply change information failed (although snapshot was restored).\r\n"), false, kReverted},
-      {[&] { recoveryStatus = ERR_LOGS_MISSING; },
-       twice("ERROR: UP TO THE MINUTE Recovery failed. Restored snapshot is POINT IN TIME\r\n"), false, kReverted},
-      {[&] { recoveryThrows = true; }, {}, false, kReverted, kThrew},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.said.empty() ? "an exception" : c.said.back());
-    Fresh();
-    c.arrange();
-    const Names volume = Files(host.Drive('D'), true), logs = ActiveLogs(true);
-    const std::string text = Run();
-    held.Close();
-    EXPECT_EQ(result, c.result);
-    EXPECT_TRUE(c.whole ? text == Joined(c.said) : text.ends_with(Joined(c.said))) << text;
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].eventId, 0x4000006Du);
-    EXPECT_EQ(component.state().calls.size(), c.stage == kRefused ? 0u : 1u);
-    if (c.stage == kReverted) {
-      EXPECT_EQ(Volume("a.nsf"), "database a at the snapshot");
-    } else {
-      EXPECT_EQ(Files(host.Drive('D'), true), volume);
-    }
-    EXPECT_EQ(ActiveLogs(true), logs);  // the copied logs are gone again
-    EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
-    EXPECT_EQ(terms, c.terms);
-    EXPECT_TRUE(LockIsFree());
-    component.state().calls.clear();
+const std::string kLogsOnD = "ERROR: The active log directory D:\\Domino\\Data\\logdir lies on drive D:, which the "
+                             "restore reverts, and its files cannot be kept across the revert:\r\n";
+const std::string kArchiveOff = "ERROR: Transaction logging is disabled or not set to archive mode.\r\n"
+                                "Please re-enabled archival transaction logging and perform a full backup.\r\n";
+// A failure of the sequence is printed where it happens and again at the end.
+std::string Twice(const std::string& said) { return said + said; }
+
+const Failure kFailures[] = {
+    {"DominoRunning", [](auto& t) { t.dominoRunning = true; },
+     "ERROR: Domino is running. It needs to be shutdown before the restore process occurs.\r\nRestore canceled.\r\n",
+     true},
+    {"NoArchivingPit", [](auto& t) { t.request.server.archiveLogging = 0, t.request.pointInTime = 1; }, kArchiveOff,
+     true},
+    {"NoArchiving", [](auto& t) { t.request.server.archiveLogging = 0; }, kArchiveOff, true},
+    {"NoLedgerDirectory", [](auto& t) { t.request.pointInTime = 1, std::filesystem::remove_all(t.host.Ledger()); },
+     Twice("ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + kLedger +
+           "\r\nWithout it the change information recorded during the backup cannot be applied.\r\n" + kCanceled)},
+    {"BackupNeverFinished", [](auto& t) { std::filesystem::remove(t.host.Ledger("disabled_databases")); },
+     Twice("ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n" + kLedger +
+           "\\disabled_databases\r\nThe backup of this snapshot did not finish; its change information may be "
+           "incomplete.\r\n" + kCanceled)},
+    {"LogDriveFull", [](auto& t) { t.request.pointInTime = 2, t.HostChecks(100); },  // 2: up to the minute
+     Twice("ERROR: Active log directory needs an additional 28MB.\r\nNot enough free space on the active log drive.\r\n")},
+    {"LedgerOnDataDrive", [](auto&) { WriteNotesSetting("CHANGE_INFO_DIR", "d:\\ArkLedger", GetArkIniPath()); },
+     Twice("ERROR: The ArkLedger directory d:\\ArkLedger (CHANGE_INFO_DIR) lies on drive D:, the data volume of server "
+           "srv1/Org.\r\nA restore reverts that volume and would take the ArkLedger back to a time before the change "
+           "information was written.\r\nMove the ArkLedger directory to a drive other than D: and set CHANGE_INFO_DIR "
+           "in C:\\Windows\\ark.ini to its new place.\r\n" + kCanceled)},
+    {"SizeChanged", [](auto& t) { WriteHostFile(t.host.Ledger("change_info_list"), "12 Domino\\Data\\a.nsf.dat\r\n"); },
+     Twice("ERROR: The snapshot's change information is not as the backup wrote it (" + kLedger +
+           "\\Domino\\Data\\a.nsf.dat).\r\n" + kCanceled)},
+    {"NoRoomToKeepLogs", [](auto& t) { t.LogsBelowTheDataDirectory(), t.HostChecks(10000, 1); },
+     Twice(kLogsOnD + "The ArkLedger drive L: has 1 MB free; their copies need 1 MB.\r\n" + kCanceled)},
+    {"KeptLogsFolderBlocked",
+     [](auto& t) { t.LogsBelowTheDataDirectory(), WriteHostFile(t.host.Drive('L', "ArkLedger/$kept_logs"), "a file"); },
+     Twice(kLogsOnD + "The folder " + kKeptFolder + " could not be created.\r\n" + kCanceled)},
+    {"LockHeld", [](auto& t) { ASSERT_TRUE(t.held.Acquire(kOperationLockName)); },
+     "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"
+     "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n", true, kRefused, -1, 0},
+    {"RuntimeDoesNotStart", [](auto& t) { t.initStatus = 0x0FFF; },
+     "ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n", true, kRefused, 0x0FFF, 0},
+    // The component refuses the snapshot: its text, once.
+    {"ComponentRefusesRestore", [](auto& t) { t.component.state().restoreResult = E_FAIL; },
+     "Restoring snapshot. Please wait...\r\nERROR: Restore SnapShot failed.\r\n" + platform::FormatMessageHr(E_FAIL) +
+         "\r\n", false, kComponentFailed},
+    {"NoInterface", [](auto& t) { t.component.state().instanceResult = E_NOINTERFACE; },
+     Twice("ERROR: Could not create Snapshot Inteferface.\r\n" + platform::FormatMessageHr(E_NOINTERFACE) + "\r\n")},
+    {"ComponentNotInstalled", [](auto& t) { t.component.Uninstall(); },
+     Twice("ERROR: Could not initialize COM\r\n" + platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n")},
+    {"ApplyFails", [](auto& t) { t.applyStatus = 0x0444; },
+     Twice("ERROR: Apply change information failed (although snapshot was restored).\r\n"), false, kReverted},
+    {"RecoveryFails", [](auto& t) { t.recoveryStatus = ERR_LOGS_MISSING; },
+     Twice("ERROR: UP TO THE MINUTE Recovery failed. Restored snapshot is POINT IN TIME\r\n"), false, kReverted},
+    {"RecoveryThrows", [](auto& t) { t.recoveryThrows = true; }, "", false, kReverted, kThrew},
+};
+
+TEST_P(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
+  const Failure& c = GetParam();
+  c.arrange(*this);
+  const Names volume = Files(host.Drive('D'), true), logs = ActiveLogs(true);
+  const std::string text = Run();
+  held.Close();
+  EXPECT_EQ(result, c.result);
+  EXPECT_TRUE(c.whole ? text == c.said : text.ends_with(c.said)) << text;
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].eventId, 0x4000006Du);
+  EXPECT_EQ(component.state().calls.size(), c.stage == kRefused ? 0u : 1u);
+  if (c.stage == kReverted) {
+    EXPECT_EQ(ReadHostFile(host.Drive('D', "Domino/Data/a.nsf")), "database a at the snapshot");
+  } else {
+    EXPECT_EQ(Files(host.Drive('D'), true), volume);
   }
+  EXPECT_EQ(ActiveLogs(true), logs);  // the copied logs are gone again
+  EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
+  EXPECT_EQ(terms, c.terms);
+  EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
 }
+INSTANTIATE_TEST_SUITE_P(Rows, RestoreRunTest, ::testing::ValuesIn(kFailures));
 
 // With the active logs on the reverted volume (kept across the revert),
 // logs that cannot be put back stop the run before recovery, and the folder

@@ -14,8 +14,17 @@ namespace {
 
 using platform::ToUpperAnsi;
 
-class SnapshotCycle : public SnapshotHostTest {
- protected:
+class SnapshotCycle;
+struct CycleFailure {
+  const char* name;
+  std::function<void(SnapshotCycle&)> arrange;
+  std::string message;
+  std::string hint;  // the hint file after the run: as it was, or (from the rename on) with the dated name
+};
+void PrintTo(const CycleFailure& row, std::ostream* os) { *os << row.name; }
+
+class SnapshotCycle : public SnapshotHostTest, public ::testing::WithParamInterface<CycleFailure> {
+ public:
   SnapshotCycle() {
     fs::create_directories(host_.Drive('E', "data"));
     fake().nextCreation = Utc(2003, 2, 4, 15, 30, 0);  // 10:30:00 local
@@ -52,26 +61,21 @@ TEST_F(SnapshotCycle, TheNextBackupRenamesRecentToItsTime) {
 }
 
 TEST_F(SnapshotCycle, VolumeLimitsRefuseAt255AndWarnAt254) {
-  struct Case {
-    int count;
-    bool deleteExcess;
-    int result;
-    bool warns;
-  };
-  for (const Case& c : std::vector<Case>{{255, false, -1, false}, {254, false, 0, true}, {254, true, 0, false},
-                                         {256, false, 0, false}}) {
-    SCOPED_TRACE(c.count);
+  // Snapshots on the volume, the flag to delete excess ones, the result, a warning.
+  for (const auto& [count, deleteExcess, result, warns] : std::vector<std::tuple<int, bool, int, bool>>{
+           {255, false, -1, false}, {254, false, 0, true}, {254, true, 0, false}, {256, false, 0, false}}) {
+    SCOPED_TRACE(count);
     fake() = FakeComponentState{};
     fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-    for (int i = 1; i < c.count; ++i) fake().Add(u'E', "other" + std::to_string(i), Utc(2002, 1, 1, 0, 0, 0));
-    fs::remove_all(host_.Drive('E', "ledger"));
-    request_.deleteExcessSnapshots = c.deleteExcess;
-    EXPECT_EQ(Run(), c.result);
+    for (int i = 1; i < count; ++i) fake().Add(u'E', "other" + std::to_string(i), Utc(2002, 1, 1, 0, 0, 0));
+    fs::remove_all(host_.Drive('E', "ledger"));  // the last row's recent directory would clash
+    request_.deleteExcessSnapshots = deleteExcess;
+    EXPECT_EQ(Run(), result);
     EXPECT_EQ(Has(Said(), "WARNING: 254 snapshots are on this volume. Additional backups will not be possible\r\n"
-                          "until existing snapshots are removed.\r\n"), c.warns);
-    EXPECT_EQ(fake().CallsStartingWith("Create").empty(), c.result != 0);
+                          "until existing snapshots are removed.\r\n"), warns);
+    EXPECT_EQ(fake().CallsStartingWith("Create").empty(), result != 0);
     EXPECT_EQ(Has(Said(), "255 Snapshots are on this volume.  Please delete at least one before continuing.\r\n"),
-              c.result != 0);
+              result != 0);
   }
   EXPECT_TRUE(Has(Said(), "There are currently 256 snapshots on VOL vol1.\n"));
 }
@@ -94,39 +98,33 @@ TEST_F(SnapshotCycle, ClashOfDatedDirectoryGivesRecentNameBack) {
   EXPECT_EQ(ReadHostFile(Ledger(Recent("SRV1")) / "log_hint"), "7\r\n0000000f");
 }
 
-TEST_F(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
-  const std::string recentOnly = Recent("SRV1") + "\n";
-  const std::string withDated = ToUpperAnsi(Recent("SRV1") + "\n" + Dated("srv1", "2-3-2003_9.5.7") + "\n");
-  struct Case {
-    std::function<void()> arrange;
-    std::string message;
-    std::string hint;  // the hint file after the run: as it was, or (from the rename on) with the dated name
-  };
-  const std::vector<Case> cases = {
-      {[&] { component_.Uninstall(); }, "ERROR: Create Snapshot COM component FAILED\r\n", recentOnly},
-      {[&] { fake().instanceResult = E_NOINTERFACE; }, "ERROR: Create Snapshot Interface FAILED\r\n", recentOnly},
-      {[&] { fake().enumerateResult = E_FAIL; }, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n", recentOnly},
-      {[&] { platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini"); },
-       "ERROR: ArkLedger directory  could not be created.\r\n", recentOnly},
-      {[&] { fake().renameResult = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); },
-       "ERROR: Could not rename snapshot to ." + Dated("srv1", "2-3-2003_9.5.7") + "\r\n", withDated},
-      {[&] { fs::remove(Ledger("hint")), fs::create_directories(Ledger("hint")); },
-       "Could not read\\create Snapshot hint file:E:\\ledger\\srv1\\", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    fake() = FakeComponentState{};
-    fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-    component_.Install();
-    platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "E:\\ledger", "C:\\Windows\\ark.ini");
-    fs::remove_all(host_.Drive('E', "ledger"));
-    WriteHostFile(Ledger("hint"), recentOnly);
-    c.arrange();
-    EXPECT_EQ(Run(), -1);
-    EXPECT_TRUE(Has(Said(), c.message)) << Said();
-    EXPECT_EQ(c.hint.empty() ? "" : ReadHostFile(Ledger("hint")), c.hint);
-  }
+const std::string kRecentOnly = Recent("SRV1") + "\n";
+const std::string kWithDated = ToUpperAnsi(Recent("SRV1") + "\n" + Dated("srv1", "2-3-2003_9.5.7") + "\n");
+const CycleFailure kCycleFailures[] = {
+    {"ComponentMissing", [](auto& t) { t.component_.Uninstall(); }, "ERROR: Create Snapshot COM component FAILED\r\n",
+     kRecentOnly},
+    {"NoInterface", [](auto& t) { t.fake().instanceResult = E_NOINTERFACE; },
+     "ERROR: Create Snapshot Interface FAILED\r\n", kRecentOnly},
+    {"EnumerateFails", [](auto& t) { t.fake().enumerateResult = E_FAIL; },
+     "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n", kRecentOnly},
+    {"NoLedger",
+     [](auto&) { platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini"); },
+     "ERROR: ArkLedger directory  could not be created.\r\n", kRecentOnly},
+    {"RenameFails", [](auto& t) { t.fake().renameResult = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); },
+     "ERROR: Could not rename snapshot to ." + Dated("srv1", "2-3-2003_9.5.7") + "\r\n", kWithDated},
+    {"HintUnreadable", [](auto& t) { fs::remove(t.Ledger("hint")), fs::create_directories(t.Ledger("hint")); },
+     "Could not read\\create Snapshot hint file:E:\\ledger\\srv1\\", ""},
+};
+
+TEST_P(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
+  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
+  WriteHostFile(Ledger("hint"), kRecentOnly);
+  GetParam().arrange(*this);
+  EXPECT_EQ(Run(), -1);
+  EXPECT_TRUE(Has(Said(), GetParam().message)) << Said();
+  EXPECT_EQ(GetParam().hint.empty() ? "" : ReadHostFile(Ledger("hint")), GetParam().hint);
 }
+INSTANTIATE_TEST_SUITE_P(Rows, SnapshotCycle, ::testing::ValuesIn(kCycleFailures));
 
 TEST_F(SnapshotCycle, TakeSnapshotAndRecordRecentSnapshotTime) {
   std::string error = "earlier text";

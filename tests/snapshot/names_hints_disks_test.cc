@@ -8,6 +8,7 @@
 using SnapshotNames = SnapshotHostTest;
 using SnapshotHints = SnapshotHostTest;
 using SnapshotDisks = SnapshotHostTest;
+using Disk = snapshot::DiskInfo;
 using platform::ToLowerAnsi;
 using platform::ToUpperAnsi;
 
@@ -20,14 +21,6 @@ std::vector<std::string> NamesOf(const DominoServerInfo& server) {
 }
 
 const char* const kHint = "E:\\ledger\\srv1\\hint";
-
-snapshot::DiskInfo Disk(const char16_t* path, const char16_t* device, std::vector<std::u16string> letters) {
-  snapshot::DiskInfo disk;
-  disk.diskPath = path;
-  disk.devicePath = device;
-  disk.driveLetters = std::move(letters);
-  return disk;
-}
 
 DominoServerInfo Server(const std::string& name, const std::string& data, const std::string& logs) {
   DominoServerInfo server;
@@ -143,8 +136,8 @@ TEST_F(SnapshotHints, LoadMatchesVolumeSaveRewritesUpperCasedOnceAndBadInputsFai
 }
 
 TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
-  fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\vol_data\\disk1", {u"E", u"F:\\"}),
-                  Disk(u"/vol_logs/disk2", u"\\\\filer1\\vol_logs", {u"L"})};
+  fake().disks = {Disk{u"/vol_data/disk1", u"\\\\filer1\\vol_data\\disk1", {u"E", u"F:\\"}},
+                  Disk{u"/vol_logs/disk2", u"\\\\filer1\\vol_logs", {u"L"}}};
   DiscoveryResult result;
   // Data and logs on different disks; a lower-case data drive; a server on
   // a drive that no disk carries.
@@ -161,7 +154,7 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
   // No component or no list leaves the servers without volumes.
   result = DiscoveryResult{};
   result.servers = {Server("srv1", "E:\\data", "E:\\logs")};
-  fake().disks = {Disk(u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"})};
+  fake().disks = {Disk{u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"}}};
   component_.Uninstall();
   EXPECT_FALSE(IsSnapshotComponentInstalled());
   EXPECT_EQ(ListSnapshotsAndDisks(result), -1);
@@ -177,7 +170,7 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
 
   // Odd paths from the component do not break the listing.
   fake().listDisksResult = S_OK;
-  fake().disks = {Disk(u"", u"", {u"", u"E"}), Disk(u"/only", u"\\", {})};
+  fake().disks = {Disk{u"", u"", {u"", u"E"}}, Disk{u"/only", u"\\", {}}};
   EXPECT_EQ(ListSnapshotsAndDisks(result), 0);
   EXPECT_EQ(result.servers[0].dataVolume.present, 1);
   EXPECT_EQ(result.servers[0].dataVolume.devicePath, "");

@@ -20,7 +20,15 @@ namespace {
 const std::string d1 = Dated("srv1", "2-3-2003_9.5.7");
 const std::string d2 = Dated("srv1", "1-3-2003_9.5.7");
 
-class SnapshotRetention : public SnapshotHostTest {
+struct StillListed {  // a deletion of d1 that leaves it listed
+  const char* name;
+  HRESULT deleteResult;
+  int failingEnumeration;  // the enumeration after d1's deletion is the second
+  std::string warning;
+};
+void PrintTo(const StillListed& row, std::ostream* os) { *os << row.name; }
+
+class SnapshotRetention : public SnapshotHostTest, public ::testing::WithParamInterface<StillListed> {
  protected:
   // Deletes beyond keep with no reports yet and nothing said.
   int Delete(std::uint32_t keep) {
@@ -153,46 +161,40 @@ TEST_F(SnapshotRetention, LogsStillNeededMoveToTheNewerSnapshot) {
 // ArkLedger directory (without it the snapshot could not be restored), is
 // not counted, and is named in a WARNING and a warning event; the call
 // still succeeds, so the backup that ran it completes.
-TEST_F(SnapshotRetention, ASnapshotStillListedKeepsItsDirectoryAndIsNotCounted) {
-  const std::string kept = "WARNING: Snapshot " + d1 + " on VOL vol1 was not deleted; its ArkLedger directory is kept.\r\n";
-  struct Case {
-    HRESULT deleteResult;
-    int failingEnumeration;  // the enumeration after d1's deletion is the second
-    std::string warning;
-  };
-  const std::vector<Case> cases{
-      {HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), 0,
-       kept + platform::FormatMessageHr(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) + "\r\n"},
-      {S_OK, 0, kept},  // the component claims success
-      {S_OK, 2, kept + platform::FormatMessageHr(E_FAIL) + "\r\n"},  // the list afterwards cannot be read
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.warning);
-    ThreeSnapshots();
-    fake().undeletable = {d1};
-    fake().deleteResult = c.deleteResult;
-    fake().enumerations = 0;
-    fake().failingEnumeration = c.failingEnumeration;
-    fake().enumerateResult = c.failingEnumeration != 0 ? E_FAIL : S_OK;
-    WriteHostFile(Ledger(d1) / "log_hint", "3\r\n0000000f");
-    WriteHostFile(Ledger(d2) / "x", "goes with its snapshot");
-    fs::remove_all(host_.path() / "Logs");
+const std::string kKept =
+    "WARNING: Snapshot " + d1 + " on VOL vol1 was not deleted; its ArkLedger directory is kept.\r\n";
+const StillListed kStillListed[] = {
+    {"DeletionRefused", HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), 0,
+     kKept + platform::FormatMessageHr(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED)) + "\r\n"},
+    {"SuccessClaimed", S_OK, 0, kKept},
+    {"ListUnreadable", S_OK, 2, kKept + platform::FormatMessageHr(E_FAIL) + "\r\n"},
+};
 
-    ASSERT_EQ(Delete(1), 0);
-    EXPECT_EQ(deleted_, 1);
-    EXPECT_TRUE(Has(Said(), c.warning + "Removed snapshot sub directory: E:\\ledger\\srv1\\" + d2 + "\r\n")) << Said();
-    EXPECT_EQ(ReadHostFile(Ledger(d1) / "log_hint"), "3\r\n0000000f");
-    EXPECT_FALSE(fs::exists(Ledger(d2)));
-    EXPECT_EQ(fake().Names(u'E'), (std::vector<std::string>{Recent("SRV1"), d1}));
-    EXPECT_TRUE(Has(ReadHostFile(host_.path() / "Logs" / "Application.log"),
-                    "Warning category 1 event 0x40000073 arksvc: Snapshot " + d1 +
-                        " of the Domino server srv1/Org on volume vol1 could not be deleted"));
-    const std::string report = Report();
-    EXPECT_TRUE(Has(report, c.warning + "Deleted snapshot " + d2 + " on VOL vol1\r\n"));
-    EXPECT_FALSE(Has(report, "Deleted snapshot " + d1));
-    EXPECT_TRUE(Has(report, "Deleted 1 snapshots."));
-  }
+TEST_P(SnapshotRetention, ASnapshotStillListedKeepsItsDirectoryAndIsNotCounted) {
+  const StillListed& c = GetParam();
+  ThreeSnapshots();
+  fake().undeletable = {d1};
+  fake().deleteResult = c.deleteResult;
+  fake().failingEnumeration = c.failingEnumeration;
+  fake().enumerateResult = c.failingEnumeration != 0 ? E_FAIL : S_OK;
+  WriteHostFile(Ledger(d1) / "log_hint", "3\r\n0000000f");
+  WriteHostFile(Ledger(d2) / "x", "goes with its snapshot");
+
+  ASSERT_EQ(Delete(1), 0);
+  EXPECT_EQ(deleted_, 1);
+  EXPECT_TRUE(Has(Said(), c.warning + "Removed snapshot sub directory: E:\\ledger\\srv1\\" + d2 + "\r\n")) << Said();
+  EXPECT_EQ(ReadHostFile(Ledger(d1) / "log_hint"), "3\r\n0000000f");
+  EXPECT_FALSE(fs::exists(Ledger(d2)));
+  EXPECT_EQ(fake().Names(u'E'), (std::vector<std::string>{Recent("SRV1"), d1}));
+  EXPECT_TRUE(Has(ReadHostFile(host_.path() / "Logs" / "Application.log"),
+                  "Warning category 1 event 0x40000073 arksvc: Snapshot " + d1 +
+                      " of the Domino server srv1/Org on volume vol1 could not be deleted"));
+  const std::string report = Report();
+  EXPECT_TRUE(Has(report, c.warning + "Deleted snapshot " + d2 + " on VOL vol1\r\n"));
+  EXPECT_FALSE(Has(report, "Deleted snapshot " + d1));
+  EXPECT_TRUE(Has(report, "Deleted 1 snapshots."));
 }
+INSTANTIATE_TEST_SUITE_P(Rows, SnapshotRetention, ::testing::ValuesIn(kStillListed));
 
 TEST_F(SnapshotRetention, FailuresStopWithoutReport) {
   ThreeSnapshots();

@@ -29,7 +29,7 @@ inline std::string Dated(const std::string& server, const std::string& stamp) {
 inline std::string Recent(const std::string& upperServer) { return "dominosnap__HOST1__" + upperServer + "__recent"; }
 
 class SnapshotHostTest : public ::testing::Test {
- protected:
+ public:
   SnapshotHostTest() {
     ClearReportText();
     server_.commonName = "srv1";
