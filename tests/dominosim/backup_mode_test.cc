@@ -135,11 +135,7 @@ TEST_F(BackupMode, DeadHolderIsReleased) {
     }
     return total;
   };
-  auto runServer = [&] {
-    simtest::ServerProcess server(host.root(), ini);
-    ASSERT_TRUE(simtest::WaitForRecords(host.Config().logDirHost, 300));
-    EXPECT_EQ(server.Stop(), 0);
-  };
+  auto runServer = [&] { simtest::RunServer(host, "7", [](const LogControl&) { return true; }, 300); };
   runServer();  // while the holder lives, the server's writes of the database are recorded
   EXPECT_GT(dirtyBytes(), 0u);
   DBHANDLE h = 0;

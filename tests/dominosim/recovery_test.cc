@@ -31,10 +31,6 @@ STATUS CopyFromArchive(void*, DWORD number, const char* path) {
   }
   return n > number ? 0 : 0xFFFF;
 }
-STATUS FindsNothing(void*, DWORD number, const char* path) {
-  g_calls.emplace_back(number, path);
-  return 0xFFFF;
-}
 
 // A host whose server has written across many extents since its databases
 // were saved; the first extents were archived (copied aside, marked) and
@@ -61,7 +57,7 @@ struct RecoveryHost : ::testing::Test, ::testing::WithParamInterface<Refused> {
       oldDigest[win] = simtest::Digest(config, host.Host(win));
     }
     // Many extents, so that several full ones wait to be archived.
-    RunServer([](const LogControl& c) { return c.currentExtent >= 8; });
+    simtest::RunServer(host, "2", [](const LogControl& c) { return c.currentExtent >= 8; }, 100);
     // The archive walk: full extents in order, with their Windows paths, then
     // the current extent; the first three are copied aside and marked.
     BYTE id[16];
@@ -80,7 +76,7 @@ struct RecoveryHost : ::testing::Test, ::testing::WithParamInterface<Refused> {
     ASSERT_GE(expected, 6u);
     ASSERT_EQ(api.ArchiveEnd(), NOERROR);
     // Rolls over: the archived extents leave the log directory.
-    RunServer([&](const LogControl& c) { return c.oldestPresent > 3 && c.nextLsn > 0; });
+    simtest::RunServer(host, "3", [](const LogControl& c) { return c.oldestPresent > 3 && c.nextLsn > 0; }, 100);
     ASSERT_FALSE(fs::exists(config.logDirHost + "/S0000001.TXN"));
     int changed = 0;
     for (const std::string& win : host.server().databases) {
@@ -88,14 +84,6 @@ struct RecoveryHost : ::testing::Test, ::testing::WithParamInterface<Refused> {
       changed += liveDigest[win] != oldDigest[win];
     }
     ASSERT_GT(changed, 3) << "the workload changed too little to test anything";
-  }
-  template <typename Condition>
-  void RunServer(Condition until) {
-    static int seed = 1;
-    simtest::ServerProcess server(host.root(), host.server().notesIni, std::to_string(++seed));
-    ASSERT_TRUE(simtest::WaitForLog(config.logDirHost, until));
-    ASSERT_TRUE(simtest::WaitForRecords(config.logDirHost, 100));
-    ASSERT_EQ(server.Stop(), 0);
   }
   // Every logged database named in paths has the digest it has in want.
   void ExpectDigests(std::map<std::string, std::string>& want, const std::vector<std::string>& paths) {
@@ -109,12 +97,12 @@ struct RecoveryHost : ::testing::Test, ::testing::WithParamInterface<Refused> {
     for (const auto& [win, bytes] : oldBytes) WriteHostFile(host.Host(win), bytes);
   }
   // RecoverDatabaseList on the packed list; position and printed take what it gave.
-  STATUS Recover(const std::vector<std::string>& paths, ArchivedLogCallbackFn callback) {
+  STATUS Recover(const std::vector<std::string>& paths) {
     std::string packed;
     for (const std::string& p : paths) packed += p + '\0';
     packed += '\0';
     ::testing::internal::CaptureStdout();
-    STATUS s = api.RecoverDatabaseList(packed.data(), callback, 1, &position, 0);
+    STATUS s = api.RecoverDatabaseList(packed.data(), CopyFromArchive, 1, &position, 0);
     printed = ::testing::internal::GetCapturedStdout();
     return s;
   }
@@ -124,14 +112,13 @@ struct RecoveryHost : ::testing::Test, ::testing::WithParamInterface<Refused> {
 // the list itself, which here does not fit the runtime's buffer of 65,536
 // bytes), nothing written; the engine's retry without that database recovers.
 using Paths = std::vector<std::string>;
-struct Refused { const char* what; Paths (*paths)(RecoveryHost&); STATUS status; WORD position;
-                 ArchivedLogCallbackFn callback = CopyFromArchive; };
+struct Refused { const char* what; Paths (*paths)(RecoveryHost&); STATUS status; WORD position; };
 void PrintTo(const Refused& c, std::ostream* os) { *os << c.what; }
 const Refused kRefused[] = {
-    {"ExtentMissing", [](RecoveryHost& h) { return h.logged; }, ERR_LOGS_MISSING, 0, FindsNothing},
+    {"ExtentMissing", [](RecoveryHost& h) { fs::remove_all(g_archiveDir); return h.logged; }, ERR_LOGS_MISSING, 0},
     {"NotLogged", [](RecoveryHost& h) { return Paths{h.logged[0], h.unlogged[0], h.logged[1]}; }, ERR_DB_NOT_LOGGED, 2},
     {"Damaged", [](RecoveryHost& h) {
-       simtest::PokeByte(h.host.Host(h.logged[2]), 30, '\x5a');
+       std::fstream(h.host.Host(h.logged[2]), std::ios::binary | std::ios::in | std::ios::out).seekp(30) << '\x5a';
        return Paths{h.logged[0], h.logged[1], h.logged[2]};
      }, ERR_DB_CORRUPT, 3},
     {"Missing", [](RecoveryHost& h) { return Paths{h.logged[0], "D:\\nothere.nsf"}; }, ERR_FILE_NOT_FOUND, 2},
@@ -143,15 +130,15 @@ TEST_P(RecoveryHost, MissingExtentUnloggedAndBadDatabasesFailWithoutWriting) {
   const Refused& c = GetParam();
   RestoreOldCopies();
   Paths paths = c.paths(*this);
-  EXPECT_EQ(Recover(paths, c.callback), c.status) << printed;
+  EXPECT_EQ(Recover(paths), c.status) << printed;
   EXPECT_EQ(position, c.position);
   // Only a list that was accepted asks for a log, the first.
-  EXPECT_EQ(g_calls.size(), c.callback == FindsNothing ? 1u : 0u);
+  EXPECT_EQ(g_calls.size(), c.status == ERR_LOGS_MISSING ? 1u : 0u);
   for (const auto& call : g_calls) EXPECT_EQ(call.first, 1u);
   if (c.position > 0) paths.erase(paths.begin() + c.position - 1);
   ExpectDigests(oldDigest, paths);
   if (c.position == 0) return;
-  ASSERT_EQ(Recover(paths, CopyFromArchive), NOERROR) << printed;
+  ASSERT_EQ(Recover(paths), NOERROR) << printed;
   ExpectDigests(liveDigest, paths);
 }
 INSTANTIATE_TEST_SUITE_P(Rows, RecoveryHost, ::testing::ValuesIn(kRefused));
@@ -163,14 +150,14 @@ TEST_F(RecoveryHost, TornTailEndsCleanlyAndDamagedExtentIsRefused) {
   std::string current = config.logDirHost + "/" + ExtentFileName(control.currentExtent);
   std::ofstream(current, std::ios::app | std::ios::binary) << std::string(2100, '\x33');
   RestoreOldCopies();
-  ASSERT_EQ(Recover(logged, CopyFromArchive), NOERROR) << printed;
+  ASSERT_EQ(Recover(logged), NOERROR) << printed;
   ExpectDigests(liveDigest, logged);
 
   // A damaged record inside a full extent: refused before anything is written.
   RestoreOldCopies();
   std::string sealed = config.logDirHost + "/" + ExtentFileName(control.currentExtent - 1);
-  simtest::PokeByte(sealed, 5000, '\x01');
-  EXPECT_EQ(Recover(logged, CopyFromArchive), ERR_LOG_CORRUPT);
+  std::fstream(sealed, std::ios::binary | std::ios::in | std::ios::out).seekp(5000) << '\x01';
+  EXPECT_EQ(Recover(logged), ERR_LOG_CORRUPT);
   EXPECT_EQ(position, 0);
   EXPECT_NE(printed.find(ExtentFileName(control.currentExtent - 1) + " is damaged"), std::string::npos) << printed;
   ExpectDigests(oldDigest, logged);

@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -61,22 +60,6 @@ struct Runtime {
   ~Runtime() { api.TermRuntime(); }
 };
 
-// nserver writing as fast as it can on a server of the host; killed at the end unless stopped.
-class ServerProcess {
- public:
-  ServerProcess(const std::string& root, const std::string& ini, const std::string& seed = "7")
-      : child_(ProgramBesideTest("nserver"), {"--root", root, "--ini", ini, "--rate", "0", "--seed", seed}) {}
-  // SIGTERM, its output read to the end, and wait: the exit code (-1 when not running or killed).
-  int Stop() {
-    if (child_.id() > 0) ::kill(child_.id(), SIGTERM);
-    child_.ReadAll(20000);
-    return child_.Wait();
-  }
-
- private:
-  ChildProcess child_;
-};
-
 // Waits (up to 20 s) until the condition on the log holds; true when it did.
 template <typename Condition>
 bool WaitForLog(const std::string& logDirHost, Condition condition) {
@@ -90,11 +73,18 @@ inline bool WaitForRecords(const std::string& logDirHost, std::uint64_t records)
   return WaitForLog(logDirHost, [&](const dominosim::LogControl& c) { return c.nextLsn >= from + records; });
 }
 
-// Overwrites one byte of a file.
-inline void PokeByte(const std::string& path, long offset, char byte) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  f.seekp(offset);
-  f.put(byte);
+// nserver writing as fast as it can on the host's server until the condition
+// on its log holds and `records` more were logged; then stopped cleanly.
+template <typename Condition>
+void RunServer(const SimHost& host, const std::string& seed, Condition until, std::uint64_t records) {
+  ChildProcess server(ProgramBesideTest("nserver"),
+                      {"--root", host.root(), "--ini", host.server().notesIni, "--rate", "0", "--seed", seed});
+  const std::string logDirHost = host.Config().logDirHost;
+  ASSERT_TRUE(WaitForLog(logDirHost, until));
+  ASSERT_TRUE(WaitForRecords(logDirHost, records));
+  if (server.id() > 0) ::kill(server.id(), SIGTERM);
+  server.ReadAll(20000);
+  EXPECT_EQ(server.Wait(), 0);
 }
 
 inline std::string Digest(const dominosim::ServerConfig& config, const std::string& hostPath) {
