@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "backup/database_backup.h"
 #include "backup/hint_files.h"
 #include "backup/log_archive.h"
 #include "platform/files.h"

@@ -7,7 +7,6 @@
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/clock.h"
-#include "platform/oplock.h"
 #include "platform/text.h"
 #include "tests/backup/backup_host.h"
 #include "tests/support/domino_doubles.h"

@@ -7,7 +7,6 @@
 #include "restore/recovery_logs.h"
 #include "tests/restore/restore_host.h"
 #include "tests/support/fake_host_seam.h"
-#include "tests/support/mock_domino_api.h"
 #include "tests/support/text_checks.h"
 
 namespace {

@@ -13,7 +13,6 @@
 #include "tests/restore/restore_host.h"
 #include "tests/support/fake_component.h"
 #include "tests/support/fake_host_seam.h"
-#include "tests/support/mock_domino_api.h"
 #include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/text_checks.h"
 
