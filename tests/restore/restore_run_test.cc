@@ -1,8 +1,6 @@
 // The restore run: the text of a successful run, and on every way out
 // (refusal, failure after the revert, exception) the reason, one failure
 // event, the copied logs gone, the runtime ended and the lock given back.
-#include <climits>
-
 #include "domino/settings.h"
 #include "output/operation_lock.h"
 #include "platform/eventlog.h"
@@ -22,7 +20,7 @@ namespace {
 
 const std::string kCanceled = "Restore canceled; the volume was not changed.\r\n";
 const std::string kKeptFolder = "L:\\ArkLedger\\$kept_logs\\srv1\\";
-constexpr std::int32_t kThrew = INT_MIN;
+constexpr std::int32_t kThrew = -99;  // the run threw
 
 class RestoreRunTest;
 enum Stage { kRefused, kComponentFailed, kReverted };
@@ -133,8 +131,6 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
 
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   request.pointInTime = 1;
-  // Discovery reports names upper-cased; the ArkLedger keeps its own case.
-  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
   WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");
   component.state().restoreResult = E_HANDLE;  // counts as reverted
   // Taken before backups listed their change information: restored as before.
