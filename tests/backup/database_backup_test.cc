@@ -12,8 +12,6 @@ namespace {
 
 std::string Db(const std::string& name) { return "D:\\Domino\\Data\\" + name; }
 
-std::string U32(DWORD v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
-
 std::string Pattern(std::size_t n, int seed) {
   std::string s(n, '\0');
   for (std::size_t i = 0; i < n; ++i) s[i] = char(i * 131 + seed * 7 + i / 251);
@@ -69,7 +67,7 @@ TEST_F(DatabaseBackup, AllAreBackedUpNineteenUnloggedListedAndEachFileHoldsSizeW
   EXPECT_EQ(host_.Read('L', "s/Domino/Data/mail/Big.nsf.dat"),
             std::string("\x70\x11\x01\0\0\0\0\0", 8) + Pattern(70000, 1));  // low word first
   EXPECT_EQ(host_.Read('L', "s/Domino/Data/empty.ntf.dat"), std::string(8, '\0'));
-  EXPECT_EQ(host_.Read('L', "s/Domino/Data/small.box.dat"), U32(5000) + U32(0) + Pattern(5000, 2));
+  EXPECT_EQ(host_.Read('L', "s/Domino/Data/small.box.dat"), std::string("\x88\x13\0\0\0\0\0\0", 8) + Pattern(5000, 2));
   EXPECT_EQ(dom_.Count("GetChangeInfo " + big), 4);  // three chunks and the empty one
 }
 

@@ -7,7 +7,6 @@
 #include "restore/recovery_logs.h"
 #include "tests/restore/restore_host.h"
 #include "tests/support/fake_host_seam.h"
-#include "tests/support/mock_domino_api.h"
 #include "tests/support/text_checks.h"
 
 namespace {
@@ -40,12 +39,6 @@ class RecoveryLogsTest : public ::testing::TestWithParam<Refusal> {
     return EnsureRecoveryLogs(request, copied, errorText);
   }
   std::string Active(const std::string& name) const { return host.Drive('E', "Logs/" + name); }
-  // The snapshot's log hint (first log 40, this series) and its saved logs 40 and 41.
-  void SavedLogs() {
-    host.WriteLogHint(40, kLogSeries);
-    host.WriteSavedLog(40, "forty");
-    host.WriteSavedLog(41, "forty-one");
-  }
 
   FakeHostSeam seam_;  // the free space of this test's host
   RestoreHost host;
@@ -95,23 +88,23 @@ const Refusal kRefusals[] = {
      "(0x12345678)\r\n" + kImpossible},
     {"NoCurrentLog", [](auto& t) { t.host.WriteLogHint(40, kLogSeries), t.domino.positionStatus = 0x0222; },
      "ERROR: Could not find the current transaction log: Domino status 0x0222\r\n" + kImpossible},
-    {"SavedLogMissing", [](auto& t) { t.SavedLogs(), std::filesystem::remove(t.host.Ledger("logs/S0000041.TXN")); },
+    {"SavedLogMissing", [](auto& t) { t.host.SavedLogs(), std::filesystem::remove(t.host.Ledger("logs/S0000041.TXN")); },
      "ERROR: Could not find archive log file: S0000041.TXN\r\nLog is not located in Server's arkledger "
      "directory:\r\nL:\\ArkLedger\\srv1\\"},
-    {"NoRoom", [](auto& t) { t.SavedLogs(), t.freeMegabytes = 128; },  // free space equal to the need
+    {"NoRoom", [](auto& t) { t.host.SavedLogs(), t.freeMegabytes = 128; },  // free space equal to the need
      "ERROR: Active log directory needs an additional 0MB.\r\nNot enough free space on the active log drive.\r\n"},
-    {"FreeSpaceUnknown", [](auto& t) { t.SavedLogs(), t.freeSpaceKnown = false; },
+    {"FreeSpaceUnknown", [](auto& t) { t.host.SavedLogs(), t.freeSpaceKnown = false; },
      "ERROR: Could not determine the free space of the active log drive E:\r\n" + kImpossible},
-    {"NoLogDirectory", [](auto& t) { t.SavedLogs(), t.request.server.logDirectory.clear(); },
+    {"NoLogDirectory", [](auto& t) { t.host.SavedLogs(), t.request.server.logDirectory.clear(); },
      "ERROR: The server's transaction log directory is not known.\r\n" + kImpossible},
     // A log that cannot be copied, or whose copy cannot be flushed to the
     // disk before recovery reads it: the system's text; the copy does not stay.
-    {"NoSuchDirectory", [](auto& t) { t.SavedLogs(), t.request.server.logDirectory = "E:\\NoSuchDirectory\\"; },
+    {"NoSuchDirectory", [](auto& t) { t.host.SavedLogs(), t.request.server.logDirectory = "E:\\NoSuchDirectory\\"; },
      kCopy + "S0000040.TXN to:\r\nE:\\NoSuchDirectory\\S0000040.TXN\r\n" + SystemText(ERROR_PATH_NOT_FOUND)},
-    {"LogNotFlushed", [](auto& t) { t.SavedLogs(), t.failingFlush = "E:\\Logs\\S0000041.TXN"; },
+    {"LogNotFlushed", [](auto& t) { t.host.SavedLogs(), t.failingFlush = "E:\\Logs\\S0000041.TXN"; },
      kCopy + "S0000041.TXN to:\r\nE:\\Logs\\S0000041.TXN\r\n" + SystemText(ERROR_WRITE_FAULT),
      {"E:\\Logs\\S0000040.TXN"}},
-    {"DirectoryNotFlushed", [](auto& t) { t.SavedLogs(), t.failingFlush = "E:\\Logs"; },
+    {"DirectoryNotFlushed", [](auto& t) { t.host.SavedLogs(), t.failingFlush = "E:\\Logs"; },
      kCopy + "S0000040.TXN to:\r\nE:\\Logs\\S0000040.TXN\r\n" + SystemText(ERROR_WRITE_FAULT)},
 };
 

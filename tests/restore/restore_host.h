@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "tests/backup/backup_host.h"
+#include "tests/support/mock_domino_api.h"
 
 inline constexpr const char* kSnapshotName = "dominosnap__ARKHOST__srv1__recent";
 // The snapshot's ArkLedger directory as the engine names it.
@@ -32,11 +33,17 @@ struct RestoreHost : TempHostRoot {
     std::snprintf(name, sizeof name, "logs/S%07u.TXN", number);
     WriteHostFile(Ledger(name, snapshot), content);
   }
+  // The log hint (first log 40 of the current series) and saved logs 40 and 41.
+  void SavedLogs() const {
+    WriteLogHint(40, kLogSeries);
+    WriteSavedLog(40, "forty");
+    WriteSavedLog(41, "forty-one");
+  }
   // A restorable snapshot of a.nsf, log.nsf, t.ntf and off.nsf while the
   // volume holds a damaged a.nsf; in the ArkLedger: a.nsf's change
   // information ("abc") and its change_info_list entry, off.nsf as
-  // disabled, the log hint (first log 40, series) and saved logs 40 and 41.
-  void MakeRestorableSnapshot(const std::string& series) const {
+  // disabled, and the saved logs.
+  void MakeRestorableSnapshot() const {
     const std::filesystem::path snap = path() / "snapshots" / kSnapshotName / "Domino/Data";
     for (const auto& [name, text] : {std::pair{"a.nsf", "database a at the snapshot"}, {"log.nsf", "log database"},
                                      {"t.ntf", "template"}, {"off.nsf", "not logged"}}) {
@@ -46,9 +53,7 @@ struct RestoreHost : TempHostRoot {
     WriteHostFile(Ledger("Domino/Data/a.nsf.dat"), std::string("\x03\0\0\0\0\0\0\0abc", 11));
     WriteHostFile(Ledger("change_info_list"), "11 Domino\\Data\\a.nsf.dat\r\n");
     WriteHostFile(Ledger("disabled_databases"), "D:\\Domino\\Data\\off.nsf\r\n");
-    WriteLogHint(40, series);
-    WriteSavedLog(40, "forty");
-    WriteSavedLog(41, "forty-one");
+    SavedLogs();
   }
 };
 

@@ -1,8 +1,6 @@
 // The restore run: the text of a successful run, and on every way out
 // (refusal, failure after the revert, exception) the reason, one failure
 // event, the copied logs gone, the runtime ended and the lock given back.
-#include <climits>
-
 #include "domino/settings.h"
 #include "output/operation_lock.h"
 #include "platform/eventlog.h"
@@ -13,7 +11,7 @@
 #include "tests/restore/restore_host.h"
 #include "tests/support/fake_component.h"
 #include "tests/support/fake_host_seam.h"
-#include "tests/support/mock_domino_api.h"
+#include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/text_checks.h"
 
 using ::testing::_;
@@ -22,18 +20,7 @@ namespace {
 
 const std::string kCanceled = "Restore canceled; the volume was not changed.\r\n";
 const std::string kKeptFolder = "L:\\ArkLedger\\$kept_logs\\srv1\\";
-constexpr std::int32_t kThrew = INT_MIN;
-
-// The files of a folder (and its subfolders), with their contents when asked.
-Names Files(const std::filesystem::path& dir, bool withContent) {
-  Names files;
-  std::error_code none;
-  for (const auto& e : std::filesystem::recursive_directory_iterator(dir, none)) {
-    if (e.is_regular_file()) files.push_back(e.path().filename().string() + (withContent ? "=" + ReadHostFile(e.path()) : ""));
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
+constexpr std::int32_t kThrew = -99;  // the run threw
 
 class RestoreRunTest;
 enum Stage { kRefused, kComponentFailed, kReverted };
@@ -59,7 +46,7 @@ class RestoreRunTest : public ::testing::TestWithParam<Failure> {
     ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
           recovered = UnpackList(packed);
-          logsDuringRecovery = ActiveLogs(true);
+          logsDuringRecovery = ActiveLogs();
           std::printf("Recovered %zu databases\n", recovered.size());
           std::fflush(stdout);
           if (recoveryThrows) throw std::runtime_error("runtime crashed");
@@ -69,7 +56,7 @@ class RestoreRunTest : public ::testing::TestWithParam<Failure> {
     component.state().restoreFrom = host.path() / "snapshots";
     platform::SetEventObserver([this](const platform::EventRecord& event) { events.push_back(event); });
     HostChecks(10000);
-    host.MakeRestorableSnapshot(kLogSeries);
+    host.MakeRestorableSnapshot();
   }
   ~RestoreRunTest() override { platform::SetEventObserver(nullptr); }
 
@@ -82,10 +69,10 @@ class RestoreRunTest : public ::testing::TestWithParam<Failure> {
       return true;
     };
   }
-  Names ActiveLogs(bool withContent = false) const {
+  Names ActiveLogs() const {  // with their contents
     std::string dir;
     if (platform::ToHostPath(request.server.logDirectory, dir) != 0) return {"(unmapped)"};
-    return Files(dir, withContent);
+    return snaptest::Listing(dir);
   }
   void LogsBelowTheDataDirectory() {
     request.server.logDirectory = "D:\\Domino\\Data\\logdir";
@@ -144,10 +131,6 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
 
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   request.pointInTime = 1;
-  // Discovery reports names upper-cased; the ArkLedger keeps its own case.
-  request.snapshot.name = platform::ToUpperAnsi(kSnapshotName);
-  EXPECT_CALL(domino, RecoverDatabaseList(_, _, _, _, _)).Times(0);
-  EXPECT_CALL(domino, GetFirstArchiveLog(_, _, _)).Times(0);
   WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");
   component.state().restoreResult = E_HANDLE;  // counts as reverted
   // Taken before backups listed their change information: restored as before.
@@ -155,7 +138,7 @@ TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
 
   EXPECT_TRUE(Has(Run(), "Transactions will be applied up to 3/2/2003 9:05:00\r\n"));
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(ActiveLogs(), Names{"S0000099.TXN"});
+  EXPECT_EQ(ActiveLogs(), Names{"S0000099.TXN=active log"});
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].strings.front(), "POINT IN TIME");
 }
@@ -219,7 +202,7 @@ const Failure kFailures[] = {
 TEST_P(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
   const Failure& c = GetParam();
   c.arrange(*this);
-  const Names volume = Files(host.Drive('D'), true), logs = ActiveLogs(true);
+  const Names volume = snaptest::Listing(host.Drive('D')), logs = ActiveLogs();
   const std::string text = Run();
   held.Close();
   EXPECT_EQ(result, c.result);
@@ -230,9 +213,9 @@ TEST_P(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
   if (c.stage == kReverted) {
     EXPECT_EQ(ReadHostFile(host.Drive('D', "Domino/Data/a.nsf")), "database a at the snapshot");
   } else {
-    EXPECT_EQ(Files(host.Drive('D'), true), volume);
+    EXPECT_EQ(snaptest::Listing(host.Drive('D')), volume);
   }
-  EXPECT_EQ(ActiveLogs(true), logs);  // the copied logs are gone again
+  EXPECT_EQ(ActiveLogs(), logs);  // the copied logs are gone again
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
   EXPECT_EQ(terms, c.terms);
   EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
@@ -258,7 +241,7 @@ TEST_F(RestoreRunTest, LogsThatCannotBePutBackStopTheRunBeforeRecovery) {
   const std::size_t at = failure.find(keptIn) + keptIn.size() - kKeptFolder.size();
   std::string folder;
   ASSERT_EQ(platform::ToHostPath(failure.substr(at, failure.find("\r\n", at) - at), folder), 0u);
-  EXPECT_EQ(Files(folder, true), (Names{"S0000040.TXN=forty", "S0000041.TXN=forty-one", "S0000042.TXN=current log",
+  EXPECT_EQ(snaptest::Listing(folder), (Names{"S0000040.TXN=forty", "S0000041.TXN=forty-one", "S0000042.TXN=current log",
                                         "SIMLOG.CTL=control"}));
 }
 

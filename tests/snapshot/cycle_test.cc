@@ -20,6 +20,7 @@ struct CycleFailure {
   std::function<void(SnapshotCycle&)> arrange;
   std::string message;
   std::string hint;  // the hint file after the run: as it was, or (from the rename on) with the dated name
+  int renames = 0;   // of the snapshot, asked of the component
 };
 void PrintTo(const CycleFailure& row, std::ostream* os) { *os << row.name; }
 
@@ -80,26 +81,9 @@ TEST_F(SnapshotCycle, VolumeLimitsRefuseAt255AndWarnAt254) {
   EXPECT_TRUE(Has(Said(), "There are currently 256 snapshots on VOL vol1.\n"));
 }
 
-TEST_F(SnapshotCycle, ClashOfDatedDirectoryGivesRecentNameBack) {
-  fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
-  const std::string dated = Dated("srv1", "2-3-2003_9.5.7");
-  WriteHostFile(Ledger(dated) / "earlier", "kept");
-  WriteHostFile(Ledger(Recent("SRV1")) / "log_hint", "7\r\n0000000f");
-
-  EXPECT_EQ(Run(), -1);
-  EXPECT_TRUE(Has(Said(), "ERROR: Could not rename ChangeInfoDir from: E:\\ledger\\srv1\\" + Recent("SRV1") +
-                              "\r\nto: E:\\ledger\\srv1\\" + dated + "\r\n"));
-  EXPECT_EQ(fake().CallsStartingWith("Rename"), (std::vector<std::string>{"Rename E " + Recent("SRV1") + " -> " + dated,
-                                                                         "Rename E " + dated + " -> " + Recent("SRV1")}));
-  EXPECT_EQ(fake().Names(u'E'), std::vector<std::string>{Recent("SRV1")});
-  EXPECT_TRUE(fake().CallsStartingWith("Create").empty());
-  // Nothing lost on either side.
-  EXPECT_EQ(ReadHostFile(Ledger(dated) / "earlier"), "kept");
-  EXPECT_EQ(ReadHostFile(Ledger(Recent("SRV1")) / "log_hint"), "7\r\n0000000f");
-}
-
 const std::string kRecentOnly = Recent("SRV1") + "\n";
-const std::string kWithDated = ToUpperAnsi(Recent("SRV1") + "\n" + Dated("srv1", "2-3-2003_9.5.7") + "\n");
+const std::string kDated = Dated("srv1", "2-3-2003_9.5.7");
+const std::string kWithDated = ToUpperAnsi(Recent("SRV1") + "\n" + kDated + "\n");
 const CycleFailure kCycleFailures[] = {
     {"ComponentMissing", [](auto& t) { t.component_.Uninstall(); }, "ERROR: Create Snapshot COM component FAILED\r\n",
      kRecentOnly},
@@ -111,18 +95,30 @@ const CycleFailure kCycleFailures[] = {
      [](auto&) { platform::WritePrivateProfileString("NOTES", "CHANGE_INFO_DIR", "", "C:\\Windows\\ark.ini"); },
      "ERROR: ArkLedger directory  could not be created.\r\n", kRecentOnly},
     {"RenameFails", [](auto& t) { t.fake().renameResult = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED); },
-     "ERROR: Could not rename snapshot to ." + Dated("srv1", "2-3-2003_9.5.7") + "\r\n", kWithDated},
+     "ERROR: Could not rename snapshot to ." + kDated + "\r\n", kWithDated, 1},
     {"HintUnreadable", [](auto& t) { fs::remove(t.Ledger("hint")), fs::create_directories(t.Ledger("hint")); },
      "Could not read\\create Snapshot hint file:E:\\ledger\\srv1\\", ""},
+    // The dated ArkLedger directory exists already: the snapshot gets its recent name back.
+    {"DatedDirectoryClashes", [](auto& t) { WriteHostFile(t.Ledger(kDated) / "earlier", "kept"); },
+     "ERROR: Could not rename ChangeInfoDir from: E:\\ledger\\srv1\\" + Recent("SRV1") + "\r\nto: E:\\ledger\\srv1\\" +
+         kDated + "\r\n", kWithDated, 2},
 };
 
+// Nothing taken and nothing lost: the recent snapshot keeps its name and its
+// ArkLedger directory, an existing dated directory stays as it was.
 TEST_P(SnapshotCycle, EveryFailureSaysWhyAndReturnsMinusOne) {
   fake().Add(u'E', Recent("SRV1"), Utc(2003, 2, 3, 14, 5, 7));
   WriteHostFile(Ledger("hint"), kRecentOnly);
+  WriteHostFile(Ledger(Recent("SRV1")) / "log_hint", "7\r\n0000000f");
   GetParam().arrange(*this);
   EXPECT_EQ(Run(), -1);
   EXPECT_TRUE(Has(Said(), GetParam().message)) << Said();
   EXPECT_EQ(GetParam().hint.empty() ? "" : ReadHostFile(Ledger("hint")), GetParam().hint);
+  EXPECT_EQ(fake().CallsStartingWith("Rename").size(), std::size_t(GetParam().renames));
+  EXPECT_EQ(fake().Names(u'E'), std::vector<std::string>{Recent("SRV1")});
+  EXPECT_TRUE(fake().CallsStartingWith("Create").empty());
+  EXPECT_EQ(ReadHostFile(Ledger(Recent("SRV1")) / "log_hint"), "7\r\n0000000f");
+  EXPECT_EQ(ReadHostFile(Ledger(kDated) / "earlier"), GetParam().renames == 2 ? "kept" : "");
 }
 INSTANTIATE_TEST_SUITE_P(Rows, SnapshotCycle, ::testing::ValuesIn(kCycleFailures));
 
