@@ -171,7 +171,6 @@ TEST_P(DiscoveryTest, EachLayoutGivesItsServerRecords) {
   for (int i = 0; i < result.serverCount; ++i) described.push_back(Describe(result.servers[i]));
   EXPECT_TRUE(layout.servers.empty() || described == layout.servers) << ::testing::PrintToString(described);
   EXPECT_EQ(result.byServerName.size() + result.byDataDirectory.size() == 0, layout.count == 0);
-  EXPECT_TRUE(!layout.found || result.computerName == platform::GetComputerName());
   EXPECT_TRUE(result.disks.empty());  // no snapshot component installed
 }
 INSTANTIATE_TEST_SUITE_P(Rows, DiscoveryTest, ::testing::Range<std::size_t>(0, std::size(kLayouts)));

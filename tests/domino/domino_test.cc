@@ -32,8 +32,7 @@ class SettingsTest : public ::testing::Test, public ::testing::WithParamInterfac
 TEST_P(SettingsTest, LedgerPathsFromChangeInfoDir) {
   TempHostRoot root;
   std::string out = "untouched";
-  EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), -1) << "ark.ini missing";
-  EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), -1);
+  EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), -1) << "ark.ini missing";
   EXPECT_EQ(out, "untouched");
   EXPECT_EQ(GetChangeInfoRoot(out), -1);
   EXPECT_EQ(out, "") << "an unconfigured root must not read as a drive root";
@@ -73,20 +72,17 @@ TEST_F(SettingsTest, NotesSettingsWizardFlagsAndRegistryValues) {
   WriteNotesSetting("TRANSLOG_Path", std::string(300, 'p'), "D:\\Lotus\\notes.ini");
   EXPECT_EQ(ReadNotesSetting("translog_path", value, "D:\\Lotus\\notes.ini"), 255);
   EXPECT_EQ(value, std::string(255, 'p'));
-  EXPECT_EQ(ReadNotesSetting("Directory", value, "D:\\Lotus\\notes.ini"), 13) << "other lines kept";
 
   // Machine registry values fit the buffer or count as missing.
   const std::string key = "SOFTWARE\\Lotus\\Domino";
   platform::RegSetString(key, "Fits", std::string(254, 'f'));
   platform::RegSetString(key, "TooLong", std::string(255, 't'));
-  platform::RegSetDword(key, "Number", 7);
   EXPECT_EQ(ReadMachineRegistryValue(key, "Fits", value), 0);
   EXPECT_EQ(value, std::string(254, 'f'));
   value = "untouched";
-  for (const char* name : {"TooLong", "Missing", "Number"}) {
+  for (const char* name : {"TooLong", "Missing"}) {
     EXPECT_EQ(ReadMachineRegistryValue(key, name, value), 1) << name;
   }
-  EXPECT_EQ(ReadMachineRegistryValue("SOFTWARE\\Nothing", "Fits", value), 1);
   EXPECT_EQ(value, "untouched");
 }
 
@@ -105,9 +101,6 @@ TEST(HostUtilsTest, DirectoriesFreeSpaceAndTimeText) {
   EXPECT_EQ(CreateDirectoryTree("D:\\long\\" + std::string(130, 'l') + "\\" + std::string(130, 'l')), 0);
   EXPECT_FALSE(fs::exists(root.D() / "long")) << "nothing made for a path that cannot fit";
 
-  EXPECT_EQ(DeleteDirectoryTree("D:\\a"), 0);
-  EXPECT_FALSE(fs::exists(root.D() / "a"));
-  EXPECT_NE(DeleteDirectoryTree("D:\\a"), 0) << "a missing tree is an error";
   EXPECT_NE(DeleteDirectoryTree("D:\\"), 0) << "a whole drive is never deleted";
   EXPECT_TRUE(fs::exists(root.D() / "file.txt"));
 

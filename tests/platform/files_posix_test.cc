@@ -75,7 +75,6 @@ TEST(FilesPosix, ErrnoAndMessages) {
   EXPECT_EQ(FormatMessage(posix::ERROR_WRITE_PROTECT), "The media is write protected.");
   EXPECT_EQ(FormatMessageHr(REGDB_E_CLASSNOTREG), "Class not registered");
   EXPECT_EQ(FormatMessageHr(E_NOINTERFACE), "No such interface supported");
-  EXPECT_EQ(FormatMessageHr(HRESULT_FROM_WIN32(ERROR_DISK_FULL)), "There is not enough space on the disk.");
 }
 
 }  // namespace

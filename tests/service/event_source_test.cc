@@ -56,9 +56,8 @@ TEST_P(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
   }
   EXPECT_EQ(got, "CategoryCount=3;CategoryMessageFile=%" + expected + ";EventMessageFile=%" + expected +
                      ";TypesSupported=7;");
-  EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 1), "Backup");
-  EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 2), "Restore");
-  EXPECT_EQ(platform::EventCategoryText(kEventSourceName, 3), "Service");
+  const char* const categories[] = {"Backup", "Restore", "Service"};
+  for (WORD c = 1; c <= 3; ++c) EXPECT_EQ(platform::EventCategoryText(kEventSourceName, c), categories[c - 1]);
   const auto& event = kEvents[GetParam()];
   EXPECT_EQ(platform::EventMessageText(kEventSourceName, event.id, event.strings), event.text);
 }
