@@ -163,9 +163,11 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
   WriteHostFile(host.WindowsDirectory() / "ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
   std::string ran;
   RegisterScript(row.script, ran);
-  SetIoTimeoutSeconds(5);  // a broken conversation ends within seconds on either side
+  // A broken conversation ends within half a minute on either side; a loaded
+  // machine is slow, never silent that long.
+  SetIoTimeoutSeconds(30);
   auto service = std::make_unique<ServiceLoop>();
-  std::vector<std::string> args = {"--io-timeout", "5", "--port",
+  std::vector<std::string> args = {"--io-timeout", "30", "--port",
                                    std::to_string(platform::LocalPort(service->listener.get()))};
   if (!row.script.up) service.reset();  // the port closed
   args.insert(args.end(), row.argv.begin(), row.argv.end());
