@@ -112,3 +112,24 @@ struct RestoreRequest {
   bool flag5 = false;
   std::uint32_t number6 = 0;
 };
+
+// A single-database restore (command 17): databases of one snapshot of a
+// server, each copied to a folder below the data directory or in place of
+// the live database, and recovered to a moment.
+inline constexpr std::uint32_t kRestoreToSnapshotTime = 0;
+inline constexpr std::uint32_t kRestoreUpToTheMinute = 1;
+inline constexpr std::uint32_t kRestoreToMoment = 2;
+inline constexpr std::uint32_t kPlaceInFolder = 0;
+inline constexpr std::uint32_t kPlaceInPlace = 1;
+
+struct DatabaseRestoreRequest {
+  OutputSink output;  // does not travel
+  DominoServerInfo server;
+  std::string snapshotName;     // "": the newest snapshot at or before the moment
+  std::uint32_t target = kRestoreToSnapshotTime;
+  std::string moment;           // "YYYY-MM-DD HH:MM:SS" local, for kRestoreToMoment
+  std::uint32_t placement = kPlaceInFolder;
+  std::string folder;           // below the data directory; "": "restore"
+  bool newReplicaId = false;
+  std::vector<std::string> paths;  // relative to the data directory; "mail\" is a folder
+};
