@@ -27,6 +27,7 @@ enum class CommandCode : std::int32_t {
   TestFlag = 14,
   EndSession = 15,
   VerifySnapshot = 16,
+  RestoreDatabases = 17,
   Unknown = 255,
 };
 

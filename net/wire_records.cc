@@ -135,6 +135,31 @@ void RecvRestoreRequest(SOCKET s, RestoreRequest& request) {
   request.number6 = RecvU32(s);
 }
 
+void SendDatabaseRestoreRequest(SOCKET s, const DatabaseRestoreRequest& request) {
+  SendDominoServerInfo(s, request.server);
+  SendString(s, request.snapshotName);
+  SendU32(s, request.target);
+  SendString(s, request.moment);
+  SendU32(s, request.placement);
+  SendString(s, request.folder);
+  SendBool(s, request.newReplicaId);
+  SendU32(s, static_cast<std::uint32_t>(request.paths.size()));
+  for (const std::string& path : request.paths) SendString(s, path);
+}
+
+void RecvDatabaseRestoreRequest(SOCKET s, DatabaseRestoreRequest& request) {
+  RecvDominoServerInfo(s, request.server);
+  RecvString(s, request.snapshotName);
+  request.target = RecvU32(s);
+  RecvString(s, request.moment);
+  request.placement = RecvU32(s);
+  RecvString(s, request.folder);
+  request.newReplicaId = RecvBool(s);
+  const std::uint32_t count = RecvListCount(s);
+  request.paths.clear();
+  for (std::uint32_t i = 0; i < count; ++i) request.paths.push_back(RecvString(s));
+}
+
 void SendDiscoveryReplyTail(SOCKET s, std::uint32_t serverCount, bool partitioned,
                             const std::string& computerName,
                             const std::vector<DominoServerInfo>& servers) {

@@ -32,6 +32,10 @@ void SendBackupRequest(SOCKET s, const BackupRequest& request);
 void RecvBackupRequest(SOCKET s, BackupRequest& request);
 void SendRestoreRequest(SOCKET s, const RestoreRequest& request);
 void RecvRestoreRequest(SOCKET s, RestoreRequest& request);
+// Command 17: the server, snapshot name, u32 target, moment, u32 placement,
+// folder, new-replica-id flag, u32 count and the paths.
+void SendDatabaseRestoreRequest(SOCKET s, const DatabaseRestoreRequest& request);
+void RecvDatabaseRestoreRequest(SOCKET s, DatabaseRestoreRequest& request);
 
 // What DiscoverServers sends after its first status byte: "cont", the server
 // count, the partitioned flag, the computer name, then the records.

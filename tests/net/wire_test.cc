@@ -197,6 +197,25 @@ TEST_F(WireRecordsTest, RequestsKeepTheirFlagsAsSpecified) {
   EXPECT_EQ(got.number6, 0xDEADBEEFu);
 }
 
+// Command 17's request: the server, then its own fields in their order.
+TEST_F(WireRecordsTest, DatabaseRestoreRequestFieldByField) {
+  const std::string tail = WireString("dominosnap__HOST__srv1__recent") + U32(2) + WireString("2026-05-12 10:30:00") +
+                           U32(1) + WireString("old") + Bytes({1}) + U32(2) + WireString("mail\\a.nsf") +
+                           WireString("mail\\");
+  WriteRaw(pair_.client.get(), ServerBytes() + tail);
+  DatabaseRestoreRequest got;
+  RecvDatabaseRestoreRequest(pair_.server.get(), got);
+  EXPECT_EQ(got.server.serverName, "srv1/Org");
+  EXPECT_EQ(got.snapshotName, "dominosnap__HOST__srv1__recent");
+  EXPECT_EQ(got.target, 2u);
+  EXPECT_EQ(got.moment, "2026-05-12 10:30:00");
+  EXPECT_EQ(got.placement, 1u);
+  EXPECT_EQ(got.folder, "old");
+  EXPECT_TRUE(got.newReplicaId);
+  EXPECT_EQ(got.paths, (std::vector<std::string>{"mail\\a.nsf", "mail\\"}));
+  EXPECT_EQ(SentBytes([&](SOCKET s) { SendDatabaseRestoreRequest(s, got); }), ServerBytes() + tail);
+}
+
 TEST_F(WireRecordsTest, DiscoveryTailAndHostileCounts) {
   std::vector<DominoServerInfo> servers = {Received(ServerBytes())};
   // A count beyond the list sends what the list holds, with a matching count.
