@@ -118,19 +118,23 @@ int ApplyChangeInformation(RestoreRequest& request, std::vector<DatabaseEntry>& 
                            const std::string& changeInfoDirectory, const std::string& driveText) {
   for (DatabaseEntry& entry : databases) {
     const std::string filePath = MakeChangeInfoPath(changeInfoDirectory, entry.path);
-    const std::string target = TargetPath(entry.path, driveText);
-    platform::File file;
-    DWORD error = file.Open(filePath, platform::File::Mode::Read);
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      continue;  // the backup recorded no change information for this database
-    }
-    if (error != ERROR_SUCCESS) {
-      // A file that is there but cannot be read is not "no change
-      // information": skipping it would leave the database inconsistent.
-      PrintFailure(request, kReadFailed, target, filePath, platform::FormatMessage(error));
-      return -1;
-    }
-    if (ApplyOne(request, entry, file, filePath, target) != 0) return -1;
+    if (ApplyChangeInformationFile(request, entry, filePath, TargetPath(entry.path, driveText)) != 0) return -1;
   }
   return 0;
+}
+
+int ApplyChangeInformationFile(RestoreRequest& request, DatabaseEntry& entry, const std::string& filePath,
+                               const std::string& target) {
+  platform::File file;
+  DWORD error = file.Open(filePath, platform::File::Mode::Read);
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return 0;  // the backup recorded no change information for this database
+  }
+  if (error != ERROR_SUCCESS) {
+    // A file that is there but cannot be read is not "no change
+    // information": skipping it would leave the database inconsistent.
+    PrintFailure(request, kReadFailed, target, filePath, platform::FormatMessage(error));
+    return -1;
+  }
+  return ApplyOne(request, entry, file, filePath, target);
 }

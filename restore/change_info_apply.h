@@ -24,3 +24,9 @@ constexpr std::size_t kChangeInfoBlockSize = 32768;
 // runtime's apply context for it stays open. No file stays open.
 int ApplyChangeInformation(RestoreRequest& request, std::vector<DatabaseEntry>& databases,
                            const std::string& changeInfoDirectory, const std::string& driveText);
+
+// The same for one database: the change-information file at filePath fed to
+// the runtime for the database at target (a copy at any path). 0 also when
+// there is no such file; -1 after the failure message.
+int ApplyChangeInformationFile(RestoreRequest& request, DatabaseEntry& entry, const std::string& filePath,
+                               const std::string& target);

@@ -146,13 +146,6 @@ std::string BeforeRestorePath(const std::string& dataDirectory, const std::strin
 
 std::string TemporaryPath(const std::string& target) { return BeforeExtension(target, kTemporaryTail); }
 
-namespace {
-// The recovery flags of the Domino C API (nsfdb.h).
-constexpr DWORD DBRECOVER_ZAP_ID = 0x0002;
-constexpr DWORD DBRECOVER_POINT_IN_TIME = 0x0008;
-constexpr DWORD DBRECOVER_ZAP_REPLICAID = 0x0010;
-}  // namespace
-
 DWORD RecoveryFlags(std::uint32_t target, bool newReplicaId) {
   DWORD flags = DBRECOVER_ZAP_ID;
   if (target == kRestoreToSnapshotTime || target == kRestoreToMoment) flags |= DBRECOVER_POINT_IN_TIME;

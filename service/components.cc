@@ -4,6 +4,7 @@
 #include "domino/domino_api.h"
 #include "dominosim/sim_api.h"
 #include "restore/restore_command.h"
+#include "restore/restore_db_command.h"
 #include "service/discover_command.h"
 #include "snapshotsvc/configure.h"
 #include "verify/verify_command.h"
@@ -16,5 +17,6 @@ void InstallComponents() {
   RegisterDiscoverCommand();
   RegisterBackupCommand();
   RegisterRestoreCommand();
+  RegisterRestoreDatabasesCommand();
   RegisterVerifyCommand();
 }

@@ -1,0 +1,115 @@
+// What only a unit shows of a single-database restore (the whole-host tests
+// restore real databases): a component without ark's snapshot-files
+// interface refuses with its text and nothing written, and each way an
+// in-place replacement can fail after its copy was recovered leaves the
+// live database as it was, online, with no copy behind.
+#include "platform/eventlog.h"
+#include "restore/database_restore.h"
+#include "restore/database_restore_steps.h"
+#include "tests/restore/restore_host.h"
+#include "tests/support/fake_component.h"
+#include "tests/support/snapshotsvc_mount.h"
+#include "tests/support/text_checks.h"
+
+using ::testing::_;
+using ::testing::Return;
+
+namespace {
+
+TEST(DatabaseRestoreTest, AComponentThatCannotShowFilesRefusesWithNothingWritten) {
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  FakeComponent component;
+  component.state().Add(u'D', kSnapshotName, FILETIME{1, 1});
+  host.MakeRestorableSnapshot();
+  WriteHostFile(host.Drive('L', "ArkLedger/srv1/hint"), std::string(kSnapshotName) + "\n");
+  std::vector<platform::EventRecord> events;
+  platform::SetEventObserver([&](const platform::EventRecord& event) { events.push_back(event); });
+  const Names volume = snaptest::Listing(host.Drive('D'));
+
+  DatabaseRestoreRequest request;
+  request.server = MakeRequest(0).server;
+  request.paths = {"a.nsf"};
+  EXPECT_EQ(PerformDatabaseRestore(request), -1);
+  platform::SetEventObserver(nullptr);
+  const std::string refusal =
+      "The snapshot component of volume D: cannot show a snapshot's files; restore the whole volume instead.";
+  EXPECT_TRUE(InOrder(request.output.accumulated,
+                      {"ERROR: " + refusal + "\r\n", "DATABASE RESTORE FAILED: nothing was restored.\r\n"}));
+  EXPECT_EQ(snaptest::Listing(host.Drive('D')), volume);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].eventId, 0x4000006Du);
+  EXPECT_EQ(events[0].strings, (Names{"single-database", kSnapshotName, "srv1/Org", refusal}));
+}
+
+// An in-place replacement of a.nsf whose copy was recovered; the runtime
+// takes the database offline as a server does (its file goes) and answers
+// the statuses each row gives.
+struct Replacement {
+  const char* name;
+  STATUS offline;
+  std::vector<STATUS> online;  // one per call, in order; then 0
+  std::size_t onlineCalls;
+  std::string live;            // a.nsf afterwards
+  std::string failure;         // part of the database's failure ("" restored)
+  bool kept;                   // the -before-restore copy stays
+};
+void PrintTo(const Replacement& row, std::ostream* os) { *os << row.name; }
+
+class InPlaceTest : public ::testing::TestWithParam<Replacement> {};
+
+TEST_P(InPlaceTest, LeavesTheLiveDatabaseAsItWasOrReplaced) {
+  const Replacement& row = GetParam();
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  ON_CALL(domino, GetChangeInfo(_, _, _, _, _, _)).WillByDefault([](DBHANDLE, DWORD, DWORD, void*, DWORD, DWORD* n) {
+    *n = 0;
+    return STATUS(0);
+  });
+  ON_CALL(domino, TakeDatabaseOffline(_, _, _)).WillByDefault([&](const char*, DWORD, DWORD) {
+    if (row.offline == 0) std::filesystem::remove(host.Drive('D', "Domino/Data/a.nsf"));
+    return row.offline;
+  });
+  std::size_t onlineCalls = 0;
+  ON_CALL(domino, BringDatabaseOnline(_, _)).WillByDefault([&](const char*, DWORD) {
+    return onlineCalls < row.online.size() ? row.online[onlineCalls++] : (++onlineCalls, STATUS(0));
+  });
+  WriteHostFile(host.Drive('D', "Domino/Data/a.nsf"), "live");
+  WriteHostFile(host.Drive('D', "Domino/Data/a.ark-restoring.nsf"), "restored");
+
+  RestoreRequest run;
+  DatabaseRestoreRequest request;
+  request.placement = kPlaceInPlace;
+  dbrestore::Choice choice;
+  dbrestore::Item& item = choice.items.emplace_back();
+  item.relative = "a.nsf";
+  item.live = item.target = "D:\\Domino\\Data\\a.nsf";
+  item.temporary = "D:\\Domino\\Data\\a.ark-restoring.nsf";
+  item.keep = "D:\\Domino\\Data\\restore\\a-before-restore.nsf";
+  {
+    dbrestore::Leftovers leftovers;
+    leftovers.Add(item.temporary);
+    dbrestore::PlaceCopies(run, request, choice, leftovers);
+  }
+  EXPECT_EQ(ReadHostFile(host.Drive('D', "Domino/Data/a.nsf")), row.live);
+  EXPECT_NE(item.failure.find(row.failure), std::string::npos) << item.failure;
+  EXPECT_EQ(item.failure.empty(), row.failure.empty());
+  EXPECT_EQ(onlineCalls, row.onlineCalls);
+  Names left{"a.nsf=" + row.live};
+  if (row.kept) left.insert(left.end(), {"restore/", "restore/a-before-restore.nsf=live"});
+  EXPECT_EQ(snaptest::Listing(host.Drive('D', "Domino/Data")), left);
+}
+
+const Replacement kReplacements[] = {
+    {"Replaced", 0, {}, 1, "restored", "", true},
+    {"OfflineRefused", 0x0123, {}, 0, "live", "could not be taken offline (Domino status 0x0123); it was not changed", false},
+    {"OnlineRefusedOnce", 0, {0x0124}, 2, "live",
+     "could not be brought online: Domino status 0x0124; the live database is back as it was and online", false},
+    {"PutBackRefused", 0, {0x0124, 0x0125}, 2, "live",
+     "the live database could not be put back (Domino status 0x0125): it is kept as D:\\Domino\\Data\\restore\\a-before-restore.nsf",
+     true},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, InPlaceTest, ::testing::ValuesIn(kReplacements),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
