@@ -61,15 +61,16 @@ std::string StatusMeaning(CommandCode code, int status) {
 }
 
 std::string ServiceConnection::StreamRunText(const CtlContext& context,
-                                             const std::function<void(const std::string&)>& onText) {
+                                             const std::function<void(const std::string&)>& onText,
+                                             std::FILE* out) {
   constexpr int kStreamWaitSeconds = 24 * 60 * 60;
   SetIoTimeoutSeconds(std::max(context.ioTimeoutSeconds, kStreamWaitSeconds));
   std::string last;
   for (;;) {
     std::string text = RecvString(socket());
     if (text == "done") break;
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fflush(out);
     if (onText) onText(text);
     last = std::move(text);
   }

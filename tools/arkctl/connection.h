@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -33,9 +34,11 @@ class ServiceConnection {
   // silent for long (a snapshot of a large volume); a service that goes
   // away closes the connection, so the wait is long (a day a read; the
   // context's time-out comes back after "done", but not when a read fails).
-  // Returns the last piece before "done" (empty when none).
+  // Returns the last piece before "done" (empty when none). The text goes to
+  // out.
   std::string StreamRunText(const CtlContext& context,
-                            const std::function<void(const std::string&)>& onText = {});
+                            const std::function<void(const std::string&)>& onText = {},
+                            std::FILE* out = stdout);
   // Ends the session, then raises CtlError(kExitServiceRefused) saying what
   // the status means for the command.
   [[noreturn]] void Refused(const std::string& commandName, CommandCode code, int status);
