@@ -179,8 +179,9 @@ Result SystemHost::Sim(const std::string& command) const {
   return RunProgram({ProgramBesideTest("dominosim"), command, "--root", root_, "--ini", notesIni_});
 }
 
-Digests SystemHost::Digest() const {
-  Result run = Sim("digest");
+Digests SystemHost::Digest(bool content) const {
+  Result run = content ? RunProgram({ProgramBesideTest("dominosim"), "digest", "--content", "--root", root_, "--ini", notesIni_})
+                       : Sim("digest");
   EXPECT_EQ(run.exitCode, 0) << run.out;
   Digests digests;
   for (const std::string& line : Lines(run.out)) {

@@ -82,7 +82,9 @@ class SystemHost {
   void BackupEnded() { lastBackup_ = std::time(nullptr); }
   Result Restore(const std::string& snapshot, bool pointInTime) const;
   Result Sim(const std::string& command) const;  // dominosim's command for the first server
-  Digests Digest() const;                         // a damaged database fails the test
+  // A damaged database fails the test. content: the digests of content alone
+  // (no instance or replica id), which a restored copy shares with its original.
+  Digests Digest(bool content = false) const;
   std::vector<Snapshot> Snapshots() const;
   std::string NameOf(const Snapshot& snapshot) const;  // its name now ("" when gone)
   std::vector<std::string> Reports(const std::string& type) const;
