@@ -34,6 +34,16 @@ constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
 class IUnknown {
  public:
   virtual ~IUnknown() = default;
+  // Another interface of the same component object, for an object that
+  // offers more than the one it was created as: S_OK with out holding it
+  // (the caller's to release; it stays usable after this one is released),
+  // or E_NOINTERFACE with out empty. Objects offer nothing more unless they
+  // say so.
+  virtual HRESULT QueryInterface(const GUID& iid, std::unique_ptr<IUnknown>& out) {
+    (void)iid;
+    out.reset();
+    return E_NOINTERFACE;
+  }
 };
 
 class IClassFactory : public IUnknown {
@@ -50,6 +60,21 @@ HRESULT CreateInstance(IClassFactory& factory, const GUID& iid, std::unique_ptr<
   T* typed = dynamic_cast<T*>(object.get());
   if (typed == nullptr) return E_NOINTERFACE;
   object.release();
+  out.reset(typed);
+  return S_OK;
+}
+
+// Asks an object for interface T (QueryInterface): E_NOINTERFACE when the
+// object does not offer it or gives another type.
+template <typename T>
+HRESULT QueryInterface(IUnknown& object, const GUID& iid, std::unique_ptr<T>& out) {
+  out.reset();
+  std::unique_ptr<IUnknown> other;
+  HRESULT hr = object.QueryInterface(iid, other);
+  if (FAILED(hr)) return hr;
+  T* typed = dynamic_cast<T*>(other.get());
+  if (typed == nullptr) return E_NOINTERFACE;
+  other.release();
   out.reset(typed);
   return S_OK;
 }

@@ -26,6 +26,15 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath);
 // The host directory a drive letter maps to; empty when unmapped.
 std::string DriveHostDirectory(char driveLetter);
 
+// The reverse of ToHostPath: the Windows path ("C:\volumes\x") under which
+// the drive map reaches a host path, through the drive whose directory holds
+// it most closely (C: being the host root unless the map names it). Returns
+// ERROR_SUCCESS, ERROR_PATH_NOT_FOUND when no drive holds the path, or
+// ERROR_INVALID_NAME when a name in it could not stand in a Windows path.
+// On Windows a host path is a Windows path: it is checked as ToHostPath
+// checks it and given with backslashes.
+DWORD ToWindowsPath(std::string_view hostPath, std::string& winPath);
+
 // "C:\Windows" (the Windows directory as the platform reports it).
 std::string GetWindowsDirectory();
 

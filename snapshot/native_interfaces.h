@@ -12,6 +12,7 @@
 namespace snapshot::native {
 
 // Slots of IUnknown and IClassFactory.
+inline constexpr int kSlotQueryInterface = 0;
 inline constexpr int kSlotRelease = 2;
 inline constexpr int kSlotCreateInstance = 3;
 // ISnapshotService.
@@ -22,6 +23,8 @@ inline constexpr int kSlotRenameSnapShot = 6;
 inline constexpr int kSlotEnumerateSnapShots = 9;
 // IDiskService.
 inline constexpr int kSlotListDisks = 12;
+// ISnapshotFiles, asked of the snapshot object with QueryInterface.
+inline constexpr int kSlotGetSnapshotRoot = 3;
 
 // Takes over a class object of the system's COM (an IClassFactory pointer,
 // released when out is destroyed or on failure) for the snapshot or the disk

@@ -62,9 +62,43 @@ class TaskStrings {
 
 std::u16string Text(const WideChar* p) { return p == nullptr ? std::u16string() : std::u16string(p); }
 
+class SnapshotFilesProxy final : public ISnapshotFiles {
+ public:
+  explicit SnapshotFilesProxy(void* object) : object_(object) {}
+
+  HRESULT GetSnapshotRoot(const std::u16string& drive, const std::u16string& name, std::u16string& root) override {
+    TaskStrings s;
+    WideChar* d = s.Add(drive);
+    WideChar* n = s.Add(name);
+    if (d == nullptr || n == nullptr) return E_OUTOFMEMORY;
+    WideChar* text = nullptr;
+    HRESULT hr = CallSlot<HRESULT>(object_.get(), kSlotGetSnapshotRoot, d, n, &text);
+    if (SUCCEEDED(hr) && text == nullptr) hr = E_POINTER;
+    if (SUCCEEDED(hr)) root = Text(text);
+    platform::CoTaskMemFree(text);  // the component's, ours to free
+    return hr;
+  }
+
+ private:
+  ObjectRef object_;
+};
+
 class SnapshotServiceProxy final : public ISnapshotService {
  public:
   explicit SnapshotServiceProxy(void* object) : object_(object) {}
+
+  // ISnapshotFiles, the one further interface the engine adapts: slot 0 of
+  // the binary object with its IID.
+  HRESULT QueryInterface(const platform::GUID& iid, std::unique_ptr<platform::IUnknown>& out) override {
+    out.reset();
+    if (!(iid == IID_ISnapshotFiles)) return E_NOINTERFACE;
+    void* other = nullptr;
+    const HRESULT hr = CallSlot<HRESULT>(object_.get(), kSlotQueryInterface, &iid, &other);
+    if (FAILED(hr)) return hr;
+    if (other == nullptr) return E_POINTER;
+    out = std::make_unique<SnapshotFilesProxy>(other);
+    return S_OK;
+  }
 
   HRESULT CreateSnapShot(const SnapshotDriveSet& drives, const std::u16string& name) override {
     // The array, its strings and the name go to the component, which frees

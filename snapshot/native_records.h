@@ -9,7 +9,9 @@
 // name strings with the COM task allocator, and the component frees them
 // (the caller keeps the DriveSet record itself); the lists the component
 // returns (entries and their strings) are allocated with the COM task
-// allocator and freed by the caller.
+// allocator and freed by the caller. GetSnapshotRoot (ISnapshotFiles) reads
+// the caller's drive and name strings and returns the root as a string of
+// the COM task allocator, which the caller frees.
 #pragma once
 
 #include <cstdint>

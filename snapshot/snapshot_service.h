@@ -75,3 +75,39 @@ class IDiskService : public platform::IUnknown {
 };
 
 }  // namespace snapshot
+
+// ---- ark's own interface of the component: a snapshot's files ----------------
+
+namespace snapshot {
+
+// Reached with QueryInterface from an ISnapshotService object; a storage's
+// component without it still serves everything above.
+// {cba27a18-70ea-493e-8502-4dfcacc4974b}
+inline const platform::GUID IID_ISnapshotFiles{0xcba27a18, 0x70ea, 0x493e,
+                                               {0x85, 0x02, 0x4d, 0xfc, 0xac, 0xc4, 0x97, 0x4b}};
+
+// The snapshot exists, but its folder lies where no drive reaches, so the
+// engine's file calls cannot open it (an interface-specific code).
+constexpr HRESULT ARK_E_SNAPSHOT_NOT_REACHABLE = HRESULT(0x80040201u);
+
+class ISnapshotFiles : public platform::IUnknown {
+ public:
+  // The root folder of snapshot `name` (matched ignoring letter case) of
+  // volume `drive` ("D" or "D:"), for reading: a Windows path that the
+  // engine's file calls open, holding the volume's tree as the snapshot took
+  // it (btrfs backend: the read-only subvolume; dir backend: the copy). The
+  // tree is the component's: the caller reads it and changes nothing in it;
+  // the path stays valid until the snapshot is renamed or deleted. `root` is
+  // set on S_OK only.
+  // Failures: E_INVALIDARG for a drive that is not a letter or a name the
+  // other calls refuse too; HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) for a
+  // drive that is not a volume of the component;
+  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) for an unknown snapshot;
+  // ARK_E_SNAPSHOT_NOT_REACHABLE when no drive reaches the snapshot's folder;
+  // E_FAIL when injected ("root" in FailOn); other system errors as
+  // HRESULT_FROM_WIN32 of their Win32 code.
+  virtual HRESULT GetSnapshotRoot(const std::u16string& drive, const std::u16string& name,
+                                  std::u16string& root) = 0;
+};
+
+}  // namespace snapshot

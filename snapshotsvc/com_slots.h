@@ -21,5 +21,8 @@ inline constexpr int kSnapshotServiceCount = 10;
 // IDiskService: slots 3 to 11 are not called and answer E_NOTIMPL.
 inline constexpr int kListDisks = 12;
 inline constexpr int kDiskServiceCount = 13;
+// ISnapshotFiles (ark's own, from the snapshot object's QueryInterface).
+inline constexpr int kGetSnapshotRoot = 3;
+inline constexpr int kSnapshotFilesCount = 4;
 
 }  // namespace snapshotsvc::slots

@@ -17,6 +17,8 @@ class SnapshotServiceImpl : public snapshot::ISnapshotService {
                          const std::u16string& newName) override;
   HRESULT EnumerateSnapShots(const std::u16string& drive, snapshot::SnapshotList& list,
                              std::uint32_t one) override;
+  // Offers ISnapshotFiles (snapshot_files_impl.cc).
+  HRESULT QueryInterface(const platform::GUID& iid, std::unique_ptr<platform::IUnknown>& out) override;
 };
 
 class DiskServiceImpl : public snapshot::IDiskService {

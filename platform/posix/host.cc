@@ -255,6 +255,34 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
 
 std::string GetWindowsDirectory() { return "C:\\Windows"; }
 
+DWORD ToWindowsPath(std::string_view hostPath, std::string& winPath) {
+  const std::string path = AbsoluteDirectory(std::string(hostPath));
+  // The most specific drive whose directory holds the path.
+  std::string best;
+  std::size_t bestLength = 0;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    const std::string mapped = DriveHostDirectory(letter);
+    if (mapped.empty()) continue;
+    const std::string driveDir = AbsoluteDirectory(mapped);
+    std::string rest;
+    if (IsUnder(path, driveDir, rest) && (best.empty() || driveDir.size() > bestLength)) {
+      best = std::string(1, letter) + ":\\" + SlashesToBackslashes(rest);
+      bestLength = driveDir.size();
+    }
+  }
+  if (best.empty()) return ERROR_PATH_NOT_FOUND;
+  for (std::size_t i = 3; i < best.size(); ++i) {
+    if (IsBadNameCharacter(best[i])) return ERROR_INVALID_NAME;
+  }
+  // A path that does not exist is taken as written: "." and ".." stay refused.
+  const std::string names = best.substr(2) + "\\";
+  if (names.find("\\.\\") != std::string::npos || names.find("\\..\\") != std::string::npos) {
+    return ERROR_INVALID_NAME;
+  }
+  winPath = std::move(best);
+  return ERROR_SUCCESS;
+}
+
 std::string GetModuleFileName() {
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -263,23 +291,10 @@ std::string GetModuleFileName() {
   const auto slash = exe.rfind('/');
   const std::string dir = slash == 0 ? "/" : exe.substr(0, slash);
   const std::string name = exe.substr(slash + 1);
-
-  // The most specific drive whose directory holds the executable.
-  std::string best;
-  std::size_t bestLength = 0;
-  for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    const std::string mapped = DriveHostDirectory(letter);
-    if (mapped.empty()) continue;
-    const std::string driveDir = AbsoluteDirectory(mapped);
-    std::string rest;
-    if (IsUnder(dir, driveDir, rest) && (best.empty() || driveDir.size() > bestLength)) {
-      best = std::string(1, letter) + ":\\" + SlashesToBackslashes(rest);
-      if (best.back() != '\\') best += '\\';
-      bestLength = driveDir.size();
-    }
-  }
-  if (best.empty()) best = kDefaultProgramDirectory;
-  return best + name;
+  std::string winDir;
+  if (ToWindowsPath(dir, winDir) != ERROR_SUCCESS) return kDefaultProgramDirectory + name;
+  if (winDir.back() != '\\') winDir += '\\';
+  return winDir + name;
 }
 
 std::string GetComputerName() {

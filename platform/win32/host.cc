@@ -60,6 +60,9 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
   return ERROR_SUCCESS;
 }
 
+// A path of this machine is already a Windows path.
+DWORD ToWindowsPath(std::string_view hostPath, std::string& winPath) { return ToHostPath(hostPath, winPath); }
+
 std::string GetWindowsDirectory() {
   char buffer[MAX_PATH + 1] = {};
   const UINT n = ::GetWindowsDirectoryA(buffer, sizeof buffer);

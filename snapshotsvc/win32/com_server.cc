@@ -1,8 +1,8 @@
 // The component as a COM in-process server of the system: class objects and
 // interface objects laid out as binary tables in the slots of com_slots.h,
 // each method turning the records of snapshot/native_records.h into the
-// calls of SnapshotServiceImpl and DiskServiceImpl; registration for
-// regsvr32.
+// calls of SnapshotServiceImpl, SnapshotFilesImpl and DiskServiceImpl;
+// registration for regsvr32.
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -13,6 +13,7 @@
 #include "snapshot/snapshot_service.h"
 #include "snapshotsvc/com_slots.h"
 #include "snapshotsvc/component_config.h"
+#include "snapshotsvc/snapshot_files_impl.h"
 #include "snapshotsvc/snapshot_service_impl.h"
 #include "platform/win32/windows_api.h"
 
@@ -83,7 +84,31 @@ WinHRESULT NotCalled(void*) { return E_NOTIMPL; }
 
 // ISnapshotService -----------------------------------------------------------
 
-using SnapshotObject = Object<snapshotsvc::SnapshotServiceImpl>;
+// The snapshot object also offers ISnapshotFiles, through QueryInterface: a
+// second table in the object (`files`), whose methods reach the object
+// through `owner` and count their references with it.
+struct SnapshotParts;
+using SnapshotObject = Object<SnapshotParts>;
+struct FilesPart {
+  void* const* table;
+  SnapshotObject* owner;
+  snapshotsvc::SnapshotFilesImpl impl;
+};
+struct SnapshotParts {
+  snapshotsvc::SnapshotServiceImpl service;
+  FilesPart files;
+};
+
+snapshotsvc::SnapshotServiceImpl& Service(void* self) { return Self<SnapshotParts>(self)->impl.service; }
+
+WinHRESULT SnapshotQueryInterface(void* self, const platform::GUID* iid, void** out) {
+  if (out == nullptr || iid == nullptr || !(*iid == snapshot::IID_ISnapshotFiles)) {
+    return QueryInterface<SnapshotParts>(self, iid, out);
+  }
+  ++Self<SnapshotParts>(self)->refs;
+  *out = &Self<SnapshotParts>(self)->impl.files;
+  return S_OK;
+}
 
 WinHRESULT CreateSnapShot(void* self, native::DriveSet* set, WideChar* name) {
   // The array, its strings and the name are ours to free, whatever happens.
@@ -100,19 +125,19 @@ WinHRESULT CreateSnapShot(void* self, native::DriveSet* set, WideChar* name) {
   const std::u16string wideName = Text(name);
   ::CoTaskMemFree(name);
   if (set == nullptr) return E_POINTER;
-  return Self<snapshotsvc::SnapshotServiceImpl>(self)->impl.CreateSnapShot(drives, wideName);
+  return Service(self).CreateSnapShot(drives, wideName);
 }
 
 WinHRESULT RestoreSnapShot(void* self, WideChar* drive, WideChar* name) {
-  return Self<snapshotsvc::SnapshotServiceImpl>(self)->impl.RestoreSnapShot(Text(drive), Text(name));
+  return Service(self).RestoreSnapShot(Text(drive), Text(name));
 }
 
 WinHRESULT DeleteSnapShot(void* self, WideChar* drive, WideChar* name, std::uint8_t* flag) {
-  return Self<snapshotsvc::SnapshotServiceImpl>(self)->impl.DeleteSnapShot(Text(drive), Text(name), flag);
+  return Service(self).DeleteSnapShot(Text(drive), Text(name), flag);
 }
 
 WinHRESULT RenameSnapShot(void* self, WideChar* drive, WideChar* oldName, WideChar* newName) {
-  return Self<snapshotsvc::SnapshotServiceImpl>(self)->impl.RenameSnapShot(Text(drive), Text(oldName),
+  return Service(self).RenameSnapShot(Text(drive), Text(oldName),
                                                                             Text(newName));
 }
 
@@ -120,7 +145,7 @@ WinHRESULT EnumerateSnapShots(void* self, WideChar* drive, native::List* list, n
                               native::List*, std::uint32_t one) {
   if (list == nullptr) return E_POINTER;
   snapshot::SnapshotList snapshots;
-  const HRESULT hr = Self<snapshotsvc::SnapshotServiceImpl>(self)->impl.EnumerateSnapShots(Text(drive), snapshots, one);
+  const HRESULT hr = Service(self).EnumerateSnapShots(Text(drive), snapshots, one);
   if (FAILED(hr)) return hr;
   const std::size_t count = snapshots.entries.size();
   auto* entries = static_cast<native::SnapshotInfo*>(::CoTaskMemAlloc(sizeof(native::SnapshotInfo) * (count + 1)));
@@ -144,9 +169,9 @@ WinHRESULT EnumerateSnapShots(void* self, WideChar* drive, native::List* list, n
 }
 
 void* const kSnapshotTable[slots::kSnapshotServiceCount] = {
-    reinterpret_cast<void*>(&QueryInterface<snapshotsvc::SnapshotServiceImpl>),
-    reinterpret_cast<void*>(&AddRef<snapshotsvc::SnapshotServiceImpl>),
-    reinterpret_cast<void*>(&Release<snapshotsvc::SnapshotServiceImpl>),
+    reinterpret_cast<void*>(&SnapshotQueryInterface),
+    reinterpret_cast<void*>(&AddRef<SnapshotParts>),
+    reinterpret_cast<void*>(&Release<SnapshotParts>),
     reinterpret_cast<void*>(&CreateSnapShot),
     reinterpret_cast<void*>(&RestoreSnapShot),
     reinterpret_cast<void*>(&DeleteSnapShot),
@@ -157,6 +182,35 @@ void* const kSnapshotTable[slots::kSnapshotServiceCount] = {
 };
 static_assert(slots::kCreateSnapShot == 3 && slots::kEnumerateSnapShots == 9,
               "kSnapshotTable lists the methods in slot order");
+
+// ISnapshotFiles (the snapshot object's second table) ------------------------------
+
+SnapshotObject* Owner(void* self) { return static_cast<FilesPart*>(self)->owner; }
+
+WinHRESULT FilesQueryInterface(void* self, const platform::GUID* iid, void** out) {
+  return SnapshotQueryInterface(Owner(self), iid, out);
+}
+unsigned long FilesAddRef(void* self) { return AddRef<SnapshotParts>(Owner(self)); }
+unsigned long FilesRelease(void* self) { return Release<SnapshotParts>(Owner(self)); }
+
+// The root is allocated here and freed by the caller; drive and name stay the caller's.
+WinHRESULT GetSnapshotRoot(void* self, WideChar* drive, WideChar* name, WideChar** root) {
+  if (root == nullptr) return E_POINTER;
+  *root = nullptr;
+  std::u16string text;
+  const HRESULT hr = static_cast<FilesPart*>(self)->impl.GetSnapshotRoot(Text(drive), Text(name), text);
+  if (FAILED(hr)) return hr;
+  *root = TaskString(text);
+  return *root == nullptr ? E_OUTOFMEMORY : hr;
+}
+
+void* const kFilesTable[slots::kSnapshotFilesCount] = {
+    reinterpret_cast<void*>(&FilesQueryInterface),
+    reinterpret_cast<void*>(&FilesAddRef),
+    reinterpret_cast<void*>(&FilesRelease),
+    reinterpret_cast<void*>(&GetSnapshotRoot),
+};
+static_assert(slots::kGetSnapshotRoot == 3, "kFilesTable lists the methods in slot order");
 
 // IDiskService -----------------------------------------------------------------
 
@@ -238,6 +292,8 @@ WinHRESULT CreateInstance(void* self, void* outer, const platform::GUID* iid, vo
   if (Self<FactoryState>(self)->impl.snapshotClass) {
     if (!(*iid == snapshot::IID_ISnapshotService) && !(*iid == kIID_IUnknown)) return E_NOINTERFACE;
     auto* object = new SnapshotObject{kSnapshotTable, {1}, {}, &snapshot::IID_ISnapshotService};
+    object->impl.files.table = kFilesTable;
+    object->impl.files.owner = object;
     ++g_objects;
     *out = object;
     return S_OK;

@@ -92,6 +92,7 @@ namespace component = snapshotsvc::slots;
 struct Slot { const char* method; int slot, engineSlot, componentSlot; };
 void PrintTo(const Slot& s, std::ostream* os) { *os << s.method; }
 const Slot kSlots[] = {
+    {"IUnknown::QueryInterface", 0, engine::kSlotQueryInterface, component::kQueryInterface},
     {"IUnknown::Release", 2, engine::kSlotRelease, component::kRelease},
     {"IClassFactory::CreateInstance", 3, engine::kSlotCreateInstance, component::kCreateInstance},
     {"CreateSnapShot", 3, engine::kSlotCreateSnapShot, component::kCreateSnapShot},
@@ -100,6 +101,8 @@ const Slot kSlots[] = {
     {"RenameSnapShot", 6, engine::kSlotRenameSnapShot, component::kRenameSnapShot},
     {"EnumerateSnapShots", 9, engine::kSlotEnumerateSnapShots, component::kEnumerateSnapShots},
     {"ListDisks", 12, engine::kSlotListDisks, component::kListDisks},
+    {"GetSnapshotRoot", 3, engine::kSlotGetSnapshotRoot, component::kGetSnapshotRoot},
+    {"SnapshotFilesSlots", 4, component::kSnapshotFilesCount, component::kSnapshotFilesCount},
     {"SnapshotServiceSlots", 10, component::kSnapshotServiceCount, component::kSnapshotServiceCount},
     {"DiskServiceSlots", 13, component::kDiskServiceCount, component::kDiskServiceCount},
 };

@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/com.h"
+#include "platform/host.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/volume_freeze.h"
@@ -250,6 +251,14 @@ TEST_P(BackendTest, CreateListRenameRestoreAndDelete) {
   WriteHostFile(volume_ + "/Domino/Data/a.nsf", "version 2, longer than before");
   WriteHostFile(volume_ + "/Domino/newdir/deep/x.nsf", "later dir");
   fs::remove(volume_ + "/Domino/Data/sub/b.nsf");
+  // ark's own interface shows the snapshot's tree under a Windows path of the drive map.
+  std::unique_ptr<snapshot::ISnapshotFiles> files;
+  ASSERT_EQ(platform::QueryInterface(*service_, snapshot::IID_ISnapshotFiles, files), S_OK);
+  std::u16string root;
+  ASSERT_EQ(files->GetSnapshotRoot(u"d", u"DATED", root), S_OK);
+  std::string rootDir;
+  ASSERT_EQ(platform::ToHostPath(platform::WideToAnsi(root), rootDir), ERROR_SUCCESS);
+  EXPECT_EQ(Listing(rootDir), expected);
   ASSERT_EQ(service_->RestoreSnapShot(u"d", u"DATED"), S_OK);
   EXPECT_EQ(Listing(volume_), expected);
   EXPECT_EQ(fs::last_write_time(volume_ + "/Domino/Data/a.nsf"), mtime);

@@ -66,6 +66,12 @@ class FakeSnapshotService : public Live<snapshot::ISnapshotService, &FakeCompone
     snapshot->name = newName;
     return S_OK;
   }
+  // A storage's component: the specified interfaces and nothing of ark's own.
+  HRESULT QueryInterface(const platform::GUID& iid, std::unique_ptr<platform::IUnknown>& out) override {
+    state_->calls.push_back("QueryInterface " + platform::GuidToString(iid));
+    out.reset();
+    return E_NOINTERFACE;
+  }
   HRESULT EnumerateSnapShots(const std::u16string& drive, snapshot::SnapshotList& list,
                              std::uint32_t one) override {
     state_->calls.push_back("Enumerate " + A(drive));

@@ -1,7 +1,9 @@
 // A snapshot component for tests: keeps snapshots per drive in memory
 // (newest first), records every call, fails on demand, runs a hook on
 // create, restores by copying a folder onto the drive, and counts the
-// interfaces and factories alive so that a leaked one shows.
+// interfaces and factories alive so that a leaked one shows. Like a
+// storage's component it offers none of ark's own interfaces
+// (QueryInterface, recorded, answers E_NOINTERFACE).
 #pragma once
 
 #include <filesystem>
