@@ -90,7 +90,7 @@ int RestoreDatabases(RestoreRequest& run, const DatabaseRestoreRequest& request,
   for (const Item& item : choice.items) {
     if (item.failure.empty()) {
       ++restored;
-      done += "Restored " + item.relative + " to " + item.target + "\r\n";
+      done += "Restored " + item.relative + " to " + item.target + " as of " + MomentText(choice.moment) + "\r\n";
     } else {
       failed += "Not restored: " + item.relative + ": " + item.failure + "\r\n";
     }

@@ -138,7 +138,9 @@ int CheckLogsReach(RestoreRequest& run, const Choice& choice) {
                            " then, 0x" + currentSeries + " now).");
   }
   std::string serverLedger;
-  GetChangeInfoDir(run.server, "", serverLedger);
+  if (run.server.logDirectory.empty() || GetChangeInfoDir(run.server, "", serverLedger) != 0) {
+    return Refuse(run, reach + "the server's transaction log directory or ArkLedger directory is not known.");
+  }
   std::vector<std::string> candidates;
   FindTransactionLogs(WithBackslash(serverLedger), candidates);
   FindTransactionLogs(WithBackslash(run.server.logDirectory), candidates);

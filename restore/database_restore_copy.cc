@@ -42,6 +42,7 @@ bool LogNumberOf(const std::string& path, unsigned& number) {
 class PlacedLogs {
  public:
   explicit PlacedLogs(const std::string& logDirectory) : directory_(restore_detail::WithBackslash(logDirectory)) {
+    if (logDirectory.empty()) return;
     std::vector<std::string> logs;
     FindTransactionLogs(directory_, logs);
     for (const std::string& path : logs) {
@@ -50,6 +51,7 @@ class PlacedLogs {
     }
   }
   ~PlacedLogs() {
+    if (oldest_ == ~0u) return;
     std::vector<std::string> logs;
     FindTransactionLogs(directory_, logs);
     for (const std::string& path : logs) {

@@ -61,7 +61,7 @@ void Confirm(const DominoServerInfo& server, const RestoreDbArgs& args) {
 // database's result; when the run refused before its plan, one per path.
 void PrintJson(const std::string& text, const RestoreDbArgs& args) {
   static const std::regex plan("^Restoring from snapshot (\\S+) to (.+):$"), entry("^  (.+) -> (.+)$"),
-      restored("^Restored (.+) to (.+)$"), failed("^Not restored: ([^:]+): (.+)$"), error("^ERROR: (.+)$");
+      restored("^Restored (.+) to (.+) as of (.+)$"), failed("^Not restored: ([^:]+): (.+)$"), error("^ERROR: (.+)$");
   Json snapshot = args.snapshot.empty() ? Json() : Json(args.snapshot), moment;
   std::vector<Json> objects;
   std::string firstError;
