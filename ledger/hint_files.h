@@ -18,10 +18,11 @@ inline constexpr const char* kSnapshotTimeDateName = "snapshot_time_date";
 // "%08x" of the XOR of the four little-endian 32-bit words of a log identifier.
 std::string LogSeries(const std::array<BYTE, 16>& logId);
 
-// Each writer makes directory's file anew and flushes it, with the
-// directories above it, to the disk; path receives the file's path also on
-// failure. 0, or -1 when the file cannot be created, written whole or
-// flushed: it then counts as not written (what reached the disk stays).
+// The writers of log_hint, disabled_databases and change_info_list make the
+// file in directory anew and flush it, with the directories above it, to the
+// disk; path receives the file's path also on failure. 0, or -1 when the file
+// cannot be created, written whole or flushed: it then counts as not written
+// (what reached the disk stays, but for change_info_list).
 
 // log_hint: the log extent in decimal, "\r\n", then LogSeries(logId) with no
 // line end: where in the transaction log the backup started.

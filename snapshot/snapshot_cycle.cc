@@ -37,6 +37,19 @@ bool OpenForCycle(OutputSink& out, std::unique_ptr<snapshot::ISnapshotService>& 
   return true;
 }
 
+// Enumerates the drive's snapshots, saying why and how it went; false after
+// the failure's message.
+bool Enumerate(OutputSink& out, snapshot::ISnapshotService& service, const std::u16string& drive,
+               const std::string& why, snapshot::SnapshotList& list) {
+  Output(out, "Enumerating Snapshots (" + why + ")\r\n");
+  if (FAILED(service.EnumerateSnapShots(drive, list, 1))) {
+    Output(out, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
+    return false;
+  }
+  Output(out, "Enumerating Snapshots COMPLETE\r\n");
+  return true;
+}
+
 void TraceCandidate(const std::string& recent, const std::string& name) {
   platform::OutputDebugString("recent name:" + recent + "\n" + "cur name   :" + name + "\n\n");
 }
@@ -116,13 +129,8 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
     return -1;
   }
 
-  Output(server.output, "Enumerating Snapshots (in order to rename recent to time/date)\r\n");
   snapshot::SnapshotList list;
-  if (FAILED(service->EnumerateSnapShots(drive, list, 1))) {
-    Output(server.output, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
-    return -1;
-  }
-  Output(server.output, "Enumerating Snapshots COMPLETE\r\n");
+  if (!Enumerate(server.output, *service, drive, "in order to rename recent to time/date", list)) return -1;
   const std::size_t count = list.entries.size();
   // "There are currently %d snapshots on VOL %s.\n", built without a length limit.
   Output(server.output, "There are currently " + std::to_string(count) + " snapshots on VOL " +
@@ -190,13 +198,8 @@ int RecordRecentSnapshotTime(const std::u16string& driveLetter, DominoServerInfo
     return -1;
   }
 
-  Output(server.output, "Enumerating Snapshots (in order to find recent)\r\n");
   snapshot::SnapshotList list;
-  if (FAILED(service->EnumerateSnapShots(drive, list, 1))) {
-    Output(server.output, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
-    return -1;
-  }
-  Output(server.output, "Enumerating Snapshots COMPLETE\r\n");
+  if (!Enumerate(server.output, *service, drive, "in order to find recent", list)) return -1;
 
   const snapshot::SnapshotInfo* found = FindRecent(list, recent);
   if (found == nullptr) return 0;
