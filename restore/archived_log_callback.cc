@@ -55,7 +55,7 @@ STATUS ArchivedLogCallback(void* /*unused*/, DWORD logNumber, const char* path) 
     const std::string name = LogBaseName(logNumber + placed);
     const std::string* source = FindLog(logs, name);
     if (source == nullptr) break;
-    const std::string destination = target.driveAndDirectory + name + ".TXN";
+    const std::string destination = target.driveAndDirectory + ArchivedLogName(logNumber + placed);
     Output(request->output, "Copying archived log " + destination + "\r\n");
     const DWORD error = platform::CopyFile(*source, destination, true);
     if (error != ERROR_SUCCESS && error != ERROR_FILE_EXISTS) {

@@ -105,8 +105,8 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
   FindTransactionLogs(serverLedger, candidates);
   FindTransactionLogs(activeLogDirectory, candidates);
 
-  Output(request.output, "First log needed for restore: " + LogBaseName(firstLog) + ".TXN\r\n");
-  Output(request.output, "Last log needed for restore: " + LogBaseName(currentLog) + ".TXN\r\n");
+  Output(request.output, "First log needed for restore: " + ArchivedLogName(firstLog) + "\r\n");
+  Output(request.output, "Last log needed for restore: " + ArchivedLogName(currentLog) + "\r\n");
 
   std::vector<std::string> toCopy;
   for (DWORD n = firstLog; n < currentLog; ++n) {
