@@ -352,7 +352,7 @@ int main(int argc, char** argv) {
     const std::function<void()> archive = [&] {
       BackupRequest request;
       std::vector<DWORD> archived;
-      ArchiveTransactionLogs(request, nullptr, "L:\\Ledger\\logsnap\\logs\\", archived);
+      ArchiveTransactionLogs(request, "L:\\Ledger\\logsnap\\logs\\", archived);
     };
     const auto [ours, cp] = BestOfBoth(rounds, {freshLedger, archive},
         {[&] {
