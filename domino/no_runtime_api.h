@@ -66,10 +66,12 @@ class NoRuntimeApi : public DominoApi {
     return ERR_NO_RUNTIME;
   }
   STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD* failingPosition,
-                             DWORD) override {
+                             TIMEDATE*) override {
     if (failingPosition != nullptr) *failingPosition = 0;
     return ERR_NO_RUNTIME;
   }
+  STATUS TakeDatabaseOffline(const char*, DWORD, DWORD) override { return ERR_NO_RUNTIME; }
+  STATUS BringDatabaseOnline(const char*, DWORD) override { return ERR_NO_RUNTIME; }
   STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return ERR_NO_RUNTIME; }
   STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return ERR_NO_RUNTIME; }
 };

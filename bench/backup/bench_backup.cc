@@ -152,7 +152,9 @@ class BenchDomino : public DominoApi {
     return 0;
   }
   STATUS TextToTimeDate(void*, void*, const char**, WORD, TIMEDATE*) override { return 1; }
-  STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) override { return 1; }
+  STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, TIMEDATE*) override { return 1; }
+  STATUS TakeDatabaseOffline(const char*, DWORD, DWORD) override { return 1; }
+  STATUS BringDatabaseOnline(const char*, DWORD) override { return 1; }
   STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return 1; }
   STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return 1; }
 
