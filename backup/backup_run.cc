@@ -5,11 +5,14 @@
 #include <vector>
 
 #include "backup/database_backup.h"
-#include "backup/hint_files.h"
+#include "backup/log_archive.h"
+#include "common/events.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
 #include "domino/runtime.h"
 #include "domino/settings.h"
+#include "ledger/change_info_file.h"
+#include "ledger/hint_files.h"
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
@@ -19,37 +22,13 @@
 
 namespace {
 
-constexpr const char* kEventSource = "arksvc";
-constexpr WORD kBackupCategory = 1;
-constexpr DWORD kEventSnapshotFailed = 0x4000006C;
-constexpr DWORD kEventSnapshotCreated = 0x40000071;
-// A change-information file begins with the two 32-bit words of its size.
-constexpr std::uint64_t kChangeInfoHeaderBytes = 8;
-
-// Ends the Domino API runtime on every way out of the run once it started.
-class RuntimeGuard {
- public:
-  RuntimeGuard() = default;
-  ~RuntimeGuard() {
-    try {
-      Domino().TermRuntime();
-    } catch (...) {
-    }
-  }
-  RuntimeGuard(const RuntimeGuard&) = delete;
-  RuntimeGuard& operator=(const RuntimeGuard&) = delete;
-};
-
 // The change-information files written for these entries, with their sizes
 // (the 8-byte header and the change information it announces).
 std::vector<ChangeInfoListEntry> ChangeInfoFiles(const std::vector<const DatabaseEntry*>& entries) {
   std::vector<ChangeInfoListEntry> files;
   for (const DatabaseEntry* entry : entries) {
-    std::string relative = MakeChangeInfoPath("", entry->path);
-    if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);
-    const std::uint64_t announced =
-        (std::uint64_t(entry->changeInfoSizeHigh) << 32) | entry->changeInfoSizeLow;
-    files.push_back(ChangeInfoListEntry{announced + kChangeInfoHeaderBytes, relative});
+    const std::uint64_t announced = ChangeInfoSize(entry->changeInfoSizeLow, entry->changeInfoSizeHigh);
+    files.push_back(ChangeInfoListEntry{announced + kChangeInfoHeaderSize, ChangeInfoRelativePath(entry->path)});
   }
   return files;
 }
@@ -89,7 +68,8 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server) {
   Output(out, LocalTimeText() + ": Snapshot will occur on VOL " + volume + " for Virtual Disk " +
                   drive + "\r\n");
 
-  if (RunSnapshotCycle(driveWide, request, server, RunBackupModeStep) != 0) {
+  const BackupSteps steps{RunBackupModeStep, CopyLogsToLedger};
+  if (RunSnapshotCycle(driveWide, request, server, steps) != 0) {
     Output(out, "ERROR: Snapshot failed on " + volume + ".\r\n");
     return -1;
   }
@@ -110,8 +90,7 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server) {
 }
 
 int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const std::string& ledger,
-                      snapshot::ISnapshotService* /*component*/, const std::u16string& drive,
-                      const std::u16string& name) {
+                      const std::u16string& drive, const std::u16string& name) {
   OutputSink& out = request.output;
   if (server.dataDirectory.empty()) {
     Output(out, "ERROR: Invalid data directory for Server " + server.serverName + "\r\n");
@@ -127,13 +106,13 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
   std::vector<DatabaseEntry> list;
   std::vector<std::string> disabled;
   // Whatever happens from here on, no database stays in backup mode.
-  DatabaseBackupGuard guard(request, list);
+  DatabaseBackupGuard guard(list);
   FindDatabases(server.dataDirectory, list);
 
   Output(out, "Recording Domino changes\r\n");
   if (StartDatabaseBackups(request, list, disabled) != 0) {
     Output(out, "ERROR: Backup aborted.\r\n");
-    AbortDatabaseBackups(request, list);
+    AbortDatabaseBackups(list);
     return -1;
   }
 
@@ -142,14 +121,14 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
   const std::string name8 = platform::WideToAnsi(name);
   const std::string displayName = server.serverName;
   std::string errorText;
-  if (TakeSnapshot(driveLetter, name, 0, errorText) != 0) {
+  if (TakeSnapshot(driveLetter, name, errorText) != 0) {
     Output(out, "ERROR: Could not create snapshot\r\nBackup Aborted.\r\n" + errorText);
-    AbortDatabaseBackups(request, list);
-    platform::ReportEvent(kEventSource, EVENTLOG_ERROR_TYPE, kBackupCategory, kEventSnapshotFailed,
+    AbortDatabaseBackups(list);
+    platform::ReportEvent(kEventSourceName, EVENTLOG_ERROR_TYPE, kCategoryBackup, kEventBackupFailed,
                           {displayName, errorText});
     return -1;
   }
-  platform::ReportEvent(kEventSource, EVENTLOG_INFORMATION_TYPE, kBackupCategory,
+  platform::ReportEvent(kEventSourceName, EVENTLOG_INFORMATION_TYPE, kCategoryBackup,
                         kEventSnapshotCreated, {name8, drive8, displayName});
   Output(out, "Completed CreateSnapShot method\r\n");
 
@@ -160,7 +139,7 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
     if (entry.inBackup != 0) captured.push_back(&entry);
   }
   if (CaptureChangeInfo(request, list, ledger) != 0) {
-    AbortDatabaseBackups(request, list);
+    AbortDatabaseBackups(list);
     Output(out, "ERROR: Could not properly stop backup.\r\n");
     return -1;
   }

@@ -8,8 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "backup/path_text.h"
 #include "domino/host_utils.h"
+#include "domino/settings.h"
+#include "ledger/change_info_file.h"
 #include "output/output.h"
 #include "platform/debug.h"
 #include "platform/files.h"
@@ -50,10 +51,6 @@ std::string ErrorClassLine(DWORD error) {
   }
 }
 
-void PutU32(BYTE* out, DWORD value) {
-  for (int i = 0; i < 4; ++i) out[i] = BYTE((value >> (8 * i)) & 0xFF);
-}
-
 // Stops one database's backup and writes its change-information file.
 // 0, or -1 after the message was written and the entry given up.
 int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& ledgerDirectory,
@@ -89,10 +86,8 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
     return -1;
   }
 
-  BYTE words[8];
-  PutU32(words, entry.changeInfoSizeLow);
-  PutU32(words + 4, entry.changeInfoSizeHigh);
-  if (file.Write(words, 4) != ERROR_SUCCESS || file.Write(words + 4, 4) != ERROR_SUCCESS) {
+  const ChangeInfoHeader header = EncodeChangeInfoHeader(entry.changeInfoSizeLow, entry.changeInfoSizeHigh);
+  if (file.Write(header.data(), header.size()) != ERROR_SUCCESS) {
     Output(request.output,
            "ERROR: Cannot write low/high bytes to change info file: " + path + ".\r\n" + "\r\n");
     GiveUp(entry);
@@ -102,8 +97,7 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
   // The size words tell a restore how many bytes to apply: a stream that
   // delivers more or fewer bytes than they say could not be applied, so it
   // fails the backup now rather than the restore later.
-  const std::uint64_t announced =
-      (std::uint64_t(entry.changeInfoSizeHigh) << 32) | entry.changeInfoSizeLow;
+  const std::uint64_t announced = ChangeInfoSize(entry.changeInfoSizeLow, entry.changeInfoSizeHigh);
   std::uint64_t delivered = 0;
   auto readFailed = [&] {
     Output(request.output, "ERROR: Getting change information (Notes API) failed (while writing to " +
@@ -232,7 +226,7 @@ int CaptureChangeInfo(BackupRequest& request, std::vector<DatabaseEntry>& list,
   return FlushChangeInfo(request, written);
 }
 
-int AbortDatabaseBackups(BackupRequest& /*request*/, std::vector<DatabaseEntry>& list) {
+int AbortDatabaseBackups(std::vector<DatabaseEntry>& list) {
   DominoApi& api = Domino();
   for (DatabaseEntry& entry : list) {
     if (entry.inBackup == 0) continue;
@@ -260,7 +254,6 @@ DatabaseBackupGuard::~DatabaseBackupGuard() {
     quietly([&] { Domino().BackupEnd(entry.handle, entry.backupContext, 1); });
     quietly([&] { Domino().CloseDatabase(entry.handle); });
   }
-  (void)request_;
 }
 
 // Finding the database files of a data directory.
@@ -276,14 +269,14 @@ std::string_view Extension(std::string_view name) {
 bool IsDatabaseName(std::string_view name) {
   std::string_view ext = Extension(name);
   if (ext.size() != 4) return false;
-  return backup_detail::EndsWithNoCase(ext, ".nsf") || backup_detail::EndsWithNoCase(ext, ".ntf") ||
-         backup_detail::EndsWithNoCase(ext, ".box");
+  return platform::EndsWithNoCase(ext, ".nsf") || platform::EndsWithNoCase(ext, ".ntf") ||
+         platform::EndsWithNoCase(ext, ".box");
 }
 
 }  // namespace
 
 DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& list) {
-  const std::string d = backup_detail::WithBackslash(directory);
+  const std::string d = WithBackslash(directory);
   // The listing leaves "." and ".." out and costs no status call per file.
   std::vector<platform::DirectoryName> entries;
   DWORD error = platform::ListDirectoryNames(d, entries);
@@ -300,30 +293,4 @@ DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& li
     }
   }
   return ERROR_SUCCESS;
-}
-
-// Where the change information of a database is kept below an ArkLedger
-// directory: the tree mirrors the database's directory on its volume.
-std::string MakeChangeInfoPath(const std::string& ledgerDirectory,
-                               const std::string& databasePath) {
-  // Split like the platform's path splitter: drive, directory (up to the
-  // last separator), file name and extension (from the last dot).
-  std::string rest = databasePath;
-  if (rest.size() >= 2 && rest[1] == ':') rest.erase(0, 2);
-  std::size_t lastSeparator = rest.find_last_of("\\/");
-  std::string directory = lastSeparator == std::string::npos ? "" : rest.substr(0, lastSeparator + 1);
-  std::string file = lastSeparator == std::string::npos ? rest : rest.substr(lastSeparator + 1);
-  std::size_t dot = file.rfind('.');
-  std::string fileName = dot == std::string::npos ? file : file.substr(0, dot);
-  std::string extension = dot == std::string::npos ? "" : file.substr(dot);
-
-  // ".nsf", ".ntf" and ".box" in any case become ".nsf.dat", ".ntf.dat" and
-  // ".box.dat"; any other extension is kept lower-cased, with ".dat" after it,
-  // so that no database's file can land on another's.
-  std::string relative = directory + fileName + platform::ToLowerAnsi(extension) + ".dat";
-  if (!relative.empty() && relative.front() == '\\') relative.erase(0, 1);
-
-  std::string path = ledgerDirectory;
-  if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += '\\';
-  return path + relative;
 }

@@ -26,8 +26,19 @@ struct DatabaseEntry {
   DWORD chunkLength = 0;
 };
 
-// 0 when searched, else the platform's error code; appends to list.
+// Appends an entry (path only) for every database file (".nsf", ".ntf",
+// ".box", any letter case) below directory, a subdirectory's where it is met;
+// a subdirectory that cannot be listed is passed over. ERROR_SUCCESS, or the
+// platform's code when directory itself cannot be listed (nothing appended).
 DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& list);
+// Opens each database of list in order, reads its log information into the
+// entry and starts its backup (inBackup 1, handle and backup context set).
+// Warns through request.output of each database without transaction logging
+// and appends the first 19 of their paths to disabled. 0 when every database
+// is in backup mode; -1 at the first failure, after its message through
+// request.output: the failing entry is closed and not in backup, those
+// before it stay in backup for the caller to give up (AbortDatabaseBackups or
+// a DatabaseBackupGuard).
 int StartDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& list,
                          std::vector<std::string>& disabled);
 // Ends each database's backup, writing its change information below the
@@ -35,8 +46,10 @@ int StartDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& lis
 // -1 after the message of what failed.
 int CaptureChangeInfo(BackupRequest& request, std::vector<DatabaseEntry>& list,
                       const std::string& ledgerDirectory);
-int AbortDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& list);
-std::string MakeChangeInfoPath(const std::string& ledgerDirectory, const std::string& databasePath);
+// Gives up the backup of every entry still in backup: BackupStop, BackupEnd
+// abandoning it, CloseDatabase, statuses not looked at; inBackup is cleared
+// first, so no entry is given up twice. Writes nothing; always 0.
+int AbortDatabaseBackups(std::vector<DatabaseEntry>& list);
 
 // Domino's text for a status (masked with 0x3FFF), at most size-1 characters.
 std::string DominoErrorText(STATUS status, std::size_t size = 200);
@@ -46,13 +59,11 @@ std::string DominoErrorText(STATUS status, std::size_t size = 200);
 // database in backup mode.
 class DatabaseBackupGuard {
  public:
-  DatabaseBackupGuard(BackupRequest& request, std::vector<DatabaseEntry>& list)
-      : request_(request), list_(list) {}
+  explicit DatabaseBackupGuard(std::vector<DatabaseEntry>& list) : list_(list) {}
   ~DatabaseBackupGuard();
   DatabaseBackupGuard(const DatabaseBackupGuard&) = delete;
   DatabaseBackupGuard& operator=(const DatabaseBackupGuard&) = delete;
 
  private:
-  BackupRequest& request_;
   std::vector<DatabaseEntry>& list_;
 };

@@ -1,15 +1,15 @@
 // Archiving the transaction logs that Domino has finished with into the
-// snapshot's ArkLedger directory, and finding log files below a directory.
+// snapshot's ArkLedger directory.
 #include "backup/log_archive.h"
 
 #include <cstdio>
 #include <set>
 
 #include "backup/database_backup.h"
-#include "backup/hint_files.h"
-#include "backup/path_text.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/files.h"
 
@@ -42,12 +42,6 @@ class ArchiveSession {
   bool open_ = false;
 };
 
-std::string ArchivedLogName(DWORD logNumber) {
-  char name[32];
-  std::snprintf(name, sizeof name, "S%07u.TXN", unsigned(logNumber));
-  return name;
-}
-
 // Copies a log and flushes the copy and its directory (and, once, the
 // directories above that) to the disk. A copy that cannot be flushed is a
 // failed copy and is removed: it may not hold the log.
@@ -64,10 +58,9 @@ DWORD CopyDurably(const std::string& source, const std::string& target, std::set
 
 }  // namespace
 
-int CopyLogsToLedger(BackupRequest& request, DominoServerInfo& /*server*/,
-                     const std::string& ledgerDirectory) {
+int CopyLogsToLedger(BackupRequest& request, const std::string& ledgerDirectory) {
   if (ledgerDirectory.empty()) return -1;
-  const std::string destination = backup_detail::WithBackslash(ledgerDirectory) + "logs\\";
+  const std::string destination = LogsFolderOf(ledgerDirectory);
   // The archiving stops at the log in which the backup started (its
   // log_hint); logs finished since wait for the next backup. Without that
   // bound, a server that fills logs faster than each can be copied and
@@ -77,13 +70,12 @@ int CopyLogsToLedger(BackupRequest& request, DominoServerInfo& /*server*/,
   std::string series, hintPath;
   if (ReadLogHint(ledgerDirectory, hintLog, series, hintPath) == 0 && hintLog != 0) firstLogLeft = hintLog;
   std::vector<DWORD> archived;
-  ArchiveTransactionLogs(request, request.output.windowHandle, destination, archived, firstLogLeft);
+  ArchiveTransactionLogs(request, destination, archived, firstLogLeft);
   return 0;
 }
 
-int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
-                           const std::string& destination, std::vector<DWORD>& archived,
-                           DWORD firstLogLeft) {
+int ArchiveTransactionLogs(BackupRequest& request, const std::string& destination,
+                           std::vector<DWORD>& archived, DWORD firstLogLeft) {
   std::printf("Archiving logs in log dir: %s\n", destination.c_str());
   std::fflush(stdout);
 
@@ -132,20 +124,6 @@ int ArchiveTransactionLogs(BackupRequest& request, void* /*progressWindow*/,
     }
     if (api.MarkLogArchived(logId, logNumber) != NOERROR) {
       return session.End() == NOERROR ? 0 : -1;
-    }
-  }
-}
-
-void FindTransactionLogs(const std::string& directory, std::vector<std::string>& list) {
-  const std::string d = backup_detail::WithBackslash(directory);
-  std::vector<platform::DirectoryName> entries;
-  if (platform::ListDirectoryNames(d, entries) != ERROR_SUCCESS) return;
-  for (const platform::DirectoryName& entry : entries) {
-    if (entry.directory) {
-      if (!entry.name.empty() && entry.name.front() == '.') continue;
-      FindTransactionLogs(d + entry.name, list);
-    } else if (backup_detail::EndsWithNoCase(entry.name, ".txn")) {
-      list.push_back(d + entry.name);
     }
   }
 }

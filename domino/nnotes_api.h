@@ -6,7 +6,8 @@
 // a time/date 8 bytes, a log identifier 16 bytes, the database record 128
 // bytes; text is in the platform's character set, in buffers of the sizes
 // given. The archived-log callback of RecoverDatabaseList is called by the
-// library with the default convention too.
+// library with the default convention too. Two operations are not in the
+// ordinal table: the library exports them by their documented names.
 #pragma once
 
 #include <cstdint>
@@ -59,8 +60,22 @@ using TranslatePath = Operation<391, STATUS(WORD mode, const char* path, WORD le
 using TextToTimeDate = Operation<223, STATUS(void* zero1, void* zero2, const char** text, WORD length,
                                              TIMEDATE* out)>;
 using RecoverDatabaseList = Operation<5794, STATUS(const char* packedList, ArchivedLogCallbackFn callback,
-                                                   DWORD option, WORD* failingPosition, DWORD timeLimit)>;
+                                                   DWORD options, WORD* failingPosition, TIMEDATE* recoveryTime)>;
 using ReadDatabaseRecord = Operation<2086, STATUS(DBHANDLE handle, BYTE record[128])>;
 using WriteDatabaseRecord = Operation<2087, STATUS(DBHANDLE handle, const BYTE record[128])>;
+
+// One operation exported by name: Fn is its function-pointer type, kName
+// the name in the Domino C API reference.
+template <typename Function>
+struct NamedOperation {
+  using Fn = Function*;
+};
+
+struct TakeDatabaseOffline : NamedOperation<STATUS(const char* path, DWORD waitMilliseconds, DWORD options)> {
+  static constexpr const char* kName = "NSFTakeDatabaseOffline";
+};
+struct BringDatabaseOnline : NamedOperation<STATUS(const char* path, DWORD options)> {
+  static constexpr const char* kName = "NSFBringDatabaseOnline";
+};
 
 }  // namespace nnotes

@@ -34,6 +34,8 @@ struct NnotesApi::Functions {
   nnotes::RecoverDatabaseList::Fn recoverDatabaseList = nullptr;
   nnotes::ReadDatabaseRecord::Fn readDatabaseRecord = nullptr;
   nnotes::WriteDatabaseRecord::Fn writeDatabaseRecord = nullptr;
+  nnotes::TakeDatabaseOffline::Fn takeDatabaseOffline = nullptr;
+  nnotes::BringDatabaseOnline::Fn bringDatabaseOnline = nullptr;
 };
 
 namespace {
@@ -49,6 +51,15 @@ bool Resolve(const platform::Library& library, const char* name, typename Op::Fn
   out = reinterpret_cast<typename Op::Fn>(library.FindOrdinal(WORD(Op::kOrdinal)));
   if (out != nullptr) return true;
   *missing = "ordinal " + std::to_string(Op::kOrdinal) + " (" + name + ")";
+  return false;
+}
+
+// Resolves one operation exported by name; false with *missing set to the name.
+template <typename Op>
+bool ResolveName(const platform::Library& library, typename Op::Fn& out, std::string* missing) {
+  out = reinterpret_cast<typename Op::Fn>(library.FindName(Op::kName));
+  if (out != nullptr) return true;
+  *missing = std::string("the function ") + Op::kName;
   return false;
 }
 
@@ -111,7 +122,9 @@ bool NnotesApi::Bind() {
       Resolve<nnotes::TextToTimeDate>(l, "TextToTimeDate", fn->textToTimeDate, &missing) &&
       Resolve<nnotes::RecoverDatabaseList>(l, "RecoverDatabaseList", fn->recoverDatabaseList, &missing) &&
       Resolve<nnotes::ReadDatabaseRecord>(l, "ReadDatabaseRecord", fn->readDatabaseRecord, &missing) &&
-      Resolve<nnotes::WriteDatabaseRecord>(l, "WriteDatabaseRecord", fn->writeDatabaseRecord, &missing);
+      Resolve<nnotes::WriteDatabaseRecord>(l, "WriteDatabaseRecord", fn->writeDatabaseRecord, &missing) &&
+      ResolveName<nnotes::TakeDatabaseOffline>(l, fn->takeDatabaseOffline, &missing) &&
+      ResolveName<nnotes::BringDatabaseOnline>(l, fn->bringDatabaseOnline, &missing);
   if (!all) {
     failure_ = "cannot use " + path + ": " + missing + " is missing";
     Trace(failure_);
@@ -203,16 +216,23 @@ STATUS NnotesApi::TranslatePath(WORD mode, const char* path, WORD length, char* 
 STATUS NnotesApi::TextToTimeDate(void* zero1, void* zero2, const char** text, WORD length, TIMEDATE* out) {
   ARK_NNOTES_CALL(textToTimeDate, zero1, zero2, text, length, out);
 }
-STATUS NnotesApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD option,
-                                      WORD* failingPosition, DWORD timeLimit) {
+STATUS NnotesApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD options,
+                                      WORD* failingPosition, TIMEDATE* recoveryTime) {
   if (fn_ == nullptr && failingPosition != nullptr) *failingPosition = 0;
-  ARK_NNOTES_CALL(recoverDatabaseList, packedList, callback, option, failingPosition, timeLimit);
+  ARK_NNOTES_CALL(recoverDatabaseList, packedList, callback, options, failingPosition, recoveryTime);
 }
 STATUS NnotesApi::ReadDatabaseRecord(DBHANDLE handle, BYTE record[128]) {
   ARK_NNOTES_CALL(readDatabaseRecord, handle, record);
 }
 STATUS NnotesApi::WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) {
   ARK_NNOTES_CALL(writeDatabaseRecord, handle, record);
+}
+
+STATUS NnotesApi::TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) {
+  ARK_NNOTES_CALL(takeDatabaseOffline, path, waitMilliseconds, options);
+}
+STATUS NnotesApi::BringDatabaseOnline(const char* path, DWORD options) {
+  ARK_NNOTES_CALL(bringDatabaseOnline, path, options);
 }
 
 #undef ARK_NNOTES_CALL

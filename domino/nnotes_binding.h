@@ -2,10 +2,12 @@
 // loaded at the first runtime start by its full path in the Domino program
 // directory (the registry value "Path" under SOFTWARE\Lotus\Domino\5.0, else
 // under SOFTWARE\Lotus\Domino), never through the search path, each
-// operation resolved by its ordinal. A library that cannot be loaded, or
-// that lacks an ordinal, fails the runtime start (ERR_NO_RUNTIME) with a
-// message naming the file or the ordinal, in the debug trace and as the
-// text of that status; the next runtime start tries again.
+// operation resolved by its ordinal, TakeDatabaseOffline and
+// BringDatabaseOnline by their documented names. A library that cannot be
+// loaded, or that lacks an ordinal or a name, fails the runtime start
+// (ERR_NO_RUNTIME) with a message naming the file, the ordinal or the name,
+// in the debug trace and as the text of that status; the next runtime start
+// tries again.
 #pragma once
 
 #include <memory>
@@ -52,10 +54,12 @@ class NnotesApi final : public DominoApi {
   STATUS AbbreviateName(DWORD zero1, DWORD zero2, const char* name, char* out, WORD size, WORD* length) override;
   STATUS TranslatePath(WORD mode, const char* path, WORD length, char* out, WORD size) override;
   STATUS TextToTimeDate(void* zero1, void* zero2, const char** text, WORD length, TIMEDATE* out) override;
-  STATUS RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD option,
-                             WORD* failingPosition, DWORD timeLimit) override;
+  STATUS RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD options,
+                             WORD* failingPosition, TIMEDATE* recoveryTime) override;
   STATUS ReadDatabaseRecord(DBHANDLE handle, BYTE record[128]) override;
   STATUS WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) override;
+  STATUS TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) override;
+  STATUS BringDatabaseOnline(const char* path, DWORD options) override;
 
  private:
   struct Functions;

@@ -34,6 +34,14 @@ STATUS StartDominoRuntime(const std::string& notesIniPath) {
   return status;
 }
 
+RuntimeGuard::~RuntimeGuard() {
+  try {
+    Domino().TermRuntime();
+  } catch (...) {
+    // A destructor must not raise; the runtime is left to the process's end.
+  }
+}
+
 void ReadServerName(std::string& out) {
   std::array<char, kNameBufferSize> canonical{};
   std::array<char, kNameBufferSize> abbreviated{};

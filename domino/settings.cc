@@ -18,12 +18,6 @@ constexpr std::size_t kSettingCapacity = 256;    // 255 characters and the termi
 constexpr std::size_t kWizardFlagCapacity = 20;  // 19 characters and the terminator
 constexpr std::size_t kRegistryValueCapacity = 255;
 
-bool EndsWithBackslash(const std::string& text) { return !text.empty() && text.back() == '\\'; }
-
-std::string WithTrailingBackslash(const std::string& text) {
-  return EndsWithBackslash(text) ? text : text + "\\";
-}
-
 // A name used as one directory level of an ArkLedger path: it must not be
 // empty, "." or "..", nor hold a separator, so that no ArkLedger path can
 // name a directory outside the server's own.
@@ -40,7 +34,7 @@ bool WizardFlagSet(const char* key) {
 
 }  // namespace
 
-std::string GetArkIniPath() { return WithTrailingBackslash(platform::GetWindowsDirectory()) + kArkIniName; }
+std::string GetArkIniPath() { return WithBackslash(platform::GetWindowsDirectory()) + kArkIniName; }
 
 int ReadNotesSetting(const std::string& key, std::string& value, const std::string& file) {
   return int(platform::GetPrivateProfileString(kNotesSection, key, "", value, kSettingCapacity, file));
@@ -63,7 +57,7 @@ int GetChangeInfoRoot(std::string& out) {
     out.clear();
     return -1;
   }
-  out = WithTrailingBackslash(value);
+  out = WithBackslash(value);
   return 0;
 }
 
@@ -72,7 +66,7 @@ int GetChangeInfoDir(const DominoServerInfo& server, const std::string& name, st
   if (ReadNotesSetting(kChangeInfoDirKey, value, GetArkIniPath()) == 0) return -1;
   const std::string shortName = ServerShortName(server);
   if (!IsSingleLevel(shortName) || (!name.empty() && !IsSingleLevel(name))) return -1;
-  std::string dir = WithTrailingBackslash(value) + shortName + "\\";
+  std::string dir = WithBackslash(value) + shortName + "\\";
   dir += name;
   out = dir;
   return 0;
@@ -153,6 +147,11 @@ int SplitPath(const std::string& path, SplitPathResult& out) {
   result.driveAndDirectory = result.drive + result.directory;
   out = std::move(result);
   return 0;
+}
+
+std::string WithBackslash(std::string directory) {
+  if (directory.empty() || directory.back() != '\\') directory += '\\';
+  return directory;
 }
 
 std::string JoinPath(const std::string& first, const std::string& second) {

@@ -53,5 +53,8 @@ int ReadMachineRegistryValue(const std::string& keyPath, const std::string& valu
                              std::string& value);
 int SplitPath(const std::string& path, SplitPathResult& out);  // -1 for an empty path
 
+// The directory with a "\" appended unless it already ends in one (an empty
+// one gives "\").
+std::string WithBackslash(std::string directory);
 // Joins with exactly one backslash between the parts.
 std::string JoinPath(const std::string& first, const std::string& second);

@@ -1,5 +1,5 @@
-// Databases: open and close, the database record, log facts, backup mode
-// and the change information.
+// Databases: open and close, offline and online, the database record, log
+// facts, backup mode and the change information.
 #include <cstring>
 
 #include "dominosim/sim_api.h"
@@ -34,6 +34,7 @@ STATUS SimApi::OpenDatabase(const char* path, DBHANDLE* handle) {
   options.log = log;
   std::unique_ptr<Database> db;
   if (STATUS s = Database::Open(host, options, db)) return s;
+  if (db->Offline()) return ERR_DB_OFFLINE;
   DBHANDLE h = nextHandle_++;
   if (nextHandle_ == 0) nextHandle_ = 1;
   databases_[h] = std::move(db);
@@ -62,6 +63,33 @@ STATUS SimApi::WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) {
     if (STATUS s = Log(&log)) return s;
   }
   return db->WriteDbRecord(record);
+}
+
+STATUS SimApi::OpenState(const char* path, std::unique_ptr<Database>& out) {
+  if (path == nullptr) return ERR_BAD_ARGUMENT;
+  if (!initialized_) return ERR_NOT_INITIALIZED;
+  std::string host;
+  if (STATUS s = MapPath(path, host)) return s;
+  DatabaseOptions options;
+  options.volumeDrive = DriveOf(path);
+  options.stateDir = config_.stateDirHost;
+  return Database::OpenStateOf(host, options, out);
+}
+
+STATUS SimApi::TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) {
+  Lock lock(mutex_);
+  if (options != 0) return ERR_BAD_ARGUMENT;
+  std::unique_ptr<Database> db;
+  if (STATUS s = OpenState(path, db)) return s;
+  return db->TakeOffline(waitMilliseconds);
+}
+
+STATUS SimApi::BringDatabaseOnline(const char* path, DWORD options) {
+  Lock lock(mutex_);
+  if (options != 0) return ERR_BAD_ARGUMENT;
+  std::unique_ptr<Database> db;
+  if (STATUS s = OpenState(path, db)) return s;
+  return db->BringOnline();
 }
 
 STATUS SimApi::GetDatabaseLogInfo(DBHANDLE handle, DWORD, DWORD* logged, BYTE logId[16],

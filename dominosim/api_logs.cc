@@ -19,6 +19,26 @@ namespace {
 // this size.
 constexpr std::size_t kMaxPackedList = 65536;
 
+// The recovery that the options ask for. The runtime has no alternate path
+// for archived logs and no view of other copies' instance ids: it refuses
+// DBRECOVER_ALT_RETRIEVE_PATH and DBRECOVER_ZAP_ID_IF_NECESSARY, and any
+// option it does not know. Our TIMEDATE holds a FILETIME (TextToTimeDate).
+STATUS ReadRecoveryOptions(DWORD options, const TIMEDATE* recoveryTime, RecoveryOptions& out) {
+  constexpr DWORD kKnown = DBRECOVER_WAIT | DBRECOVER_ZAP_ID | DBRECOVER_REFRESH_BACKUP |
+                           DBRECOVER_POINT_IN_TIME | DBRECOVER_ZAP_REPLICAID;
+  constexpr DWORD kNewInstance = DBRECOVER_ZAP_ID | DBRECOVER_POINT_IN_TIME | DBRECOVER_ZAP_REPLICAID;
+  if ((options & ~kKnown) != 0) return ERR_BAD_ARGUMENT;
+  if ((options & DBRECOVER_REFRESH_BACKUP) != 0 && (options & kNewInstance) != 0) return ERR_BAD_ARGUMENT;
+  out.toMoment = (options & DBRECOVER_POINT_IN_TIME) != 0;
+  if (out.toMoment) {
+    if (recoveryTime == nullptr) return ERR_BAD_ARGUMENT;
+    out.moment = (std::uint64_t(recoveryTime->Innards[1]) << 32) | recoveryTime->Innards[0];
+  }
+  out.newInstanceId = (options & kNewInstance) != 0;
+  out.newReplicaId = (options & DBRECOVER_ZAP_REPLICAID) != 0;
+  return NOERROR;
+}
+
 }  // namespace
 
 STATUS SimApi::Log(TxnLog** out) {
@@ -105,12 +125,14 @@ STATUS SimApi::MarkLogArchived(const BYTE logId[16], DWORD logNumber) {
   return log->MarkArchived(id, logNumber);
 }
 
-STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD,
-                                   WORD* failingPosition, DWORD) {
+STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD options,
+                                   WORD* failingPosition, TIMEDATE* recoveryTime) {
   Lock lock(mutex_);
   if (failingPosition != nullptr) *failingPosition = 0;
   if (!initialized_) return ERR_NOT_INITIALIZED;
   if (packedList == nullptr) return ERR_BAD_LIST;
+  RecoveryOptions recovery;
+  if (STATUS s = ReadRecoveryOptions(options, recoveryTime, recovery)) return s;
   std::vector<RecoveryTarget> targets;
   std::size_t offset = 0;
   while (offset < kMaxPackedList && packedList[offset] != '\0') {
@@ -140,9 +162,13 @@ STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn
     std::fflush(out.get());
     callback(nullptr, number, path.c_str());
   };
-  RecoveryResult result = RecoverDatabases(targets, *log, config_.stateDirHost, fetch, out.get());
+  RecoveryResult result = RecoverDatabases(targets, *log, config_.stateDirHost, fetch, out.get(), recovery);
   std::fflush(out.get());
   if (failingPosition != nullptr) *failingPosition = result.failingPosition;
+  if (result.status == NOERROR && recoveryTime != nullptr) {
+    recoveryTime->Innards[0] = DWORD(result.lastCommit & 0xFFFFFFFFu);
+    recoveryTime->Innards[1] = DWORD(result.lastCommit >> 32);
+  }
   return result.status;
 }
 

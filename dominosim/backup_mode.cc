@@ -1,6 +1,7 @@
 // Backup mode of a database, shared by every process through files in the
 // state directory, all named after the database's key:
-//   KEY.state   the lock of the database (flock), the backup-mode state, and
+//   KEY.state   the lock of the database (flock), the backup-mode state
+//               and offline mark (db_state.h), and
 //               the holder lock: a lock on one byte of the open file (an
 //               open-file-description lock on POSIX, LockFileEx on Windows),
 //               held by the process that holds the backup; a holder that
@@ -20,6 +21,7 @@
 #include "dominosim/change_stream.h"
 #include "dominosim/checksum.h"
 #include "dominosim/database.h"
+#include "dominosim/db_state.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
@@ -44,7 +46,6 @@ namespace {
 
 constexpr char kStateMagic[8] = {'D', 'S', 'I', 'M', 'B', 'K', 'S', '1'};
 constexpr std::size_t kStateSize = 40;
-enum Mode : std::uint32_t { kIdle = 0, kRecording = 1, kStopped = 2 };
 constexpr std::uint64_t kHolderCheckMs = 1000;
 // Change information up to this size stays in the holder's memory from
 // BackupStop to BackupEnd (no file to create, rename and remove for each
@@ -62,13 +63,6 @@ std::uint64_t NowMs() {
 }
 
 }  // namespace
-
-struct Database::State {
-  std::uint32_t mode = kIdle;
-  std::uint32_t context = 0;
-  std::uint32_t holderPid = 0;
-  std::uint64_t streamSize = 0;
-};
 
 std::string Database::StatePath(const char* suffix) const {
   return options_.stateDir + "/" + stateKey_ + suffix;
@@ -105,6 +99,7 @@ STATUS Database::ReadState(State& state) {
   state.mode = GetU32(bytes + 8);
   state.context = GetU32(bytes + 12);
   state.holderPid = GetU32(bytes + 16);
+  state.flags = GetU32(bytes + 20);
   state.streamSize = GetU64(bytes + 24);
   return NOERROR;
 }
@@ -115,6 +110,7 @@ STATUS Database::WriteState(const State& state) {
   PutU32(bytes + 8, state.mode);
   PutU32(bytes + 12, state.context);
   PutU32(bytes + 16, state.holderPid);
+  PutU32(bytes + 20, state.flags);
   PutU64(bytes + 24, state.streamSize);
   PutU32(bytes + 32, Crc32(bytes, 32));
   std::memcpy(stateMap_.data(), bytes, kStateSize);

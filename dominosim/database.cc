@@ -97,6 +97,25 @@ STATUS Database::OpenDataFile() {
   return fd_.valid() ? NOERROR : StatusFromErrno(errno);
 }
 
+STATUS Database::AttachState() {
+  std::string canonical;
+  if (int e = platform::posix::CanonicalPath(path_, canonical)) return StatusFromErrno(e);
+  stateKey_ = StateKeyFor(canonical);
+  return OpenState();
+}
+
+STATUS Database::OpenStateOf(const std::string& hostPath, const DatabaseOptions& options,
+                             std::unique_ptr<Database>& out) {
+  if (options.stateDir.empty()) return ERR_BAD_ARGUMENT;
+  auto db = std::make_unique<Database>();
+  db->path_ = hostPath;
+  db->options_ = options;
+  db->options_.keepFileOpen = false;
+  if (STATUS s = db->AttachState()) return s;
+  out = std::move(db);
+  return NOERROR;
+}
+
 STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& options,
                       std::unique_ptr<Database>& out) {
   if (options.stateDir.empty()) return ERR_BAD_ARGUMENT;
@@ -104,10 +123,7 @@ STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& option
   db->path_ = hostPath;
   db->options_ = options;
   if (STATUS s = db->OpenDataFile()) return s;
-  std::string canonical;
-  if (int e = platform::posix::CanonicalPath(hostPath, canonical)) return StatusFromErrno(e);
-  db->stateKey_ = StateKeyFor(canonical);
-  if (STATUS s = db->OpenState()) return s;
+  if (STATUS s = db->AttachState()) return s;
   DbHeader header;
   std::uint64_t size = 0;
   {
@@ -186,6 +202,8 @@ STATUS Database::Write(const PageWrite* pages, std::size_t count, const std::uin
   VolumeWriteGuard volume;
   if (!volume.Lock(options_.volumeDrive)) return ERR_IO;
   FlockGuard guard(state_.get(), true);
+  // An offline database is left alone until it is online again.
+  if (STATUS s = CheckOnline()) return s;
   DbHeader header;
   if (STATUS s = ReadHeaderUnlocked(header)) return s;
   std::uint32_t pageCount = header.pageCount;
@@ -213,11 +231,13 @@ STATUS Database::Write(const PageWrite* pages, std::size_t count, const std::uin
       records[count] = LogRecordIn{RecordType::DbRecord, &header.instanceId, 0, dbRecord,
                                    kDbRecordSize, Crc32(dbRecord, kDbRecordSize)};
     }
-    std::uint64_t lastLsn = 0;
+    std::uint64_t lastLsn = 0, commitTime = 0;
     std::uint32_t lastExtent = 0;
-    if (STATUS s = options_.log->Append(records.data(), records.size(), &lastLsn, &lastExtent)) return s;
+    if (STATUS s = options_.log->Append(records.data(), records.size(), &lastLsn, &lastExtent, &commitTime))
+      return s;
     header.lastLsn = lastLsn;
     header.lastExtent = lastExtent;
+    header.lastCommit = commitTime;
     header.logId = options_.log->logId();
   }
   // Noted before the pages are written: a page the change information names

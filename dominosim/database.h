@@ -90,6 +90,21 @@ class Database {
   // many pages of this database).
   STATUS HoldFile();
 
+  // The state alone of the database file at hostPath (its lock, backup mode
+  // and offline mark), for a file that may be damaged: ERR_FILE_NOT_FOUND
+  // when it does not exist.
+  static STATUS OpenStateOf(const std::string& hostPath, const DatabaseOptions& options,
+                            std::unique_ptr<Database>& out);
+  // Offline, for every process of the server: writes are refused
+  // (ERR_DB_OFFLINE) and the simulated server closes the database until it
+  // is brought online; recovery, change information and digests still reach
+  // the file. TakeOffline marks the database offline and removes its file,
+  // under the volume's write lock; a backup that holds the database makes
+  // it wait, up to waitMs, then fail with ERR_DBINUSE (nothing changed).
+  STATUS TakeOffline(std::uint32_t waitMs);
+  STATUS BringOnline();
+  bool Offline();
+
   // For maintenance that holds lockFd() itself (recovery, digest).
   int lockFd() const { return state_.get(); }
   char volumeDrive() const { return options_.volumeDrive; }
@@ -117,7 +132,9 @@ class Database {
     STATUS status_ = 0;
   };
   STATUS OpenDataFile();
+  STATUS AttachState();  // the state file of path_, by the key of its canonical path
   STATUS OpenState();
+  STATUS CheckOnline();  // under the database's lock: ERR_DB_OFFLINE when offline
   STATUS ReadState(State& state);
   STATUS WriteState(const State& state);
   STATUS NoteWrites(const std::uint32_t* pages, std::size_t count);

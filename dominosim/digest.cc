@@ -58,7 +58,9 @@ std::vector<std::string> FindDatabaseFiles(const std::string& dir) {
   return out;
 }
 
-STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, std::string* hex) {
+namespace {
+
+STATUS Digest(const std::string& hostPath, const std::string& stateDir, bool contentOnly, std::string* hex) {
   DatabaseOptions options;
   options.stateDir = stateDir;
   std::unique_ptr<Database> db;
@@ -69,15 +71,24 @@ STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, 
   FlockGuard guard(db->lockFd(), false);
   DbHeader header;
   if (STATUS s = db->ReadHeaderUnlocked(header)) return s;
-  std::uint8_t fields[8 + 16 + 4 + 16 + 4 + kDbRecordSize];
-  std::uint8_t* p = fields;
-  std::memcpy(p, "DSIMDIG1", 8);
-  std::memcpy(p + 8, header.instanceId.data(), 16);
-  PutU32(p + 24, header.logged);
-  std::memcpy(p + 28, header.logId.data(), 16);
-  PutU32(p + 44, header.pageCount);
-  std::memcpy(p + 48, header.dbRecord.data(), kDbRecordSize);
-  sha.Update(fields, sizeof fields);
+  if (contentOnly) {
+    std::uint8_t fields[8 + 4 + kDbRecordSize];
+    std::memcpy(fields, "DSIMCNT1", 8);
+    PutU32(fields + 8, header.pageCount);
+    std::memcpy(fields + 12, header.dbRecord.data(), kDbRecordSize);
+    std::memset(fields + 12 + kRecordReplicaId, 0, kReplicaIdSize);
+    sha.Update(fields, sizeof fields);
+  } else {
+    std::uint8_t fields[8 + 16 + 4 + 16 + 4 + kDbRecordSize];
+    std::uint8_t* p = fields;
+    std::memcpy(p, "DSIMDIG1", 8);
+    std::memcpy(p + 8, header.instanceId.data(), 16);
+    PutU32(p + 24, header.logged);
+    std::memcpy(p + 28, header.logId.data(), 16);
+    PutU32(p + 44, header.pageCount);
+    std::memcpy(p + 48, header.dbRecord.data(), kDbRecordSize);
+    sha.Update(fields, sizeof fields);
+  }
 
   constexpr std::uint32_t kRun = 256;
   std::vector<std::uint8_t> buffer(std::size_t(kRun) * kPageSize);
@@ -93,6 +104,16 @@ STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, 
   }
   *hex = sha.FinalHex();
   return hex->empty() ? ERR_IO : NOERROR;
+}
+
+}  // namespace
+
+STATUS DigestDatabase(const std::string& hostPath, const std::string& stateDir, std::string* hex) {
+  return Digest(hostPath, stateDir, false, hex);
+}
+
+STATUS DigestDatabaseContent(const std::string& hostPath, const std::string& stateDir, std::string* hex) {
+  return Digest(hostPath, stateDir, true, hex);
 }
 
 }  // namespace dominosim

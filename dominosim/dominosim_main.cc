@@ -1,7 +1,7 @@
 // dominosim: builds simulated hosts and checks them.
 //   dominosim install --root DIR [options]   a complete simulated host
 //   dominosim install [options]              (Windows) on the machine's drives (--drives DEL)
-//   dominosim digest --root DIR --ini PATH   one digest per database
+//   dominosim digest --root DIR --ini PATH [--content]   one digest per database
 //   dominosim server --root DIR --ini PATH   runs nserver (same options)
 //   dominosim status | stop-server --root DIR --ini PATH
 #include <CLI/CLI.hpp>
@@ -44,8 +44,11 @@ int main(int argc, char** argv) {
     cmd->add_option("--root", root, "host root directory (default ARK_ROOT; none on Windows)");
     cmd->add_option("--ini", ini, "Windows path of the server's notes.ini")->required();
   };
-  CLI::App* digestCmd = app.add_subcommand("digest", "print a content digest of every database");
+  bool content = false;
+  CLI::App* digestCmd = app.add_subcommand("digest", "print a digest of every database");
   addServerOptions(digestCmd);
+  digestCmd->add_flag("--content", content,
+                      "digest the content alone (data pages, database record without its ids)");
   CLI::App* statusCmd = app.add_subcommand("status", "log position and whether nserver runs");
   addServerOptions(statusCmd);
   CLI::App* stopCmd = app.add_subcommand("stop-server", "stop the server's nserver");
@@ -74,7 +77,7 @@ int main(int argc, char** argv) {
   }
   if (!root.empty()) platform::SetHostRoot(root);
   if (*digestCmd) {
-    int failed = dominosim::PrintDigests(ini, stdout, stderr);
+    int failed = dominosim::PrintDigests(ini, stdout, stderr, content);
     return failed == 0 ? 0 : 1;
   }
   if (*statusCmd) return dominosim::PrintStatus(ini, stdout);

@@ -135,7 +135,9 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
     params.logId = logId;
     params.lastExtent = 1;
     params.seed = o.seed * 1000003u + std::uint64_t(partition) * 1009u + i;
-    std::snprintf(reinterpret_cast<char*>(params.dbRecord.data()), 64, "%s", plan[i].title.c_str());
+    std::snprintf(reinterpret_cast<char*>(params.dbRecord.data()), kRecordReplicaId, "%s", plan[i].title.c_str());
+    const Id16 replicaId = NewRandomId();
+    std::memcpy(params.dbRecord.data() + kRecordReplicaId, replicaId.data(), kReplicaIdSize);
     if (STATUS s = Database::Create(host, params))
       return Fail(error, "cannot create " + win + ": " + StatusText(s));
     server.databases.push_back(win);

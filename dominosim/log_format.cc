@@ -30,7 +30,7 @@ void EncodeRecordHeader(const RecordHeader& h, std::uint8_t out[kRecordHeaderSiz
 bool DecodeRecordHeader(const std::uint8_t in[kRecordHeaderSize], RecordHeader& h) {
   if (GetU32(in) != kRecordMagic || GetU32(in + 44) != Crc32(in, 44)) return false;
   std::uint16_t type = GetU16(in + 4);
-  if (type < 1 || type > 3) return false;
+  if (type < 1 || type > 4) return false;
   h.type = RecordType(type);
   h.lsn = GetU64(in + 8);
   std::memcpy(h.instanceId.data(), in + 16, 16);
@@ -43,7 +43,7 @@ bool DecodeRecordHeader(const std::uint8_t in[kRecordHeaderSize], RecordHeader& 
 void EncodeExtentHeader(const ExtentHeader& h, std::uint8_t out[kExtentHeaderSize]) {
   std::memset(out, 0, kExtentHeaderSize);
   std::memcpy(out, kExtentMagic, 8);
-  PutU32(out + 8, 1);
+  PutU32(out + 8, h.version);
   PutU32(out + 12, h.number);
   std::memcpy(out + 16, h.logId.data(), 16);
   PutU64(out + 32, h.firstLsn);
@@ -51,9 +51,11 @@ void EncodeExtentHeader(const ExtentHeader& h, std::uint8_t out[kExtentHeaderSiz
 }
 
 bool DecodeExtentHeader(const std::uint8_t in[kExtentHeaderSize], ExtentHeader& h) {
-  if (std::memcmp(in, kExtentMagic, 8) != 0 || GetU32(in + 8) != 1 ||
+  const std::uint32_t version = GetU32(in + 8);
+  if (std::memcmp(in, kExtentMagic, 8) != 0 || (version != 1 && version != kExtentVersion) ||
       GetU32(in + 40) != Crc32(in, 40))
     return false;
+  h.version = version;
   h.number = GetU32(in + 12);
   std::memcpy(h.logId.data(), in + 16, 16);
   h.firstLsn = GetU64(in + 32);

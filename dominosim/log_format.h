@@ -1,10 +1,16 @@
 // The transaction log on disk: a control file and extents named S%07d.TXN.
 //
-// Extent: a header (kExtentHeaderSize bytes: magic, extent number, log id,
-// first sequence number, CRC), then records. Record: a header of
+// Extent: a header (kExtentHeaderSize bytes: magic, version, extent number,
+// log id, first sequence number, CRC), then records. Record: a header of
 // kRecordHeaderSize bytes (magic, type, sequence number, database instance,
 // page number, payload length, payload CRC, header CRC) and the payload. A
 // full extent ends with an end record; records never span extents.
+//
+// Version 2: every transaction is its records followed by a commit record,
+// which carries the commit time; a transaction counts only once its commit
+// record is whole. Version 1 extents (written before commit records) are
+// read as one transaction per record, of unknown commit time (0); the log
+// never appends to one, it rolls to a version 2 extent first.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +34,12 @@ enum class RecordType : std::uint16_t {
   Page = 1,      // payload: the whole page image
   DbRecord = 2,  // payload: the 128-byte database record
   End = 3,       // closes a full extent; page field: records in the extent
+  Commit = 4,    // ends a transaction; payload: its commit time (FILETIME, 8 bytes),
+                 // page field: the transaction's records before this one
 };
+
+constexpr std::uint32_t kExtentVersion = 2;
+constexpr std::uint32_t kCommitPayloadSize = 8;
 
 struct RecordHeader {
   RecordType type = RecordType::Page;
@@ -44,6 +55,7 @@ void EncodeRecordHeader(const RecordHeader& header, std::uint8_t out[kRecordHead
 bool DecodeRecordHeader(const std::uint8_t in[kRecordHeaderSize], RecordHeader& header);
 
 struct ExtentHeader {
+  std::uint32_t version = kExtentVersion;
   std::uint32_t number = 0;
   Id16 logId{};
   std::uint64_t firstLsn = 1;

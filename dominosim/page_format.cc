@@ -11,11 +11,13 @@ namespace dominosim {
 namespace {
 
 constexpr char kMagic[8] = {'D', 'S', 'I', 'M', 'N', 'S', 'F', '1'};
-// Field offsets in the header page.
+// Field offsets in the header page. Version 1 ends with the database record
+// and its CRC at kOffCrcV1; version 2 puts the last commit time there.
 constexpr std::size_t kOffVersion = 8, kOffPageSize = 12, kOffPageCount = 16, kOffInstance = 20,
                       kOffLogged = 36, kOffLogId = 40, kOffLastLsn = 56, kOffLastExtent = 64,
-                      kOffCreated = 68, kOffRecord = 76, kOffCrc = 204, kOffEnd = 208;
-static_assert(kOffRecord + kDbRecordSize == kOffCrc);
+                      kOffCreated = 68, kOffRecord = 76, kOffLastCommit = 204, kOffCrc = 212, kOffEnd = 216;
+constexpr std::size_t kOffCrcV1 = 204, kHeaderBytesV1 = 212;
+static_assert(kOffRecord + kDbRecordSize == kOffLastCommit && kOffLastCommit == kOffCrcV1);
 static_assert(kOffEnd + 4 == kHeaderBytes);
 
 }  // namespace
@@ -23,7 +25,7 @@ static_assert(kOffEnd + 4 == kHeaderBytes);
 void EncodeHeader(const DbHeader& h, std::uint8_t out[kHeaderBytes]) {
   std::memset(out, 0, kHeaderBytes);
   std::memcpy(out, kMagic, 8);
-  PutU32(out + kOffVersion, h.formatVersion);
+  PutU32(out + kOffVersion, kFormatVersion);
   PutU32(out + kOffPageSize, kPageSize);
   PutU32(out + kOffPageCount, h.pageCount);
   std::memcpy(out + kOffInstance, h.instanceId.data(), 16);
@@ -33,17 +35,22 @@ void EncodeHeader(const DbHeader& h, std::uint8_t out[kHeaderBytes]) {
   PutU32(out + kOffLastExtent, h.lastExtent);
   PutU64(out + kOffCreated, h.created);
   std::memcpy(out + kOffRecord, h.dbRecord.data(), kDbRecordSize);
+  PutU64(out + kOffLastCommit, h.lastCommit);
   PutU32(out + kOffCrc, Crc32(out, kOffCrc));
   PutU32(out + kOffEnd, 0);
 }
 
 STATUS DecodeHeader(const std::uint8_t* b, std::size_t size, DbHeader& h) {
   if (size < 8 || std::memcmp(b, kMagic, 8) != 0) return ERR_NOT_DATABASE;
-  if (size < kHeaderBytes) return ERR_DB_CORRUPT;
-  if (GetU32(b + kOffCrc) != Crc32(b, kOffCrc)) return ERR_DB_CORRUPT;
-  if (GetU32(b + kOffVersion) != kFormatVersion) return ERR_DB_VERSION;
+  if (size < kHeaderBytesV1) return ERR_DB_CORRUPT;
+  // Where the CRC lies depends on the version, which the CRC covers: a
+  // version other than 2 is checked as version 1.
+  const std::uint32_t version = GetU32(b + kOffVersion);
+  const std::size_t crcAt = version == kFormatVersion ? kOffCrc : kOffCrcV1;
+  if (size < crcAt + 4 || GetU32(b + crcAt) != Crc32(b, crcAt)) return ERR_DB_CORRUPT;
+  if (version != 1 && version != kFormatVersion) return ERR_DB_VERSION;
   if (GetU32(b + kOffPageSize) != kPageSize) return ERR_DB_CORRUPT;
-  h.formatVersion = GetU32(b + kOffVersion);
+  h.formatVersion = version;
   h.pageCount = GetU32(b + kOffPageCount);
   if (h.pageCount == 0) return ERR_DB_CORRUPT;
   std::memcpy(h.instanceId.data(), b + kOffInstance, 16);
@@ -53,6 +60,7 @@ STATUS DecodeHeader(const std::uint8_t* b, std::size_t size, DbHeader& h) {
   h.lastExtent = GetU32(b + kOffLastExtent);
   h.created = GetU64(b + kOffCreated);
   std::memcpy(h.dbRecord.data(), b + kOffRecord, kDbRecordSize);
+  h.lastCommit = version == 1 ? 0 : GetU64(b + kOffLastCommit);
   return NOERROR;
 }
 

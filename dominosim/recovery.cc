@@ -1,5 +1,7 @@
 #include "dominosim/recovery.h"
 
+#include <fcntl.h>
+
 #include <climits>
 #include <cstdlib>
 #include <algorithm>
@@ -11,6 +13,7 @@
 
 #include "dominosim/database.h"
 #include "dominosim/log_reader.h"
+#include "dominosim/page_format.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "platform/volume_freeze.h"
@@ -20,6 +23,7 @@ namespace dominosim {
 
 using platform::posix::FlockGuard;
 using platform::posix::PathExists;
+using platform::posix::UniqueFd;
 
 namespace {
 
@@ -30,13 +34,17 @@ struct Target {
   bool duplicate = false;  // named earlier in the list
   std::uint32_t applied = 0;
   std::uint32_t maxPage = 0;
+  std::uint64_t lastCommit = 0;  // of the last transaction replayed into it
 };
 
-// Makes sure extent n is in the log directory, asking for it once.
-STATUS EnsureExtent(TxnLog& log, std::uint32_t n, const FetchExtentFn& fetch, std::FILE* out) {
+// Makes sure extent n is in the log directory, asking for it once, and
+// opens it: held open, it is read even when it leaves the directory (once
+// archived) while the replay runs.
+STATUS OpenExtent(TxnLog& log, std::uint32_t n, const FetchExtentFn& fetch, std::FILE* out, UniqueFd& fd) {
   std::string path = log.ExtentPath(n);
   if (!PathExists(path) && fetch) fetch(n);
-  if (!PathExists(path)) {
+  fd = platform::posix::OpenFile(path, O_RDONLY);
+  if (!fd.valid()) {
     std::fprintf(out, "Transaction log %s is not available\n", ExtentFileName(n).c_str());
     return ERR_LOGS_MISSING;
   }
@@ -47,7 +55,7 @@ STATUS EnsureExtent(TxnLog& log, std::uint32_t n, const FetchExtentFn& fetch, st
 
 RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnLog& log,
                                 const std::string& stateDir, const FetchExtentFn& fetch,
-                                std::FILE* out) {
+                                std::FILE* out, const RecoveryOptions& options) {
   std::vector<Target> open(targets.size());
   std::set<std::string> seen;
   for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -55,11 +63,11 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     WORD position = WORD(i + 1);
     std::fprintf(out, "Recovering database %s ...\n", t.name.c_str());
     if (t.pathStatus != 0) return {t.pathStatus, position};
-    DatabaseOptions options;
-    options.volumeDrive = t.volumeDrive;
-    options.stateDir = stateDir;
-    options.keepFileOpen = false;  // held below only by the databases that are replayed
-    if (STATUS s = Database::Open(t.hostPath, options, open[i].db)) return {s, position};
+    DatabaseOptions dbOptions;
+    dbOptions.volumeDrive = t.volumeDrive;
+    dbOptions.stateDir = stateDir;
+    dbOptions.keepFileOpen = false;  // held below only by the databases that are replayed
+    if (STATUS s = Database::Open(t.hostPath, dbOptions, open[i].db)) return {s, position};
     std::string canonical;
     if (int e = platform::posix::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
     open[i].duplicate = !seen.insert(canonical).second;
@@ -82,8 +90,14 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
   std::vector<std::unique_ptr<FlockGuard>> dbLocks;
   for (Target& t : open) {
     if (t.duplicate) continue;  // its lock is already held through the first one
+    const WORD position = WORD(&t - open.data() + 1);
     dbLocks.push_back(std::make_unique<FlockGuard>(t.db->lockFd(), true));
-    if (STATUS s = t.db->ReadHeaderUnlocked(t.header)) return {s, WORD(&t - open.data() + 1)};
+    if (STATUS s = t.db->ReadHeaderUnlocked(t.header)) return {s, position};
+    if (options.toMoment && t.header.lastCommit >= options.moment) {
+      std::fprintf(out, "Database %s holds transactions committed after the recovery time\n",
+                   targets[position - 1].name.c_str());
+      return {ERR_LATE_BACKUP, position};
+    }
   }
 
   LogControl control;
@@ -101,14 +115,26 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     first = std::min(first, std::max<std::uint32_t>(t.header.lastExtent, 1));
   }
 
-  // Every extent from the first needed one to the current one must be here
-  // and sound before anything is written.
+  // Every extent from the first needed one to the last must be here and
+  // sound before anything is written. A recovery to a moment needs none
+  // after the one that reaches past the moment.
+  std::uint32_t last = control.currentExtent;
+  std::vector<UniqueFd> extents;
   std::uint64_t limit = 0;
   std::uint64_t expected = 0;
-  for (std::uint32_t n = first; !byInstance.empty() && n <= control.currentExtent; ++n) {
-    if (STATUS s = EnsureExtent(log, n, fetch, out)) return {s, 0};
+  for (std::uint32_t n = first; !byInstance.empty() && n <= last; ++n) {
+    UniqueFd fd;
+    if (STATUS s = OpenExtent(log, n, fetch, out, fd)) return {s, 0};
+    bool pastMoment = false;
+    TransactionFn seeMoment;
+    if (options.toMoment) {
+      seeMoment = [&](const LogTransaction& t) -> STATUS {
+        pastMoment = pastMoment || t.commitTime >= options.moment;
+        return NOERROR;
+      };
+    }
     ExtentScan scan;
-    STATUS s = ScanExtent(log.ExtentPath(n), n, log.logId(), UINT64_MAX, nullptr, scan);
+    STATUS s = ScanExtentAt(fd.get(), n, log.logId(), UINT64_MAX, seeMoment, scan);
     if (s == ERR_LOG_FOREIGN || s == ERR_LOG_CORRUPT) {
       std::fprintf(out, "Transaction log %s %s\n", ExtentFileName(n).c_str(),
                    s == ERR_LOG_FOREIGN ? "belongs to another log" : "is damaged");
@@ -124,25 +150,34 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     }
     expected = scan.lastLsn + 1;
     limit = scan.lastLsn;
+    extents.push_back(std::move(fd));
+    if (pastMoment) last = n;
   }
-  for (std::uint32_t n = first; !byInstance.empty() && n <= control.currentExtent; ++n) {
+  // The replay: whole transactions only, in log order, up to the moment.
+  bool pastMoment = false;
+  for (std::uint32_t n = first; !byInstance.empty() && n <= last; ++n) {
     std::uint32_t applied = 0;
     ExtentScan scan;
-    STATUS s = ScanExtent(
-        log.ExtentPath(n), n, log.logId(), limit,
-        [&](const RecordHeader& r, const std::uint8_t* payload) -> STATUS {
-          auto it = byInstance.find(r.instanceId);
-          if (it == byInstance.end()) return NOERROR;
-          for (Target* t : it->second) {
-            if (r.lsn <= t->header.lastLsn) continue;
-            if (r.type == RecordType::Page) {
-              if (STATUS w = t->db->WritePageImageUnlocked(r.pageNo, payload)) return w;
-              t->maxPage = std::max(t->maxPage, r.pageNo);
-            } else {
-              std::memcpy(t->header.dbRecord.data(), payload, kDbRecordSize);
+    STATUS s = ScanExtentAt(
+        extents[n - first].get(), n, log.logId(), limit,
+        [&](const LogTransaction& transaction) -> STATUS {
+          pastMoment = pastMoment || (options.toMoment && transaction.commitTime >= options.moment);
+          if (pastMoment) return NOERROR;
+          for (const LogRecord& r : transaction.records) {
+            auto it = byInstance.find(r.header.instanceId);
+            if (it == byInstance.end()) continue;
+            for (Target* t : it->second) {
+              if (r.header.lsn <= t->header.lastLsn) continue;
+              if (r.header.type == RecordType::Page) {
+                if (STATUS w = t->db->WritePageImageUnlocked(r.header.pageNo, r.payload)) return w;
+                t->maxPage = std::max(t->maxPage, r.header.pageNo);
+              } else {
+                std::memcpy(t->header.dbRecord.data(), r.payload, kDbRecordSize);
+              }
+              t->lastCommit = transaction.commitTime;
+              ++t->applied;
+              ++applied;
             }
-            ++t->applied;
-            ++applied;
           }
           return NOERROR;
         },
@@ -151,21 +186,39 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     std::fprintf(out, "Applied %u records from %s\n", applied, ExtentFileName(n).c_str());
   }
 
+  RecoveryResult result;
   for (std::size_t i = 0; i < open.size(); ++i) {
     Target& t = open[i];
     if (t.duplicate) continue;
-    if (!t.needsReplay) {
-      std::fprintf(out, "Database %s is up to date\n", targets[i].name.c_str());
-      continue;
+    if (t.needsReplay) {
+      // A recovery to a moment leaves records after it unapplied; they
+      // never apply later, as such a recovery always gives a new instance id.
+      t.header.lastLsn = std::max(t.header.lastLsn, limit);
+      t.header.lastExtent = last;
+      t.header.pageCount = std::max(t.header.pageCount, t.maxPage + 1);
+      t.header.lastCommit = std::max(t.header.lastCommit, t.lastCommit);
     }
-    t.header.lastLsn = std::max(t.header.lastLsn, limit);
-    t.header.lastExtent = control.currentExtent;
-    t.header.pageCount = std::max(t.header.pageCount, t.maxPage + 1);
-    if (STATUS s = t.db->WriteHeaderUnlocked(t.header)) return {s, WORD(i + 1)};
-    std::fprintf(out, "Recovered database %s: %u records applied\n", targets[i].name.c_str(), t.applied);
+    if (options.newInstanceId) t.header.instanceId = NewRandomId();
+    if (options.newReplicaId) {
+      const Id16 id = NewRandomId();
+      std::memcpy(t.header.dbRecord.data() + kRecordReplicaId, id.data(), kReplicaIdSize);
+    }
+    if (t.needsReplay || options.newInstanceId || options.newReplicaId) {
+      if (STATUS s = t.db->WriteHeaderUnlocked(t.header)) return {s, WORD(i + 1)};
+    }
+    result.lastCommit = std::max(result.lastCommit, t.header.lastCommit);
+    if (t.needsReplay) {
+      std::fprintf(out, "Recovered database %s: %u records applied\n", targets[i].name.c_str(), t.applied);
+    } else {
+      std::fprintf(out, "Database %s is up to date\n", targets[i].name.c_str());
+    }
+    if (options.newInstanceId || options.newReplicaId) {
+      std::fprintf(out, "Database %s has a new instance id%s\n", targets[i].name.c_str(),
+                   options.newReplicaId ? " and a new replica id" : "");
+    }
   }
   std::fflush(out);
-  return {NOERROR, 0};
+  return result;
 }
 
 }  // namespace dominosim

@@ -54,10 +54,12 @@ class SimApi final : public DominoApi {
   STATUS TextToTimeDate(void* zero1, void* zero2, const char** text, WORD length,
                         TIMEDATE* out) override;
 
-  STATUS RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD option,
-                             WORD* failingPosition, DWORD timeLimit) override;
+  STATUS RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD options,
+                             WORD* failingPosition, TIMEDATE* recoveryTime) override;
   STATUS ReadDatabaseRecord(DBHANDLE handle, BYTE record[128]) override;
   STATUS WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) override;
+  STATUS TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) override;
+  STATUS BringDatabaseOnline(const char* path, DWORD options) override;
 
   // The configuration loaded by InitRuntime (for the tools).
   const ServerConfig& config() const { return config_; }
@@ -69,6 +71,8 @@ class SimApi final : public DominoApi {
   // when the server does not log.
   STATUS Log(TxnLog** out);
   STATUS ArchiveStep(std::uint32_t from, BYTE logId[16], DWORD* logNumber, char* path);
+  // The state of the database at a Windows path, for taking it offline or online.
+  STATUS OpenState(const char* path, std::unique_ptr<Database>& out);
 
   std::recursive_mutex mutex_;
   bool initialized_ = false;

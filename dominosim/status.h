@@ -44,6 +44,14 @@ constexpr STATUS ERR_BAD_ARGUMENT = 0x1521;
 constexpr STATUS ERR_BAD_PAGE = 0x1522;
 constexpr STATUS ERR_DB_EXISTS = 0x1523;
 constexpr STATUS ERR_TOO_MANY_FILES = 0x1524;
+constexpr STATUS ERR_DB_OFFLINE = 0x1525;
+// The runtime's own values for the failures the Domino C API reference names
+// ERR_DBINUSE (a database in use cannot be taken offline) and
+// ERR_RM_LATE_BACKUP (the database holds transactions committed at or after
+// the moment of a point-in-time recovery): their values in the library are
+// not known here.
+constexpr STATUS ERR_DBINUSE = 0x1526;
+constexpr STATUS ERR_LATE_BACKUP = 0x1527;
 
 // The text of a status (also the texts of the statuses the engine names:
 // ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED).

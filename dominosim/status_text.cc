@@ -49,6 +49,9 @@ std::string StatusText(STATUS status) {
     case ERR_BAD_ARGUMENT: return "Invalid argument";
     case ERR_BAD_PAGE: return "Invalid page number";
     case ERR_DB_EXISTS: return "Database already exists";
+    case ERR_DB_OFFLINE: return "Database is offline";
+    case ERR_DBINUSE: return "Database is being accessed by one or more processes and cannot be taken offline";
+    case ERR_LATE_BACKUP: return "Backup is later than point in time specified for recovery";
     case ERR_TOO_MANY_FILES: {
       char text[96];
       std::snprintf(text, sizeof text, "File I/O error: too many open files (the limit is %llu)",

@@ -34,7 +34,7 @@ int ServerPid(const ServerConfig& config) {
 
 }  // namespace
 
-int PrintDigests(const std::string& iniPath, std::FILE* out, std::FILE* errors) {
+int PrintDigests(const std::string& iniPath, std::FILE* out, std::FILE* errors, bool content) {
   ServerConfig config;
   if (STATUS s = LoadServerConfig(iniPath, config)) {
     std::fprintf(errors, "dominosim: %s: %s\n", iniPath.c_str(), StatusText(s).c_str());
@@ -43,7 +43,9 @@ int PrintDigests(const std::string& iniPath, std::FILE* out, std::FILE* errors) 
   int failed = 0;
   for (const std::string& relative : FindDatabaseFiles(config.dataDirHost)) {
     std::string hex;
-    STATUS s = DigestDatabase(config.dataDirHost + "/" + relative, config.stateDirHost, &hex);
+    const std::string path = config.dataDirHost + "/" + relative;
+    STATUS s = content ? DigestDatabaseContent(path, config.stateDirHost, &hex)
+                       : DigestDatabase(path, config.stateDirHost, &hex);
     if (s == NOERROR) {
       std::fprintf(out, "%s %s\n", WindowsName(config, relative).c_str(), hex.c_str());
     } else {

@@ -7,9 +7,10 @@
 namespace dominosim {
 
 // One line per database of the server: Windows path, a blank, the digest
-// (or "ERROR " and the status text). Returns the number of databases that
-// could not be digested, or -1 when the server cannot be read.
-int PrintDigests(const std::string& iniPath, std::FILE* out, std::FILE* errors);
+// (the content digest when content is set; or "ERROR " and the status
+// text). Returns the number of databases that could not be digested, or -1
+// when the server cannot be read.
+int PrintDigests(const std::string& iniPath, std::FILE* out, std::FILE* errors, bool content = false);
 
 // The server's log position and whether its nserver runs.
 int PrintStatus(const std::string& iniPath, std::FILE* out);

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "dominosim/checksum.h"
+#include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
 #include "platform/posix/kit/file_io.h"
 
@@ -15,6 +17,7 @@ using platform::posix::FlockGuard;
 using platform::posix::MakeDirectories;
 using platform::posix::NowFileTime;
 using platform::posix::OpenFile;
+using platform::posix::PReadAll;
 using platform::posix::PWriteAll;
 using platform::posix::PathExists;
 using platform::posix::WriteAll;
@@ -30,7 +33,7 @@ STATUS WriteNewExtent(const std::string& path, std::uint32_t number, const Id16&
   UniqueFd fd = OpenFile(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (!fd.valid()) return StatusFromErrno(errno);
   std::uint8_t header[kExtentHeaderSize];
-  EncodeExtentHeader(ExtentHeader{number, logId, firstLsn}, header);
+  EncodeExtentHeader(ExtentHeader{kExtentVersion, number, logId, firstLsn}, header);
   if (int e = WriteAll(fd.get(), header, sizeof header)) return StatusFromErrno(e);
   return NOERROR;
 }
@@ -140,12 +143,17 @@ STATUS TxnLog::ReadControl(LogControl& out) {
 
 STATUS TxnLog::UseExtent(std::uint32_t number) {
   if (extent_.valid() && extentNumber_ == number) return NOERROR;
+  extentNumber_ = 0;
   extent_ = OpenFile(ExtentPath(number), O_RDWR);
-  if (!extent_.valid()) {
-    extentNumber_ = 0;
-    return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
+  if (!extent_.valid()) return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
+  std::uint8_t bytes[kExtentHeaderSize];
+  ExtentHeader header;
+  if (PReadAll(extent_.get(), bytes, sizeof bytes, 0) != 0 || !DecodeExtentHeader(bytes, header)) {
+    extent_.reset();
+    return ERR_LOG_CORRUPT;
   }
   extentNumber_ = number;
+  extentVersion_ = header.version;
   return NOERROR;
 }
 
@@ -188,17 +196,18 @@ void TxnLog::RemoveOldExtents(LogControl& c) {
 }
 
 STATUS TxnLog::Append(const LogRecordIn* records, std::size_t count, std::uint64_t* lastLsn,
-                      std::uint32_t* lastExtent) {
-  std::size_t size = 0;
+                      std::uint32_t* lastExtent, std::uint64_t* commitTime) {
+  std::size_t size = kRecordHeaderSize + kCommitPayloadSize;
   for (std::size_t i = 0; i < count; ++i) size += kRecordHeaderSize + records[i].payloadSize;
   FlockGuard guard(control_.get(), true);
   LogControl c;
   if (STATUS s = ReadLocked(c)) return s;
-  if (c.writeOffset + size + kRecordHeaderSize > options_.extentBytes &&
-      c.writeOffset > kExtentHeaderSize) {
-    if (STATUS s = Roll(c)) return s;
-  }
   if (STATUS s = UseExtent(c.currentExtent)) return s;
+  if (extentVersion_ < kExtentVersion ||
+      (c.writeOffset + size + kRecordHeaderSize > options_.extentBytes && c.writeOffset > kExtentHeaderSize)) {
+    if (STATUS s = Roll(c)) return s;
+    if (STATUS s = UseExtent(c.currentExtent)) return s;
+  }
   buffer_.resize(size);
   std::uint8_t* p = buffer_.data();
   for (std::size_t i = 0; i < count; ++i) {
@@ -214,13 +223,25 @@ STATUS TxnLog::Append(const LogRecordIn* records, std::size_t count, std::uint64
     std::memcpy(p + kRecordHeaderSize, r.payload, r.payloadSize);
     p += kRecordHeaderSize + r.payloadSize;
   }
+  // The commit record: the transaction counts once it is whole.
+  const std::uint64_t now = platform::posix::NowFileTime();
+  RecordHeader commit;
+  commit.type = RecordType::Commit;
+  commit.lsn = c.nextLsn + count;
+  if (count > 0) commit.instanceId = *records[0].instanceId;
+  commit.pageNo = std::uint32_t(count);
+  commit.payloadSize = kCommitPayloadSize;
+  PutU64(p + kRecordHeaderSize, now);
+  commit.payloadCrc = Crc32(p + kRecordHeaderSize, kCommitPayloadSize);
+  EncodeRecordHeader(commit, p);
   if (int e = PWriteAll(extent_.get(), buffer_.data(), size, c.writeOffset))
     return StatusFromErrno(e);
   c.writeOffset += std::uint32_t(size);
-  c.nextLsn += count;
+  c.nextLsn += count + 1;
   if (STATUS s = WriteLocked(c)) return s;
   *lastLsn = c.nextLsn - 1;
   *lastExtent = c.currentExtent;
+  if (commitTime != nullptr) *commitTime = now;
   return NOERROR;
 }
 

@@ -57,10 +57,14 @@ class TxnLog {
   LogStyle style() const { return options_.style; }
   std::string ExtentPath(std::uint32_t number) const;
 
-  // Appends the records as one piece, rolling to a new extent first when they
-  // do not fit. Gives the sequence number of the last record and its extent.
+  // Appends the records and their commit record as one piece (one
+  // transaction), rolling to a new extent first when they do not fit or the
+  // current extent is of version 1. Gives the sequence number of the commit
+  // record, its extent and the commit time (FILETIME of the host clock, taken
+  // under the log's lock, so commit times follow the order of the log while
+  // the clock does not step back).
   STATUS Append(const LogRecordIn* records, std::size_t count, std::uint64_t* lastLsn,
-                std::uint32_t* lastExtent);
+                std::uint32_t* lastExtent, std::uint64_t* commitTime = nullptr);
   STATUS ReadControl(LogControl& out);
 
   // The first full extent numbered from `from` on that waits to be archived;
@@ -89,6 +93,7 @@ class TxnLog {
   std::uint64_t controlInode_ = 0;
   UniqueFd extent_;
   std::uint32_t extentNumber_ = 0;
+  std::uint32_t extentVersion_ = 0;  // of the open extent
   std::vector<std::uint8_t> buffer_;
 };
 

@@ -35,10 +35,31 @@ void SleepSeconds(double seconds, const std::atomic<bool>& stop) {
 }
 
 struct Target {
-  std::unique_ptr<Database> db;
+  std::string path;
+  std::unique_ptr<Database> db;  // nullptr while the database is offline
   std::uint32_t pageCount = 1;
   std::uint32_t growLimit = 1;
+  double retryAt = 0;  // when to look again whether it is online
 };
+
+// Opens the database (again); not while it is offline.
+STATUS OpenTarget(Target& t, const DatabaseOptions& options) {
+  t.db.reset();
+  STATUS s = Database::Open(t.path, options, t.db);
+  DbHeader header;
+  if (s == NOERROR && t.db->Offline()) s = ERR_DB_OFFLINE;
+  if (s == NOERROR) s = t.db->ReadHeader(header);
+  if (s != NOERROR) {
+    t.db.reset();
+    return s;
+  }
+  t.pageCount = header.pageCount;
+  t.growLimit = header.pageCount * 2 + 16;
+  return NOERROR;
+}
+
+// An offline database is looked at again after this long.
+constexpr double kOfflineRetrySeconds = 0.05;
 
 }  // namespace
 
@@ -63,21 +84,18 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
     }
   }
   std::vector<Target> targets;
+  DatabaseOptions dbOptions;
+  dbOptions.volumeDrive = DriveOf(config.dataDirWin);
+  dbOptions.stateDir = config.stateDirHost;
+  dbOptions.log = log.get();
   for (const std::string& relative : FindDatabaseFiles(config.dataDirHost)) {
     Target t;
-    DatabaseOptions dbOptions;
-    dbOptions.volumeDrive = DriveOf(config.dataDirWin);
-    dbOptions.stateDir = config.stateDirHost;
-    dbOptions.log = log.get();
-    STATUS s = Database::Open(config.dataDirHost + "/" + relative, dbOptions, t.db);
-    DbHeader header;
-    if (s == NOERROR) s = t.db->ReadHeader(header);
-    if (s != NOERROR) {
+    t.path = config.dataDirHost + "/" + relative;
+    STATUS s = OpenTarget(t, dbOptions);
+    if (s != NOERROR && s != ERR_DB_OFFLINE) {
       std::fprintf(messages, "nserver: skipping %s: %s\n", relative.c_str(), StatusText(s).c_str());
       continue;
     }
-    t.pageCount = header.pageCount;
-    t.growLimit = header.pageCount * 2 + 16;
     targets.push_back(std::move(t));
   }
   stats.databases = std::uint32_t(targets.size());
@@ -93,6 +111,7 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
   std::uint8_t record[kDbRecordSize];
   double start = NowSeconds();
   std::uint32_t failuresInARow = 0;
+  std::size_t offlineInARow = 0;
   // Transactions that follow each other without a pause share one hold of
   // the volume's write lock, for at most kHoldTransactions or kHoldSeconds.
   constexpr std::uint32_t kHoldTransactions = 64;
@@ -120,6 +139,24 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
     }
     ++held;
     Target& t = targets[rng() % targets.size()];
+    if (t.db == nullptr) {
+      // Offline: left alone, and looked at again now and then.
+      bool online = false;
+      if (now >= t.retryAt) {
+        online = OpenTarget(t, dbOptions) == NOERROR;
+        if (!online) t.retryAt = now + kOfflineRetrySeconds;
+      }
+      if (!online) {
+        if (++offlineInARow >= targets.size()) {
+          hold.Release();
+          SleepSeconds(kOfflineRetrySeconds, stop);
+          offlineInARow = 0;
+        }
+        continue;
+      }
+      std::fprintf(messages, "nserver: %s is online\n", t.path.c_str());
+    }
+    offlineInARow = 0;
     std::uint32_t count = 1 + std::uint32_t(rng() % maxPages);
     std::uint32_t pageCount = t.pageCount;
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -131,9 +168,16 @@ STATUS RunWorkload(const ServerConfig& config, const WorkloadOptions& options,
     bool withRecord = options.recordEvery != 0 && rng() % options.recordEvery == 0;
     if (withRecord) {
       t.db->ReadDbRecord(record);
-      FillBytes(record + 64, kDbRecordSize - 64, rng());  // the first half keeps its title
+      FillBytes(record + kRecordFree, kDbRecordSize - kRecordFree, rng());  // title and replica id stay
     }
     STATUS s = t.db->Write(writes.data(), count, withRecord ? record : nullptr);
+    if (s == ERR_DB_OFFLINE) {
+      // Taken offline: closed until it is online again.
+      std::fprintf(messages, "nserver: %s is offline\n", t.path.c_str());
+      t.db.reset();
+      t.retryAt = now + kOfflineRetrySeconds;
+      continue;
+    }
     if (s == NOERROR) {
       t.pageCount = pageCount;
       ++stats.transactions;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/ark_error.h"
+#include "common/events.h"
 #include "net/client_filter.h"
 #include "net/command.h"
 #include "platform/clock.h"
@@ -11,10 +12,6 @@
 #include "platform/eventlog.h"
 
 namespace {
-
-constexpr const char* kRefusedClientSource = "arksvc";
-constexpr WORD kRefusedClientCategory = 3;
-constexpr DWORD kRefusedClientEvent = 0x40000072;
 
 // Errors of a turn go to the process's standard output.
 void WriteServiceText(const std::string& text) {
@@ -67,8 +64,8 @@ void ServeOneConnection(platform::SOCKET listener, long waitMilliseconds) {
   }
   // A client outside ALLOWED_CLIENTS is closed before any byte is read.
   if (!IsClientAllowed(ReadAllowedClients(), peer)) {
-    platform::ReportEvent(kRefusedClientSource, EVENTLOG_WARNING_TYPE, kRefusedClientCategory,
-                          kRefusedClientEvent, {AddressText(peer)});
+    platform::ReportEvent(kEventSourceName, EVENTLOG_WARNING_TYPE, kCategoryService,
+                          kEventClientRefused, {AddressText(peer)});
     return;
   }
   // The client's connection is closed when the turn ends, however the

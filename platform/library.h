@@ -1,5 +1,6 @@
 // A library loaded at run time by its full path (never through the search
-// path), whose functions are found by the ordinals they are exported by.
+// path), whose functions are found by the ordinals or the names they are
+// exported by.
 #pragma once
 
 #include <string>
@@ -26,6 +27,8 @@ class Library {
   DWORD Load(const std::string& fullPath);
   // The function exported by ordinal; nullptr when there is none.
   void* FindOrdinal(WORD ordinal) const;
+  // The function exported by name; nullptr when there is none.
+  void* FindName(const char* name) const;
   bool loaded() const { return handle_ != nullptr; }
 
  private:

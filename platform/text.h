@@ -12,5 +12,6 @@ std::string ToUpperAnsi(std::string_view text);     // CharUpperA: ASCII letters
 std::string ToLowerAnsi(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool EndsWithNoCase(std::string_view text, std::string_view suffix);
 
 }  // namespace platform

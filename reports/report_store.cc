@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/events.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
 #include "platform/eventlog.h"
@@ -44,9 +45,6 @@ void OpenForRead(const std::string& path, platform::File& file) {
   }
 }
 
-constexpr const char* kEventSource = "arksvc";
-constexpr WORD kServiceCategory = 3;
-constexpr DWORD kReportNotSavedEvent = 0x40000070;  // report could not be saved
 // Waiting for a free report name: up to a little more than two seconds.
 constexpr int kNameAttempts = 110;
 constexpr std::chrono::milliseconds kNameRetryPause{20};
@@ -54,7 +52,7 @@ constexpr std::chrono::milliseconds kNameRetryPause{20};
 void ReportSaveFailure(const std::string& typeName, const std::string& error) {
   const std::string title = "Unable to save " + typeName + " report.";
   platform::OutputDebugString(title + " " + error + "\n");
-  platform::ReportEvent(kEventSource, EVENTLOG_ERROR_TYPE, kServiceCategory, kReportNotSavedEvent,
+  platform::ReportEvent(kEventSourceName, EVENTLOG_ERROR_TYPE, kCategoryService, kEventReportNotSaved,
                         {title, error});
 }
 

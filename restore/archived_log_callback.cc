@@ -4,12 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "backup/log_archive.h"
 #include "domino/settings.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/restore_text.h"
 
 namespace {
 
@@ -45,7 +44,7 @@ STATUS ArchivedLogCallback(void* /*unused*/, DWORD logNumber, const char* path) 
   if (haveLedger) FindTransactionLogs(root + ServerShortName(request->server) + "\\", logs);
 
   Output(request->output,
-         "First archive needed is: " + restore_detail::LogBaseName(logNumber) + "\r\n");
+         "First archive needed is: " + LogBaseName(logNumber) + "\r\n");
   if (!haveLedger) {
     Output(request->output, "ERROR: Could not obtain location of ArkLedger directory\r\n");
     return kNothingPlaced;
@@ -53,10 +52,10 @@ STATUS ArchivedLogCallback(void* /*unused*/, DWORD logNumber, const char* path) 
 
   DWORD placed = 0;
   for (;; ++placed) {
-    const std::string name = restore_detail::LogBaseName(logNumber + placed);
+    const std::string name = LogBaseName(logNumber + placed);
     const std::string* source = FindLog(logs, name);
     if (source == nullptr) break;
-    const std::string destination = target.driveAndDirectory + name + ".TXN";
+    const std::string destination = target.driveAndDirectory + ArchivedLogName(logNumber + placed);
     Output(request->output, "Copying archived log " + destination + "\r\n");
     const DWORD error = platform::CopyFile(*source, destination, true);
     if (error != ERROR_SUCCESS && error != ERROR_FILE_EXISTS) {

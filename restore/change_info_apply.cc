@@ -1,10 +1,10 @@
 #include "restore/change_info_apply.h"
 
-#include <array>
 #include <cstring>
 
 #include "domino/domino_api.h"
 #include "domino/settings.h"
+#include "ledger/change_info_file.h"
 #include "output/output.h"
 #include "platform/files.h"
 
@@ -32,31 +32,12 @@ std::string TargetPath(const std::string& databasePath, const std::string& drive
   return driveText + parts.directory + parts.fileName + parts.extension;
 }
 
-// Reads until the buffer is full or the file ends (as a byte-mode fread
-// does), so blocks are always whole except the last.
-DWORD ReadFull(platform::File& file, void* buffer, std::size_t size, std::size_t& got) {
-  got = 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  while (got < size) {
-    std::size_t n = 0;
-    DWORD error = file.Read(bytes + got, size - got, &n);
-    if (error != ERROR_SUCCESS) return error;
-    if (n == 0) break;
-    got += n;
-  }
-  return ERROR_SUCCESS;
-}
-
-DWORD ReadWord(const unsigned char* bytes) {
-  return DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
-}
-
 // Applies one database's file; 0 or -1 after its failure message.
 int ApplyOne(RestoreRequest& request, DatabaseEntry& entry, platform::File& file,
              const std::string& filePath, const std::string& target) {
-  std::array<unsigned char, 8> header{};
+  ChangeInfoHeader header{};
   std::size_t got = 0;
-  DWORD error = ReadFull(file, header.data(), header.size(), got);
+  DWORD error = ReadFully(file, header.data(), header.size(), got);
   if (error != ERROR_SUCCESS) {
     PrintFailure(request, kReadFailed, target, filePath, "");
     return -1;
@@ -67,8 +48,7 @@ int ApplyOne(RestoreRequest& request, DatabaseEntry& entry, platform::File& file
                filePath + "\r\n");
     return -1;
   }
-  entry.changeInfoSizeLow = ReadWord(header.data());
-  entry.changeInfoSizeHigh = ReadWord(header.data() + 4);
+  DecodeChangeInfoHeader(header, entry.changeInfoSizeLow, entry.changeInfoSizeHigh);
 
   DWORD applyContext = 0;
   STATUS status = Domino().ApplyChangeInfoStart(&applyContext, target.c_str(), 0,
@@ -83,7 +63,7 @@ int ApplyOne(RestoreRequest& request, DatabaseEntry& entry, platform::File& file
   unsigned long long byteCount = 0;
   for (;;) {
     std::memset(buffer.data(), 0, buffer.size());
-    error = ReadFull(file, buffer.data(), buffer.size(), got);
+    error = ReadFully(file, buffer.data(), buffer.size(), got);
     if (error != ERROR_SUCCESS) {
       PrintFailure(request, kReadFailed, target, filePath, "");
       return -1;

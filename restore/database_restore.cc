@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "common/events.h"
 #include "domino/host_utils.h"
 #include "domino/runtime.h"
 #include "output/operation_lock.h"
@@ -15,19 +16,7 @@ namespace {
 
 using namespace dbrestore;
 
-constexpr const char* kEventSource = "arksvc";
-constexpr WORD kRestoreCategory = 2;
-constexpr DWORD kRestoreFailedEvent = 0x4000006D;
-constexpr DWORD kRestoreSucceededEvent = 0x4000006F;
 constexpr const char* kEventTypeText = "single-database";
-
-class RuntimeGuard {
- public:
-  RuntimeGuard() = default;
-  ~RuntimeGuard() { Domino().TermRuntime(); }
-  RuntimeGuard(const RuntimeGuard&) = delete;
-  RuntimeGuard& operator=(const RuntimeGuard&) = delete;
-};
 
 std::string TargetText(const DatabaseRestoreRequest& request) {
   return request.target == kRestoreUpToTheMinute ? "up to the minute"
@@ -129,7 +118,7 @@ std::int32_t PerformDatabaseRestore(DatabaseRestoreRequest& request) {
       result = RestoreDatabases(run, request, paths, folder, choice);
     } catch (const std::exception& error) {
       reason = std::string("Database restore aborted: ") + error.what();
-      platform::ReportEvent(kEventSource, EVENTLOG_ERROR_TYPE, kRestoreCategory, kRestoreFailedEvent,
+      platform::ReportEvent(kEventSourceName, EVENTLOG_ERROR_TYPE, kCategoryRestore, kEventRestoreFailed,
                             {kEventTypeText, choice.snapshot, run.server.serverName, reason});
       throw;
     }
@@ -155,8 +144,8 @@ std::int32_t PerformDatabaseRestore(DatabaseRestoreRequest& request) {
   Output(run.output, "End time is: " + LocalTimeText() + "\r\n" + summary + "\r\n");
   std::vector<std::string> strings{kEventTypeText, choice.snapshot, run.server.serverName};
   if (result != 0) strings.push_back(reason);
-  platform::ReportEvent(kEventSource, result == 0 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE, kRestoreCategory,
-                        result == 0 ? kRestoreSucceededEvent : kRestoreFailedEvent, strings);
+  platform::ReportEvent(kEventSourceName, result == 0 ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE, kCategoryRestore,
+                        result == 0 ? kEventRestoreSucceeded : kEventRestoreFailed, strings);
   request.output = run.output;
   return result;
 }

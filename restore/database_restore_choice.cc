@@ -4,24 +4,21 @@
 #include <algorithm>
 
 #include "backup/database_backup.h"
-#include "backup/hint_files.h"
-#include "backup/log_archive.h"
 #include "domino/settings.h"
+#include "ledger/change_info_check.h"
+#include "ledger/change_info_file.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "restore/database_restore_steps.h"
-#include "restore/restore_text.h"
 #include "snapshot/snapshot_hints.h"
-#include "verify/change_info_check.h"
 
 namespace dbrestore {
 
 namespace {
-
-using restore_detail::LogBaseName;
-using restore_detail::WithBackslash;
 
 int Refuse(RestoreRequest& run, const std::string& message) {
   Output(run.output, "ERROR: " + message + "\r\n");
@@ -43,7 +40,7 @@ std::vector<Usable> UsableSnapshots(const DominoServerInfo& server, std::vector<
     names.push_back(entry.name);
     Usable u{entry.name, "", {}};
     if (GetChangeInfoDir(server, entry.name, u.ledger) != 0 ||
-        platform::GetLastWriteTime(WithBackslash(u.ledger) + "disabled_databases", u.completed) != ERROR_SUCCESS) {
+        platform::GetLastWriteTime(WithBackslash(u.ledger) + kDisabledDatabasesName, u.completed) != ERROR_SUCCESS) {
       continue;
     }
     usable.push_back(u);
@@ -84,7 +81,7 @@ int ChooseSnapshot(RestoreRequest& run, const DatabaseRestoreRequest& request, C
       const bool listed = std::any_of(names.begin(), names.end(),
                                       [&](const std::string& n) { return platform::EqualsNoCase(n, request.snapshotName); });
       return Refuse(run, listed ? "The backup of snapshot " + request.snapshotName +
-                                      " did not finish (its ArkLedger directory holds no disabled_databases)."
+                                      " did not finish (its ArkLedger directory holds no " + std::string(kDisabledDatabasesName) + ")."
                                 : "Server " + server.serverName + " has no snapshot " + request.snapshotName +
                                       "; its snapshots:" + Listed(names));
     }
@@ -152,8 +149,7 @@ int CheckLogsReach(RestoreRequest& run, const Choice& choice) {
         // A saved copy counts when its snapshot's log_hint is of the same series.
         DWORD extent = 0;
         std::string savedSeries, savedHint;
-        const std::string logs = parts.driveAndDirectory;
-        if (ReadLogHint(logs.substr(0, logs.size() - 5), extent, savedSeries, savedHint) != 0 ||
+        if (ReadLogHint(LedgerOfLogsFolder(parts.driveAndDirectory), extent, savedSeries, savedHint) != 0 ||
             savedSeries != series) {
           return false;
         }

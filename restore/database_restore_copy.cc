@@ -1,11 +1,10 @@
 // What a single-database restore does to each database: the copy out of
 // the snapshot, its change information, recovery, and its place.
-#include <cstdio>
-#include <set>
 
 #include "backup/database_backup.h"
-#include "backup/log_archive.h"
 #include "domino/settings.h"
+#include "ledger/change_info_file.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "output/redirect_stdout.h"
 #include "platform/files.h"
@@ -13,7 +12,6 @@
 #include "restore/change_info_apply.h"
 #include "restore/database_restore_steps.h"
 #include "restore/domino_recovery.h"
-#include "restore/restore_text.h"
 
 namespace dbrestore {
 
@@ -30,10 +28,9 @@ std::string DirectoryOf(const std::string& path) {
 std::string SystemText(DWORD error) { return platform::FormatMessage(error).substr(0, 1024); }
 
 // The log number of a log file's path ("...\S0000042.TXN"); false for others.
-bool LogNumberOf(const std::string& path, unsigned& number) {
+bool LogNumberOf(const std::string& path, DWORD& number) {
   SplitPathResult parts;
-  char tail = 0;
-  return SplitPath(path, parts) == 0 && std::sscanf(parts.fileName.c_str(), "S%7u%c", &number, &tail) == 1;
+  return SplitPath(path, parts) == 0 && ParseLogFileName(parts.fileName + parts.extension, number);
 }
 
 // The archived logs that the runtime's call-back copies into the active log
@@ -41,21 +38,21 @@ bool LogNumberOf(const std::string& path, unsigned& number) {
 // the server had already let go. They are removed when the object ends.
 class PlacedLogs {
  public:
-  explicit PlacedLogs(const std::string& logDirectory) : directory_(restore_detail::WithBackslash(logDirectory)) {
+  explicit PlacedLogs(const std::string& logDirectory) : directory_(WithBackslash(logDirectory)) {
     if (logDirectory.empty()) return;
     std::vector<std::string> logs;
     FindTransactionLogs(directory_, logs);
     for (const std::string& path : logs) {
-      unsigned number = 0;
+      DWORD number = 0;
       if (LogNumberOf(path, number) && number < oldest_) oldest_ = number;
     }
   }
   ~PlacedLogs() {
-    if (oldest_ == ~0u) return;
+    if (oldest_ == ~DWORD(0)) return;
     std::vector<std::string> logs;
     FindTransactionLogs(directory_, logs);
     for (const std::string& path : logs) {
-      unsigned number = 0;
+      DWORD number = 0;
       if (LogNumberOf(path, number) && number < oldest_) platform::DeleteFile(path);
     }
   }
@@ -64,7 +61,7 @@ class PlacedLogs {
 
  private:
   std::string directory_;
-  unsigned oldest_ = ~0u;  // none there: nothing is removed
+  DWORD oldest_ = ~DWORD(0);  // none there: nothing is removed
 };
 
 // The live database as it is now, kept at copy through backup mode: the

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr DWORD kRecoveryOption = 1;
-constexpr DWORD kNoTimeLimit = 0;
+TIMEDATE* const kNoRecoveryTime = nullptr;
 
 bool IsLogDatabase(const SplitPathResult& parts) {
   return platform::EqualsNoCase(parts.fileName, "log");
@@ -92,7 +92,7 @@ STATUS RunDominoRecovery(RestoreRequest& request, const std::vector<char>& packe
   {
     CRedirectStdout capture(&request.output);
     status = Domino().RecoverDatabaseList(packedList.data(), ArchivedLogCallback,
-                                          kRecoveryOption, &failingPosition, kNoTimeLimit);
+                                          kRecoveryOption, &failingPosition, kNoRecoveryTime);
   }
   if (status == ERR_LOGS_MISSING) {
     Output(request.output, "\r\nRECOVERY FAILED: All log files could not be found.\r\n");

@@ -8,9 +8,6 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/restore_text.h"
-
-using restore_detail::WithBackslash;
 
 namespace {
 

@@ -1,18 +1,14 @@
 #include "restore/recovery_logs.h"
 
 #include "backup/database_backup.h"
-#include "backup/hint_files.h"
-#include "backup/log_archive.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/restore_text.h"
-
-using restore_detail::LogBaseName;
-using restore_detail::WithBackslash;
 
 namespace {
 
@@ -23,19 +19,6 @@ int Fail(RestoreRequest& request, std::string& errorText, const std::string& mes
   Output(request.output, message);
   errorText = message;
   return -1;
-}
-
-// The snapshot ArkLedger directory that holds a saved log copy: the copy
-// lies in its "logs\" folder.
-std::string LedgerOfSavedLog(const SplitPathResult& parts) {
-  std::string directory = parts.driveAndDirectory;
-  constexpr std::string_view kLogsFolder = "logs\\";
-  if (directory.size() >= kLogsFolder.size() &&
-      platform::EqualsNoCase(std::string_view(directory).substr(directory.size() - kLogsFolder.size()),
-                             kLogsFolder)) {
-    directory.erase(directory.size() - kLogsFolder.size());
-  }
-  return directory;
 }
 
 // The outcome of looking for one needed log among the candidates.
@@ -57,7 +40,7 @@ Found FindNeededLog(RestoreRequest& request, const std::vector<std::string>& can
     DWORD extent = 0;
     std::string series, hintPath;
     foundName = parts.fileName;
-    if (ReadLogHint(LedgerOfSavedLog(parts), extent, series, hintPath) != 0 ||
+    if (ReadLogHint(LedgerOfLogsFolder(parts.driveAndDirectory), extent, series, hintPath) != 0 ||
         series != snapshotSeries) {
       return Found::ForeignSeries;
     }
@@ -92,8 +75,8 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
   std::string snapshotSeries, hintPath;
   if (ReadLogHint(snapshotLedger, firstLog, snapshotSeries, hintPath) != 0) {
     return Fail(request, errorText,
-                "ERROR: Could not open log hint file:\r\n" + WithBackslash(snapshotLedger) +
-                    "log_hint\r\n");
+                "ERROR: Could not open log hint file:\r\n" + WithBackslash(snapshotLedger) + kLogHintName +
+                    "\r\n");
   }
   if (firstLog == 0) firstLog = 1;
   Output(request.output, "Snapshot Log Series : 0x" + snapshotSeries + "\r\n");
@@ -122,8 +105,8 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
   FindTransactionLogs(serverLedger, candidates);
   FindTransactionLogs(activeLogDirectory, candidates);
 
-  Output(request.output, "First log needed for restore: " + LogBaseName(firstLog) + ".TXN\r\n");
-  Output(request.output, "Last log needed for restore: " + LogBaseName(currentLog) + ".TXN\r\n");
+  Output(request.output, "First log needed for restore: " + ArchivedLogName(firstLog) + "\r\n");
+  Output(request.output, "Last log needed for restore: " + ArchivedLogName(currentLog) + "\r\n");
 
   std::vector<std::string> toCopy;
   for (DWORD n = firstLog; n < currentLog; ++n) {

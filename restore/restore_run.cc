@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "backup/database_backup.h"
-#include "backup/hint_files.h"
+#include "common/events.h"
 #include "domino/discovery.h"
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
 #include "domino/runtime.h"
 #include "domino/settings.h"
+#include "ledger/change_info_check.h"
+#include "ledger/hint_files.h"
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
@@ -20,35 +22,20 @@
 #include "restore/domino_recovery.h"
 #include "restore/kept_logs.h"
 #include "restore/recovery_logs.h"
-#include "restore/restore_text.h"
 #include "snapshot/snapshot_restore.h"
-#include "verify/change_info_check.h"
 
 namespace {
 
-constexpr const char* kEventSource = "arksvc";
-constexpr WORD kRestoreCategory = 2;
-constexpr DWORD kRestoreFailedEvent = 0x4000006D;
-constexpr DWORD kRestoreSucceededEvent = 0x4000006F;
 constexpr std::size_t kWideNameCapacity = 1024;
-
-// Ends the Domino API runtime when it goes out of scope.
-class RuntimeGuard {
- public:
-  RuntimeGuard() = default;
-  ~RuntimeGuard() { Domino().TermRuntime(); }
-  RuntimeGuard(const RuntimeGuard&) = delete;
-  RuntimeGuard& operator=(const RuntimeGuard&) = delete;
-};
 
 void WriteRestoreEvent(const RestoreRequest& request, const std::string& typeText,
                        const std::string* failureText) {
   std::vector<std::string> strings{typeText, request.snapshot.name, request.server.serverName};
   if (failureText != nullptr) strings.push_back(*failureText);
-  platform::ReportEvent(kEventSource,
+  platform::ReportEvent(kEventSourceName,
                         failureText != nullptr ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE,
-                        kRestoreCategory,
-                        failureText != nullptr ? kRestoreFailedEvent : kRestoreSucceededEvent,
+                        kCategoryRestore,
+                        failureText != nullptr ? kEventRestoreFailed : kEventRestoreSucceeded,
                         strings);
 }
 
@@ -78,7 +65,7 @@ int CheckSnapshotLedger(RestoreRequest& request, const std::string& ledger,
   if (ReadDisabledDatabases(ledger, disabled, path) != 0) {
     return PrintAndFail(request, errorText,
                         "ERROR: The snapshot's ArkLedger directory holds no disabled_databases file:\r\n" +
-                            restore_detail::WithBackslash(ledger) + "disabled_databases\r\n" +
+                            WithBackslash(ledger) + kDisabledDatabasesName + "\r\n" +
                             "The backup of this snapshot did not finish; its change information may "
                             "be incomplete.\r\n" +
                             kCanceled);

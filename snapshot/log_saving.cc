@@ -1,11 +1,9 @@
 // Saving the transaction logs that newer snapshots still need.
 #include "snapshot/log_saving.h"
 
-#include <cctype>
-
-#include "backup/hint_files.h"
-#include "backup/log_archive.h"
 #include "domino/host_utils.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -16,9 +14,6 @@ namespace snapshot {
 
 namespace {
 
-constexpr const char* kLogHintFile = "log_hint";
-constexpr const char* kSnapshotTimeDateFile = "snapshot_time_date";
-constexpr const char* kLogsFolder = "logs";
 constexpr const char* kRecent = "recent";
 constexpr const char* kNameSeparator = "__";
 constexpr int kWalkDepthLimit = 64;  // guards against links that loop
@@ -54,7 +49,7 @@ void Walk(const std::string& directory, int depth, std::vector<LogReference>& ou
   for (const platform::DirectoryName& entry : entries) {
     if (entry.directory) {
       if (!entry.name.empty() && entry.name[0] != '.') Walk(directory + entry.name + "\\", depth + 1, out);
-    } else if (platform::EqualsNoCase(entry.name, kLogHintFile)) {
+    } else if (platform::EqualsNoCase(entry.name, kLogHintName)) {
       LogReference reference;
       std::string series;
       if (ReadLogHint(directory, reference.firstLog, series, reference.hintPath) == 0) {
@@ -78,26 +73,10 @@ bool SnapshotTimeOfDirectory(const std::string& directory, FILETIME& time) {
   if (!TextAfterLastSeparator(path, stamp) || stamp.find('\\') != std::string::npos) return false;
   if (platform::EqualsNoCase(stamp, kRecent)) {
     std::string datedName;
-    if (platform::ReadWholeFile(path + "\\" + kSnapshotTimeDateFile, datedName) != ERROR_SUCCESS) {
-      return false;
-    }
-    while (!datedName.empty() && std::isspace(static_cast<unsigned char>(datedName.back()))) {
-      datedName.pop_back();
-    }
-    if (!TextAfterLastSeparator(datedName, stamp)) return false;
+    if (!ReadSnapshotTimeDate(path, datedName) || !TextAfterLastSeparator(datedName, stamp)) return false;
   }
   time = ReadTimeStamp(stamp);
   return FileTimeToU64(time) != 0;
-}
-
-DWORD LogNumberOfFile(const std::string& fileName) {
-  DWORD number = 0;
-  for (std::size_t i = 1; i < fileName.size() && std::isdigit(static_cast<unsigned char>(fileName[i])); ++i) {
-    const DWORD digit = DWORD(fileName[i] - '0');
-    if (number > (0xFFFFFFFFu - digit) / 10) return 0xFFFFFFFFu;
-    number = number * 10 + digit;
-  }
-  return number;
 }
 
 void SaveNeededLogs(OutputSink& out, const std::string& ledgerDirectory,
@@ -118,7 +97,7 @@ void SaveNeededLogs(OutputSink& out, const std::string& ledgerDirectory,
       if (platform::CompareFileTime(referenceTime, logTime) != 1 || number < reference.firstLog) continue;
       // A snapshot removed earlier in this run has no directory to take the log.
       if (DirectoryExists(snapshotDirectory) != 0) continue;
-      const std::string logsFolder = snapshotDirectory + "\\" + kLogsFolder;
+      const std::string logsFolder = snapshotDirectory + "\\" + kLogsFolderName;
       platform::CreateDirectory(logsFolder);
       const std::string destination = logsFolder + "\\" + stem + ".TXN";
       Output(out, "Saving  log file " + log + "\r\n" + "Moving to " + destination + "\r\n");

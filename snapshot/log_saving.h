@@ -27,10 +27,6 @@ std::vector<LogReference> ReadLogReferences(const std::string& directory);
 // no readable snapshot time.
 bool SnapshotTimeOfDirectory(const std::string& directory, FILETIME& time);
 
-// The log number of an archived log file name "S%07d.TXN": the digits that
-// follow its first character (all of them, so eight-digit numbers count too).
-DWORD LogNumberOfFile(const std::string& fileName);
-
 // Moves each log file below ledgerDirectory into the logs\ folder of the
 // first referenced snapshot that is newer and whose first needed log is not
 // above the log's number, writing one message per move.

@@ -4,6 +4,7 @@
 #include "snapshot/retention.h"
 
 #include "common/ark_error.h"
+#include "common/events.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
 #include "output/output.h"
@@ -18,9 +19,6 @@ namespace {
 
 constexpr const char* kNameSeparator = "__";
 constexpr const char* kReportTypeName = "Delete Snapshot";
-constexpr const char* kEventSource = "arksvc";
-constexpr WORD kBackupCategory = 1;
-constexpr DWORD kEventSnapshotKept = 0x40000073;  // a snapshot that retention could not delete
 
 // The snapshots of the volume that belong to the server, in the component's
 // order. A name belongs to the server only when the server's prefix is
@@ -106,7 +104,7 @@ int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveL
       }
       Output(server.output, warning);
       report += warning;
-      platform::ReportEvent(kEventSource, EVENTLOG_WARNING_TYPE, kBackupCategory, kEventSnapshotKept,
+      platform::ReportEvent(kEventSourceName, EVENTLOG_WARNING_TYPE, kCategoryBackup, kEventSnapshotKept,
                             {name, server.serverName, server.dataVolume.volumeName});
       continue;
     }

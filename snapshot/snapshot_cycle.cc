@@ -6,9 +6,9 @@
 
 #include <new>
 
-#include "backup/log_archive.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
+#include "ledger/hint_files.h"
 #include "output/output.h"
 #include "platform/debug.h"
 #include "platform/files.h"
@@ -21,7 +21,6 @@ namespace {
 
 constexpr std::size_t kRefusedSnapshotCount = 255;
 constexpr std::size_t kWarnedSnapshotCount = 254;
-constexpr const char* kSnapshotTimeDateFile = "snapshot_time_date";
 
 // Obtains the snapshot interface, saying why when it cannot.
 bool OpenForCycle(OutputSink& out, std::unique_ptr<snapshot::ISnapshotService>& service) {
@@ -35,6 +34,19 @@ bool OpenForCycle(OutputSink& out, std::unique_ptr<snapshot::ISnapshotService>& 
     Output(out, "ERROR: Create Snapshot Interface FAILED\r\n");
     return false;
   }
+  return true;
+}
+
+// Enumerates the drive's snapshots, saying why and how it went; false after
+// the failure's message.
+bool Enumerate(OutputSink& out, snapshot::ISnapshotService& service, const std::u16string& drive,
+               const std::string& why, snapshot::SnapshotList& list) {
+  Output(out, "Enumerating Snapshots (" + why + ")\r\n");
+  if (FAILED(service.EnumerateSnapShots(drive, list, 1))) {
+    Output(out, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
+    return false;
+  }
+  Output(out, "Enumerating Snapshots COMPLETE\r\n");
   return true;
 }
 
@@ -102,7 +114,7 @@ int RenameRecent(snapshot::ISnapshotService& service, const std::u16string& driv
 }  // namespace
 
 int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
-                     DominoServerInfo& server, const BackupModeStep& backupModeStep) {
+                     DominoServerInfo& server, const BackupSteps& steps) {
   const std::u16string drive = snapshot::DriveOf(driveLetter);
   std::unique_ptr<snapshot::ISnapshotService> service;
   if (!OpenForCycle(server.output, service)) return -1;
@@ -117,13 +129,8 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
     return -1;
   }
 
-  Output(server.output, "Enumerating Snapshots (in order to rename recent to time/date)\r\n");
   snapshot::SnapshotList list;
-  if (FAILED(service->EnumerateSnapShots(drive, list, 1))) {
-    Output(server.output, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
-    return -1;
-  }
-  Output(server.output, "Enumerating Snapshots COMPLETE\r\n");
+  if (!Enumerate(server.output, *service, drive, "in order to rename recent to time/date", list)) return -1;
   const std::size_t count = list.entries.size();
   // "There are currently %d snapshots on VOL %s.\n", built without a length limit.
   Output(server.output, "There are currently " + std::to_string(count) + " snapshots on VOL " +
@@ -158,7 +165,7 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
   }
 
   Output(server.output, "Placing Domino server in backup mode\r\n");
-  const int step = backupModeStep(request, server, recentDirectory, service.get(), drive, recentWide);
+  const int step = steps.backupMode(request, server, recentDirectory, drive, recentWide);
   Output(server.output, "Returned from backup mode\r\n");
   if (step != 0) {
     Output(server.output, "FAILED Backup/Snapshot for " + server.serverName + " \r\n");
@@ -170,16 +177,15 @@ int RunSnapshotCycle(const std::u16string& driveLetter, BackupRequest& request,
   if (GetSnapshotHintPath(server, hintPath) == 0) SaveSnapshotHints(hintPath, server);
 
   Output(server.output, "Copying logs to ArkLedger dir...\r\n");
-  CopyLogsToLedger(request, server, recentDirectory);
+  if (steps.archiveLogs) steps.archiveLogs(request, recentDirectory);
   Output(server.output, "Completed log copy.\r\n");
 
   service.reset();
-  RecordRecentSnapshotTime(driveLetter, request, server);
+  RecordRecentSnapshotTime(driveLetter, server);
   return 0;
 }
 
-int RecordRecentSnapshotTime(const std::u16string& driveLetter, BackupRequest& /*request*/,
-                             DominoServerInfo& server) {
+int RecordRecentSnapshotTime(const std::u16string& driveLetter, DominoServerInfo& server) {
   const std::u16string drive = snapshot::DriveOf(driveLetter);
   std::unique_ptr<snapshot::ISnapshotService> service;
   if (!OpenForCycle(server.output, service)) return -1;
@@ -191,28 +197,20 @@ int RecordRecentSnapshotTime(const std::u16string& driveLetter, BackupRequest& /
     Output(server.output, "ERROR: ChangeInfoDir does not exist.\r\n");
     return -1;
   }
-  const std::string filePath =
-      (directory.back() == '\\' ? directory : directory + "\\") + kSnapshotTimeDateFile;
 
-  Output(server.output, "Enumerating Snapshots (in order to find recent)\r\n");
   snapshot::SnapshotList list;
-  if (FAILED(service->EnumerateSnapShots(drive, list, 1))) {
-    Output(server.output, "ERROR: Could not enumerate snapshots.(COM FAILED)\r\n");
-    return -1;
-  }
-  Output(server.output, "Enumerating Snapshots COMPLETE\r\n");
+  if (!Enumerate(server.output, *service, drive, "in order to find recent", list)) return -1;
 
   const snapshot::SnapshotInfo* found = FindRecent(list, recent);
   if (found == nullptr) return 0;
   platform::OutputDebugString("Found recent snapshot, getting time/date information\n");
   const std::string dated =
       platform::WideToAnsi(MakeDatedSnapshotName(ServerShortName(server), found->creationTime));
-  return platform::WriteWholeFile(filePath, dated) == ERROR_SUCCESS ? 0 : -1;
+  return WriteSnapshotTimeDate(directory, dated);
 }
 
 // Taking one snapshot of a drive through the snapshot component.
-int TakeSnapshot(const std::u16string& driveLetter, const std::u16string& name, int /*reserved*/,
-                 std::string& errorText) {
+int TakeSnapshot(const std::u16string& driveLetter, const std::u16string& name, std::string& errorText) {
   using snapshot::OpenFailure;
   std::unique_ptr<snapshot::ISnapshotService> service;
   OpenFailure failure = OpenFailure::None;

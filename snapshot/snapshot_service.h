@@ -49,16 +49,37 @@ struct SnapshotList {
   std::vector<SnapshotInfo> entries;  // the component's order: newest first
 };
 
+// The snapshot interface. A drive is a one-character string, the drive
+// letter of a volume; names are the snapshots' names as the component keeps
+// them. The caller owns the interface object (released when it is
+// destroyed) and every argument; what a call hands back in an out-record is
+// the caller's afterwards. Failure values are the component's HRESULTs;
+// callers add the system's text for them.
 class ISnapshotService : public platform::IUnknown {
  public:
-  // Exactly S_OK: the snapshot was taken and is complete.
+  // Takes a snapshot of the drives of the set (callers give one) under name.
+  // Exactly S_OK: the snapshot was taken and is complete; any other value,
+  // a success code included, counts as not taken.
   virtual HRESULT CreateSnapShot(const SnapshotDriveSet& drives, const std::u16string& name) = 0;
-  // S_OK (or E_HANDLE): the volume was reverted.
+  // Reverts the drive's volume to the named snapshot. S_OK or E_HANDLE: the
+  // volume was reverted; anything else: it was not (ark's own component then
+  // leaves the volume as it was; another may have changed part of it).
   virtual HRESULT RestoreSnapShot(const std::u16string& drive, const std::u16string& name) = 0;
+  // Deletes the named snapshot of the drive. flag points to one byte of the
+  // caller's that the component's binary interface takes and may write; its
+  // meaning is the component's and the engine never reads it. The result is
+  // not relied on: retention enumerates again to see whether the snapshot
+  // is gone.
   virtual HRESULT DeleteSnapShot(const std::u16string& drive, const std::u16string& name,
                                  std::uint8_t* flag) = 0;
+  // Renames a snapshot of the drive. Not negative: renamed.
   virtual HRESULT RenameSnapShot(const std::u16string& drive, const std::u16string& oldName,
                                  const std::u16string& newName) = 0;
+  // Replaces list with the drive's snapshots in the component's order,
+  // newest first. one is the value 1, which the engine always passes because
+  // the component's binary interface takes it (its meaning is the
+  // component's; ark's own ignores it). Not negative: the list is valid;
+  // callers that build entries from it take only S_OK.
   virtual HRESULT EnumerateSnapShots(const std::u16string& drive, SnapshotList& list,
                                      std::uint32_t one) = 0;
 };
@@ -69,8 +90,12 @@ struct DiskInfo {
   std::vector<std::u16string> driveLetters;  // first character of each is a drive letter
 };
 
+// The disk interface, owned as the snapshot interface is.
 class IDiskService : public platform::IUnknown {
  public:
+  // Replaces disks with the host's storage disks. S_OK: the list is valid;
+  // another success code: no list (callers take it as no disks); negative:
+  // failure.
   virtual HRESULT ListDisks(std::vector<DiskInfo>& disks) = 0;
 };
 

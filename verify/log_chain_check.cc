@@ -3,36 +3,17 @@
 #include <map>
 #include <optional>
 
-#include "backup/hint_files.h"
-#include "backup/log_archive.h"
-#include "backup/path_text.h"
 #include "domino/settings.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/files.h"
 #include "platform/text.h"
-#include "restore/restore_text.h"
-
-using backup_detail::WithBackslash;
-using restore_detail::LogBaseName;
 
 namespace {
 
-constexpr std::string_view kLogsFolder = "logs\\";
-constexpr std::string_view kLogExtension = ".txn";
-
-std::string LogFileName(std::uint64_t number) { return LogBaseName(DWORD(number)) + ".TXN"; }
-
-// The snapshot ArkLedger directory that holds a saved log: the directory of
-// the file without its "logs\" folder, as a restore reads it.
-std::string LedgerOfSavedLog(const std::string& driveAndDirectory) {
-  std::string directory = driveAndDirectory;
-  if (directory.size() >= kLogsFolder.size() &&
-      platform::EqualsNoCase(std::string_view(directory).substr(directory.size() - kLogsFolder.size()),
-                             kLogsFolder)) {
-    directory.erase(directory.size() - kLogsFolder.size());
-  }
-  return directory;
-}
+// The name of a saved log as the messages give it.
+std::string LogFileName(std::uint64_t number) { return ArchivedLogName(DWORD(number)); }
 
 // The highest log number saved in the "logs\" folders of the snapshot's and
 // the newer snapshots' ledgers.
@@ -87,8 +68,8 @@ bool SeriesUnchanged(OutputSink& out, const LogChainInput& input, SavedLogIndex&
   for (const std::string& ledger : input.newerLedgers) {
     const std::string& newer = saved.SeriesOf(ledger);
     if (newer.empty() || newer == input.logSeries) continue;
-    Output(out, "ERROR: The log_hint of the newer snapshot " + WithBackslash(ledger) +
-                    "log_hint is of log series 0x" + newer + ", this snapshot's is 0x" + input.logSeries +
+    Output(out, "ERROR: The log_hint of the newer snapshot " + WithBackslash(ledger) + kLogHintName +
+                    " is of log series 0x" + newer + ", this snapshot's is 0x" + input.logSeries +
                     ":\r\nthe transaction log was reset after this backup.\r\n");
     verdict.PointInTimeOnly("log series changed after the backup");
     return false;
@@ -107,7 +88,7 @@ SavedLogIndex::SavedLogIndex(const std::string& serverLedger) {
     if (SplitPath(path, parts) != 0 || !ParseLogFileName(parts.fileName + parts.extension, number)) continue;
     if (logs_.count(number) != 0) continue;
     if (platform::GetFileAttributes(path) == INVALID_FILE_ATTRIBUTES) continue;
-    logs_.emplace(number, SavedLog{path, LedgerOfSavedLog(parts.driveAndDirectory)});
+    logs_.emplace(number, SavedLog{path, LedgerOfLogsFolder(parts.driveAndDirectory)});
   }
 }
 
@@ -125,7 +106,7 @@ std::optional<DWORD> SavedLogIndex::NewestIn(const std::string& ledger) {
   if (it != newest_.end()) return it->second;
   std::optional<DWORD> newest;
   std::vector<platform::DirectoryName> entries;
-  if (platform::ListDirectoryNames(WithBackslash(ledger) + std::string(kLogsFolder), entries) ==
+  if (platform::ListDirectoryNames(LogsFolderOf(ledger), entries) ==
       ERROR_SUCCESS) {
     for (const platform::DirectoryName& entry : entries) {
       DWORD number = 0;
@@ -135,23 +116,6 @@ std::optional<DWORD> SavedLogIndex::NewestIn(const std::string& ledger) {
   }
   newest_.emplace(ledger, newest);
   return newest;
-}
-
-bool ParseLogFileName(const std::string& fileName, DWORD& number) {
-  if (!backup_detail::EndsWithNoCase(fileName, kLogExtension)) return false;
-  const std::string base = fileName.substr(0, fileName.size() - kLogExtension.size());
-  if (base.size() < 2 || (base[0] != 'S' && base[0] != 's')) return false;
-  std::uint64_t value = 0;
-  for (std::size_t i = 1; i < base.size(); ++i) {
-    if (base[i] < '0' || base[i] > '9') return false;
-    value = value * 10 + std::uint64_t(base[i] - '0');
-    if (value > 0xFFFFFFFFull) return false;
-  }
-  // Only the spelling a restore looks for ("S" and at least seven digits,
-  // no further leading zeros) names a log.
-  if (!platform::EqualsNoCase(base, LogBaseName(DWORD(value)))) return false;
-  number = DWORD(value);
-  return true;
 }
 
 void CheckLogChain(OutputSink& out, const LogChainInput& input, SavedLogIndex& saved,

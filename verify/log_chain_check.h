@@ -60,7 +60,3 @@ struct LogChainInput {
 // first few faults are written in full, then their count. Never fails.
 void CheckLogChain(OutputSink& out, const LogChainInput& input, SavedLogIndex& saved,
                    SnapshotVerdict& verdict);
-
-// The log number that a saved log's file name ("S%07d.TXN", any letter case)
-// stands for; false for any other name.
-bool ParseLogFileName(const std::string& fileName, DWORD& number);

@@ -3,20 +3,17 @@
 #include <map>
 #include <memory>
 
-#include "backup/hint_files.h"
-#include "backup/path_text.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
+#include "ledger/change_info_check.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "restore/restore_text.h"
 #include "snapshot/component_access.h"
 #include "snapshot/snapshot_names.h"
-#include "verify/change_info_check.h"
 #include "verify/log_chain_check.h"
-
-using backup_detail::WithBackslash;
 
 namespace {
 
@@ -145,7 +142,7 @@ bool CheckLogHint(Run& run, const std::string& ledger, SnapshotVerdict& verdict,
                   std::string& series) {
   std::string path;
   if (ReadLogHint(ledger, firstLog, series, path) != 0) {
-    Output(run.out, "WARNING: No log_hint file: " + WithBackslash(ledger) + "log_hint\r\n" +
+    Output(run.out, "WARNING: No log_hint file: " + WithBackslash(ledger) + kLogHintName + "\r\n" +
                         "Restoration of this snapshot may only be POINT IN TIME\r\n");
     verdict.PointInTimeOnly("no log_hint");
     return false;
@@ -158,8 +155,8 @@ bool CheckLogHint(Run& run, const std::string& ledger, SnapshotVerdict& verdict,
     return false;
   }
   if (firstLog == 0) firstLog = 1;
-  Output(run.out, "Log position of the backup: " + restore_detail::LogBaseName(firstLog) +
-                      ".TXN, log series 0x" + series + "\r\n");
+  Output(run.out, "Log position of the backup: " + ArchivedLogName(firstLog) +
+                      ", log series 0x" + series + "\r\n");
   return true;
 }
 
@@ -170,7 +167,7 @@ void CheckDisabledDatabases(Run& run, const std::string& ledger, SnapshotVerdict
     // Every finished backup writes it: without it the backup did not finish,
     // and a restore refuses the snapshot.
     Output(run.out, "ERROR: No disabled_databases file: " + WithBackslash(ledger) +
-                        "disabled_databases\r\n" +
+                        kDisabledDatabasesName + "\r\n" +
                         "The backup of this snapshot did not finish; a restore refuses it.\r\n");
     verdict.NotRestorable("no disabled_databases");
     return;

@@ -152,7 +152,9 @@ class BenchDomino : public DominoApi {
     return 0;
   }
   STATUS TextToTimeDate(void*, void*, const char**, WORD, TIMEDATE*) override { return 1; }
-  STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) override { return 1; }
+  STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, TIMEDATE*) override { return 1; }
+  STATUS TakeDatabaseOffline(const char*, DWORD, DWORD) override { return 1; }
+  STATUS BringDatabaseOnline(const char*, DWORD) override { return 1; }
   STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return 1; }
   STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return 1; }
 
@@ -352,7 +354,7 @@ int main(int argc, char** argv) {
     const std::function<void()> archive = [&] {
       BackupRequest request;
       std::vector<DWORD> archived;
-      ArchiveTransactionLogs(request, nullptr, "L:\\Ledger\\logsnap\\logs\\", archived);
+      ArchiveTransactionLogs(request, "L:\\Ledger\\logsnap\\logs\\", archived);
     };
     const auto [ours, cp] = BestOfBoth(rounds, {freshLedger, archive},
         {[&] {

@@ -140,7 +140,7 @@ bool Measure(const std::string& dir, int databases, int rounds, Times& times) {
       [&] {
         ClearReportText();
         BackupRequest request;
-        if (RunBackupModeStep(request, server, ledger, nullptr, drive, name) == 0) return true;
+        if (RunBackupModeStep(request, server, ledger, drive, name) == 0) return true;
         std::fprintf(stderr, "the backup-mode step failed:\n%s\n", request.output.accumulated.c_str());
         return false;
       });
@@ -148,7 +148,7 @@ bool Measure(const std::string& dir, int databases, int rounds, Times& times) {
       rounds, [&] { DeleteSnapshot(drive, name); },
       [&] {
         std::string text;
-        return TakeSnapshot(drive.substr(0, 1), name, 0, text) == 0;
+        return TakeSnapshot(drive.substr(0, 1), name, text) == 0;
       });
   DeleteSnapshot(drive, name);
   Domino().TermRuntime();

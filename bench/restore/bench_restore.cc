@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "domino/no_runtime_api.h"
 #include "domino/settings.h"
 #include "output/output.h"
 #include "platform/files.h"
@@ -28,11 +29,8 @@
 #include "platform/registry.h"
 #include "restore/change_info_apply.h"
 #include "restore/recovery_logs.h"
-#include "tests/support/mock_domino_api.h"
 
 namespace fs = std::filesystem;
-using ::testing::_;
-using ::testing::Invoke;
 
 namespace {
 
@@ -71,25 +69,34 @@ void Shell(const std::string& command) {
   if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
 }
 
-// A runtime whose apply writes every block to the target file.
-class FileSinkRuntime {
+// A runtime whose apply writes every block to the target file, and whose
+// archive-log listing names no log but says which one is current.
+class FileSinkRuntime : public NoRuntimeApi {
  public:
-  FileSinkRuntime() {
-    ON_CALL(api, ApplyChangeInfoStart(_, _, _, _, _))
-        .WillByDefault(Invoke([this](DWORD* context, const char* target, DWORD, DWORD, DWORD) {
-          *context = next_++;
-          return STATUS(files_[*context].Open(target, platform::File::Mode::CreateAlways) ? 1 : 0);
-        }));
-    ON_CALL(api, ApplyChangeInfo(_, _, _, _))
-        .WillByDefault(Invoke([this](DWORD context, DWORD, const void* buffer, DWORD length) {
-          return STATUS(files_[context].Write(buffer, length) ? 1 : 0);
-        }));
-    ON_CALL(api, ApplyChangeInfoEnd(_, _)).WillByDefault(Invoke([this](DWORD context, DWORD) {
-      files_.erase(context);
-      return STATUS(0);
-    }));
+  FileSinkRuntime() { SetDominoApi(this); }
+  ~FileSinkRuntime() override { SetDominoApi(nullptr); }
+  FileSinkRuntime(const FileSinkRuntime&) = delete;
+  FileSinkRuntime& operator=(const FileSinkRuntime&) = delete;
+
+  STATUS ApplyChangeInfoStart(DWORD* context, const char* target, DWORD, DWORD, DWORD) override {
+    *context = next_++;
+    return STATUS(files_[*context].Open(target, platform::File::Mode::CreateAlways) ? 1 : 0);
   }
-  ::testing::NiceMock<MockDominoApi> api;
+  STATUS ApplyChangeInfo(DWORD context, DWORD, const void* buffer, DWORD length) override {
+    return STATUS(files_[context].Write(buffer, length) ? 1 : 0);
+  }
+  STATUS ApplyChangeInfoEnd(DWORD context, DWORD) override {
+    files_.erase(context);
+    return NOERROR;
+  }
+  STATUS GetFirstArchiveLog(BYTE logId[16], DWORD* number, char* path) override {
+    std::memset(logId, 0, 16);
+    *number = currentLog;
+    path[0] = '\0';
+    return ERR_NO_MORE_LOGS;
+  }
+
+  DWORD currentLog = 1;
 
  private:
   DWORD next_ = 1;
@@ -167,13 +174,7 @@ int main(int argc, char** argv) {
     WriteBytes(ledger / "logs" / name, logBytes, unsigned(100 + i), 0);
   }
   std::ofstream(ledger / "log_hint", std::ios::binary) << "1\r\n00000000";
-  ON_CALL(runtime.api, GetFirstArchiveLog(_, _, _))
-      .WillByDefault(Invoke([&](BYTE logId[16], DWORD* number, char* path) -> STATUS {
-        std::memset(logId, 0, 16);
-        *number = DWORD(options.logs + 1);
-        path[0] = '\0';
-        return 0x13DE;
-      }));
+  runtime.currentLog = DWORD(options.logs + 1);
   const fs::path active = root / "volumes/E/Logs";
   const double copy = BestSeconds(options.rounds, [&] {
     fs::remove_all(active);

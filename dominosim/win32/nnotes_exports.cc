@@ -1,6 +1,7 @@
 // The simulated runtime as the Domino API library: one C function per
-// operation, exported only by ordinal (nnotes.def), each passing its call to
-// the process's simulated runtime.
+// operation, exported by ordinal or, for the two operations outside the
+// ordinal table, by the documented name (nnotes.def), each passing its call
+// to the process's simulated runtime.
 #include "dominosim/sim_api.h"
 
 extern "C" {
@@ -99,8 +100,8 @@ STATUS nnotes_TextToTimeDate(void* zero1, void* zero2, const char** text, WORD l
   return dominosim::Api().TextToTimeDate(zero1, zero2, text, length, out);
 }
 
-STATUS nnotes_RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD option, WORD* failingPosition, DWORD timeLimit) {
-  return dominosim::Api().RecoverDatabaseList(packedList, callback, option, failingPosition, timeLimit);
+STATUS nnotes_RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn callback, DWORD options, WORD* failingPosition, TIMEDATE* recoveryTime) {
+  return dominosim::Api().RecoverDatabaseList(packedList, callback, options, failingPosition, recoveryTime);
 }
 
 STATUS nnotes_ReadDatabaseRecord(DBHANDLE handle, BYTE record[128]) {
@@ -109,6 +110,15 @@ STATUS nnotes_ReadDatabaseRecord(DBHANDLE handle, BYTE record[128]) {
 
 STATUS nnotes_WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) {
   return dominosim::Api().WriteDatabaseRecord(handle, record);
+}
+
+// Exported by name (nnotes.def), as the Domino API library does.
+STATUS nnotes_TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) {
+  return dominosim::Api().TakeDatabaseOffline(path, waitMilliseconds, options);
+}
+
+STATUS nnotes_BringDatabaseOnline(const char* path, DWORD options) {
+  return dominosim::Api().BringDatabaseOnline(path, options);
 }
 
 }  // extern "C"

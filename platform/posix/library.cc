@@ -9,4 +9,6 @@ DWORD Library::Load(const std::string&) { return ERROR_NOT_SUPPORTED; }
 
 void* Library::FindOrdinal(WORD) const { return nullptr; }
 
+void* Library::FindName(const char*) const { return nullptr; }
+
 }  // namespace platform

@@ -1,6 +1,6 @@
 // Libraries by full path: LoadLibraryExA with the library's own directory
 // searched first for what it needs in turn, functions by ordinal
-// (GetProcAddress with MAKEINTRESOURCEA).
+// (GetProcAddress with MAKEINTRESOURCEA) or by name.
 #include "platform/library.h"
 #include "platform/win32/windows_api.h"
 
@@ -24,6 +24,11 @@ DWORD Library::Load(const std::string& fullPath) {
 void* Library::FindOrdinal(WORD ordinal) const {
   if (handle_ == nullptr) return nullptr;
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), MAKEINTRESOURCEA(ordinal)));
+}
+
+void* Library::FindName(const char* name) const {
+  if (handle_ == nullptr) return nullptr;
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
 }  // namespace platform

@@ -1,7 +1,9 @@
-// Databases into backup mode, change information out, backups given up.
+// Databases found, into backup mode, change information out, backups given up.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "backup/database_backup.h"
 #include "platform/files.h"
@@ -84,12 +86,12 @@ TEST_F(DatabaseBackup, FailureAtTheThirdDatabaseGivesItUpAndLeavesTheRestToAbort
   EXPECT_FALSE(host_.Exists('L', "s/Domino/Data/c.nsf.dat"));
 
   const std::size_t before = dom_.calls.size();
-  EXPECT_EQ(AbortDatabaseBackups(request_, list), 0);
+  EXPECT_EQ(AbortDatabaseBackups(list), 0);
   EXPECT_EQ(Names(dom_.calls.begin() + std::ptrdiff_t(before), dom_.calls.end()),
             (Names{"BackupStop " + p[3], "BackupEnd " + p[3] + " 1", "CloseDatabase " + p[3],
                    "BackupStop " + p[4], "BackupEnd " + p[4] + " 1", "CloseDatabase " + p[4]}));
   EXPECT_TRUE(dom_.openHandles.empty() && dom_.inBackup.empty());
-  AbortDatabaseBackups(request_, list);  // nothing is given up twice
+  AbortDatabaseBackups(list);  // nothing is given up twice
   EXPECT_EQ(dom_.calls.size(), before + 6);
 }
 
@@ -167,10 +169,34 @@ TEST_F(DatabaseBackup, StartFailuresStopAtTheFailingDatabaseWithItsMessage) {
     EXPECT_EQ(Said(), message);
     EXPECT_TRUE(list[0].inBackup == 1 && list[1].inBackup == 0 && list[1].lastStatus == 0x0103);
     EXPECT_EQ(dom.Count("OpenDatabase " + p[2]), 0);
-    AbortDatabaseBackups(request_, list);
+    AbortDatabaseBackups(list);
     EXPECT_TRUE(dom.openHandles.empty() && dom.inBackup.empty());
     EXPECT_EQ(dom.Count("BackupEnd " + p[1] + " 1"), 0);
   }
+}
+
+TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
+  BackupHost host;
+  for (const char* file : {"X.NSF", "y.Ntf", "z.box", "a.nsf.bak", "b.dat", "nsf", "mail/jo.nsf",
+                           "mail/deep/er/ann.nsf", "mail/zz.txt"})
+    host.Write('D', std::string("Domino/Data/") + file, "x");
+  std::filesystem::create_directories(host.Drive('D', "Domino/Data/empty"));
+
+  std::vector<DatabaseEntry> list(1);  // the search appends, never removes
+  EXPECT_EQ(FindDatabases("D:\\Domino\\Data\\", list), 0u);
+  std::vector<std::string> found;
+  for (const auto& e : list) found.push_back(e.path);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"", "D:\\Domino\\Data\\X.NSF", "D:\\Domino\\Data\\mail\\deep\\er\\ann.nsf",
+                                             "D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\y.Ntf",
+                                             "D:\\Domino\\Data\\z.box"}));
+
+  // Empty, missing and unmapped directories.
+  std::vector<DatabaseEntry> none;
+  EXPECT_EQ(FindDatabases("D:\\Domino\\Data\\empty", none), 0u);
+  EXPECT_NE(FindDatabases("D:\\Domino\\Missing", none), 0u);
+  EXPECT_NE(FindDatabases("Q:\\Domino", none), 0u);
+  EXPECT_TRUE(none.empty());
 }
 
 }  // namespace

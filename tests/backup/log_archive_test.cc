@@ -35,22 +35,21 @@ class LogArchive : public ::testing::TestWithParam<Failure> {
   int Archive(const std::string& ledger = "") {
     testing::internal::CaptureStdout();
     std::vector<DWORD> archived;
-    const int result = ledger.empty() ? ArchiveTransactionLogs(request_, nullptr, "L:\\s\\logs\\", archived)
-                                      : CopyLogsToLedger(request_, server_, ledger);
+    const int result = ledger.empty() ? ArchiveTransactionLogs(request_, "L:\\s\\logs\\", archived)
+                                      : CopyLogsToLedger(request_, ledger);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Archiving logs in log dir: L:\\s\\logs\\\n");
     return result;
   }
   BackupHost host_;
   FakeDomino dom_;
   BackupRequest request_;
-  DominoServerInfo server_;
   std::string failingFlush_;  // the Windows path whose flush fails
   platform::FlushOverride flushes_{
       [this](const std::string& path) { return path == failingFlush_ ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }};
 };
 
 TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
-  EXPECT_EQ(CopyLogsToLedger(request_, server_, ""), -1);
+  EXPECT_EQ(CopyLogsToLedger(request_, ""), -1);
 
   // A backup archives the logs finished before it started (its log_hint
   // names the log it started in); a server that fills logs faster than they

@@ -50,24 +50,37 @@ const Row kDominoApi[] = {
     {"WriteDatabaseRecord", 2087, nnotes::WriteDatabaseRecord::kOrdinal},
 };
 
-// "nnotes_Name @N NONAME" lines after EXPORTS in the stand-in's .def file:
-// name -> N; any other line there goes to *problems.
-std::map<std::string, int> DefExports(std::string* problems) {
+// The two operations outside the ordinal table: exported by their names.
+struct Named { const char* name, *exported, *bound; };
+const Named kNamed[] = {
+    {"TakeDatabaseOffline", "NSFTakeDatabaseOffline", nnotes::TakeDatabaseOffline::kName},
+    {"BringDatabaseOnline", "NSFBringDatabaseOnline", nnotes::BringDatabaseOnline::kName},
+};
+
+// The export lines after EXPORTS in the stand-in's .def file: "nnotes_Name
+// @N NONAME" (name -> N) and "Exported = nnotes_Name" (*named: Exported ->
+// Name); any other line there goes to *problems.
+std::map<std::string, int> DefExports(std::string* problems, std::map<std::string, std::string>* named = nullptr) {
   std::ifstream in(NNOTES_DEF_PATH);
   const std::regex exportLine(R"(\s*nnotes_(\w+)\s+@(\d+)\s+NONAME\s*)"), blank(R"(\s*(;.*)?)");
+  const std::regex namedLine(R"(\s*(\w+)\s*=\s*nnotes_(\w+)\s*)");
   std::map<std::string, int> out;
+  std::map<std::string, std::string> byName;
   bool inExports = false;
   std::smatch m;
   for (std::string line; std::getline(in, line);) {
     if (std::regex_match(line, blank)) continue;
     if (!inExports) {
       inExports = line.rfind("EXPORTS", 0) == 0;
+    } else if (std::regex_match(line, m, namedLine)) {
+      if (!byName.emplace(m[1], m[2]).second) *problems += "twice: " + line + "\n";
     } else if (!std::regex_match(line, m, exportLine)) {
       *problems += "unexpected export line: " + line + "\n";
     } else if (!out.emplace(m[1], std::stoi(m[2])).second) {
       *problems += "twice: " + line + "\n";
     }
   }
+  if (named != nullptr) *named = byName;
   return out;
 }
 
@@ -85,6 +98,18 @@ TEST_P(BinaryInterfaces, DominoApiOrdinalsOfTheStandInAndTheBinding) {
   EXPECT_EQ(row.bound, row.ordinal) << "in the binding";
 }
 INSTANTIATE_TEST_SUITE_P(Rows, BinaryInterfaces, ::testing::ValuesIn(kDominoApi));
+
+TEST(NamedExports, OfTheStandInAndTheBinding) {
+  std::string problems;
+  std::map<std::string, std::string> named;
+  DefExports(&problems, &named);
+  EXPECT_EQ(problems, "");
+  EXPECT_EQ(named.size(), std::size(kNamed));
+  for (const Named& n : kNamed) {
+    EXPECT_EQ(named[n.exported], n.name) << "in the .def";
+    EXPECT_STREQ(n.bound, n.exported) << "in the binding";
+  }
+}
 
 // Each slot as the engine calls it and in the component's tables; the size of each table.
 namespace engine = snapshot::native;

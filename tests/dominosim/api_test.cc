@@ -97,7 +97,7 @@ TEST(Api, PathsTimesAndErrorTexts) {
 
   // Every status the runtime returns has a text of its own.
   std::vector<STATUS> statuses = {ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED};
-  for (STATUS s = ERR_NOT_INITIALIZED; s <= ERR_DB_EXISTS; ++s) statuses.push_back(s);
+  for (STATUS s = ERR_NOT_INITIALIZED; s <= ERR_LATE_BACKUP; ++s) statuses.push_back(s);
   std::set<std::string> texts;
   for (STATUS s : statuses) {
     const WORD n = api.GetErrorText(0, STATUS(s & ERR_MASK), out, sizeof out);

@@ -87,6 +87,7 @@ TEST_F(LogFixture, PagesAreLoggedAndExtentsRollSealedAndChained) {
   auto db = MakeDb(log.get(), "a.nsf");
   Payload one(11), two(12);
   PageWrite writes[] = {{3, one.bytes.data()}, {9, two.bytes.data()}};  // 9 grows the database
+  const std::uint64_t before = platform::posix::NowFileTime();
   ASSERT_EQ(db->Write(writes, 2), NOERROR);
   std::uint8_t page[kPageSize];
   ASSERT_EQ(db->ReadPage(9, page), NOERROR);
@@ -94,7 +95,9 @@ TEST_F(LogFixture, PagesAreLoggedAndExtentsRollSealedAndChained) {
   DbHeader header;
   ASSERT_EQ(db->ReadHeader(header), NOERROR);
   EXPECT_EQ(header.pageCount, 10u);
-  EXPECT_EQ(header.lastLsn, 2u);
+  EXPECT_EQ(header.lastLsn, 3u);  // two pages and the commit
+  EXPECT_GE(header.lastCommit, before);
+  EXPECT_LE(header.lastCommit, platform::posix::NowFileTime());
   // A page two past the end would leave a hole: refused, nothing written.
   PageWrite hole[] = {{11, one.bytes.data()}};
   EXPECT_EQ(db->Write(hole, 1), ERR_BAD_PAGE);
@@ -106,10 +109,17 @@ TEST_F(LogFixture, PagesAreLoggedAndExtentsRollSealedAndChained) {
   LogControl control;
   ASSERT_EQ(log->ReadControl(control), NOERROR);
   ASSERT_GE(control.currentExtent, 6u);  // 15 records of 4 KiB fit one 64 KiB extent
-  EXPECT_EQ(control.nextLsn, 101u);
+  EXPECT_EQ(control.nextLsn, 200u);      // 99 transactions, each with its commit
   ExtentScan scan;
   ASSERT_EQ(ScanExtent(log->ExtentPath(1), 1, log->logId(), UINT64_MAX, nullptr, scan), NOERROR);
   EXPECT_TRUE(scan.sealed && !scan.stoppedEarly);
+  // The last transaction (a page and its commit) counts only with its commit record whole.
+  const std::string current = ReadHostFile(log->ExtentPath(control.currentExtent));
+  for (std::size_t cut : {std::size_t(0), std::size_t(1), kRecordHeaderSize + kCommitPayloadSize}) {
+    WriteHostFile(dir + "/cut.TXN", current.substr(0, current.size() - cut));
+    ASSERT_EQ(ScanExtent(dir + "/cut.TXN", control.currentExtent, log->logId(), UINT64_MAX, nullptr, scan), NOERROR);
+    EXPECT_EQ(scan.lastLsn, control.nextLsn - (cut == 0 ? 1 : 3)) << cut;
+  }
   // A scan of the wrong log or number is refused.
   EXPECT_EQ(ScanExtent(log->ExtentPath(2), 2, NewRandomId(), UINT64_MAX, nullptr, scan), ERR_LOG_FOREIGN);
   EXPECT_EQ(ScanExtent(log->ExtentPath(2), 3, log->logId(), UINT64_MAX, nullptr, scan), ERR_LOG_CORRUPT);

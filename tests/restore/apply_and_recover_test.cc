@@ -116,11 +116,11 @@ class DominoRecoveryTest : public ::testing::TestWithParam<Retry> {
   void AnswerRecovery(std::vector<Answer> answers) {
     ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
         .WillByDefault([this, answers](const char* packed, ArchivedLogCallbackFn callback, DWORD option,
-                                       WORD* failing, DWORD limit) -> STATUS {
+                                       WORD* failing, TIMEDATE* limit) -> STATUS {
           std::size_t bytes = 0;
           calls.push_back(UnpackList(packed, &bytes));
           EXPECT_TRUE(bytes >= 2 && bytes <= 65536u) << bytes;
-          EXPECT_TRUE(callback == &ArchivedLogCallback && option == 1u && limit == 0u);
+          EXPECT_TRUE(callback == &ArchivedLogCallback && option == 1u && limit == nullptr);
           const Answer& answer = answers.at(calls.size() - 1);
           *failing = answer.failingPosition;
           return answer.status;
@@ -238,7 +238,7 @@ TEST_F(DominoRecoveryTest, ArchivedLogCallbackCopiesTheLogsRecoveryAsksFor) {
   }
   host.WriteSavedLog(5, "five");
   ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
-      .WillByDefault([](const char*, ArchivedLogCallbackFn callback, DWORD, WORD*, DWORD) -> STATUS {
+      .WillByDefault([](const char*, ArchivedLogCallbackFn callback, DWORD, WORD*, TIMEDATE*) -> STATUS {
         return callback(nullptr, 5, "E:\\Logs\\S0000005.TXN") == 0 ? 0 : ERR_LOGS_MISSING;
       });
   EXPECT_EQ(RecoverDatabases(request, Entries({"D:\\Data\\a.nsf"}), std::nullopt, {}), 0);

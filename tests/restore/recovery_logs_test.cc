@@ -2,7 +2,7 @@
 // found, the free-space rule and the copy into the active log directory.
 #include <filesystem>
 
-#include "backup/log_archive.h"
+#include "ledger/log_files.h"
 #include "platform/files.h"
 #include "restore/recovery_logs.h"
 #include "tests/restore/restore_host.h"

@@ -44,7 +44,7 @@ class RestoreRunTest : public ::testing::TestWithParam<Failure> {
     ON_CALL(domino, ApplyChangeInfoStart(_, _, _, _, _))
         .WillByDefault([this](DWORD*, const char*, DWORD, DWORD, DWORD) { return applyStatus; });
     ON_CALL(domino, RecoverDatabaseList(_, _, _, _, _))
-        .WillByDefault([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*, DWORD) -> STATUS {
+        .WillByDefault([this](const char* packed, ArchivedLogCallbackFn, DWORD, WORD*, TIMEDATE*) -> STATUS {
           recovered = UnpackList(packed);
           logsDuringRecovery = ActiveLogs();
           std::printf("Recovered %zu databases\n", recovered.size());

@@ -1,13 +1,11 @@
-// The snapshot cycle (the real backup-mode step over an empty data
-// directory, an idle Domino API), TakeSnapshot and RecordRecentSnapshotTime.
+// The snapshot cycle (with a backup-mode step that only takes the snapshot),
+// TakeSnapshot and RecordRecentSnapshotTime.
 #include "snapshot/snapshot_cycle.h"
 
-#include "backup/backup_run.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "tests/snapshot/snapshot_fixture.h"
-#include "tests/support/mock_domino_api.h"
 #include "tests/support/text_checks.h"
 
 namespace {
@@ -32,11 +30,15 @@ class SnapshotCycle : public SnapshotHostTest, public ::testing::WithParamInterf
   }
   int Run() {
     server_.output = OutputSink{};
-    return RunSnapshotCycle(u"E", request_, server_, RunBackupModeStep);
+    const BackupSteps steps{[](BackupRequest&, DominoServerInfo&, const std::string&, const std::u16string& drive,
+                               const std::u16string& name) {
+      std::string error;
+      return TakeSnapshot(drive, name, error);
+    }, nullptr};
+    return RunSnapshotCycle(u"E", request_, server_, steps);
   }
   std::string TimeDate() const { return ReadHostFile(Ledger(Recent("SRV1")) / "snapshot_time_date"); }
 
-  ::testing::NiceMock<IdleDominoApi> api_;
   BackupRequest request_;
 };
 
@@ -125,23 +127,23 @@ INSTANTIATE_TEST_SUITE_P(Rows, SnapshotCycle, ::testing::ValuesIn(kCycleFailures
 TEST_F(SnapshotCycle, TakeSnapshotAndRecordRecentSnapshotTime) {
   std::string error = "earlier text";
   fake().createResult = S_FALSE;  // only exactly S_OK counts
-  EXPECT_EQ(TakeSnapshot(u"E", u"snap", 0, error), -1);
+  EXPECT_EQ(TakeSnapshot(u"E", u"snap", error), -1);
   EXPECT_EQ(error, "Failed to create snapshot (CreateSnapShot method failed).\r\n" +
                        platform::FormatMessageHr(S_FALSE) + "\r\n");
   component_.Uninstall();
-  EXPECT_EQ(TakeSnapshot(u"E", u"snap", 0, error), -1);
+  EXPECT_EQ(TakeSnapshot(u"E", u"snap", error), -1);
   EXPECT_EQ(error, "Could not create Snapshot COM Object.\r\n" + platform::FormatMessageHr(REGDB_E_CLASSNOTREG) + "\r\n");
   component_.Install();
   fake().createResult = S_OK;
-  EXPECT_EQ(TakeSnapshot(u"EF", u"snap", 0, error), 0);  // one drive letter: the first
+  EXPECT_EQ(TakeSnapshot(u"EF", u"snap", error), 0);  // one drive letter: the first
   EXPECT_EQ(fake().calls.back(), "Create E snap");
 
   fake().volumes.clear();
-  EXPECT_EQ(RecordRecentSnapshotTime(u"E", request_, server_), -1);
+  EXPECT_EQ(RecordRecentSnapshotTime(u"E", server_), -1);
   EXPECT_EQ(Said(), "ERROR: ChangeInfoDir does not exist.\r\n");
   // No recent snapshot on the volume: the file stays as it was.
   WriteHostFile(Ledger(Recent("SRV1")) / "snapshot_time_date", "unchanged");
   fake().Add(u'E', Dated("srv1", "1-1-2003_1.1.1"), Utc(2003, 1, 1, 6, 1, 1));
-  EXPECT_EQ(RecordRecentSnapshotTime(u"E", request_, server_), 0);
+  EXPECT_EQ(RecordRecentSnapshotTime(u"E", server_), 0);
   EXPECT_EQ(TimeDate(), "unchanged");
 }

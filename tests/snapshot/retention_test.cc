@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/posix/kit/unique_fd.h"
+#include "ledger/log_files.h"
 #include "snapshot/log_saving.h"
 #include "tests/snapshot/snapshot_fixture.h"
 #include "tests/support/text_checks.h"
@@ -148,9 +149,9 @@ TEST_F(SnapshotRetention, LogsStillNeededMoveToTheNewerSnapshot) {
   FILETIME t;  // "recent" without its snapshot_time_date, or no stamp at all: no time
   EXPECT_FALSE(snapshot::SnapshotTimeOfDirectory("E:\\ledger\\srv2\\" + Recent("SRV2"), t));
   EXPECT_FALSE(snapshot::SnapshotTimeOfDirectory("E:\\ledger\\a__b\\plain", t));
-  EXPECT_EQ(snapshot::LogNumberOfFile("S12345678.TXN"), 12345678u);  // eight digits count whole
-  EXPECT_EQ(snapshot::LogNumberOfFile("x.txn"), 0u);
-  EXPECT_EQ(snapshot::LogNumberOfFile("S99999999999999.TXN"), 0xFFFFFFFFu);
+  EXPECT_EQ(LogNumberOfFile("S12345678.TXN"), 12345678u);  // eight digits count whole
+  EXPECT_EQ(LogNumberOfFile("x.txn"), 0u);
+  EXPECT_EQ(LogNumberOfFile("S99999999999999.TXN"), 0xFFFFFFFFu);
 }
 
 // A snapshot that the component still lists after its deletion keeps its

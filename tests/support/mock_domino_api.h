@@ -58,11 +58,14 @@ class MockDominoApi : public DominoApi {
               (void* zero1, void* zero2, const char** text, WORD length, TIMEDATE* out),
               (override));
   MOCK_METHOD(STATUS, RecoverDatabaseList,
-              (const char* packedList, ArchivedLogCallbackFn callback, DWORD option,
-               WORD* failingPosition, DWORD timeLimit),
+              (const char* packedList, ArchivedLogCallbackFn callback, DWORD options,
+               WORD* failingPosition, TIMEDATE* recoveryTime),
               (override));
   MOCK_METHOD(STATUS, ReadDatabaseRecord, (DBHANDLE handle, BYTE record[128]), (override));
   MOCK_METHOD(STATUS, WriteDatabaseRecord, (DBHANDLE handle, const BYTE record[128]), (override));
+  MOCK_METHOD(STATUS, TakeDatabaseOffline, (const char* path, DWORD waitMilliseconds, DWORD options),
+              (override));
+  MOCK_METHOD(STATUS, BringDatabaseOnline, (const char* path, DWORD options), (override));
 };
 
 // Log identifier words 1, 2, 4 and 8: log series "0000000f".

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/clock.h"
 #include "platform/profile.h"
@@ -16,7 +17,6 @@
 #include "tests/support/fake_component.h"
 #include "tests/support/mock_domino_api.h"
 #include "tests/support/temp_host.h"
-#include "verify/log_chain_check.h"
 #include "verify/snapshot_verification.h"
 
 namespace {

@@ -30,11 +30,6 @@ struct RestoreArgs {
   bool yes = false;
 };
 
-bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         platform::EqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
-}
-
 // The drive of a server's data volume, upper-cased (0 when unknown): the
 // letter of its volume record, else the drive of its data directory.
 char16_t DataDrive(const DominoServerInfo& server) {
@@ -79,7 +74,7 @@ SnapshotEntry FindSnapshot(const DominoServerInfo& server, const std::string& wa
   for (const SnapshotEntry& entry : server.snapshots) {
     const bool match = platform::EqualsNoCase(entry.name, wanted) ||
                        (platform::EqualsNoCase(wanted, "recent") &&
-                        EndsWithNoCase(entry.name, kRecentSuffix)) ||
+                        platform::EndsWithNoCase(entry.name, kRecentSuffix)) ||
                        (!wanted.empty() && (entry.displayText.Get() == wanted ||
                                             entry.stampText.Get() == wanted));
     if (match) matches.push_back(&entry);

@@ -1,17 +1,27 @@
-// The files of a backup: finding databases and log files, where change
-// information is kept, the log_hint, disabled_databases and
-// change_info_list files, and the live log position.
+// The files of the ArkLedger: the log_hint, disabled_databases and
+// change_info_list files, the live log position and the saved log files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "backup/hint_files.h"
-#include "backup/log_archive.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "platform/files.h"
-#include "tests/backup/backup_host.h"
 #include "tests/support/domino_doubles.h"
+#include "tests/support/temp_host.h"
 
 namespace {
+
+using Names = std::vector<std::string>;
+
+// Drives D: and L: (the ArkLedger's); files below a drive's root.
+struct LedgerHost : TempHostRoot {
+  LedgerHost() : TempHostRoot(HostOptions{"DL", "", "L:\\ArkLedger", "", ""}) {}
+  void Write(char drive, const std::string& relative, const std::string& text) const {
+    WriteHostFile(Drive(drive, relative), text);
+  }
+  std::string Read(char drive, const std::string& relative) const { return ReadHostFile(Drive(drive, relative)); }
+};
 
 std::array<BYTE, 16> Id(DWORD a, DWORD b, DWORD c, DWORD d) {
   std::array<BYTE, 16> id{};
@@ -23,7 +33,7 @@ std::array<BYTE, 16> Id(DWORD a, DWORD b, DWORD c, DWORD d) {
 class HintFiles : public ::testing::Test {
  protected:
   HintFiles() { std::filesystem::create_directories(host_.Drive('L', "s")); }
-  BackupHost host_;
+  LedgerHost host_;
   std::string path_, readPath_ = "untouched";
 };
 
@@ -128,38 +138,17 @@ TEST_F(HintFiles, CurrentLogPositionWalksTheArchivableLogs) {
   EXPECT_EQ(number, 0u);
 }
 
-TEST(FindDatabases, FindsEveryDatabaseAndLogFileBelowTheDirectoryAndNothingElse) {
-  BackupHost host;
-  for (const char* file : {"X.NSF", "y.Ntf", "z.box", "a.nsf.bak", "b.dat", "nsf", "mail/jo.nsf",
-                           "mail/deep/er/ann.nsf", "mail/zz.txt"})
-    host.Write('D', std::string("Domino/Data/") + file, "x");
-  std::filesystem::create_directories(host.Drive('D', "Domino/Data/empty"));
-
-  std::vector<DatabaseEntry> list(1);  // the search appends, never removes
-  EXPECT_EQ(FindDatabases("D:\\Domino\\Data\\", list), 0u);
-  std::vector<std::string> found;
-  for (const auto& e : list) found.push_back(e.path);
-  std::sort(found.begin(), found.end());
-  EXPECT_EQ(found, (std::vector<std::string>{"", "D:\\Domino\\Data\\X.NSF", "D:\\Domino\\Data\\mail\\deep\\er\\ann.nsf",
-                                             "D:\\Domino\\Data\\mail\\jo.nsf", "D:\\Domino\\Data\\y.Ntf",
-                                             "D:\\Domino\\Data\\z.box"}));
-
-  // Empty, missing and unmapped directories.
-  std::vector<DatabaseEntry> none;
-  EXPECT_EQ(FindDatabases("D:\\Domino\\Data\\empty", none), 0u);
-  EXPECT_NE(FindDatabases("D:\\Domino\\Missing", none), 0u);
-  EXPECT_NE(FindDatabases("Q:\\Domino", none), 0u);
-  EXPECT_TRUE(none.empty());
-
-  // Log files, not those in dot directories.
+// Every file ending in ".txn" below the directory, not those in dot folders.
+TEST(LedgerLogs, FindsEveryLogFileBelowTheDirectoryOutsideDotFolders) {
+  LedgerHost host;
   for (const char* file : {"A.TXN", "b.Txn", "txn", "c.txn.old", ".hidden/d.txn", "sub/e.TXN"})
     host.Write('L', std::string("logs/") + file, "x");
   std::vector<std::string> logs{"kept"};
   FindTransactionLogs("L:\\logs", logs);
   std::sort(logs.begin(), logs.end());
   EXPECT_EQ(logs, (std::vector<std::string>{"L:\\logs\\A.TXN", "L:\\logs\\b.Txn", "L:\\logs\\sub\\e.TXN", "kept"}));
-  FindTransactionLogs("L:\\nowhere", found);
-  EXPECT_EQ(found.size(), 6u);
+  FindTransactionLogs("L:\\nowhere", logs);
+  EXPECT_EQ(logs.size(), 4u);
 }
 
 }  // namespace

@@ -11,10 +11,6 @@
 
 #include "common/output_sink.h"
 
-// The file's 8-byte header: change-information size, low word then high
-// word, little-endian.
-inline constexpr std::uint64_t kChangeInfoHeaderSize = 8;
-
 struct ChangeInfoCheck {
   std::size_t files = 0;             // change-information files found
   std::uint64_t changeBytes = 0;     // change information held by the sound ones

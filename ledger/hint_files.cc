@@ -1,23 +1,22 @@
 // The recovery hint files beside a snapshot: log_hint (where in the
 // transaction log the backup stood), disabled_databases (the databases
-// that cannot be rolled forward) and change_info_list (the change-information
+// that cannot be rolled forward), change_info_list (the change-information
 // files the backup wrote, so that a lost one can be told from a database
-// that had no changes).
-#include "backup/hint_files.h"
+// that had no changes) and snapshot_time_date (the dated name the recent
+// snapshot will get).
+#include "ledger/hint_files.h"
 
+#include <cctype>
 #include <cstdio>
 #include <set>
 
-#include "backup/path_text.h"
-#include "domino/host_utils.h"
 #include "domino/domino_api.h"
+#include "domino/host_utils.h"
+#include "domino/settings.h"
 #include "platform/files.h"
 
 namespace {
 
-constexpr const char* kLogHintName = "log_hint";
-constexpr const char* kDisabledDatabasesName = "disabled_databases";
-constexpr const char* kChangeInfoListName = "change_info_list";
 constexpr std::size_t kLogPathSize = 1024;
 
 // Writes text as the whole new content of path and flushes it, with the
@@ -53,13 +52,13 @@ std::string LogSeries(const std::array<BYTE, 16>& logId) {
 
 int WriteLogHint(const std::string& directory, DWORD logExtent, const std::array<BYTE, 16>& logId,
                  std::string& path) {
-  path = backup_detail::WithBackslash(directory) + kLogHintName;
+  path = WithBackslash(directory) + kLogHintName;
   return WriteNewFile(path, std::to_string(logExtent) + "\r\n" + LogSeries(logId));
 }
 
 int ReadLogHint(const std::string& directory, DWORD& logExtent, std::string& logSeries,
                 std::string& path) {
-  const std::string hintPath = backup_detail::WithBackslash(directory) + kLogHintName;
+  const std::string hintPath = WithBackslash(directory) + kLogHintName;
   std::string text;
   if (platform::ReadWholeFile(hintPath, text) != ERROR_SUCCESS) return -1;
   path = hintPath;
@@ -87,7 +86,7 @@ int ReadLogHint(const std::string& directory, DWORD& logExtent, std::string& log
 
 int WriteDisabledDatabases(const std::string& directory, const std::vector<std::string>& disabled,
                            std::string& path) {
-  path = backup_detail::WithBackslash(directory) + kDisabledDatabasesName;
+  path = WithBackslash(directory) + kDisabledDatabasesName;
   std::string text;
   for (const std::string& database : disabled) text += database + "\r\n";
   return WriteNewFile(path, text);
@@ -95,7 +94,7 @@ int WriteDisabledDatabases(const std::string& directory, const std::vector<std::
 
 int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>& disabled,
                           std::string& path) {
-  const std::string listPath = backup_detail::WithBackslash(directory) + kDisabledDatabasesName;
+  const std::string listPath = WithBackslash(directory) + kDisabledDatabasesName;
   std::string text;
   if (platform::ReadWholeFile(listPath, text) != ERROR_SUCCESS) return -1;
   path = listPath;
@@ -117,7 +116,7 @@ int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>
 
 int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeInfoListEntry>& files,
                         std::string& path) {
-  path = backup_detail::WithBackslash(directory) + kChangeInfoListName;
+  path = WithBackslash(directory) + kChangeInfoListName;
   std::string text;
   for (const ChangeInfoListEntry& file : files) {
     text += std::to_string(file.size) + " " + file.relativePath + "\r\n";
@@ -129,7 +128,7 @@ int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeIn
 
 int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListEntry>& files,
                        std::string& path, std::size_t* badLine, DWORD* readError) {
-  path = backup_detail::WithBackslash(directory) + kChangeInfoListName;
+  path = WithBackslash(directory) + kChangeInfoListName;
   std::string text;
   if (const DWORD error = platform::ReadWholeFile(path, text); error != ERROR_SUCCESS) {
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return -1;
@@ -164,6 +163,22 @@ int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListE
   }
   files.insert(files.end(), read.begin(), read.end());
   return 0;
+}
+
+int WriteSnapshotTimeDate(const std::string& directory, const std::string& datedName) {
+  return platform::WriteWholeFile(WithBackslash(directory) + kSnapshotTimeDateName, datedName) == ERROR_SUCCESS
+             ? 0
+             : -1;
+}
+
+bool ReadSnapshotTimeDate(const std::string& directory, std::string& datedName) {
+  std::string text;
+  if (platform::ReadWholeFile(WithBackslash(directory) + kSnapshotTimeDateName, text) != ERROR_SUCCESS) {
+    return false;
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+  datedName = text;
+  return true;
 }
 
 int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries) {

@@ -1,21 +1,22 @@
-#include "verify/change_info_check.h"
+#include "ledger/change_info_check.h"
 
 #include <array>
 
-#include "backup/hint_files.h"
-#include "backup/path_text.h"
+#include "domino/settings.h"
+#include "ledger/change_info_file.h"
+#include "ledger/hint_files.h"
+#include "ledger/log_files.h"
 #include "output/output.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr const char* kLogsFolder = "logs";
 constexpr std::array<const char*, 3> kChangeInfoSuffixes = {".nsf.dat", ".ntf.dat", ".box.dat"};
 
 bool IsChangeInfoFile(const std::string& name) {
   for (const char* suffix : kChangeInfoSuffixes) {
-    if (backup_detail::EndsWithNoCase(name, suffix)) return true;
+    if (platform::EndsWithNoCase(name, suffix)) return true;
   }
   return false;
 }
@@ -44,26 +45,18 @@ void CheckOneFile(OutputSink& out, ChangeInfoCheck& check, const std::string& pa
                       std::to_string(kChangeInfoHeaderSize) + "-byte header.");
     return;
   }
-  std::array<unsigned char, kChangeInfoHeaderSize> header{};
+  ChangeInfoHeader header{};
   std::size_t have = 0;
-  while (have < header.size()) {
-    std::size_t got = 0;
-    error = file.Read(header.data() + have, header.size() - have, &got);
-    if (error != ERROR_SUCCESS || got == 0) break;
-    have += got;
-  }
+  error = ReadFully(file, header.data(), header.size(), have);
   if (have < header.size()) {
     ReportDamaged(out, check.damaged, path,
                   "Its header cannot be read" +
                       (error != ERROR_SUCCESS ? ": " + platform::FormatMessage(error) : std::string(".")));
     return;
   }
-  std::uint64_t low = 0, high = 0;
-  for (int i = 3; i >= 0; --i) {
-    low = (low << 8) | header[std::size_t(i)];
-    high = (high << 8) | header[std::size_t(i) + 4];
-  }
-  const std::uint64_t announced = (high << 32) | low;
+  DWORD low = 0, high = 0;
+  DecodeChangeInfoHeader(header, low, high);
+  const std::uint64_t announced = ChangeInfoSize(low, high);
   const std::uint64_t held = size - kChangeInfoHeaderSize;
   if (announced != held) {
     ReportDamaged(out, check.damaged, path,
@@ -81,7 +74,7 @@ void Walk(OutputSink& out, ChangeInfoCheck& check, const std::string& directory,
     const std::string path = directory + entry.name;
     if (entry.directory) {
       // The archived logs beside the snapshot are no change information.
-      if (top && platform::EqualsNoCase(entry.name, kLogsFolder)) continue;
+      if (top && platform::EqualsNoCase(entry.name, kLogsFolderName)) continue;
       Walk(out, check, path + "\\", false);
     } else if (IsChangeInfoFile(entry.name)) {
       CheckOneFile(out, check, path);
@@ -93,7 +86,7 @@ void Walk(OutputSink& out, ChangeInfoCheck& check, const std::string& directory,
 
 ChangeInfoCheck CheckChangeInformation(OutputSink& out, const std::string& ledgerDirectory) {
   ChangeInfoCheck check;
-  Walk(out, check, backup_detail::WithBackslash(ledgerDirectory), true);
+  Walk(out, check, WithBackslash(ledgerDirectory), true);
   if (check.files == 0) {
     Output(out, "WARNING: No change information file found (the backup recorded no database).\r\n");
   } else {
@@ -128,7 +121,7 @@ ChangeInfoListCheck CheckChangeInfoList(OutputSink& out, const std::string& ledg
                     std::to_string(badLine) + " is not a size and a file name.\r\n");
     return check;
   }
-  const std::string directory = backup_detail::WithBackslash(ledgerDirectory);
+  const std::string directory = WithBackslash(ledgerDirectory);
   for (const ChangeInfoListEntry& file : files) {
     ++check.files;
     const std::string path = directory + file.relativePath;
