@@ -17,8 +17,8 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 #include "output/output.h"
-#include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
