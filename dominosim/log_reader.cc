@@ -6,14 +6,14 @@
 
 #include "dominosim/checksum.h"
 #include "dominosim/status.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FileSize;
-using platform::posix::OpenFile;
-using platform::posix::ReadFileBytes;
-using platform::posix::UniqueFd;
+using platform::kit::FileSize;
+using platform::kit::OpenFile;
+using platform::kit::ReadFileBytes;
+using platform::kit::UniqueFd;
 
 STATUS ScanExtent(const std::string& path, std::uint32_t number, const Id16& logId,
                   std::uint64_t maxLsn, const RecordFn& fn, ExtentScan& scan) {

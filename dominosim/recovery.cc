@@ -14,12 +14,12 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "platform/volume_freeze.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FlockGuard;
-using platform::posix::PathExists;
+using platform::kit::FlockGuard;
+using platform::kit::PathExists;
 
 namespace {
 
@@ -61,7 +61,7 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     options.keepFileOpen = false;  // held below only by the databases that are replayed
     if (STATUS s = Database::Open(t.hostPath, options, open[i].db)) return {s, position};
     std::string canonical;
-    if (int e = platform::posix::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
+    if (int e = platform::kit::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
     open[i].duplicate = !seen.insert(canonical).second;
     if (STATUS s = open[i].db->ReadHeader(open[i].header)) return {s, position};
     if (open[i].header.logged == 0) return {ERR_DB_NOT_LOGGED, position};

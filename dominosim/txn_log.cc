@@ -6,19 +6,19 @@
 #include <cstring>
 
 #include "dominosim/status.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FileSize;
-using platform::posix::FlockGuard;
-using platform::posix::MakeDirectories;
-using platform::posix::NowFileTime;
-using platform::posix::OpenFile;
-using platform::posix::PWriteAll;
-using platform::posix::PathExists;
-using platform::posix::WriteAll;
-using platform::posix::WriteFileAtomically;
+using platform::kit::FileSize;
+using platform::kit::FlockGuard;
+using platform::kit::MakeDirectories;
+using platform::kit::NowFileTime;
+using platform::kit::OpenFile;
+using platform::kit::PWriteAll;
+using platform::kit::PathExists;
+using platform::kit::WriteAll;
+using platform::kit::WriteFileAtomically;
 
 namespace {
 
@@ -79,7 +79,7 @@ STATUS TxnLog::Open(const LogOptions& options, std::unique_ptr<TxnLog>& out) {
   }
   log->control_ = OpenFile(path, O_RDWR);
   if (!log->control_.valid()) return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
-  log->controlInode_ = platform::posix::FileIdentity(log->control_.get());
+  log->controlInode_ = platform::kit::FileIdentity(log->control_.get());
   if (STATUS s = log->MapControl()) return s;
   LogControl control;
   FlockGuard guard(log->control_.get(), false);
@@ -94,7 +94,7 @@ std::string TxnLog::ExtentPath(std::uint32_t number) const {
 }
 
 bool TxnLog::Replaced() const {
-  const std::uint64_t identity = platform::posix::PathIdentity(ControlPath(options_.dir));
+  const std::uint64_t identity = platform::kit::PathIdentity(ControlPath(options_.dir));
   return identity == 0 || identity != controlInode_;
 }
 
@@ -103,7 +103,7 @@ STATUS TxnLog::ReopenIfReplaced() {
   UniqueFd control = OpenFile(ControlPath(options_.dir), O_RDWR);
   if (!control.valid()) return ERR_LOG_NOT_FOUND;
   control_ = std::move(control);
-  controlInode_ = platform::posix::FileIdentity(control_.get());
+  controlInode_ = platform::kit::FileIdentity(control_.get());
   if (STATUS s = MapControl()) return s;
   extent_.reset();
   extentNumber_ = 0;
@@ -171,13 +171,13 @@ void TxnLog::RemoveOldExtents(LogControl& c) {
   if (options_.style == LogStyle::Archive) {
     // Archived extents leave the log directory; their copies are elsewhere.
     while (c.oldestPresent < c.currentExtent && ExtentArchived(c, c.oldestPresent)) {
-      platform::posix::RemoveFile(ExtentPath(c.oldestPresent));
+      platform::kit::RemoveFile(ExtentPath(c.oldestPresent));
       ++c.oldestPresent;
     }
   } else {
     // Circular logging keeps a fixed number of extents.
     while (c.currentExtent - c.oldestPresent >= options_.circularExtents) {
-      platform::posix::RemoveFile(ExtentPath(c.oldestPresent));
+      platform::kit::RemoveFile(ExtentPath(c.oldestPresent));
       ++c.oldestPresent;
     }
     if (c.archiveLow < c.oldestPresent) {

@@ -11,30 +11,30 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/unique_fd.h"
 
 namespace snapshotsvc {
 namespace {
 
-using platform::posix::UniqueFd;
+using platform::kit::UniqueFd;
 
 constexpr ino_t kBtrfsSubvolumeRootInode = 256;
 
 // Trees are folders: an existing name is ERROR_ALREADY_EXISTS.
 HRESULT FromResult(int err) {
-  return platform::posix::HresultFromResult(err, platform::posix::PathRole::Directory);
+  return platform::kit::HresultFromResult(err, platform::kit::PathRole::Directory);
 }
 // The failure of the call that just failed (never S_OK, even without errno).
 HRESULT LastError() {
-  return platform::posix::HresultFromErrno(errno, platform::posix::PathRole::Directory);
+  return platform::kit::HresultFromErrno(errno, platform::kit::PathRole::Directory);
 }
 
 // Reads a directory's entry names so that the caller may change the
 // directory while walking the list.
 HRESULT ReadNames(int dirFd, std::vector<std::string>& names) {
-  return FromResult(platform::posix::ListNamesAt(dirFd, names));
+  return FromResult(platform::kit::ListNamesAt(dirFd, names));
 }
 
 struct CloneContext {
@@ -58,7 +58,7 @@ HRESULT CloneFile(int srcDir, int dstDir, const char* name, const struct stat& s
   UniqueFd dst(::openat(dstDir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!dst.valid()) return LastError();
   bool shared = false;
-  const int err = platform::posix::CopyFileData(src.get(), dst.get(), ctx.tryReflink, &shared, &ctx.tryReflink);
+  const int err = platform::kit::CopyFileData(src.get(), dst.get(), ctx.tryReflink, &shared, &ctx.tryReflink);
   if (err != 0) return FromResult(err);
   if (shared) ++ctx.stats.reflinked;
   ++ctx.stats.files;
@@ -180,7 +180,7 @@ HRESULT CloneTree(const std::string& source, const std::string& target, CloneSta
   struct stat st;
   if (::fstat(src.get(), &st) != 0) return LastError();
   std::string parent, name;
-  platform::posix::SplitPath(target, parent, name);
+  platform::kit::SplitPath(target, parent, name);
   UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parentFd.valid()) return LastError();
   CloneContext ctx;
@@ -191,7 +191,7 @@ HRESULT CloneTree(const std::string& source, const std::string& target, CloneSta
 
 HRESULT RemoveTree(const std::string& path) {
   std::string parent, name;
-  platform::posix::SplitPath(path, parent, name);
+  platform::kit::SplitPath(path, parent, name);
   UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parentFd.valid()) return errno == ENOENT ? S_OK : LastError();
   return RemoveEntry(parentFd.get(), name.c_str());

@@ -15,7 +15,7 @@
 
 #include "platform/host.h"
 #include "platform/posix/event_messages.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 #include "platform/shared/event_observer.h"
 
 namespace platform {
@@ -60,7 +60,7 @@ bool AppendLine(const std::string& line) {
   const std::string dir = HostRoot() + "/Logs";
   if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return false;
   const std::string path = dir + "/Application.log";
-  posix::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  kit::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
   if (!fd.valid()) return false;
   // One write per line: lines of concurrent writers do not interleave.
   const ssize_t n = ::write(fd.get(), line.data(), line.size());

@@ -10,8 +10,8 @@
 #include "platform/host.h"
 #include "platform/posix/case_names.h"
 #include "platform/posix/file_copy.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 
 namespace platform {
 namespace {
@@ -19,7 +19,7 @@ namespace {
 // A write error as Windows names it: a full disk, or a fault of the device.
 DWORD WriteError(int err) {
   if (err == EIO) return ERROR_WRITE_FAULT;
-  return posix::Win32FromErrno(err);
+  return kit::Win32FromErrno(err);
 }
 
 }  // namespace
@@ -55,8 +55,8 @@ DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
     case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
     case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
   }
-  posix::UniqueFd fd = posix::OpenFile(hostPath, flags, 0666);
-  if (!fd.valid()) return posix::Win32FromErrno(errno, hostPath, posix::PathRole::File);
+  kit::UniqueFd fd = kit::OpenFile(hostPath, flags, 0666);
+  if (!fd.valid()) return kit::Win32FromErrno(errno, hostPath, kit::PathRole::File);
   struct stat st {};
   if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
     return ERROR_ACCESS_DENIED;  // a directory is not opened as a file
@@ -75,20 +75,20 @@ DWORD File::Read(void* buffer, std::size_t n, std::size_t* got) {
       *got = static_cast<std::size_t>(r);
       return ERROR_SUCCESS;
     }
-    if (errno != EINTR) return errno == EIO ? ERROR_READ_FAULT : posix::Win32FromErrno(errno);
+    if (errno != EINTR) return errno == EIO ? ERROR_READ_FAULT : kit::Win32FromErrno(errno);
   }
 }
 
 DWORD File::Write(const void* buffer, std::size_t n) {
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  const int err = posix::WriteAll(fd_, buffer, n);
+  const int err = kit::WriteAll(fd_, buffer, n);
   return err == 0 ? ERROR_SUCCESS : WriteError(err);
 }
 
 DWORD File::Size(std::uint64_t& size) const {
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) return posix::Win32FromErrno(errno);
+  if (::fstat(fd_, &st) != 0) return kit::Win32FromErrno(errno);
   size = static_cast<std::uint64_t>(st.st_size);
   return ERROR_SUCCESS;
 }

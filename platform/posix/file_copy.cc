@@ -13,13 +13,23 @@
 #include "platform/posix/file_copy.h"
 #include "platform/posix/flush.h"
 #include "platform/shared/flush_override.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/temp_file.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/temp_file.h"
+#include "platform/kit/unique_fd.h"
 
 namespace platform {
 namespace posix {
+using kit::CopyFileData;
+using kit::ERROR_NOT_SAME_DEVICE;
+using kit::ParentDirectory;
+using kit::PathRole;
+using kit::RenameNoReplace;
+using kit::TempFile;
+using kit::UniqueDir;
+using kit::UniqueFd;
+using kit::Win32FromErrno;
+
 namespace {
 
 // Deletes everything inside the directory open as dirFd; removes as much as

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/posix/case_names.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 

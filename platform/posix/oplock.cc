@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "platform/posix/lock_file.h"
 #include "platform/text.h"
 
@@ -47,7 +47,7 @@ bool OperationLockHandle::Acquire(const std::string& name) {
   Close();
   const int fd = posix::OpenLockFile(LockFileName(name));
   if (fd < 0) return false;
-  if (posix::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (kit::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return false;
   }

@@ -14,13 +14,13 @@
 
 #include "platform/host.h"
 #include "platform/posix/file_copy.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
-using posix::UniqueFd;
+using kit::UniqueFd;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -92,16 +92,16 @@ long FindKey(const IniText& ini, std::string_view section, std::string_view key,
   return -1;
 }
 
-bool ReadHostFile(const std::string& path, std::string& text) { return posix::ReadFileBytes(path, text) == 0; }
+bool ReadHostFile(const std::string& path, std::string& text) { return kit::ReadFileBytes(path, text) == 0; }
 
 // Opens and locks the file at path (creating it empty when missing) such
 // that the lock is on the file that the name refers to.
 UniqueFd LockFile(const std::string& path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    UniqueFd fd = posix::OpenFile(path, O_RDWR | O_CREAT, 0666);
-    if (!fd.valid()) fd = posix::OpenFile(path, O_RDONLY);
+    UniqueFd fd = kit::OpenFile(path, O_RDWR | O_CREAT, 0666);
+    if (!fd.valid()) fd = kit::OpenFile(path, O_RDONLY);
     if (!fd.valid()) return fd;
-    if (posix::Flock(fd.get(), LOCK_EX) != 0) return UniqueFd();
+    if (kit::Flock(fd.get(), LOCK_EX) != 0) return UniqueFd();
     struct stat held {}, named {};
     if (::fstat(fd.get(), &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
         held.st_dev == named.st_dev && held.st_ino == named.st_ino) {

@@ -16,15 +16,15 @@
 
 #include "platform/host.h"
 #include "platform/posix/file_copy.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 #include "platform/posix/reg_document.h"
 
 namespace platform {
 namespace {
 
 using posix::RegDocument;
-using posix::UniqueFd;
+using kit::UniqueFd;
 
 struct FileIdentity {
   bool exists = false;
@@ -62,7 +62,7 @@ LONG Refresh() {
   const std::string path = RegistryPath();
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) return static_cast<LONG>(posix::Win32FromErrno(errno, path));
+    if (errno != ENOENT) return static_cast<LONG>(kit::Win32FromErrno(errno, path));
     // A missing file is an empty registry.
     if (!g_cache.loaded || g_cache.path != path || g_cache.identity.exists) {
       g_cache.document.Parse("");
@@ -75,12 +75,12 @@ LONG Refresh() {
   if (g_cache.loaded && g_cache.path == path && g_cache.identity == IdentityOf(st)) {
     return ERROR_SUCCESS;
   }
-  UniqueFd fd = posix::OpenFile(path, O_RDONLY);
+  UniqueFd fd = kit::OpenFile(path, O_RDONLY);
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-    return static_cast<LONG>(posix::Win32FromErrno(errno, path));
+    return static_cast<LONG>(kit::Win32FromErrno(errno, path));
   }
   std::string text;
-  if (posix::ReadAll(fd.get(), text) != 0) return static_cast<LONG>(ERROR_READ_FAULT);
+  if (kit::ReadAll(fd.get(), text) != 0) return static_cast<LONG>(ERROR_READ_FAULT);
   g_cache.document.Parse(text);
   g_cache.identity = IdentityOf(st);
   g_cache.path = path;
@@ -102,10 +102,10 @@ LONG Write(const std::function<LONG(RegDocument&, bool& changed)>& change) {
   std::lock_guard<std::mutex> lock(g_mutex);
   const std::string path = RegistryPath();
   const std::string lockPath = path + ".lock";
-  UniqueFd lockFd = posix::OpenFile(lockPath, O_RDWR | O_CREAT, 0666);
-  if (!lockFd.valid()) return static_cast<LONG>(posix::Win32FromErrno(errno, lockPath));
-  if (const int err = posix::Flock(lockFd.get(), LOCK_EX); err != 0) {
-    return static_cast<LONG>(posix::Win32FromErrno(err, lockPath));
+  UniqueFd lockFd = kit::OpenFile(lockPath, O_RDWR | O_CREAT, 0666);
+  if (!lockFd.valid()) return static_cast<LONG>(kit::Win32FromErrno(errno, lockPath));
+  if (const int err = kit::Flock(lockFd.get(), LOCK_EX); err != 0) {
+    return static_cast<LONG>(kit::Win32FromErrno(err, lockPath));
   }
   if (const LONG err = Refresh(); err != ERROR_SUCCESS) return err;
   RegDocument updated = g_cache.document;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/debug.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 
 namespace platform {
 namespace {
@@ -51,7 +51,7 @@ void NotifySystemd(const char* message) {
   if (length >= sizeof address.sun_path) return;
   std::memcpy(address.sun_path, socketPath, length);
   if (socketPath[0] == '@') address.sun_path[0] = '\0';  // abstract name
-  posix::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  kit::UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return;
   const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
   if (::sendto(fd.get(), message, std::strlen(message), MSG_NOSIGNAL,

@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "platform/posix/lock_file.h"
 
 namespace platform {
@@ -34,7 +34,7 @@ bool VolumeLock::Lock(char driveLetter, Kind kind) {
   const int fd = posix::OpenLockFile(std::string("volume-") + letter + ".lock");
   if (fd < 0) return false;
   const int operation = kind == Kind::ExclusiveFreeze ? LOCK_EX : LOCK_SH;
-  if (posix::Flock(fd, operation) != 0) {
+  if (kit::Flock(fd, operation) != 0) {
     ::close(fd);
     return false;
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::posix {
+namespace platform::kit {
 
 int CurrentProcessId();
 // How many descriptors the process may hold open at once (the soft limit on
@@ -61,4 +61,4 @@ std::string ExecutableDirectory();
 // replaces this process. -1 when it cannot be started.
 int RunSiblingProgram(const std::string& name, const std::vector<std::string>& args);
 
-}  // namespace platform::posix
+}  // namespace platform::kit

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 
-namespace platform::posix {
+namespace platform::kit {
 
 class TempFile {
  public:
@@ -42,4 +42,4 @@ class TempFile {
   bool committed_ = false;
 };
 
-}  // namespace platform::posix
+}  // namespace platform::kit

@@ -6,7 +6,7 @@
 
 #include "platform/win_types.h"
 
-namespace platform::posix {
+namespace platform::kit {
 
 // What an operation expected to find when the kernel answered EEXIST or
 // ENOTDIR, because Windows reports those cases with different codes.
@@ -37,4 +37,4 @@ constexpr DWORD ERROR_WRITE_PROTECT = 19;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 
-}  // namespace platform::posix
+}  // namespace platform::kit

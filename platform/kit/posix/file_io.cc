@@ -1,4 +1,4 @@
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -15,9 +15,9 @@
 #include <ctime>
 #include <memory>
 
-#include "platform/posix/kit/temp_file.h"
+#include "platform/kit/temp_file.h"
 
-namespace platform::posix {
+namespace platform::kit {
 namespace {
 
 bool IsDotOrDotDot(const char* name) {
@@ -404,4 +404,4 @@ std::string JoinHostPath(const std::string& dir, const std::string& relative) {
   return out;
 }
 
-}  // namespace platform::posix
+}  // namespace platform::kit

@@ -1,4 +1,4 @@
-#include "platform/posix/kit/process.h"
+#include "platform/kit/process.h"
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdio>
 
-namespace platform::posix {
+namespace platform::kit {
 namespace {
 
 std::atomic<bool>* g_stop = nullptr;
@@ -67,4 +67,4 @@ int RunSiblingProgram(const std::string& name, const std::vector<std::string>& a
   return -1;
 }
 
-}  // namespace platform::posix
+}  // namespace platform::kit

@@ -1,7 +1,7 @@
 // Processes on Win32. A stop request is a file that the server's watcher
 // thread looks for (Windows has no signal that another process can send a
 // console-less program).
-#include "platform/posix/kit/process.h"
+#include "platform/kit/process.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -11,7 +11,7 @@
 #include <chrono>
 #include <thread>
 
-namespace platform::posix {
+namespace platform::kit {
 namespace {
 
 std::atomic<bool>* g_consoleStop = nullptr;
@@ -151,4 +151,4 @@ int RunSiblingProgram(const std::string& name, const std::vector<std::string>& a
   return int(code);
 }
 
-}  // namespace platform::posix
+}  // namespace platform::kit

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <utility>
 
-namespace platform::posix {
+namespace platform::kit {
 
 class UniqueFd {
  public:
@@ -61,4 +61,4 @@ class UniqueDir {
   DIR* dir_ = nullptr;
 };
 
-}  // namespace platform::posix
+}  // namespace platform::kit

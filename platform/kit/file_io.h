@@ -3,9 +3,9 @@
 // Results are errno values (0 on success) unless a line says otherwise.
 //
 // The toolkit of the components of our own (the simulated runtime, the
-// snapshot component) and of the POSIX platform layer. Its interface is
+// snapshot component) and of the platform layers. Its interface is
 // POSIX-style (descriptors, errno values, O_ flags) and has two
-// implementations: platform/posix/kit on POSIX, platform/win32/kit on
+// implementations: platform/kit/posix on POSIX, platform/kit/win32 on
 // Windows, where a descriptor is a C runtime descriptor over a Win32 handle
 // opened with full sharing (so files can be renamed and removed while open,
 // as on POSIX) and "host paths" are Windows paths.
@@ -20,9 +20,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 
-namespace platform::posix {
+namespace platform::kit {
 
 // open(2) with O_CLOEXEC, retried on EINTR; on failure the descriptor is
 // invalid and errno set.
@@ -164,4 +164,4 @@ std::string ParentDirectory(const std::string& path);
 // result uses the host's separator throughout the relative part.
 std::string JoinHostPath(const std::string& dir, const std::string& relative);
 
-}  // namespace platform::posix
+}  // namespace platform::kit

@@ -1,10 +1,10 @@
-#include "platform/win32/kit/win32_errors.h"
+#include "platform/kit/win32/win32_errors.h"
 
 #include <windows.h>
 
 #include <cerrno>
 
-namespace platform::posix::win32 {
+namespace platform::kit::win32 {
 
 int ErrnoFromWin32(unsigned long code) {
   switch (code) {
@@ -38,4 +38,4 @@ int ErrnoFromWin32(unsigned long code) {
   }
 }
 
-}  // namespace platform::posix::win32
+}  // namespace platform::kit::win32

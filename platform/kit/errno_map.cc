@@ -1,12 +1,12 @@
-#include "platform/posix/kit/errno_map.h"
+#include "platform/kit/errno_map.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
-namespace platform::posix {
+namespace platform::kit {
 namespace {
 
 bool ParentDirectoryExists(const std::string& hostPath) {
@@ -81,4 +81,4 @@ HRESULT HresultFromErrno(int err, PathRole role) {
   return HRESULT_FROM_WIN32(err == 0 ? ERROR_GEN_FAILURE : Win32FromErrno(err, {}, role));
 }
 
-}  // namespace platform::posix
+}  // namespace platform::kit

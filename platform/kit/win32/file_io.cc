@@ -4,7 +4,7 @@
 // byte far past any data (they then never stand in the way of reads and
 // writes); mappings are views of a file mapping, which every process of the
 // machine sees alike.
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -16,9 +16,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/win32/kit/win32_errors.h"
+#include "platform/kit/win32/win32_errors.h"
 
-namespace platform::posix {
+namespace platform::kit {
 namespace {
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
@@ -445,4 +445,4 @@ std::string JoinHostPath(const std::string& dir, const std::string& relative) {
   return out;
 }
 
-}  // namespace platform::posix
+}  // namespace platform::kit

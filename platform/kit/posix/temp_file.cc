@@ -1,4 +1,4 @@
-#include "platform/posix/kit/temp_file.h"
+#include "platform/kit/temp_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
-namespace platform::posix {
+namespace platform::kit {
 namespace {
 
 // A fresh hidden name beside the target: ".name.<pid>.<n>.tmp".
@@ -54,7 +54,7 @@ int TempFile::Create(const std::string& target, mode_t mode) {
 }
 
 int TempFile::WriteAll(std::string_view data) {
-  return posix::WriteAll(fd_.get(), data.data(), data.size());
+  return kit::WriteAll(fd_.get(), data.data(), data.size());
 }
 
 int TempFile::LinkToName(const std::string& name) {
@@ -89,4 +89,4 @@ int TempFile::Commit(const std::string& target, bool noReplace) {
   return 0;
 }
 
-}  // namespace platform::posix
+}  // namespace platform::kit
