@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/kit/unique_fd.h"
+#include "platform/kit/unique_handle.h"
 
 namespace platform::kit {
 

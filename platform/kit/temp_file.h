@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/kit/unique_fd.h"
+#include "platform/kit/unique_handle.h"
 
 namespace platform::kit {
 

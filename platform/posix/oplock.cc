@@ -30,33 +30,12 @@ std::string LockFileName(const std::string& name) {
 
 }  // namespace
 
-OperationLockHandle::~OperationLockHandle() { Close(); }
-
-OperationLockHandle::OperationLockHandle(OperationLockHandle&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)) {}
-
-OperationLockHandle& OperationLockHandle::operator=(OperationLockHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool OperationLockHandle::Acquire(const std::string& name) {
   Close();
-  const int fd = posix::OpenLockFile(LockFileName(name));
-  if (fd < 0) return false;
-  if (kit::Flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
+  NativeFile file(posix::OpenLockFile(LockFileName(name)));
+  if (!file.valid() || kit::Flock(file.get(), LOCK_EX | LOCK_NB) != 0) return false;
+  handle_ = std::move(file);
   return true;
-}
-
-void OperationLockHandle::Close() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 }  // namespace platform

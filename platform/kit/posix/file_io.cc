@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/kit/temp_file.h"
+#include "platform/kit/unique_fd.h"
 
 namespace platform::kit {
 namespace {
@@ -53,6 +54,8 @@ int CopyByReadWrite(int in, int out) {
 }
 
 }  // namespace
+
+int CloseDescriptor(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
 UniqueFd OpenFile(const std::string& path, int flags, mode_t mode) {
   int fd;

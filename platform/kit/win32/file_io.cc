@@ -67,6 +67,8 @@ std::string TemporaryName(const std::string& target) {
 
 }  // namespace
 
+int CloseDescriptor(int fd) { return ::_close(fd) == 0 ? 0 : errno; }
+
 UniqueFd OpenFile(const std::string& path, int flags, mode_t) {
   const int access = flags & (O_RDONLY | O_WRONLY | O_RDWR);
   // Writers may also cut the file (TruncateFile), which needs read access
