@@ -124,52 +124,24 @@ bool FdOnBtrfs(int fd) {
   return ::fstatfs(fd, &fs) == 0 && fs.f_type == BTRFS_SUPER_MAGIC;
 }
 
-HRESULT DeleteSubvolumeAt(int parentFd, const char* name) {
+// The root directory of a btrfs subvolume: removed with the subvolume call,
+// along with the subvolumes nested inside it.
+bool IsSubvolumeRoot(int dirFd) {
+  struct stat st;
+  return ::fstat(dirFd, &st) == 0 && st.st_ino == kBtrfsSubvolumeRootInode && FdOnBtrfs(dirFd);
+}
+
+int DeleteSubvolumeAt(int parentFd, const char* name) {
   errno = 0;
-  if (btrfs_util_delete_subvolume_fd(parentFd, name, 0) == BTRFS_UTIL_OK) return S_OK;
+  if (btrfs_util_delete_subvolume_fd(parentFd, name, 0) == BTRFS_UTIL_OK) return 0;
   if (errno == ENOTEMPTY) {  // subvolumes nested inside it
     errno = 0;
     if (btrfs_util_delete_subvolume_fd(parentFd, name, BTRFS_UTIL_DELETE_SUBVOLUME_RECURSIVE) ==
         BTRFS_UTIL_OK) {
-      return S_OK;
+      return 0;
     }
   }
-  return LastError();
-}
-
-HRESULT RemoveDirectoryContents(int dirFd);
-
-HRESULT RemoveEntry(int parentFd, const char* name) {
-  struct stat st;
-  if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? S_OK : LastError();
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    if (::unlinkat(parentFd, name, 0) != 0 && errno != ENOENT) return LastError();
-    return S_OK;
-  }
-  UniqueFd child(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!child.valid()) return LastError();
-  if (st.st_ino == kBtrfsSubvolumeRootInode && FdOnBtrfs(child.get())) {
-    child.reset();
-    return DeleteSubvolumeAt(parentFd, name);
-  }
-  HRESULT hr = RemoveDirectoryContents(child.get());
-  if (FAILED(hr)) return hr;
-  child.reset();
-  if (::unlinkat(parentFd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return LastError();
-  return S_OK;
-}
-
-HRESULT RemoveDirectoryContents(int dirFd) {
-  std::vector<std::string> names;
-  HRESULT hr = ReadNames(dirFd, names);
-  if (FAILED(hr)) return hr;
-  for (const std::string& name : names) {
-    hr = RemoveEntry(dirFd, name.c_str());
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
+  return errno != 0 ? errno : EIO;  // a failure that left no errno is still one
 }
 
 }  // namespace
@@ -190,11 +162,9 @@ HRESULT CloneTree(const std::string& source, const std::string& target, CloneSta
 }
 
 HRESULT RemoveTree(const std::string& path) {
-  std::string parent, name;
-  platform::kit::SplitPath(path, parent, name);
-  UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!parentFd.valid()) return errno == ENOENT ? S_OK : LastError();
-  return RemoveEntry(parentFd.get(), name.c_str());
+  static const platform::kit::WholeDirectories subvolumes{IsSubvolumeRoot, DeleteSubvolumeAt};
+  const int err = platform::kit::RemoveTree(path, &subvolumes);
+  return err == ENOENT ? S_OK : FromResult(err);
 }
 
 HRESULT SyncFileSystem(const std::string& path) {

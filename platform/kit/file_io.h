@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -115,6 +116,20 @@ class SharedMapping {
 // directory open as dirFd from its start and leaves dirFd open.
 int ListNames(const std::string& dir, std::vector<std::string>& names);
 int ListNamesAt(int dirFd, std::vector<std::string>& names);
+
+// Directories of a kind that goes as a whole by a call of its own (a btrfs
+// subvolume) rather than entry by entry: is() is asked with the directory
+// open, remove() removes it by its name in its parent (an errno value).
+struct WholeDirectories {
+  std::function<bool(int dirFd)> is;
+  std::function<int(int parentFd, const char* name)> remove;
+};
+// Removes a file, or a directory with everything in it, never following a
+// symbolic link out of the tree; an entry that vanishes meanwhile counts as
+// removed. Removes as much as it can and returns the first errno met
+// (ENOENT when path does not exist). POSIX only: the Windows layers delete
+// trees with the system's own call.
+int RemoveTree(const std::string& path, const WholeDirectories* whole = nullptr);
 
 // Makes a directory's entries durable (fsync of the directory).
 int SyncDirectory(const std::string& dir);
