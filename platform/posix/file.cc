@@ -8,7 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/case_names.h"
+#include "platform/posix/hostroot/case_names.h"
 #include "platform/posix/file_copy.h"
 #include "platform/kit/errno_map.h"
 #include "platform/kit/file_io.h"

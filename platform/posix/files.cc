@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "platform/host.h"
-#include "platform/posix/case_names.h"
+#include "platform/posix/hostroot/case_names.h"
 #include "platform/kit/errno_map.h"
 #include "platform/kit/unique_fd.h"
 #include "platform/posix/host_file_info.h"

@@ -14,7 +14,7 @@
 #include <mutex>
 
 #include "platform/host.h"
-#include "platform/posix/event_messages.h"
+#include "platform/posix/hostroot/event_messages.h"
 #include "platform/kit/unique_fd.h"
 #include "platform/shared/event_observer.h"
 

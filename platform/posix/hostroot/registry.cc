@@ -18,7 +18,7 @@
 #include "platform/posix/file_copy.h"
 #include "platform/kit/errno_map.h"
 #include "platform/kit/file_io.h"
-#include "platform/posix/reg_document.h"
+#include "platform/posix/hostroot/reg_document.h"
 
 namespace platform {
 namespace {

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/posix/case_names.h"
+#include "platform/posix/hostroot/case_names.h"
 #include "platform/kit/unique_fd.h"
 #include "platform/registry.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/event_messages.h"
+#include "platform/posix/hostroot/event_messages.h"
 
 #include <cstdio>
 

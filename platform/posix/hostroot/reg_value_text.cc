@@ -1,4 +1,4 @@
-#include "platform/posix/reg_value_text.h"
+#include "platform/posix/hostroot/reg_value_text.h"
 
 #include <cstdio>
 

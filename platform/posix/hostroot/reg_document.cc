@@ -1,8 +1,8 @@
-#include "platform/posix/reg_document.h"
+#include "platform/posix/hostroot/reg_document.h"
 
 #include <algorithm>
 
-#include "platform/posix/reg_value_text.h"
+#include "platform/posix/hostroot/reg_value_text.h"
 #include "platform/text.h"
 
 namespace platform::posix {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/reg_document.h"
+#include "platform/posix/hostroot/reg_document.h"
 
 namespace platform::posix {
 
