@@ -56,6 +56,11 @@ class StandardOutput {
 // The directory of the running executable (host path, no trailing separator).
 std::string ExecutableDirectory();
 
+// An argument as a Windows command line writes it (quoted where it holds a
+// blank, a tab or a quote), so that CommandLineToArgvW and the C runtime
+// read it back whole.
+std::string QuoteArgument(const std::string& arg);
+
 // Runs the program beside this executable named name (".exe" is added on
 // Windows) with args and returns its exit code; on POSIX the program
 // replaces this process. -1 when it cannot be started.

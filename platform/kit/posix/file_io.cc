@@ -160,12 +160,6 @@ int ReadAll(int fd, std::string& out, std::size_t limit) {
   }
 }
 
-int ReadFileBytes(const std::string& path, std::string& out, std::size_t limit) {
-  UniqueFd fd = OpenFile(path, O_RDONLY);
-  if (!fd.valid()) return errno;
-  return ReadAll(fd.get(), out, limit);
-}
-
 int WriteFileAtomically(const std::string& path, std::string_view data, bool durable, mode_t mode) {
   TempFile temp;
   int err = temp.Create(path, mode);
@@ -216,13 +210,6 @@ bool ByteLockedByOther(int fd, std::uint64_t offset) {
   short found = F_UNLCK;
   if (ByteLockRequest(fd, F_OFD_GETLK, F_WRLCK, offset, &found) != 0) return true;  // unknown: taken as locked
   return found != F_UNLCK;
-}
-
-bool FlockGuard::Lock(int fd, bool exclusive) {
-  Unlock();
-  if (Flock(fd, exclusive ? LOCK_EX : LOCK_SH) != 0) return false;
-  fd_ = fd;
-  return true;
 }
 
 void FlockGuard::Unlock() {
@@ -392,12 +379,6 @@ void SplitPath(const std::string& path, std::string& parent, std::string& name) 
     parent.assign(slash == 0 ? std::string_view("/") : trimmed.substr(0, slash));
     name.assign(trimmed.substr(slash + 1));
   }
-}
-
-std::string ParentDirectory(const std::string& path) {
-  std::string parent, name;
-  SplitPath(path, parent, name);
-  return parent;
 }
 
 std::string JoinHostPath(const std::string& dir, const std::string& relative) {

@@ -193,12 +193,6 @@ int ReadAll(int fd, std::string& out, std::size_t limit) {
   }
 }
 
-int ReadFileBytes(const std::string& path, std::string& out, std::size_t limit) {
-  UniqueFd fd = OpenFile(path, O_RDONLY);
-  if (!fd.valid()) return errno;
-  return ReadAll(fd.get(), out, limit);
-}
-
 int WriteFileAtomically(const std::string& path, std::string_view data, bool durable, mode_t) {
   const std::string temp = TemporaryName(path);
   UniqueFd fd = OpenFile(temp, O_WRONLY | O_CREAT | O_EXCL);
@@ -246,13 +240,6 @@ bool ByteLockedByOther(int fd, std::uint64_t offset) {
   if (!::LockFileEx(h, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return true;
   ::UnlockFileEx(h, 0, 1, 0, &at);
   return false;
-}
-
-bool FlockGuard::Lock(int fd, bool exclusive) {
-  Unlock();
-  if (LockWait(fd, exclusive) != 0) return false;
-  fd_ = fd;
-  return true;
 }
 
 void FlockGuard::Unlock() {
@@ -432,12 +419,6 @@ void SplitPath(const std::string& path, std::string& parent, std::string& name) 
   std::string_view head = trimmed.substr(0, slash);  // with its separator
   if (head.size() > rootLength) head.remove_suffix(1);
   parent.assign(head);
-}
-
-std::string ParentDirectory(const std::string& path) {
-  std::string parent, name;
-  SplitPath(path, parent, name);
-  return parent;
 }
 
 std::string JoinHostPath(const std::string& dir, const std::string& relative) {

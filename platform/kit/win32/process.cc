@@ -21,25 +21,6 @@ BOOL WINAPI OnConsoleControl(DWORD) {
   return TRUE;
 }
 
-// A command-line argument as CommandLineToArgvW and the C runtime read it back.
-std::string Quote(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  std::size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') out.append(backslashes * 2 + 1, '\\');
-    else out.append(backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  return out + "\"";
-}
-
 }  // namespace
 
 int CurrentProcessId() { return int(::GetCurrentProcessId()); }
@@ -134,8 +115,8 @@ int RunSiblingProgram(const std::string& name, const std::vector<std::string>& a
   path += '\\';
   path += name;
   path += ".exe";
-  std::string command = Quote(path);
-  for (const std::string& a : args) command += " " + Quote(a);
+  std::string command = QuoteArgument(path);
+  for (const std::string& a : args) command += " " + QuoteArgument(a);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

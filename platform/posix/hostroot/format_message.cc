@@ -1,10 +1,10 @@
-// FormatMessage: the texts Windows gives for the Win32 codes and HRESULTs
-// that this system reports; the code in numbers for any other.
+// The texts Windows gives for the Win32 codes and HRESULTs that this system
+// reports (FormatMessage, platform/shared/format_message.cc).
 #include <cstdint>
-#include <cstdio>
+#include <iterator>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/shared/machine.h"
 
 namespace platform {
 namespace {
@@ -74,28 +74,11 @@ std::string Lookup(const Text* begin, const Text* end, std::uint32_t code) {
   return {};
 }
 
-std::string Numeric(const char* format, std::uint32_t code) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, static_cast<unsigned>(code));
-  return text;
-}
-
 }  // namespace
 
-std::string FormatMessage(DWORD code) {
-  // An HRESULT handed over as a DWORD, as FormatMessage accepts it on Windows.
-  if (code & 0x80000000u) return FormatMessageHr(static_cast<HRESULT>(code));
-  const std::string text = Lookup(std::begin(kWin32Texts), std::end(kWin32Texts), code);
-  return text.empty() ? Numeric("Error %u", code) : text;
-}
-
-std::string FormatMessageHr(HRESULT hr) {
-  const auto code = static_cast<std::uint32_t>(hr);
-  if (code == 0) return FormatMessage(0);
-  std::string text = (code & 0xFFFF0000u) == 0x80070000u  // HRESULT_FROM_WIN32
-                         ? Lookup(std::begin(kWin32Texts), std::end(kWin32Texts), code & 0xFFFFu)
-                         : Lookup(std::begin(kHresultTexts), std::end(kHresultTexts), code);
-  return text.empty() ? Numeric("Error 0x%08X", code) : text;
+std::string machine::MessageText(std::uint32_t code) {
+  return code & 0x80000000u ? Lookup(std::begin(kHresultTexts), std::end(kHresultTexts), code)
+                            : Lookup(std::begin(kWin32Texts), std::end(kWin32Texts), code);
 }
 
 }  // namespace platform

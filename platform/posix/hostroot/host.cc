@@ -15,6 +15,7 @@
 #include "platform/posix/hostroot/case_names.h"
 #include "platform/kit/unique_fd.h"
 #include "platform/registry.h"
+#include "platform/shared/win_path.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -45,14 +46,6 @@ std::string AbsoluteDirectory(const std::string& dir) {
   }
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out;
-}
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Characters Windows does not allow in a file name.
-bool IsBadNameCharacter(char c) {
-  return static_cast<unsigned char>(c) < 32 || c == '*' || c == '?' || c == '"' || c == '<' ||
-         c == '>' || c == '|' || c == ':';
 }
 
 // True when path is dir or lies below it; rest receives the part below.
@@ -212,21 +205,9 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
   if (winPath.size() < 2 || winPath[1] != ':') return ERROR_PATH_NOT_FOUND;
   const std::string driveDir = DriveHostDirectory(winPath[0]);
   if (driveDir.empty()) return ERROR_PATH_NOT_FOUND;
-  std::string out = driveDir;
   std::vector<std::string_view> parts;
-  std::string_view rest = winPath.substr(2);
-  while (!rest.empty()) {
-    std::size_t end = 0;
-    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
-    const std::string_view part = rest.substr(0, end);
-    rest.remove_prefix(end == rest.size() ? end : end + 1);
-    if (part.empty()) continue;  // doubled or trailing separators
-    if (part == "." || part == "..") return ERROR_INVALID_NAME;
-    for (char c : part) {
-      if (IsBadNameCharacter(c)) return ERROR_INVALID_NAME;
-    }
-    parts.push_back(part);
-  }
+  if (const DWORD err = shared::SplitWindowsPath(winPath, parts); err != ERROR_SUCCESS) return err;
+  std::string out = driveDir;
   for (std::string_view part : parts) {
     if (out.back() != '/') out += '/';
     out += part;

@@ -15,18 +15,13 @@
 #include "platform/host.h"
 #include "platform/posix/file_copy.h"
 #include "platform/kit/file_io.h"
+#include "platform/shared/profile_text.h"
 #include "platform/text.h"
 
 namespace platform {
 namespace {
 
 using kit::UniqueFd;
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 struct IniText {
   std::vector<std::string> lines;
@@ -55,11 +50,11 @@ IniText SplitIni(std::string_view text) {
 
 // The section name of a "[name]" line.
 bool SectionName(std::string_view line, std::string_view& name) {
-  line = Trim(line);
+  line = shared::TrimProfileText(line);
   if (line.size() < 2 || line.front() != '[') return false;
   const auto close = line.find(']');
   if (close == std::string_view::npos) return false;
-  name = Trim(line.substr(1, close - 1));
+  name = shared::TrimProfileText(line.substr(1, close - 1));
   return true;
 }
 
@@ -67,8 +62,8 @@ bool SectionName(std::string_view line, std::string_view& name) {
 bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
   const auto eq = line.find('=');
   if (eq == std::string_view::npos) return false;
-  key = Trim(line.substr(0, eq));
-  value = Trim(line.substr(eq + 1));
+  key = shared::TrimProfileText(line.substr(0, eq));
+  value = shared::TrimProfileText(line.substr(eq + 1));
   return true;
 }
 
@@ -86,7 +81,7 @@ long FindKey(const IniText& ini, std::string_view section, std::string_view key,
       continue;
     }
     if (!inSection) continue;
-    if (!Trim(ini.lines[i]).empty()) sectionEnd = static_cast<long>(i) + 1;
+    if (!shared::TrimProfileText(ini.lines[i]).empty()) sectionEnd = static_cast<long>(i) + 1;
     if (KeyValue(ini.lines[i], k, v) && EqualsNoCase(k, key)) return static_cast<long>(i);
   }
   return -1;
@@ -117,7 +112,7 @@ UniqueFd LockFile(const std::string& path) {
 std::size_t GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, std::string& out,
                                     std::size_t capacity, const std::string& winFile) {
-  std::string value(Trim(defaultValue));
+  std::string value(shared::TrimProfileText(defaultValue));
   std::string path, text;
   if (ToHostPath(winFile, path) == ERROR_SUCCESS && ReadHostFile(path, text)) {
     const IniText ini = SplitIni(text);
@@ -143,14 +138,7 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& winFile) {
-  // A line end in any of the three would make the file say something else.
-  for (const std::string* s : {&section, &key, &value}) {
-    if (s->find_first_of("\r\n") != std::string::npos) return false;
-  }
-  if (Trim(key).empty() || key.find('=') != std::string::npos || Trim(section).empty() ||
-      section.find(']') != std::string::npos) {
-    return false;
-  }
+  if (!shared::ProfileEntryWritable(section, key, value)) return false;
   std::string path;
   if (ToHostPath(winFile, path) != ERROR_SUCCESS) return false;
   const UniqueFd lock = LockFile(path);
