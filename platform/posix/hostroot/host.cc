@@ -252,14 +252,9 @@ DWORD ToWindowsPath(std::string_view hostPath, std::string& winPath) {
     }
   }
   if (best.empty()) return ERROR_PATH_NOT_FOUND;
-  for (std::size_t i = 3; i < best.size(); ++i) {
-    if (IsBadNameCharacter(best[i])) return ERROR_INVALID_NAME;
-  }
-  // A path that does not exist is taken as written: "." and ".." stay refused.
-  const std::string names = best.substr(2) + "\\";
-  if (names.find("\\.\\") != std::string::npos || names.find("\\..\\") != std::string::npos) {
-    return ERROR_INVALID_NAME;
-  }
+  // Names the drive map cannot carry ("." and "..", wildcards, colons) are refused.
+  std::vector<std::string_view> names;
+  if (const DWORD invalid = shared::SplitWindowsPath(best, names)) return invalid;
   winPath = std::move(best);
   return ERROR_SUCCESS;
 }
