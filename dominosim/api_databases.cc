@@ -20,10 +20,8 @@ STATUS SimApi::OpenDatabase(const char* path, DBHANDLE* handle) {
   *handle = 0;
   if (!initialized_) return ERR_NOT_INITIALIZED;
   std::string host;
-  if (STATUS s = MapPath(path, host)) return s;
   DatabaseOptions options;
-  options.volumeDrive = DriveOf(path);
-  options.stateDir = config_.stateDirHost;
+  if (STATUS s = Locate(path, host, options)) return s;
   // The engine holds every database of a server open during a backup: each
   // holds one descriptor, not the database file's as well.
   options.keepFileOpen = false;
@@ -65,14 +63,19 @@ STATUS SimApi::WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) {
   return db->WriteDbRecord(record);
 }
 
+STATUS SimApi::Locate(const char* path, std::string& host, DatabaseOptions& options) {
+  if (STATUS s = MapPath(path, host)) return s;
+  options.volumeDrive = DriveOf(path);
+  options.stateDir = config_.stateDirHost;
+  return NOERROR;
+}
+
 STATUS SimApi::OpenState(const char* path, std::unique_ptr<Database>& out) {
   if (path == nullptr) return ERR_BAD_ARGUMENT;
   if (!initialized_) return ERR_NOT_INITIALIZED;
   std::string host;
-  if (STATUS s = MapPath(path, host)) return s;
   DatabaseOptions options;
-  options.volumeDrive = DriveOf(path);
-  options.stateDir = config_.stateDirHost;
+  if (STATUS s = Locate(path, host, options)) return s;
   return Database::OpenStateOf(host, options, out);
 }
 

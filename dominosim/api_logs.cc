@@ -6,7 +6,7 @@
 #include "dominosim/recovery.h"
 #include "dominosim/sim_api.h"
 #include "dominosim/status.h"
-#include "platform/posix/kit/process.h"
+#include "platform/kit/process.h"
 
 namespace dominosim {
 
@@ -155,7 +155,7 @@ STATUS SimApi::RecoverDatabaseList(const char* packedList, ArchivedLogCallbackFn
   }
   std::string logDirWin = config_.logDirWin;
   // Progress goes to standard output, as the library's does.
-  platform::posix::StandardOutput out;
+  platform::kit::StandardOutput out;
   FetchExtentFn fetch = [callback, logDirWin, &out](std::uint32_t number) {
     if (callback == nullptr) return;
     std::string path = JoinWin(logDirWin, ExtentFileName(number));

@@ -26,21 +26,21 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/process.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/process.h"
 
 namespace dominosim {
 
-using platform::posix::FileSize;
-using platform::posix::FlockGuard;
-using platform::posix::MakeDirectories;
-using platform::posix::OpenFile;
-using platform::posix::PReadAll;
-using platform::posix::ReadFileBytes;
-using platform::posix::RemoveFile;
-using platform::posix::ReplaceFile;
-using platform::posix::TruncateFile;
-using platform::posix::WriteAll;
+using platform::kit::FileSize;
+using platform::kit::FlockGuard;
+using platform::kit::MakeDirectories;
+using platform::kit::OpenFile;
+using platform::kit::PReadAll;
+using platform::kit::ReadFileBytes;
+using platform::kit::RemoveFile;
+using platform::kit::ReplaceFile;
+using platform::kit::TruncateFile;
+using platform::kit::WriteAll;
 
 namespace {
 
@@ -121,7 +121,7 @@ bool Database::HolderAlive() {
   if (holding_) return true;
   // Another holder's lock conflicts with this descriptor's; a dead holder's
   // went with its descriptors.
-  return platform::posix::ByteLockedByOther(state_.get(), kHolderByte);
+  return platform::kit::ByteLockedByOther(state_.get(), kHolderByte);
 }
 
 STATUS Database::ClearDirty() {
@@ -173,7 +173,7 @@ STATUS Database::BackupStart(DWORD* context) {
     return s;
   }
   if (state.mode != kIdle && HolderAlive()) return ERR_IN_BACKUP;
-  if (int e = platform::posix::TryLockByte(state_.get(), kHolderByte)) {
+  if (int e = platform::kit::TryLockByte(state_.get(), kHolderByte)) {
     return e == EWOULDBLOCK ? ERR_IN_BACKUP : StatusFromErrno(e);
   }
   STATUS status = ClearDirty();
@@ -181,12 +181,12 @@ STATUS Database::BackupStart(DWORD* context) {
     RemoveFile(StatePath(".chg"));
     state.mode = kRecording;
     state.context = state.context + 1 == 0 ? 1 : state.context + 1;
-    state.holderPid = std::uint32_t(platform::posix::CurrentProcessId());
+    state.holderPid = std::uint32_t(platform::kit::CurrentProcessId());
     state.streamSize = 0;
     status = WriteState(state);
   }
   if (status != NOERROR) {
-    platform::posix::UnlockByte(state_.get(), kHolderByte);
+    platform::kit::UnlockByte(state_.get(), kHolderByte);
     return status;
   }
   holding_ = true;
@@ -330,7 +330,7 @@ STATUS Database::BackupEnd(DWORD context, bool /*abandon*/) {
     State state;
     status = ReadState(state);
     if (status == NOERROR && state.context == context) status = ResetState(state);
-    platform::posix::UnlockByte(state_.get(), kHolderByte);
+    platform::kit::UnlockByte(state_.get(), kHolderByte);
   }
   holding_ = false;
   stopped_ = false;

@@ -9,16 +9,16 @@
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
 #include "dominosim/volume_hold.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::OpenFile;
-using platform::posix::PReadAll;
-using platform::posix::PWritePieces;
-using platform::posix::RemoveFile;
-using platform::posix::WritePiece;
-using platform::posix::WriteAll;
+using platform::kit::OpenFile;
+using platform::kit::PReadAll;
+using platform::kit::PWritePieces;
+using platform::kit::RemoveFile;
+using platform::kit::WritePiece;
+using platform::kit::WriteAll;
 
 namespace {
 
@@ -297,7 +297,7 @@ STATUS ChangeApplier::WritePages() {
       i += k;
     }
   }
-  if (int e = platform::posix::TruncateFile(targetFd_.get(),
+  if (int e = platform::kit::TruncateFile(targetFd_.get(),
                                             std::uint64_t(parser_.header().pageCount) * kPageSize))
     return StatusFromErrno(e);
   return NOERROR;

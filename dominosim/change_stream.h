@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "dominosim/page_format.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::UniqueFd;
+using platform::kit::UniqueFd;
 
 constexpr std::size_t kStreamHeaderSize = 64;
 constexpr std::size_t kEntrySize = 8 + kPageSize;

@@ -11,19 +11,19 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FileSize;
-using platform::posix::FlockGuard;
-using platform::posix::OpenFile;
-using platform::posix::PReadAll;
-using platform::posix::PWriteAll;
-using platform::posix::PathExists;
-using platform::posix::RemoveFile;
-using platform::posix::ReplaceFile;
-using platform::posix::WriteAll;
+using platform::kit::FileSize;
+using platform::kit::FlockGuard;
+using platform::kit::OpenFile;
+using platform::kit::PReadAll;
+using platform::kit::PWriteAll;
+using platform::kit::PathExists;
+using platform::kit::RemoveFile;
+using platform::kit::ReplaceFile;
+using platform::kit::WriteAll;
 
 std::string StateKeyFor(const std::string& canonicalPath) {
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a
@@ -99,7 +99,7 @@ STATUS Database::OpenDataFile() {
 
 STATUS Database::AttachState() {
   std::string canonical;
-  if (int e = platform::posix::CanonicalPath(path_, canonical)) return StatusFromErrno(e);
+  if (int e = platform::kit::CanonicalPath(path_, canonical)) return StatusFromErrno(e);
   stateKey_ = StateKeyFor(canonical);
   return OpenState();
 }

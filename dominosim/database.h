@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "dominosim/page_format.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::SharedMapping;
-using platform::posix::UniqueFd;
+using platform::kit::SharedMapping;
+using platform::kit::UniqueFd;
 
 class TxnLog;
 

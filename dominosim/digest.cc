@@ -8,12 +8,12 @@
 #include "dominosim/database.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FlockGuard;
-using platform::posix::PReadAll;
+using platform::kit::FlockGuard;
+using platform::kit::PReadAll;
 
 namespace {
 
@@ -27,13 +27,13 @@ bool IsDatabaseName(const std::string& name) {
 
 void Walk(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
   std::vector<std::string> names;
-  platform::posix::ListNames(dir, names);  // an unreadable directory holds no database
+  platform::kit::ListNames(dir, names);  // an unreadable directory holds no database
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
     std::string path = dir + "/" + name;
-    if (platform::posix::IsDirectory(path)) {
+    if (platform::kit::IsDirectory(path)) {
       Walk(path, prefix + name + "/", out);
-    } else if (IsDatabaseName(name) && platform::posix::IsRegularFile(path)) {
+    } else if (IsDatabaseName(name) && platform::kit::IsRegularFile(path)) {
       out.push_back(prefix + name);
     }
   }

@@ -12,7 +12,7 @@
 #include "dominosim/install.h"
 #include "dominosim/tool_commands.h"
 #include "platform/host.h"
-#include "platform/posix/kit/process.h"
+#include "platform/kit/process.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated Domino hosts: install, run, check"};
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   }
   // nserver beside this executable, so that the server process carries its name.
   if (*serverCmd) {
-    const int rc = platform::posix::RunSiblingProgram("nserver", serverCmd->remaining());
+    const int rc = platform::kit::RunSiblingProgram("nserver", serverCmd->remaining());
     return rc < 0 ? 2 : rc;
   }
   if (!root.empty()) platform::SetHostRoot(root);

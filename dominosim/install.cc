@@ -13,15 +13,15 @@
 #include "platform/profile.h"
 #include "platform/registry.h"
 #include "snapshotsvc/configure.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::MakeDirectories;
-using platform::posix::ParentDirectory;
-using platform::posix::PathExists;
-using platform::posix::ReadFileBytes;
-using platform::posix::WriteFileAtomically;
+using platform::kit::MakeDirectories;
+using platform::kit::ParentDirectory;
+using platform::kit::PathExists;
+using platform::kit::ReadFileBytes;
+using platform::kit::WriteFileAtomically;
 
 namespace {
 
@@ -122,7 +122,7 @@ bool BuildServer(const InstallOptions& o, int partition, bool partitioned, Insta
   std::string lastFolder;
   for (std::size_t i = 0; i < plan.size(); ++i) {
     std::string win = JoinWin(server.dataDirectory, plan[i].relativePath);
-    std::string host = platform::posix::JoinHostPath(dataHost, plan[i].relativePath);
+    std::string host = platform::kit::JoinHostPath(dataHost, plan[i].relativePath);
     if (ParentDirectory(host) != lastFolder) {
       lastFolder = ParentDirectory(host);
       if (int e = MakeDirectories(lastFolder)) {
@@ -218,7 +218,7 @@ bool InstallHost(const InstallOptions& given, InstallResult& result, std::string
   const bool simulated = !o.root.empty();
   if (simulated) {
     if (int e = MakeDirectories(o.root)) return Fail(error, "cannot create " + o.root + ": " + std::strerror(e));
-    if (platform::posix::CanonicalPath(o.root, result.root) != 0) return Fail(error, "cannot resolve " + o.root);
+    if (platform::kit::CanonicalPath(o.root, result.root) != 0) return Fail(error, "cannot resolve " + o.root);
     std::string volumes = result.root + "/volumes";
     if (PathExists(volumes + "/D")) return Fail(error, result.root + " already holds a host");
     if (MakeDirectories(volumes) != 0 || MakeDirectories(result.root + "/Windows") != 0)

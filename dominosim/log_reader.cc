@@ -7,14 +7,15 @@
 #include "dominosim/checksum.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FileSize;
-using platform::posix::OpenFile;
-using platform::posix::PReadAll;
-using platform::posix::UniqueFd;
+using platform::kit::FileSize;
+using platform::kit::OpenFile;
+using platform::kit::PReadAll;
+using platform::kit::ReadFileBytes;
+using platform::kit::UniqueFd;
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "dominosim/status.h"
 #include "dominosim/workload.h"
 #include "platform/host.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/process.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/process.h"
 #include "platform/process.h"
 
 namespace {
@@ -39,19 +39,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nserver: %s: %s\n", ini.c_str(), dominosim::StatusText(s).c_str());
     return 2;
   }
-  platform::posix::MakeDirectories(config.stateDirHost);
+  platform::kit::MakeDirectories(config.stateDirHost);
   const std::string stopFile = dominosim::StopFilePath(config);
-  platform::posix::RemoveFile(stopFile);  // a request meant for an earlier run
-  platform::posix::StopWatch watch(g_stop, stopFile);
+  platform::kit::RemoveFile(stopFile);  // a request meant for an earlier run
+  platform::kit::StopWatch watch(g_stop, stopFile);
   std::string pidFile = config.stateDirHost + "/nserver.pid";
-  const int pid = platform::posix::CurrentProcessId();
-  platform::posix::WriteFileAtomically(pidFile, std::to_string(pid) + "\n", false);
+  const int pid = platform::kit::CurrentProcessId();
+  platform::kit::WriteFileAtomically(pidFile, std::to_string(pid) + "\n", false);
   std::fprintf(stderr, "nserver: %s running (pid %d)\n", config.serverName.c_str(), pid);
 
   dominosim::WorkloadStats stats;
   STATUS status = dominosim::RunWorkload(config, options, g_stop, stats, stderr);
-  platform::posix::RemoveFile(pidFile);
-  platform::posix::RemoveFile(stopFile);
+  platform::kit::RemoveFile(pidFile);
+  platform::kit::RemoveFile(stopFile);
   std::fprintf(stderr, "nserver: stopped: %llu transactions, %llu pages on %u databases, %llu errors\n",
                static_cast<unsigned long long>(stats.transactions),
                static_cast<unsigned long long>(stats.pages), stats.databases,

@@ -9,11 +9,11 @@
 #include "dominosim/db_state.h"
 #include "dominosim/status.h"
 #include "dominosim/volume_hold.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FlockGuard;
+using platform::kit::FlockGuard;
 
 STATUS Database::CheckOnline() {
   State state;
@@ -50,7 +50,7 @@ STATUS Database::TakeOffline(std::uint32_t waitMs) {
         state.flags |= kOfflineFlag;
         if (STATUS w = WriteState(state)) return w;
         fd_.reset();
-        const int e = platform::posix::RemoveFile(path_);
+        const int e = platform::kit::RemoveFile(path_);
         if (e == 0 || e == ENOENT) return NOERROR;
         state.flags &= ~std::uint32_t(kOfflineFlag);
         WriteState(state);

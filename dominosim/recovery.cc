@@ -17,13 +17,13 @@
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "platform/volume_freeze.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FlockGuard;
-using platform::posix::PathExists;
-using platform::posix::UniqueFd;
+using platform::kit::FlockGuard;
+using platform::kit::PathExists;
+using platform::kit::UniqueFd;
 
 namespace {
 
@@ -43,7 +43,7 @@ struct Target {
 STATUS OpenExtent(TxnLog& log, std::uint32_t n, const FetchExtentFn& fetch, std::FILE* out, UniqueFd& fd) {
   std::string path = log.ExtentPath(n);
   if (!PathExists(path) && fetch) fetch(n);
-  fd = platform::posix::OpenFile(path, O_RDONLY);
+  fd = platform::kit::OpenFile(path, O_RDONLY);
   if (!fd.valid()) {
     std::fprintf(out, "Transaction log %s is not available\n", ExtentFileName(n).c_str());
     return ERR_LOGS_MISSING;
@@ -69,7 +69,7 @@ RecoveryResult RecoverDatabases(const std::vector<RecoveryTarget>& targets, TxnL
     dbOptions.keepFileOpen = false;  // held below only by the databases that are replayed
     if (STATUS s = Database::Open(t.hostPath, dbOptions, open[i].db)) return {s, position};
     std::string canonical;
-    if (int e = platform::posix::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
+    if (int e = platform::kit::CanonicalPath(t.hostPath, canonical)) return {StatusFromErrno(e), position};
     open[i].duplicate = !seen.insert(canonical).second;
     if (STATUS s = open[i].db->ReadHeader(open[i].header)) return {s, position};
     if (open[i].header.logged == 0) return {ERR_DB_NOT_LOGGED, position};

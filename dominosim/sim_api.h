@@ -72,6 +72,8 @@ class SimApi final : public DominoApi {
   STATUS Log(TxnLog** out);
   STATUS ArchiveStep(std::uint32_t from, BYTE logId[16], DWORD* logNumber, char* path);
   // The state of the database at a Windows path, for taking it offline or online.
+  // The host path of a database and the options every open of it shares.
+  STATUS Locate(const char* path, std::string& host, DatabaseOptions& options);
   STATUS OpenState(const char* path, std::unique_ptr<Database>& out);
 
   std::recursive_mutex mutex_;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/posix/kit/process.h"
+#include "platform/kit/process.h"
 
 namespace dominosim {
 
@@ -55,7 +55,7 @@ std::string StatusText(STATUS status) {
     case ERR_TOO_MANY_FILES: {
       char text[96];
       std::snprintf(text, sizeof text, "File I/O error: too many open files (the limit is %llu)",
-                    platform::posix::OpenDescriptorLimit());
+                    platform::kit::OpenDescriptorLimit());
       return text;
     }
     default: break;

@@ -8,12 +8,12 @@
 #include "dominosim/server_config.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/process.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/process.h"
 
 namespace dominosim {
 
-using platform::posix::ReadFileBytes;
+using platform::kit::ReadFileBytes;
 
 namespace {
 
@@ -29,7 +29,7 @@ int ServerPid(const ServerConfig& config) {
   std::string text;
   if (ReadFileBytes(config.stateDirHost + "/nserver.pid", text) != 0) return 0;
   int pid = std::atoi(text.c_str());
-  return platform::posix::ProcessAlive(pid) ? pid : 0;
+  return platform::kit::ProcessAlive(pid) ? pid : 0;
 }
 
 }  // namespace
@@ -106,9 +106,9 @@ int StopServer(const std::string& iniPath, double timeoutSeconds, std::FILE* out
     std::fprintf(out, "nserver is not running\n");
     return 0;
   }
-  platform::posix::RequestStop(pid, StopFilePath(config));
+  platform::kit::RequestStop(pid, StopFilePath(config));
   for (double waited = 0; waited < timeoutSeconds; waited += 0.05) {
-    if (!platform::posix::ProcessAlive(pid)) {
+    if (!platform::kit::ProcessAlive(pid)) {
       std::fprintf(out, "nserver (pid %d) stopped\n", pid);
       return 0;
     }

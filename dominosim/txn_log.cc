@@ -8,20 +8,20 @@
 #include "dominosim/checksum.h"
 #include "dominosim/le_bytes.h"
 #include "dominosim/status.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::FileSize;
-using platform::posix::FlockGuard;
-using platform::posix::MakeDirectories;
-using platform::posix::NowFileTime;
-using platform::posix::OpenFile;
-using platform::posix::PReadAll;
-using platform::posix::PWriteAll;
-using platform::posix::PathExists;
-using platform::posix::WriteAll;
-using platform::posix::WriteFileAtomically;
+using platform::kit::FileSize;
+using platform::kit::FlockGuard;
+using platform::kit::MakeDirectories;
+using platform::kit::NowFileTime;
+using platform::kit::OpenFile;
+using platform::kit::PReadAll;
+using platform::kit::PWriteAll;
+using platform::kit::PathExists;
+using platform::kit::WriteAll;
+using platform::kit::WriteFileAtomically;
 
 namespace {
 
@@ -82,7 +82,7 @@ STATUS TxnLog::Open(const LogOptions& options, std::unique_ptr<TxnLog>& out) {
   }
   log->control_ = OpenFile(path, O_RDWR);
   if (!log->control_.valid()) return errno == ENOENT ? ERR_LOG_NOT_FOUND : StatusFromErrno(errno);
-  log->controlInode_ = platform::posix::FileIdentity(log->control_.get());
+  log->controlInode_ = platform::kit::FileIdentity(log->control_.get());
   if (STATUS s = log->MapControl()) return s;
   LogControl control;
   FlockGuard guard(log->control_.get(), false);
@@ -97,7 +97,7 @@ std::string TxnLog::ExtentPath(std::uint32_t number) const {
 }
 
 bool TxnLog::Replaced() const {
-  const std::uint64_t identity = platform::posix::PathIdentity(ControlPath(options_.dir));
+  const std::uint64_t identity = platform::kit::PathIdentity(ControlPath(options_.dir));
   return identity == 0 || identity != controlInode_;
 }
 
@@ -106,7 +106,7 @@ STATUS TxnLog::ReopenIfReplaced() {
   UniqueFd control = OpenFile(ControlPath(options_.dir), O_RDWR);
   if (!control.valid()) return ERR_LOG_NOT_FOUND;
   control_ = std::move(control);
-  controlInode_ = platform::posix::FileIdentity(control_.get());
+  controlInode_ = platform::kit::FileIdentity(control_.get());
   if (STATUS s = MapControl()) return s;
   extent_.reset();
   extentNumber_ = 0;
@@ -179,13 +179,13 @@ void TxnLog::RemoveOldExtents(LogControl& c) {
   if (options_.style == LogStyle::Archive) {
     // Archived extents leave the log directory; their copies are elsewhere.
     while (c.oldestPresent < c.currentExtent && ExtentArchived(c, c.oldestPresent)) {
-      platform::posix::RemoveFile(ExtentPath(c.oldestPresent));
+      platform::kit::RemoveFile(ExtentPath(c.oldestPresent));
       ++c.oldestPresent;
     }
   } else {
     // Circular logging keeps a fixed number of extents.
     while (c.currentExtent - c.oldestPresent >= options_.circularExtents) {
-      platform::posix::RemoveFile(ExtentPath(c.oldestPresent));
+      platform::kit::RemoveFile(ExtentPath(c.oldestPresent));
       ++c.oldestPresent;
     }
     if (c.archiveLow < c.oldestPresent) {
@@ -224,7 +224,7 @@ STATUS TxnLog::Append(const LogRecordIn* records, std::size_t count, std::uint64
     p += kRecordHeaderSize + r.payloadSize;
   }
   // The commit record: the transaction counts once it is whole.
-  const std::uint64_t now = platform::posix::NowFileTime();
+  const std::uint64_t now = platform::kit::NowFileTime();
   RecordHeader commit;
   commit.type = RecordType::Commit;
   commit.lsn = c.nextLsn + count;

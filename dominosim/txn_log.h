@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "dominosim/log_format.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace dominosim {
 
-using platform::posix::SharedMapping;
-using platform::posix::UniqueFd;
+using platform::kit::SharedMapping;
+using platform::kit::UniqueFd;
 
 enum class LogStyle : std::uint32_t { Circular = 0, Archive = 1 };
 

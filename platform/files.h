@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/native_handle.h"
 #include "platform/win_types.h"
 
 namespace platform {
@@ -90,15 +91,10 @@ class File {
     Append,        // create when missing, writes go to the end
   };
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
 
   DWORD Open(const std::string& winPath, Mode mode);
   DWORD OpenHost(const std::string& hostPath, Mode mode);  // for components and tests
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_.valid(); }
   // Reads up to n bytes; *got is 0 at the end of the file.
   DWORD Read(void* buffer, std::size_t n, std::size_t* got);
   // Writes all n bytes or fails (ERROR_DISK_FULL, ERROR_WRITE_FAULT, ...).
@@ -108,7 +104,7 @@ class File {
   DWORD Close();
 
  private:
-  int fd_ = -1;
+  NativeFile handle_;
 };
 
 // Reads or writes a whole small file by Windows path. WriteWholeFile

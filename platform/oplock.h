@@ -4,25 +4,20 @@
 
 #include <string>
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 class OperationLockHandle {
  public:
-  OperationLockHandle() = default;
-  ~OperationLockHandle();
-  OperationLockHandle(OperationLockHandle&& other) noexcept;
-  OperationLockHandle& operator=(OperationLockHandle&& other) noexcept;
-  OperationLockHandle(const OperationLockHandle&) = delete;
-  OperationLockHandle& operator=(const OperationLockHandle&) = delete;
-
   // Takes the lock named name ("\\.\PIPE\ark"); false when it is held
   // elsewhere (by this process too: the lock is not re-entrant).
   bool Acquire(const std::string& name);
-  bool valid() const { return fd_ >= 0; }
-  void Close();
+  bool valid() const { return handle_.valid(); }
+  void Close() { handle_.reset(); }
 
  private:
-  int fd_ = -1;
+  NativeFile handle_;
 };
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/native_handle.h"
 #include "platform/win_types.h"
 
 namespace platform {
@@ -16,27 +17,11 @@ namespace platform {
 int WSAStartup(WORD requested, WORD* obtained);
 void WSACleanup();
 
-using SOCKET = int;
-constexpr SOCKET INVALID_SOCKET = -1;
+// SOCKET and INVALID_SOCKET come from platform/native_handle.h: a
+// descriptor on POSIX, Winsock's SOCKET on Windows.
 
-// An owned socket, closed by the destructor.
-class Socket {
- public:
-  Socket() = default;
-  explicit Socket(SOCKET s) : s_(s) {}
-  ~Socket();
-  Socket(Socket&& other) noexcept;
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  SOCKET get() const { return s_; }
-  bool valid() const { return s_ != INVALID_SOCKET; }
-  SOCKET release();
-  void reset(SOCKET s = INVALID_SOCKET);
-
- private:
-  SOCKET s_ = INVALID_SOCKET;
-};
+// An owned socket, closed by the destructor (get, valid, release, reset).
+using Socket = NativeSocket;
 
 // An IPv4 TCP listener on every local address (SO_REUSEADDR); INVALID_SOCKET
 // from socket() failure; bindFailed set when bind fails (socket closed).

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 class StdoutCapture {
@@ -31,8 +33,8 @@ class StdoutCapture {
 
  private:
   Sink sink_;
-  int savedStdout_ = -1;
-  int readEnd_ = -1;
+  int savedStdout_ = -1;  // a descriptor (of the C runtime on Windows)
+  NativeFile readEnd_;
   std::thread worker_;
 };
 

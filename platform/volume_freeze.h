@@ -8,26 +8,21 @@
 // holder ends or dies.
 #pragma once
 
+#include "platform/native_handle.h"
+
 namespace platform {
 
 class VolumeLock {
  public:
   enum class Kind { SharedWrite, ExclusiveFreeze };
-  VolumeLock() = default;
-  ~VolumeLock();
-  VolumeLock(VolumeLock&& other) noexcept;
-  VolumeLock& operator=(VolumeLock&& other) noexcept;
-  VolumeLock(const VolumeLock&) = delete;
-  VolumeLock& operator=(const VolumeLock&) = delete;
-
   // Blocks until the lock of the drive is held; false when the lock file
   // cannot be opened.
   bool Lock(char driveLetter, Kind kind);
-  void Unlock();
-  bool held() const { return fd_ >= 0; }
+  void Unlock() { handle_.reset(); }
+  bool held() const { return handle_.valid(); }
 
  private:
-  int fd_ = -1;
+  NativeFile handle_;
 };
 
 }  // namespace platform

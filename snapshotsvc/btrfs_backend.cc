@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/kit/errno_map.h"
+#include "platform/kit/errno_map.h"
 #include "snapshotsvc/tree_ops.h"
 #include "snapshotsvc/volume_backend.h"
 
@@ -20,7 +20,7 @@ HRESULT FromBtrfsUtil(btrfs_util_error error) {
     case BTRFS_UTIL_ERROR_NO_MEMORY:
       return E_OUTOFMEMORY;
     default:
-      return platform::posix::HresultFromErrno(errno);  // the library leaves the system's reason in errno
+      return platform::kit::HresultFromErrno(errno);  // the library leaves the system's reason in errno
   }
 }
 

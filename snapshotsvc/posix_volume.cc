@@ -14,8 +14,8 @@
 #include <system_error>
 
 #include "platform/host.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 #include "snapshotsvc/configure.h"
 #include "snapshotsvc/tree_ops.h"
 #include "snapshotsvc/volume_backend.h"
@@ -24,7 +24,7 @@
 namespace snapshotsvc {
 namespace {
 
-using platform::posix::HresultFromErrno;
+using platform::kit::HresultFromErrno;
 
 bool Fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
@@ -99,13 +99,13 @@ HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive
   VolumeTarget target;
   target.letter = letter;
   target.hostDir = hostDir;
-  platform::posix::SplitPath(hostDir, target.parentDir, target.baseName);
+  platform::kit::SplitPath(hostDir, target.parentDir, target.baseName);
   // A restore that was cut short between setting the old tree aside and
   // moving the new one in: give the drive its old tree back.
-  if (!Exists(hostDir) && platform::posix::IsDirectory(target.SetAsidePath())) {
+  if (!Exists(hostDir) && platform::kit::IsDirectory(target.SetAsidePath())) {
     ::rename(target.SetAsidePath().c_str(), hostDir.c_str());
   }
-  if (!platform::posix::IsDirectory(hostDir)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  if (!platform::kit::IsDirectory(hostDir)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
   const std::string storeBase =
       config.snapshotStore.empty() ? target.parentDir + "/.snapshots" : config.snapshotStore;
   target.storeRoot = storeBase + "/" + std::string(1, letter);
@@ -127,7 +127,7 @@ HRESULT RevertVolume(const VolumeTarget& volume, const VolumeBackend& backend, c
     (void)RemoveTree(staging);  // the volume itself was not touched
     return hr;
   }
-  (void)platform::posix::SyncDirectory(volume.parentDir);
+  (void)platform::kit::SyncDirectory(volume.parentDir);
   // The old tree; a failure leaves it for the next call to remove.
   (void)RemoveTree(staging);
   return S_OK;

@@ -3,13 +3,13 @@
 #include <cerrno>
 #include <charconv>
 
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 
 namespace snapshotsvc {
 namespace {
 
-namespace posix = platform::posix;
+namespace kit = platform::kit;
 
 constexpr std::string_view kHeader = "ark-snapshot 1";
 constexpr std::size_t kMaxMetaSize = 64 * 1024;
@@ -57,18 +57,18 @@ bool ParseMeta(std::string_view text, SnapshotMeta& meta) {
 }
 
 HRESULT WriteMetaFile(const std::string& folder, const SnapshotMeta& meta) {
-  const int err = posix::WriteFileAtomically(folder + "/" + kMetaFileName, FormatMeta(meta), true);
-  return posix::HresultFromResult(err);
+  const int err = kit::WriteFileAtomically(folder + "/" + kMetaFileName, FormatMeta(meta), true);
+  return kit::HresultFromResult(err);
 }
 
 HRESULT ReadMetaFile(const std::string& folder, SnapshotMeta& meta) {
   std::string text;
-  const int err = posix::ReadFileBytes(folder + "/" + kMetaFileName, text, kMaxMetaSize);
+  const int err = kit::ReadFileBytes(folder + "/" + kMetaFileName, text, kMaxMetaSize);
   // Metadata larger than any we write is as malformed as unparsable text.
   if (err == EFBIG || (err == 0 && !ParseMeta(text, meta))) {
-    return HRESULT_FROM_WIN32(posix::ERROR_GEN_FAILURE);
+    return HRESULT_FROM_WIN32(kit::ERROR_GEN_FAILURE);
   }
-  return posix::HresultFromResult(err);
+  return kit::HresultFromResult(err);
 }
 
 }  // namespace snapshotsvc

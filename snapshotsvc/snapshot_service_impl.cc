@@ -6,8 +6,8 @@
 
 #include "platform/clock.h"
 #include "platform/debug.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 #include "platform/text.h"
 #include "platform/volume_freeze.h"
 #include "snapshotsvc/component_config.h"
@@ -105,7 +105,7 @@ HRESULT DeleteOne(const VolumeTarget& volume, const VolumeBackend& backend,
     return hr;
   }
   std::string holder, ignored;
-  platform::posix::SplitPath(withdrawn, holder, ignored);
+  platform::kit::SplitPath(withdrawn, holder, ignored);
   return RemoveTree(holder);
 }
 

@@ -4,34 +4,34 @@
 
 #include <cerrno>
 
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 #include "platform/text.h"
 #include "snapshotsvc/tree_ops.h"
 
 namespace snapshotsvc {
 namespace {
 
-namespace posix = platform::posix;
+namespace kit = platform::kit;
 
 HRESULT EnsureDirectory(const std::string& path) {
-  return posix::HresultFromResult(posix::MakeDirectories(path), posix::PathRole::Directory);
+  return kit::HresultFromResult(kit::MakeDirectories(path), kit::PathRole::Directory);
 }
 
 // rename without replacing an existing target.
 HRESULT MoveNoReplace(const std::string& from, const std::string& to) {
-  const int err = posix::RenameNoReplace(from, to);
+  const int err = kit::RenameNoReplace(from, to);
   if (err == EEXIST || err == ENOTEMPTY) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-  return posix::HresultFromResult(err);
+  return kit::HresultFromResult(err);
 }
 
 // The entry names of dir; a missing dir has none.
 HRESULT ListDir(const std::string& dir, std::vector<std::string>& names) {
-  const int err = posix::ListNames(dir, names);
-  return err == ENOENT ? S_OK : posix::HresultFromResult(err);
+  const int err = kit::ListNames(dir, names);
+  return err == ENOENT ? S_OK : kit::HresultFromResult(err);
 }
 
-HRESULT SyncDir(const std::string& dir) { return posix::HresultFromResult(posix::SyncDirectory(dir)); }
+HRESULT SyncDir(const std::string& dir) { return kit::HresultFromResult(kit::SyncDirectory(dir)); }
 
 }  // namespace
 
@@ -49,9 +49,9 @@ HRESULT SnapshotStore::OpenForChange() {
   HRESULT hr = EnsureDirectory(SnapshotsDir());
   if (SUCCEEDED(hr)) hr = EnsureDirectory(WorkDir());
   if (FAILED(hr)) return hr;
-  posix::UniqueFd fd = posix::OpenFile(root_ + "/lock", O_RDWR | O_CREAT, 0644);
-  if (!fd.valid()) return posix::HresultFromErrno(errno);
-  if (const int err = posix::LockWait(fd.get(), true); err != 0) return posix::HresultFromErrno(err);
+  kit::UniqueFd fd = kit::OpenFile(root_ + "/lock", O_RDWR | O_CREAT, 0644);
+  if (!fd.valid()) return kit::HresultFromErrno(errno);
+  if (const int err = kit::LockWait(fd.get(), true); err != 0) return kit::HresultFromErrno(err);
   lock_ = std::move(fd);
   return S_OK;
 }
@@ -94,8 +94,8 @@ HRESULT SnapshotStore::Find(std::string_view name, StoredSnapshot& out) const {
 
 HRESULT SnapshotStore::MakeWorkDir(std::string& path) const {
   std::string pattern = WorkDir() + "/tmp-XXXXXX";
-  if (const int err = posix::MakeTempDirectory(pattern); err != 0) {
-    return posix::HresultFromErrno(err, posix::PathRole::Directory);
+  if (const int err = kit::MakeTempDirectory(pattern); err != 0) {
+    return kit::HresultFromErrno(err, kit::PathRole::Directory);
   }
   path = pattern;
   return S_OK;
@@ -109,13 +109,13 @@ HRESULT SnapshotStore::Publish(const std::string& workDir, const std::string& fo
 
 HRESULT SnapshotStore::Withdraw(const std::string& folder, std::string& workPath) const {
   std::string pattern = WorkDir() + "/del-XXXXXX";
-  if (const int err = posix::MakeTempDirectory(pattern); err != 0) {
-    return posix::HresultFromErrno(err, posix::PathRole::Directory);
+  if (const int err = kit::MakeTempDirectory(pattern); err != 0) {
+    return kit::HresultFromErrno(err, kit::PathRole::Directory);
   }
   workPath = pattern + "/" + folder;
   HRESULT hr = MoveNoReplace(FolderPath(folder), workPath);
   if (FAILED(hr)) {
-    posix::RemoveEmptyDirectory(pattern);
+    kit::RemoveEmptyDirectory(pattern);
     return hr;
   }
   return SyncDir(SnapshotsDir());

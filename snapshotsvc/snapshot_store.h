@@ -18,7 +18,7 @@
 
 #include "platform/win_types.h"
 #include "snapshotsvc/snapshot_meta.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 
 namespace snapshotsvc {
 
@@ -63,7 +63,7 @@ class SnapshotStore {
   std::string WorkDir() const { return root_ + "/work"; }
 
   std::string root_;
-  platform::posix::UniqueFd lock_;
+  platform::kit::UniqueFd lock_;
 };
 
 }  // namespace snapshotsvc

@@ -11,30 +11,30 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/unique_fd.h"
 
 namespace snapshotsvc {
 namespace {
 
-using platform::posix::UniqueFd;
+using platform::kit::UniqueFd;
 
 constexpr ino_t kBtrfsSubvolumeRootInode = 256;
 
 // Trees are folders: an existing name is ERROR_ALREADY_EXISTS.
 HRESULT FromResult(int err) {
-  return platform::posix::HresultFromResult(err, platform::posix::PathRole::Directory);
+  return platform::kit::HresultFromResult(err, platform::kit::PathRole::Directory);
 }
 // The failure of the call that just failed (never S_OK, even without errno).
 HRESULT LastError() {
-  return platform::posix::HresultFromErrno(errno, platform::posix::PathRole::Directory);
+  return platform::kit::HresultFromErrno(errno, platform::kit::PathRole::Directory);
 }
 
 // Reads a directory's entry names so that the caller may change the
 // directory while walking the list.
 HRESULT ReadNames(int dirFd, std::vector<std::string>& names) {
-  return FromResult(platform::posix::ListNamesAt(dirFd, names));
+  return FromResult(platform::kit::ListNamesAt(dirFd, names));
 }
 
 struct CloneContext {
@@ -58,7 +58,7 @@ HRESULT CloneFile(int srcDir, int dstDir, const char* name, const struct stat& s
   UniqueFd dst(::openat(dstDir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!dst.valid()) return LastError();
   bool shared = false;
-  const int err = platform::posix::CopyFileData(src.get(), dst.get(), ctx.tryReflink, &shared, &ctx.tryReflink);
+  const int err = platform::kit::CopyFileData(src.get(), dst.get(), ctx.tryReflink, &shared, &ctx.tryReflink);
   if (err != 0) return FromResult(err);
   if (shared) ++ctx.stats.reflinked;
   ++ctx.stats.files;
@@ -124,52 +124,24 @@ bool FdOnBtrfs(int fd) {
   return ::fstatfs(fd, &fs) == 0 && fs.f_type == BTRFS_SUPER_MAGIC;
 }
 
-HRESULT DeleteSubvolumeAt(int parentFd, const char* name) {
+// The root directory of a btrfs subvolume: removed with the subvolume call,
+// along with the subvolumes nested inside it.
+bool IsSubvolumeRoot(int dirFd) {
+  struct stat st;
+  return ::fstat(dirFd, &st) == 0 && st.st_ino == kBtrfsSubvolumeRootInode && FdOnBtrfs(dirFd);
+}
+
+int DeleteSubvolumeAt(int parentFd, const char* name) {
   errno = 0;
-  if (btrfs_util_delete_subvolume_fd(parentFd, name, 0) == BTRFS_UTIL_OK) return S_OK;
+  if (btrfs_util_delete_subvolume_fd(parentFd, name, 0) == BTRFS_UTIL_OK) return 0;
   if (errno == ENOTEMPTY) {  // subvolumes nested inside it
     errno = 0;
     if (btrfs_util_delete_subvolume_fd(parentFd, name, BTRFS_UTIL_DELETE_SUBVOLUME_RECURSIVE) ==
         BTRFS_UTIL_OK) {
-      return S_OK;
+      return 0;
     }
   }
-  return LastError();
-}
-
-HRESULT RemoveDirectoryContents(int dirFd);
-
-HRESULT RemoveEntry(int parentFd, const char* name) {
-  struct stat st;
-  if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? S_OK : LastError();
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    if (::unlinkat(parentFd, name, 0) != 0 && errno != ENOENT) return LastError();
-    return S_OK;
-  }
-  UniqueFd child(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!child.valid()) return LastError();
-  if (st.st_ino == kBtrfsSubvolumeRootInode && FdOnBtrfs(child.get())) {
-    child.reset();
-    return DeleteSubvolumeAt(parentFd, name);
-  }
-  HRESULT hr = RemoveDirectoryContents(child.get());
-  if (FAILED(hr)) return hr;
-  child.reset();
-  if (::unlinkat(parentFd, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return LastError();
-  return S_OK;
-}
-
-HRESULT RemoveDirectoryContents(int dirFd) {
-  std::vector<std::string> names;
-  HRESULT hr = ReadNames(dirFd, names);
-  if (FAILED(hr)) return hr;
-  for (const std::string& name : names) {
-    hr = RemoveEntry(dirFd, name.c_str());
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
+  return errno != 0 ? errno : EIO;  // a failure that left no errno is still one
 }
 
 }  // namespace
@@ -180,7 +152,7 @@ HRESULT CloneTree(const std::string& source, const std::string& target, CloneSta
   struct stat st;
   if (::fstat(src.get(), &st) != 0) return LastError();
   std::string parent, name;
-  platform::posix::SplitPath(target, parent, name);
+  platform::kit::SplitPath(target, parent, name);
   UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parentFd.valid()) return LastError();
   CloneContext ctx;
@@ -190,11 +162,9 @@ HRESULT CloneTree(const std::string& source, const std::string& target, CloneSta
 }
 
 HRESULT RemoveTree(const std::string& path) {
-  std::string parent, name;
-  platform::posix::SplitPath(path, parent, name);
-  UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!parentFd.valid()) return errno == ENOENT ? S_OK : LastError();
-  return RemoveEntry(parentFd.get(), name.c_str());
+  static const platform::kit::WholeDirectories subvolumes{IsSubvolumeRoot, DeleteSubvolumeAt};
+  const int err = platform::kit::RemoveTree(path, &subvolumes);
+  return err == ENOENT ? S_OK : FromResult(err);
 }
 
 HRESULT SyncFileSystem(const std::string& path) {

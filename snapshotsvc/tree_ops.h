@@ -1,6 +1,7 @@
 // Whole-tree operations on host directories: cloning a tree (reflinks where
 // the file system shares extents, copies elsewhere), removing a tree that may
-// hold btrfs subvolumes, and flushing to stable storage.
+// hold btrfs subvolumes (the toolkit's tree removal, which deletes each
+// subvolume as a whole), and flushing to stable storage.
 #pragma once
 
 #include <cstdint>

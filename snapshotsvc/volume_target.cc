@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "platform/posix/kit/errno_map.h"
+#include "platform/kit/errno_map.h"
 #include "platform/text.h"
 
 namespace snapshotsvc {
@@ -24,7 +24,7 @@ HRESULT DriveLetterOf(const std::u16string& drive, char& letter) {
 HRESULT FreezeVolume(platform::VolumeLock& freeze, char letter) {
   errno = 0;
   if (freeze.Lock(letter, platform::VolumeLock::Kind::ExclusiveFreeze)) return S_OK;
-  return platform::posix::HresultFromErrno(errno);
+  return platform::kit::HresultFromErrno(errno);
 }
 
 HRESULT ValidateSnapshotName(const std::u16string& name, std::string& ansi) {

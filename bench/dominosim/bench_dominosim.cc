@@ -30,7 +30,7 @@
 #include "dominosim/change_stream.h"
 #include "dominosim/database.h"
 #include "dominosim/page_fill.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "dominosim/status.h"
 #include "dominosim/txn_log.h"
 #include "dominosim/volume_hold.h"
@@ -38,10 +38,10 @@
 #include "platform/registry.h"
 
 using namespace dominosim;
-using platform::posix::OpenFile;
-using platform::posix::PWriteAll;
-using platform::posix::ReadFileBytes;
-using platform::posix::WriteAll;
+using platform::kit::OpenFile;
+using platform::kit::PWriteAll;
+using platform::kit::ReadFileBytes;
+using platform::kit::WriteAll;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

@@ -20,7 +20,7 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/file_copy.h"
+#include "platform/kit/file_io.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -129,6 +129,6 @@ int main() {
     Report("ToHostPath (vs one stat call)", ours / kCalls, plain / kCalls, "us", 1e6);
   }
 
-  platform::posix::DeleteHostTree(root);
+  platform::kit::RemoveTree(root);
   return 0;
 }

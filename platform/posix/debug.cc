@@ -5,14 +5,14 @@
 
 #include <cstdlib>
 
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace platform {
 
 void OutputDebugString(std::string_view text) {
   if (std::getenv("ARK_DEBUG") == nullptr) return;
   // One write per trace so that traces of several threads do not interleave.
-  (void)posix::WriteAll(STDERR_FILENO, text.data(), text.size());
+  (void)kit::WriteAll(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace platform

@@ -10,8 +10,8 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/unique_fd.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -38,10 +38,10 @@ DWORD ListDirectoryNames(const std::string& directory, std::vector<DirectoryName
   out.clear();
   std::string dir;
   if (const DWORD err = ToHostPath(directory, dir); err != ERROR_SUCCESS) return err;
-  posix::UniqueDir stream(::opendir(dir.c_str()));
+  kit::UniqueDir stream(::opendir(dir.c_str()));
   if (!stream.valid()) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
-    return posix::Win32FromErrno(errno, dir, posix::PathRole::Directory);
+    return kit::Win32FromErrno(errno, dir, kit::PathRole::Directory);
   }
   const int dirFd = ::dirfd(stream.get());
   // Sorted as FindFiles sorts (upper-cased names), with each key made once.
@@ -50,7 +50,7 @@ DWORD ListDirectoryNames(const std::string& directory, std::vector<DirectoryName
     errno = 0;
     const dirent* entry = ::readdir(stream.get());
     if (entry == nullptr) {
-      if (errno != 0) return posix::Win32FromErrno(errno, dir);
+      if (errno != 0) return kit::Win32FromErrno(errno, dir);
       break;
     }
     const std::string_view name = entry->d_name;

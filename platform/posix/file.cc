@@ -8,10 +8,10 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/case_names.h"
+#include "platform/posix/hostroot/case_names.h"
 #include "platform/posix/file_copy.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 
 namespace platform {
 namespace {
@@ -19,22 +19,10 @@ namespace {
 // A write error as Windows names it: a full disk, or a fault of the device.
 DWORD WriteError(int err) {
   if (err == EIO) return ERROR_WRITE_FAULT;
-  return posix::Win32FromErrno(err);
+  return kit::Win32FromErrno(err);
 }
 
 }  // namespace
-
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
 
 DWORD File::Open(const std::string& winPath, Mode mode) {
   std::string host;
@@ -55,54 +43,53 @@ DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
     case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL; break;
     case Mode::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
   }
-  posix::UniqueFd fd = posix::OpenFile(hostPath, flags, 0666);
-  if (!fd.valid()) return posix::Win32FromErrno(errno, hostPath, posix::PathRole::File);
+  kit::UniqueFd fd = kit::OpenFile(hostPath, flags, 0666);
+  if (!fd.valid()) return kit::Win32FromErrno(errno, hostPath, kit::PathRole::File);
   struct stat st {};
   if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
     return ERROR_ACCESS_DENIED;  // a directory is not opened as a file
   }
-  fd_ = fd.release();
+  handle_ = std::move(fd);
   if (flags & O_CREAT) posix::NoteCreatedName(hostPath);
   return ERROR_SUCCESS;
 }
 
 DWORD File::Read(void* buffer, std::size_t n, std::size_t* got) {
   *got = 0;
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
   while (true) {
-    const ssize_t r = ::read(fd_, buffer, n);
+    const ssize_t r = ::read(handle_.get(), buffer, n);
     if (r >= 0) {
       *got = static_cast<std::size_t>(r);
       return ERROR_SUCCESS;
     }
-    if (errno != EINTR) return errno == EIO ? ERROR_READ_FAULT : posix::Win32FromErrno(errno);
+    if (errno != EINTR) return errno == EIO ? ERROR_READ_FAULT : kit::Win32FromErrno(errno);
   }
 }
 
 DWORD File::Write(const void* buffer, std::size_t n) {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  const int err = posix::WriteAll(fd_, buffer, n);
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
+  const int err = kit::WriteAll(handle_.get(), buffer, n);
   return err == 0 ? ERROR_SUCCESS : WriteError(err);
 }
 
 DWORD File::Size(std::uint64_t& size) const {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) return posix::Win32FromErrno(errno);
+  if (::fstat(handle_.get(), &st) != 0) return kit::Win32FromErrno(errno);
   size = static_cast<std::uint64_t>(st.st_size);
   return ERROR_SUCCESS;
 }
 
 DWORD File::Sync() {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  return ::fsync(fd_) == 0 ? ERROR_SUCCESS : WriteError(errno);
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
+  return ::fsync(handle_.get()) == 0 ? ERROR_SUCCESS : WriteError(errno);
 }
 
 DWORD File::Close() {
-  if (fd_ < 0) return ERROR_SUCCESS;
-  const int fd = std::exchange(fd_, -1);
   // The descriptor is gone even when close reports an error: never retry.
-  return ::close(fd) == 0 || errno == EINTR ? ERROR_SUCCESS : WriteError(errno);
+  const int err = handle_.Close();
+  return err == 0 || err == EINTR ? ERROR_SUCCESS : WriteError(err);
 }
 
 DWORD ReadWholeFile(const std::string& path, std::string& out) {

@@ -1,5 +1,5 @@
-// Copy, move, replacement and tree deletion by Windows path.
-#include <dirent.h>
+// Copy, move, replacement and tree deletion by Windows path (the tree
+// removal itself is the toolkit's).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,50 +13,21 @@
 #include "platform/posix/file_copy.h"
 #include "platform/posix/flush.h"
 #include "platform/shared/flush_override.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/temp_file.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/temp_file.h"
+#include "platform/kit/unique_fd.h"
 
 namespace platform {
 namespace posix {
-namespace {
-
-// Deletes everything inside the directory open as dirFd; removes as much as
-// it can and returns the first errno met.
-int DeleteContents(int dirFd) {
-  UniqueDir stream(::fdopendir(dirFd));
-  if (!stream.valid()) {
-    const int err = errno;
-    ::close(dirFd);
-    return err;
-  }
-  int firstError = 0;
-  while (true) {
-    errno = 0;
-    const dirent* entry = ::readdir(stream.get());
-    if (entry == nullptr) {
-      if (errno != 0 && firstError == 0) firstError = errno;
-      break;
-    }
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st {};
-    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      // Never follows a symbolic link: only what lies inside the tree goes.
-      const int child = ::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      int err = child < 0 ? errno : DeleteContents(child);
-      if (err == 0 && ::unlinkat(dirFd, entry->d_name, AT_REMOVEDIR) != 0) err = errno;
-      if (err != 0 && firstError == 0) firstError = err;
-    } else if (::unlinkat(dirFd, entry->d_name, 0) != 0 && errno != ENOENT && firstError == 0) {
-      firstError = errno;
-    }
-  }
-  return firstError;
-}
-
-}  // namespace
+using kit::CopyFileData;
+using kit::ERROR_NOT_SAME_DEVICE;
+using kit::ParentDirectory;
+using kit::PathRole;
+using kit::RenameNoReplace;
+using kit::TempFile;
+using kit::UniqueFd;
+using kit::Win32FromErrno;
 
 DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfExists) {
   UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
@@ -101,19 +72,6 @@ DWORD MoveHostFile(const std::string& from, const std::string& to) {
   if (err == ENOENT && ::lstat(from.c_str(), &st) != 0) return Win32FromErrno(ENOENT, from);
   if (err == ENOENT) return ERROR_PATH_NOT_FOUND;  // the target's directory is missing
   return Win32FromErrno(err, to, PathRole::Directory);
-}
-
-DWORD DeleteHostTree(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return Win32FromErrno(errno, path);
-  if (!S_ISDIR(st.st_mode)) {
-    return ::unlink(path.c_str()) == 0 ? ERROR_SUCCESS : Win32FromErrno(errno, path);
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return Win32FromErrno(errno, path);
-  if (const int err = DeleteContents(fd); err != 0) return Win32FromErrno(err, path);
-  if (::rmdir(path.c_str()) != 0) return Win32FromErrno(errno, path, PathRole::Directory);
-  return ERROR_SUCCESS;
 }
 
 namespace {
@@ -183,7 +141,8 @@ DWORD MoveFile(const std::string& from, const std::string& to) {
 DWORD DeleteTree(const std::string& path) {
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
-  return posix::DeleteHostTree(host);
+  const int err = kit::RemoveTree(host);
+  return err == 0 ? ERROR_SUCCESS : kit::Win32FromErrno(err, host);
 }
 
 }  // namespace platform

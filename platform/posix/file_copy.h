@@ -1,4 +1,4 @@
-// Copy, move, replacement and tree deletion on host paths, for the Windows-path calls of
+// Copy, move and replacement on host paths, for the Windows-path calls of
 // platform/files.h and for components that work on host paths directly.
 // Results are Win32 codes.
 #pragma once
@@ -18,9 +18,6 @@ DWORD CopyHostFile(const std::string& from, const std::string& to, bool failIfEx
 // Renames without ever replacing (ERROR_ALREADY_EXISTS); a file crosses file
 // systems by copy and delete.
 DWORD MoveHostFile(const std::string& from, const std::string& to);
-// Deletes a file, or a directory with all it holds, without following
-// symbolic links out of the tree.
-DWORD DeleteHostTree(const std::string& path);
 
 // Replaces the content of hostPath atomically (temporary file + rename),
 // keeping the permissions of the file it replaces; durable also flushes the

@@ -13,9 +13,9 @@
 #include <memory>
 
 #include "platform/host.h"
-#include "platform/posix/case_names.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/posix/hostroot/case_names.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/unique_fd.h"
 #include "platform/posix/host_file_info.h"
 #include "platform/shared/wildcard.h"
 #include "platform/text.h"
@@ -24,8 +24,8 @@
 namespace platform {
 namespace {
 
-using posix::PathRole;
-using posix::Win32FromErrno;
+using kit::PathRole;
+using kit::Win32FromErrno;
 
 // NTFS lists names in upper-case order; "." and ".." come first.
 std::string ListKey(std::string_view name) {
@@ -60,7 +60,7 @@ DWORD FindFiles(const std::string& pattern, std::vector<FindData>& out) {
   if (mask.empty()) return ERROR_FILE_NOT_FOUND;
   std::string dir;
   if (const DWORD err = ToHostPath(dirPart, dir); err != ERROR_SUCCESS) return err;
-  posix::UniqueDir stream(::opendir(dir.c_str()));
+  kit::UniqueDir stream(::opendir(dir.c_str()));
   if (!stream.valid()) {
     if (errno == ENOENT || errno == ENOTDIR) return ERROR_PATH_NOT_FOUND;
     return Win32FromErrno(errno, dir, PathRole::Directory);

@@ -10,12 +10,15 @@
 
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/kit/errno_map.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/errno_map.h"
+#include "platform/kit/unique_fd.h"
 #include "platform/shared/flush_override.h"
 
 namespace platform {
 namespace posix {
+using kit::PathRole;
+using kit::UniqueFd;
+using kit::Win32FromErrno;
 
 DWORD SyncDescriptor(int fd) {
   while (::fsync(fd) != 0) {
@@ -40,8 +43,8 @@ DWORD FlushToDisk(const std::string& path) {
   if (DWORD answer = ERROR_SUCCESS; shared::FlushOverridden(path, answer)) return answer;
   std::string host;
   if (const DWORD err = ToHostPath(path, host); err != ERROR_SUCCESS) return err;
-  posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return posix::Win32FromErrno(errno, host);
+  kit::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return kit::Win32FromErrno(errno, host);
   return posix::SyncDescriptor(fd.get());
 }
 
@@ -52,7 +55,7 @@ DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedP
     if (DWORD answer = ERROR_SUCCESS; shared::FlushOverridden(path, answer)) continue;
     std::string host;
     if (ToHostPath(path, host) != ERROR_SUCCESS) continue;
-    posix::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+    kit::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.valid()) ::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
   }
   for (const std::string& path : paths) {

@@ -6,9 +6,10 @@
 #include <cerrno>
 
 #include "platform/host.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 
 namespace platform::posix {
+using kit::OpenFile;
 
 int OpenLockFile(const std::string& fileName) {
   const std::string dir = HostRoot() + "/locks";

@@ -16,8 +16,8 @@
 #include <optional>
 
 #include "platform/host.h"
-#include "platform/posix/kit/file_io.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/file_io.h"
+#include "platform/kit/unique_fd.h"
 #include "platform/text.h"
 #include "platform/shared/machine.h"
 
@@ -30,7 +30,7 @@ std::string ProcPath(const std::string& pid, const char* what) { return "/proc/"
 // process is gone or the file is not readable.
 std::optional<std::string> ReadProcFile(const std::string& path) {
   std::string data;
-  if (posix::ReadFileBytes(path, data) != 0) return std::nullopt;
+  if (kit::ReadFileBytes(path, data) != 0) return std::nullopt;
   return data;
 }
 
@@ -114,7 +114,7 @@ std::optional<std::string> DeclaredRoot(const std::string& pid) {
 }  // namespace
 
 bool machine::IsProcessRunning(const std::vector<std::string>& names) {
-  posix::UniqueDir proc(::opendir("/proc"));
+  kit::UniqueDir proc(::opendir("/proc"));
   if (!proc.valid()) return false;
   const std::string ownRoot = Canonical(HostRoot());
   while (const dirent* entry = ::readdir(proc.get())) {

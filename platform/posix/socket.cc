@@ -65,26 +65,6 @@ int WsaCodeOf(int error) {
 
 }  // namespace
 
-Socket::~Socket() { reset(); }
-
-Socket::Socket(Socket&& other) noexcept : s_(other.release()) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-SOCKET Socket::release() {
-  SOCKET s = s_;
-  s_ = INVALID_SOCKET;
-  return s;
-}
-
-void Socket::reset(SOCKET s) {
-  if (s_ != INVALID_SOCKET && s_ != s) ::close(s_);
-  s_ = s;
-}
-
 Socket CreateTcpListener(std::uint16_t port, bool* bindFailed) {
   if (bindFailed != nullptr) *bindFailed = false;
   Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));

@@ -43,14 +43,14 @@ bool StdoutCapture::Start(Sink sink) {
   }
   ::close(ends[1]);  // descriptor 1 is now the only writer
   savedStdout_ = saved;
-  readEnd_ = ends[0];
+  readEnd_.reset(ends[0]);
   sink_ = std::move(sink);
   // Every print reaches the pipe at once, not when a buffer fills.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   worker_ = std::thread([this] {
     char piece[kPieceSize];
     while (true) {
-      const ssize_t n = ::read(readEnd_, piece, sizeof piece);
+      const ssize_t n = ::read(readEnd_.get(), piece, sizeof piece);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;  // every writer is gone
       if (sink_) sink_(std::string_view(piece, static_cast<std::size_t>(n)));
@@ -74,9 +74,8 @@ bool StdoutCapture::Stop() {
     break;
   }
   if (worker_.joinable()) worker_.join();
-  ::close(readEnd_);
+  readEnd_.reset();
   ::close(savedStdout_);
-  readEnd_ = -1;
   savedStdout_ = -1;
   sink_ = nullptr;
   // Standard output is a terminal or a file again: line buffering.

@@ -9,41 +9,22 @@
 #include <string>
 #include <utility>
 
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "platform/posix/lock_file.h"
 
 namespace platform {
-
-VolumeLock::~VolumeLock() { Unlock(); }
-
-VolumeLock::VolumeLock(VolumeLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-VolumeLock& VolumeLock::operator=(VolumeLock&& other) noexcept {
-  if (this != &other) {
-    Unlock();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
 
 bool VolumeLock::Lock(char driveLetter, Kind kind) {
   Unlock();
   char letter = driveLetter;
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
   if (letter < 'A' || letter > 'Z') return false;
-  const int fd = posix::OpenLockFile(std::string("volume-") + letter + ".lock");
-  if (fd < 0) return false;
+  NativeFile file(posix::OpenLockFile(std::string("volume-") + letter + ".lock"));
+  if (!file.valid()) return false;
   const int operation = kind == Kind::ExclusiveFreeze ? LOCK_EX : LOCK_SH;
-  if (posix::Flock(fd, operation) != 0) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
+  if (kit::Flock(file.get(), operation) != 0) return false;
+  handle_ = std::move(file);
   return true;
-}
-
-void VolumeLock::Unlock() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 }  // namespace platform

@@ -12,8 +12,6 @@ namespace platform {
 namespace {
 
 using win32::FromWin;
-using win32::HandleToInt;
-using win32::IntToHandle;
 
 DWORD LastError() { return static_cast<DWORD>(::GetLastError()); }
 
@@ -31,19 +29,12 @@ std::string ListKey(std::string_view name) {
   return ToUpperAnsi(name);
 }
 
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
+struct FindTraits {
+  using Value = HANDLE;
+  static Value Invalid() { return INVALID_HANDLE_VALUE; }
+  static int Close(HANDLE h) { return ::FindClose(h) ? 0 : static_cast<int>(::GetLastError()); }
 };
+using FindHandle = kit::UniqueHandle<FindTraits>;
 
 // Lists the entries of a checked directory (with its trailing backslash)
 // whose names match mask, sorted; ERROR_SUCCESS even when nothing matches
@@ -256,18 +247,6 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   return ERROR_SUCCESS;
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 DWORD File::Open(const std::string& winPath, Mode mode) {
   std::string native;
   if (const DWORD err = ToHostPath(winPath, native); err != ERROR_SUCCESS) {
@@ -293,16 +272,16 @@ DWORD File::OpenHost(const std::string& hostPath, Mode mode) {
   const HANDLE h = ::CreateFileA(hostPath.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
-  fd_ = HandleToInt(h);
+  handle_.reset(h);
   return ERROR_SUCCESS;
 }
 
 DWORD File::Read(void* buffer, std::size_t n, std::size_t* got) {
   *got = 0;
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
   WinDWORD read = 0;
   const WinDWORD want = static_cast<WinDWORD>(std::min<std::size_t>(n, 1u << 30));
-  if (!::ReadFile(IntToHandle(fd_), buffer, want, &read, nullptr)) {
+  if (!::ReadFile(handle_.get(), buffer, want, &read, nullptr)) {
     const DWORD err = LastError();
     return err == ERROR_HANDLE_EOF || err == ERROR_BROKEN_PIPE ? ERROR_SUCCESS : err;
   }
@@ -311,12 +290,12 @@ DWORD File::Read(void* buffer, std::size_t n, std::size_t* got) {
 }
 
 DWORD File::Write(const void* buffer, std::size_t n) {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
   const char* p = static_cast<const char*>(buffer);
   while (n > 0) {
     WinDWORD written = 0;
     const WinDWORD chunk = static_cast<WinDWORD>(std::min<std::size_t>(n, 1u << 30));
-    if (!::WriteFile(IntToHandle(fd_), p, chunk, &written, nullptr)) return LastError();
+    if (!::WriteFile(handle_.get(), p, chunk, &written, nullptr)) return LastError();
     if (written == 0) return ERROR_WRITE_FAULT;
     p += written;
     n -= written;
@@ -325,22 +304,19 @@ DWORD File::Write(const void* buffer, std::size_t n) {
 }
 
 DWORD File::Size(std::uint64_t& size) const {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
   LARGE_INTEGER value;
-  if (!::GetFileSizeEx(IntToHandle(fd_), &value)) return LastError();
+  if (!::GetFileSizeEx(handle_.get(), &value)) return LastError();
   size = static_cast<std::uint64_t>(value.QuadPart);
   return ERROR_SUCCESS;
 }
 
 DWORD File::Sync() {
-  if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  return ::FlushFileBuffers(IntToHandle(fd_)) ? ERROR_SUCCESS : LastError();
+  if (!handle_.valid()) return ERROR_INVALID_HANDLE;
+  return ::FlushFileBuffers(handle_.get()) ? ERROR_SUCCESS : LastError();
 }
 
-DWORD File::Close() {
-  if (fd_ < 0) return ERROR_SUCCESS;
-  return ::CloseHandle(IntToHandle(std::exchange(fd_, -1))) ? ERROR_SUCCESS : LastError();
-}
+DWORD File::Close() { return static_cast<DWORD>(handle_.Close()); }
 
 DWORD ReadWholeFile(const std::string& path, std::string& out) {
   File file;

@@ -1,17 +1,10 @@
 // On Windows the machine is its own host: there is no host root, drive
 // letters are the system's, and a Windows path is checked and passed on.
+#include "platform/shared/win_path.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Characters Windows does not allow in a file name.
-bool IsBadNameCharacter(char c) {
-  return static_cast<unsigned char>(c) < 32 || c == '*' || c == '?' || c == '"' || c == '<' ||
-         c == '>' || c == '|' || c == ':';
-}
 
 bool DriveExists(char letter) {
   const char root[] = {letter, ':', '\\', '\0'};
@@ -40,18 +33,10 @@ DWORD ToHostPath(std::string_view winPath, std::string& hostPath) {
   if (winPath.size() < 2 || winPath[1] != ':') return ERROR_PATH_NOT_FOUND;
   const std::string drive = DriveHostDirectory(winPath[0]);
   if (drive.empty()) return ERROR_PATH_NOT_FOUND;
+  std::vector<std::string_view> parts;
+  if (const DWORD err = shared::SplitWindowsPath(winPath, parts); err != ERROR_SUCCESS) return err;
   std::string out = drive.substr(0, 2);
-  std::string_view rest = winPath.substr(2);
-  while (!rest.empty()) {
-    std::size_t end = 0;
-    while (end < rest.size() && !IsSeparator(rest[end])) ++end;
-    const std::string_view part = rest.substr(0, end);
-    rest.remove_prefix(end == rest.size() ? end : end + 1);
-    if (part.empty()) continue;
-    if (part == "." || part == "..") return ERROR_INVALID_NAME;
-    for (char c : part) {
-      if (IsBadNameCharacter(c)) return ERROR_INVALID_NAME;
-    }
+  for (std::string_view part : parts) {
     out += '\\';
     out += part;
   }

@@ -7,30 +7,14 @@
 
 namespace platform {
 
-OperationLockHandle::~OperationLockHandle() { Close(); }
-
-OperationLockHandle::OperationLockHandle(OperationLockHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-OperationLockHandle& OperationLockHandle::operator=(OperationLockHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool OperationLockHandle::Acquire(const std::string& name) {
   Close();
   const HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 16, 16,
                                          NMPWAIT_WAIT_FOREVER, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return false;
-  fd_ = win32::HandleToInt(pipe);
+  handle_.reset(pipe);
   return true;
-}
-
-void OperationLockHandle::Close() {
-  if (fd_ >= 0) ::CloseHandle(win32::IntToHandle(std::exchange(fd_, -1)));
 }
 
 }  // namespace platform

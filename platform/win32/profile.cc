@@ -5,18 +5,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/shared/profile_text.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
 namespace {
 
 constexpr char kWritersMutex[] = "Global\\ark.profile-writers";
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 class WritersTurn {
  public:
@@ -47,7 +42,7 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
   if (capacity == 0) return 0;
   std::string path;
   if (ToHostPath(winFile, path) != ERROR_SUCCESS) {
-    out = std::string(Trim(defaultValue)).substr(0, capacity - 1);
+    out = std::string(shared::TrimProfileText(defaultValue)).substr(0, capacity - 1);
     return out.size();
   }
   std::vector<char> buffer(capacity, '\0');
@@ -60,14 +55,7 @@ std::size_t GetPrivateProfileString(const std::string& section, const std::strin
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
                                const std::string& winFile) {
-  // A line end in any of the three would make the file say something else.
-  for (const std::string* s : {&section, &key, &value}) {
-    if (s->find_first_of("\r\n") != std::string::npos) return false;
-  }
-  if (Trim(key).empty() || key.find('=') != std::string::npos || Trim(section).empty() ||
-      section.find(']') != std::string::npos) {
-    return false;
-  }
+  if (!shared::ProfileEntryWritable(section, key, value)) return false;
   std::string path;
   if (ToHostPath(winFile, path) != ERROR_SUCCESS) return false;
   WritersTurn turn;

@@ -16,12 +16,6 @@ void EnsureWinsock() {
   });
 }
 
-constexpr ::SOCKET kInvalidNative = ~::SOCKET(0);
-
-::SOCKET Native(SOCKET s) { return static_cast<::SOCKET>(static_cast<INT_PTR>(s)); }
-// Socket handles carry 32 significant bits, as other handles do.
-SOCKET FromNative(::SOCKET s) { return s == kInvalidNative ? -1 : static_cast<SOCKET>(static_cast<INT_PTR>(s)); }
-
 // Blocking mode on or off.
 bool SetBlocking(::SOCKET s, bool blocking) {
   u_long nonBlocking = blocking ? 0 : 1;
@@ -47,34 +41,14 @@ std::string WsaText(int code) { return FormatMessage(static_cast<DWORD>(code)); 
 
 }  // namespace
 
-Socket::~Socket() { reset(); }
-
-Socket::Socket(Socket&& other) noexcept : s_(other.release()) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-SOCKET Socket::release() {
-  const SOCKET s = s_;
-  s_ = -1;
-  return s;
-}
-
-void Socket::reset(SOCKET s) {
-  if (s_ != -1 && s_ != s) ::closesocket(Native(s_));
-  s_ = s;
-}
-
 // SO_EXCLUSIVEADDRUSE rather than SO_REUSEADDR: on Windows the latter would
 // let a second program take over a port in use.
 Socket CreateTcpListener(std::uint16_t port, bool* bindFailed) {
   EnsureWinsock();
   if (bindFailed != nullptr) *bindFailed = false;
   const ::SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == kInvalidNative) return Socket();
-  Socket owned(FromNative(s));
+  if (s == INVALID_SOCKET) return Socket();
+  Socket owned(s);
   ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   BOOL one = TRUE;
   ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
@@ -89,32 +63,32 @@ Socket CreateTcpListener(std::uint16_t port, bool* bindFailed) {
   return owned;
 }
 
-int Listen(SOCKET s, int backlog) { return ::listen(Native(s), backlog) == 0 ? 0 : -1; }
+int Listen(SOCKET s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : -1; }
 
 int WaitReady(SOCKET s, bool forWrite, long timeoutMilliseconds) {
-  if (s < 0) return -1;
-  return SelectOne(Native(s), forWrite, timeoutMilliseconds);
+  if (s == INVALID_SOCKET) return -1;
+  return SelectOne(s, forWrite, timeoutMilliseconds);
 }
 
 SOCKET Accept(SOCKET listener, int* wsaError, std::uint32_t* peerAddress) {
   sockaddr_in address{};
   int length = sizeof address;
-  const ::SOCKET s = ::accept(Native(listener), reinterpret_cast<sockaddr*>(&address), &length);
-  if (s == kInvalidNative) {
+  const ::SOCKET s = ::accept(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  if (s == INVALID_SOCKET) {
     if (wsaError != nullptr) *wsaError = ::WSAGetLastError();
-    return -1;
+    return INVALID_SOCKET;
   }
   ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   // An accepted socket inherits the listener's mode: make it blocking.
   SetBlocking(s, true);
   if (wsaError != nullptr) *wsaError = 0;
   if (peerAddress != nullptr) *peerAddress = ntohl(address.sin_addr.s_addr);
-  return FromNative(s);
+  return s;
 }
 
 long Recv(SOCKET s, void* buffer, std::size_t length) {
   const int want = static_cast<int>(length > 0x7FFFFFFF ? 0x7FFFFFFF : length);
-  const int n = ::recv(Native(s), static_cast<char*>(buffer), want, 0);
+  const int n = ::recv(s, static_cast<char*>(buffer), want, 0);
   return n == SOCKET_ERROR ? -1 : static_cast<long>(n);
 }
 
@@ -122,7 +96,7 @@ long Recv(SOCKET s, void* buffer, std::size_t length) {
 // buffer takes what the socket can hold now and the caller's guarded wait
 // stays the only place that waits.
 long Send(SOCKET s, const void* buffer, std::size_t length) {
-  const ::SOCKET native = Native(s);
+  const ::SOCKET native = s;
   if (!SetBlocking(native, false)) return -1;
   const int want = static_cast<int>(length > 0x7FFFFFFF ? 0x7FFFFFFF : length);
   const int n = ::send(native, static_cast<const char*>(buffer), want, 0);
@@ -148,11 +122,11 @@ Socket ConnectTcp(const std::string& host, std::uint16_t port, std::string* erro
   Socket result;
   for (addrinfo* a = found; a != nullptr && !result.valid(); a = a->ai_next) {
     const ::SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-    if (s == kInvalidNative) {
+    if (s == INVALID_SOCKET) {
       lastError = WsaText(::WSAGetLastError());
       continue;
     }
-    Socket owned(FromNative(s));
+    Socket owned(s);
     ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
     SetBlocking(s, false);
     int r = ::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen));
@@ -184,7 +158,7 @@ Socket ConnectTcp(const std::string& host, std::uint16_t port, std::string* erro
 std::uint16_t LocalPort(SOCKET s) {
   sockaddr_in address{};
   int length = sizeof address;
-  if (::getsockname(Native(s), reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+  if (::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
   return ntohs(address.sin_port);
 }
 

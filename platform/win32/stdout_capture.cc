@@ -62,7 +62,7 @@ bool StdoutCapture::Start(Sink sink) {
     return false;
   }
   savedStdout_ = saved;
-  readEnd_ = win32::HandleToInt(readEnd);
+  readEnd_.reset(readEnd);
   sink_ = std::move(sink);
   // Every print reaches the pipe at once, not when a buffer fills.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -71,7 +71,7 @@ bool StdoutCapture::Start(Sink sink) {
     while (true) {
       WinDWORD n = 0;
       // Fails with ERROR_BROKEN_PIPE once every writer is gone.
-      if (!::ReadFile(win32::IntToHandle(readEnd_), piece, sizeof piece, &n, nullptr) || n == 0) break;
+      if (!::ReadFile(readEnd_.get(), piece, sizeof piece, &n, nullptr) || n == 0) break;
       if (sink_) sink_(std::string_view(piece, n));
     }
   });
@@ -87,9 +87,8 @@ bool StdoutCapture::Stop() {
   if (!ok) ::_close(1);  // without the restore the worker would wait for ever
   if (ok) ok = ::SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(1))) != FALSE;
   if (worker_.joinable()) worker_.join();
-  ::CloseHandle(win32::IntToHandle(readEnd_));
+  readEnd_.reset();
   ::_close(savedStdout_);
-  readEnd_ = -1;
   savedStdout_ = -1;
   sink_ = nullptr;
   std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);

@@ -26,37 +26,18 @@ HANDLE OpenLockFile(char letter) {
 
 }  // namespace
 
-VolumeLock::~VolumeLock() { Unlock(); }
-
-VolumeLock::VolumeLock(VolumeLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-VolumeLock& VolumeLock::operator=(VolumeLock&& other) noexcept {
-  if (this != &other) {
-    Unlock();
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
 bool VolumeLock::Lock(char driveLetter, Kind kind) {
   Unlock();
   char letter = driveLetter;
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
   if (letter < 'A' || letter > 'Z') return false;
-  const HANDLE file = OpenLockFile(letter);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  NativeFile file(OpenLockFile(letter));
+  if (!file.valid()) return false;
   OVERLAPPED at = {};
   const WinDWORD flags = kind == Kind::ExclusiveFreeze ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (!::LockFileEx(file, flags, 0, 1, 0, &at)) {
-    ::CloseHandle(file);
-    return false;
-  }
-  fd_ = win32::HandleToInt(file);
+  if (!::LockFileEx(file.get(), flags, 0, 1, 0, &at)) return false;
+  handle_ = std::move(file);
   return true;
-}
-
-void VolumeLock::Unlock() {
-  if (fd_ >= 0) ::CloseHandle(win32::IntToHandle(std::exchange(fd_, -1)));
 }
 
 }  // namespace platform

@@ -78,13 +78,6 @@
 
 namespace platform::win32 {
 
-// Windows handles carry 32 significant bits (so that 32- and 64-bit
-// processes can share them), which lets the platform classes keep them in
-// the int members that hold descriptors on POSIX: truncating is safe and
-// sign extension gives the handle back.
-inline int HandleToInt(HANDLE h) { return static_cast<int>(reinterpret_cast<INT_PTR>(h)); }
-inline HANDLE IntToHandle(int value) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(value)); }
-
 inline FILETIME FromWin(const WinFILETIME& ft) { return FILETIME{ft.dwLowDateTime, ft.dwHighDateTime}; }
 inline WinFILETIME ToWin(const FILETIME& ft) { return WinFILETIME{ft.dwLowDateTime, ft.dwHighDateTime}; }
 

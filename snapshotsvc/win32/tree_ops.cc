@@ -2,13 +2,13 @@
 // a copy of every directory and file (CopyFileA keeps each file's times);
 // removal is the shell's tree delete. Windows has no btrfs.
 #include "platform/files.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "snapshotsvc/tree_ops.h"
 
 namespace snapshotsvc {
 namespace {
 
-using platform::posix::JoinHostPath;
+using platform::kit::JoinHostPath;
 
 HRESULT FromCode(DWORD code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(code); }
 

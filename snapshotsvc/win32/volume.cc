@@ -8,7 +8,7 @@
 #include "platform/debug.h"
 #include "platform/files.h"
 #include "platform/host.h"
-#include "platform/posix/kit/file_io.h"
+#include "platform/kit/file_io.h"
 #include "platform/text.h"
 #include "snapshotsvc/configure.h"
 #include "snapshotsvc/tree_ops.h"
@@ -18,7 +18,7 @@
 namespace snapshotsvc {
 namespace {
 
-using platform::posix::JoinHostPath;
+using platform::kit::JoinHostPath;
 
 HRESULT FromCode(DWORD code) { return code == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(code); }
 
@@ -50,7 +50,7 @@ HRESULT MoveAll(const std::string& from, const std::string& to, const std::vecto
 
 std::string LastName(const std::string& path) {
   std::string parent, name;
-  platform::posix::SplitPath(path, parent, name);
+  platform::kit::SplitPath(path, parent, name);
   return name;
 }
 
@@ -74,7 +74,7 @@ bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* err
     if (error != nullptr) *error = "btrfs is not available on Windows";
     return false;
   }
-  if (platform::posix::MakeDirectories(hostDir) != 0) {
+  if (platform::kit::MakeDirectories(hostDir) != 0) {
     if (error != nullptr) *error = "cannot create " + hostDir;
     return false;
   }

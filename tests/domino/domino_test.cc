@@ -10,6 +10,7 @@
 #include "domino/settings.h"
 #include "platform/registry.h"
 #include "tests/support/mock_domino_api.h"
+#include "tests/support/server_record.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
@@ -19,12 +20,6 @@ using ::testing::Return;
 
 namespace {
 
-DominoServerInfo Server(const std::string& commonName) {
-  DominoServerInfo server;
-  server.commonName = commonName;
-  return server;
-}
-
 // CHANGE_INFO_DIR with or without its final backslash.
 const char* const kLedgerDirs[] = {"E:\\ledger", "E:\\ledger\\"};
 class SettingsTest : public ::testing::Test, public ::testing::WithParamInterface<std::size_t> {};
@@ -32,7 +27,7 @@ class SettingsTest : public ::testing::Test, public ::testing::WithParamInterfac
 TEST_P(SettingsTest, LedgerPathsFromChangeInfoDir) {
   TempHostRoot root;
   std::string out = "untouched";
-  EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), -1) << "ark.ini missing";
+  EXPECT_EQ(GetSnapshotHintPath(ServerRecord("srv1"), out), -1) << "ark.ini missing";
   EXPECT_EQ(out, "untouched");
   EXPECT_EQ(GetChangeInfoRoot(out), -1);
   EXPECT_EQ(out, "") << "an unconfigured root must not read as a drive root";
@@ -40,22 +35,22 @@ TEST_P(SettingsTest, LedgerPathsFromChangeInfoDir) {
   WriteNotesSetting("CHANGE_INFO_DIR", kLedgerDirs[GetParam()], GetArkIniPath());
   EXPECT_EQ(GetChangeInfoRoot(out), 0);
   EXPECT_EQ(out, "E:\\ledger\\");
-  EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "", out), 0);
+  EXPECT_EQ(GetChangeInfoDir(ServerRecord("srv1"), "", out), 0);
   EXPECT_EQ(out, "E:\\ledger\\srv1\\");
-  EXPECT_EQ(GetChangeInfoDir(Server("srv1"), "dominosnap__H__srv1__recent", out), 0);
+  EXPECT_EQ(GetChangeInfoDir(ServerRecord("srv1"), "dominosnap__H__srv1__recent", out), 0);
   EXPECT_EQ(out, "E:\\ledger\\srv1\\dominosnap__H__srv1__recent");
-  EXPECT_EQ(GetSnapshotHintPath(Server("srv1"), out), 0);
+  EXPECT_EQ(GetSnapshotHintPath(ServerRecord("srv1"), out), 0);
   EXPECT_EQ(out, "E:\\ledger\\srv1\\\\hint");
   // Names that would lead outside the server's own directory, as a common
   // name, as the whole name of a server without one, or as a snapshot name.
   DominoServerInfo flat;
   out = "untouched";
   for (const char* name : {"", ".", "..", "a\\b", "a/b", "E:x"}) {
-    EXPECT_EQ(GetChangeInfoDir(Server(name), "", out), -1) << name;
+    EXPECT_EQ(GetChangeInfoDir(ServerRecord(name), "", out), -1) << name;
     flat.serverName = name;
     EXPECT_EQ(GetChangeInfoDir(flat, "", out), -1) << name;
     if (*name != '\0') {
-      EXPECT_EQ(GetChangeInfoDir(Server("srv1"), name, out), -1) << name;
+      EXPECT_EQ(GetChangeInfoDir(ServerRecord("srv1"), name, out), -1) << name;
     }
   }
   EXPECT_EQ(out, "untouched");

@@ -87,7 +87,7 @@ TEST_F(LogFixture, PagesAreLoggedAndExtentsRollSealedAndChained) {
   auto db = MakeDb(log.get(), "a.nsf");
   Payload one(11), two(12);
   PageWrite writes[] = {{3, one.bytes.data()}, {9, two.bytes.data()}};  // 9 grows the database
-  const std::uint64_t before = platform::posix::NowFileTime();
+  const std::uint64_t before = platform::kit::NowFileTime();
   ASSERT_EQ(db->Write(writes, 2), NOERROR);
   std::uint8_t page[kPageSize];
   ASSERT_EQ(db->ReadPage(9, page), NOERROR);
@@ -97,7 +97,7 @@ TEST_F(LogFixture, PagesAreLoggedAndExtentsRollSealedAndChained) {
   EXPECT_EQ(header.pageCount, 10u);
   EXPECT_EQ(header.lastLsn, 3u);  // two pages and the commit
   EXPECT_GE(header.lastCommit, before);
-  EXPECT_LE(header.lastCommit, platform::posix::NowFileTime());
+  EXPECT_LE(header.lastCommit, platform::kit::NowFileTime());
   // A page two past the end would leave a hole: refused, nothing written.
   PageWrite hole[] = {{11, one.bytes.data()}};
   EXPECT_EQ(db->Write(hole, 1), ERR_BAD_PAGE);

@@ -57,8 +57,8 @@ struct SingleRestore : ::testing::TestWithParam<Case> {
     simtest::RunServer(host, "4", any, 400);
     atMoment = Content(host.Host(win));
     // Every transaction so far committed before the moment, every later one at or after it.
-    moment = platform::posix::NowFileTime() + 1;
-    while (platform::posix::NowFileTime() < moment) {
+    moment = platform::kit::NowFileTime() + 1;
+    while (platform::kit::NowFileTime() < moment) {
     }
     simtest::RunServer(host, "5", any, 400);
     atEnd = Content(host.Host(win));

@@ -13,7 +13,7 @@
 #include "net/wire.h"
 #include "output/output.h"
 #include "reports/report_store.h"
-#include "tests/net/loopback.h"
+#include "tests/support/loopback.h"
 #include "tests/support/temp_host.h"
 
 using namespace nettest;

@@ -9,7 +9,7 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 #include "platform/text.h"
-#include "tests/net/loopback.h"
+#include "tests/support/loopback.h"
 #include "tests/support/os_calls.h"
 
 using namespace nettest;

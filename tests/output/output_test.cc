@@ -9,7 +9,7 @@
 
 #include "output/output.h"
 #include "output/redirect_stdout.h"
-#include "tests/net/loopback.h"
+#include "tests/support/loopback.h"
 #include "tests/support/os_calls.h"
 
 using namespace nettest;

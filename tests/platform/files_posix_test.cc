@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
-#include "platform/posix/kit/errno_map.h"
+#include "platform/kit/errno_map.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
@@ -61,18 +61,18 @@ TEST(FilesPosix, LinksStayInsideACopyKeepsTheExactTimeAndACutCopyLeavesNothing) 
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(static_cast<DWORD>(WEXITSTATUS(status)), posix::ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(static_cast<DWORD>(WEXITSTATUS(status)), kit::ERROR_FILE_TOO_LARGE);
   EXPECT_EQ(std::distance(fs::directory_iterator(d / "dst"), fs::directory_iterator()), 1);
 }
 
 // What the calls of the portable tests do not reach: a read-only volume, a
 // failure without errno; and the texts Windows gives.
 TEST(FilesPosix, ErrnoAndMessages) {
-  EXPECT_EQ(posix::Win32FromErrno(EROFS), posix::ERROR_WRITE_PROTECT);
-  EXPECT_EQ(posix::HresultFromErrno(0), HRESULT_FROM_WIN32(posix::ERROR_GEN_FAILURE));
+  EXPECT_EQ(kit::Win32FromErrno(EROFS), kit::ERROR_WRITE_PROTECT);
+  EXPECT_EQ(kit::HresultFromErrno(0), HRESULT_FROM_WIN32(kit::ERROR_GEN_FAILURE));
   EXPECT_EQ(FormatMessage(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
   EXPECT_EQ(FormatMessage(ERROR_ALREADY_EXISTS), "Cannot create a file when that file already exists.");
-  EXPECT_EQ(FormatMessage(posix::ERROR_WRITE_PROTECT), "The media is write protected.");
+  EXPECT_EQ(FormatMessage(kit::ERROR_WRITE_PROTECT), "The media is write protected.");
   EXPECT_EQ(FormatMessageHr(REGDB_E_CLASSNOTREG), "Class not registered");
   EXPECT_EQ(FormatMessageHr(E_NOINTERFACE), "No such interface supported");
 }

@@ -74,11 +74,11 @@ TEST(OperationLock, OneHolderInAndAcrossProcesses) {
     EXPECT_EQ(elsewhere.ReadLine(), "refused");
   }
 
-  // Moving keeps the lock; closing releases it.
+  // Moving keeps the lock; assigning over its holder releases it.
   OperationLockHandle moved = std::move(first);
   EXPECT_FALSE(first.valid());
   EXPECT_FALSE(second.Acquire(kLock));
-  moved.Close();
+  moved = OperationLockHandle();
   {
     // A holder that dies without closing releases it.
     ChildProcess holder(ProgramBesideTest("test_helper"), {"oplock", kLock});

@@ -14,7 +14,7 @@
 
 #include "platform/eventlog.h"
 #include "platform/host.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_host.h"
 
@@ -23,7 +23,7 @@ namespace {
 
 TEST(ServiceDispatcherPosix, SignalsBecomeControlsEvenBeforeTheHandlerAndSystemdHearsOfIt) {
   // A datagram socket standing in for systemd's notification socket.
-  const posix::UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const kit::UniqueFd notify(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   ASSERT_GE(notify.get(), 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -17,8 +17,9 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 #include "output/output.h"
-#include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
+#include "tests/support/server_record.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
@@ -55,15 +56,6 @@ struct Row {
   std::string gone = "";              // a file of the host that must be gone after
 };
 
-DominoServerInfo Server(const std::string& name, const std::string& data) {
-  DominoServerInfo server;
-  server.serverName = name + "/Org";
-  server.commonName = name;
-  server.dataDirectory = data;
-  server.dataVolume.driveLetter = u'D';
-  return server;
-}
-
 // A scripted run: streams its lines as a report of type, noted in ran.
 void Stream(platform::SOCKET client, const char* type, const std::vector<std::string>& lines, std::string& ran) {
   ran += std::string(ran.empty() ? "" : ",") + type;
@@ -75,14 +67,14 @@ void Stream(platform::SOCKET client, const char* type, const std::vector<std::st
 
 void RegisterScript(const Script& script, std::string& ran) {
   RegisterCommand(CommandCode::DiscoverServers, [](platform::SOCKET client, Command&) {
-    DominoServerInfo srv1 = Server("srv1", "D:\\Domino\\Data");
+    DominoServerInfo srv1 = ServerRecord("srv1", "D:\\Domino\\Data");
     srv1.snapshots.resize(2);
     srv1.snapshots[0].name = kRecent;
     srv1.snapshots[0].displayText.Set("3/2/2003 9:05:00");
     srv1.snapshots[1].name = kOlder;
     srv1.snapshots[1].displayText.Set("3/1/2003 8:00:00");
     SendByte(client, 1);
-    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, Server("srv2", "D:\\Domino\\Data2")});
+    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, ServerRecord("srv2", "D:\\Domino\\Data2")});
     return true;
   });
   RegisterCommand(CommandCode::RunBackup, [&ran](platform::SOCKET client, Command&) {

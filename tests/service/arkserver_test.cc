@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
 #include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/temp_host.h"
 #include "tests/support/text_checks.h"

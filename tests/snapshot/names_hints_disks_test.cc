@@ -4,6 +4,7 @@
 #include "snapshot/snapshot_hints.h"
 #include "snapshot/snapshot_names.h"
 #include "tests/snapshot/snapshot_fixture.h"
+#include "tests/support/server_record.h"
 
 using SnapshotNames = SnapshotHostTest;
 using SnapshotHints = SnapshotHostTest;
@@ -21,14 +22,6 @@ std::vector<std::string> NamesOf(const DominoServerInfo& server) {
 }
 
 const char* const kHint = "E:\\ledger\\srv1\\hint";
-
-DominoServerInfo Server(const std::string& name, const std::string& data, const std::string& logs) {
-  DominoServerInfo server;
-  server.commonName = name;
-  server.dataDirectory = data;
-  server.logDirectory = logs;
-  return server;
-}
 
 std::string Volume(const VolumeRecord& v) {
   return std::string(1, char(v.driveLetter ? v.driveLetter : '-')) + " " + std::to_string(v.present) + " " +
@@ -139,8 +132,8 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
   DiscoveryResult result;
   // Data and logs on different disks; a lower-case data drive; a server on
   // a drive that no disk carries.
-  result.servers = {Server("srv1", "e:\\data", "L:\\translog"), Server("srv2", "F:\\data2", ""),
-                    Server("srv3", "Q:\\data", "Q:\\logs")};
+  result.servers = {ServerRecord("srv1", "e:\\data", "L:\\translog"), ServerRecord("srv2", "F:\\data2"),
+                    ServerRecord("srv3", "Q:\\data", "Q:\\logs")};
   ASSERT_EQ(ListSnapshotsAndDisks(result), 0);
   EXPECT_EQ(Volume(result.servers[0].dataVolume), "E 1 vol_data vol_data/disk1 filer1\\vol_data\\disk1 filer1 vol_data");
   EXPECT_EQ(Volume(result.servers[0].logVolume), "L 1 vol_logs vol_logs/disk2 filer1\\vol_logs filer1 vol_logs");
@@ -151,7 +144,7 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
 
   // No component or no list leaves the servers without volumes.
   result = DiscoveryResult{};
-  result.servers = {Server("srv1", "E:\\data", "E:\\logs")};
+  result.servers = {ServerRecord("srv1", "E:\\data", "E:\\logs")};
   fake().disks = {Disk{u"/vol_data/disk1", u"\\\\filer1\\x", {u"E"}}};
   component_.Uninstall();
   EXPECT_FALSE(IsSnapshotComponentInstalled());

@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "platform/files.h"
-#include "platform/posix/kit/unique_fd.h"
+#include "platform/kit/unique_fd.h"
 #include "ledger/log_files.h"
 #include "snapshot/log_saving.h"
 #include "tests/snapshot/snapshot_fixture.h"
@@ -61,7 +61,7 @@ class SnapshotRetention : public SnapshotHostTest, public ::testing::WithParamIn
 
 // Sets or clears the immutable flag of a file: even root cannot remove it then.
 bool SetImmutable(const fs::path& path, bool on) {
-  const platform::posix::UniqueFd fd(::open(path.c_str(), O_RDONLY));
+  const platform::kit::UniqueFd fd(::open(path.c_str(), O_RDONLY));
   int flags = 0;
   if (!fd.valid() || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0) return false;
   flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);

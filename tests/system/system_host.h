@@ -18,8 +18,8 @@
 
 #include "common/records.h"
 #include "platform/socket.h"
-#include "tests/net/loopback.h"
 #include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
 #include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/temp_host.h"
 #include "tests/support/text_checks.h"

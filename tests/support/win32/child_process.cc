@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/kit/process.h"
 #include "platform/win32/windows_api.h"
 
 struct ChildProcess::State {
@@ -13,24 +14,6 @@ struct ChildProcess::State {
 };
 
 namespace {
-
-// An argument as CommandLineToArgvW reads it back.
-std::string Quote(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string out = "\"";
-  std::size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(backslashes * 2, '\\');
-  return out + "\"";
-}
 
 // This process's environment with the extra entries put in; names compare
 // without case, as Windows compares them.
@@ -70,10 +53,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   }
   ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
   ::SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-  std::string commandLine = Quote(program);
+  std::string commandLine = platform::kit::QuoteArgument(program);
   for (const std::string& arg : args) {
     commandLine.push_back(' ');
-    commandLine.append(Quote(arg));
+    commandLine.append(platform::kit::QuoteArgument(arg));
   }
   std::string environment = Environment(extraEnv);
   STARTUPINFOA startup = {};
