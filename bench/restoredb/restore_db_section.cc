@@ -63,7 +63,8 @@ std::string RestoreDbSection(const BenchFacts& facts, const std::vector<PlaceFig
          "\nRatios are against copies measured in the same run, best of " + std::to_string(facts.rounds) +
          " rounds each. \"cp\" is `cp --reflink=never` of the live database file and `sync -f` of the copy (a "
          "real copy); \"plain cp\" is `cp` as it runs by default (coreutils reflinks where the file system "
-         "can). The folder is measured against `cp -a --reflink=never` of the live folder.\n\n" +
+         "can). The folder is measured against `cp -a --reflink=never` of the live folder."
+         " restore-db does not flush its copies to the disk before it ends, where every cp is followed by `sync -f`: on btrfs a reflinked copy has next to nothing to write back, on ext4 the writeback of the copy is left out of restore-db's time.\n\n" +
          SecondsTable(places) + "\n" + SharedList(places) +
          "\n- Hosts: `dominosim install --databases 1 --unlogged 0 --size-mib " + Format("%.0f", facts.sizeMib) +
          "` (the database `" + facts.database + "`) and `dominosim install --databases " +
