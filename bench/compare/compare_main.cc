@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/compare/background.h"
+#include "bench/compare/btrfs_image.h"
 #include "bench/compare/methods.h"
 #include "bench/compare/results_file.h"
 #include "bench/compare/timed_command.h"
@@ -57,40 +58,6 @@ void Say(const std::string& text) {
 }
 
 bool Installed(const std::string& program) { return Shell("command -v " + program + " >/dev/null") == 0; }
-
-// A loop-mounted btrfs image, unmounted and removed when it goes.
-class BtrfsImage {
- public:
-  BtrfsImage(const std::string& image, const std::string& mountPoint, std::uint64_t bytes)
-      : image_(image), mount_(mountPoint) {
-    if (::geteuid() != 0) {
-      why_ = "needs root";
-      return;
-    }
-    fs::create_directories(mountPoint);
-    if (Shell("truncate -s " + std::to_string(bytes) + " " + Quote(image) + " && mkfs.btrfs -q -f " + Quote(image) +
-              " >/dev/null 2>&1 && mount -o loop " + Quote(image) + " " + Quote(mountPoint)) != 0) {
-      why_ = "no loop device or btrfs support";
-      std::error_code ignored;
-      fs::remove(image, ignored);
-      return;
-    }
-    mounted_ = true;
-  }
-  ~BtrfsImage() {
-    if (mounted_) Shell("umount " + Quote(mount_));
-    std::error_code ignored;
-    fs::remove(image_, ignored);
-  }
-  BtrfsImage(const BtrfsImage&) = delete;
-  BtrfsImage& operator=(const BtrfsImage&) = delete;
-  bool mounted() const { return mounted_; }
-  const std::string& why() const { return why_; }
-
- private:
-  std::string image_, mount_, why_;
-  bool mounted_ = false;
-};
 
 bool InstallHost(const Options& o, const std::string& root, const std::string& backend) {
   const std::string command = o.bin + "/dominosim install --root " + Quote(root) + " --databases " +

@@ -2,10 +2,20 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "bench/compare/timed_command.h"
 
+const char* const kRestoreDbMarker = "<!-- written by scripts/bench-restore-db -->";
+
 namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 std::string Format(const char* format, double value) {
   char text[64];
@@ -89,7 +99,25 @@ std::string ToolVersions() {
       " restic version 2>/dev/null; borg --version 2>/dev/null; } | sed 's/^/- /'");
 }
 
+std::string SectionOf(const std::string& path, const std::string& marker) {
+  const std::string text = ReadAll(path);
+  const std::size_t at = text.find(marker);
+  return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+void WriteSection(const std::string& path, const std::string& marker, const std::string& section) {
+  std::string text = ReadAll(path);
+  const std::size_t at = text.find(marker);
+  if (at != std::string::npos) {
+    text.erase(at);
+  } else if (!text.empty()) {
+    text += "\n";
+  }
+  std::ofstream(path, std::ios::trunc) << text << section;
+}
+
 std::string WriteResults(const std::string& path, const RunFacts& facts, const std::vector<Measured>& rows) {
+  const std::string kept = SectionOf(path, kRestoreDbMarker);
   const std::string table = Table(rows);
   const std::string headline = Headline(facts, rows);
   std::ofstream out(path, std::ios::trunc);
@@ -131,5 +159,6 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
          "WORK/restore\n\n"
       << "Versions:\n\n"
       << facts.versions << "\n";
+  if (!kept.empty()) out << "\n" << kept;
   return table;
 }

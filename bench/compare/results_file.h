@@ -26,5 +26,15 @@ struct RunFacts {
 RunFacts CollectFacts(const std::string& workdir);
 std::string ToolVersions();
 
-// Writes the file; returns the table.
+// The single-database restore benchmark's section of RESULTS.md starts with
+// this line and runs to the end of the file: WriteResults keeps it, and
+// WriteSection replaces it.
+extern const char* const kRestoreDbMarker;
+// The text of the file from the line `marker` on; "" when it has none.
+std::string SectionOf(const std::string& path, const std::string& marker);
+// Puts text (starting with the marker line) in place of the file's section
+// from `marker` on, or after what the file holds when it has none.
+void WriteSection(const std::string& path, const std::string& marker, const std::string& text);
+
+// Writes the file (keeping the restore-db section); returns the table.
 std::string WriteResults(const std::string& path, const RunFacts& facts, const std::vector<Measured>& rows);
