@@ -8,6 +8,8 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kBackupReportType = "Backup";
@@ -25,3 +27,5 @@ bool HandleRunBackup(platform::SOCKET client, Command& /*command*/) {
 }  // namespace
 
 void RegisterBackupCommand() { RegisterCommand(CommandCode::RunBackup, HandleRunBackup); }
+
+}  // namespace ark

@@ -20,6 +20,8 @@
 #include "snapshot/retention.h"
 #include "snapshot/snapshot_cycle.h"
 
+namespace ark {
+
 namespace {
 
 // The change-information files written for these entries, with their sizes
@@ -167,3 +169,5 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
   Output(out, "\r\nDomino backup mode stop completed\r\n");
   return result;
 }
+
+}  // namespace ark

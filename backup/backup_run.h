@@ -5,6 +5,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // The whole backup of server (command 7): empties the report text, takes the
 // machine-wide operation lock, refuses a server without archive logging and
 // an ArkLedger on the server's data volume, starts the Domino runtime for the
@@ -32,3 +34,5 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server);
 // written is only warned of. No database stays in backup mode on any way out.
 int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const std::string& ledger,
                       const std::u16string& drive, const std::u16string& name);
+
+}  // namespace ark

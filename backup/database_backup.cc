@@ -16,6 +16,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 // Only the first 19 databases without logging are warned about and listed.
@@ -294,3 +296,5 @@ DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& li
   }
   return ERROR_SUCCESS;
 }
+
+}  // namespace ark

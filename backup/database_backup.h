@@ -9,6 +9,8 @@
 #include "common/records.h"
 #include "domino/domino_api.h"
 
+namespace ark {
+
 struct DatabaseEntry {
   std::string path;
   DBHANDLE handle = 0;
@@ -67,3 +69,5 @@ class DatabaseBackupGuard {
  private:
   std::vector<DatabaseEntry>& list_;
 };
+
+}  // namespace ark

@@ -13,6 +13,8 @@
 #include "output/output.h"
 #include "platform/files.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kLogPathSize = 1024;
@@ -127,3 +129,5 @@ int ArchiveTransactionLogs(BackupRequest& request, const std::string& destinatio
     }
   }
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // Archives the logs into the logs\ folder of ledgerDirectory (a snapshot's
 // ArkLedger directory), up to the log in which the backup started (the
 // directory's log_hint; without one, every log Domino offers). 0, also when
@@ -31,3 +33,5 @@ int CopyLogsToLedger(BackupRequest& request, const std::string& ledgerDirectory)
 inline constexpr DWORD kArchiveEveryLog = 0xFFFFFFFF;
 int ArchiveTransactionLogs(BackupRequest& request, const std::string& destination,
                            std::vector<DWORD>& archived, DWORD firstLogLeft = kArchiveEveryLog);
+
+}  // namespace ark

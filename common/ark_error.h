@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace ark {
+
 class ARKError {
  public:
   virtual ~ARKError() = default;
@@ -17,3 +19,5 @@ class SvcError {
   virtual ~SvcError() = default;
   virtual std::string Text() const = 0;
 };
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 
 #include "platform/win_types.h"
 
+namespace ark {
+
 inline constexpr const char* kEventSourceName = "arksvc";
 
 // Categories.
@@ -22,3 +24,5 @@ inline constexpr DWORD kEventReportNotSaved = 0x40000070;
 inline constexpr DWORD kEventSnapshotCreated = 0x40000071;
 inline constexpr DWORD kEventClientRefused = 0x40000072;
 inline constexpr DWORD kEventSnapshotKept = 0x40000073;  // retention could not delete a snapshot
+
+}  // namespace ark

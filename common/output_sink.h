@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace ark {
+
 struct OutputSink {
   std::string message;      // the piece of text being output now
   std::string accumulated;  // every message output through this sink
@@ -16,3 +18,5 @@ struct OutputSink {
   bool toConsole = false;    // write every message to the console
   bool captureEnded = false; // written by the capture worker
 };
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 #include "common/output_sink.h"
 #include "platform/win_types.h"
 
+namespace ark {
+
 // Storage facts of the volume that holds a server directory.
 struct VolumeRecord {
   char16_t driveLetter = 0;
@@ -133,3 +135,5 @@ struct DatabaseRestoreRequest {
   bool newReplicaId = false;
   std::vector<std::string> paths;  // relative to the data directory; "mail\" is a folder
 };
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 #include "domino/settings.h"
 #include "platform/host.h"
 
+namespace ark {
+
 namespace {
 
 constexpr int kMaxPartitions = 8;
@@ -172,3 +174,5 @@ std::vector<std::string> RegisteredDataDirectories() {
   }
   return directories;
 }
+
+}  // namespace ark

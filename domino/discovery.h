@@ -7,6 +7,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // One storage disk as the discovery's disk table holds it.
 struct DiskTableEntry {
   std::string volumeName;
@@ -34,3 +36,5 @@ std::int32_t DiscoverDominoServers(DiscoveryResult& result);
 // may run in the middle of a backup or restore). Empty when the registry
 // names none.
 std::vector<std::string> RegisteredDataDirectories();
+
+}  // namespace ark

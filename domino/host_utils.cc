@@ -11,6 +11,8 @@
 #include "platform/files.h"
 #include "platform/process.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kMaxPath = 260;  // buffer size, terminator included
@@ -137,3 +139,5 @@ std::string LocalTimeText(const SYSTEMTIME& t) {
                 int(t.wYear), int(t.wHour), int(t.wMinute), int(t.wSecond), int(t.wMilliseconds));
   return text;
 }
+
+}  // namespace ark

@@ -7,6 +7,8 @@
 
 #include "platform/win_types.h"
 
+namespace ark {
+
 bool IsDominoRunning();  // a process named nserver or nlnotes runs
 // Free space of the drive in MiB; false when it cannot be determined
 // (unmapped drive, failed query).
@@ -27,3 +29,5 @@ DWORD FlushDirectoriesAbove(const std::string& path, std::set<std::string>& flus
                             std::string& failedPath);
 std::string LocalTimeText();
 std::string LocalTimeText(const SYSTEMTIME& time);
+
+}  // namespace ark

@@ -14,7 +14,7 @@
 
 #include "domino/domino_api.h"
 
-namespace nnotes {
+namespace ark::nnotes {
 
 static_assert(sizeof(STATUS) == 2 && sizeof(DBHANDLE) == 4 && sizeof(TIMEDATE) == 8);
 
@@ -78,4 +78,4 @@ struct BringDatabaseOnline : NamedOperation<STATUS(const char* path, DWORD optio
   static constexpr const char* kName = "NSFBringDatabaseOnline";
 };
 
-}  // namespace nnotes
+}  // namespace ark::nnotes

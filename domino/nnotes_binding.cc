@@ -6,6 +6,8 @@
 #include "platform/debug.h"
 #include "platform/registry.h"
 
+namespace ark {
+
 struct NnotesApi::Functions {
   nnotes::InitRuntime::Fn initRuntime = nullptr;
   nnotes::TermRuntime::Fn termRuntime = nullptr;
@@ -236,3 +238,5 @@ STATUS NnotesApi::BringDatabaseOnline(const char* path, DWORD options) {
 }
 
 #undef ARK_NNOTES_CALL
+
+}  // namespace ark

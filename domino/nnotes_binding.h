@@ -17,6 +17,8 @@
 #include "domino/nnotes_api.h"
 #include "platform/library.h"
 
+namespace ark {
+
 class NnotesApi final : public DominoApi {
  public:
   NnotesApi();
@@ -74,3 +76,5 @@ class NnotesApi final : public DominoApi {
 
 // The file name of the library in the program directory.
 inline constexpr const char* kNnotesFileName = "nnotes.dll";
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 
 #include "domino/runtime.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kNameBufferSize = 256;
@@ -62,3 +64,5 @@ STATUS ReadLoggingStyle() {
   const STATUS status = Domino().GetLoggingStyle(&style);
   return status != NOERROR ? status : STATUS(style);
 }
+
+}  // namespace ark

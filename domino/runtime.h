@@ -6,6 +6,8 @@
 
 #include "domino/domino_api.h"
 
+namespace ark {
+
 // Starts the runtime for the notes.ini at notesIniPath (the default one when
 // empty); a first start that succeeds is ended and the runtime started again.
 // Returns the last start's status; after NOERROR the caller ends the runtime
@@ -26,3 +28,5 @@ class RuntimeGuard {
 void ReadServerName(std::string& out);
 // The server's logging style, or the status of a failed read.
 STATUS ReadLoggingStyle();
+
+}  // namespace ark

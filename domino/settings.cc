@@ -2,10 +2,11 @@
 // readers of machine-wide facts.
 #include "domino/settings.h"
 
-
 #include "platform/host.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
+
+namespace ark {
 
 namespace {
 
@@ -162,3 +163,5 @@ std::string JoinPath(const std::string& first, const std::string& second) {
   while (begin < second.size() && second[begin] == '\\') ++begin;
   return first.substr(0, end) + "\\" + second.substr(begin);
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 struct SplitPathResult {
   std::string drive;         // "C:"
   std::string directory;     // "\dir\sub\" (leading and trailing "\")
@@ -58,3 +60,5 @@ int SplitPath(const std::string& path, SplitPathResult& out);  // -1 for an empt
 std::string WithBackslash(std::string directory);
 // Joins with exactly one backslash between the parts.
 std::string JoinPath(const std::string& first, const std::string& second);
+
+}  // namespace ark

@@ -19,6 +19,8 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 
+namespace ark {
+
 namespace {
 
 constexpr long kFuzzIoTimeoutMilliseconds = 1000;
@@ -171,6 +173,10 @@ bool Initialize() {
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool initialized = Initialize();

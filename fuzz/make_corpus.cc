@@ -9,6 +9,8 @@
 #include "net/wire.h"
 #include "net/wire_records.h"
 
+namespace ark {
+
 namespace {
 
 SnapshotEntry Entry(const std::string& name, const std::string& stamp) {
@@ -55,6 +57,10 @@ void Write(const std::string& dir, const std::string& name, int mode,
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   if (argc != 2) {

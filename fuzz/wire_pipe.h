@@ -16,7 +16,7 @@
 
 #include "platform/socket.h"
 
-namespace fuzzwire {
+namespace ark::fuzzwire {
 
 struct SocketPair {
   platform::Socket a;
@@ -77,4 +77,4 @@ inline std::string Capture(const std::function<void(platform::SOCKET)>& write) {
   return bytes;
 }
 
-}  // namespace fuzzwire
+}  // namespace ark::fuzzwire

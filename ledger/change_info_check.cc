@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::array<const char*, 3> kChangeInfoSuffixes = {".nsf.dat", ".ntf.dat", ".box.dat"};
@@ -144,3 +146,5 @@ ChangeInfoListCheck CheckChangeInfoList(OutputSink& out, const std::string& ledg
                   std::to_string(check.damaged.size()) + " missing or damaged.\r\n");
   return check;
 }
+
+}  // namespace ark

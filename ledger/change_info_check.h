@@ -11,6 +11,8 @@
 
 #include "common/output_sink.h"
 
+namespace ark {
+
 struct ChangeInfoCheck {
   std::size_t files = 0;             // change-information files found
   std::uint64_t changeBytes = 0;     // change information held by the sound ones
@@ -40,3 +42,5 @@ struct ChangeInfoListCheck {
 // cannot be read, which is taken for no list at all. Shared by the verification and
 // the restore, which refuses a snapshot with a fault before the revert.
 ChangeInfoListCheck CheckChangeInfoList(OutputSink& out, const std::string& ledgerDirectory);
+
+}  // namespace ark

@@ -4,6 +4,8 @@
 
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 void PutWord(BYTE* out, DWORD value) {
@@ -63,3 +65,5 @@ DWORD ReadFully(platform::File& file, void* buffer, std::size_t size, std::size_
   }
   return ERROR_SUCCESS;
 }
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "platform/win_types.h"
 
+namespace ark {
+
 inline constexpr std::size_t kChangeInfoHeaderSize = 8;
 using ChangeInfoHeader = std::array<BYTE, kChangeInfoHeaderSize>;
 
@@ -36,3 +38,5 @@ inline std::uint64_t ChangeInfoSize(DWORD sizeLow, DWORD sizeHigh) {
 // how many arrived. ERROR_SUCCESS, or the platform's code of the read that
 // failed.
 DWORD ReadFully(platform::File& file, void* buffer, std::size_t size, std::size_t& got);
+
+}  // namespace ark

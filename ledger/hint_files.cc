@@ -15,6 +15,8 @@
 #include "domino/settings.h"
 #include "platform/files.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kLogPathSize = 1024;
@@ -202,3 +204,5 @@ int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries) {
     }
   }
 }
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 
 #include "platform/win_types.h"
 
+namespace ark {
+
 // The files' names in a snapshot's ArkLedger directory.
 inline constexpr const char* kLogHintName = "log_hint";
 inline constexpr const char* kDisabledDatabasesName = "disabled_databases";
@@ -70,3 +72,5 @@ bool ReadSnapshotTimeDate(const std::string& directory, std::string& datedName);
 // archived log). 0, or the failing status of the runtime's log listing (the
 // number then 0: the position is unknown).
 int GetCurrentLogPosition(DWORD& logNumber, std::string& logSeries);
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::string_view kLogExtension = ".TXN";
@@ -72,3 +74,5 @@ void FindTransactionLogs(const std::string& directory, std::vector<std::string>&
     }
   }
 }
+
+}  // namespace ark

@@ -8,6 +8,8 @@
 
 #include "platform/win_types.h"
 
+namespace ark {
+
 inline constexpr const char* kLogsFolderName = "logs";
 // The "logs\" folder of an ArkLedger directory (ending in "\").
 std::string LogsFolderOf(const std::string& ledgerDirectory);
@@ -33,3 +35,5 @@ DWORD LogNumberOfFile(const std::string& fileName);
 // directory, subdirectories included except those whose names begin with
 // "."; a directory that cannot be listed adds nothing.
 void FindTransactionLogs(const std::string& directory, std::vector<std::string>& list);
+
+}  // namespace ark

@@ -7,6 +7,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kLineLimit = 255;  // characters of a name line
@@ -55,3 +57,5 @@ int WriteSnapshotHintNames(const std::string& hintPath, const std::vector<std::s
   // The file is written anew whole; what it held before does not survive.
   return platform::WriteWholeFile(hintPath, text) == ERROR_SUCCESS ? 0 : -1;
 }
+
+}  // namespace ark

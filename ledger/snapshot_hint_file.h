@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace ark {
+
 // Appends the names in line order: empty lines are skipped (a blank line
 // left by an editor must not hide the names after it), a "\r" before the
 // line end is dropped and a line longer than 255 characters is cut. Creates
@@ -16,3 +18,5 @@ int ReadSnapshotHintNames(const std::string& hintPath, std::vector<std::string>&
 // "\n"; empty names are left out. 0, or -1 when the path is empty or the file
 // cannot be written.
 int WriteSnapshotHintNames(const std::string& hintPath, const std::vector<std::string>& names);
+
+}  // namespace ark

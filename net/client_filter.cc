@@ -5,6 +5,8 @@
 #include "domino/settings.h"
 #include "platform/profile.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kSettingCapacity = 8192;
@@ -98,3 +100,5 @@ std::string AddressText(std::uint32_t address) {
                 (address >> 8) & 255u, address & 255u);
   return text;
 }
+
+}  // namespace ark

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace ark {
+
 struct ClientFilter {
   bool everyone = true;
   struct Range {
@@ -28,3 +30,5 @@ bool IsClientAllowed(const ClientFilter& filter, std::uint32_t address);
 ClientFilter ReadAllowedClients();
 // "a.b.c.d" for an address in host byte order.
 std::string AddressText(std::uint32_t address);
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 #include "net/report_commands.h"
 #include "net/wire.h"
 
+namespace ark {
+
 namespace {
 
 constexpr int kUnknownCode = static_cast<int>(CommandCode::Unknown);
@@ -82,3 +84,5 @@ bool DispatchCommand(platform::SOCKET client, Command& command) {
   if (!handler) throw WireError("Unspecified command code!\n");
   return handler(client, command);
 }
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 
 #include "platform/socket.h"
 
+namespace ark {
+
 enum class CommandCode : std::int32_t {
   ListReports = 1,
   GetReportTime = 2,
@@ -61,3 +63,5 @@ void ReadCommand(platform::SOCKET client, Command& command);
 // a handler (the reader never produces one); a handler's own errors pass
 // through.
 bool DispatchCommand(platform::SOCKET client, Command& command);
+
+}  // namespace ark

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace ark {
+
 namespace {
 std::atomic<long> g_timeoutMilliseconds{kDefaultIoTimeoutSeconds * 1000L};
 }
@@ -13,3 +15,5 @@ void SetIoTimeoutMilliseconds(long milliseconds) {
 }
 
 long IoTimeoutMilliseconds() { return g_timeoutMilliseconds.load(); }
+
+}  // namespace ark

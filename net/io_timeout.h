@@ -2,6 +2,8 @@
 // that stays silent (or stops reading) this long loses the conversation.
 #pragma once
 
+namespace ark {
+
 inline constexpr int kDefaultIoTimeoutSeconds = 45;
 
 // Process-wide; set once at start-up (arkserver --io-timeout) or by tests.
@@ -10,3 +12,5 @@ void SetIoTimeoutSeconds(int seconds);
 void SetIoTimeoutMilliseconds(long milliseconds);
 // The time-out in force, 45 seconds unless set.
 long IoTimeoutMilliseconds();
+
+}  // namespace ark

@@ -2,6 +2,8 @@
 
 #include "net/wire_error.h"
 
+namespace ark {
+
 platform::Socket CreateListener(std::uint16_t port) {
   bool bindFailed = false;
   platform::Socket listener = platform::CreateTcpListener(port, &bindFailed);
@@ -38,3 +40,5 @@ bool AcceptClient(platform::SOCKET listener, platform::Socket& client, long wait
 }
 
 void CloseListener(platform::Socket& listener) { listener.reset(); }
+
+}  // namespace ark

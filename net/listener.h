@@ -6,6 +6,8 @@
 
 #include "platform/socket.h"
 
+namespace ark {
+
 inline constexpr std::uint16_t kServicePort = 5555;
 inline constexpr int kListenBacklog = 1;
 // How long one service turn waits for a client.
@@ -29,3 +31,5 @@ std::string AcceptErrorName(int wsaError);
 
 // Closes the listener (a closed one stays closed); never fails.
 void CloseListener(platform::Socket& listener);
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 #include "domino/settings.h"
 #include "net/wire.h"
 
+namespace ark {
+
 bool HandleQueryBackupWizardRun(platform::SOCKET client, Command&) {
   SendByte(client, 1);
   SendByte(client, HasBackupWizardRun() ? 1 : 0);
@@ -56,3 +58,5 @@ bool HandleUnknown(platform::SOCKET client, Command&) {
   SendByte(client, 255);
   return true;
 }
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 
 #include "net/command.h"
 
+namespace ark {
+
 // Each reads the rest of its request and writes its whole reply; a failed or
 // timed-out socket call raises a WireError (nothing else is raised). Each
 // returns true (the session goes on), HandleEndSession false. They hold
@@ -29,3 +31,5 @@ bool HandleTestFlag(platform::SOCKET client, Command& command);
 bool HandleEndSession(platform::SOCKET client, Command& command);
 // Byte 255: the answer to a code that has no handler.
 bool HandleUnknown(platform::SOCKET client, Command& command);
+
+}  // namespace ark

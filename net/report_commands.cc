@@ -10,6 +10,8 @@
 #include "net/wire.h"
 #include "reports/report_store.h"
 
+namespace ark {
+
 namespace {
 
 constexpr int kStatusOk = 1;
@@ -112,3 +114,5 @@ bool HandleDeleteReportsOfType(platform::SOCKET client, Command&) {
   });
   return true;
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "net/command.h"
 
+namespace ark {
+
 // Each reads the rest of its request (the type byte, sign-extended, and for
 // the named ones the report name) and answers status 1 followed by its data,
 // or only a failure status: 2 for an invalid type, and for any other failure
@@ -34,3 +36,5 @@ bool HandleDeleteReportsOfType(platform::SOCKET client, Command& command);
 // type's folder and nothing else: false for an empty name, "." and "..", and
 // a name holding "\", "/", ":" or a zero byte.
 bool IsSafeReportName(std::string_view name);
+
+}  // namespace ark

@@ -11,6 +11,8 @@
 #include "platform/com.h"
 #include "platform/eventlog.h"
 
+namespace ark {
+
 namespace {
 
 // Errors of a turn go to the process's standard output.
@@ -80,3 +82,5 @@ void ServeOneConnection(platform::SOCKET listener, long waitMilliseconds) {
     WriteServiceText("unknown error\n");
   }
 }
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 #include "net/listener.h"
 #include "platform/socket.h"
 
+namespace ark {
+
 // How long a turn pauses after the listener failed (listen, select or
 // accept), so that a lasting failure neither ends nor spins the service.
 inline constexpr long kListenerRetryMilliseconds = 1000;
@@ -22,3 +24,5 @@ void RunSession(platform::SOCKET client);
 // kListenerRetryMilliseconds before it returns. COM is initialised for the
 // turn and released at its end; nothing stays held.
 void ServeOneConnection(platform::SOCKET listener, long waitMilliseconds = kAcceptWaitMilliseconds);
+
+}  // namespace ark

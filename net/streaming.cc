@@ -6,6 +6,8 @@
 #include "output/output.h"
 #include "reports/report_store.h"
 
+namespace ark {
+
 namespace {
 
 // Clears the process-wide streaming state on every way out.
@@ -53,3 +55,5 @@ void RunStreamingOperation(platform::SOCKET client, const std::string& reportTyp
   TheReportStore().SaveReport(reportTypeName, ReportText());
   if (clientGone) throw WireError(kClientWentAway);
 }
+
+}  // namespace ark

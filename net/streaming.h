@@ -7,6 +7,8 @@
 
 #include "platform/socket.h"
 
+namespace ark {
+
 // Raised when the client went away while an operation streamed to it.
 inline constexpr const char* kClientWentAway = "client went away during the operation";
 
@@ -22,3 +24,5 @@ inline constexpr const char* kClientWentAway = "client went away during the oper
 // report text are cleared; the client connection stays open for the caller.
 void RunStreamingOperation(platform::SOCKET client, const std::string& reportTypeName,
                            const std::function<void()>& operation);
+
+}  // namespace ark

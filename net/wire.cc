@@ -5,6 +5,8 @@
 
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 // Received strings grow by pieces of at least this size as bytes arrive, so
@@ -145,3 +147,5 @@ void SendString(SOCKET s, std::string_view text) {
 }
 
 void SendWideText(SOCKET s, std::u16string_view text) { SendString(s, platform::WideToAnsi(text)); }
+
+}  // namespace ark

@@ -16,6 +16,8 @@
 #include "net/wire_error.h"
 #include "platform/socket.h"
 
+namespace ark {
+
 using platform::SOCKET;
 
 // A received string longer than this ends the conversation ("recv failed")
@@ -66,3 +68,5 @@ template <std::size_t N>
 void SendShortText(SOCKET s, const FixedText<N>& field) {
   SendString(s, field.Get());
 }
+
+}  // namespace ark

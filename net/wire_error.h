@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace ark {
+
 // A thrown text. It is a std::string, so code that catches text errors
 // (catch (const std::string&)) catches it too.
 class WireError : public std::string {
@@ -21,3 +23,5 @@ inline constexpr const char* kClientClosed = "client closed the socket";
 inline constexpr const char* kSendTimedOut = "send timed out";
 inline constexpr const char* kSendFailed = "send failed";
 inline constexpr const char* kSendStringFailed = "send failed\n";
+
+}  // namespace ark

@@ -4,6 +4,8 @@
 
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 std::uint32_t RecvListCount(SOCKET s) {
@@ -183,3 +185,5 @@ void RecvDiscoveryReplyTail(SOCKET s, DiscoveryReply& reply) {
     reply.servers.push_back(std::move(server));
   }
 }
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 #include "common/records.h"
 #include "net/wire.h"
 
+namespace ark {
+
 // A received list longer than this ends the conversation ("recv failed"):
 // a volume holds at most 255 snapshots and a host a handful of servers, and
 // the bound keeps a hostile count from growing the list without end.
@@ -53,3 +55,5 @@ void SendDiscoveryReplyTail(SOCKET s, std::uint32_t serverCount, bool partitione
                             const std::vector<DominoServerInfo>& servers);
 // Raises WireError("unexpected reply") when the tail does not begin with "cont".
 void RecvDiscoveryReplyTail(SOCKET s, DiscoveryReply& reply);
+
+}  // namespace ark

@@ -4,6 +4,8 @@
 
 #include "output/output.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kLockHeldMessage =
@@ -18,3 +20,5 @@ platform::OperationLockHandle AcquireOperationLock(OutputSink& sink) {
   Output(sink, kLockHeldMessage);
   return platform::OperationLockHandle();
 }
+
+}  // namespace ark

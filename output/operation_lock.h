@@ -5,6 +5,8 @@
 #include "common/output_sink.h"
 #include "platform/oplock.h"
 
+namespace ark {
+
 constexpr const char* kOperationLockName = "\\\\.\\PIPE\\ark";
 
 // Takes the lock and returns its handle, which holds it until the handle is
@@ -14,3 +16,5 @@ constexpr const char* kOperationLockName = "\\\\.\\PIPE\\ark";
 // "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"
 // through the sink and returns an invalid handle.
 platform::OperationLockHandle AcquireOperationLock(OutputSink& sink);
+
+}  // namespace ark

@@ -12,6 +12,8 @@
 #include "platform/files.h"
 #include "platform/host.h"
 
+namespace ark {
+
 namespace {
 
 constexpr int kDefaultSendTimeoutSeconds = 45;
@@ -157,3 +159,5 @@ void AppendToOutputFile(const OutputSink& sink) {
   if (file.Open(directory + kOutputFileName, platform::File::Mode::Append) != ERROR_SUCCESS) return;
   file.Write(sink.message.data(), sink.message.size());  // failures are dropped silently
 }
+
+}  // namespace ark

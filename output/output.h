@@ -8,6 +8,8 @@
 #include "common/output_sink.h"
 #include "platform/socket.h"
 
+namespace ark {
+
 // Outputs sink.message: sends it as one string on the streaming connection
 // (when set), appends it to the report text and to sink.accumulated, and to
 // the output file / console when the sink asks for them. Serialised: the
@@ -47,3 +49,5 @@ void MarkCaptureEnded(OutputSink& sink);
 // Counts live captures; the console output is skipped while one runs.
 void CaptureStarted();
 void CaptureStopped();
+
+}  // namespace ark

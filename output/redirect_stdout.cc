@@ -7,6 +7,8 @@
 #include "output/output.h"
 #include "platform/debug.h"
 
+namespace ark {
+
 CRedirectStdout::CRedirectStdout(OutputSink* sink) : sink_(sink) {
   started_ = capture_.Start([this](std::string_view piece) {
     if (sink_ != nullptr) OutputCapturedPiece(*sink_, piece);
@@ -26,3 +28,5 @@ CRedirectStdout::~CRedirectStdout() {
   CaptureStopped();
   if (sink_ != nullptr) MarkCaptureEnded(*sink_);
 }
+
+}  // namespace ark

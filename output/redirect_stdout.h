@@ -5,6 +5,8 @@
 #include "common/output_sink.h"
 #include "platform/stdout_capture.h"
 
+namespace ark {
+
 class CRedirectStdout {
  public:
   // Starts the capture (sink may be null: the pieces then go only to the
@@ -25,3 +27,5 @@ class CRedirectStdout {
   bool started_ = false;
   platform::StdoutCapture capture_;
 };
+
+}  // namespace ark

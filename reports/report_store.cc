@@ -15,6 +15,8 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 
+namespace ark {
+
 namespace {
 
 // The folder names of the four report types, indexed by ReportType.
@@ -199,3 +201,5 @@ ReportStore& TheReportStore() {
   static ReportStore store;
   return store;
 }
+
+}  // namespace ark

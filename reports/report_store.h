@@ -8,6 +8,8 @@
 #include "common/ark_error.h"
 #include "platform/win_types.h"
 
+namespace ark {
+
 enum ReportType { Configure = 0, Backup = 1, Restore = 2, DeleteSnapshot = 3 };
 
 class ReportFileError : public ARKError {
@@ -107,3 +109,5 @@ class ReportStore {
 
 // The process's one store (it holds no state of its own).
 ReportStore& TheReportStore();
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 constexpr STATUS kNothingPlaced = 0xFFFF;
@@ -68,3 +70,5 @@ STATUS ArchivedLogCallback(void* /*unused*/, DWORD logNumber, const char* path) 
   }
   return placed == 0 ? kNothingPlaced : 0;
 }
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 #include "common/records.h"
 #include "domino/domino_api.h"
 
+namespace ark {
+
 // Copies the archived logs from logNumber on (as long as the server's
 // ArkLedger directory holds them, one after another) into the folder named by
 // path's drive and directory; a log already there counts as placed. 0 when at
@@ -34,3 +36,5 @@ class CurrentRestoreScope {
  private:
   RestoreRequest* previous_;
 };
+
+}  // namespace ark

@@ -8,6 +8,8 @@
 #include "output/output.h"
 #include "platform/files.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kStartFailed =
@@ -118,3 +120,5 @@ int ApplyChangeInformationFile(RestoreRequest& request, DatabaseEntry& entry, co
   }
   return ApplyOne(request, entry, file, filePath, target);
 }
+
+}  // namespace ark

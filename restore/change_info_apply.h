@@ -8,6 +8,8 @@
 #include "backup/database_backup.h"
 #include "common/records.h"
 
+namespace ark {
+
 // Size of the blocks in which change data is handed to the runtime.
 constexpr std::size_t kChangeInfoBlockSize = 32768;
 
@@ -30,3 +32,5 @@ int ApplyChangeInformation(RestoreRequest& request, std::vector<DatabaseEntry>& 
 // there is no such file; -1 after the failure message.
 int ApplyChangeInformationFile(RestoreRequest& request, DatabaseEntry& entry, const std::string& filePath,
                                const std::string& target);
+
+}  // namespace ark

@@ -12,6 +12,8 @@
 #include "restore/database_restore_steps.h"
 #include "snapshot/snapshot_files.h"
 
+namespace ark {
+
 namespace {
 
 using namespace dbrestore;
@@ -149,3 +151,5 @@ std::int32_t PerformDatabaseRestore(DatabaseRestoreRequest& request) {
   request.output = run.output;
   return result;
 }
+
+}  // namespace ark

@@ -8,6 +8,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // The whole run, for command 17. Refuses before anything is written (each
 // with its reason): a path, folder or moment that cannot be read, a target
 // or placement outside the known values, a moment in the future or before
@@ -27,3 +29,5 @@
 // the outcome goes to the event log (category 2). 0 when every database was
 // restored, else -1.
 std::int32_t PerformDatabaseRestore(DatabaseRestoreRequest& request);
+
+}  // namespace ark

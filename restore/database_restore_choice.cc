@@ -16,7 +16,7 @@
 #include "restore/database_restore_steps.h"
 #include "snapshot/snapshot_hints.h"
 
-namespace dbrestore {
+namespace ark::dbrestore {
 
 namespace {
 
@@ -236,4 +236,4 @@ int PlanItems(RestoreRequest& run, const DatabaseRestoreRequest& request, const 
   return 0;
 }
 
-}  // namespace dbrestore
+}  // namespace ark::dbrestore

@@ -13,7 +13,7 @@
 #include "restore/database_restore_steps.h"
 #include "restore/domino_recovery.h"
 
-namespace dbrestore {
+namespace ark::dbrestore {
 
 namespace {
 
@@ -250,4 +250,4 @@ void PlaceCopies(RestoreRequest& run, const DatabaseRestoreRequest& request, Cho
   }
 }
 
-}  // namespace dbrestore
+}  // namespace ark::dbrestore

@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 
-namespace dbrestore {
+namespace ark::dbrestore {
 
 namespace {
 
@@ -153,4 +153,4 @@ DWORD RecoveryFlags(std::uint32_t target, bool newReplicaId) {
   return flags;
 }
 
-}  // namespace dbrestore
+}  // namespace ark::dbrestore

@@ -10,7 +10,7 @@
 #include "domino/domino_api.h"
 #include "platform/win_types.h"
 
-namespace dbrestore {
+namespace ark::dbrestore {
 
 // "YYYY-MM-DD HH:MM:SS", a local time of the host (the local-time rules of
 // the platform, TZ on POSIX), as a UTC FILETIME. false for any other text:
@@ -52,4 +52,4 @@ std::string TemporaryPath(const std::string& target);
 // snapshot's time and a given moment, a new replica id on request.
 DWORD RecoveryFlags(std::uint32_t target, bool newReplicaId);
 
-}  // namespace dbrestore
+}  // namespace ark::dbrestore

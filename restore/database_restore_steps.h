@@ -13,7 +13,7 @@
 #include "domino/domino_api.h"
 #include "restore/database_restore_plan.h"
 
-namespace dbrestore {
+namespace ark::dbrestore {
 
 // One database of the run.
 struct Item {
@@ -85,4 +85,4 @@ void RecoverCopies(RestoreRequest& run, const DatabaseRestoreRequest& request, C
 // opens each once and reads its database record.
 void PlaceCopies(RestoreRequest& run, const DatabaseRestoreRequest& request, Choice& choice, Leftovers& leftovers);
 
-}  // namespace dbrestore
+}  // namespace ark::dbrestore

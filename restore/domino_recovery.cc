@@ -9,6 +9,8 @@
 #include "platform/text.h"
 #include "restore/archived_log_callback.h"
 
+namespace ark {
+
 namespace {
 
 constexpr DWORD kRecoveryOption = 1;
@@ -158,3 +160,5 @@ int RecoverDatabases(RestoreRequest& request, const std::vector<DatabaseEntry>& 
   }
   return 0;
 }
+
+}  // namespace ark

@@ -14,6 +14,8 @@
 #include "common/records.h"
 #include "domino/domino_api.h"
 
+namespace ark {
+
 constexpr std::size_t kRecoveryListBuffer = 65536;
 
 // With a time text: the point-in-time treatment, always 0: a database that
@@ -49,3 +51,5 @@ std::vector<char> PackRecoveryList(const std::vector<std::string>& paths);
 // kRecoveryListBuffer bytes (a path too long to fit any buffer is a run of
 // its own, which the runtime refuses). An empty list is one empty run.
 std::vector<std::vector<std::string>> SplitRecoveryList(const std::vector<std::string>& paths);
+
+}  // namespace ark

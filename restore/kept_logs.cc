@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::uint64_t kMegabyte = std::uint64_t(1) << 20;
@@ -184,3 +186,5 @@ void KeptLogs::RemoveFolder() {
   }
   folder_.clear();
 }
+
+}  // namespace ark

@@ -11,6 +11,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // Folder below the ArkLedger root that holds the copies, one folder per
 // server and restore. Its "$" cannot begin a Domino server name, so it never
 // meets a server's own ArkLedger directory.
@@ -57,3 +59,5 @@ class KeptLogs {
   bool revertStarted_ = false;
   bool putBackFailed_ = false;
 };
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kNotPossible = "UP TO THE MINUTE restore is not possible\r\n";
@@ -209,3 +211,5 @@ int CopiedLogsGuard::RemoveNow() {
   removed_ = true;
   return RemoveCopiedLogs(request_, copiedLogs_);
 }
+
+}  // namespace ark

@@ -8,6 +8,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // Every log file counts as this many megabytes in the free-space check.
 constexpr unsigned kLogFileMegabytes = 64;
 
@@ -47,3 +49,5 @@ class CopiedLogsGuard {
   std::vector<std::string>& copiedLogs_;
   bool removed_ = false;
 };
+
+}  // namespace ark

@@ -7,6 +7,8 @@
 #include "net/wire_records.h"
 #include "restore/restore_run.h"
 
+namespace ark {
+
 namespace {
 
 bool RunRestore(platform::SOCKET client, Command& /*command*/) {
@@ -20,3 +22,5 @@ bool RunRestore(platform::SOCKET client, Command& /*command*/) {
 }  // namespace
 
 void RegisterRestoreCommand() { RegisterCommand(CommandCode::RunRestore, RunRestore); }
+
+}  // namespace ark

@@ -7,6 +7,8 @@
 #include "net/wire_records.h"
 #include "restore/database_restore.h"
 
+namespace ark {
+
 namespace {
 
 bool HandleRestoreDatabases(platform::SOCKET client, Command& /*command*/) {
@@ -28,3 +30,5 @@ bool HandleRestoreDatabases(platform::SOCKET client, Command& /*command*/) {
 void RegisterRestoreDatabasesCommand() {
   RegisterCommand(CommandCode::RestoreDatabases, HandleRestoreDatabases);
 }
+
+}  // namespace ark

@@ -1,6 +1,8 @@
 // The RestoreDatabases command (code 17) of the client session.
 #pragma once
 
+namespace ark {
+
 // Makes the session answer code 17: reply byte 1, read the
 // DatabaseRestoreRequest, then restore the databases with the running text
 // streaming to the client, "done" and a "Restore" report. A target or
@@ -8,3 +10,5 @@
 // line and "done", and nothing is done. Returns true; a failed conversation
 // raises a WireError that ends the session.
 void RegisterRestoreDatabasesCommand();
+
+}  // namespace ark

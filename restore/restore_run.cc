@@ -24,6 +24,8 @@
 #include "restore/recovery_logs.h"
 #include "snapshot/snapshot_restore.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kWideNameCapacity = 1024;
@@ -274,3 +276,5 @@ int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
   if (result != 0) errorText += keptLogs.FailureNote();
   return result;
 }
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // The whole restore: empties the report text, takes the machine-wide
 // operation lock, starts the Domino runtime for the server's notes.ini, runs
 // RestoreSnapshotAndRecover and writes the outcome to the event log (category
@@ -29,3 +31,5 @@ std::int32_t PerformRestore(RestoreRequest& request);
 // removed on every way out; after a failure once the revert has started, the
 // folder keeping the active logs stays and errorText names it.
 int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText);
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 #include "snapshotsvc/configure.h"
 #include "verify/verify_command.h"
 
+namespace ark {
+
 void InstallComponents() {
   // The Domino runtime this program links, the snapshot component's class
   // servers, then the commands of the long operations.
@@ -20,3 +22,5 @@ void InstallComponents() {
   RegisterRestoreDatabasesCommand();
   RegisterVerifyCommand();
 }
+
+}  // namespace ark

@@ -2,8 +2,12 @@
 // the snapshot component and the commands of the long operations.
 #pragma once
 
+namespace ark {
+
 // Called once at start-up, before the service serves its first client:
 // makes the simulated runtime the Domino API, registers the snapshot
 // component's class servers, and registers the commands of discovery, backup,
 // restore and verification. Never fails.
 void InstallComponents();
+
+}  // namespace ark

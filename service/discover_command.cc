@@ -6,6 +6,8 @@
 #include "output/output.h"
 #include "snapshot/disk_listing.h"
 
+namespace ark {
+
 namespace {
 
 bool HandleDiscoverServers(platform::SOCKET client, Command&) {
@@ -21,3 +23,5 @@ bool HandleDiscoverServers(platform::SOCKET client, Command&) {
 }  // namespace
 
 void RegisterDiscoverCommand() { RegisterCommand(CommandCode::DiscoverServers, HandleDiscoverServers); }
+
+}  // namespace ark

@@ -3,6 +3,8 @@
 #include "platform/debug.h"
 #include "platform/eventlog.h"
 
+namespace ark {
+
 int ReportEvent(WORD type, WORD category, DWORD eventId, const std::vector<std::string>& strings) {
   return platform::ReportEvent(kEventSourceName, type, category, eventId, strings) ? 0 : -1;
 }
@@ -18,3 +20,5 @@ void DebugTrace(const std::string& text) {
 std::string FormatLastError(const std::string& what, DWORD code) {
   return what + " error: " + std::to_string(code);
 }
+
+}  // namespace ark

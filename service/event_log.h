@@ -8,6 +8,8 @@
 #include "common/events.h"
 #include "platform/win_types.h"
 
+namespace ark {
+
 inline constexpr const char* kServiceName = "ARKServer";
 
 // Writes one entry under the source kEventSourceName; 0 on success, -1 on failure.
@@ -19,3 +21,5 @@ void DebugTrace(const std::string& text);
 
 // what + " error: " + code in decimal.
 std::string FormatLastError(const std::string& what, DWORD code);
+
+}  // namespace ark

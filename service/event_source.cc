@@ -4,6 +4,8 @@
 #include "platform/registry.h"
 #include "service/event_log.h"
 
+namespace ark {
+
 std::string MessageFilePath() {
   std::string module = platform::GetModuleFileName();
   std::size_t slash = module.find_last_of("\\");
@@ -24,3 +26,5 @@ void RegisterEventSource() {
   if (platform::RegSetDword(key, "TypesSupported", kEventTypesSupported) != ERROR_SUCCESS)
     throw SetEventTypesFailure(path);
 }
+
+}  // namespace ark

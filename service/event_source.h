@@ -7,6 +7,8 @@
 
 #include "common/ark_error.h"
 
+namespace ark {
+
 inline constexpr const char* kEventLogApplicationKey =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 inline constexpr const char* kMessageFileName = "eventmsg.dll";
@@ -61,3 +63,5 @@ std::string MessageFilePath();
 // CategoryMessageFile and TypesSupported, in that order; raises the classes
 // above at the first failure, leaving the values written before it.
 void RegisterEventSource();
+
+}  // namespace ark

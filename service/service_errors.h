@@ -6,6 +6,8 @@
 #include "common/ark_error.h"
 #include "platform/win_types.h"
 
+namespace ark {
+
 // Winsock 2.2 could not be started.
 class WinsockUnavailable : public ARKError {
  public:
@@ -37,3 +39,5 @@ class SvcInitError : public SvcError {
   DWORD win32ExitCode_;
   DWORD serviceSpecificExitCode_;
 };
+
+}  // namespace ark

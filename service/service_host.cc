@@ -14,6 +14,8 @@
 #include "service/event_source.h"
 #include "service/service_errors.h"
 
+namespace ark {
+
 namespace {
 
 // The status record is written by the control handler (first thread) and
@@ -188,3 +190,5 @@ int RunServiceProcess(const ServiceOptions& options) {
   }
   return cleanUp == 0 ? kExitOk : kExitFailure;
 }
+
+}  // namespace ark

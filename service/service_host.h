@@ -10,6 +10,8 @@
 #include "platform/service.h"
 #include "platform/win_types.h"
 
+namespace ark {
+
 struct ServiceOptions {
   std::string root;  // the host root
   std::uint16_t port = kServicePort;  // 0: any free port (written at start)
@@ -56,3 +58,5 @@ void SetStopPending(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
 void SetStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode);
 void ReportStatus();
 DWORD CurrentServiceState();
+
+}  // namespace ark

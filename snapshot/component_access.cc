@@ -3,7 +3,7 @@
 
 #include "platform/files.h"
 
-namespace snapshot {
+namespace ark::snapshot {
 
 namespace {
 
@@ -43,4 +43,4 @@ HRESULT OpenSnapshotService(DWORD context, std::unique_ptr<ISnapshotService>& se
   return S_OK;
 }
 
-}  // namespace snapshot
+}  // namespace ark::snapshot

@@ -8,7 +8,7 @@
 #include "platform/com.h"
 #include "snapshot/snapshot_service.h"
 
-namespace snapshot {
+namespace ark::snapshot {
 
 // In-process or local server: every use but taking a snapshot.
 constexpr DWORD kComponentContext = platform::CLSCTX_INPROC_SERVER | platform::CLSCTX_LOCAL_SERVER;
@@ -32,4 +32,4 @@ enum class OpenFailure { None, Factory, Interface };
 HRESULT OpenSnapshotService(DWORD context, std::unique_ptr<ISnapshotService>& service,
                             OpenFailure* failure);
 
-}  // namespace snapshot
+}  // namespace ark::snapshot

@@ -11,6 +11,8 @@
 #include "snapshot/snapshot_names.h"
 #include "snapshot/snapshot_service.h"
 
+namespace ark {
+
 namespace {
 
 // The pieces of text between separators, empty pieces included.
@@ -120,3 +122,5 @@ std::int32_t DiscoverServersAndStorage(DiscoveryResult& result) {
   }
   return rc;
 }
+
+}  // namespace ark

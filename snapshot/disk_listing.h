@@ -6,6 +6,8 @@
 #include "common/records.h"
 #include "domino/discovery.h"
 
+namespace ark {
+
 // Whether the disk class of the snapshot component can be reached.
 bool IsSnapshotComponentInstalled();
 // Ties the discovered servers to the storage's disks: adds one entry per
@@ -28,3 +30,5 @@ void LoadAllSnapshotHints(std::vector<DominoServerInfo>& servers);
 // installed, the servers' disks, volumes, snapshots and hints. Returns
 // DiscoverDominoServers's result.
 std::int32_t DiscoverServersAndStorage(DiscoveryResult& result);
+
+}  // namespace ark

@@ -10,7 +10,7 @@
 #include "platform/text.h"
 #include "snapshot/snapshot_names.h"
 
-namespace snapshot {
+namespace ark::snapshot {
 
 namespace {
 
@@ -106,4 +106,4 @@ void SaveNeededLogs(OutputSink& out, const std::string& ledgerDirectory,
   }
 }
 
-}  // namespace snapshot
+}  // namespace ark::snapshot

@@ -8,7 +8,7 @@
 #include "common/output_sink.h"
 #include "platform/win_types.h"
 
-namespace snapshot {
+namespace ark::snapshot {
 
 // One log_hint file: its path and the first log that its snapshot needs.
 struct LogReference {
@@ -33,4 +33,4 @@ bool SnapshotTimeOfDirectory(const std::string& directory, FILETIME& time);
 void SaveNeededLogs(OutputSink& out, const std::string& ledgerDirectory,
                     const std::vector<LogReference>& references);
 
-}  // namespace snapshot
+}  // namespace ark::snapshot

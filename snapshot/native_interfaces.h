@@ -9,7 +9,7 @@
 
 #include "platform/com.h"
 
-namespace snapshot::native {
+namespace ark::snapshot::native {
 
 // Slots of IUnknown and IClassFactory.
 inline constexpr int kSlotQueryInterface = 0;
@@ -36,4 +36,4 @@ HRESULT AdaptClassObject(const platform::GUID& clsid, void* nativeFactory,
 // (platform::RegisterNativeClassAdapter).
 void RegisterNativeAdapters();
 
-}  // namespace snapshot::native
+}  // namespace ark::snapshot::native

@@ -9,7 +9,7 @@
 #include "snapshot/native_records.h"
 #include "snapshot/snapshot_service.h"
 
-namespace snapshot::native {
+namespace ark::snapshot::native {
 namespace {
 
 // Calls the method in slot `slot` of a binary object.
@@ -253,4 +253,4 @@ void RegisterNativeAdapters() {
   }
 }
 
-}  // namespace snapshot::native
+}  // namespace ark::snapshot::native

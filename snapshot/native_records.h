@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-namespace snapshot::native {
+namespace ark::snapshot::native {
 
 using WideChar = char16_t;  // a Windows WCHAR
 
@@ -54,4 +54,4 @@ struct DiskInfo {
   WideChar** letters;    // first character of each is a drive letter
 };
 
-}  // namespace snapshot::native
+}  // namespace ark::snapshot::native

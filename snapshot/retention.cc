@@ -15,6 +15,8 @@
 #include "snapshot/log_saving.h"
 #include "snapshot/snapshot_names.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kNameSeparator = "__";
@@ -133,3 +135,5 @@ int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveL
   }
   return 0;
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // Deletes the server's snapshots beyond the newest `keep`; `deleted` counts
 // those the component no longer lists afterwards. A snapshot still listed
 // keeps its ArkLedger directory and is named in a WARNING and a warning
@@ -13,3 +15,5 @@
 // ArkLedger directory cannot be removed; else 0.
 int DeleteExcessSnapshots(DominoServerInfo& server, const std::u16string& driveLetter,
                           std::uint32_t keep, std::int32_t& deleted);
+
+}  // namespace ark

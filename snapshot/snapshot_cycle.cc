@@ -17,6 +17,8 @@
 #include "snapshot/snapshot_hints.h"
 #include "snapshot/snapshot_names.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kRefusedSnapshotCount = 255;
@@ -256,3 +258,5 @@ int TakeSnapshot(const std::u16string& driveLetter, const std::u16string& name, 
   }
   return 0;
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // The Domino side of a backup, which the backup hands to the cycle: the
 // cycle knows the snapshot component and the ArkLedger directories, the
 // steps know Domino.
@@ -50,3 +52,5 @@ int TakeSnapshot(const std::u16string& driveLetter, const std::u16string& name, 
 // enumerated or the directory does not exist, and -1 without one when the
 // file cannot be written.
 int RecordRecentSnapshotTime(const std::u16string& driveLetter, DominoServerInfo& server);
+
+}  // namespace ark

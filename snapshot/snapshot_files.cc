@@ -6,6 +6,8 @@
 #include "platform/text.h"
 #include "snapshot/component_access.h"
 
+namespace ark {
+
 int SnapshotRootForReading(const std::u16string& driveLetter, const std::u16string& snapshotName,
                            std::string& root, std::string& errorText) {
   root.clear();
@@ -41,3 +43,5 @@ int SnapshotRootForReading(const std::u16string& driveLetter, const std::u16stri
   }
   return -1;
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace ark {
+
 // The root folder of snapshot snapshotName of the volume whose drive letter
 // is the first character of driveLetter, as a Windows path that the
 // platform's file calls open; its tree is the volume's as the snapshot took
@@ -23,3 +25,5 @@
 //     snapshot NAME: <system text>"
 int SnapshotRootForReading(const std::u16string& driveLetter, const std::u16string& snapshotName,
                            std::string& root, std::string& errorText);
+
+}  // namespace ark

@@ -8,6 +8,8 @@
 #include "platform/text.h"
 #include "snapshot/snapshot_names.h"
 
+namespace ark {
+
 int LoadSnapshotHints(const std::string& hintPath, DominoServerInfo& server) {
   std::vector<std::string> names;
   if (ReadSnapshotHintNames(hintPath, names) != 0) return -1;
@@ -37,3 +39,5 @@ int SaveSnapshotHints(const std::string& hintPath, const DominoServerInfo& serve
   for (const SnapshotEntry& entry : server.snapshots) names.push_back(entry.name);
   return WriteSnapshotHintNames(hintPath, names);
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // Fills server.snapshots with the named snapshots still on the data volume
 // (their entries as the component lists them, under the file's spelling),
 // creating an empty file when there is none. 0, or -1 when the file can be
@@ -15,3 +17,5 @@ int LoadSnapshotHints(const std::string& hintPath, DominoServerInfo& server);
 // Rewrites the file from server.snapshots, names upper-cased, each once.
 // 0, or -1 when the file cannot be written; writes nothing through Output.
 int SaveSnapshotHints(const std::string& hintPath, const DominoServerInfo& server);
+
+}  // namespace ark

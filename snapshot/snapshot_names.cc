@@ -11,6 +11,8 @@
 #include "snapshot/component_access.h"
 #include "snapshot/snapshot_time.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kNameStart = "dominosnap__";
@@ -165,3 +167,5 @@ FILETIME ReadTimeStamp(const std::string& stamp, SYSTEMTIME* asSystemTime) {
   if (!platform::SystemTimeToFileTime(t, result)) result = FILETIME{};
   return result;
 }
+
+}  // namespace ark

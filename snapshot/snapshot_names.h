@@ -6,6 +6,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // "dominosnap__" + computer + "__" + NAME (upper-cased) + "__recent".
 std::u16string MakeRecentSnapshotName(const std::string& serverName);
 // "dominosnap__%s__%s__%d-%d-%d_%d.%d.%d" from the local creation time.
@@ -25,3 +27,4 @@ int GetSnapshotEntries(const std::u16string& driveLetter, std::vector<SnapshotEn
 // (compare only with values obtained the same way); day of week in *dayOfWeek.
 FILETIME ReadTimeStamp(const std::string& stamp, SYSTEMTIME* asSystemTime = nullptr);
 
+}  // namespace ark

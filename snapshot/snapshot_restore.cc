@@ -4,6 +4,8 @@
 #include "output/output.h"
 #include "snapshot/component_access.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kSnapshotNameLimit = 255;
@@ -39,3 +41,5 @@ int RestoreVolumeSnapshot(RestoreRequest& request, const std::u16string& driveLe
   Record(request, errorText, "ERROR: Restore SnapShot failed.\r\n" + snapshot::SystemText(hr) + "\r\n");
   return -1;
 }
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 
 #include "common/records.h"
 
+namespace ark {
+
 // Has the snapshot component revert the volume of the drive (the first
 // character of driveLetter) to the named snapshot (the name cut to 255
 // characters). 0 when the component answers S_OK or E_HANDLE; -1 otherwise,
@@ -14,3 +16,5 @@
 // revert. The component is released on return.
 int RestoreVolumeSnapshot(RestoreRequest& request, const std::u16string& driveLetter,
                           const std::u16string& snapshotName, std::string& errorText);
+
+}  // namespace ark

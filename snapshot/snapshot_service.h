@@ -10,7 +10,7 @@
 #include "platform/com.h"
 #include "platform/win_types.h"
 
-namespace snapshot {
+namespace ark::snapshot {
 
 // {00000001-0000-0000-C000-000000000046}
 inline const platform::GUID IID_IClassFactory{0x00000001, 0x0000, 0x0000,
@@ -99,11 +99,11 @@ class IDiskService : public platform::IUnknown {
   virtual HRESULT ListDisks(std::vector<DiskInfo>& disks) = 0;
 };
 
-}  // namespace snapshot
+}  // namespace ark::snapshot
 
 // ---- ark's own interface of the component: a snapshot's files ----------------
 
-namespace snapshot {
+namespace ark::snapshot {
 
 // Reached with QueryInterface from an ISnapshotService object; a storage's
 // component without it still serves everything above.
@@ -135,4 +135,4 @@ class ISnapshotFiles : public platform::IUnknown {
                                   std::u16string& root) = 0;
 };
 
-}  // namespace snapshot
+}  // namespace ark::snapshot

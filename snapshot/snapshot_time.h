@@ -6,7 +6,11 @@
 
 #include "platform/win_types.h"
 
+namespace ark {
+
 // The UTC creation time as local time (fields left 0 when the conversion fails).
 SYSTEMTIME LocalCreationTime(const FILETIME& creationUtc);
 // "%d-%d-%d_%d.%d.%d": month, day, year, hour, minute, second.
 std::string TimeStampText(const SYSTEMTIME& localTime);
+
+}  // namespace ark

@@ -25,16 +25,16 @@ class Factory : public platform::IClassFactory {
 }  // namespace
 
 void RegisterClassServers() {
-  platform::RegisterClassServer(snapshot::CLSID_SnapshotService,
+  platform::RegisterClassServer(ark::snapshot::CLSID_SnapshotService,
                                 [](std::unique_ptr<platform::IClassFactory>& out) {
                                   out = std::make_unique<Factory<SnapshotServiceImpl>>(
-                                      snapshot::IID_ISnapshotService);
+                                      ark::snapshot::IID_ISnapshotService);
                                   return S_OK;
                                 });
-  platform::RegisterClassServer(snapshot::CLSID_DiskService,
+  platform::RegisterClassServer(ark::snapshot::CLSID_DiskService,
                                 [](std::unique_ptr<platform::IClassFactory>& out) {
                                   out = std::make_unique<Factory<DiskServiceImpl>>(
-                                      snapshot::IID_IDiskService);
+                                      ark::snapshot::IID_IDiskService);
                                   return S_OK;
                                 });
 }

@@ -18,7 +18,7 @@ namespace snapshotsvc {
 HRESULT SnapshotServiceImpl::QueryInterface(const platform::GUID& iid,
                                             std::unique_ptr<platform::IUnknown>& out) {
   out.reset();
-  if (!(iid == snapshot::IID_ISnapshotFiles)) return E_NOINTERFACE;
+  if (!(iid == ark::snapshot::IID_ISnapshotFiles)) return E_NOINTERFACE;
   out = std::make_unique<SnapshotFilesImpl>();
   return S_OK;
 }
@@ -40,7 +40,7 @@ HRESULT SnapshotFilesImpl::GetSnapshotRoot(const std::u16string& drive, const st
   if (FAILED(hr)) return hr;
   std::string winPath;
   const DWORD err = platform::ToWindowsPath(store.DataPath(snapshot.folder), winPath);
-  if (err == ERROR_PATH_NOT_FOUND) return snapshot::ARK_E_SNAPSHOT_NOT_REACHABLE;
+  if (err == ERROR_PATH_NOT_FOUND) return ark::snapshot::ARK_E_SNAPSHOT_NOT_REACHABLE;
   if (err != ERROR_SUCCESS) return HRESULT_FROM_WIN32(err);
   root = platform::AnsiToWide(winPath);
   return S_OK;

@@ -6,7 +6,7 @@
 
 namespace snapshotsvc {
 
-class SnapshotFilesImpl : public snapshot::ISnapshotFiles {
+class SnapshotFilesImpl : public ark::snapshot::ISnapshotFiles {
  public:
   HRESULT GetSnapshotRoot(const std::u16string& drive, const std::u16string& name,
                           std::u16string& root) override;

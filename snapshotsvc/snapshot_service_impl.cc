@@ -164,7 +164,7 @@ HRESULT OnOneSnapshot(const char* operation, const std::u16string& drive, const 
 
 }  // namespace
 
-HRESULT SnapshotServiceImpl::CreateSnapShot(const snapshot::SnapshotDriveSet& drives,
+HRESULT SnapshotServiceImpl::CreateSnapShot(const ark::snapshot::SnapshotDriveSet& drives,
                                             const std::u16string& name) {
   CallContext ctx;
   HRESULT hr = BeginCall("create", ctx);
@@ -174,7 +174,7 @@ HRESULT SnapshotServiceImpl::CreateSnapShot(const snapshot::SnapshotDriveSet& dr
   if (FAILED(hr)) return hr;
   if (drives.drives.empty()) return E_INVALIDARG;
   std::vector<VolumeTarget> volumes;
-  for (const snapshot::SNAPSHOT_DRIVE_INFO& drive : drives.drives) {
+  for (const ark::snapshot::SNAPSHOT_DRIVE_INFO& drive : drives.drives) {
     VolumeTarget volume;
     hr = ResolveVolume(ctx.config, drive.DRIVELETTER, volume);
     if (FAILED(hr)) return Trace("create", ansiName, hr);
@@ -219,7 +219,7 @@ HRESULT SnapshotServiceImpl::RenameSnapShot(const std::u16string& drive,
 }
 
 HRESULT SnapshotServiceImpl::EnumerateSnapShots(const std::u16string& drive,
-                                                snapshot::SnapshotList& list, std::uint32_t one) {
+                                                ark::snapshot::SnapshotList& list, std::uint32_t one) {
   (void)one;
   list.entries.clear();
   CallContext ctx;
@@ -237,7 +237,7 @@ HRESULT SnapshotServiceImpl::EnumerateSnapShots(const std::u16string& drive,
     return a.folder < b.folder;
   });
   for (const StoredSnapshot& snapshot : stored) {
-    snapshot::SnapshotInfo info;
+    ark::snapshot::SnapshotInfo info;
     info.name = platform::AnsiToWide(snapshot.folder);
     info.creationTime = U64ToFileTime(snapshot.meta.creationTime);
     list.entries.push_back(std::move(info));
@@ -245,12 +245,12 @@ HRESULT SnapshotServiceImpl::EnumerateSnapShots(const std::u16string& drive,
   return S_OK;
 }
 
-HRESULT DiskServiceImpl::ListDisks(std::vector<snapshot::DiskInfo>& disks) {
+HRESULT DiskServiceImpl::ListDisks(std::vector<ark::snapshot::DiskInfo>& disks) {
   disks.clear();
   const ComponentConfig config = LoadComponentConfig();
   if (config.FailsOn("listdisks")) return E_FAIL;
   for (const DiskEntry& entry : config.disks) {
-    snapshot::DiskInfo disk;
+    ark::snapshot::DiskInfo disk;
     disk.diskPath = platform::AnsiToWide("/" + entry.volumeName + "/" + entry.diskName);
     disk.devicePath = platform::AnsiToWide(entry.devicePath);
     for (char letter : entry.driveLetters) disk.driveLetters.push_back(std::u16string(1, letter));

@@ -6,24 +6,24 @@
 
 namespace snapshotsvc {
 
-class SnapshotServiceImpl : public snapshot::ISnapshotService {
+class SnapshotServiceImpl : public ark::snapshot::ISnapshotService {
  public:
-  HRESULT CreateSnapShot(const snapshot::SnapshotDriveSet& drives,
+  HRESULT CreateSnapShot(const ark::snapshot::SnapshotDriveSet& drives,
                          const std::u16string& name) override;
   HRESULT RestoreSnapShot(const std::u16string& drive, const std::u16string& name) override;
   HRESULT DeleteSnapShot(const std::u16string& drive, const std::u16string& name,
                          std::uint8_t* flag) override;
   HRESULT RenameSnapShot(const std::u16string& drive, const std::u16string& oldName,
                          const std::u16string& newName) override;
-  HRESULT EnumerateSnapShots(const std::u16string& drive, snapshot::SnapshotList& list,
+  HRESULT EnumerateSnapShots(const std::u16string& drive, ark::snapshot::SnapshotList& list,
                              std::uint32_t one) override;
   // Offers ISnapshotFiles (snapshot_files_impl.cc).
   HRESULT QueryInterface(const platform::GUID& iid, std::unique_ptr<platform::IUnknown>& out) override;
 };
 
-class DiskServiceImpl : public snapshot::IDiskService {
+class DiskServiceImpl : public ark::snapshot::IDiskService {
  public:
-  HRESULT ListDisks(std::vector<snapshot::DiskInfo>& disks) override;
+  HRESULT ListDisks(std::vector<ark::snapshot::DiskInfo>& disks) override;
 };
 
 }  // namespace snapshotsvc

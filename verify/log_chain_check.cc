@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 
 // The name of a saved log as the messages give it.
@@ -159,3 +161,5 @@ void CheckLogChain(OutputSink& out, const LogChainInput& input, SavedLogIndex& s
                     input.logSeries + ".\r\n");
   }
 }
+
+}  // namespace ark

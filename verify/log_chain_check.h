@@ -12,6 +12,8 @@
 #include "platform/win_types.h"
 #include "verify/verdict.h"
 
+namespace ark {
+
 // The saved logs under a server's ArkLedger directory as a restore finds
 // them: for each log number, the first existing file of that name in the
 // order of FindTransactionLogs, and the log series of the snapshot whose
@@ -60,3 +62,5 @@ struct LogChainInput {
 // first few faults are written in full, then their count. Never fails.
 void CheckLogChain(OutputSink& out, const LogChainInput& input, SavedLogIndex& saved,
                    SnapshotVerdict& verdict);
+
+}  // namespace ark

@@ -15,6 +15,8 @@
 #include "snapshot/snapshot_names.h"
 #include "verify/log_chain_check.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kRecentTail = "recent";
@@ -326,3 +328,5 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
   for (const SnapshotVerdict& verdict : verdicts) Output(out, verdict.Line());
   return verdicts;
 }
+
+}  // namespace ark

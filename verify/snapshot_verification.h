@@ -11,6 +11,8 @@
 #include "common/records.h"
 #include "verify/verdict.h"
 
+namespace ark {
+
 // Verifies the snapshot of that name (compared ignoring case), or, when the
 // name is empty, every snapshot of the server on its data volume: every
 // snapshot whose name is the server's name prefix, "__", and "recent" or a
@@ -29,3 +31,5 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
 // True when text is a snapshot time stamp: "%d-%d-%d_%d.%d.%d" (digits only,
 // no sign).
 bool IsSnapshotTimeStamp(const std::string& text);
+
+}  // namespace ark

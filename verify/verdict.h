@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace ark {
+
 enum class Restorability { UpToTheMinute, PointInTimeOnly, NotRestorable };
 
 class SnapshotVerdict {
@@ -48,3 +50,5 @@ class SnapshotVerdict {
   Restorability level_ = Restorability::UpToTheMinute;
   std::string reason_;
 };
+
+}  // namespace ark

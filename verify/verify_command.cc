@@ -9,6 +9,8 @@
 #include "net/wire_records.h"
 #include "verify/snapshot_verification.h"
 
+namespace ark {
+
 namespace {
 
 // A verification is part of the backup's story: its text is kept with the
@@ -31,3 +33,5 @@ bool HandleVerifySnapshot(platform::SOCKET client, Command& /*command*/) {
 }  // namespace
 
 void RegisterVerifyCommand() { RegisterCommand(CommandCode::VerifySnapshot, HandleVerifySnapshot); }
+
+}  // namespace ark

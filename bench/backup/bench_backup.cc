@@ -29,6 +29,8 @@
 #include "platform/host.h"
 #include "platform/registry.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -201,6 +203,10 @@ bool Report(const char* what, double ours, double baseline, const char* baseline
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   int files = 20000;

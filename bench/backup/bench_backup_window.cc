@@ -39,6 +39,8 @@
 #include "snapshot/snapshot_cycle.h"
 #include "snapshotsvc/configure.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -169,6 +171,10 @@ double PerDatabaseMs(double smallSeconds, double largeSeconds, int smallCount, i
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   std::vector<int> sizes = {200, 2000, 10000};

@@ -10,8 +10,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
 extern char** environ;
+
+namespace ark {
 
 Background::Background(const std::vector<std::string>& args, const std::string& logPath) {
   posix_spawn_file_actions_t actions;
@@ -66,3 +67,5 @@ ArkService StartArkService(const std::string& binDir, const std::string& root, c
   }
   return service;
 }
+
+}  // namespace ark

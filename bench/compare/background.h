@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace ark {
+
 class Background {
  public:
   Background() = default;
@@ -31,3 +33,5 @@ struct ArkService {
   int port = 0;
 };
 ArkService StartArkService(const std::string& binDir, const std::string& root, const std::string& logPath);
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 
 #include "bench/compare/timed_command.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 BtrfsImage::BtrfsImage(const std::string& image, const std::string& mountPoint, std::uint64_t bytes)
@@ -30,3 +32,5 @@ BtrfsImage::~BtrfsImage() {
   std::error_code ignored;
   fs::remove(image_, ignored);
 }
+
+}  // namespace ark

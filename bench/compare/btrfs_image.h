@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace ark {
+
 class BtrfsImage {
  public:
   BtrfsImage(const std::string& image, const std::string& mountPoint, std::uint64_t bytes);
@@ -19,3 +21,5 @@ class BtrfsImage {
   std::string image_, mount_, why_;
   bool mounted_ = false;
 };
+
+}  // namespace ark

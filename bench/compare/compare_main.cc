@@ -26,6 +26,8 @@
 #include "bench/compare/results_file.h"
 #include "bench/compare/timed_command.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -144,6 +146,10 @@ Measured MeasureTool(const Options& o, const ToolMethod& tool, const std::string
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   Options o;

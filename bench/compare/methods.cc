@@ -2,6 +2,8 @@
 
 #include "bench/compare/timed_command.h"
 
+namespace ark {
+
 std::vector<ToolMethod> ToolMethods() {
   // Every backup and restore ends with sync -f of its target: a copy counts
   // once it is on disk, as a snapshot does (the snapshot component flushes).
@@ -46,3 +48,5 @@ std::string Expand(std::string command, const std::string& data, const std::stri
   ReplaceAll(command, "{WORK}", Quote(work));
   return command;
 }
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace ark {
+
 // One plain tool: shell commands with {DATA} (the data directory), {PARENT}
 // (its parent), {NAME} (its last component) and {WORK} (the method's own
 // scratch directory) put in. prepare* run untimed before the timed steps.
@@ -32,3 +34,5 @@ struct Measured {
   double restore = 0;     // seconds, best round
   bool online = false;    // the server kept running during the backup
 };
+
+}  // namespace ark

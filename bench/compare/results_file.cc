@@ -6,6 +6,8 @@
 
 #include "bench/compare/timed_command.h"
 
+namespace ark {
+
 const char* const kRestoreDbMarker = "<!-- written by scripts/bench-restore-db -->";
 
 namespace {
@@ -162,3 +164,5 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
   if (!kept.empty()) out << "\n" << kept;
   return table;
 }
+
+}  // namespace ark

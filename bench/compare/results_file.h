@@ -7,6 +7,8 @@
 
 #include "bench/compare/methods.h"
 
+namespace ark {
+
 struct RunFacts {
   std::string date;
   std::string cpu;
@@ -38,3 +40,5 @@ void WriteSection(const std::string& path, const std::string& marker, const std:
 
 // Writes the file (keeping the restore-db section); returns the table.
 std::string WriteResults(const std::string& path, const RunFacts& facts, const std::vector<Measured>& rows);
+
+}  // namespace ark

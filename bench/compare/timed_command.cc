@@ -8,8 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-
 extern char** environ;
+
+namespace ark {
 
 namespace {
 
@@ -105,3 +106,5 @@ std::string Quote(const std::string& text) {
   }
   return quoted + "'";
 }
+
+}  // namespace ark

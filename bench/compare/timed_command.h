@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace ark {
+
 struct OutputPiece {
   double at = 0;  // seconds since the command started
   std::string text;
@@ -31,3 +33,5 @@ std::string Capture(const std::string& command);
 
 // A path or word quoted for the shell.
 std::string Quote(const std::string& text);
+
+}  // namespace ark

@@ -37,6 +37,8 @@
 #include "platform/host.h"
 #include "platform/registry.h"
 
+namespace ark {
+
 using namespace dominosim;
 using platform::kit::OpenFile;
 using platform::kit::PWriteAll;
@@ -94,6 +96,10 @@ struct Phase {
   }
   double ratio() const { return plain / engine; }
 };
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   std::uint64_t mib = 64;

@@ -22,8 +22,9 @@
 #include "platform/host.h"
 #include "platform/kit/file_io.h"
 #include "platform/registry.h"
-
 extern char** environ;
+
+namespace ark {
 
 namespace {
 
@@ -58,6 +59,10 @@ void Report(const char* what, double ours, double baseline, const char* unit, do
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main() {
   char pattern[] = "/tmp/ark-bench-platform-XXXXXX";

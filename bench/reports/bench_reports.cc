@@ -16,6 +16,8 @@
 #include "platform/registry.h"
 #include "reports/report_store.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -65,6 +67,10 @@ Result Measure(int type, const fs::path& dir, int count) {
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main() {
   const fs::path root = fs::temp_directory_path() / ("ark-bench-reports-" + std::to_string(::getpid()));

@@ -30,6 +30,8 @@
 #include "restore/change_info_apply.h"
 #include "restore/recovery_logs.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -104,6 +106,10 @@ class FileSinkRuntime : public NoRuntimeApi {
 };
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   Options options;

@@ -23,6 +23,8 @@
 #include "bench/compare/timed_command.h"
 #include "bench/restoredb/restore_db_section.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -180,6 +182,10 @@ void MeasurePlace(const Options& o, const std::string& base, const std::string& 
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   Options o;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace ark {
+
 namespace {
 
 std::string Format(const char* format, double value) {
@@ -88,3 +90,5 @@ std::string RestoreDbSection(const BenchFacts& facts, const std::vector<PlaceFig
          " when it ended (the machine was shared with other work; ratios come from one run, so they share its "
          "conditions). Caches were warm.\n";
 }
+
+}  // namespace ark

@@ -7,6 +7,8 @@
 
 #include "bench/compare/results_file.h"
 
+namespace ark {
+
 // One file system and backend: the restores and their baselines.
 struct PlaceFigures {
   std::string name;        // "btrfs backend", ...
@@ -36,3 +38,5 @@ struct BenchFacts {
 
 // The section, from kRestoreDbMarker on.
 std::string RestoreDbSection(const BenchFacts& facts, const std::vector<PlaceFigures>& places);
+
+}  // namespace ark

@@ -28,6 +28,8 @@
 #include "snapshot/snapshot_service.h"
 #include "snapshotsvc/configure.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 using snapshotsvc::Backend;
 
@@ -222,6 +224,10 @@ bool Measure(const Options& opt, const std::string& flavor, int sizeMiB, Result&
 }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main(int argc, char** argv) {
   Options opt;

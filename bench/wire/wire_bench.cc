@@ -13,6 +13,8 @@
 
 #include "net/wire.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::size_t kSize = 64u * 1024u * 1024u;
@@ -81,6 +83,10 @@ double Primitives(const std::string& data, std::string& text) {
 double Best(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
 
 }  // namespace
+
+}  // namespace ark
+
+using namespace ark;
 
 int main() {
   std::string data(kSize, '\0');

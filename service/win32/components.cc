@@ -17,6 +17,8 @@
 #include "snapshot/native_interfaces.h"
 #include "verify/verify_command.h"
 
+namespace ark {
+
 void InstallComponents() {
   static NnotesApi nnotes;
   SetDominoApi(&nnotes);
@@ -26,3 +28,5 @@ void InstallComponents() {
   RegisterRestoreCommand();
   RegisterVerifyCommand();
 }
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 
 #include "service/service_host.h"
 
+using namespace ark;
+
 int main(int argc, char** argv) {
   ServiceOptions options;
   CLI::App app{"The backup and restore service for Domino servers on snapshot storage."};

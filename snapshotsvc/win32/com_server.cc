@@ -19,7 +19,7 @@
 
 namespace {
 
-namespace native = snapshot::native;
+namespace native = ark::snapshot::native;
 namespace slots = snapshotsvc::slots;
 using native::WideChar;
 
@@ -102,7 +102,7 @@ struct SnapshotParts {
 snapshotsvc::SnapshotServiceImpl& Service(void* self) { return Self<SnapshotParts>(self)->impl.service; }
 
 WinHRESULT SnapshotQueryInterface(void* self, const platform::GUID* iid, void** out) {
-  if (out == nullptr || iid == nullptr || !(*iid == snapshot::IID_ISnapshotFiles)) {
+  if (out == nullptr || iid == nullptr || !(*iid == ark::snapshot::IID_ISnapshotFiles)) {
     return QueryInterface<SnapshotParts>(self, iid, out);
   }
   ++Self<SnapshotParts>(self)->refs;
@@ -112,12 +112,12 @@ WinHRESULT SnapshotQueryInterface(void* self, const platform::GUID* iid, void** 
 
 WinHRESULT CreateSnapShot(void* self, native::DriveSet* set, WideChar* name) {
   // The array, its strings and the name are ours to free, whatever happens.
-  snapshot::SnapshotDriveSet drives;
+  ark::snapshot::SnapshotDriveSet drives;
   if (set != nullptr) {
     drives.reserved0 = set->reserved0;
     drives.reserved1 = set->reserved1;
     for (std::uint32_t i = 0; set->drives != nullptr && i < set->count; ++i) {
-      drives.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{Text(set->drives[i].driveLetter), set->drives[i].flag});
+      drives.drives.push_back(ark::snapshot::SNAPSHOT_DRIVE_INFO{Text(set->drives[i].driveLetter), set->drives[i].flag});
       ::CoTaskMemFree(set->drives[i].driveLetter);
     }
     ::CoTaskMemFree(set->drives);
@@ -144,7 +144,7 @@ WinHRESULT RenameSnapShot(void* self, WideChar* drive, WideChar* oldName, WideCh
 WinHRESULT EnumerateSnapShots(void* self, WideChar* drive, native::List* list, native::List*, native::List*,
                               native::List*, std::uint32_t one) {
   if (list == nullptr) return E_POINTER;
-  snapshot::SnapshotList snapshots;
+  ark::snapshot::SnapshotList snapshots;
   const HRESULT hr = Service(self).EnumerateSnapShots(Text(drive), snapshots, one);
   if (FAILED(hr)) return hr;
   const std::size_t count = snapshots.entries.size();
@@ -152,7 +152,7 @@ WinHRESULT EnumerateSnapShots(void* self, WideChar* drive, native::List* list, n
   if (entries == nullptr) return E_OUTOFMEMORY;
   std::memset(entries, 0, sizeof(native::SnapshotInfo) * (count + 1));
   for (std::size_t i = 0; i < count; ++i) {
-    const snapshot::SnapshotInfo& info = snapshots.entries[i];
+    const ark::snapshot::SnapshotInfo& info = snapshots.entries[i];
     entries[i].name = TaskString(info.name);
     entries[i].creationTimeLow = info.creationTime.dwLowDateTime;
     entries[i].creationTimeHigh = info.creationTime.dwHighDateTime;
@@ -230,7 +230,7 @@ void FreeDisks(native::DiskInfo* entries, std::size_t count) {
 
 WinHRESULT ListDisks(void* self, native::List* list) {
   if (list == nullptr) return E_POINTER;
-  std::vector<snapshot::DiskInfo> disks;
+  std::vector<ark::snapshot::DiskInfo> disks;
   const HRESULT hr = Self<snapshotsvc::DiskServiceImpl>(self)->impl.ListDisks(disks);
   if (FAILED(hr)) return hr;
   const std::size_t count = disks.size();
@@ -277,7 +277,7 @@ void* const* DiskTable() {
 // Class objects ---------------------------------------------------------------------
 
 // {00000001-0000-0000-C000-000000000046}
-const platform::GUID& ClassFactoryIid() { return snapshot::IID_IClassFactory; }
+const platform::GUID& ClassFactoryIid() { return ark::snapshot::IID_IClassFactory; }
 
 struct FactoryState {
   bool snapshotClass = true;
@@ -290,16 +290,16 @@ WinHRESULT CreateInstance(void* self, void* outer, const platform::GUID* iid, vo
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (iid == nullptr) return E_INVALIDARG;
   if (Self<FactoryState>(self)->impl.snapshotClass) {
-    if (!(*iid == snapshot::IID_ISnapshotService) && !(*iid == kIID_IUnknown)) return E_NOINTERFACE;
-    auto* object = new SnapshotObject{kSnapshotTable, {1}, {}, &snapshot::IID_ISnapshotService};
+    if (!(*iid == ark::snapshot::IID_ISnapshotService) && !(*iid == kIID_IUnknown)) return E_NOINTERFACE;
+    auto* object = new SnapshotObject{kSnapshotTable, {1}, {}, &ark::snapshot::IID_ISnapshotService};
     object->impl.files.table = kFilesTable;
     object->impl.files.owner = object;
     ++g_objects;
     *out = object;
     return S_OK;
   }
-  if (!(*iid == snapshot::IID_IDiskService) && !(*iid == kIID_IUnknown)) return E_NOINTERFACE;
-  auto* object = new DiskObject{DiskTable(), {1}, {}, &snapshot::IID_IDiskService};
+  if (!(*iid == ark::snapshot::IID_IDiskService) && !(*iid == kIID_IUnknown)) return E_NOINTERFACE;
+  auto* object = new DiskObject{DiskTable(), {1}, {}, &ark::snapshot::IID_IDiskService};
   ++g_objects;
   *out = object;
   return S_OK;
@@ -353,9 +353,9 @@ WinHRESULT __stdcall DllGetClassObject(REFCLSID nativeClsid, REFIID nativeIid, L
   const auto* clsid = reinterpret_cast<const platform::GUID*>(&nativeClsid);
   const auto* iid = reinterpret_cast<const platform::GUID*>(&nativeIid);
   bool snapshotClass;
-  if (*clsid == snapshot::CLSID_SnapshotService) {
+  if (*clsid == ark::snapshot::CLSID_SnapshotService) {
     snapshotClass = true;
-  } else if (*clsid == snapshot::CLSID_DiskService) {
+  } else if (*clsid == ark::snapshot::CLSID_DiskService) {
     snapshotClass = false;
   } else {
     return CLASS_E_CLASSNOTAVAILABLE;

@@ -8,6 +8,8 @@
 #include "common/records.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 using Names = std::vector<std::string>;
 
 struct BackupHost : TempHostRoot {
@@ -40,3 +42,5 @@ inline std::vector<DatabaseEntry> Entries(const std::vector<std::string>& paths)
   for (std::size_t i = 0; i < paths.size(); ++i) entries[i].path = paths[i];
   return entries;
 }
+
+}  // namespace ark

@@ -14,6 +14,8 @@
 #include "tests/support/fake_host_seam.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 namespace {
 
 const std::string kRecent = "dominosnap__ARKHOST__SRV1__recent";
@@ -188,3 +190,5 @@ TEST_F(BackupRun, DeleteExcessFlagRunsRetentionAfterTheSnapshot) {
 }
 
 }  // namespace
+
+}  // namespace ark

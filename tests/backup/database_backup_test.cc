@@ -10,6 +10,8 @@
 #include "tests/backup/backup_host.h"
 #include "tests/support/domino_doubles.h"
 
+namespace ark {
+
 namespace {
 
 std::string Db(const std::string& name) { return "D:\\Domino\\Data\\" + name; }
@@ -200,3 +202,5 @@ TEST(FindDatabases, FindsEveryDatabaseBelowTheDirectoryAndNothingElse) {
 }
 
 }  // namespace
+
+}  // namespace ark

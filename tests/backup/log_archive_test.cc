@@ -6,6 +6,8 @@
 #include "tests/backup/backup_host.h"
 #include "tests/support/domino_doubles.h"
 
+namespace ark {
+
 namespace {
 
 const std::vector<FakeLog> kSevenAndEight{{7, "D:\\Logs\\S0000007.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
@@ -111,3 +113,5 @@ TEST_P(LogArchive, EveryFailureEndsTheSessionAndLeavesNoDoubtfulCopy) {
 INSTANTIATE_TEST_SUITE_P(Rows, LogArchive, ::testing::ValuesIn(kFailures));
 
 }  // namespace
+
+}  // namespace ark

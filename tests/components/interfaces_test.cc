@@ -21,40 +21,40 @@ struct Row { const char* name; int ordinal, bound; };  // bound: the binding hea
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 const Row kDominoApi[] = {
-    {"InitRuntime", 15, nnotes::InitRuntime::kOrdinal},
-    {"TermRuntime", 13, nnotes::TermRuntime::kOrdinal},
-    {"OpenDatabase", 2005, nnotes::OpenDatabase::kOrdinal},
-    {"CloseDatabase", 2001, nnotes::CloseDatabase::kOrdinal},
-    {"GetErrorText", 707, nnotes::GetErrorText::kOrdinal},
-    {"GetDatabaseLogInfo", 5875, nnotes::GetDatabaseLogInfo::kOrdinal},
-    {"BackupStart", 5734, nnotes::BackupStart::kOrdinal},
-    {"BackupStop", 5735, nnotes::BackupStop::kOrdinal},
-    {"BackupEnd", 5736, nnotes::BackupEnd::kOrdinal},
-    {"GetChangeInfoSize", 5878, nnotes::GetChangeInfoSize::kOrdinal},
-    {"GetChangeInfo", 5879, nnotes::GetChangeInfo::kOrdinal},
-    {"ApplyChangeInfoStart", 5876, nnotes::ApplyChangeInfoStart::kOrdinal},
-    {"ApplyChangeInfo", 5880, nnotes::ApplyChangeInfo::kOrdinal},
-    {"ApplyChangeInfoEnd", 5877, nnotes::ApplyChangeInfoEnd::kOrdinal},
-    {"ArchiveBegin", 5925, nnotes::ArchiveBegin::kOrdinal},
-    {"ArchiveEnd", 5926, nnotes::ArchiveEnd::kOrdinal},
-    {"GetFirstArchiveLog", 5823, nnotes::GetFirstArchiveLog::kOrdinal},
-    {"GetNextArchiveLog", 5803, nnotes::GetNextArchiveLog::kOrdinal},
-    {"MarkLogArchived", 5804, nnotes::MarkLogArchived::kOrdinal},
-    {"GetLoggingStyle", 5927, nnotes::GetLoggingStyle::kOrdinal},
-    {"GetServerName", 1562, nnotes::GetServerName::kOrdinal},
-    {"AbbreviateName", 628, nnotes::AbbreviateName::kOrdinal},
-    {"TranslatePath", 391, nnotes::TranslatePath::kOrdinal},
-    {"TextToTimeDate", 223, nnotes::TextToTimeDate::kOrdinal},
-    {"RecoverDatabaseList", 5794, nnotes::RecoverDatabaseList::kOrdinal},
-    {"ReadDatabaseRecord", 2086, nnotes::ReadDatabaseRecord::kOrdinal},
-    {"WriteDatabaseRecord", 2087, nnotes::WriteDatabaseRecord::kOrdinal},
+    {"InitRuntime", 15, ark::nnotes::InitRuntime::kOrdinal},
+    {"TermRuntime", 13, ark::nnotes::TermRuntime::kOrdinal},
+    {"OpenDatabase", 2005, ark::nnotes::OpenDatabase::kOrdinal},
+    {"CloseDatabase", 2001, ark::nnotes::CloseDatabase::kOrdinal},
+    {"GetErrorText", 707, ark::nnotes::GetErrorText::kOrdinal},
+    {"GetDatabaseLogInfo", 5875, ark::nnotes::GetDatabaseLogInfo::kOrdinal},
+    {"BackupStart", 5734, ark::nnotes::BackupStart::kOrdinal},
+    {"BackupStop", 5735, ark::nnotes::BackupStop::kOrdinal},
+    {"BackupEnd", 5736, ark::nnotes::BackupEnd::kOrdinal},
+    {"GetChangeInfoSize", 5878, ark::nnotes::GetChangeInfoSize::kOrdinal},
+    {"GetChangeInfo", 5879, ark::nnotes::GetChangeInfo::kOrdinal},
+    {"ApplyChangeInfoStart", 5876, ark::nnotes::ApplyChangeInfoStart::kOrdinal},
+    {"ApplyChangeInfo", 5880, ark::nnotes::ApplyChangeInfo::kOrdinal},
+    {"ApplyChangeInfoEnd", 5877, ark::nnotes::ApplyChangeInfoEnd::kOrdinal},
+    {"ArchiveBegin", 5925, ark::nnotes::ArchiveBegin::kOrdinal},
+    {"ArchiveEnd", 5926, ark::nnotes::ArchiveEnd::kOrdinal},
+    {"GetFirstArchiveLog", 5823, ark::nnotes::GetFirstArchiveLog::kOrdinal},
+    {"GetNextArchiveLog", 5803, ark::nnotes::GetNextArchiveLog::kOrdinal},
+    {"MarkLogArchived", 5804, ark::nnotes::MarkLogArchived::kOrdinal},
+    {"GetLoggingStyle", 5927, ark::nnotes::GetLoggingStyle::kOrdinal},
+    {"GetServerName", 1562, ark::nnotes::GetServerName::kOrdinal},
+    {"AbbreviateName", 628, ark::nnotes::AbbreviateName::kOrdinal},
+    {"TranslatePath", 391, ark::nnotes::TranslatePath::kOrdinal},
+    {"TextToTimeDate", 223, ark::nnotes::TextToTimeDate::kOrdinal},
+    {"RecoverDatabaseList", 5794, ark::nnotes::RecoverDatabaseList::kOrdinal},
+    {"ReadDatabaseRecord", 2086, ark::nnotes::ReadDatabaseRecord::kOrdinal},
+    {"WriteDatabaseRecord", 2087, ark::nnotes::WriteDatabaseRecord::kOrdinal},
 };
 
 // The two operations outside the ordinal table: exported by their names.
 struct Named { const char* name, *exported, *bound; };
 const Named kNamed[] = {
-    {"TakeDatabaseOffline", "NSFTakeDatabaseOffline", nnotes::TakeDatabaseOffline::kName},
-    {"BringDatabaseOnline", "NSFBringDatabaseOnline", nnotes::BringDatabaseOnline::kName},
+    {"TakeDatabaseOffline", "NSFTakeDatabaseOffline", ark::nnotes::TakeDatabaseOffline::kName},
+    {"BringDatabaseOnline", "NSFBringDatabaseOnline", ark::nnotes::BringDatabaseOnline::kName},
 };
 
 // The export lines after EXPORTS in the stand-in's .def file: "nnotes_Name
@@ -112,7 +112,7 @@ TEST(NamedExports, OfTheStandInAndTheBinding) {
 }
 
 // Each slot as the engine calls it and in the component's tables; the size of each table.
-namespace engine = snapshot::native;
+namespace engine = ark::snapshot::native;
 namespace component = snapshotsvc::slots;
 struct Slot { const char* method; int slot, engineSlot, componentSlot; };
 void PrintTo(const Slot& s, std::ostream* os) { *os << s.method; }
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, SnapshotComponentSlots, ::testing::ValuesIn(kSlot
 
 // The documented offsets are a 32-bit build's; a 64-bit build has the same
 // fields with 8-byte pointers, each at its natural alignment.
-using namespace snapshot::native;
+using namespace ark::snapshot::native;
 struct Field { const char* field; std::size_t actual, narrow, wide; };
 void PrintTo(const Field& f, std::ostream* os) { *os << f.field; }
 const Field kFields[] = {

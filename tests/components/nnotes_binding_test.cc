@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string TextOf(NnotesApi& api, STATUS status) {
+std::string TextOf(ark::NnotesApi& api, STATUS status) {
   char buffer[256];
   api.GetErrorText(0, status, buffer, sizeof buffer);
   return buffer;
@@ -34,7 +34,7 @@ TEST_P(NnotesBinding, FailuresNameTheFileOrTheOrdinal) {
   const Failure& f = GetParam();
   WriteHostFile(host.path() / "text.dll", "not a library");
   const std::string library = f.underHost ? (host.path() / f.library).string() : f.library;
-  NnotesApi api;
+  ark::NnotesApi api;
   api.SetLibraryPathForTest(library);
   EXPECT_EQ(api.InitRuntime(0, nullptr), ERR_NO_RUNTIME);
   EXPECT_NE(api.failure().find(library), std::string::npos) << api.failure();
@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, NnotesBinding, ::testing::ValuesIn(kFailures));
 // The stand-in: a runtime start for a notes.ini that does not exist is the
 // library's own failure, with the library's own text.
 TEST_F(NnotesBinding, TheStandInBindsAndAnswersWithItsOwnTexts) {
-  NnotesApi api;
+  ark::NnotesApi api;
   api.SetLibraryPathForTest(STAND_IN_NNOTES);
   const std::string ini = "=" + (host.path() / "nowhere" / "notes.ini").string();
   char* argv[] = {nullptr, const_cast<char*>(ini.c_str())};

@@ -27,8 +27,8 @@ TEST(SnapshotComponentOnWindows, RestoreIsWholeOrLeavesTheDriveAsItWas) {
   WriteHostFile(d / "Domino" / "a.nsf", "a at the snapshot");
   WriteHostFile(d / "b.nsf", "b at the snapshot");
   snapshotsvc::SnapshotServiceImpl component;
-  snapshot::SnapshotDriveSet drives;
-  drives.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{u"D", 1});
+  ark::snapshot::SnapshotDriveSet drives;
+  drives.drives.push_back(ark::snapshot::SNAPSHOT_DRIVE_INFO{u"D", 1});
   ASSERT_EQ(component.CreateSnapShot(drives, u"snap1"), S_OK);
 
   WriteHostFile(d / "Domino" / "a.nsf", "a changed");

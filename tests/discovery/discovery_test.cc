@@ -14,6 +14,8 @@
 #include "tests/support/mock_domino_api.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 using ::testing::_;
 using ::testing::Invoke;
 
@@ -176,3 +178,5 @@ TEST_P(DiscoveryTest, EachLayoutGivesItsServerRecords) {
 INSTANTIATE_TEST_SUITE_P(Rows, DiscoveryTest, ::testing::Range<std::size_t>(0, std::size(kLayouts)));
 
 }  // namespace
+
+}  // namespace ark

@@ -13,6 +13,8 @@
 #include "tests/support/server_record.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 using ::testing::_;
 using ::testing::Invoke;
@@ -153,3 +155,5 @@ TEST(RuntimeTest, ServerNameKeptWhenItsAbbreviationFailsAndWithoutARuntimeEveryC
 }
 
 }  // namespace
+
+}  // namespace ark

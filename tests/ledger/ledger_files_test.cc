@@ -10,6 +10,8 @@
 #include "tests/support/domino_doubles.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace {
 
 using Names = std::vector<std::string>;
@@ -152,3 +154,5 @@ TEST(LedgerLogs, FindsEveryLogFileBelowTheDirectoryOutsideDotFolders) {
 }
 
 }  // namespace
+
+}  // namespace ark

@@ -3,6 +3,8 @@
 
 #include "net/client_filter.h"
 
+namespace ark {
+
 namespace {
 
 constexpr std::uint32_t Ip(unsigned a, unsigned b, unsigned c, unsigned d) {
@@ -43,3 +45,5 @@ TEST_P(ClientFilterTest, AddressesAndRangesAdmitExactlyTheirClients) {
 INSTANTIATE_TEST_SUITE_P(Rows, ClientFilterTest, ::testing::Range<std::size_t>(0, std::size(kRows)));
 
 }  // namespace
+
+}  // namespace ark

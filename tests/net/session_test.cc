@@ -16,6 +16,8 @@
 #include "tests/support/loopback.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 using namespace nettest;
 namespace fs = std::filesystem;
 
@@ -127,3 +129,5 @@ TEST_F(CommandSessionTest, StreamedOperationsEndWithDoneAndKeepTheirReportWhenTh
 }
 
 }  // namespace
+
+}  // namespace ark

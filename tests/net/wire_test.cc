@@ -12,6 +12,8 @@
 #include "tests/support/loopback.h"
 #include "tests/support/os_calls.h"
 
+namespace ark {
+
 using namespace nettest;
 
 namespace {
@@ -240,3 +242,5 @@ TEST_F(WireRecordsTest, DiscoveryTailAndHostileCounts) {
 }
 
 }  // namespace
+
+}  // namespace ark

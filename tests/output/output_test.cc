@@ -12,6 +12,8 @@
 #include "tests/support/loopback.h"
 #include "tests/support/os_calls.h"
 
+namespace ark {
+
 using namespace nettest;
 
 namespace {
@@ -145,3 +147,5 @@ TEST_F(OutputTest, CapturedPrintsArriveInOrderedPiecesOrAreDropped) {
 }
 
 }  // namespace
+
+}  // namespace ark

@@ -10,6 +10,8 @@
 #include "tests/support/temp_host.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
@@ -114,3 +116,5 @@ TEST_F(ReportStoreTest, FailedSavesGoToTheEventLogNeverToTheCaller) {
 }
 
 }  // namespace
+
+}  // namespace ark

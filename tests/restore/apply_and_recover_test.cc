@@ -10,6 +10,8 @@
 #include "tests/restore/restore_host.h"
 #include "tests/support/domino_doubles.h"
 
+namespace ark {
+
 using ::testing::_;
 
 namespace {
@@ -249,3 +251,5 @@ TEST_F(DominoRecoveryTest, ArchivedLogCallbackCopiesTheLogsRecoveryAsksFor) {
 }
 
 }  // namespace
+
+}  // namespace ark

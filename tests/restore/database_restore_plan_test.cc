@@ -7,6 +7,8 @@
 #include "restore/database_restore_plan.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace {
 
 using namespace dbrestore;
@@ -117,3 +119,5 @@ TEST_F(DatabaseRestorePlanTest, RecoveryFlagsOfEachCase) {
 }
 
 }  // namespace
+
+}  // namespace ark

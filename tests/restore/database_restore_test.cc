@@ -11,6 +11,8 @@
 #include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 using ::testing::_;
 using ::testing::Return;
 
@@ -113,3 +115,5 @@ INSTANTIATE_TEST_SUITE_P(Rows, InPlaceTest, ::testing::ValuesIn(kReplacements),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+}  // namespace ark

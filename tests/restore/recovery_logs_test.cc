@@ -9,6 +9,8 @@
 #include "tests/support/fake_host_seam.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 namespace {
 
 const std::string kImpossible = "UP TO THE MINUTE restore is not possible\r\n";
@@ -123,3 +125,5 @@ TEST_P(RecoveryLogsTest, RefusesWithoutTouchingAnythingWhenRecoveryCannotSucceed
 INSTANTIATE_TEST_SUITE_P(Rows, RecoveryLogsTest, ::testing::ValuesIn(kRefusals));
 
 }  // namespace
+
+}  // namespace ark

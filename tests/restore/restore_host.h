@@ -9,6 +9,8 @@
 #include "tests/backup/backup_host.h"
 #include "tests/support/mock_domino_api.h"
 
+namespace ark {
+
 inline constexpr const char* kSnapshotName = "dominosnap__ARKHOST__srv1__recent";
 // The snapshot's ArkLedger directory as the engine names it.
 inline const std::string kLedger = "L:\\ArkLedger\\srv1\\" + std::string(kSnapshotName);
@@ -79,3 +81,5 @@ inline std::vector<std::string> UnpackList(const char* packed, std::size_t* byte
   if (bytes != nullptr) *bytes = paths.empty() ? (packed[1] == '\0' ? 2 : 1) : std::size_t(p - packed) + 1;
   return paths;
 }
+
+}  // namespace ark

@@ -14,6 +14,8 @@
 #include "tests/support/snapshotsvc_mount.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 using ::testing::_;
 
 namespace {
@@ -246,3 +248,5 @@ TEST_F(RestoreRunTest, LogsThatCannotBePutBackStopTheRunBeforeRecovery) {
 }
 
 }  // namespace
+
+}  // namespace ark

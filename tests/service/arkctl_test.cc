@@ -22,6 +22,8 @@
 #include "tests/support/server_record.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -175,3 +177,5 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
 INSTANTIATE_TEST_SUITE_P(Rows, Arkctl, ::testing::Range<std::size_t>(0, std::size(kRows)));
 
 }  // namespace
+
+}  // namespace ark

@@ -15,6 +15,8 @@
 #include "tests/support/temp_host.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 using namespace nettest;
 using namespace std::string_literals;
 namespace fs = std::filesystem;
@@ -177,3 +179,5 @@ TEST_F(ArkServerTest, SilentAndRefusedClientsAreDroppedAndTheNextIsServed) {
 }
 
 }  // namespace
+
+}  // namespace ark

@@ -12,6 +12,8 @@
 #include "service/event_source.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\arksvc";
@@ -64,3 +66,5 @@ TEST_P(EventSource, EveryStartRegistersTheMessageFileWithATextPerEvent) {
 INSTANTIATE_TEST_SUITE_P(Rows, EventSource, ::testing::Range<std::size_t>(0, std::size(kEvents)));
 
 }  // namespace
+
+}  // namespace ark

@@ -8,6 +8,8 @@
 #include "tests/snapshot/snapshot_fixture.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 namespace {
 
 using platform::ToUpperAnsi;
@@ -147,3 +149,5 @@ TEST_F(SnapshotCycle, TakeSnapshotAndRecordRecentSnapshotTime) {
   EXPECT_EQ(RecordRecentSnapshotTime(u"E", server_), 0);
   EXPECT_EQ(TimeDate(), "unchanged");
 }
+
+}  // namespace ark

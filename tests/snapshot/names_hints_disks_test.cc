@@ -6,6 +6,8 @@
 #include "tests/snapshot/snapshot_fixture.h"
 #include "tests/support/server_record.h"
 
+namespace ark {
+
 using SnapshotNames = SnapshotHostTest;
 using SnapshotHints = SnapshotHostTest;
 using SnapshotDisks = SnapshotHostTest;
@@ -165,3 +167,5 @@ TEST_F(SnapshotDisks, ServersMatchTheirDisksByDriveLetterOrGetNoVolume) {
   EXPECT_EQ(result.servers[0].dataVolume.present, 1);
   EXPECT_EQ(result.servers[0].dataVolume.devicePath, "");
 }
+
+}  // namespace ark

@@ -16,6 +16,8 @@
 #include "tests/snapshot/snapshot_fixture.h"
 #include "tests/support/text_checks.h"
 
+namespace ark {
+
 namespace {
 
 const std::string d1 = Dated("srv1", "2-3-2003_9.5.7");
@@ -227,3 +229,5 @@ TEST_F(SnapshotRetention, FailuresStopWithoutReport) {
   EXPECT_EQ(ReadHostFile(Ledger(d2) / "x"), "later snapshot stays");
   EXPECT_EQ(Report(), "");
 }
+
+}  // namespace ark

@@ -13,6 +13,8 @@
 #include "tests/support/fake_component.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace {
 
 enum class Component { Ours, OursCRemapped, WithoutInterface, NotInstalled };
@@ -64,3 +66,5 @@ TEST_P(SnapshotFiles, RootReadsTheSnapshotOrSaysWhyNot) {
 INSTANTIATE_TEST_SUITE_P(Rows, SnapshotFiles, testing::ValuesIn(kCases));
 
 }  // namespace
+
+}  // namespace ark

@@ -11,6 +11,8 @@
 #include "tests/support/fake_component.h"
 #include "tests/support/temp_host.h"
 
+namespace ark {
+
 namespace fs = std::filesystem;
 
 inline FILETIME Utc(int year, int month, int day, int hour, int minute, int second) {
@@ -52,3 +54,5 @@ class SnapshotHostTest : public ::testing::Test {
   FakeComponent component_;
   DominoServerInfo server_;
 };
+
+}  // namespace ark

@@ -33,16 +33,16 @@ const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 const HRESULT kPathNotFound = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 const char* kDosDevices = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\DOS Devices";
 
-snapshot::SnapshotDriveSet Drives(const std::u16string& letter) {
-  snapshot::SnapshotDriveSet set;
-  set.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{letter, 1});
+ark::snapshot::SnapshotDriveSet Drives(const std::u16string& letter) {
+  ark::snapshot::SnapshotDriveSet set;
+  set.drives.push_back(ark::snapshot::SNAPSHOT_DRIVE_INFO{letter, 1});
   return set;
 }
 
 // A drive's snapshots as listed (creation times in *times); "error <hr>" when the listing fails.
-Names ListNames(snapshot::ISnapshotService& service, const std::u16string& drive,
+Names ListNames(ark::snapshot::ISnapshotService& service, const std::u16string& drive,
                 std::vector<std::uint64_t>* times = nullptr) {
-  snapshot::SnapshotList list;
+  ark::snapshot::SnapshotList list;
   if (HRESULT hr = service.EnumerateSnapShots(drive, list, 1); hr != S_OK) {
     return {u"error " + platform::AnsiToWide(std::to_string(hr))};
   }
@@ -61,15 +61,15 @@ class ComponentHost : public testing::Test {
 
   // Drive D: mapped to hostDir, prepared as a volume for the backend and
   // installed alone: the service, null on failure.
-  std::unique_ptr<snapshot::ISnapshotService> OpenVolumeD(Backend backend, const std::string& hostDir) {
+  std::unique_ptr<ark::snapshot::ISnapshotService> OpenVolumeD(Backend backend, const std::string& hostDir) {
     std::string error;
     EXPECT_TRUE(snapshotsvc::PrepareVolume(backend, hostDir, &error)) << error;
     platform::RegSetString(kDosDevices, "D:", hostDir);
     Install(backend, "D");
     std::unique_ptr<platform::IClassFactory> factory;
-    EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), S_OK);
-    std::unique_ptr<snapshot::ISnapshotService> service;
-    if (!factory || platform::CreateInstance(*factory, snapshot::IID_ISnapshotService, service) != S_OK) {
+    EXPECT_EQ(platform::CoGetClassObject(ark::snapshot::CLSID_SnapshotService, 5, factory), S_OK);
+    std::unique_ptr<ark::snapshot::ISnapshotService> service;
+    if (!factory || platform::CreateInstance(*factory, ark::snapshot::IID_ISnapshotService, service) != S_OK) {
       ADD_FAILURE() << "no snapshot service";
     }
     return service;
@@ -100,8 +100,8 @@ struct ComponentTest : ComponentHost, testing::WithParamInterface<BadDisk> {};
 
 TEST_P(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
   std::unique_ptr<platform::IClassFactory> factory;
-  EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_SnapshotService, 5, factory), REGDB_E_CLASSNOTREG);
-  EXPECT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 5, factory), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(platform::CoGetClassObject(ark::snapshot::CLSID_SnapshotService, 5, factory), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(platform::CoGetClassObject(ark::snapshot::CLSID_DiskService, 5, factory), REGDB_E_CLASSNOTREG);
   std::string error;
   ASSERT_TRUE(snapshotsvc::InstallComponent(
       Backend::Dir,
@@ -111,13 +111,13 @@ TEST_P(ComponentTest, ClassesAndDisksOfTheInstalledConfiguration) {
       &error))
       << error;
   // Each factory hands out its own interface only.
-  ASSERT_EQ(platform::CoGetClassObject(snapshot::CLSID_DiskService, 0x15, factory), S_OK);
-  std::unique_ptr<snapshot::ISnapshotService> wrong;
-  EXPECT_EQ(platform::CreateInstance(*factory, snapshot::IID_ISnapshotService, wrong), E_NOINTERFACE);
-  std::unique_ptr<snapshot::IDiskService> disks;
-  ASSERT_EQ(platform::CreateInstance(*factory, snapshot::IID_IDiskService, disks), S_OK);
+  ASSERT_EQ(platform::CoGetClassObject(ark::snapshot::CLSID_DiskService, 0x15, factory), S_OK);
+  std::unique_ptr<ark::snapshot::ISnapshotService> wrong;
+  EXPECT_EQ(platform::CreateInstance(*factory, ark::snapshot::IID_ISnapshotService, wrong), E_NOINTERFACE);
+  std::unique_ptr<ark::snapshot::IDiskService> disks;
+  ASSERT_EQ(platform::CreateInstance(*factory, ark::snapshot::IID_IDiskService, disks), S_OK);
   auto listed = [&] {  // each disk: its path, device path and drive letters
-    std::vector<snapshot::DiskInfo> list;
+    std::vector<ark::snapshot::DiskInfo> list;
     std::u16string text = disks->ListDisks(list) == S_OK ? u"" : u"failed";
     for (const auto& disk : list) {
       text += disk.diskPath + u" " + disk.devicePath;
@@ -217,7 +217,7 @@ class BackendTest : public ComponentHost, public testing::WithParamInterface<Fla
   bool NoWorkLeft() { return !fs::exists(store_ + "/work") || fs::is_empty(store_ + "/work"); }
 
   std::string base_, volume_, store_;
-  std::unique_ptr<snapshot::ISnapshotService> service_;
+  std::unique_ptr<ark::snapshot::ISnapshotService> service_;
 };
 
 // A snapshot keeps its content, its creation time and its name, which is
@@ -252,8 +252,8 @@ TEST_P(BackendTest, CreateListRenameRestoreAndDelete) {
   WriteHostFile(volume_ + "/Domino/newdir/deep/x.nsf", "later dir");
   fs::remove(volume_ + "/Domino/Data/sub/b.nsf");
   // ark's own interface shows the snapshot's tree under a Windows path of the drive map.
-  std::unique_ptr<snapshot::ISnapshotFiles> files;
-  ASSERT_EQ(platform::QueryInterface(*service_, snapshot::IID_ISnapshotFiles, files), S_OK);
+  std::unique_ptr<ark::snapshot::ISnapshotFiles> files;
+  ASSERT_EQ(platform::QueryInterface(*service_, ark::snapshot::IID_ISnapshotFiles, files), S_OK);
   std::u16string root;
   ASSERT_EQ(files->GetSnapshotRoot(u"d", u"DATED", root), S_OK);
   std::string rootDir;
@@ -282,16 +282,16 @@ TEST_P(BackendTest, BadInputsAndInjectedFailuresChangeNothing) {
   WriteHostFile(volume_ + "/a.nsf", "keep");
   ASSERT_EQ(Create(u"good"), S_OK);
   const std::vector<std::string> volumeBefore = Listing(volume_);
-  EXPECT_EQ(service_->CreateSnapShot(snapshot::SnapshotDriveSet{}, u"n1"), E_INVALIDARG);
+  EXPECT_EQ(service_->CreateSnapShot(ark::snapshot::SnapshotDriveSet{}, u"n1"), E_INVALIDARG);
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"unknown"), kNotFound);
   // Two drives where one is missing: all or nothing.
-  snapshot::SnapshotDriveSet both = Drives(u"D");
-  both.drives.push_back(snapshot::SNAPSHOT_DRIVE_INFO{u"Q", 1});
+  ark::snapshot::SnapshotDriveSet both = Drives(u"D");
+  both.drives.push_back(ark::snapshot::SNAPSHOT_DRIVE_INFO{u"Q", 1});
   EXPECT_EQ(service_->CreateSnapShot(both, u"n3"), kPathNotFound);
 
   // The calls named in FailOn fail (the registry value is the system tests'), the others work.
   ::setenv(snapshotsvc::kFailOnEnvironment, "Restore,listdisks", 1);
-  std::vector<snapshot::DiskInfo> disks;
+  std::vector<ark::snapshot::DiskInfo> disks;
   EXPECT_EQ(service_->RestoreSnapShot(u"D", u"good"), E_FAIL);
   EXPECT_EQ(snapshotsvc::DiskServiceImpl().ListDisks(disks), E_FAIL);
   EXPECT_EQ(List(), Names{u"good"});

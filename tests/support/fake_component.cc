@@ -22,11 +22,11 @@ class Live : public Interface {
   std::shared_ptr<FakeComponentState> state_;
 };
 
-class FakeSnapshotService : public Live<snapshot::ISnapshotService, &FakeComponentState::liveInterfaces> {
+class FakeSnapshotService : public Live<ark::snapshot::ISnapshotService, &FakeComponentState::liveInterfaces> {
  public:
   using Live::Live;
 
-  HRESULT CreateSnapShot(const snapshot::SnapshotDriveSet& set, const std::u16string& name) override {
+  HRESULT CreateSnapShot(const ark::snapshot::SnapshotDriveSet& set, const std::u16string& name) override {
     if (set.drives.size() != 1 || set.drives[0].DRIVELETTER.size() != 1 || set.drives[0].flag != 1) {
       state_->calls.push_back("Create <bad drive set>");
       return E_INVALIDARG;
@@ -72,7 +72,7 @@ class FakeSnapshotService : public Live<snapshot::ISnapshotService, &FakeCompone
     out.reset();
     return E_NOINTERFACE;
   }
-  HRESULT EnumerateSnapShots(const std::u16string& drive, snapshot::SnapshotList& list,
+  HRESULT EnumerateSnapShots(const std::u16string& drive, ark::snapshot::SnapshotList& list,
                              std::uint32_t one) override {
     state_->calls.push_back("Enumerate " + A(drive));
     if (one != 1 || drive.size() != 1) return E_INVALIDARG;
@@ -83,7 +83,7 @@ class FakeSnapshotService : public Live<snapshot::ISnapshotService, &FakeCompone
     }
     list.entries.clear();
     for (const FakeSnapshot& s : state_->volumes[drive[0]]) {
-      snapshot::SnapshotInfo info;
+      ark::snapshot::SnapshotInfo info;
       info.name = s.name;
       info.creationTime = s.created;
       list.entries.push_back(info);
@@ -113,10 +113,10 @@ class FakeSnapshotService : public Live<snapshot::ISnapshotService, &FakeCompone
   }
 };
 
-class FakeDiskService : public Live<snapshot::IDiskService, &FakeComponentState::liveInterfaces> {
+class FakeDiskService : public Live<ark::snapshot::IDiskService, &FakeComponentState::liveInterfaces> {
  public:
   using Live::Live;
-  HRESULT ListDisks(std::vector<snapshot::DiskInfo>& disks) override {
+  HRESULT ListDisks(std::vector<ark::snapshot::DiskInfo>& disks) override {
     state_->calls.push_back("ListDisks");
     if (state_->listDisksResult != S_OK) return state_->listDisksResult;
     disks = state_->disks;
@@ -129,9 +129,9 @@ class FakeFactory : public Live<platform::IClassFactory, &FakeComponentState::li
   using Live::Live;
   HRESULT CreateInstance(const platform::GUID& iid, std::unique_ptr<platform::IUnknown>& out) override {
     if (state_->instanceResult != S_OK) return state_->instanceResult;
-    if (iid == snapshot::IID_ISnapshotService) {
+    if (iid == ark::snapshot::IID_ISnapshotService) {
       out = std::make_unique<FakeSnapshotService>(state_);
-    } else if (iid == snapshot::IID_IDiskService) {
+    } else if (iid == ark::snapshot::IID_IDiskService) {
       out = std::make_unique<FakeDiskService>(state_);
     } else {
       return E_NOINTERFACE;
@@ -167,7 +167,7 @@ std::vector<std::string> FakeComponentState::CallsStartingWith(const std::string
 }
 
 FakeComponent::FakeComponent(bool installed) : state_(std::make_shared<FakeComponentState>()) {
-  for (const platform::GUID* clsid : {&snapshot::CLSID_SnapshotService, &snapshot::CLSID_DiskService}) {
+  for (const platform::GUID* clsid : {&ark::snapshot::CLSID_SnapshotService, &ark::snapshot::CLSID_DiskService}) {
     std::shared_ptr<FakeComponentState> state = state_;
     platform::RegisterClassServer(*clsid, [state](std::unique_ptr<platform::IClassFactory>& out) {
       out = std::make_unique<FakeFactory>(state);
@@ -178,16 +178,16 @@ FakeComponent::FakeComponent(bool installed) : state_(std::make_shared<FakeCompo
 }
 
 FakeComponent::~FakeComponent() {
-  platform::UnregisterClassServer(snapshot::CLSID_SnapshotService);
-  platform::UnregisterClassServer(snapshot::CLSID_DiskService);
+  platform::UnregisterClassServer(ark::snapshot::CLSID_SnapshotService);
+  platform::UnregisterClassServer(ark::snapshot::CLSID_DiskService);
 }
 
 void FakeComponent::Install() {
-  platform::RegSetString(ClassKey(snapshot::CLSID_SnapshotService), "", "ark test snapshot component");
-  platform::RegSetString(ClassKey(snapshot::CLSID_DiskService), "", "ark test disk component");
+  platform::RegSetString(ClassKey(ark::snapshot::CLSID_SnapshotService), "", "ark test snapshot component");
+  platform::RegSetString(ClassKey(ark::snapshot::CLSID_DiskService), "", "ark test disk component");
 }
 
 void FakeComponent::Uninstall() {
-  platform::RegDeleteKeyTree(ClassKey(snapshot::CLSID_SnapshotService));
-  platform::RegDeleteKeyTree(ClassKey(snapshot::CLSID_DiskService));
+  platform::RegDeleteKeyTree(ClassKey(ark::snapshot::CLSID_SnapshotService));
+  platform::RegDeleteKeyTree(ClassKey(ark::snapshot::CLSID_DiskService));
 }

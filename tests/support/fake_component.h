@@ -23,7 +23,7 @@ struct FakeSnapshot {
 
 struct FakeComponentState {
   std::map<char16_t, std::vector<FakeSnapshot>> volumes;  // newest first
-  std::vector<snapshot::DiskInfo> disks;
+  std::vector<ark::snapshot::DiskInfo> disks;
   std::vector<std::string> calls;  // "Enumerate E", "Rename E old -> new", ...
 
   FILETIME nextCreation;  // creation time of the next snapshot taken

@@ -96,11 +96,11 @@ inline std::string WireString(std::string_view text) {
   return U32(static_cast<std::uint32_t>(text.size())) + std::string(text);
 }
 
-// The text of the WireError a call throws, "(no error)" when it throws none.
+// The text of the ark::WireError a call throws, "(no error)" when it throws none.
 inline std::string ErrorOf(const std::function<void()>& call) {
   try {
     call();
-  } catch (const WireError& error) {
+  } catch (const ark::WireError& error) {
     return error.text();
   }
   return "(no error)";

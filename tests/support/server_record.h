@@ -7,9 +7,9 @@
 
 #include "common/records.h"
 
-inline DominoServerInfo ServerRecord(const std::string& commonName, const std::string& dataDirectory = "",
+inline ark::DominoServerInfo ServerRecord(const std::string& commonName, const std::string& dataDirectory = "",
                                      const std::string& logDirectory = "") {
-  DominoServerInfo server;
+  ark::DominoServerInfo server;
   server.serverName = commonName + "/Org";
   server.commonName = commonName;
   server.dataDirectory = dataDirectory;

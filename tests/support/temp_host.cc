@@ -15,7 +15,7 @@ void TempHostRoot::ApplySettings(const HostOptions& options) {
                                         platform::GetWindowsDirectory() + "\\ark.ini");
   }
   if (!options.reportFolder.empty()) {
-    platform::RegSetString(kReportFolderKey, kReportFolderValue, options.reportFolder);
+    platform::RegSetString(ark::kReportFolderKey, ark::kReportFolderValue, options.reportFolder);
   }
 }
 

@@ -9,7 +9,7 @@
 #include "platform/text.h"
 #include "tests/system/system_host.h"
 
-namespace systest {
+namespace ark::systest {
 namespace {
 
 struct HostVariant {
@@ -123,4 +123,4 @@ INSTANTIATE_TEST_SUITE_P(Backends, SystemCycle, ::testing::ValuesIn(kVariants),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace systest
+}  // namespace ark::systest

@@ -9,7 +9,7 @@
 
 #include "tests/system/system_host.h"
 
-namespace systest {
+namespace ark::systest {
 namespace {
 
 std::set<std::string> OpenFiles(pid_t pid) {
@@ -133,4 +133,4 @@ TEST(SystemLoad, ManySessionsRandomBytesAndRandomRecordsLeaveNoTrace) {
 }
 
 }  // namespace
-}  // namespace systest
+}  // namespace ark::systest

@@ -5,7 +5,7 @@
 
 #include "tests/system/system_host.h"
 
-namespace systest {
+namespace ark::systest {
 namespace {
 
 constexpr int kDatabases = 5000;
@@ -44,4 +44,4 @@ TEST(SystemScale, ManyDatabasesUnderTheDefaultSoftLimitOfOpenFiles) {
 }
 
 }  // namespace
-}  // namespace systest
+}  // namespace ark::systest

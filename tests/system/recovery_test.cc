@@ -9,7 +9,7 @@
 
 #include "tests/system/system_host.h"
 
-namespace systest {
+namespace ark::systest {
 namespace {
 
 struct Row {
@@ -150,4 +150,4 @@ INSTANTIATE_TEST_SUITE_P(Faults, SystemRecovery, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-}  // namespace systest
+}  // namespace ark::systest

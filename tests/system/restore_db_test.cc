@@ -12,7 +12,7 @@
 #include "platform/text.h"
 #include "tests/system/system_host.h"
 
-namespace systest {
+namespace ark::systest {
 namespace {
 
 namespace fs = std::filesystem;
@@ -171,4 +171,4 @@ TEST_F(Restored, AFailedDatabaseAndEveryRefusalChangeNothingLive) {
 }
 
 }  // namespace
-}  // namespace systest
+}  // namespace ark::systest

@@ -17,7 +17,7 @@
 #include "platform/text.h"
 #include "tests/support/sim_log.h"
 
-namespace systest {
+namespace ark::systest {
 
 namespace fs = std::filesystem;
 
@@ -346,4 +346,4 @@ bool StreamingClient::ReadUntil(const std::string& needle, std::string& seen) {
   }
 }
 
-}  // namespace systest
+}  // namespace ark::systest

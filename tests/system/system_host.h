@@ -24,7 +24,7 @@
 #include "tests/support/temp_host.h"
 #include "tests/support/text_checks.h"
 
-namespace systest {
+namespace ark::systest {
 
 struct Result {
   int exitCode = -1;
@@ -152,4 +152,4 @@ inline std::string ReadRaw(platform::SOCKET s, std::size_t n, long timeoutMs = 3
   return nettest::ReadRaw(s, n, timeoutMs);
 }
 
-}  // namespace systest
+}  // namespace ark::systest

@@ -19,6 +19,8 @@
 #include "tests/support/temp_host.h"
 #include "verify/snapshot_verification.h"
 
+namespace ark {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -254,7 +256,7 @@ TEST_P(VerifySnapshots, DamageGivesItsVerdictAndChangesNothing) {
   const auto before = host.Listing();
   OutputSink sink;
   std::vector<std::string> verdicts;
-  for (const SnapshotVerdict& v : ::VerifySnapshots(sink, host.server, c.name)) verdicts.push_back(v.Line());
+  for (const SnapshotVerdict& v : ark::VerifySnapshots(sink, host.server, c.name)) verdicts.push_back(v.Line());
   const std::string& all = sink.accumulated;
   EXPECT_EQ(verdicts, c.verdicts) << all;
   for (const std::string& text : c.says) EXPECT_NE(all.find(text), std::string::npos) << text << all;
@@ -291,3 +293,5 @@ TEST_P(VerifyNames, LogFileNamesAndTimeStampsAreReadStrictly) {
 INSTANTIATE_TEST_SUITE_P(Rows, VerifyNames, ::testing::Range<std::size_t>(0, std::size(kNames)));
 
 }  // namespace
+
+}  // namespace ark

@@ -11,6 +11,8 @@
 #include "tools/arkctl/connection.h"
 #include "tools/arkctl/server_lookup.h"
 
+namespace ark {
+
 namespace {
 
 // The run's last line when it completed.
@@ -56,3 +58,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(backup, SetUp);
+
+}  // namespace ark

@@ -6,6 +6,8 @@
 #include "tools/arkctl/connection.h"
 #include "tools/arkctl/json_output.h"
 
+namespace ark {
+
 namespace {
 
 void Ping(const CtlContext& context) {
@@ -51,3 +53,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(basic, SetUp);
+
+}  // namespace ark

@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+namespace ark {
+
 namespace {
 
 std::map<std::string, CommandGroupSetup>& Groups() {
@@ -20,3 +22,5 @@ bool AddCommandGroup(const char* name, CommandGroupSetup setup) {
 void SetUpCommandGroups(CLI::App& app, CtlContext& context) {
   for (const auto& [name, setup] : Groups()) setup(app, context);
 }
+
+}  // namespace ark

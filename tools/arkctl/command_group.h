@@ -8,6 +8,8 @@
 
 #include "tools/arkctl/ctl_context.h"
 
+namespace ark {
+
 using CommandGroupSetup = void (*)(CLI::App& app, CtlContext& context);
 
 // Registers setup under name (a later one of the same name replaces it);
@@ -18,3 +20,5 @@ void SetUpCommandGroups(CLI::App& app, CtlContext& context);
 
 #define ARKCTL_COMMAND_GROUP(name, setup) \
   [[maybe_unused]] static const bool arkctl_group_registered_##name = AddCommandGroup(#name, setup)
+
+}  // namespace ark

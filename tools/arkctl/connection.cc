@@ -7,6 +7,8 @@
 
 #include "net/wire.h"
 
+namespace ark {
+
 ServiceConnection::ServiceConnection(const CtlContext& context)
     : where_(context.host + ":" + std::to_string(context.port)) {
   SetIoTimeoutSeconds(context.ioTimeoutSeconds);
@@ -77,3 +79,5 @@ std::string ServiceConnection::StreamRunText(const CtlContext& context,
   SetIoTimeoutSeconds(context.ioTimeoutSeconds);
   return last;
 }
+
+}  // namespace ark

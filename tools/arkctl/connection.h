@@ -11,6 +11,8 @@
 #include "platform/socket.h"
 #include "tools/arkctl/ctl_context.h"
 
+namespace ark {
+
 class ServiceConnection {
  public:
   // Sets the process-wide socket time-out to the context's, then connects
@@ -51,3 +53,5 @@ class ServiceConnection {
 // What a failure status of a command means ("unexpected answer" for a status
 // that command never answers).
 std::string StatusMeaning(CommandCode code, int status);
+
+}  // namespace ark

@@ -9,6 +9,8 @@
 #include "net/io_timeout.h"
 #include "net/listener.h"
 
+namespace ark {
+
 // Exit codes.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitServiceRefused = 1;  // the service answered a failure status
@@ -32,3 +34,5 @@ class CtlError : public std::runtime_error {
  private:
   int exitCode_;
 };
+
+}  // namespace ark

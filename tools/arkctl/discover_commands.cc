@@ -11,6 +11,8 @@
 #include "tools/arkctl/json_output.h"
 #include "tools/arkctl/server_lookup.h"
 
+namespace ark {
+
 namespace {
 
 std::string DriveText(char16_t letter) {
@@ -120,3 +122,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(discover, SetUp);
+
+}  // namespace ark

@@ -1,5 +1,7 @@
 #include "tools/arkctl/json_output.h"
 
+namespace ark {
+
 std::string JsonLine(const Json& value) {
   if (!value.is_structured()) return value.dump(-1, ' ', false, Json::error_handler_t::replace);
   const bool object = value.is_object();
@@ -13,3 +15,5 @@ std::string JsonLine(const Json& value) {
   }
   return out + (object ? "}" : "]");
 }
+
+}  // namespace ark

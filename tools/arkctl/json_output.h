@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+namespace ark {
+
 // Members keep the order in which they are set.
 using Json = nlohmann::ordered_json;
 
@@ -12,3 +14,5 @@ using Json = nlohmann::ordered_json;
 // ANSI code page) gets U+FFFD in place of its bad bytes. Never raises for
 // text.
 std::string JsonLine(const Json& value);
+
+}  // namespace ark

@@ -5,6 +5,8 @@
 #include "net/wire_error.h"
 #include "tools/arkctl/command_group.h"
 
+using namespace ark;
+
 int main(int argc, char** argv) {
   CtlContext context;
   CLI::App app{"Talks to the backup and restore service."};

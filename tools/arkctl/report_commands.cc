@@ -9,6 +9,8 @@
 #include "tools/arkctl/json_output.h"
 #include "tools/arkctl/report_type_arg.h"
 
+namespace ark {
+
 namespace {
 
 struct ReportArgs {
@@ -116,3 +118,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(reports, SetUp);
+
+}  // namespace ark

@@ -4,6 +4,8 @@
 
 #include "platform/text.h"
 
+namespace ark {
+
 namespace {
 constexpr std::array<const char*, 4> kArgumentNames = {"configure", "backup", "restore", "delete-snapshot"};
 constexpr std::array<const char*, 4> kFolderNames = {"Configure", "Backup", "Restore", "Delete Snapshot"};
@@ -19,3 +21,5 @@ int ParseReportType(const std::string& text) {
 std::string ReportTypeFolder(int type) {
   return type >= 0 && type < 4 ? kFolderNames[static_cast<std::size_t>(type)] : "";
 }
+
+}  // namespace ark

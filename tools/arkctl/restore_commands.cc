@@ -17,6 +17,8 @@
 #include "tools/arkctl/connection.h"
 #include "tools/arkctl/server_lookup.h"
 
+namespace ark {
+
 namespace {
 
 // What a run that completed says in its last message.
@@ -164,3 +166,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(restore, SetUp);
+
+}  // namespace ark

@@ -20,6 +20,8 @@
 #include "tools/arkctl/json_output.h"
 #include "tools/arkctl/server_lookup.h"
 
+namespace ark {
+
 namespace {
 
 constexpr const char* kCompleted = "DATABASE RESTORE COMPLETE:";
@@ -154,3 +156,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(restore_db, SetUp);
+
+}  // namespace ark

@@ -4,6 +4,8 @@
 #include "net/wire_records.h"
 #include "platform/text.h"
 
+namespace ark {
+
 DiscoveryReply DiscoverAllServers(ServiceConnection& connection, const std::string& commandName) {
   connection.SendCommand(CommandCode::DiscoverServers);
   const int status = RecvByte(connection.socket());
@@ -37,3 +39,5 @@ DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::
     throw;
   }
 }
+
+}  // namespace ark

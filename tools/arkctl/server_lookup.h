@@ -8,6 +8,8 @@
 #include "net/wire_records.h"
 #include "tools/arkctl/connection.h"
 
+namespace ark {
+
 // Every server of the host as discovery reports it (with the computer name
 // and the partitioned flag); commandName begins a refusal's message. A status
 // other than 1 ends the session and raises CtlError(kExitServiceRefused);
@@ -27,3 +29,5 @@ DominoServerInfo FindServerRecord(DiscoveryReply& reply, const std::string& comm
 // naming the servers it has; commandName begins the message.
 DominoServerInfo DiscoverServerRecord(ServiceConnection& connection, const std::string& commandName,
                                       const std::string& wanted);
+
+}  // namespace ark

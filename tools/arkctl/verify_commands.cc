@@ -12,6 +12,8 @@
 #include "tools/arkctl/connection.h"
 #include "tools/arkctl/server_lookup.h"
 
+namespace ark {
+
 namespace {
 
 // The verdict lines that close the findings, one per snapshot.
@@ -62,3 +64,5 @@ void SetUp(CLI::App& app, CtlContext& context) {
 }  // namespace
 
 ARKCTL_COMMAND_GROUP(verify, SetUp);
+
+}  // namespace ark
