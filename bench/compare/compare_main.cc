@@ -48,17 +48,6 @@ struct Options {
   bool btrfs = true;
 };
 
-std::string Num(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
-
-void Say(const std::string& text) {
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-}
-
 bool Installed(const std::string& program) { return Shell("command -v " + program + " >/dev/null") == 0; }
 
 bool InstallHost(const Options& o, const std::string& root, const std::string& backend) {

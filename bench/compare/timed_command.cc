@@ -107,4 +107,15 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
+std::string Num(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
+void Say(const std::string& text) {
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace ark

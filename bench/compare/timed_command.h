@@ -34,4 +34,10 @@ std::string Capture(const std::string& command);
 // A path or word quoted for the shell.
 std::string Quote(const std::string& text);
 
+// A figure with two decimals ("1.37").
+std::string Num(double value);
+
+// Prints one line of progress at once.
+void Say(const std::string& text);
+
 }  // namespace ark

@@ -49,17 +49,6 @@ struct Options {
   bool upToTheMinute = true;
 };
 
-std::string Num(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
-
-void Say(const std::string& text) {
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-}
-
 std::string Tail(const std::string& text) { return text.substr(text.size() > 600 ? text.size() - 600 : 0); }
 
 void Best(double& best, double value) { best = best < 0 ? value : std::min(best, value); }
