@@ -9,7 +9,8 @@
 #   log_win                  Windows path of srv1's log directory
 #   rate                     transactions per second of the workload
 # and defines the host's operations:
-#   host_digest FILE         one "<path> <sha256>" line per database of srv1 (exit status non-zero on failure)
+#   host_digest FILE [--content]   one "<path> <sha256>" line per database of srv1 (exit status
+#                            non-zero on failure); --content: of the content alone, without the ids
 #   host_server_start SEED   starts srv1's nserver writing, in the background
 #   host_server_stop         stops it and waits for it
 #   host_server_run SEED SECONDS   runs srv1's nserver for that long
@@ -66,9 +67,9 @@ ctl() {
   return "$rc"
 }
 
-digest() { # file: one "<path> <sha256>" line per database; damaged ones say ERROR
+digest() { # file [--content]: one "<path> <sha256>" line per database; damaged ones say ERROR
   local rc=0
-  host_digest "$1" || rc=$?
+  host_digest "$@" || rc=$?
   if [ "$rc" -ne 0 ]; then
     echo "(digest exit code $rc)"
     sed 's/^/  /' "$1"
@@ -211,4 +212,50 @@ run_cycle() {
   echo "$complete restore reports say SNAPSHOT RESTORE AND RECOVERY COMPLETE."
   if [ "$complete" -eq 2 ]; then verdict "reports" "$(since "$t")" "2 restore reports, both complete" ok
   else verdict "reports" "$(since "$t")" "$complete of 2 restore reports complete" FAIL; fi
+
+  restore_db_step
+}
+
+# One database restored to the snapshot's time, into restore\, while nserver
+# writes: the copy's content must be the database's content when the backup
+# took it (srv1 stopped, so also at the snapshot's time), the live database
+# stays the same file and online, and no temporary copy remains.
+restore_db_step() {
+  local db='mail\user1.nsf' live="$data_dir/mail/user1.nsf" data_win inode t seconds want got problems=()
+  data_win=${ini%notes.ini} # srv1's data directory, Windows path ending in a backslash
+  step "backup D (srv1 stopped), then restore-db $db while nserver writes"
+  digest "$work/digest-D.txt" --content
+  ctl backup srv1 || abort "backup D failed"
+  sleep 1 # the snapshot's time is to the second: the workload's transactions come after it
+  (cd "$data_dir" && find . -type f | sort) >"$work/files-before-restore-db.txt"
+  inode=$(stat -c %i "$live")
+  host_server_start 13 || abort "nserver did not start"
+  t=$(now)
+  ctl restore-db srv1 "$db" --yes || problems+=("restore-db failed")
+  seconds=$(since "$t")
+  host_server_stop
+  grep -qF "$db -> ${data_win}restore\\$db" "$work/ctl.out" || problems+=("no line naming the copy")
+  grep -q '^DATABASE RESTORE COMPLETE: 1 databases restored\.' "$work/ctl.out" || problems+=("not complete")
+  digest "$work/digest-restore-db.txt" --content
+  want=$(N="$data_win$db" awk '$1 == ENVIRON["N"] { print $2 }' "$work/digest-D.txt")
+  got=$(N="${data_win}restore\\$db" awk '$1 == ENVIRON["N"] { print $2 }' "$work/digest-restore-db.txt")
+  echo "content of $db in backup D: ${want:-missing}; of the restored copy: ${got:-missing}"
+  [ -n "$want" ] && [ "$want" = "$got" ] || problems+=("copy's content differs")
+  # The live database: the same file, still readable, never taken offline under the server.
+  [ "$(stat -c %i "$live")" = "$inode" ] || problems+=("live database replaced")
+  N="$data_win$db" awk '$1 == ENVIRON["N"] && $2 ~ /^[0-9a-f]+$/ { found = 1 } END { exit !found }' \
+    "$work/digest-restore-db.txt" || problems+=("live database unreadable")
+  ! grep -q 'is offline\|failed' "$work/nserver1.err" || problems+=("nserver saw a database offline or a failed write")
+  # Nothing came or went in the data directory but the copy (no temporary file left).
+  (cd "$data_dir" && find . -type f | sort) >"$work/files-after-restore-db.txt"
+  if ! diff "$work/files-before-restore-db.txt" "$work/files-after-restore-db.txt" >"$work/files-restore-db.diff"; then
+    sed 's/^/  /' "$work/files-restore-db.diff"
+  fi
+  [ "$(grep '^[<>]' "$work/files-restore-db.diff")" = "> ./restore/mail/user1.nsf" ] ||
+    problems+=("files other than the copy came or went")
+  if [ "${#problems[@]}" -eq 0 ]; then
+    verdict "restore-db (nserver writing)" "$seconds" "copy's content = backup D's; live database kept; no temporary file" ok
+  else
+    verdict "restore-db (nserver writing)" "$seconds" "$(IFS=';'; echo "${problems[*]}")" FAIL
+  fi
 }

@@ -12,6 +12,7 @@
 #include "backup/backup_command.h"
 #include "domino/nnotes_binding.h"
 #include "restore/restore_command.h"
+#include "restore/restore_db_command.h"
 #include "service/discover_command.h"
 #include "service/event_log.h"
 #include "snapshot/native_interfaces.h"
@@ -26,6 +27,7 @@ void InstallComponents() {
   RegisterDiscoverCommand();
   RegisterBackupCommand();
   RegisterRestoreCommand();
+  RegisterRestoreDatabasesCommand();
   RegisterVerifyCommand();
 }
 
