@@ -10,4 +10,9 @@ namespace ark {
 // restore and verification. Never fails.
 void InstallComponents();
 
+// Registers the commands of the long operations (discovery, backup, restore,
+// single-database restore, verification) with the command session; the one
+// list of them, which both platforms' InstallComponents call.
+void RegisterOperationCommands();
+
 }  // namespace ark

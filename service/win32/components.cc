@@ -9,14 +9,9 @@
 // classes turn its binary objects into the engine's interfaces.
 #include "service/components.h"
 
-#include "backup/backup_command.h"
 #include "domino/nnotes_binding.h"
-#include "restore/restore_command.h"
-#include "restore/restore_db_command.h"
-#include "service/discover_command.h"
 #include "service/event_log.h"
 #include "snapshot/native_interfaces.h"
-#include "verify/verify_command.h"
 
 namespace ark {
 
@@ -24,11 +19,7 @@ void InstallComponents() {
   static NnotesApi nnotes;
   SetDominoApi(&nnotes);
   snapshot::native::RegisterNativeAdapters();
-  RegisterDiscoverCommand();
-  RegisterBackupCommand();
-  RegisterRestoreCommand();
-  RegisterRestoreDatabasesCommand();
-  RegisterVerifyCommand();
+  RegisterOperationCommands();
 }
 
 }  // namespace ark

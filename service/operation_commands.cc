@@ -1,0 +1,19 @@
+#include "service/components.h"
+
+#include "backup/backup_command.h"
+#include "restore/restore_command.h"
+#include "restore/restore_db_command.h"
+#include "service/discover_command.h"
+#include "verify/verify_command.h"
+
+namespace ark {
+
+void RegisterOperationCommands() {
+  RegisterDiscoverCommand();
+  RegisterBackupCommand();
+  RegisterRestoreCommand();
+  RegisterRestoreDatabasesCommand();
+  RegisterVerifyCommand();
+}
+
+}  // namespace ark
