@@ -75,4 +75,18 @@ void FindTransactionLogs(const std::string& directory, std::vector<std::string>&
   }
 }
 
+std::vector<NumberedLog> FindNumberedLogs(const std::string& directory) {
+  std::vector<std::string> logs;
+  FindTransactionLogs(directory, logs);
+  std::vector<NumberedLog> numbered;
+  for (const std::string& path : logs) {
+    SplitPathResult parts;
+    DWORD number = 0;
+    if (SplitPath(path, parts) == 0 && ParseLogFileName(parts.fileName + parts.extension, number)) {
+      numbered.push_back({path, number});
+    }
+  }
+  return numbered;
+}
+
 }  // namespace ark

@@ -36,4 +36,12 @@ DWORD LogNumberOfFile(const std::string& fileName);
 // "."; a directory that cannot be listed adds nothing.
 void FindTransactionLogs(const std::string& directory, std::vector<std::string>& list);
 
+// The logs FindTransactionLogs finds whose names ParseLogFileName reads, with
+// their numbers, in the listing's order.
+struct NumberedLog {
+  std::string path;
+  DWORD number = 0;
+};
+std::vector<NumberedLog> FindNumberedLogs(const std::string& directory);
+
 }  // namespace ark

@@ -2,6 +2,8 @@
 // snapshot, the moment, whether the logs reach it, and the databases with
 // their places.
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include "backup/database_backup.h"
 #include "domino/settings.h"
@@ -138,25 +140,29 @@ int CheckLogsReach(RestoreRequest& run, const Choice& choice) {
   if (run.server.logDirectory.empty() || GetChangeInfoDir(run.server, "", serverLedger) != 0) {
     return Refuse(run, reach + "the server's transaction log directory or ArkLedger directory is not known.");
   }
-  std::vector<std::string> candidates;
-  FindTransactionLogs(WithBackslash(serverLedger), candidates);
-  FindTransactionLogs(WithBackslash(run.server.logDirectory), candidates);
-  for (DWORD n = std::max<DWORD>(first, 1); n < current; ++n) {
-    const bool found = std::any_of(candidates.begin(), candidates.end(), [&](const std::string& path) {
-      SplitPathResult parts;
-      if (SplitPath(path, parts) != 0 || !platform::EqualsNoCase(parts.fileName, LogBaseName(n))) return false;
-      if (platform::StartsWithNoCase(parts.driveAndDirectory, WithBackslash(serverLedger))) {
-        // A saved copy counts when its snapshot's log_hint is of the same series.
+  std::vector<NumberedLog> candidates = FindNumberedLogs(WithBackslash(serverLedger));
+  for (NumberedLog& log : FindNumberedLogs(WithBackslash(run.server.logDirectory))) candidates.push_back(std::move(log));
+  // The log numbers at hand, each file looked at once; a saved copy counts
+  // when its snapshot's log_hint is of the same series (read once a folder).
+  std::set<DWORD> present;
+  std::map<std::string, bool> folderOfSeries;
+  for (const NumberedLog& log : candidates) {
+    SplitPathResult parts;
+    if (SplitPath(log.path, parts) != 0) continue;
+    if (platform::StartsWithNoCase(parts.driveAndDirectory, WithBackslash(serverLedger))) {
+      auto [known, added] = folderOfSeries.try_emplace(parts.driveAndDirectory, false);
+      if (added) {
         DWORD extent = 0;
         std::string savedSeries, savedHint;
-        if (ReadLogHint(LedgerOfLogsFolder(parts.driveAndDirectory), extent, savedSeries, savedHint) != 0 ||
-            savedSeries != series) {
-          return false;
-        }
+        known->second = ReadLogHint(LedgerOfLogsFolder(parts.driveAndDirectory), extent, savedSeries, savedHint) == 0 &&
+                        savedSeries == series;
       }
-      return platform::GetFileAttributes(path) != INVALID_FILE_ATTRIBUTES;
-    });
-    if (!found) {
+      if (!known->second) continue;
+    }
+    if (platform::GetFileAttributes(log.path) != INVALID_FILE_ATTRIBUTES) present.insert(log.number);
+  }
+  for (DWORD n = std::max<DWORD>(first, 1); n < current; ++n) {
+    if (present.count(n) == 0) {
       return Refuse(run, reach + "log " + LogBaseName(n) + ".TXN is missing (neither in " + run.server.logDirectory +
                              " nor in " + serverLedger + ").");
     }

@@ -1,6 +1,9 @@
 // What a single-database restore does to each database: the copy out of
 // the snapshot, its change information, recovery, and its place.
 
+#include <algorithm>
+#include <vector>
+
 #include "backup/database_backup.h"
 #include "domino/settings.h"
 #include "ledger/change_info_file.h"
@@ -27,12 +30,6 @@ std::string DirectoryOf(const std::string& path) {
 
 std::string SystemText(DWORD error) { return platform::FormatMessage(error).substr(0, 1024); }
 
-// The log number of a log file's path ("...\S0000042.TXN"); false for others.
-bool LogNumberOf(const std::string& path, DWORD& number) {
-  SplitPathResult parts;
-  return SplitPath(path, parts) == 0 && ParseLogFileName(parts.fileName + parts.extension, number);
-}
-
 // The archived logs that the runtime's call-back copies into the active log
 // directory during recovery: logs older than every log there before, which
 // the server had already let go. They are removed when the object ends.
@@ -40,20 +37,12 @@ class PlacedLogs {
  public:
   explicit PlacedLogs(const std::string& logDirectory) : directory_(WithBackslash(logDirectory)) {
     if (logDirectory.empty()) return;
-    std::vector<std::string> logs;
-    FindTransactionLogs(directory_, logs);
-    for (const std::string& path : logs) {
-      DWORD number = 0;
-      if (LogNumberOf(path, number) && number < oldest_) oldest_ = number;
-    }
+    for (const NumberedLog& log : FindNumberedLogs(directory_)) oldest_ = std::min(oldest_, log.number);
   }
   ~PlacedLogs() {
     if (oldest_ == ~DWORD(0)) return;
-    std::vector<std::string> logs;
-    FindTransactionLogs(directory_, logs);
-    for (const std::string& path : logs) {
-      DWORD number = 0;
-      if (LogNumberOf(path, number) && number < oldest_) platform::DeleteFile(path);
+    for (const NumberedLog& log : FindNumberedLogs(directory_)) {
+      if (log.number < oldest_) platform::DeleteFile(log.path);
     }
   }
   PlacedLogs(const PlacedLogs&) = delete;
