@@ -99,6 +99,10 @@ char DataVolumeDrive(const DominoServerInfo& server) {
 std::string ArkLedgerOnDataVolumeText(const DominoServerInfo& server) {
   std::string root;
   if (ReadNotesSetting(kChangeInfoDirKey, root, GetArkIniPath()) == 0) return std::string();
+  return ArkLedgerOnDataVolumeText(server, root);
+}
+
+std::string ArkLedgerOnDataVolumeText(const DominoServerInfo& server, const std::string& root) {
   const char drive = DataVolumeDrive(server);
   if (drive == 0 || DriveLetterOf(root) != drive) return std::string();
   const std::string driveText = std::string(1, drive) + ":";

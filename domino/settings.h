@@ -47,6 +47,9 @@ char DataVolumeDrive(const DominoServerInfo& server);
 // the ArkLedger back to a time before the change information was written):
 // the lines that say so and where to move it, ending in "\r\n"; else empty.
 std::string ArkLedgerOnDataVolumeText(const DominoServerInfo& server);
+// The same for an ArkLedger root that is not (yet) the setting: a value
+// proposed for CHANGE_INFO_DIR.
+std::string ArkLedgerOnDataVolumeText(const DominoServerInfo& server, const std::string& root);
 bool HasConfigWizardRun();
 bool HasBackupWizardRun();
 
