@@ -39,7 +39,11 @@ struct Shape {
   std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
   std::vector<std::string> launcher;      // runs arkserver (e.g. prlimit with its options)
   std::uint64_t ledgerBytes = 0;          // L: on a tmpfs of this size (0: no)
+  bool startService = true;
 };
+
+// A program run to its end, its standard error after its output.
+Result RunProgram(const std::vector<std::string>& argv);
 
 using Digests = std::map<std::string, std::string>;  // Windows path -> sha256
 struct Snapshot {
@@ -67,6 +71,7 @@ class SystemHost {
   int ServicePid() const { return service_->id(); }
 
   std::string server = "srv1";  // the name arkctl is given
+  const std::string& root() const { return root_; }
   std::string HostPath(const std::string& windowsPath) const;
   std::string DataDir() const { return HostPath(dataDirectory_); }
   std::string LogDir() const { return HostPath(logDirectory_); }

@@ -30,6 +30,17 @@ bool IsFullPath(const std::string& path) {
   return DriveLetterOf(path) != 0 && path.size() > 3 && path[2] == '\\';
 }
 
+// Why a folder cannot be made at path: not a full path, or on a drive the
+// host lacks ("" when it can).
+std::string PathFault(const std::string& path, const char* what, const char* example) {
+  if (!IsFullPath(path)) return std::string(what) + " must be a folder on a drive, such as " + example;
+  std::uint32_t megabytes = 0;
+  if (!GetFreeDiskMegabytes(std::string(1, DriveLetterOf(path)), megabytes))
+    return std::string(what) + " " + path + " lies on drive " + DriveText(DriveLetterOf(path)) +
+           ", which this host does not have";
+  return std::string();
+}
+
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -152,7 +163,7 @@ SetupValues ProposedValues(const HostLayout& layout) {
 }
 
 std::string LedgerRefusal(const HostLayout& layout, const std::string& ledger) {
-  if (!IsFullPath(ledger)) return "the ArkLedger must be a folder on a drive, such as L:\\ArkLedger";
+  if (std::string fault = PathFault(ledger, "the ArkLedger", "L:\\ArkLedger"); !fault.empty()) return fault;
   for (const DominoServerInfo& server : layout.servers) {
     if (std::string text = ArkLedgerOnDataVolumeText(server, ledger); !text.empty()) return text;
   }
@@ -160,12 +171,12 @@ std::string LedgerRefusal(const HostLayout& layout, const std::string& ledger) {
 }
 
 std::string ReportsRefusal(const std::string& reports) {
-  return IsFullPath(reports) ? std::string() : "the report folder must be a folder on a drive, such as L:\\ArkReports";
+  return PathFault(reports, "the report folder", "L:\\ArkReports");
 }
 
 std::string StoreRefusal(const HostLayout& layout, const std::string& store) {
   if (store.empty()) return std::string();
-  if (!IsFullPath(store)) return "the snapshot store must be a folder on a drive, such as S:\\Snapshots";
+  if (std::string fault = PathFault(store, "the snapshot store", "S:\\Snapshots"); !fault.empty()) return fault;
   std::string server;
   if (OnDataDrive(layout, DriveLetterOf(store), &server)) {
     return "the snapshot store " + store + " lies on drive " + DriveText(DriveLetterOf(store)) +
