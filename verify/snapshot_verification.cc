@@ -271,6 +271,16 @@ std::vector<Target> ChooseTargets(Run& run, const std::string& snapshotName) {
   return targets;
 }
 
+// The free space of the ArkLedger's drive, which every later backup fills:
+// what monitoring watches (arkctl health reads this line).
+void ReportLedgerSpace(OutputSink& out) {
+  std::string root;
+  std::uint32_t megabytes = 0;
+  const char drive = GetChangeInfoRoot(root) == 0 ? DriveLetterOf(root) : 0;
+  if (drive == 0 || !GetFreeDiskMegabytes(std::string(1, drive), megabytes)) return;
+  Output(out, std::string("ArkLedger drive ") + drive + ": has " + std::to_string(megabytes) + " MiB free.\r\n");
+}
+
 }  // namespace
 
 bool IsSnapshotTimeStamp(const std::string& text) {
@@ -306,6 +316,8 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
                     " cannot be formed:\r\nCHANGE_INFO_DIR is not set in ark.ini, or the server's name "
                     "cannot name a directory.\r\n");
     if (run.fault.empty()) run.fault = "ArkLedger directory unknown";
+  } else {
+    ReportLedgerSpace(out);
   }
   run.storage = ListStorage(run);
   if (run.fault.empty()) run.fault = StorageFault(run.storage);

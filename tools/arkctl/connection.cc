@@ -71,8 +71,10 @@ std::string ServiceConnection::StreamRunText(const CtlContext& context,
   for (;;) {
     std::string text = RecvString(socket());
     if (text == "done") break;
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fflush(out);
+    if (out != nullptr) {
+      std::fwrite(text.data(), 1, text.size(), out);
+      std::fflush(out);
+    }
     if (onText) onText(text);
     last = std::move(text);
   }

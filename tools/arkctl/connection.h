@@ -37,7 +37,7 @@ class ServiceConnection {
   // away closes the connection, so the wait is long (a day a read; the
   // context's time-out comes back after "done", but not when a read fails).
   // Returns the last piece before "done" (empty when none). The text goes to
-  // out.
+  // out (nowhere when null).
   std::string StreamRunText(const CtlContext& context,
                             const std::function<void(const std::string&)>& onText = {},
                             std::FILE* out = stdout);
