@@ -169,7 +169,8 @@ void Judge(ServerHealth& h, std::int64_t now, std::int64_t maxAgeSeconds) {
   }
   if (h.snapshots == 0) h.problems.push_back("the server has no snapshot");
   else if (h.verdict != "up to the minute")
-    h.problems.push_back("the newest snapshot is " + (h.verdict == "not verified" ? h.verdict : "restorable " + h.verdict));
+    h.problems.push_back("the newest snapshot is " +
+                         (h.verdict == "point in time only" ? "restorable to point in time only" : h.verdict));
 }
 
 }  // namespace
