@@ -21,9 +21,10 @@ set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_PACKAGE_CONTACT "ark developers <ark@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "backup and restore of Domino servers on snapshot storage")
 # The long description (CPack puts the summary before it).
-set(CPACK_PACKAGE_DESCRIPTION "The service arkserver backs up Domino servers by snapshots of their data \
-volumes and restores them to a snapshot's time or up to the minute; arkctl is its client, with scheduled \
-backups as systemd timers. This build protects the simulated Domino hosts that dominosim builds.")
+set(CPACK_PACKAGE_DESCRIPTION "The service arkserver backs up Domino servers by snapshots of their data
+volumes and restores them to a snapshot's time or up to the minute; arkctl
+is its client, with scheduled backups as systemd timers. This build protects
+the simulated Domino hosts that dominosim builds.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
