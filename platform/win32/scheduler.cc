@@ -210,6 +210,45 @@ void ReadDefinition(IRegisteredTask* task, ScheduledTaskState& state) {
   }
 }
 
+// The names of the tasks in the root folder from the task store's folder
+// (%SystemRoot%\System32\Tasks), for a Task Scheduler that cannot
+// enumerate them (Wine's answers E_NOTIMPL).
+std::vector<std::string> StoredTaskNames() {
+  std::vector<std::string> names;
+  char windows[MAX_PATH + 1] = {};
+  const UINT n = ::GetSystemWindowsDirectoryA(windows, sizeof windows);
+  if (n == 0 || n > MAX_PATH) return names;
+  WIN32_FIND_DATAA found;
+  struct Search {
+    HANDLE h;
+    ~Search() {
+      if (h != INVALID_HANDLE_VALUE) ::FindClose(h);
+    }
+  } search{::FindFirstFileA((std::string(windows) + "\\System32\\Tasks\\*").c_str(), &found)};
+  if (search.h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
+  } while (::FindNextFileA(search.h, &found));
+  return names;
+}
+
+ScheduledTaskState ReadTask(IRegisteredTask* task, const std::string& name) {
+  ScheduledTaskState state;
+  state.name = name;
+  ReadDefinition(task, state);
+  DATE next = 0;
+  DATE last = 0;
+  if (SUCCEEDED(task->get_NextRunTime(&next))) state.nextRun = DateText(next);
+  if (SUCCEEDED(task->get_LastRunTime(&last))) state.lastRun = DateText(last);
+  WinLONG result = 0;
+  if (SUCCEEDED(task->get_LastTaskResult(&result)) && !state.lastRun.empty()) {
+    char text[48];
+    std::snprintf(text, sizeof text, "exit %ld", static_cast<long>(result));
+    state.lastResult = result == 0 ? "success" : text;
+  }
+  return state;
+}
+
 }  // namespace
 
 bool CreateScheduledTask(const std::string&, const ScheduledTask& task, std::string* note, std::string* error) {
@@ -250,10 +289,20 @@ bool ListScheduledTasks(const std::string&, const std::string& prefix, std::vect
                         std::string* error) {
   TaskFolder folder(error);
   if (folder.get() == nullptr) return false;
+  auto wanted = [&prefix](const std::string& name) { return name.compare(0, prefix.size(), prefix) == 0; };
   Ref<IRegisteredTaskCollection> all;
   WinHRESULT hr = folder.get()->GetTasks(TASK_ENUM_HIDDEN, all.out());
   WinLONG count = 0;
   if (SUCCEEDED(hr)) hr = all->get_Count(&count);
+  if (hr == E_NOTIMPL) {
+    for (const std::string& name : StoredTaskNames()) {
+      Bstr wide(Wide(name));
+      Ref<IRegisteredTask> task;
+      if (wanted(name) && SUCCEEDED(folder.get()->GetTask(wide.get(), task.out())))
+        tasks->push_back(ReadTask(task.get(), name));
+    }
+    return true;
+  }
   if (FAILED(hr)) {
     *error = HresultText("listing the tasks", hr);
     return false;
@@ -263,21 +312,7 @@ bool ListScheduledTasks(const std::string&, const std::string& prefix, std::vect
     Ref<IRegisteredTask> task;
     Bstr name;
     if (FAILED(all->get_Item(index.get(), task.out())) || FAILED(task->get_Name(name.out()))) continue;
-    ScheduledTaskState state;
-    state.name = name.ansi();
-    if (state.name.compare(0, prefix.size(), prefix) != 0) continue;
-    ReadDefinition(task.get(), state);
-    DATE next = 0;
-    DATE last = 0;
-    if (SUCCEEDED(task->get_NextRunTime(&next))) state.nextRun = DateText(next);
-    if (SUCCEEDED(task->get_LastRunTime(&last))) state.lastRun = DateText(last);
-    WinLONG result = 0;
-    if (SUCCEEDED(task->get_LastTaskResult(&result)) && !state.lastRun.empty()) {
-      char text[48];
-      std::snprintf(text, sizeof text, "exit %ld", static_cast<long>(result));
-      state.lastResult = result == 0 ? "success" : text;
-    }
-    tasks->push_back(state);
+    if (wanted(name.ansi())) tasks->push_back(ReadTask(task.get(), name.ansi()));
   }
   return true;
 }
