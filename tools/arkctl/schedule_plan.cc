@@ -73,6 +73,8 @@ std::string TriggerText(const platform::TaskTrigger& trigger) {
     std::snprintf(text, sizeof text, "daily at %02d:%02d", trigger.hour, trigger.minute);
   else if (trigger.intervalMinutes == 60)
     std::snprintf(text, sizeof text, "every hour");
+  else if (trigger.intervalMinutes == 1)
+    std::snprintf(text, sizeof text, "every minute");
   else if (trigger.intervalMinutes % 60 == 0)
     std::snprintf(text, sizeof text, "every %d hours", trigger.intervalMinutes / 60);
   else
