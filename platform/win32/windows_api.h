@@ -45,6 +45,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <taskschd.h>
 
 #undef DWORD
 #undef LONG

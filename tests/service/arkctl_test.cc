@@ -47,6 +47,7 @@ constexpr char kFine[] = ": restorable up to the minute\r\n";
 struct Script {
   std::string verifyEnd = std::string(kOlder) + kFine;
   bool up = true;  // false: no service listens
+  int busyBackups = 0;  // backups answered "in progress" before one runs
 };
 
 struct Row {
@@ -56,6 +57,7 @@ struct Row {
   std::vector<std::string> required;  // texts the output holds
   std::string ran = "";               // the scripted commands that ran, in order
   std::string gone = "";              // a file of the host that must be gone after
+  std::string logged = "";            // a text of the host's event log (Logs/Application.log)
 };
 
 // A scripted run: streams its lines as a report of type, noted in ran.
@@ -67,7 +69,7 @@ void Stream(platform::SOCKET client, const char* type, const std::vector<std::st
   });
 }
 
-void RegisterScript(const Script& script, std::string& ran) {
+void RegisterScript(const Script& script, std::string& ran, int& busy) {
   RegisterCommand(CommandCode::DiscoverServers, [](platform::SOCKET client, Command&) {
     DominoServerInfo srv1 = ServerRecord("srv1", "D:\\Domino\\Data");
     srv1.snapshots.resize(2);
@@ -79,13 +81,18 @@ void RegisterScript(const Script& script, std::string& ran) {
     SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, ServerRecord("srv2", "D:\\Domino\\Data2")});
     return true;
   });
-  RegisterCommand(CommandCode::RunBackup, [&ran](platform::SOCKET client, Command&) {
+  RegisterCommand(CommandCode::RunBackup, [&ran, &busy](platform::SOCKET client, Command&) {
     SendByte(client, 1);
     BackupRequest request;
     RecvBackupRequest(client, request);
     DominoServerInfo server;
     RecvDominoServerInfo(client, server);
     const std::string keep = request.deleteExcessSnapshots ? std::to_string(request.keepCount) : "-";
+    if (busy > 0) {
+      --busy;
+      Stream(client, "Backup", {"ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"}, ran);
+      return true;
+    }
     Stream(client, "Backup",
            {"Backup of " + server.serverName + " keeping " + keep + "\r\n", "Backup Completed for Server: srv1/Org\r\n"},
            ran);
@@ -119,6 +126,19 @@ const Row kRows[] = {
     {{"ping"}, {.up = false}, 3, {"cannot reach the service"}},
     {{"backup", "SRV1", "--keep", "5"}, {}, 0, {"Backup of srv1/Org keeping 5\r\n", "Backup Completed"}, "Backup"},
     {{"backup", "srv1/Org"}, {}, 0, {"Backup of srv1/Org keeping -\r\n"}, "Backup"},
+    // Another run holds the operation lock: tried again until it is free,
+    // or not at all; a scheduled run that fails writes an error event.
+    {{"backup", "srv1", "--wait-lock", "5m"}, {.busyBackups = 1}, 0, {"trying again in 1 s", "Backup Completed"},
+     "Backup,Backup"},
+    {{"backup", "srv1", "--scheduled", "--wait-lock", "0s"},
+     {.busyBackups = 1},
+     1,
+     {"in progress (probably a scheduled event)", "did not run: another backup or restore held the operation lock"},
+     "Backup",
+     "",
+     "Error category 1 event 0x4000006C arksvc: The backup of the Domino server srv1 failed: the scheduled run failed"},
+    {{"backup", "srv1", "--scheduled", "--wait-lock", "soon"}, {}, 2, {"--wait-lock takes a duration"}, "", "", "Error"},
+    {{"backup", "srv1", "--verify"}, {}, 0, {"Verifying srv1/Org [" + std::string(kRecent) + "]"}, "Backup,Backup"},
     {{"backup", "srv9"}, {}, 2, {"no Domino server named srv9 on ARKHOST (servers: srv1/Org, srv2/Org)"}},
     // No terminal and no --yes: told of the other server, nothing sent.
     {{"restore", "srv1/Org", "3/1/2003 8:00:00", "--point-in-time"},
@@ -156,7 +176,8 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
   WriteHostFile(host.Drive('D', "Reports/Delete Snapshot/d1"), "d");
   WriteHostFile(host.WindowsDirectory() / "ark.ini", "[NOTES]\r\nBACKUPWIZ=yes\r\n");
   std::string ran;
-  RegisterScript(row.script, ran);
+  int busy = row.script.busyBackups;
+  RegisterScript(row.script, ran, busy);
   // A broken conversation ends within half a minute on either side; a loaded
   // machine is slow, never silent that long.
   SetIoTimeoutSeconds(30);
@@ -172,6 +193,12 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
   service.reset();
   EXPECT_EQ(ran, row.ran);
   EXPECT_TRUE(row.gone.empty() || !fs::exists(host.path() / row.gone)) << row.gone;
+  const fs::path events = host.path() / "Logs/Application.log";
+  if (row.logged.empty()) {
+    EXPECT_FALSE(fs::exists(events));
+  } else {
+    EXPECT_NE(ReadHostFile(events).find(row.logged), std::string::npos) << row.logged;
+  }
   EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Arkctl, ::testing::Range<std::size_t>(0, std::size(kRows)));

@@ -34,9 +34,6 @@ struct ServerHealth {
   std::vector<std::string> problems;  // empty: healthy
 };
 
-// "26h", "90m", "30s", "2d" (a bare number is seconds); nullopt when the text
-// is not a duration.
-std::optional<std::int64_t> ParseDuration(const std::string& text);
 std::string DurationText(std::int64_t seconds);  // "1d 2h", "5h 3m", "4m 10s", "12s"
 
 // Asks the service about the servers named (every server when none) and

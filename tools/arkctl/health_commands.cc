@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "tools/arkctl/command_group.h"
+#include "tools/arkctl/duration.h"
 #include "tools/arkctl/health.h"
 
 namespace ark {

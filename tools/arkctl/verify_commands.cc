@@ -11,6 +11,7 @@
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
 #include "tools/arkctl/server_lookup.h"
+#include "tools/arkctl/verify_run.h"
 
 namespace ark {
 
@@ -28,15 +29,13 @@ struct VerifyArgs {
 
 bool Has(const std::string& text, const char* piece) { return text.find(piece) != std::string::npos; }
 
-void Verify(const CtlContext& context, const VerifyArgs& args) {
-  ServiceConnection connection(context);
-  const DominoServerInfo server = DiscoverServerRecord(connection, "verify", args.server);
-
+void VerifyServer(const CtlContext& context, ServiceConnection& connection, const DominoServerInfo& server,
+                  const std::string& snapshot) {
   connection.SendCommand(CommandCode::VerifySnapshot);
   const int status = RecvByte(connection.socket());
   if (status != 1) connection.Refused("verify", CommandCode::VerifySnapshot, status);
   SendDominoServerInfo(connection.socket(), server);
-  SendString(connection.socket(), args.snapshot);
+  SendString(connection.socket(), snapshot);
 
   bool unrestorable = false;
   bool verdicts = false;
@@ -46,7 +45,7 @@ void Verify(const CtlContext& context, const VerifyArgs& args) {
   });
   connection.Finish();
   const std::string what =
-      args.snapshot.empty() ? "a snapshot of " + server.serverName : "snapshot " + args.snapshot;
+      snapshot.empty() ? "a snapshot of " + server.serverName : "snapshot " + snapshot;
   if (unrestorable) throw CtlError(kExitServiceRefused, "verify: " + what + " is NOT restorable");
   if (!verdicts) throw CtlError(kExitServiceRefused, "verify: " + what + " could not be verified");
 }
@@ -58,10 +57,26 @@ void SetUp(CLI::App& app, CtlContext& context) {
   verify->add_option("server", args->server, "the server's name (srv1/Org) or short name (srv1)")->required();
   verify->add_option("snapshot", args->snapshot,
                      "one snapshot's name (default: every snapshot of the server)");
-  verify->callback([&context, args] { Verify(context, *args); });
+  verify->callback([&context, args] { VerifySnapshots(context, args->server, args->snapshot); });
 }
 
 }  // namespace
+
+void VerifySnapshots(const CtlContext& context, const std::string& server, const std::string& snapshot) {
+  ServiceConnection connection(context);
+  VerifyServer(context, connection, DiscoverServerRecord(connection, "verify", server), snapshot);
+}
+
+void VerifyNewestSnapshot(const CtlContext& context, const std::string& server) {
+  ServiceConnection connection(context);
+  const DominoServerInfo record = DiscoverServerRecord(connection, "verify", server);
+  std::string newest;
+  for (const SnapshotEntry& entry : record.snapshots)
+    if (newest.empty() || (entry.name.size() >= 8 && entry.name.compare(entry.name.size() - 8, 8, "__recent") == 0))
+      newest = entry.name;
+  if (newest.empty()) throw CtlError(kExitServiceRefused, "verify: " + record.serverName + " has no snapshot");
+  VerifyServer(context, connection, record, newest);
+}
 
 ARKCTL_COMMAND_GROUP(verify, SetUp);
 
