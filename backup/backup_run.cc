@@ -16,6 +16,7 @@
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "snapshot/retention.h"
 #include "snapshot/snapshot_cycle.h"
@@ -135,38 +136,49 @@ int RunBackupModeStep(BackupRequest& request, DominoServerInfo& server, const st
   Output(out, "Completed CreateSnapShot method\r\n");
 
   Output(out, "Stopping Domino backup mode...\r\n");
-  // Every database still in backup gets a change-information file.
+  // Every database still in backup gets a change-information file. The
+  // files of the ArkLedger are written first and made durable together once
+  // the last database has left backup mode: the window the client sees ends
+  // with the last database, the flushes follow it.
   std::vector<const DatabaseEntry*> captured;
   for (const DatabaseEntry& entry : list) {
     if (entry.inBackup != 0) captured.push_back(&entry);
   }
-  if (CaptureChangeInfo(request, list, ledger) != 0) {
+  platform::FlushBatch written;
+  if (CaptureChangeInfo(request, list, ledger, written) != 0) {
     AbortDatabaseBackups(list);
     Output(out, "ERROR: Could not properly stop backup.\r\n");
     return -1;
   }
 
   std::string path;
-  if (WriteChangeInfoList(ledger, ChangeInfoFiles(captured), path) != 0) {
+  if (WriteChangeInfoList(ledger, ChangeInfoFiles(captured), path, &written) != 0) {
     Output(out, "WARNING: Could not create change information list file:\r\n" + path + "\r\n" +
                     "A restore of this snapshot cannot check that its change information is complete.\r\n");
   }
   for (const DatabaseEntry& entry : list) {
     if (entry.logged == 0) continue;
-    if (WriteLogHint(ledger, entry.logExtent, entry.logId, path) != 0) {
+    if (WriteLogHint(ledger, entry.logExtent, entry.logId, path, &written) != 0) {
       Output(out, "WARNING: Could not create log hint file:\r\n" + path + "\r\n" +
                       "Restoration of this snapshot may only be POINT IN TIME\r\n");
     }
     break;
   }
 
-  int result = WriteDisabledDatabases(ledger, disabled, path);
+  int result = WriteDisabledDatabases(ledger, disabled, path, &written);
   if (result != 0) {
     Output(out, "WARNING: Could not create disabled database file: \r\n" + path + "\r\n" +
                     "Restoration of this snapshot may only be POINT IN TIME\r\n");
     result = -1;
   }
   Output(out, "\r\nDomino backup mode stop completed\r\n");
+  // A file that may not be on the disk fails the backup. Without
+  // disabled_databases, a restore or verify takes the snapshot for the
+  // unfinished backup it is.
+  if (FlushBackupFiles(request, written) != 0) {
+    platform::DeleteFile(WithBackslash(ledger) + kDisabledDatabasesName);
+    return -1;
+  }
   return result;
 }
 

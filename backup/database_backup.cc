@@ -3,7 +3,6 @@
 #include "backup/database_backup.h"
 
 #include <cstring>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,7 +55,7 @@ std::string ErrorClassLine(DWORD error) {
 // Stops one database's backup and writes its change-information file.
 // 0, or -1 after the message was written and the entry given up.
 int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& ledgerDirectory,
-               std::vector<BYTE>& buffer, std::vector<std::string>& written) {
+               std::vector<BYTE>& buffer, platform::FlushBatch& written) {
   DominoApi& api = Domino();
   entry.lastStatus = api.BackupStop(entry.handle, entry.backupContext);
   if (entry.lastStatus != NOERROR) {
@@ -132,28 +131,11 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
     return -1;
   }
 
-  written.push_back(path);
+  written.Add(path);
+  written.AddDirectoriesAbove(path);
   api.BackupEnd(entry.handle, entry.backupContext, 0);
   api.CloseDatabase(entry.handle);
   entry.inBackup = 0;
-  return 0;
-}
-
-// Makes the change-information files durable, with their directories up to
-// the drive's root: after the last database left backup mode, so that the
-// flushes do not lengthen the backup-mode window. A file that cannot be
-// flushed is a failed write.
-int FlushChangeInfo(BackupRequest& request, const std::vector<std::string>& written) {
-  std::string failed;
-  DWORD error = platform::FlushAllToDisk(written, failed);
-  std::set<std::string> flushed;
-  for (std::size_t i = 0; i < written.size() && error == ERROR_SUCCESS; ++i) {
-    error = FlushDirectoriesAbove(written[i], flushed, failed);
-  }
-  if (error != ERROR_SUCCESS) {
-    Output(request.output, "ERROR: Writing change information to file: " + failed + " failed.\r\n");
-    return -1;
-  }
   return 0;
 }
 
@@ -218,14 +200,20 @@ int StartDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& lis
 }
 
 int CaptureChangeInfo(BackupRequest& request, std::vector<DatabaseEntry>& list,
-                      const std::string& ledgerDirectory) {
+                      const std::string& ledgerDirectory, platform::FlushBatch& written) {
   std::vector<BYTE> buffer(kChangeInfoChunk);
-  std::vector<std::string> written;
   for (DatabaseEntry& entry : list) {
     if (entry.inBackup == 0) continue;
     if (CaptureOne(request, entry, ledgerDirectory, buffer, written) != 0) return -1;
   }
-  return FlushChangeInfo(request, written);
+  return 0;
+}
+
+int FlushBackupFiles(BackupRequest& request, platform::FlushBatch& written) {
+  std::string failed;
+  if (written.Flush(failed) == ERROR_SUCCESS) return 0;
+  Output(request.output, "ERROR: Writing change information to file: " + failed + " failed.\r\n");
+  return -1;
 }
 
 int AbortDatabaseBackups(std::vector<DatabaseEntry>& list) {

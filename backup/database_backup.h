@@ -8,6 +8,7 @@
 
 #include "common/records.h"
 #include "domino/domino_api.h"
+#include "platform/files.h"
 
 namespace ark {
 
@@ -44,10 +45,16 @@ DWORD FindDatabases(const std::string& directory, std::vector<DatabaseEntry>& li
 int StartDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& list,
                          std::vector<std::string>& disabled);
 // Ends each database's backup, writing its change information below the
-// ledger directory; once all are written, flushes them to the disk. 0, or
-// -1 after the message of what failed.
+// ledger directory; each file written and its folders go into `written`,
+// for FlushBackupFiles once no database is in backup mode any more (the
+// flushes do not lengthen the window). 0, or -1 after the message of what
+// failed.
 int CaptureChangeInfo(BackupRequest& request, std::vector<DatabaseEntry>& list,
-                      const std::string& ledgerDirectory);
+                      const std::string& ledgerDirectory, platform::FlushBatch& written);
+// Makes the files a backup wrote durable. 0, or -1 after the message naming
+// the file or folder that could not be flushed: a flush that fails is a
+// failed write.
+int FlushBackupFiles(BackupRequest& request, platform::FlushBatch& written);
 // Gives up the backup of every entry still in backup: BackupStop, BackupEnd
 // abandoning it, CloseDatabase, statuses not looked at; inBackup is cleared
 // first, so no entry is given up twice. Writes nothing; always 0.

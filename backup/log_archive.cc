@@ -3,7 +3,10 @@
 #include "backup/log_archive.h"
 
 #include <cstdio>
-#include <set>
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
 
 #include "backup/database_backup.h"
 #include "domino/domino_api.h"
@@ -44,18 +47,55 @@ class ArchiveSession {
   bool open_ = false;
 };
 
-// Copies a log and flushes the copy and its directory (and, once, the
-// directories above that) to the disk. A copy that cannot be flushed is a
-// failed copy and is removed: it may not hold the log.
-DWORD CopyDurably(const std::string& source, const std::string& target, std::set<std::string>& flushed) {
-  if (const DWORD error = platform::CopyFile(source, target, true); error != ERROR_SUCCESS) return error;
-  const std::string directory = target.substr(0, target.find_last_of('\\'));
+// The logs copied by one archiving and not yet marked archived. Whatever
+// way the archiving ends, the copies of those whose mark was never tried
+// are removed: they may not be on the disk, and Domino hands them out again.
+class CopiedLogs {
+ public:
+  struct Log {
+    std::array<BYTE, 16> id;
+    DWORD number;
+    std::string source, target;
+  };
+  ~CopiedLogs() {
+    for (std::size_t i = tried_; i < logs_.size(); ++i) platform::DeleteFile(logs_[i].target);
+  }
+  std::vector<Log>& logs() { return logs_; }
+  // The mark of the next log is being tried: its copy stays, whatever the answer.
+  const Log& Try() { return logs_[tried_++]; }
+  bool AllTried() const { return tried_ == logs_.size(); }
+
+ private:
+  std::vector<Log> logs_;
+  std::size_t tried_ = 0;
+};
+
+// Makes the copies durable, all at once, and marks each log archived; a log
+// is marked only once its copy is on the disk. A flush that fails is a
+// failed copy of the log it names (or of the first). False when the
+// archiving stops here.
+bool FlushAndMark(BackupRequest& request, CopiedLogs& copied, const std::string& destination) {
+  if (copied.logs().empty()) return true;
+  platform::FlushBatch batch;
+  for (const CopiedLogs::Log& log : copied.logs()) batch.Add(log.target);
+  const std::string directory = destination.substr(0, destination.find_last_of('\\'));
+  batch.Add(directory);
+  batch.AddDirectoriesAbove(directory);
   std::string failed;
-  DWORD error = platform::FlushToDisk(target);
-  if (error == ERROR_SUCCESS) error = platform::FlushToDisk(directory);
-  if (error == ERROR_SUCCESS) error = FlushDirectoriesAbove(directory, flushed, failed);
-  if (error != ERROR_SUCCESS) platform::DeleteFile(target);
-  return error;
+  if (const DWORD error = batch.Flush(failed); error != ERROR_SUCCESS) {
+    std::string source = copied.logs().front().source;
+    for (const CopiedLogs::Log& log : copied.logs()) {
+      if (log.target == failed) source = log.source;
+    }
+    Output(request.output, "Could not copy " + source + "\r\n" +
+                               platform::FormatMessage(error).substr(0, kArchiveErrorTextSize) + "\r\n");
+    return false;
+  }
+  while (!copied.AllTried()) {
+    const CopiedLogs::Log& log = copied.Try();
+    if (Domino().MarkLogArchived(log.id.data(), log.number) != NOERROR) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -88,8 +128,12 @@ int ArchiveTransactionLogs(BackupRequest& request, const std::string& destinatio
     return -1;
   }
 
+  // Every log is copied first, then the copies are flushed together and
+  // the logs marked archived: one flush for all of them.
   DominoApi& api = Domino();
-  std::set<std::string> flushed;  // directories above the destination
+  CopiedLogs copied;
+  int result = 0;
+  bool stopped = false;  // by a copy that failed
   for (bool first = true;; first = false) {
     BYTE logId[16] = {};
     DWORD logNumber = 0;
@@ -98,36 +142,39 @@ int ArchiveTransactionLogs(BackupRequest& request, const std::string& destinatio
                    : api.GetNextArchiveLog(logId, &logNumber, source);
     source[kLogPathSize - 1] = 0;
     if (status == ERR_NO_MORE_LOGS) {
-      session.End();
       if (first) Output(request.output, "Domino reports no logs to archive\r\n");
-      return 0;
+      break;
     }
     if (status != NOERROR) {
-      session.End();
-      return -1;
+      result = -1;
+      break;
     }
-    if (firstLogLeft != kArchiveEveryLog && logNumber >= firstLogLeft) {
-      session.End();
-      return 0;
-    }
+    if (firstLogLeft != kArchiveEveryLog && logNumber >= firstLogLeft) break;
 
     CreateDominoDirectory(destination);
     const std::string target = destination + ArchivedLogName(logNumber);
     archived.push_back(logNumber);
     Output(request.output, std::string("Archiving ") + source + "\r\n");
 
-    // The log is marked archived only once its copy is on the disk; a log
-    // that could not be copied stays with Domino for the next backup. The
-    // system's text says why (a full ArkLedger volume, a copy already there).
-    if (const DWORD copyError = CopyDurably(source, target, flushed); copyError != ERROR_SUCCESS) {
+    // A log that could not be copied stays with Domino for the next backup,
+    // and the archiving stops. The system's text says why (a full ArkLedger
+    // volume, a copy already there).
+    if (const DWORD copyError = platform::CopyFile(source, target, true); copyError != ERROR_SUCCESS) {
       Output(request.output, std::string("Could not copy ") + source + "\r\n" +
                                  platform::FormatMessage(copyError).substr(0, kArchiveErrorTextSize) + "\r\n");
-      return session.End() == NOERROR ? 0 : -1;
+      stopped = true;
+      break;
     }
-    if (api.MarkLogArchived(logId, logNumber) != NOERROR) {
-      return session.End() == NOERROR ? 0 : -1;
-    }
+    CopiedLogs::Log log{{}, logNumber, source, target};
+    std::copy(std::begin(logId), std::end(logId), log.id.begin());
+    copied.logs().push_back(std::move(log));
   }
+  if (!FlushAndMark(request, copied, destination)) stopped = true;
+  // Stopped by a copy, a flush or a mark, the archiving's result is whether
+  // its session could be ended; a failed walk fails it.
+  const STATUS ended = session.End();
+  if (result != 0) return -1;
+  return stopped && ended != NOERROR ? -1 : 0;
 }
 
 }  // namespace ark

@@ -104,29 +104,6 @@ bool CopyOneFile(const std::string& from, const std::string& to, bool failIfExis
   return platform::CopyFile(from, to, failIfExists) == ERROR_SUCCESS;
 }
 
-DWORD FlushDirectoriesAbove(const std::string& path, std::set<std::string>& flushed,
-                            std::string& failedPath) {
-  std::string level = path;
-  for (;;) {
-    while (level.size() > 1 && level.back() == '\\') level.pop_back();
-    const std::size_t separator = level.find_last_of('\\');
-    if (separator == std::string::npos || IsDriveRoot(level)) return ERROR_SUCCESS;
-    level.resize(separator);
-    // "X:" is the drive's root; "" and "\\server" hold no names of ours.
-    if (level.size() == 2 && level[1] == ':') level += '\\';
-    if (level.empty() || (level.rfind("\\\\", 0) == 0 && level.find('\\', 2) == std::string::npos)) {
-      return ERROR_SUCCESS;
-    }
-    // A level flushed before had every level above it flushed too.
-    if (!flushed.insert(level).second) return ERROR_SUCCESS;
-    if (const DWORD error = platform::FlushToDisk(level); error != ERROR_SUCCESS) {
-      flushed.erase(level);
-      failedPath = level;
-      return error;
-    }
-  }
-}
-
 std::string LocalTimeText() {
   SYSTEMTIME now;
   platform::GetLocalTime(now);

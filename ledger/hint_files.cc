@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <set>
 
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
@@ -21,19 +20,21 @@ namespace {
 
 constexpr std::size_t kLogPathSize = 1024;
 
-// Writes text as the whole new content of path and flushes it, with the
-// directories above it, to the disk. A file whose content could not be
-// written completely or flushed counts as not created: a restore must not
-// trust it.
-int WriteNewFile(const std::string& path, const std::string& text) {
+// Writes text as the whole new content of path and makes it, with the
+// directories above it, durable: at once, or with the other files of
+// `batch` when one is given. A file whose content could not be written
+// completely or flushed counts as not created: a restore must not trust it.
+int WriteNewFile(const std::string& path, const std::string& text, platform::FlushBatch* batch) {
   platform::File file;
   if (file.Open(path, platform::File::Mode::CreateAlways) != ERROR_SUCCESS) return -1;
   if (!text.empty() && file.Write(text.data(), text.size()) != ERROR_SUCCESS) return -1;
   if (file.Close() != ERROR_SUCCESS) return -1;
-  if (platform::FlushToDisk(path) != ERROR_SUCCESS) return -1;
-  std::set<std::string> flushed;
+  platform::FlushBatch own;
+  platform::FlushBatch& flushes = batch != nullptr ? *batch : own;
+  flushes.Add(path);
+  flushes.AddDirectoriesAbove(path);
   std::string failed;
-  return FlushDirectoriesAbove(path, flushed, failed) == ERROR_SUCCESS ? 0 : -1;
+  return batch != nullptr || own.Flush(failed) == ERROR_SUCCESS ? 0 : -1;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
@@ -53,9 +54,9 @@ std::string LogSeries(const std::array<BYTE, 16>& logId) {
 }
 
 int WriteLogHint(const std::string& directory, DWORD logExtent, const std::array<BYTE, 16>& logId,
-                 std::string& path) {
+                 std::string& path, platform::FlushBatch* batch) {
   path = WithBackslash(directory) + kLogHintName;
-  return WriteNewFile(path, std::to_string(logExtent) + "\r\n" + LogSeries(logId));
+  return WriteNewFile(path, std::to_string(logExtent) + "\r\n" + LogSeries(logId), batch);
 }
 
 int ReadLogHint(const std::string& directory, DWORD& logExtent, std::string& logSeries,
@@ -87,11 +88,11 @@ int ReadLogHint(const std::string& directory, DWORD& logExtent, std::string& log
 }
 
 int WriteDisabledDatabases(const std::string& directory, const std::vector<std::string>& disabled,
-                           std::string& path) {
+                           std::string& path, platform::FlushBatch* batch) {
   path = WithBackslash(directory) + kDisabledDatabasesName;
   std::string text;
   for (const std::string& database : disabled) text += database + "\r\n";
-  return WriteNewFile(path, text);
+  return WriteNewFile(path, text, batch);
 }
 
 int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>& disabled,
@@ -117,13 +118,13 @@ int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>
 }
 
 int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeInfoListEntry>& files,
-                        std::string& path) {
+                        std::string& path, platform::FlushBatch* batch) {
   path = WithBackslash(directory) + kChangeInfoListName;
   std::string text;
   for (const ChangeInfoListEntry& file : files) {
     text += std::to_string(file.size) + " " + file.relativePath + "\r\n";
   }
-  if (WriteNewFile(path, text) == 0) return 0;
+  if (WriteNewFile(path, text, batch) == 0) return 0;
   platform::DeleteFile(path);
   return -1;
 }

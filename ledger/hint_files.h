@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/win_types.h"
 
 namespace ark {
@@ -24,12 +25,14 @@ std::string LogSeries(const std::array<BYTE, 16>& logId);
 // file in directory anew and flush it, with the directories above it, to the
 // disk; path receives the file's path also on failure. 0, or -1 when the file
 // cannot be created, written whole or flushed: it then counts as not written
-// (what reached the disk stays, but for change_info_list).
+// (what reached the disk stays, but for change_info_list). Given a batch,
+// they add the file and its directories to it instead of flushing: the file
+// is durable only once the caller's Flush of the batch succeeded.
 
 // log_hint: the log extent in decimal, "\r\n", then LogSeries(logId) with no
 // line end: where in the transaction log the backup started.
 int WriteLogHint(const std::string& directory, DWORD logExtent, const std::array<BYTE, 16>& logId,
-                 std::string& path);
+                 std::string& path, platform::FlushBatch* batch = nullptr);
 // Reads log_hint: its first item, a decimal number (above 4294967295 read as
 // that), into logExtent, and the next blank-separated item into logSeries.
 // -1 when the file cannot be read (nothing set); else 0 and path set, with
@@ -39,7 +42,7 @@ int ReadLogHint(const std::string& directory, DWORD& logExtent, std::string& log
                 std::string& path);
 // disabled_databases: each path followed by "\r\n".
 int WriteDisabledDatabases(const std::string& directory, const std::vector<std::string>& disabled,
-                           std::string& path);
+                           std::string& path, platform::FlushBatch* batch = nullptr);
 // Appends the paths of disabled_databases, one per line ("\r\n" or "\n"): a
 // path with a blank stays one entry, lines of nothing but white space are
 // skipped. 0 and path set, or -1 when the file cannot be read (nothing set).
@@ -55,7 +58,7 @@ struct ChangeInfoListEntry {
 // relative path, "\r\n". A file that could not be written completely is
 // removed again (-1): a restore must not trust a partial list.
 int WriteChangeInfoList(const std::string& directory, const std::vector<ChangeInfoListEntry>& files,
-                        std::string& path);
+                        std::string& path, platform::FlushBatch* batch = nullptr);
 // 0 and the entries appended; -1 when there is no such file (a snapshot
 // taken before the list was written); -2 when a line is not a size and a
 // path (*badLine: its 1-based number); -3 when the file is there but cannot

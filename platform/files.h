@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,17 +62,41 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size);
 // ERROR_PATH_NOT_FOUND when nothing is at the path. A directory on a file
 // system that cannot flush one counts as flushed.
 DWORD FlushToDisk(const std::string& path);
-// FlushToDisk of each path, in order, but with the writing of all of them
-// started first, so that the disk's work is shared: much cheaper than one
-// at a time for many small files. ERROR_SUCCESS, or the code of the first
-// path that could not be flushed with failedPath naming it.
+// Makes many written files and directories durable at the cost of one
+// flush per file system (volume) rather than one per path: write
+// everything, Add each file written and each directory whose names changed,
+// then Flush once. Nothing added is durable before Flush has returned
+// ERROR_SUCCESS.
+class FlushBatch {
+ public:
+  // A file written, or a directory whose names changed; a path added twice
+  // counts once.
+  void Add(const std::string& path);
+  // Add of the directory that holds path and of every one above it up to
+  // the drive's root: the names of a file just created, and of the folders
+  // created for it now or by an earlier run, are durable only then.
+  void AddDirectoriesAbove(const std::string& path);
+  // Makes every path added durable and empties the batch. ERROR_SUCCESS; a
+  // flush that fails is a failed write (ERROR_WRITE_FAULT, ERROR_DISK_FULL,
+  // ...) with failedPath naming the first path added on the file system
+  // that could not be flushed; ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND
+  // with failedPath naming a path at which nothing is.
+  DWORD Flush(std::string& failedPath);
+  bool empty() const { return paths_.empty(); }
+
+ private:
+  std::vector<std::string> paths_;  // in the order added
+  std::set<std::string> added_;
+};
+// The flush of FlushBatch::Flush, of the paths given.
 DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedPath);
 
 // A seam for tests and benchmarks: while one lives, every flush that
-// FlushToDisk and WriteWholeFile make is answered by its function, given
-// the Windows path being flushed (for WriteWholeFile the file, then its
-// directory), instead of by the disk: ERROR_SUCCESS passes without
-// flushing, any other code fails that flush. One at a time.
+// FlushToDisk, FlushBatch and WriteWholeFile make is answered by its
+// function, given the Windows path being flushed (for a FlushBatch each
+// path added, in order; for WriteWholeFile the file, then its directory),
+// instead of by the disk: ERROR_SUCCESS passes without flushing, any other
+// code fails that flush. One at a time.
 class FlushOverride {
  public:
   explicit FlushOverride(std::function<DWORD(const std::string& path)> answer);

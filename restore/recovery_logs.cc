@@ -160,28 +160,44 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
                     "Not enough free space on the active log drive.\r\n");
   }
 
+  // Recovery reads the copies only once they are on the disk: all are
+  // copied, then flushed together; a copy that cannot be flushed is a failed
+  // copy, and none of this run's copies stays.
+  const auto copyFailed = [&](const std::string& source, const std::string& destination, DWORD error) {
+    return Fail(request, errorText,
+                "ERROR: Could not copy log file: " + source + " to:\r\n" + destination + "\r\n" +
+                    platform::FormatMessage(error).substr(0, 1024) + "\r\n");
+  };
+  const std::size_t firstCopied = copiedLogs.size();
+  std::vector<std::string> sources;  // of the copies made here
+  platform::FlushBatch batch;
   for (const std::string& source : toCopy) {
     SplitPathResult parts;
     SplitPath(source, parts);
     const std::string destination = activeLogDirectory + parts.fileName + ".TXN";
     Output(request.output, "Copying log file : " + parts.fileName + ".TXN\r\n");
-    DWORD error = platform::CopyFile(source, destination, true);
-    if (error == ERROR_SUCCESS) {
-      // Recovery reads the copy only once it is on the disk; one that cannot
-      // be flushed is a failed copy and goes again.
-      error = platform::FlushToDisk(destination);
-      if (error == ERROR_SUCCESS) error = platform::FlushToDisk(server.logDirectory);
-      if (error != ERROR_SUCCESS) platform::DeleteFile(destination);
-    }
+    const DWORD error = platform::CopyFile(source, destination, true);
     if (error == ERROR_SUCCESS) {
       copiedLogs.push_back(destination);
+      sources.push_back(source);
+      batch.Add(destination);
+      batch.AddDirectoriesAbove(destination);
     } else if (error == ERROR_FILE_EXISTS) {
       Output(request.output, destination + " already exists in active log directory\r\n");
     } else {
-      return Fail(request, errorText,
-                  "ERROR: Could not copy log file: " + source + " to:\r\n" + destination +
-                      "\r\n" + platform::FormatMessage(error).substr(0, 1024) + "\r\n");
+      return copyFailed(source, destination, error);
     }
+  }
+  std::string failed;
+  if (const DWORD error = batch.Flush(failed); error != ERROR_SUCCESS) {
+    std::size_t named = firstCopied;  // the copy the failure names, else the first
+    for (std::size_t i = firstCopied; i < copiedLogs.size(); ++i) {
+      if (copiedLogs[i] == failed) named = i;
+    }
+    const std::string source = sources[named - firstCopied], destination = copiedLogs[named];
+    for (std::size_t i = firstCopied; i < copiedLogs.size(); ++i) platform::DeleteFile(copiedLogs[i]);
+    copiedLogs.resize(firstCopied);
+    return copyFailed(source, destination, error);
   }
   return 0;
 }

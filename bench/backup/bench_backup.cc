@@ -288,7 +288,11 @@ int main(int argc, char** argv) {
       std::vector<std::string> disabled;
       BackupRequest request;
       StartDatabaseBackups(request, list, disabled);
-      if (CaptureChangeInfo(request, list, "L:\\Ledger\\snap") != 0) std::fprintf(stderr, "capture failed\n");
+      platform::FlushBatch written;
+      if (CaptureChangeInfo(request, list, "L:\\Ledger\\snap", written) != 0 ||
+          FlushBackupFiles(request, written) != 0) {
+        std::fprintf(stderr, "capture failed\n");
+      }
     };
     const auto [ours, cat] = BestOfBoth(rounds, {[&] { fs::remove_all(ledger); }, capture},
         {[&] { fs::remove(catTarget); },
@@ -327,7 +331,11 @@ int main(int argc, char** argv) {
       std::vector<std::string> disabled;
       BackupRequest request;
       StartDatabaseBackups(request, list, disabled);
-      if (CaptureChangeInfo(request, list, "L:\\Ledger\\many") != 0) std::fprintf(stderr, "capture failed\n");
+      platform::FlushBatch written;
+      if (CaptureChangeInfo(request, list, "L:\\Ledger\\many", written) != 0 ||
+          FlushBackupFiles(request, written) != 0) {
+        std::fprintf(stderr, "capture failed\n");
+      }
     };
     const auto [flushed, unflushed] =
         BestOfBoth(rounds, {[&] { fs::remove_all(ledger); }, capture}, {[&] { fs::remove_all(ledger); }, WithoutFlushing(capture)});

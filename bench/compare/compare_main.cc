@@ -36,6 +36,7 @@ constexpr const char* kIni = "C:\\Lotus\\Domino\\notes.ini";
 constexpr const char* kRecording = "Recording Domino changes";
 constexpr const char* kStopCompleted = "Domino backup mode stop completed";
 constexpr double kWorkloadRate = 200;  // transactions a second during ark's online backup
+constexpr unsigned kSettleSeconds = 2;  // after the sync before each timed step
 
 struct Options {
   double sizeMib = 2048;
@@ -47,6 +48,14 @@ struct Options {
   std::string results;
   bool btrfs = true;
 };
+
+// Before each timed step, of every method alike: what earlier steps wrote
+// goes to the disk (a btrfs snapshot would otherwise write out the dirty
+// pages the host's generation left), then the disk comes to rest.
+void Settle() {
+  ::sync();
+  ::sleep(kSettleSeconds);
+}
 
 bool Installed(const std::string& program) { return Shell("command -v " + program + " >/dev/null") == 0; }
 
@@ -76,7 +85,7 @@ Measured MeasureArk(const Options& o, const std::string& name, const std::string
     Background server({o.bin + "/nserver", "--root", root, "--ini", kIni, "--rate", std::to_string(kWorkloadRate),
                        "--seed", std::to_string(round + 1)},
                       logs + "/nserver.log");
-    ::sleep(1);  // the server is writing when the backup starts
+    Settle();  // the server is writing when the backup starts
     TimedRun backup = RunTimed(ctl + "backup srv1");
     server.Stop();
     const double from = backup.FirstSeen(kRecording), to = backup.FirstSeen(kStopCompleted);
@@ -84,6 +93,7 @@ Measured MeasureArk(const Options& o, const std::string& name, const std::string
       m.note = "backup failed: " + backup.output.substr(backup.output.size() > 400 ? backup.output.size() - 400 : 0);
       return m;
     }
+    Settle();
     TimedRun restore = RunTimed(ctl + "restore srv1 recent --point-in-time --yes");
     if (restore.exitCode != 0) {
       m.note = "restore failed: " + restore.output.substr(restore.output.size() > 400 ? restore.output.size() - 400 : 0);
@@ -113,8 +123,10 @@ Measured MeasureTool(const Options& o, const ToolMethod& tool, const std::string
   double bestBackup = 1e30, bestRestore = 1e30;
   for (int round = 0; round < o.rounds; ++round) {
     Shell(Expand(tool.prepareBackup, data, work));
+    Settle();
     TimedRun backup = RunTimed(Expand(tool.backup, data, work));
     Shell(Expand(tool.prepareRestore, data, work));
+    Settle();
     TimedRun restore = RunTimed(Expand(tool.restore, data, work));
     if (backup.exitCode != 0 || restore.exitCode != 0) {
       m.note = "failed: " + backup.output + restore.output;

@@ -137,7 +137,9 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
       << "One server made by `dominosim install --databases " << facts.databases << " --size-mib "
       << Format("%.0f", facts.sizeMib)
       << "` (archive logging). Each method ran " << facts.rounds
-      << " round(s); the best round counts. Caches were warm (the data had just been written or read).\n\n"
+      << " round(s); the best round counts. Every timed step, of every method alike, starts with the data on the disk: `sync`, then a "
+         "settle of 2 s (ark's backup with the server already writing), so no method pays for the dirty pages that "
+         "the host's generation or an earlier step left; the page cache stays warm.\n\n"
       << "## Results\n\n"
       << table << "\n"
       << "Ratios are against `cp -a` measured in the same run (below 1 is faster or shorter).\n\n"

@@ -374,11 +374,66 @@ DWORD FlushToDisk(const std::string& path) {
   return err;
 }
 
+namespace {
+
+// Flushes a whole volume through its handle ("\\.\X:"): one flush for every
+// file written on it, which LocalSystem and administrators may do. False
+// when the volume cannot be opened so (another account, a folder mounted as
+// a drive, a file system that has no such handle): its files are then
+// flushed one by one. A volume that opens but cannot be flushed fails.
+bool FlushVolume(const std::string& root, DWORD& error) {
+  if (root.size() != 3 || root[1] != ':') return false;
+  const std::string device = "\\\\.\\" + root.substr(0, 2);
+  const HANDLE handle = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  error = ::FlushFileBuffers(handle) ? ERROR_SUCCESS : LastError();
+  ::CloseHandle(handle);
+  return true;
+}
+
+}  // namespace
+
 DWORD FlushAllToDisk(const std::vector<std::string>& paths, std::string& failedPath) {
+  // The paths by volume, in the order added.
+  struct Volume {
+    std::string root;
+    std::vector<std::string> paths;
+  };
+  std::vector<Volume> volumes;
   for (const std::string& path : paths) {
-    if (const DWORD error = FlushToDisk(path); error != ERROR_SUCCESS) {
+    DWORD answer = ERROR_SUCCESS;
+    if (shared::FlushOverridden(path, answer)) {
+      if (answer == ERROR_SUCCESS) continue;
       failedPath = path;
+      return answer;
+    }
+    std::string native;
+    char root[MAX_PATH] = {};
+    if (const DWORD err = ToHostPath(path, native); err != ERROR_SUCCESS) {
+      failedPath = path;
+      return err;
+    }
+    if (::GetFileAttributesA(native.c_str()) == INVALID_FILE_ATTRIBUTES ||
+        !::GetVolumePathNameA(native.c_str(), root, MAX_PATH)) {
+      failedPath = path;
+      return LastError();
+    }
+    auto volume = std::find_if(volumes.begin(), volumes.end(), [&](const Volume& v) { return v.root == root; });
+    if (volume == volumes.end()) volume = volumes.insert(volumes.end(), Volume{root, {}});
+    volume->paths.push_back(path);
+  }
+  for (const Volume& volume : volumes) {
+    if (DWORD error = ERROR_SUCCESS; FlushVolume(volume.root, error)) {
+      if (error == ERROR_SUCCESS) continue;
+      failedPath = volume.paths.front();
       return error;
+    }
+    for (const std::string& path : volume.paths) {
+      if (const DWORD error = FlushToDisk(path); error != ERROR_SUCCESS) {
+        failedPath = path;
+        return error;
+      }
     }
   }
   return ERROR_SUCCESS;

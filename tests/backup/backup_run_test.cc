@@ -7,6 +7,7 @@
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "tests/backup/backup_host.h"
 #include "tests/support/domino_doubles.h"
@@ -77,6 +78,7 @@ class BackupRun : public ::testing::TestWithParam<Failure> {
   BackupRequest request_;
   DominoServerInfo server_ = TestServer();
   platform::OperationLockHandle other_;  // another backup's or restore's lock
+  std::unique_ptr<platform::FlushOverride> flushes_;
 };
 
 TEST_F(BackupRun, ASuccessfulRunLeavesEveryArtefact) {
@@ -86,7 +88,18 @@ TEST_F(BackupRun, ASuccessfulRunLeavesEveryArtefact) {
     inBackupAtSnapshot = dom_.inBackup.size();
     clock_ = U64ToFileTime(FileTimeToU64(clock_) + 60 * 10000);
   };
+  // The window ends with the last database; the ArkLedger's files are
+  // flushed after it, before the log copy.
+  std::string flushedInWindow, flushedAfter;  // one path a line
+  platform::FlushOverride flushes([&](const std::string& path) {
+    (Has(ReportText(), "Domino backup mode stop completed") ? flushedAfter : flushedInWindow) += path + "\n";
+    return ERROR_SUCCESS;
+  });
   ASSERT_EQ(Run(), 0);
+  EXPECT_FALSE(Has(flushedInWindow, "__recent")) << flushedInWindow;
+  const std::string recent = "L:\\ArkLedger\\srv1\\" + kRecent;
+  EXPECT_TRUE(InOrder(flushedAfter, {recent + "\\Domino\\Data\\a.nsf.dat\n", recent + "\\disabled_databases\n",
+                                     recent + "\\logs\\S0000007.TXN\n"}));
   const std::string text = ReportText();
   EXPECT_TRUE(InOrder(text, {"Archiving D:\\Logs\\S0000007.TXN\r\nCompleted log copy.\r\n",
                              ": Backup Completed for Server: srv1/Org\r\n"}));
@@ -124,6 +137,16 @@ const Failure kFailures[] = {
     {"CreateFails", [](auto& t) { t.fake().createResult = E_FAIL; },
      {"ERROR: Could not create snapshot\r\nBackup Aborted.\r\nFailed to create snapshot (CreateSnapShot method "
       "failed).\r\n", kFailed}, false, {}, 2, 0, true},
+    // A file of the ArkLedger that cannot be flushed fails the backup after
+    // the window, and nothing is archived.
+    {"LedgerNotFlushed",
+     [](auto& t) {
+       t.flushes_ = std::make_unique<platform::FlushOverride>([](const std::string& path) {
+         return path.ends_with("a.nsf.dat") ? ERROR_WRITE_FAULT : ERROR_SUCCESS;
+       });
+     },
+     {"\r\nDomino backup mode stop completed\r\nERROR: Writing change information to file: L:\\ArkLedger\\",
+      "a.nsf.dat failed.\r\nReturned from backup mode\r\n" + kFailed}, false, {}, 0, 1},
     // An exception mid-run still ends every backup, the runtime and the lock,
     // even when the runtime throws again while a backup is given up.
     {"RuntimeThrows", [](auto& t) { t.dom_.throws = {"GetChangeInfo " + A, "BackupStop " + B}; },

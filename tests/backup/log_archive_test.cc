@@ -70,6 +70,7 @@ TEST_F(LogArchive, CopiesEachLogUnderItsNumberThenMarksIt) {
 
 const std::string kWriteFault = platform::FormatMessage(ERROR_WRITE_FAULT) + "\r\n";
 const std::string kSeven = "Archiving D:\\Logs\\S0000007.TXN\r\n";
+const std::string kSevenEight = kSeven + "Archiving D:\\Logs\\S0000008.TXN\r\n";
 const std::vector<FakeLog> kTwoSevens{
     {7, "D:\\Logs\\S0000007.TXN"}, {7, "D:\\Logs\\other.TXN"}, {8, "D:\\Logs\\S0000008.TXN"}};
 const std::string kTwoSevensSaid =
@@ -77,15 +78,17 @@ const std::string kTwoSevensSaid =
 const Failure kFailures[] = {
     {"SameNumberTwice", [](auto& t) { t.dom_.logs = kTwoSevens; }, 0, {7}, kTwoSevensSaid},
     {"NorEnds", [](auto& t) { t.dom_.logs = kTwoSevens, t.dom_.archiveEndStatus = 0x0333; }, -1, {7}, kTwoSevensSaid},
-    {"CopyNotFlushed", [](auto& t) { t.failingFlush_ = "L:\\s\\logs\\S0000008.TXN"; }, 0, {7},
-     kSeven + "Archiving D:\\Logs\\S0000008.TXN\r\nCould not copy D:\\Logs\\S0000008.TXN\r\n" + kWriteFault},
+    // The copies are flushed together before any log is marked: a flush
+    // that fails marks none and leaves no copy.
+    {"CopyNotFlushed", [](auto& t) { t.failingFlush_ = "L:\\s\\logs\\S0000008.TXN"; }, 0, {},
+     kSevenEight + "Could not copy D:\\Logs\\S0000008.TXN\r\n" + kWriteFault, false},
     {"FolderNotFlushed", [](auto& t) { t.failingFlush_ = "L:\\s\\logs"; }, 0, {},
-     kSeven + "Could not copy D:\\Logs\\S0000007.TXN\r\n" + kWriteFault, false},
-    {"MarkFails", [](auto& t) { t.dom_.failures = {{"MarkLogArchived", 0x0222}}; }, 0, {}, kSeven},
+     kSevenEight + "Could not copy D:\\Logs\\S0000007.TXN\r\n" + kWriteFault, false},
+    {"MarkFails", [](auto& t) { t.dom_.failures = {{"MarkLogArchived", 0x0222}}; }, 0, {}, kSevenEight},
     {"NextFails", [](auto& t) { t.dom_.failures = {{"GetNextArchiveLog", 0x0222}}; }, -1, {7}, kSeven},
     {"BeginFails", [](auto& t) { t.dom_.archiveBeginStatus = 0x4111; }, -1, {},
      "ERROR: Domino error 0x0111\r\n", false},  // masked
-    {"MarkThrows", [](auto& t) { t.dom_.throws.insert("MarkLogArchived"); }, 0, {}, kSeven, true, true},
+    {"MarkThrows", [](auto& t) { t.dom_.throws.insert("MarkLogArchived"); }, 0, {}, kSevenEight, true, true},
     {"NoLogs", [](auto& t) { t.dom_.logs.clear(); }, 0, {}, "Domino reports no logs to archive\r\n", false},
 };
 

@@ -154,8 +154,19 @@ TEST_F(FilesTest, DirectoriesFilesAndTheirErrorCodes) {
   EXPECT_EQ(FlushToDisk("D:\\nodir\\f"), ERROR_PATH_NOT_FOUND);
   ASSERT_EQ(CreateDirectory("D:\\dir2"), ERROR_SUCCESS);
   std::string failedPath;
-  EXPECT_EQ(FlushAllToDisk({"D:\\new.dat", "D:\\dir2", "D:\\gone.dat", "D:\\"}, failedPath), ERROR_FILE_NOT_FOUND);
+  FlushBatch batch;
+  for (const char* path : {"D:\\new.dat", "D:\\dir2", "D:\\gone.dat", "D:\\"}) batch.Add(path);
+  EXPECT_EQ(batch.Flush(failedPath), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(failedPath, "D:\\gone.dat");
+  EXPECT_TRUE(batch.empty());
+  // The folders above a file, each once, up to the drive's root.
+  std::vector<std::string> flushed;
+  FlushOverride answered([&](const std::string& path) { return flushed.push_back(path), ERROR_SUCCESS; });
+  batch.AddDirectoriesAbove("D:\\dir2\\sub\\f.dat");
+  batch.AddDirectoriesAbove("D:\\dir2\\g.dat");
+  batch.Add("D:\\dir2");
+  EXPECT_EQ(batch.Flush(failedPath), ERROR_SUCCESS);
+  EXPECT_EQ(flushed, (std::vector<std::string>{"D:\\dir2\\sub", "D:\\dir2", "D:\\"}));
 }
 
 TEST_P(FilesTest, AWholeFileWriteFailsWithItsFlush) {

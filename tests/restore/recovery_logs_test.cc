@@ -104,8 +104,7 @@ const Refusal kRefusals[] = {
     {"NoSuchDirectory", [](auto& t) { t.host.SavedLogs(), t.request.server.logDirectory = "E:\\NoSuchDirectory\\"; },
      kCopy + "S0000040.TXN to:\r\nE:\\NoSuchDirectory\\S0000040.TXN\r\n" + SystemText(ERROR_PATH_NOT_FOUND)},
     {"LogNotFlushed", [](auto& t) { t.host.SavedLogs(), t.failingFlush = "E:\\Logs\\S0000041.TXN"; },
-     kCopy + "S0000041.TXN to:\r\nE:\\Logs\\S0000041.TXN\r\n" + SystemText(ERROR_WRITE_FAULT),
-     {"E:\\Logs\\S0000040.TXN"}},
+     kCopy + "S0000041.TXN to:\r\nE:\\Logs\\S0000041.TXN\r\n" + SystemText(ERROR_WRITE_FAULT)},
     {"DirectoryNotFlushed", [](auto& t) { t.host.SavedLogs(), t.failingFlush = "E:\\Logs"; },
      kCopy + "S0000040.TXN to:\r\nE:\\Logs\\S0000040.TXN\r\n" + SystemText(ERROR_WRITE_FAULT)},
 };
