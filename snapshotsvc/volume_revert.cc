@@ -92,13 +92,19 @@ HRESULT MoveStagedIn(const VolumeTarget& volume) {
   if (SUCCEEDED(hr)) hr = Entries(volume, staging, staged);
   if (SUCCEEDED(hr)) hr = FromResult(kit::MakeDirectories(aside));
   if (FAILED(hr)) return hr;
-  hr = MoveAll(root, aside, own);
+  // Folders that should be empty are removed only when they are: an entry
+  // that could not be moved back stays for the next call to settle.
+  hr = MoveAll(root, aside, own);  // moves back what it moved when one fails
+  if (FAILED(hr)) {
+    (void)kit::RemoveEmptyDirectory(aside);
+    return hr;
+  }
   // Every own entry set aside and that made durable before the copy is
   // marked as coming in: from here a settled run finishes the revert.
-  if (SUCCEEDED(hr)) hr = SyncFileSystem(root);
+  hr = SyncFileSystem(root);
   if (SUCCEEDED(hr)) hr = FromResult(kit::RenameNoReplace(staging, incoming));
   if (FAILED(hr)) {
-    if (SUCCEEDED(MoveAll(aside, root, own))) (void)RemoveTree(aside);
+    if (SUCCEEDED(MoveAll(aside, root, own))) (void)kit::RemoveEmptyDirectory(aside);
     return hr;
   }
   hr = MoveAll(incoming, root, staged);
@@ -109,7 +115,7 @@ HRESULT MoveStagedIn(const VolumeTarget& volume) {
       Trace(volume, "could not be put back; the next call settles it from " + aside);
       return hr;
     }
-    (void)RemoveTree(aside);
+    (void)kit::RemoveEmptyDirectory(aside);
     return hr;
   }
   (void)SyncFileSystem(root);
@@ -158,7 +164,8 @@ HRESULT SettleInterruptedRevert(const VolumeTarget& volume) {
   if (finishing) {
     if (SUCCEEDED(hr = RemoveTree(aside))) hr = RemoveTree(incoming);
   } else {
-    if (SUCCEEDED(hr = RemoveTree(aside))) hr = RemoveTree(staging);
+    hr = FromResult(kit::RemoveEmptyDirectory(aside));
+    if (SUCCEEDED(hr)) hr = RemoveTree(staging);
   }
   Trace(volume, finishing ? "finished the revert that an interrupted restore had begun"
                           : "put back the entries that an interrupted restore had set aside");
