@@ -39,6 +39,7 @@ struct Shape {
   std::string translogPath = "absolute";  // "relative": the logs below the data directory, on D:
   std::vector<std::string> launcher;      // runs arkserver (e.g. prlimit with its options)
   std::uint64_t ledgerBytes = 0;          // L: on a tmpfs of this size (0: no)
+  std::uint64_t dataBytes = 0;            // D: a tmpfs of this size mounted at its directory (0: no)
 };
 
 using Digests = std::map<std::string, std::string>;  // Windows path -> sha256
