@@ -92,6 +92,13 @@ void UnregisterClassServer(const GUID& clsid);
 HRESULT CoInitialize();
 void CoUninitialize();
 
+// The error information of the calling thread (SetErrorInfo and
+// GetErrorInfo): a component that fails a call may leave a description of
+// the failure, which its caller takes after the call; taking clears it. A
+// caller takes (and drops) any stale one before the call.
+void SetErrorDescription(const std::string& text);
+bool TakeErrorDescription(std::string& text);
+
 // CoGetClassObject: REGDB_E_CLASSNOTREG when the class key is missing from
 // the registry or no server is registered in the process.
 HRESULT CoGetClassObject(const GUID& clsid, DWORD context, std::unique_ptr<IClassFactory>& out);

@@ -2,6 +2,7 @@
 #include "snapshot/snapshot_restore.h"
 
 #include "output/output.h"
+#include "platform/com.h"
 #include "snapshot/component_access.h"
 
 namespace ark {
@@ -35,10 +36,17 @@ int RestoreVolumeSnapshot(RestoreRequest& request, const std::u16string& driveLe
     return -1;
   }
 
+  std::string description;
+  (void)platform::TakeErrorDescription(description);  // an earlier call's
   const HRESULT hr = service->RestoreSnapShot(drive, name);
   if (hr == S_OK || hr == E_HANDLE) return 0;
+  // The component's own description of the failure, when it left one, after
+  // the system's text.
+  description.clear();
+  if (platform::TakeErrorDescription(description) && !description.empty()) description += "\r\n";
   // Not written here: the restore run reports the error text.
-  Record(request, errorText, "ERROR: Restore SnapShot failed.\r\n" + snapshot::SystemText(hr) + "\r\n");
+  Record(request, errorText,
+         "ERROR: Restore SnapShot failed.\r\n" + snapshot::SystemText(hr) + "\r\n" + description);
   return -1;
 }
 

@@ -42,6 +42,11 @@ class BtrfsBackend : public VolumeBackend {
     return FromBtrfsUtil(
         btrfs_util_create_snapshot(dataPath.c_str(), target.c_str(), 0, nullptr, nullptr));
   }
+  // A writable snapshot shares every extent of the read-only one.
+  HRESULT StagingBytes(const std::string&, const std::string&, std::uint64_t& bytes) const override {
+    bytes = 0;
+    return S_OK;
+  }
   HRESULT RemoveData(const std::string& dataPath) const override { return RemoveTree(dataPath); }
   bool RemovalIsAtomic() const override { return true; }
 };

@@ -21,6 +21,10 @@ class DirBackend : public VolumeBackend {
   HRESULT MakeWritableCopy(const std::string& dataPath, const std::string& target) const override {
     return CloneTree(dataPath, target);
   }
+  HRESULT StagingBytes(const std::string& dataPath, const std::string& targetDir,
+                       std::uint64_t& bytes) const override {
+    return CloneCost(dataPath, targetDir, bytes);
+  }
   HRESULT RemoveData(const std::string& dataPath) const override { return RemoveTree(dataPath); }
   bool RemovalIsAtomic() const override { return false; }
 };

@@ -1,6 +1,8 @@
 // Volumes on POSIX: a drive is a host directory (through the host root's
 // drive map), prepared as a plain directory or a btrfs subvolume; a restore
-// stages the snapshot's copy beside it and swaps the two directories.
+// stages the snapshot's copy beside it and swaps the two directories, or,
+// when the directory is a mount point (which cannot be renamed), stages it
+// inside and moves the entries (volume_revert.cc).
 #include <btrfsutil.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -43,9 +45,20 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-// Puts the staged tree in the drive's place; afterwards the staging path
-// holds the old tree.
-HRESULT SwapIn(const VolumeTarget& volume) {
+// A file system of its own is mounted at path.
+bool IsMountPoint(const std::string& path, const std::string& parent) {
+  struct statx self;
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &self) == 0 &&
+      (self.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return (self.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  struct stat st, up;  // kernels before 5.8: another device than the parent's
+  return ::stat(path.c_str(), &st) == 0 && ::stat(parent.c_str(), &up) == 0 && st.st_dev != up.st_dev;
+}
+
+}  // namespace
+
+HRESULT SwapWithStaged(const VolumeTarget& volume) {
   const std::string staging = volume.StagingPath();
   if (::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, volume.hostDir.c_str(),
                   RENAME_EXCHANGE) == 0) {
@@ -64,8 +77,6 @@ HRESULT SwapIn(const VolumeTarget& volume) {
   if (::rename(aside.c_str(), staging.c_str()) != 0) (void)RemoveTree(aside);
   return S_OK;
 }
-
-}  // namespace
 
 bool PrepareVolume(Backend backend, const std::string& hostDir, std::string* error) {
   if (backend == Backend::Dir) {
@@ -99,37 +110,25 @@ HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive
   VolumeTarget target;
   target.letter = letter;
   target.hostDir = hostDir;
-  platform::kit::SplitPath(hostDir, target.parentDir, target.baseName);
+  std::string parentDir, baseName;
+  platform::kit::SplitPath(hostDir, parentDir, baseName);
+  target.stageDir = parentDir;
+  target.stageTag = baseName;
   // A restore that was cut short between setting the old tree aside and
   // moving the new one in: give the drive its old tree back.
   if (!Exists(hostDir) && platform::kit::IsDirectory(target.SetAsidePath())) {
     ::rename(target.SetAsidePath().c_str(), hostDir.c_str());
   }
   if (!platform::kit::IsDirectory(hostDir)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  if (IsMountPoint(hostDir, parentDir)) {
+    target.insideVolume = true;
+    target.stageDir = hostDir;
+    target.stageTag.clear();
+  }
   const std::string storeBase =
-      config.snapshotStore.empty() ? target.parentDir + "/.snapshots" : config.snapshotStore;
+      config.snapshotStore.empty() ? parentDir + "/.snapshots" : config.snapshotStore;
   target.storeRoot = storeBase + "/" + std::string(1, letter);
   out = std::move(target);
-  return S_OK;
-}
-
-HRESULT RevertVolume(const VolumeTarget& volume, const VolumeBackend& backend, const std::string& dataPath) {
-  const std::string staging = volume.StagingPath();
-  HRESULT hr = RemoveTree(staging);
-  if (SUCCEEDED(hr)) hr = backend.MakeWritableCopy(dataPath, staging);
-  if (SUCCEEDED(hr)) hr = SyncFileSystem(staging);
-  if (SUCCEEDED(hr)) {
-    platform::VolumeLock freeze;
-    hr = FreezeVolume(freeze, volume.letter);
-    if (SUCCEEDED(hr)) hr = SwapIn(volume);
-  }
-  if (FAILED(hr)) {
-    (void)RemoveTree(staging);  // the volume itself was not touched
-    return hr;
-  }
-  (void)platform::kit::SyncDirectory(volume.parentDir);
-  // The old tree; a failure leaves it for the next call to remove.
-  (void)RemoveTree(staging);
   return S_OK;
 }
 

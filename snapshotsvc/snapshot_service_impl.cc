@@ -72,9 +72,12 @@ HRESULT CreateOne(const VolumeTarget& volume, const VolumeBackend& backend,
   SnapshotStore store(volume.storeRoot);
   hr = store.OpenForChange();
   if (FAILED(hr)) return hr;
-  // What interrupted calls left behind; a failure here only costs space.
+  // What interrupted calls left behind; a failure in the store only costs
+  // space, but a volume that an interrupted restore left half moved is not
+  // captured before it is whole.
   (void)store.CleanWork();
-  (void)RemoveTree(volume.StagingPath());
+  hr = SettleInterruptedRevert(volume);
+  if (FAILED(hr)) return hr;
   StoredSnapshot existing;
   hr = store.Find(name, existing);
   if (SUCCEEDED(hr)) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);

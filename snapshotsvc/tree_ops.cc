@@ -5,6 +5,7 @@
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -165,6 +166,55 @@ HRESULT RemoveTree(const std::string& path) {
   static const platform::kit::WholeDirectories subvolumes{IsSubvolumeRoot, DeleteSubvolumeAt};
   const int err = platform::kit::RemoveTree(path, &subvolumes);
   return err == ENOENT ? S_OK : FromResult(err);
+}
+
+namespace {
+
+std::uint64_t WholeBlocks(std::uint64_t bytes, std::uint64_t block) { return (bytes + block - 1) / block * block; }
+
+HRESULT AddCost(int dirFd, std::uint64_t block, bool shared, std::uint64_t& bytes) {
+  std::vector<std::string> names;
+  HRESULT hr = ReadNames(dirFd, names);
+  bytes += block;
+  for (const std::string& name : names) {
+    if (FAILED(hr)) break;
+    struct stat st;
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return LastError();
+    if (S_ISDIR(st.st_mode)) {
+      UniqueFd child(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      hr = child.valid() ? AddCost(child.get(), block, shared, bytes) : LastError();
+    } else if (S_ISREG(st.st_mode)) {
+      if (!shared) bytes += WholeBlocks(std::uint64_t(st.st_size), block);
+    } else if (S_ISLNK(st.st_mode)) {
+      bytes += block;
+    }
+  }
+  return hr;
+}
+
+}  // namespace
+
+HRESULT CloneCost(const std::string& source, const std::string& targetDir, std::uint64_t& bytes) {
+  bytes = 0;
+  UniqueFd src(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!src.valid()) return LastError();
+  struct stat from, to;
+  struct statvfs fs;
+  if (::fstat(src.get(), &from) != 0 || ::stat(targetDir.c_str(), &to) != 0 ||
+      ::statvfs(targetDir.c_str(), &fs) != 0) {
+    return LastError();
+  }
+  // Extents are shared within one btrfs file system (other file systems
+  // that can are counted as copies: more than they take, never less).
+  const bool shared = from.st_dev == to.st_dev && IsOnBtrfs(targetDir);
+  return AddCost(src.get(), fs.f_frsize > 0 ? fs.f_frsize : 4096, shared, bytes);
+}
+
+HRESULT FreeBytes(const std::string& path, std::uint64_t& bytes) {
+  struct statvfs fs;
+  if (::statvfs(path.c_str(), &fs) != 0) return LastError();
+  bytes = std::uint64_t(fs.f_bavail) * fs.f_frsize;
+  return S_OK;
 }
 
 HRESULT SyncFileSystem(const std::string& path) {

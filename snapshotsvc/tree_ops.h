@@ -31,6 +31,15 @@ HRESULT CloneTree(const std::string& source, const std::string& target,
 // success.
 HRESULT RemoveTree(const std::string& path);
 
+// The bytes that CloneTree(source, <a new folder in targetDir>) would take
+// from targetDir's file system, rounded up to whole blocks: the files' data
+// (nothing for files whose extents the clone would share) and a block for
+// each folder and link.
+HRESULT CloneCost(const std::string& source, const std::string& targetDir, std::uint64_t& bytes);
+
+// The bytes free to the caller on the file system that holds path.
+HRESULT FreeBytes(const std::string& path, std::uint64_t& bytes);
+
 // Flushes the whole file system that holds path (syncfs).
 HRESULT SyncFileSystem(const std::string& path);
 

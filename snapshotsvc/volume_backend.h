@@ -2,6 +2,7 @@
 // gives a snapshot's content back.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ class VolumeBackend {
   // Makes a writable copy of a snapshot's data at target (which must not
   // exist), on the volume's file system.
   virtual HRESULT MakeWritableCopy(const std::string& dataPath, const std::string& target) const = 0;
+  // The bytes MakeWritableCopy would take from targetDir's file system.
+  virtual HRESULT StagingBytes(const std::string& dataPath, const std::string& targetDir,
+                               std::uint64_t& bytes) const = 0;
   // Removes a snapshot's data. When removal is atomic, a failure leaves the
   // data whole.
   virtual HRESULT RemoveData(const std::string& dataPath) const = 0;

@@ -55,6 +55,39 @@ HRESULT RemoveTree(const std::string& path) {
   return FromCode(platform::DeleteTree(path));
 }
 
+namespace {
+
+constexpr std::uint64_t kClusterBytes = 4096;
+
+HRESULT AddCost(const std::string& dir, std::uint64_t& bytes) {
+  std::vector<platform::DirectoryName> names;
+  if (HRESULT hr = FromCode(platform::ListDirectoryNames(dir, names)); FAILED(hr)) return hr;
+  bytes += kClusterBytes;
+  for (const platform::DirectoryName& entry : names) {
+    const std::string path = JoinHostPath(dir, entry.name);
+    if (entry.directory) {
+      if (HRESULT hr = AddCost(path, bytes); FAILED(hr)) return hr;
+      continue;
+    }
+    std::uint64_t size = 0;
+    if (HRESULT hr = FromCode(platform::GetFileSize(path, size)); FAILED(hr)) return hr;
+    bytes += (size + kClusterBytes - 1) / kClusterBytes * kClusterBytes;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+// Windows copies every file (no extents are shared).
+HRESULT CloneCost(const std::string& source, const std::string&, std::uint64_t& bytes) {
+  bytes = 0;
+  return AddCost(source, bytes);
+}
+
+HRESULT FreeBytes(const std::string& path, std::uint64_t& bytes) {
+  return FromCode(platform::GetDiskFreeSpace(path, bytes));
+}
+
 // The copies are complete files renamed into place; Windows offers no flush
 // of a whole file system to a program without administrator rights on the
 // volume, so the copies are left to the system's cache.

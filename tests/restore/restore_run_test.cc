@@ -186,10 +186,13 @@ const Failure kFailures[] = {
      "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n", true, kRefused, -1, 0},
     {"RuntimeDoesNotStart", [](auto& t) { t.initStatus = 0x0FFF; },
      "ERROR: Could not initialize notes runtime. Restore snapshot failed.\r\n", true, kRefused, 0x0FFF, 0},
-    // The component refuses the snapshot: its text, once.
-    {"ComponentRefusesRestore", [](auto& t) { t.component.state().restoreResult = E_FAIL; },
+    // The component refuses the snapshot: its text, once, with the description it left (not one left before).
+    {"ComponentRefusesRestore", [](auto& t) { t.component.state().restoreResult = E_FAIL, platform::SetErrorDescription("stale"); },
      "Restoring snapshot. Please wait...\r\nERROR: Restore SnapShot failed.\r\n" + platform::FormatMessageHr(E_FAIL) +
          "\r\n", false, kComponentFailed},
+    {"ComponentSaysWhy", [](auto& t) { t.component.state().restoreResult = E_FAIL, t.component.state().restoreDescription = "D: is full."; },
+     "Restoring snapshot. Please wait...\r\nERROR: Restore SnapShot failed.\r\n" + platform::FormatMessageHr(E_FAIL) +
+         "\r\nD: is full.\r\n", false, kComponentFailed},
     {"NoInterface", [](auto& t) { t.component.state().instanceResult = E_NOINTERFACE; },
      Twice("ERROR: Could not create Snapshot Inteferface.\r\n" + platform::FormatMessageHr(E_NOINTERFACE) + "\r\n")},
     {"ComponentNotInstalled", [](auto& t) { t.component.Uninstall(); },

@@ -1,6 +1,8 @@
 // The snapshot component as the engine reaches it through its class factories:
 // registration, then the snapshot interface for every backend.
 #include <btrfsutil.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -375,6 +377,144 @@ INSTANTIATE_TEST_SUITE_P(Backends, BackendTest,
                          testing::Values(Flavor{"DirCopy", Backend::Dir, false}, Flavor{"DirReflink", Backend::Dir, true},
                                          Flavor{"Btrfs", Backend::Btrfs, true}),
                          [](const testing::TestParamInfo<Flavor>& info) { return std::string(info.param.name); });
+
+// Drive D: a file system of its own mounted at its directory (an ext4
+// image; a bind mount of a folder of a btrfs image whose other folder holds
+// the store, so that the staged copy shares extents): a revert stages the
+// copy at the drive's root and moves the entries. Each row leaves the drive
+// whole: the snapshot's tree, or its own as it was, and none of the
+// restore's folders.
+enum class Step { Revert, TooFull, MoveFails, KilledStaging, KilledSettingAside, KilledMovingIn };
+struct MountRow { const char* name; bool btrfs; Step step; };
+void PrintTo(const MountRow& row, std::ostream* os) { *os << row.name; }
+const MountRow kMountRows[] = {
+    {"Ext4ImmutableEntryFailsThenReverts", false, Step::MoveFails},
+    {"Ext4TooFullToStage", false, Step::TooFull},
+    {"BtrfsReflinksFitWhereACopyWouldNot", true, Step::Revert},
+    {"KilledWhileStaging", false, Step::KilledStaging},
+    {"KilledWhileSettingAside", false, Step::KilledSettingAside},
+    {"KilledWhileMovingIn", false, Step::KilledMovingIn},
+};
+struct MountPointDrive : ComponentHost, testing::WithParamInterface<MountRow> {
+  std::unique_ptr<Mount> bind_;
+};
+
+void SetImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int flags = 0;
+  ASSERT_EQ(::ioctl(fd, FS_IOC_GETFLAGS, &flags), 0);
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  EXPECT_EQ(::ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);
+  ::close(fd);
+}
+
+TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
+  const MountRow& row = GetParam();
+  const std::string volume = tmp_ + "/vols/volumes/D", image = tmp_ + "/mnt";
+  std::string why;
+  mount_ = row.btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", volume, 32, &why);
+  if (mount_ && row.btrfs) {
+    fs::create_directories(image + "/D");
+    bind_ = Mount::Bind(image + "/D", volume, &why);
+  }
+  if (!mount_ || (row.btrfs && !bind_)) GTEST_SKIP() << "mount-point drive tests skipped: " << why;
+  auto service = OpenVolumeD(Backend::Dir, volume);
+  ASSERT_NE(service, nullptr);
+  if (row.btrfs) platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", image + "/store");
+  const std::size_t big = (row.btrfs ? 48 : 6) << 20;
+  WriteHostFile(volume + "/Domino/Data/a.nsf", "a at the snapshot");
+  WriteHostFile(volume + "/Domino/Data/sub/b.nsf", "b at the snapshot");
+  WriteHostFile(volume + "/Domino/big.nsf", std::string(big, 'B'));
+  WriteHostFile(volume + "/zz.nsf", "last in name order");
+  fs::create_directories(volume + "/Domino/empty");
+  fs::create_symlink("Data/a.nsf", volume + "/Domino/link");
+  const std::vector<std::string> snapshot = Listing(volume);
+  ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"s1"), S_OK);
+  WriteHostFile(volume + "/Domino/Data/a.nsf", "a changed");
+  fs::remove(volume + "/Domino/Data/sub/b.nsf");
+  WriteHostFile(volume + "/Domino/new/c.nsf", "added");
+  WriteHostFile(volume + "/added.nsf", "added");
+  const auto restoreFolders = [&] {
+    std::string found;
+    for (const auto& entry : fs::directory_iterator(volume)) {
+      if (entry.path().filename().string().rfind(".ark-", 0) == 0) found += entry.path().filename().string() + " ";
+    }
+    return found;
+  };
+  const std::string store = row.btrfs ? image + "/store/D" : tmp_ + "/vols/volumes/.snapshots/D";
+  const std::string data = store + "/snapshots/s1/data";
+  const auto plant = [&](const std::string& folder, const std::vector<std::string>& names, const std::string& from) {
+    fs::create_directories(volume + "/" + folder);
+    for (const std::string& name : names) fs::rename(from + "/" + name, volume + "/" + folder + "/" + name);
+  };
+
+  switch (row.step) {
+    case Step::Revert: {  // a copy would not fit, reflinks do
+      mount_->LeaveFree(big / 2);  // beside the drive, on its file system
+      break;
+    }
+    case Step::TooFull: {
+      mount_->LeaveFree(big / 2);
+      const std::vector<std::string> before = Listing(volume);
+      const std::uint64_t freeBefore = fs::space(volume).available;
+      std::string stale;
+      platform::TakeErrorDescription(stale);
+      EXPECT_EQ(service->RestoreSnapShot(u"D", u"s1"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+      std::string text;
+      ASSERT_TRUE(platform::TakeErrorDescription(text));
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(text, m, std::regex("drive D: needs ([0-9.]+) MB and ([0-9.]+) MB is free"))) << text;
+      EXPECT_GE(std::stod(m[1]), 6.0) << text;
+      EXPECT_NEAR(std::stod(m[2]), double(freeBefore) / 1048576, 0.1) << text;
+      EXPECT_TRUE(Listing(volume) == before) << "the drive differs";
+      EXPECT_EQ(fs::space(volume).available, freeBefore);
+      EXPECT_EQ(restoreFolders(), "");
+      fs::remove(volume + "/.filler");
+      break;
+    }
+    case Step::MoveFails: {  // moved in name order: every other entry first
+      const std::vector<std::string> before = Listing(volume);
+      SetImmutable(volume + "/zz.nsf", true);
+      EXPECT_EQ(service->RestoreSnapShot(u"D", u"s1"), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+      SetImmutable(volume + "/zz.nsf", false);
+      EXPECT_TRUE(Listing(volume) == before) << "the drive differs";
+      EXPECT_EQ(restoreFolders(), "");
+      break;
+    }
+    case Step::KilledStaging: {  // a half copy; the drive untouched
+      const std::vector<std::string> before = Listing(volume);
+      WriteHostFile(volume + "/.ark-restore-/Domino/Data/a.nsf", "half");
+      ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"s2"), S_OK);
+      EXPECT_TRUE(Listing(volume) == before) << "the drive differs";
+      EXPECT_TRUE(Listing(store + "/snapshots/s2/data") == before) << "the new snapshot differs";
+      break;
+    }
+    case Step::KilledSettingAside: {  // the copy whole, part of the drive set aside: put back
+      const std::vector<std::string> before = Listing(volume);
+      ASSERT_EQ(snapshotsvc::CloneTree(data, volume + "/.ark-restore-"), S_OK);
+      plant(".ark-old-", {"Domino", "added.nsf"}, volume);
+      ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"s2"), S_OK);
+      EXPECT_TRUE(Listing(volume) == before) << "the drive differs";
+      EXPECT_TRUE(Listing(store + "/snapshots/s2/data") == before) << "the new snapshot differs";
+      break;
+    }
+    case Step::KilledMovingIn: {  // the drive wholly set aside, the copy half moved in: finished
+      ASSERT_EQ(snapshotsvc::CloneTree(data, volume + "/.ark-incoming-"), S_OK);
+      plant(".ark-old-", {"Domino", "added.nsf", "lost+found", "zz.nsf"}, volume);
+      plant("", {"Domino"}, volume + "/.ark-incoming-");
+      ASSERT_EQ(service->CreateSnapShot(Drives(u"D"), u"s2"), S_OK);
+      EXPECT_TRUE(Listing(volume) == snapshot) << "the drive differs";
+      EXPECT_TRUE(Listing(store + "/snapshots/s2/data") == snapshot) << "the new snapshot differs";
+      break;
+    }
+  }
+  EXPECT_EQ(restoreFolders(), "");
+  ASSERT_EQ(service->RestoreSnapShot(u"D", u"s1"), S_OK);
+  EXPECT_TRUE(Listing(volume) == snapshot) << "the drive differs";
+  EXPECT_EQ(restoreFolders(), "");
+}
+INSTANTIATE_TEST_SUITE_P(Rows, MountPointDrive, testing::ValuesIn(kMountRows),
+                         [](const testing::TestParamInfo<MountRow>& info) { return std::string(info.param.name); });
 
 TEST_F(ComponentTest, FullDiskFailsCreateAndRestoreWithoutLosingAnything) {
   std::string why;

@@ -42,7 +42,10 @@ class FakeSnapshotService : public Live<ark::snapshot::ISnapshotService, &FakeCo
   }
   HRESULT RestoreSnapShot(const std::u16string& drive, const std::u16string& name) override {
     state_->calls.push_back("Restore " + A(drive) + " " + A(name));
-    if (state_->restoreResult != S_OK) return state_->restoreResult;
+    if (state_->restoreResult != S_OK) {
+      if (!state_->restoreDescription.empty()) platform::SetErrorDescription(state_->restoreDescription);
+      return state_->restoreResult;
+    }
     if (!state_->restoreFrom.empty()) return RestoreByCopy(drive, name);
     return Find(drive, name) != nullptr ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }

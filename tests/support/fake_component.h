@@ -35,6 +35,7 @@ struct FakeComponentState {
   HRESULT createResult = S_OK;
   HRESULT renameResult = S_OK;
   HRESULT restoreResult = S_OK;  // S_OK: answer from the volume's snapshots (or restoreFrom)
+  std::string restoreDescription;  // the error description a failed restore leaves
   // When set, a restore replaces the drive's folder by a copy of the folder
   // restoreFrom/<name> (the name compared ignoring case; none: E_INVALIDARG).
   std::filesystem::path restoreFrom;

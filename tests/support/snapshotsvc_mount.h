@@ -1,5 +1,5 @@
-// File systems mounted for one test (a loop-mounted btrfs image, a small
-// tmpfs), and a listing of a tree to compare two trees.
+// File systems mounted for one test (a loop-mounted btrfs or ext4 image, a
+// small tmpfs, a bind mount), and a listing of a tree to compare two trees.
 #pragma once
 
 #include <fcntl.h>
@@ -28,16 +28,22 @@ class Mount {
  public:
   static std::unique_ptr<Mount> Btrfs(const std::string& image, const std::string& dir, int megabytes,
                                       std::string* why) {
-    if (::geteuid() != 0) return Refuse(why, "needs root to attach a loop device");
-    if (!fs::exists("/dev/loop-control")) return Refuse(why, "no loop device support");
-    if (Run("command -v mkfs.btrfs") != 0) return Refuse(why, "mkfs.btrfs is not installed");
-    if (Run("truncate -s " + std::to_string(megabytes) + "M " + image) != 0 ||
-        Run("mkfs.btrfs -q -f " + image) != 0) {
-      return Refuse(why, "cannot make a btrfs image");
-    }
-    const std::string device = ChildProcess("/bin/sh", {"-c", "losetup --find --show " + image}).ReadLine(60000);
-    if (device.rfind("/dev/loop", 0) != 0) return Refuse(why, "no free loop device");
-    return Mounted(std::unique_ptr<Mount>(new Mount(dir, device)), "btrfs", "", why);  // a failure detaches
+    return Image("btrfs", "-q -f", image, dir, megabytes, why);
+  }
+  // Without blocks reserved for root, so that its free space is what a test left.
+  static std::unique_ptr<Mount> Ext4(const std::string& image, const std::string& dir, int megabytes,
+                                     std::string* why) {
+    return Image("ext4", "-q -F -m 0", image, dir, megabytes, why);
+  }
+
+  // dir shows the directory from (its own mount, on from's file system).
+  static std::unique_ptr<Mount> Bind(const std::string& from, const std::string& dir, std::string* why) {
+    if (::geteuid() != 0) return Refuse(why, "needs root to bind-mount");
+    fs::create_directories(dir);
+    if (::mount(from.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0) return Refuse(why, "cannot bind-mount");
+    std::unique_ptr<Mount> mount(new Mount(dir, ""));
+    mount->mounted_ = true;
+    return mount;
   }
 
   static std::unique_ptr<Mount> Tmpfs(const std::string& dir, int kilobytes, std::string* why) {
@@ -61,17 +67,31 @@ class Mount {
     if (leave >= free) return;
     const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     EXPECT_EQ(::posix_fallocate(fd, 0, off_t(free - leave)), 0);
+    ::syncfs(fd);  // btrfs counts the space as taken once committed
     ::close(fd);
   }
 
  private:
   Mount(std::string dir, std::string device) : dir_(std::move(dir)), device_(std::move(device)) {}
+  static std::unique_ptr<Mount> Image(const std::string& type, const std::string& options, const std::string& image,
+                                      const std::string& dir, int megabytes, std::string* why) {
+    if (::geteuid() != 0) return Refuse(why, "needs root to attach a loop device");
+    if (!fs::exists("/dev/loop-control")) return Refuse(why, "no loop device support");
+    if (Run("command -v mkfs." + type) != 0) return Refuse(why, ("mkfs." + type + " is not installed").c_str());
+    if (Run("truncate -s " + std::to_string(megabytes) + "M " + image) != 0 ||
+        Run("mkfs." + type + " " + options + " " + image) != 0) {
+      return Refuse(why, ("cannot make a " + type + " image").c_str());
+    }
+    const std::string device = ChildProcess("/bin/sh", {"-c", "losetup --find --show " + image}).ReadLine(60000);
+    if (device.rfind("/dev/loop", 0) != 0) return Refuse(why, "no free loop device");
+    return Mounted(std::unique_ptr<Mount>(new Mount(dir, device)), type.c_str(), "", why);  // a failure detaches
+  }
   static std::unique_ptr<Mount> Mounted(std::unique_ptr<Mount> mount, const char* type, const std::string& options,
                                         std::string* why) {
     fs::create_directories(mount->dir_);
     const std::string source = mount->device_.empty() ? type : mount->device_;
     if (::mount(source.c_str(), mount->dir_.c_str(), type, 0, options.c_str()) != 0) {
-      return Refuse(why, type == std::string("btrfs") ? "cannot mount the btrfs image" : "cannot mount a tmpfs");
+      return Refuse(why, mount->device_.empty() ? "cannot mount a tmpfs" : "cannot mount the image");
     }
     mount->mounted_ = true;
     return mount;

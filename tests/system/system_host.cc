@@ -106,6 +106,13 @@ bool SystemHost::SmallDrive(char drive, std::uint64_t bytes, std::string* why) {
   notesIni_ = ini[0], dataDirectory_ = data[0], logDirectory_ = log[0];
   platform::SetHostRoot(root_);
   if (shape.ledgerBytes != 0 && !SmallDrive('L', shape.ledgerBytes, skip)) return ::testing::AssertionSuccess();
+  if (shape.dataBytes != 0) {  // the installed D: moved onto a file system of its own
+    const std::string d = root_ + "/volumes/D", plain = d + ".plain";
+    fs::rename(d, plain);
+    if (!SmallDrive('D', shape.dataBytes, skip)) return ::testing::AssertionSuccess();
+    fs::copy(plain, d, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    fs::remove_all(plain);
+  }
   if (skip != nullptr) skip->clear();
   return shape.startService ? StartService(shape.launcher) : ::testing::AssertionSuccess();
 }

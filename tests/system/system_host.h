@@ -40,6 +40,7 @@ struct Shape {
   std::vector<std::string> launcher;      // runs arkserver (e.g. prlimit with its options)
   std::uint64_t ledgerBytes = 0;          // L: on a tmpfs of this size (0: no)
   bool startService = true;
+  std::uint64_t dataBytes = 0;            // D: a tmpfs of this size mounted at its directory (0: no)
 };
 
 // A program run to its end, its standard error after its output.
