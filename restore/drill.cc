@@ -111,6 +111,7 @@ std::size_t Drill(RestoreRequest& run, const DrillRequest& request, Run& r, Cloc
   std::vector<ChangeInfoListEntry> listed;
   std::string listPath;
   (void)ReadChangeInfoList(r.choice.ledger, listed, listPath);  // none: a snapshot from before the list
+  const ListedChangeInfo byPath = ListedByPath(listed);
 
   std::size_t sound = 0, done = 0;
   auto progress = Clock::now();
@@ -120,7 +121,7 @@ std::size_t Drill(RestoreRequest& run, const DrillRequest& request, Run& r, Cloc
       bytes += r.databases[at].work.size() + 1;
       batch.push_back(&r.databases[at]);
     }
-    DrillBatch(run, r.choice, r.place, listed, batch);
+    DrillBatch(run, r.choice, r.place, byPath, batch);
     std::string lines;
     for (const Database* db : batch) {
       if (db->failure.empty()) {

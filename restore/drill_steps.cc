@@ -54,20 +54,17 @@ std::string Stamp() {
 
 // The change information the backup listed for the database: "" when it is
 // there as written (or the snapshot predates the list), else the reason.
-std::string CheckListed(const dbrestore::Choice& choice, const std::vector<ChangeInfoListEntry>& listed,
-                        const std::string& file) {
-  const std::string relative = file.substr(WithBackslash(choice.ledger).size());
-  for (const ChangeInfoListEntry& entry : listed) {
-    if (!platform::EqualsNoCase(entry.relativePath, relative)) continue;
+std::string CheckListed(const dbrestore::Choice& choice, const ListedChangeInfo& listed, const std::string& file) {
+  const auto entry = listed.find(platform::ToUpperAnsi(file.substr(WithBackslash(choice.ledger).size())));
+  if (entry != listed.end()) {
     std::uint64_t size = 0;
     const DWORD error = platform::GetFileSize(file, size);
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "change information missing";
     if (error != ERROR_SUCCESS) return "change information cannot be read: " + SystemText(error);
-    if (size != entry.size) {
+    if (size != entry->second) {
       return "change information damaged (" + std::to_string(size) + " bytes; the backup wrote " +
-             std::to_string(entry.size) + ")";
+             std::to_string(entry->second) + ")";
     }
-    return std::string();
   }
   return std::string();
 }
@@ -191,8 +188,14 @@ int CheckFreeSpace(RestoreRequest& run, const dbrestore::Choice& choice, const P
   return 0;
 }
 
+ListedChangeInfo ListedByPath(const std::vector<ChangeInfoListEntry>& entries) {
+  ListedChangeInfo listed;
+  for (const ChangeInfoListEntry& entry : entries) listed[platform::ToUpperAnsi(entry.relativePath)] = entry.size;
+  return listed;
+}
+
 void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
-                const std::vector<ChangeInfoListEntry>& listed, std::vector<Database*>& batch) {
+                const ListedChangeInfo& listed, std::vector<Database*>& batch) {
   dbrestore::Choice recovery;
   recovery.moment = choice.completed;
   for (Database* db : batch) {

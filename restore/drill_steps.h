@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -46,11 +47,16 @@ int ListDatabases(RestoreRequest& run, const dbrestore::Choice& choice, const Pl
 int CheckFreeSpace(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
                    const std::vector<Database>& databases);
 
+// The files of change_info_list by their path relative to the ArkLedger
+// directory in upper case, with the sizes the backup wrote.
+using ListedChangeInfo = std::map<std::string, std::uint64_t>;
+ListedChangeInfo ListedByPath(const std::vector<ChangeInfoListEntry>& entries);
+
 // A batch of databases taken through the drill: copied (without a clone),
 // their change information checked against change_info_list and applied,
 // the logged ones recovered to the snapshot's time with new instance ids,
 // then each opened and every note read. Failures go to each database.
 void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
-                const std::vector<ChangeInfoListEntry>& listed, std::vector<Database*>& batch);
+                const ListedChangeInfo& listed, std::vector<Database*>& batch);
 
 }  // namespace ark::drill
