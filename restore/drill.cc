@@ -11,6 +11,7 @@
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "restore/drill_steps.h"
 #include "snapshot/snapshot_clone.h"
@@ -183,7 +184,16 @@ std::int32_t PerformDrill(DrillRequest& request) {
   } else if (!r.clone.root().empty()) {
     if (std::string why = r.clone.Remove(); !why.empty()) ending = "WARNING: " + why + "\r\n";
   } else if (!r.place.folder.empty()) {
-    if (DeleteDirectoryTree(r.place.folder) != 0) ending = "WARNING: The folder " + r.place.folder + " could not be removed.\r\n";
+    if (DeleteDirectoryTree(r.place.folder) != 0) {
+      ending = "WARNING: The folder " + r.place.folder + " could not be removed.\r\n";
+    } else {
+      // <base>\<server> and, below the ArkLedger root, $drill go when nothing else is in them.
+      std::string parent = r.place.folder;
+      for (int level = 0; level < 2 && parent.find_last_of('\\') != std::string::npos; ++level) {
+        parent.resize(parent.find_last_of('\\'));
+        if (platform::RemoveDirectory(parent) != ERROR_SUCCESS) break;
+      }
+    }
     r.place.folder.clear();
   }
   const std::string summary =

@@ -38,6 +38,7 @@ struct Options {
   std::string workdir = "/var/tmp/ark-drill";
   std::string bin, results;
   bool btrfs = true, scratch = true;
+  bool cold = true;  // each measurement starts with the page cache dropped
 };
 
 struct Place {
@@ -48,6 +49,12 @@ struct Place {
 
 std::string Tail(const std::string& text) { return text.substr(text.size() > 600 ? text.size() - 600 : 0); }
 void Best(double& best, double value) { if (value >= 0) best = best < 0 ? value : std::min(best, value); }
+// Drops the page cache (when allowed), so that each measurement reads from
+// the disk as a drill of a snapshot taken hours ago would.
+void Cool(const Options& o) {
+  if (o.cold) Shell("sync && echo 3 > /proc/sys/vm/drop_caches 2>/dev/null");
+}
+
 double Timed(const std::string& command) {
   TimedRun run = RunTimed(command);
   if (run.exitCode != 0) Say("failed: " + command + "\n" + Tail(run.output));
@@ -76,13 +83,16 @@ void Measure(const Options& o, const std::string& base, const std::string& backe
   if (backup.exitCode != 0) return void(p.note = "backup failed: " + Tail(backup.output));
   const std::string copy = Quote(base + "/copy");
   for (int round = 1; round <= o.rounds; ++round) {
+    Cool(o);
     const double cat = Timed("find " + Quote(data) + " -type f \\( -name '*.nsf' -o -name '*.ntf' -o -name '*.box' \\) "
                              "-exec cat {} + > /dev/null");
+    Cool(o);
     TimedRun drill = RunTimed(ctl + "drill srv1");
     if (drill.exitCode != 0) return void(p.note = "drill failed: " + Tail(drill.output));
     const std::size_t at = drill.output.find("DRILL PASSED: ");
     p.verdict = drill.output.substr(at, drill.output.find('\n', at) - at);
     Shell("rm -rf " + copy + " && sync -f " + Quote(base));
+    Cool(o);
     const double cp = Timed("cp -a " + Quote(data) + " " + copy + " && sync -f " + copy);
     Shell("rm -rf " + copy);
     Say("  " + p.name + " round " + std::to_string(round) + ": drill " + Num(drill.seconds) + " s, cat " + Num(cat) +
@@ -113,7 +123,8 @@ std::string Section(const Options& o, const RunFacts& m, const std::string& load
       << m.kernel << "; load averages " << m.load << " at the start and " << loadAtEnd
       << " at the end (the machine is shared: read the ratios). Command: `" << m.commandLine << "`.\n\n"
       << "A host of " << o.databases << " databases, " << Num(o.sizeMib) << " MiB, backed up once; best of "
-      << o.rounds << " rounds. `cat`: every database file to /dev/null; `cp -a`: the data directory, then `sync -f`; "
+      << o.rounds << " rounds" << (o.cold ? ", each measurement with the page cache dropped first" : ", warm page cache")
+      << ". `cat`: every database file to /dev/null; `cp -a`: the data directory, then `sync -f`; "
       << "`drill`: `arkctl drill srv1` end to end (clone or copies, change information, recovery to the snapshot's "
       << "time, every note read, clean-up). Goal: at most 1.5x `cat`; on btrfs the clone's own space below 5 % of the data.\n\n"
       << "| Place | File system | drill | cat | cp -a | drill / cat | drill / cp -a | clone's own space | Note |\n"
@@ -161,6 +172,7 @@ int main(int argc, char** argv) {
   app.add_option("--bin", o.bin, "directory of arkserver, arkctl, dominosim and nserver (default: beside this program)");
   app.add_option("--results", o.results, "the results file (default: bench/RESULTS.md of the source tree)");
   app.add_flag("!--no-btrfs", o.btrfs, "leave out both places on btrfs");
+  app.add_flag("!--warm", o.cold, "keep the page cache between measurements");
   app.add_flag("!--no-scratch", o.scratch, "leave out the dir backend on the scratch directory's file system");
   CLI11_PARSE(app, argc, argv);
   if (o.bin.empty()) o.bin = fs::canonical("/proc/self/exe").parent_path().string();
