@@ -11,6 +11,7 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 constexpr DWORD kNoteIdStep = 4;  // note ids are multiples of 4
+constexpr std::uint32_t kReadAheadPages = 64;  // 256 KiB
 
 }  // namespace
 
@@ -22,6 +23,7 @@ STATUS SimApi::GetModifiedNoteTable(DBHANDLE handle, WORD noteClassMask, TIMEDAT
   if (db == nullptr) return ERR_BAD_HANDLE;
   DbHeader header;
   if (STATUS s = db->ReadHeader(header)) return s;
+  readAhead_.handle = 0;  // a new scan reads the pages anew
   // Every page of the file is read next: keep it open meanwhile.
   if (STATUS s = db->HoldFile()) return s;
   std::vector<DWORD> ids;
@@ -60,13 +62,23 @@ STATUS SimApi::OpenNote(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* no
   if (db == nullptr) return ERR_BAD_HANDLE;
   if (id == 0 || id % kNoteIdStep != 0 || (id & RRV_DELETED) != 0) return ERR_BAD_PAGE;
   const std::uint32_t pageNo = id / kNoteIdStep;
-  std::uint8_t page[kPageSize];
-  const STATUS s = db->ReadPage(pageNo, page);
-  if (s == ERR_DB_CORRUPT) {
+  ReadAhead& ahead = readAhead_;
+  if (ahead.handle != handle || pageNo < ahead.first || pageNo >= ahead.first + ahead.count) {
+    ahead.handle = 0;
+    ahead.pages.resize(std::size_t(kReadAheadPages) * kPageSize);
+    const STATUS s = db->ReadPages(pageNo, kReadAheadPages, ahead.pages.data(), &ahead.count);
+    if (s == ERR_DB_CORRUPT) {
+      lastDamagedPage_ = pageNo;
+      return ERR_PAGE_DAMAGED;
+    }
+    if (s != NOERROR) return s;
+    ahead.handle = handle;
+    ahead.first = pageNo;
+  }
+  if (!PageIsSound(ahead.pages.data() + std::size_t(pageNo - ahead.first) * kPageSize, pageNo)) {
     lastDamagedPage_ = pageNo;
     return ERR_PAGE_DAMAGED;
   }
-  if (s != NOERROR) return s;
   const NOTEHANDLE h = nextMemory_++;
   notes_[h] = handle;
   *note = h;

@@ -52,6 +52,7 @@ void SimApi::TermRuntime() {
 
 void SimApi::CloseAll() {
   notes_.clear();
+  readAhead_ = ReadAhead{};
   idTables_.clear();
   databases_.clear();  // gives up backups still held
   appliers_.clear();   // removes staging files

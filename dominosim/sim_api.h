@@ -100,6 +100,13 @@ class SimApi final : public DominoApi {
   std::map<NOTEHANDLE, DBHANDLE> notes_;
   DWORD nextMemory_ = 1;               // ID tables and notes
   std::uint32_t lastDamagedPage_ = 0;  // named by the text of ERR_PAGE_DAMAGED
+  // Pages read ahead for OpenNote: notes are opened in page order, so one
+  // read serves many (each page is still checked when its note opens).
+  struct ReadAhead {
+    DBHANDLE handle = 0;
+    std::uint32_t first = 0, count = 0;
+    std::vector<std::uint8_t> pages;
+  } readAhead_;
 };
 
 // The process's simulated runtime.
