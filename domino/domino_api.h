@@ -20,6 +20,10 @@
 #include "platform/win_types.h"
 
 using DBHANDLE = std::uint32_t;
+// A handle of the runtime's memory (an ID table) and of an open note.
+using DHANDLE = std::uint32_t;
+using NOTEHANDLE = std::uint32_t;
+using NOTEID = DWORD;
 
 // A moment as the runtime holds it. The engine treats it as opaque: it
 // makes one with TextToTimeDate and hands it back to the runtime.
@@ -33,6 +37,11 @@ constexpr STATUS ERR_NO_MORE_LOGS = 0x13DE;         // no more logs to archive
 constexpr STATUS ERR_LOGS_MISSING = 0x13E3;         // all log files could not be found
 constexpr STATUS ERR_DB_NOT_LOGGED = 0x13F5;        // transaction logging disabled for database
 constexpr STATUS ERR_LOGGING_DISABLED = 0x13FF;     // no transaction logging on the server
+
+// Reading every note of a database (the C API's NOTE_CLASS_ALL and the bit
+// NSFDbGetModifiedNoteTable sets in the id of a deleted note).
+constexpr WORD NOTE_CLASS_ALL = 0x7FFF;
+constexpr DWORD RRV_DELETED = 0x80000000;
 
 // Options of RecoverDatabaseList, combined with |: the DBRECOVER_xxx flags
 // of the Domino C API (reference page DBRECOVER_xxx of the public
@@ -212,6 +221,23 @@ class DominoApi {
   // Brings the database at path (which must exist) online again: the
   // server opens it anew. A database that is online stays so. options: 0.
   virtual STATUS BringDatabaseOnline(const char* path, DWORD options) = 0;
+
+  // --- Notes (NSFDbGetModifiedNoteTable, IDScan, IDDestroyTable,
+  // NSFNoteOpen, NSFNoteClose of the C API) ---
+
+  // An ID table of the notes of the classes in noteClassMask modified since
+  // `since` (a zero TIMEDATE: every note), in *table; *until receives the
+  // runtime's present time. Ids of deleted notes carry RRV_DELETED.
+  virtual STATUS GetModifiedNoteTable(DBHANDLE handle, WORD noteClassMask, TIMEDATE since,
+                                      TIMEDATE* until, DHANDLE* table) = 0;
+  // The first (first != 0) or next id of the table after *id; 0 when there
+  // is none (the C API's BOOL, an int).
+  virtual int ScanIdTable(DHANDLE table, int first, DWORD* id) = 0;
+  virtual STATUS DestroyIdTable(DHANDLE table) = 0;
+  // Reads a note into the runtime's memory: every item of it, so a note
+  // that opens was read whole. options: OPEN_xxx flags, 0 here.
+  virtual STATUS OpenNote(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* note) = 0;
+  virtual STATUS CloseNote(NOTEHANDLE note) = 0;
 };
 
 // Status of every call while no runtime library is installed in the process.

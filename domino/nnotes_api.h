@@ -77,5 +77,21 @@ struct TakeDatabaseOffline : NamedOperation<STATUS(const char* path, DWORD waitM
 struct BringDatabaseOnline : NamedOperation<STATUS(const char* path, DWORD options)> {
   static constexpr const char* kName = "NSFBringDatabaseOnline";
 };
+struct GetModifiedNoteTable
+    : NamedOperation<STATUS(DBHANDLE handle, WORD noteClassMask, TIMEDATE since, TIMEDATE* until, DHANDLE* table)> {
+  static constexpr const char* kName = "NSFDbGetModifiedNoteTable";
+};
+struct ScanIdTable : NamedOperation<int(DHANDLE table, int first, DWORD* id)> {
+  static constexpr const char* kName = "IDScan";
+};
+struct DestroyIdTable : NamedOperation<STATUS(DHANDLE table)> {
+  static constexpr const char* kName = "IDDestroyTable";
+};
+struct OpenNote : NamedOperation<STATUS(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* note)> {
+  static constexpr const char* kName = "NSFNoteOpen";
+};
+struct CloseNote : NamedOperation<STATUS(NOTEHANDLE note)> {
+  static constexpr const char* kName = "NSFNoteClose";
+};
 
 }  // namespace ark::nnotes

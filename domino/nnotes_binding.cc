@@ -38,6 +38,11 @@ struct NnotesApi::Functions {
   nnotes::WriteDatabaseRecord::Fn writeDatabaseRecord = nullptr;
   nnotes::TakeDatabaseOffline::Fn takeDatabaseOffline = nullptr;
   nnotes::BringDatabaseOnline::Fn bringDatabaseOnline = nullptr;
+  nnotes::GetModifiedNoteTable::Fn getModifiedNoteTable = nullptr;
+  nnotes::ScanIdTable::Fn scanIdTable = nullptr;
+  nnotes::DestroyIdTable::Fn destroyIdTable = nullptr;
+  nnotes::OpenNote::Fn openNote = nullptr;
+  nnotes::CloseNote::Fn closeNote = nullptr;
 };
 
 namespace {
@@ -126,7 +131,12 @@ bool NnotesApi::Bind() {
       Resolve<nnotes::ReadDatabaseRecord>(l, "ReadDatabaseRecord", fn->readDatabaseRecord, &missing) &&
       Resolve<nnotes::WriteDatabaseRecord>(l, "WriteDatabaseRecord", fn->writeDatabaseRecord, &missing) &&
       ResolveName<nnotes::TakeDatabaseOffline>(l, fn->takeDatabaseOffline, &missing) &&
-      ResolveName<nnotes::BringDatabaseOnline>(l, fn->bringDatabaseOnline, &missing);
+      ResolveName<nnotes::BringDatabaseOnline>(l, fn->bringDatabaseOnline, &missing) &&
+      ResolveName<nnotes::GetModifiedNoteTable>(l, fn->getModifiedNoteTable, &missing) &&
+      ResolveName<nnotes::ScanIdTable>(l, fn->scanIdTable, &missing) &&
+      ResolveName<nnotes::DestroyIdTable>(l, fn->destroyIdTable, &missing) &&
+      ResolveName<nnotes::OpenNote>(l, fn->openNote, &missing) &&
+      ResolveName<nnotes::CloseNote>(l, fn->closeNote, &missing);
   if (!all) {
     failure_ = "cannot use " + path + ": " + missing + " is missing";
     Trace(failure_);
@@ -236,6 +246,18 @@ STATUS NnotesApi::TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, 
 STATUS NnotesApi::BringDatabaseOnline(const char* path, DWORD options) {
   ARK_NNOTES_CALL(bringDatabaseOnline, path, options);
 }
+STATUS NnotesApi::GetModifiedNoteTable(DBHANDLE handle, WORD noteClassMask, TIMEDATE since, TIMEDATE* until,
+                                       DHANDLE* table) {
+  ARK_NNOTES_CALL(getModifiedNoteTable, handle, noteClassMask, since, until, table);
+}
+int NnotesApi::ScanIdTable(DHANDLE table, int first, DWORD* id) {
+  return fn_ != nullptr ? fn_->scanIdTable(table, first, id) : 0;
+}
+STATUS NnotesApi::DestroyIdTable(DHANDLE table) { ARK_NNOTES_CALL(destroyIdTable, table); }
+STATUS NnotesApi::OpenNote(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* note) {
+  ARK_NNOTES_CALL(openNote, handle, id, options, note);
+}
+STATUS NnotesApi::CloseNote(NOTEHANDLE note) { ARK_NNOTES_CALL(closeNote, note); }
 
 #undef ARK_NNOTES_CALL
 

@@ -62,6 +62,12 @@ class NnotesApi final : public DominoApi {
   STATUS WriteDatabaseRecord(DBHANDLE handle, const BYTE record[128]) override;
   STATUS TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) override;
   STATUS BringDatabaseOnline(const char* path, DWORD options) override;
+  STATUS GetModifiedNoteTable(DBHANDLE handle, WORD noteClassMask, TIMEDATE since, TIMEDATE* until,
+                              DHANDLE* table) override;
+  int ScanIdTable(DHANDLE table, int first, DWORD* id) override;
+  STATUS DestroyIdTable(DHANDLE table) override;
+  STATUS OpenNote(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* note) override;
+  STATUS CloseNote(NOTEHANDLE note) override;
 
  private:
   struct Functions;

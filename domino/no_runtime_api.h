@@ -72,6 +72,11 @@ class NoRuntimeApi : public DominoApi {
   }
   STATUS TakeDatabaseOffline(const char*, DWORD, DWORD) override { return ERR_NO_RUNTIME; }
   STATUS BringDatabaseOnline(const char*, DWORD) override { return ERR_NO_RUNTIME; }
+  STATUS GetModifiedNoteTable(DBHANDLE, WORD, TIMEDATE, TIMEDATE*, DHANDLE*) override { return ERR_NO_RUNTIME; }
+  int ScanIdTable(DHANDLE, int, DWORD*) override { return 0; }
+  STATUS DestroyIdTable(DHANDLE) override { return ERR_NO_RUNTIME; }
+  STATUS OpenNote(DBHANDLE, NOTEID, WORD, NOTEHANDLE*) override { return ERR_NO_RUNTIME; }
+  STATUS CloseNote(NOTEHANDLE) override { return ERR_NO_RUNTIME; }
   STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return ERR_NO_RUNTIME; }
   STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return ERR_NO_RUNTIME; }
 };

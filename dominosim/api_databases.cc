@@ -42,6 +42,7 @@ STATUS SimApi::OpenDatabase(const char* path, DBHANDLE* handle) {
 
 STATUS SimApi::CloseDatabase(DBHANDLE handle) {
   Lock lock(mutex_);
+  if (readAhead_.handle == handle) readAhead_.handle = 0;
   return databases_.erase(handle) == 1 ? NOERROR : ERR_BAD_HANDLE;
 }
 

@@ -51,6 +51,9 @@ void SimApi::TermRuntime() {
 }
 
 void SimApi::CloseAll() {
+  notes_.clear();
+  readAhead_ = ReadAhead{};
+  idTables_.clear();
   databases_.clear();  // gives up backups still held
   appliers_.clear();   // removes staging files
   log_.reset();
@@ -59,6 +62,7 @@ void SimApi::CloseAll() {
 
 WORD SimApi::GetErrorText(WORD, STATUS status, char* buffer, WORD size) {
   std::string text = StatusText(status);
+  if (status == ERR_PAGE_DAMAGED && lastDamagedPage_ != 0) text = "page " + std::to_string(lastDamagedPage_) + " is damaged";
   if (buffer == nullptr || size == 0) return 0;
   CopyOut(text, buffer, size);
   return WORD(std::strlen(buffer));

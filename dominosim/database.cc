@@ -188,6 +188,20 @@ STATUS Database::ReadPage(std::uint32_t pageNo, std::uint8_t page[kPageSize]) {
   return PageIsSound(page, pageNo) ? NOERROR : ERR_DB_CORRUPT;
 }
 
+STATUS Database::ReadPages(std::uint32_t first, std::uint32_t count, std::uint8_t* out, std::uint32_t* got) {
+  *got = 0;
+  FileUse file(*this);
+  if (STATUS s = file.status()) return s;
+  FlockGuard guard(state_.get(), false);
+  DbHeader header;
+  if (STATUS s = ReadHeaderUnlocked(header)) return s;
+  if (first == 0 || first >= header.pageCount) return ERR_BAD_PAGE;
+  const std::uint32_t n = std::min(count, header.pageCount - first);
+  if (PReadAll(fd_.get(), out, std::size_t(n) * kPageSize, std::uint64_t(first) * kPageSize) != 0) return ERR_DB_CORRUPT;
+  *got = n;
+  return NOERROR;
+}
+
 STATUS Database::ReadDbRecord(std::uint8_t out[kDbRecordSize]) {
   DbHeader header;
   if (STATUS s = ReadHeader(header)) return s;

@@ -71,6 +71,9 @@ class Database {
   const std::string& path() const { return path_; }
   STATUS ReadHeader(DbHeader& out);
   STATUS ReadPage(std::uint32_t pageNo, std::uint8_t page[kPageSize]);  // ERR_BAD_PAGE, ERR_DB_CORRUPT
+  // Up to count pages from first on (as many as the database has) into out,
+  // unchecked, in one read; *got: how many. ERR_BAD_PAGE when first is none.
+  STATUS ReadPages(std::uint32_t first, std::uint32_t count, std::uint8_t* out, std::uint32_t* got);
   STATUS ReadDbRecord(std::uint8_t out[kDbRecordSize]);
   // One transaction: pages (numbered from 1; a page one past the last one
   // grows the database) and, when given, a new database record.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "domino/domino_api.h"
 #include "dominosim/change_stream.h"
@@ -61,6 +62,16 @@ class SimApi final : public DominoApi {
   STATUS TakeDatabaseOffline(const char* path, DWORD waitMilliseconds, DWORD options) override;
   STATUS BringDatabaseOnline(const char* path, DWORD options) override;
 
+  // A note is a data page: note id 4 * page number.
+  STATUS GetModifiedNoteTable(DBHANDLE handle, WORD noteClassMask, TIMEDATE since, TIMEDATE* until,
+                              DHANDLE* table) override;
+  int ScanIdTable(DHANDLE table, int first, DWORD* id) override;
+  STATUS DestroyIdTable(DHANDLE table) override;
+  // Reads the note's page and checks its checksum and number: a damaged
+  // one fails with ERR_PAGE_DAMAGED, whose text then names the page.
+  STATUS OpenNote(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* note) override;
+  STATUS CloseNote(NOTEHANDLE note) override;
+
   // The configuration loaded by InitRuntime (for the tools).
   const ServerConfig& config() const { return config_; }
 
@@ -85,6 +96,17 @@ class SimApi final : public DominoApi {
   std::map<DWORD, std::unique_ptr<ChangeApplier>> appliers_;
   DWORD nextApply_ = 1;
   std::uint32_t archiveCursor_ = 0;
+  std::map<DHANDLE, std::vector<DWORD>> idTables_;
+  std::map<NOTEHANDLE, DBHANDLE> notes_;
+  DWORD nextMemory_ = 1;               // ID tables and notes
+  std::uint32_t lastDamagedPage_ = 0;  // named by the text of ERR_PAGE_DAMAGED
+  // Pages read ahead for OpenNote: notes are opened in page order, so one
+  // read serves many (each page is still checked when its note opens).
+  struct ReadAhead {
+    DBHANDLE handle = 0;
+    std::uint32_t first = 0, count = 0;
+    std::vector<std::uint8_t> pages;
+  } readAhead_;
 };
 
 // The process's simulated runtime.

@@ -52,6 +52,9 @@ constexpr STATUS ERR_DB_OFFLINE = 0x1525;
 // not known here.
 constexpr STATUS ERR_DBINUSE = 0x1526;
 constexpr STATUS ERR_LATE_BACKUP = 0x1527;
+// A note's page fails its checksum or names another page; GetErrorText
+// names the page.
+constexpr STATUS ERR_PAGE_DAMAGED = 0x1528;
 
 // The text of a status (also the texts of the statuses the engine names:
 // ERR_NO_MORE_LOGS, ERR_LOGS_MISSING, ERR_DB_NOT_LOGGED, ERR_LOGGING_DISABLED).

@@ -51,6 +51,7 @@ std::string StatusText(STATUS status) {
     case ERR_DB_EXISTS: return "Database already exists";
     case ERR_DB_OFFLINE: return "Database is offline";
     case ERR_DBINUSE: return "Database is being accessed by one or more processes and cannot be taken offline";
+    case ERR_PAGE_DAMAGED: return "A page of the database is damaged";
     case ERR_LATE_BACKUP: return "Backup is later than point in time specified for recovery";
     case ERR_TOO_MANY_FILES: {
       char text[96];

@@ -59,7 +59,8 @@ std::string Listed(const std::vector<std::string>& names) {
 
 }  // namespace
 
-int ChooseSnapshot(RestoreRequest& run, const DatabaseRestoreRequest& request, Choice& choice) {
+int ChooseSnapshot(RestoreRequest& run, const DatabaseRestoreRequest& request, Choice& choice,
+                   bool checkChangeInfo) {
   DominoServerInfo server = run.server;
   std::string hintPath;
   if (GetSnapshotHintPath(server, hintPath) != 0 || LoadSnapshotHints(hintPath, server) != 0) {
@@ -111,12 +112,13 @@ int ChooseSnapshot(RestoreRequest& run, const DatabaseRestoreRequest& request, C
   choice.completed = chosen->completed;
   if (request.target == kRestoreToSnapshotTime) choice.moment = chosen->completed;
 
+  run.snapshot.name = choice.snapshot;
+  if (!checkChangeInfo) return 0;
   const ChangeInfoListCheck listed = CheckChangeInfoList(run.output, choice.ledger);
   if (!listed.damaged.empty()) {
     return Refuse(run, "The change information of snapshot " + choice.snapshot + " is not as the backup wrote it (" +
                            listed.damaged.front() + ").");
   }
-  run.snapshot.name = choice.snapshot;
   return 0;
 }
 

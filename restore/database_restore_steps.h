@@ -41,7 +41,10 @@ struct Choice {
 // at or before the moment) and, for the snapshot's time, the moment; checks
 // the snapshot's ArkLedger directory as the volume restore does, and that
 // the moment is not in the future. 0, or -1 after printing the reason.
-int ChooseSnapshot(RestoreRequest& run, const DatabaseRestoreRequest& request, Choice& choice);
+// Without checkChangeInfo the change information is left to the caller,
+// which checks it database by database (a drill).
+int ChooseSnapshot(RestoreRequest& run, const DatabaseRestoreRequest& request, Choice& choice,
+                   bool checkChangeInfo = true);
 // For a moment after the snapshot: every transaction log from the
 // snapshot's log position to the current one is in the active log directory
 // or the server's ArkLedger directory, of the snapshot's log series. 0, or

@@ -1,6 +1,7 @@
 #include "service/components.h"
 
 #include "backup/backup_command.h"
+#include "restore/drill_command.h"
 #include "restore/restore_command.h"
 #include "restore/restore_db_command.h"
 #include "service/discover_command.h"
@@ -13,6 +14,7 @@ void RegisterOperationCommands() {
   RegisterBackupCommand();
   RegisterRestoreCommand();
   RegisterRestoreDatabasesCommand();
+  RegisterDrillCommand();
   RegisterVerifyCommand();
 }
 

@@ -136,3 +136,36 @@ class ISnapshotFiles : public platform::IUnknown {
 };
 
 }  // namespace ark::snapshot
+
+// ---- ark's own interface of the component: writable clones for drills -----
+
+namespace ark::snapshot {
+
+// Reached with QueryInterface from an ISnapshotService object, like
+// ISnapshotFiles; a component without it (or one that answers
+// ERROR_NOT_SUPPORTED) makes a drill copy the databases instead.
+// {704fda5c-beb9-4ae0-b111-3ceac93d422f}
+inline const platform::GUID IID_ISnapshotClones{0x704fda5c, 0xbeb9, 0x4ae0,
+                                                {0xb1, 0x11, 0x3c, 0xea, 0xc9, 0x3d, 0x42, 0x2f}};
+
+class ISnapshotClones : public platform::IUnknown {
+ public:
+  // A writable clone of snapshot `name` (matched ignoring letter case) of
+  // volume `drive`, beside the snapshot in its store and made without
+  // copying data (btrfs backend: a writable snapshot of the snapshot; dir
+  // backend: reflinks). `root` is set on S_OK only: a Windows path that the
+  // engine's file calls open and write, holding the volume's tree as the
+  // snapshot took it; it stays until DeleteClone removes it. The snapshot
+  // itself never changes.
+  // Failures: HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) when the store's file
+  // system cannot clone without copying; E_FAIL when injected ("clone" in
+  // FailOn); otherwise as ISnapshotFiles::GetSnapshotRoot.
+  virtual HRESULT CreateClone(const std::u16string& drive, const std::u16string& name,
+                              std::u16string& root) = 0;
+  // Removes a clone that CreateClone of the same drive handed out (its root
+  // as given); E_INVALIDARG for any other path. A clone already gone is
+  // success.
+  virtual HRESULT DeleteClone(const std::u16string& drive, const std::u16string& root) = 0;
+};
+
+}  // namespace ark::snapshot

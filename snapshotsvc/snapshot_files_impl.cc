@@ -9,6 +9,7 @@
 #include "platform/host.h"
 #include "platform/text.h"
 #include "snapshotsvc/component_config.h"
+#include "snapshotsvc/snapshot_clones_impl.h"
 #include "snapshotsvc/snapshot_service_impl.h"
 #include "snapshotsvc/snapshot_store.h"
 #include "snapshotsvc/volume_target.h"
@@ -18,6 +19,10 @@ namespace snapshotsvc {
 HRESULT SnapshotServiceImpl::QueryInterface(const platform::GUID& iid,
                                             std::unique_ptr<platform::IUnknown>& out) {
   out.reset();
+  if (iid == ark::snapshot::IID_ISnapshotClones) {
+    out = std::make_unique<SnapshotClonesImpl>();
+    return S_OK;
+  }
   if (!(iid == ark::snapshot::IID_ISnapshotFiles)) return E_NOINTERFACE;
   out = std::make_unique<SnapshotFilesImpl>();
   return S_OK;

@@ -157,6 +157,11 @@ class BenchDomino : public DominoApi {
   STATUS RecoverDatabaseList(const char*, ArchivedLogCallbackFn, DWORD, WORD*, TIMEDATE*) override { return 1; }
   STATUS TakeDatabaseOffline(const char*, DWORD, DWORD) override { return 1; }
   STATUS BringDatabaseOnline(const char*, DWORD) override { return 1; }
+  STATUS GetModifiedNoteTable(DBHANDLE, WORD, TIMEDATE, TIMEDATE*, DHANDLE*) override { return 1; }
+  int ScanIdTable(DHANDLE, int, DWORD*) override { return 0; }
+  STATUS DestroyIdTable(DHANDLE) override { return 1; }
+  STATUS OpenNote(DBHANDLE, NOTEID, WORD, NOTEHANDLE*) override { return 1; }
+  STATUS CloseNote(NOTEHANDLE) override { return 1; }
   STATUS ReadDatabaseRecord(DBHANDLE, BYTE[128]) override { return 1; }
   STATUS WriteDatabaseRecord(DBHANDLE, const BYTE[128]) override { return 1; }
 

@@ -121,4 +121,19 @@ STATUS nnotes_BringDatabaseOnline(const char* path, DWORD options) {
   return dominosim::Api().BringDatabaseOnline(path, options);
 }
 
+STATUS nnotes_GetModifiedNoteTable(DBHANDLE handle, WORD noteClassMask, TIMEDATE since, TIMEDATE* until,
+                                   DHANDLE* table) {
+  return dominosim::Api().GetModifiedNoteTable(handle, noteClassMask, since, until, table);
+}
+
+int nnotes_ScanIdTable(DHANDLE table, int first, DWORD* id) { return dominosim::Api().ScanIdTable(table, first, id); }
+
+STATUS nnotes_DestroyIdTable(DHANDLE table) { return dominosim::Api().DestroyIdTable(table); }
+
+STATUS nnotes_OpenNote(DBHANDLE handle, NOTEID id, WORD options, NOTEHANDLE* note) {
+  return dominosim::Api().OpenNote(handle, id, options, note);
+}
+
+STATUS nnotes_CloseNote(NOTEHANDLE note) { return dominosim::Api().CloseNote(note); }
+
 }  // extern "C"

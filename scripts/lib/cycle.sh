@@ -214,6 +214,7 @@ run_cycle() {
   else verdict "reports" "$(since "$t")" "$complete of 2 restore reports complete" FAIL; fi
 
   restore_db_step
+  drill_step
 }
 
 # One database restored to the snapshot's time, into restore\, while nserver
@@ -257,5 +258,27 @@ restore_db_step() {
     verdict "restore-db (nserver writing)" "$seconds" "copy's content = backup D's; live database kept; no temporary file" ok
   else
     verdict "restore-db (nserver writing)" "$seconds" "$(IFS=';'; echo "${problems[*]}")" FAIL
+  fi
+}
+
+# A drill of backup D's snapshot while nserver writes: it must pass and count
+# every database of srv1, and leave the data directory as it found it.
+drill_step() {
+  local t seconds passed problems=()
+  step "drill of srv1's newest snapshot while nserver writes"
+  (cd "$data_dir" && find . -type f | sort) >"$work/files-before-drill.txt"
+  host_server_start 17 || abort "nserver did not start"
+  t=$(now)
+  ctl drill srv1 || problems+=("drill failed")
+  seconds=$(since "$t")
+  host_server_stop
+  passed=$(sed -n 's/^DRILL PASSED: \([0-9]*\) of \1 databases restored and sound.*/\1/p' "$work/ctl.out" | tr -d '\r')
+  [ -n "$passed" ] || problems+=("no DRILL PASSED line")
+  (cd "$data_dir" && find . -type f | sort) >"$work/files-after-drill.txt"
+  diff -q "$work/files-before-drill.txt" "$work/files-after-drill.txt" >/dev/null || problems+=("files of the data directory came or went")
+  if [ "${#problems[@]}" -eq 0 ]; then
+    verdict "drill (nserver writing)" "$seconds" "$passed of $passed databases restored and sound; nothing left" ok
+  else
+    verdict "drill (nserver writing)" "$seconds" "$(IFS=';'; echo "${problems[*]}")" FAIL
   fi
 }

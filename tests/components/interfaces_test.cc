@@ -50,11 +50,16 @@ const Row kDominoApi[] = {
     {"WriteDatabaseRecord", 2087, ark::nnotes::WriteDatabaseRecord::kOrdinal},
 };
 
-// The two operations outside the ordinal table: exported by their names.
+// The operations outside the ordinal table: exported by their names.
 struct Named { const char* name, *exported, *bound; };
 const Named kNamed[] = {
     {"TakeDatabaseOffline", "NSFTakeDatabaseOffline", ark::nnotes::TakeDatabaseOffline::kName},
     {"BringDatabaseOnline", "NSFBringDatabaseOnline", ark::nnotes::BringDatabaseOnline::kName},
+    {"GetModifiedNoteTable", "NSFDbGetModifiedNoteTable", ark::nnotes::GetModifiedNoteTable::kName},
+    {"ScanIdTable", "IDScan", ark::nnotes::ScanIdTable::kName},
+    {"DestroyIdTable", "IDDestroyTable", ark::nnotes::DestroyIdTable::kName},
+    {"OpenNote", "NSFNoteOpen", ark::nnotes::OpenNote::kName},
+    {"CloseNote", "NSFNoteClose", ark::nnotes::CloseNote::kName},
 };
 
 // The export lines after EXPORTS in the stand-in's .def file: "nnotes_Name

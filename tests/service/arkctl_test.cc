@@ -1,5 +1,5 @@
 // arkctl against a scripted service in this process: per command line, the
-// exit code and the texts it must print. Discovery, backup and verify are
+// exit code and the texts it must print. Discovery, backup, verify and drill are
 // scripted: each streams back what arkctl sent it, then the row's last text. A
 // restore run is the whole-host tests'; here a restore sent is refused (exit 1).
 #include <gtest/gtest.h>
@@ -46,6 +46,7 @@ constexpr char kFine[] = ": restorable up to the minute\r\n";
 // to the service); backups complete.
 struct Script {
   std::string verifyEnd = std::string(kOlder) + kFine;
+  std::string drillEnd = "DRILL PASSED: 2 of 2 databases restored and sound in 0.1 s\r\n";
   bool up = true;  // false: no service listens
   int busyBackups = 0;  // backups answered "in progress" before one runs
 };
@@ -95,6 +96,18 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
     }
     Stream(client, "Backup",
            {"Backup of " + server.serverName + " keeping " + keep + "\r\n", "Backup Completed for Server: srv1/Org\r\n"},
+           ran);
+    return true;
+  });
+  RegisterCommand(CommandCode::DrillSnapshot, [&script, &ran](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    DominoServerInfo server;
+    RecvDominoServerInfo(client, server);
+    const std::string snapshot = RecvString(client), scratch = RecvString(client);
+    const bool keep = RecvBool(client);
+    Stream(client, "Backup",
+           {"Drill of " + server.serverName + " [" + snapshot + "] [" + scratch + "] keep " + std::to_string(keep) + "\r\n",
+            "names.nsf: page 2 is damaged\r\n", script.drillEnd},
            ran);
     return true;
   });
@@ -164,6 +177,14 @@ const Row kRows[] = {
      {"could not be verified"},
      "Backup"},
     {{"verify", "srv1"}, Script{.verifyEnd = ""}, 1, {"does not know this command"}},
+    // A drill is a command of its own after the backup, and its verdict counts.
+    {{"backup", "srv1", "--drill"}, {}, 0, {"Backup Completed", "Drill of srv1/Org [] [] keep 0\r\n"}, "Backup,Backup"},
+    {{"--json", "drill", "srv1", kOlder, "--scratch", "E:\\x", "--keep"},
+     Script{.drillEnd = "DRILL FAILED: 1 of 2 databases restored and sound; the others are listed above\r\n"},
+     1,
+     {"Drill of srv1/Org [" + std::string(kOlder) + "] [E:\\x] keep 1\r\n",
+      "{\"path\": \"names.nsf\", \"result\": \"page 2 is damaged\"}], \"sound\": 1, \"total\": 2, \"passed\": false"},
+     "Backup"},
 };
 
 class Arkctl : public ::testing::TestWithParam<std::size_t> {};

@@ -66,6 +66,11 @@ class MockDominoApi : public DominoApi {
   MOCK_METHOD(STATUS, TakeDatabaseOffline, (const char* path, DWORD waitMilliseconds, DWORD options),
               (override));
   MOCK_METHOD(STATUS, BringDatabaseOnline, (const char* path, DWORD options), (override));
+  MOCK_METHOD(STATUS, GetModifiedNoteTable, (DBHANDLE, WORD, TIMEDATE, TIMEDATE*, DHANDLE*), (override));
+  MOCK_METHOD(int, ScanIdTable, (DHANDLE, int, DWORD*), (override));
+  MOCK_METHOD(STATUS, DestroyIdTable, (DHANDLE), (override));
+  MOCK_METHOD(STATUS, OpenNote, (DBHANDLE, NOTEID, WORD, NOTEHANDLE*), (override));
+  MOCK_METHOD(STATUS, CloseNote, (NOTEHANDLE), (override));
 };
 
 // Log identifier words 1, 2, 4 and 8: log series "0000000f".

@@ -1,8 +1,10 @@
-// backup SERVER [--keep N] [--wait-lock DURATION] [--verify] [--scheduled]:
+// backup SERVER [--keep N] [--wait-lock DURATION] [--verify] [--drill] [--scheduled]:
 // backs up one Domino server of the host and shows the running text of the
 // run as it arrives. With --wait-lock a run that finds another backup or
-// restore holding the operation lock tries again until the time is up; a
-// --scheduled run that fails also writes an error event.
+// restore holding the operation lock tries again until the time is up;
+// --verify and --drill then check the snapshot just taken (commands of their
+// own), and their verdicts count; a --scheduled run that fails also writes an
+// error event.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include "platform/eventlog.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/connection.h"
+#include "tools/arkctl/drill_run.h"
 #include "tools/arkctl/duration.h"
 #include "tools/arkctl/schedule_plan.h"
 #include "tools/arkctl/server_lookup.h"
@@ -38,6 +41,7 @@ struct BackupArgs {
   std::string waitLock;  // "" waits not at all
   bool verify = false;
   bool scheduled = false;
+  bool drill = false;
 };
 
 enum class RunResult { Completed, LockHeld, Failed };
@@ -87,6 +91,8 @@ void Backup(const CtlContext& context, const BackupArgs& args) {
     pause = std::min(pause * 2, std::chrono::seconds(60));
   }
   if (args.verify) VerifyNewestSnapshot(context, args.server);
+  // The newest snapshot of the server is the one this backup took.
+  if (args.drill) RunDrill(context, DrillArgs{args.server, "", "", false});
 }
 
 // A scheduled run has no one watching: its failure also goes to the event
@@ -107,6 +113,7 @@ void SetUp(CLI::App& app, CtlContext& context) {
                      "while another backup or restore runs, try again for this long (90s, 30m, 2h)");
   backup->add_flag("--verify", args->verify, "afterwards verify the new snapshot");
   backup->add_flag("--scheduled", args->scheduled, "a scheduled run: a failure also writes an error event");
+  backup->add_flag("--drill", args->drill, "afterwards drill the snapshot just taken (arkctl drill)");
   backup->callback([&context, args, keep] {
     args->keepGiven = keep->count() > 0;
     if (!args->scheduled) return Backup(context, *args);
