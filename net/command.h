@@ -30,6 +30,7 @@ enum class CommandCode : std::int32_t {
   EndSession = 15,
   VerifySnapshot = 16,
   RestoreDatabases = 17,
+  InterruptedRestores = 19,
   Unknown = 255,
 };
 

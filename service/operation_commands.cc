@@ -12,6 +12,7 @@ void RegisterOperationCommands() {
   RegisterDiscoverCommand();
   RegisterBackupCommand();
   RegisterRestoreCommand();
+  RegisterInterruptedRestoresCommand();
   RegisterRestoreDatabasesCommand();
   RegisterVerifyCommand();
 }

@@ -181,6 +181,13 @@ const Failure kFailures[] = {
     {"KeptLogsFolderBlocked",
      [](auto& t) { t.LogsBelowTheDataDirectory(), WriteHostFile(t.host.Drive('L', "ArkLedger/$kept_logs"), "a file"); },
      Twice(kLogsOnD + "The folder " + kKeptFolder + " could not be created.\r\n" + kCanceled)},
+    // A journal that a later run cannot read: nothing is guessed.
+    {"InterruptedRestoreUnreadable",
+     [](auto& t) { WriteHostFile(t.host.Drive('L', "ArkLedger/$restore_journal/srv1"), "half a journal"); },
+     Twice("ERROR: The restore journal L:\\ArkLedger\\$restore_journal\\srv1 of an interrupted restore cannot be "
+           "read:\r\n" + platform::FormatMessage(ERROR_INVALID_DATA) + "\r\nThe active log files it kept are in a "
+           "folder below L:\\ArkLedger\\$kept_logs; put them back into the log directory by hand, then delete the "
+           "journal.\r\nRestore canceled; the volume was not changed.\r\n")},
     {"LockHeld", [](auto& t) { ASSERT_TRUE(t.held.Acquire(kOperationLockName)); },
      "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"
      "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n", true, kRefused, -1, 0},
