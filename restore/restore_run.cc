@@ -213,8 +213,9 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
     return -1;
   }
   if (keptLogs.KeepAside(ledgerRoot, errorText, [&journal](const std::string& folder) {
-        platform::StepReached("keeping-logs");
-        return journal.KeptLogsFolder(folder);
+        std::string reason = journal.KeptLogsFolder(folder);
+        if (reason.empty()) platform::StepReached("keeping-logs");
+        return reason;
       }) != 0) {
     return -1;
   }

@@ -62,9 +62,9 @@ constexpr WORD kWinsockVersion = 0x0202;
 void ReportInterruptedRestores() {
   for (const FoundJournal& found : ListInterruptedRestores()) {
     const std::string kept = found.keptLogs.empty() ? std::string("(none)") : found.keptLogs;
-    ReportEvent(EVENTLOG_WARNING_TYPE, kCategoryRestore, kEventRestoreInterrupted, {found.text, kept});
-    DebugTrace("Interrupted restore found: " + found.text.substr(0, found.text.find('\r')) +
-               " Journal " + found.path + "; active logs kept in " + kept);
+    const std::string line = found.text.substr(0, found.text.find('\r'));
+    ReportEvent(EVENTLOG_WARNING_TYPE, kCategoryRestore, kEventRestoreInterrupted, {line, kept});
+    DebugTrace("Interrupted restore found: " + line + " Journal " + found.path + "; active logs kept in " + kept);
   }
 }
 
