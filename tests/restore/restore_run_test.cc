@@ -226,6 +226,9 @@ TEST_P(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
   }
   EXPECT_EQ(ActiveLogs(), logs);  // the copied logs are gone again
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
+  // The run ended with its reason said: no journal asks a later run for more.
+  EXPECT_EQ(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")),
+            std::string(c.name) == "InterruptedRestoreUnreadable");
   EXPECT_EQ(terms, c.terms);
   EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
 }
