@@ -51,6 +51,7 @@ int RestoreJournalKeeper::Begin(const std::string& kind, std::string& errorText)
 }
 
 int RestoreJournalKeeper::Step(RestoreStep step, std::string& errorText) {
+  if (step >= RestoreStep::LogsPutBack) reverted_ = true;
   if (path_.empty()) return 0;
   journal_.step = step;
   const DWORD error = Write();
@@ -81,8 +82,23 @@ std::string RestoreJournalKeeper::KeptLogsFolder(const std::string& folder) {
                                 : "The restore journal " + path_ + " cannot be written.\r\n" + SystemText(error);
 }
 
+void RestoreJournalKeeper::TakeOver(const std::string& path, const RestoreJournal& interrupted) {
+  halfRestored_ = interrupted;
+  path_ = path;
+}
+
 void RestoreJournalKeeper::End() {
   if (path_.empty()) return;
+  if (halfRestored_ && !reverted_) {
+    journal_ = *halfRestored_;
+    if (const DWORD error = Write(); error != ERROR_SUCCESS) {
+      Output(request_.output, "WARNING: The restore journal " + path_ + " could not be written:\r\n" +
+                                  SystemText(error) + "\r\nThe volume is still half restored: run the restore again "
+                                  "before the next backup.\r\n");
+    }
+    path_.clear();
+    return;
+  }
   if (const DWORD error = RemoveRestoreJournal(path_); error != ERROR_SUCCESS) {
     Output(request_.output, "WARNING: The restore journal " + path_ + " could not be removed:\r\n" +
                                 SystemText(error) + "\r\nDelete it; this restore needs nothing more.\r\n");
@@ -90,7 +106,7 @@ void RestoreJournalKeeper::End() {
   path_.clear();
 }
 
-int FinishInterruptedRestore(RestoreRequest& request, std::string& errorText) {
+int FinishInterruptedRestore(RestoreRequest& request, RestoreJournalKeeper& keeper, std::string& errorText) {
   std::string path;
   if (RestoreJournalPath(request.server, path) != 0) return 0;
   RestoreJournal journal;
@@ -116,15 +132,23 @@ int FinishInterruptedRestore(RestoreRequest& request, std::string& errorText) {
     if (kept.PutBack(errorText) != 0) return -1;
   }
   RemoveCopiedLogs(request, journal.copiedLogs);
-  if (const DWORD removed = RemoveRestoreJournal(path); removed != ERROR_SUCCESS) {
+  // The journal goes before the folder it names; a volume that the revert
+  // left half restored keeps one until a restore has reverted it again.
+  const std::string keptFolder = journal.keptLogs;
+  journal.step = RestoreStep::LogsPutBack;
+  journal.keptLogs.clear();
+  journal.copiedLogs.clear();
+  const DWORD written = reverted ? WriteRestoreJournal(path, journal) : RemoveRestoreJournal(path);
+  if (written != ERROR_SUCCESS) {
     return PrintAndFail(request, errorText,
-                        "ERROR: The restore journal " + path + " could not be removed:\r\n" + SystemText(removed) +
-                            "\r\nRestore canceled.\r\n");
+                        "ERROR: The restore journal " + path + " could not be " + (reverted ? "written" : "removed") +
+                            ":\r\n" + SystemText(written) + "\r\nRestore canceled.\r\n");
   }
   if (reverted) {
+    keeper.TakeOver(path, journal);
     kept.Discard();
-  } else if (!journal.keptLogs.empty()) {
-    DeleteDirectoryTree(WithoutBackslash(journal.keptLogs));  // copies of logs that never left their place
+  } else if (!keptFolder.empty()) {
+    DeleteDirectoryTree(WithoutBackslash(keptFolder));  // copies of logs that never left their place
   }
   std::string did = reverted ? "Its volume revert had started; this restore reverts the volume again.\r\n"
                              : "It had not changed the volume.\r\n";

@@ -186,7 +186,7 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
   // What a restore of this server that died in the middle left is put
   // right first: until then the log directory may hold what its revert
   // brought back instead of the live logs.
-  if (FinishInterruptedRestore(request, errorText) != 0) return -1;
+  if (FinishInterruptedRestore(request, journal, errorText) != 0) return -1;
 
   // Everything that could keep the restore from completing is checked while
   // the volume is still untouched.
