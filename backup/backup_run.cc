@@ -13,6 +13,7 @@
 #include "domino/settings.h"
 #include "ledger/change_info_file.h"
 #include "ledger/hint_files.h"
+#include "ledger/restore_journal.h"
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
@@ -49,6 +50,12 @@ int BackupServer(BackupRequest& request, DominoServerInfo& server) {
   if (server.archiveLogging == 0) {
     Output(out, "ERROR: Server: " + ServerShortName(server) + " is not set to archive mode.\r\n" +
                     "Only archival transaction logging is supported.\r\n" + "Backup aborted.\r\n");
+    return -1;
+  }
+  // A snapshot of a volume that a restore left half done is worth nothing.
+  if (const std::string interrupted = FindInterruptedRestore(server); !interrupted.empty()) {
+    Output(out, "ERROR: " + interrupted + "Run that restore again before the next backup.\r\n" +
+                    "Backup aborted; nothing was written.\r\n");
     return -1;
   }
   // A later restore would revert the ArkLedger together with the data.

@@ -24,5 +24,6 @@ inline constexpr DWORD kEventReportNotSaved = 0x40000070;
 inline constexpr DWORD kEventSnapshotCreated = 0x40000071;
 inline constexpr DWORD kEventClientRefused = 0x40000072;
 inline constexpr DWORD kEventSnapshotKept = 0x40000073;  // retention could not delete a snapshot
+inline constexpr DWORD kEventRestoreInterrupted = 0x40000074;  // found at start: a restore died in the middle
 
 }  // namespace ark

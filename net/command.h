@@ -31,6 +31,7 @@ enum class CommandCode : std::int32_t {
   VerifySnapshot = 16,
   RestoreDatabases = 17,
   DrillSnapshot = 18,
+  InterruptedRestores = 19,
   Unknown = 255,
 };
 

@@ -5,10 +5,14 @@
 // of a HostSeamOverride. platform::IsProcessRunning, GetDiskFreeSpace,
 // GetSystemTimeAsFileTime, GetSystemTime and GetLocalTime answer through the
 // seam in force, so every caller of the engine sees the test's host.
+// platform::StepReached tells the seam that a long run has reached a named
+// step; the machine does nothing there, a test may stop the process hard to
+// see what the next run makes of what this one left.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win_types.h"
@@ -23,7 +27,11 @@ class HostSeam {
   // The time in UTC; a seam that overrides it also sets what GetSystemTime
   // and GetLocalTime (through the time zone in force) return.
   virtual void GetSystemTimeAsFileTime(FILETIME& out);
+  virtual void StepReached(std::string_view step);
 };
+
+// A run has reached the named step ("logs-kept", "reverted", ...).
+void StepReached(std::string_view step);
 
 // Installs a seam while it lives and puts the previous one back after. Not
 // for use while another thread of the process asks the seam.

@@ -7,6 +7,7 @@
 #include "ledger/change_info_file.h"
 #include "output/output.h"
 #include "platform/files.h"
+#include "platform/host_seam.h"
 
 namespace ark {
 
@@ -91,6 +92,7 @@ int ApplyOne(RestoreRequest& request, DatabaseEntry& entry, platform::File& file
     PrintFailure(request, kEndFailed, target, filePath, DominoErrorText(status, 200));
     return -1;
   }
+  platform::StepReached("applying-change-information");
   return 0;
 }
 

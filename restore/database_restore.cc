@@ -5,6 +5,7 @@
 #include "common/events.h"
 #include "domino/host_utils.h"
 #include "domino/runtime.h"
+#include "ledger/restore_journal.h"
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
@@ -55,6 +56,12 @@ std::string ReadRequest(const DatabaseRestoreRequest& request, std::vector<Datab
 // database was restored.
 int RestoreDatabases(RestoreRequest& run, const DatabaseRestoreRequest& request,
                      const std::vector<DatabasePath>& paths, const std::string& folder, Choice& choice) {
+  // The live logs and databases of a volume that a restore left half done
+  // are not what they seem.
+  if (const std::string interrupted = FindInterruptedRestore(run.server); !interrupted.empty()) {
+    Output(run.output, "ERROR: " + interrupted + "Run that restore again before restoring single databases.\r\n");
+    return -1;
+  }
   if (ChooseSnapshot(run, request, choice) != 0) return -1;
   if (request.target != kRestoreToSnapshotTime && CheckLogsReach(run, choice) != 0) return -1;
   std::string why;

@@ -6,6 +6,7 @@
 #include "domino/settings.h"
 #include "output/output.h"
 #include "output/redirect_stdout.h"
+#include "platform/host_seam.h"
 #include "platform/text.h"
 #include "restore/archived_log_callback.h"
 
@@ -41,6 +42,7 @@ void TouchDatabaseRecords(const std::vector<DatabaseEntry>& databases) {
       Domino().WriteDatabaseRecord(handle, record.data());
     }
     Domino().CloseDatabase(handle);
+    platform::StepReached("recovering");
   }
 }
 
@@ -96,6 +98,7 @@ STATUS RunDominoRecovery(RestoreRequest& request, const std::vector<char>& packe
     status = Domino().RecoverDatabaseList(packedList.data(), ArchivedLogCallback,
                                           kRecoveryOption, &failingPosition, kNoRecoveryTime);
   }
+  platform::StepReached("recovering");
   if (status == ERR_LOGS_MISSING) {
     Output(request.output, "\r\nRECOVERY FAILED: All log files could not be found.\r\n");
   }

@@ -8,6 +8,7 @@
 #include "domino/host_utils.h"
 #include "domino/runtime.h"
 #include "domino/settings.h"
+#include "ledger/restore_journal.h"
 #include "output/operation_lock.h"
 #include "output/output.h"
 #include "platform/eventlog.h"
@@ -154,13 +155,17 @@ std::int32_t PerformDrill(DrillRequest& request) {
   run.server.snapshots.clear();
   Output(run.output, "Start time is: " + LocalTimeText() + "\r\nRestore drill of server " + run.server.serverName +
                          "\r\n");
-  // (The restore journal's check for an interrupted restore of this server comes here.)
   Run r;
   r.keep = request.keep;
   std::size_t sound = 0;
   std::string reason;
   if (platform::OperationLockHandle lock = AcquireOperationLock(run.output); !lock.valid()) {
     reason = "A current BACKUP/RESTORE is in progress.";
+  } else if (const std::string interrupted = FindInterruptedRestore(run.server); !interrupted.empty()) {
+    // A half-restored volume's logs are not what the snapshot's recovery
+    // may rely on; the interrupted restore has to finish first.
+    reason = "An interrupted restore of this server has to be run again first.";
+    Output(run.output, "ERROR: " + interrupted + "Run that restore again before drilling its snapshots.\r\n");
   } else if (const STATUS started = StartDominoRuntime(run.server.notesIniPath); started != NOERROR) {
     reason = "Could not initialize notes runtime.";
     Output(run.output, "ERROR: " + reason + "\r\n");

@@ -54,7 +54,8 @@ KeptLogs::~KeptLogs() {
   if (!revertStarted_) RemoveFolder();
 }
 
-int KeptLogs::KeepAside(const std::string& ledgerRoot, std::string& errorText) {
+int KeptLogs::KeepAside(const std::string& ledgerRoot, std::string& errorText,
+                        const std::function<std::string(const std::string& folder)>& folderChosen) {
   const DominoServerInfo& server = request_.server;
   const char drive = DataVolumeDrive(server);
   if (server.logDirectory.empty() || drive == 0 || DriveLetterOf(server.logDirectory) != drive) return 0;
@@ -111,8 +112,12 @@ int KeptLogs::KeepAside(const std::string& ledgerRoot, std::string& errorText) {
     }
   }
   if (folder_.empty()) return fail("No new folder could be made in " + parent + ".");
+  if (folderChosen) {
+    if (const std::string reason = folderChosen(folder_); !reason.empty()) return fail(reason);
+  }
 
   logDirectory_ = logDirectory;
+  std::vector<std::string> copies;
   for (const platform::FindData& file : files) {
     const DWORD error = platform::CopyFile(logDirectory + file.name, folder_ + file.name, true);
     if (error != ERROR_SUCCESS) {
@@ -120,6 +125,13 @@ int KeptLogs::KeepAside(const std::string& ledgerRoot, std::string& errorText) {
                   SystemText(error));
     }
     names_.push_back(file.name);
+    copies.push_back(folder_ + file.name);
+  }
+  // The copies must outlive a power cut during the revert.
+  copies.push_back(WithoutBackslash(folder_));
+  std::string failedPath;
+  if (const DWORD error = platform::FlushAllToDisk(copies, failedPath); error != ERROR_SUCCESS) {
+    return fail("Could not flush " + failedPath + " to the disk.\r\n" + SystemText(error));
   }
   Output(request_.output, "Keeping " + std::to_string(names_.size()) + " active log files of " + shown +
                               " across the revert\r\n" + "Their copies are in " + folder_ + "\r\n");
@@ -162,8 +174,34 @@ int KeptLogs::PutBack(std::string& errorText) {
                   SystemText(error));
     }
   }
+  std::vector<std::string> written;
+  for (const std::string& name : names_) written.push_back(logDirectory_ + name);
+  written.push_back(shown);
+  std::string failedPath;
+  if (const DWORD error = platform::FlushAllToDisk(written, failedPath); error != ERROR_SUCCESS) {
+    return fail("Could not flush " + failedPath + " to the disk.\r\n" + SystemText(error));
+  }
+  putBack_ = true;
   Output(request_.output,
          "Put back " + std::to_string(names_.size()) + " active log files into " + shown + "\r\n");
+  return 0;
+}
+
+int KeptLogs::Adopt(const std::string& folder, const std::string& logDirectory, std::string& errorText) {
+  folder_ = WithBackslash(folder);
+  logDirectory_ = WithBackslash(logDirectory);
+  revertStarted_ = true;
+  std::vector<platform::FindData> files;
+  const DWORD error = ListFiles(folder_, files);
+  if (error != ERROR_SUCCESS) {
+    putBackFailed_ = true;
+    errorText = "ERROR: The folder " + folder_ + ", which keeps the active log files of " +
+                WithoutBackslash(logDirectory_) + ", cannot be read:\r\n" + SystemText(error) +
+                "\r\nRestore canceled.\r\n";
+    Output(request_.output, errorText);
+    return -1;
+  }
+  for (const platform::FindData& file : files) names_.push_back(file.name);
   return 0;
 }
 

@@ -6,6 +6,7 @@
 // before and recovery can replay it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,13 +31,26 @@ class KeptLogs {
   // When the server's log directory lies on the drive the restore reverts,
   // copies every file of it into a new folder below the ArkLedger root
   // (ledgerRoot, ending in "\"), after checking the free space of that drive.
+  // folderChosen is told the new folder before anything is copied into it
+  // (a non-empty answer is the reason the run must stop). The copies are
+  // flushed to the disk before it returns.
   // 0 when nothing needs keeping or all was kept; -1 with errorText set (and
   // printed) when the files cannot be kept: nothing has changed then.
-  int KeepAside(const std::string& ledgerRoot, std::string& errorText);
+  int KeepAside(const std::string& ledgerRoot, std::string& errorText,
+                const std::function<std::string(const std::string& folder)>& folderChosen = {});
+  // Takes on the folder that an interrupted run kept the files of
+  // logDirectory in, as if this object had kept them and the revert had
+  // started. 0, or -1 with errorText set (and printed) when the folder
+  // cannot be listed.
+  int Adopt(const std::string& folder, const std::string& logDirectory, std::string& errorText);
+  std::size_t Count() const { return names_.size(); }
+  // False once the revert has started until the files are put back.
+  bool LogsInPlace() const { return folder_.empty() || !revertStarted_ || putBack_; }
   // Called right before the revert: from then on the copies outlive this
   // object (on the ArkLedger drive) until Discard.
   void RevertStarting() { revertStarted_ = true; }
-  // Makes the log directory hold exactly the kept files again. 0 (also when
+  // Makes the log directory hold exactly the kept files again, flushed to
+  // the disk. 0 (also when
   // nothing was kept), or -1 with errorText set (and printed) naming the
   // folder that keeps the copies.
   int PutBack(std::string& errorText);
@@ -58,6 +72,7 @@ class KeptLogs {
   std::vector<std::string> names_;
   bool revertStarted_ = false;
   bool putBackFailed_ = false;
+  bool putBack_ = false;
 };
 
 }  // namespace ark

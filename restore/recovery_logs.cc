@@ -55,7 +55,8 @@ Found FindNeededLog(RestoreRequest& request, const std::vector<std::string>& can
 }  // namespace
 
 int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copiedLogs,
-                       std::string& errorText) {
+                       std::string& errorText,
+                       const std::function<void(const std::string& path)>& logCopied) {
   const DominoServerInfo& server = request.server;
   Output(request.output, "Determining necessary logs for UP TO THE MINUTE RESTORE\r\n");
 
@@ -182,6 +183,7 @@ int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copied
       sources.push_back(source);
       batch.Add(destination);
       batch.AddDirectoriesAbove(destination);
+      if (logCopied) logCopied(destination);
     } else if (error == ERROR_FILE_EXISTS) {
       Output(request.output, destination + " already exists in active log directory\r\n");
     } else {

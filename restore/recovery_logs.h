@@ -3,6 +3,7 @@
 // removed again after recovery.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,11 @@ constexpr unsigned kLogFileMegabytes = 64;
 // the free space of the log drive (64 MB a log) first. Prints its progress
 // through request.output. 0 when recovery can proceed, -1 with errorText set
 // to the printed failure message; the logs copied before a failed copy stay
-// listed in copiedLogs for the caller to remove.
+// listed in copiedLogs for the caller to remove. logCopied, when given, is
+// told each path as it is appended.
 int EnsureRecoveryLogs(RestoreRequest& request, std::vector<std::string>& copiedLogs,
-                       std::string& errorText);
+                       std::string& errorText,
+                       const std::function<void(const std::string& path)>& logCopied = {});
 
 // Deletes each copied log (a file already gone is fine); always 0, also when
 // a delete failed: that one is only printed ("Removing log: ...") and the

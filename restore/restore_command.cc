@@ -1,6 +1,7 @@
 #include "restore/restore_command.h"
 
 #include "common/records.h"
+#include "ledger/restore_journal.h"
 #include "net/command.h"
 #include "net/streaming.h"
 #include "net/wire.h"
@@ -19,8 +20,21 @@ bool RunRestore(platform::SOCKET client, Command& /*command*/) {
   return true;
 }
 
+// Reply byte 1, u32 n, n strings: the line of each interrupted restore.
+bool ListInterruptedRestoresCommand(platform::SOCKET client, Command& /*command*/) {
+  const std::vector<FoundJournal> found = ListInterruptedRestores();
+  SendByte(client, 1);
+  SendU32(client, std::uint32_t(found.size()));
+  for (const FoundJournal& journal : found) SendString(client, journal.text);
+  return true;
+}
+
 }  // namespace
 
 void RegisterRestoreCommand() { RegisterCommand(CommandCode::RunRestore, RunRestore); }
+
+void RegisterInterruptedRestoresCommand() {
+  RegisterCommand(CommandCode::InterruptedRestores, ListInterruptedRestoresCommand);
+}
 
 }  // namespace ark

@@ -17,9 +17,11 @@
 #include "output/output.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/host_seam.h"
 #include "platform/text.h"
 #include "restore/change_info_apply.h"
 #include "restore/domino_recovery.h"
+#include "restore/interrupted_restore.h"
 #include "restore/kept_logs.h"
 #include "restore/recovery_logs.h"
 #include "snapshot/snapshot_restore.h"
@@ -158,8 +160,10 @@ std::int32_t PerformRestore(RestoreRequest& request) {
 
 namespace {
 
-// The restore sequence; the logs kept across the revert live in keptLogs.
-int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs& keptLogs) {
+// The restore sequence; the logs kept across the revert live in keptLogs,
+// each step reached is recorded in journal.
+int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs& keptLogs,
+                       RestoreJournalKeeper& journal) {
   DominoServerInfo& server = request.server;
   const bool pointInTime = request.pointInTime == 1;
 
@@ -179,6 +183,11 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
   Output(request.output, "Start time is: " + LocalTimeText() + "\r\n" +
                              "Restoring snapshot: " + request.snapshot.name + "\r\n");
 
+  // What a restore of this server that died in the middle left is put
+  // right first: until then the log directory may hold what its revert
+  // brought back instead of the live logs.
+  if (FinishInterruptedRestore(request, journal, errorText) != 0) return -1;
+
   // Everything that could keep the restore from completing is checked while
   // the volume is still untouched.
   if (const std::string onDataVolume = ArkLedgerOnDataVolumeText(server); !onDataVolume.empty()) {
@@ -197,8 +206,21 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
   // check or copy and an exception included.
   std::vector<std::string> copiedLogs;
   CopiedLogsGuard copiedLogsGuard(request, copiedLogs);
-  if (!pointInTime && EnsureRecoveryLogs(request, copiedLogs, errorText) != 0) return -1;
-  if (keptLogs.KeepAside(ledgerRoot, errorText) != 0) return -1;
+  if (journal.Begin(pointInTime ? "POINT IN TIME" : "UP TO THE MINUTE", errorText) != 0) return -1;
+  if (!pointInTime &&
+      EnsureRecoveryLogs(request, copiedLogs, errorText,
+                         [&journal](const std::string& path) { journal.LogCopied(path); }) != 0) {
+    return -1;
+  }
+  if (keptLogs.KeepAside(ledgerRoot, errorText, [&journal](const std::string& folder) {
+        std::string reason = journal.KeptLogsFolder(folder);
+        if (reason.empty()) platform::StepReached("keeping-logs");
+        return reason;
+      }) != 0) {
+    return -1;
+  }
+  platform::StepReached("logs-kept");
+  if (journal.Step(RestoreStep::Reverting, errorText) != 0) return -1;
 
   Output(request.output, "\r\nStarting restore of snapshot\r\n");
   Output(request.output, "Restoring snapshot. Please wait...\r\n");
@@ -215,7 +237,10 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
   }
 
   Output(request.output, "Snapshot restored.\r\n");
+  platform::StepReached("reverted");
   if (keptLogs.PutBack(errorText) != 0) return -1;
+  journal.Step(RestoreStep::LogsPutBack, errorText);
+  platform::StepReached("logs-put-back");
 
   std::vector<DatabaseEntry> restored;
   const DWORD listingError = FindDatabases(server.dataDirectory, restored);
@@ -234,11 +259,13 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
              ledger + "\r\n");
 
   const std::string driveText = NarrowDriveLetter(server.dataVolume.driveLetter) + ":";
+  journal.Step(RestoreStep::ApplyingChangeInfo, errorText);
   if (ApplyChangeInformation(request, restored, ledger, driveText) != 0) {
     return PrintAndFail(request, errorText,
                         "ERROR: Apply change information failed (although snapshot was restored).\r\n");
   }
   Output(request.output, "Change information applied.\r\n");
+  journal.Step(RestoreStep::Recovering, errorText);
 
   if (pointInTime) {
     const std::string displayText = request.snapshot.displayText.Get();
@@ -260,6 +287,8 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
     }
   }
 
+  // The journal goes before the folder it names.
+  journal.End();
   keptLogs.Discard();
   Output(request.output, "Recovery COMPLETE \r\n");
   Output(request.output, "End time is: " + LocalTimeText() + "\r\n" +
@@ -272,8 +301,18 @@ int RunRestoreSequence(RestoreRequest& request, std::string& errorText, KeptLogs
 
 int RestoreSnapshotAndRecover(RestoreRequest& request, std::string& errorText) {
   KeptLogs keptLogs(request);
-  const int result = RunRestoreSequence(request, errorText, keptLogs);
+  RestoreJournalKeeper journal(request);
+  int result;
+  try {
+    result = RunRestoreSequence(request, errorText, keptLogs, journal);
+  } catch (...) {
+    if (keptLogs.LogsInPlace()) journal.End();
+    throw;
+  }
   if (result != 0) errorText += keptLogs.FailureNote();
+  // The run ended: well, or with its failure said and the active logs in
+  // their place. Only logs that are not back in place need a later run.
+  if (keptLogs.LogsInPlace()) journal.End();
   return result;
 }
 

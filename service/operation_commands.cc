@@ -13,6 +13,7 @@ void RegisterOperationCommands() {
   RegisterDiscoverCommand();
   RegisterBackupCommand();
   RegisterRestoreCommand();
+  RegisterInterruptedRestoresCommand();
   RegisterRestoreDatabasesCommand();
   RegisterDrillCommand();
   RegisterVerifyCommand();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "ledger/restore_journal.h"
 #include "net/session.h"
 #include "output/output.h"
 #include "platform/com.h"
@@ -56,6 +57,17 @@ void InitialiseStatus() {
 
 constexpr WORD kWinsockVersion = 0x0202;
 
+// A restore that died with the last process left its journal: the
+// administrator hears of it before the next backup refuses.
+void ReportInterruptedRestores() {
+  for (const FoundJournal& found : ListInterruptedRestores()) {
+    const std::string kept = found.keptLogs.empty() ? std::string("(none)") : found.keptLogs;
+    const std::string line = found.text.substr(0, found.text.find('\r'));
+    ReportEvent(EVENTLOG_WARNING_TYPE, kCategoryRestore, kEventRestoreInterrupted, {line, kept});
+    DebugTrace("Interrupted restore found: " + line + " Journal " + found.path + "; active logs kept in " + kept);
+  }
+}
+
 // Winsock 2.2 exactly, COM, the event source and the start event.
 void StartUp() {
   WORD obtained = 0;
@@ -67,6 +79,7 @@ void StartUp() {
   platform::CoInitialize();
   RegisterEventSource();
   ReportEvent(EVENTLOG_INFORMATION_TYPE, kCategoryService, kEventServiceStarted);
+  ReportInterruptedRestores();
 }
 
 int CleanUp() {

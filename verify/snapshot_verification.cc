@@ -8,6 +8,7 @@
 #include "ledger/change_info_check.h"
 #include "ledger/hint_files.h"
 #include "ledger/log_files.h"
+#include "ledger/restore_journal.h"
 #include "output/output.h"
 #include "platform/clock.h"
 #include "platform/text.h"
@@ -318,6 +319,11 @@ std::vector<SnapshotVerdict> VerifySnapshots(OutputSink& out, const DominoServer
     if (run.fault.empty()) run.fault = "ArkLedger directory unknown";
   } else {
     ReportLedgerSpace(out);
+  }
+  // The snapshots are as good as before; the volume is not.
+  if (const std::string interrupted = FindInterruptedRestore(server); !interrupted.empty()) {
+    Output(out, "WARNING: " + interrupted +
+                    "The data volume may be half restored: run that restore again before the next backup.\r\n");
   }
   run.storage = ListStorage(run);
   if (run.fault.empty()) run.fault = StorageFault(run.storage);

@@ -40,6 +40,8 @@ DWORD HostSeam::GetDiskFreeSpace(const std::string& path, std::uint64_t& freeByt
 
 void HostSeam::GetSystemTimeAsFileTime(FILETIME& out) { machine::GetSystemTimeAsFileTime(out); }
 
+void HostSeam::StepReached(std::string_view) {}
+
 HostSeamOverride::HostSeamOverride(HostSeam& seam) : previous_(Installed()) { Installed() = &seam; }
 
 HostSeamOverride::~HostSeamOverride() { Installed() = previous_; }
@@ -51,6 +53,8 @@ DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes) {
 }
 
 void GetSystemTimeAsFileTime(FILETIME& out) { Installed()->GetSystemTimeAsFileTime(out); }
+
+void StepReached(std::string_view step) { Installed()->StepReached(step); }
 
 void GetSystemTime(SYSTEMTIME& out) {
   if (Installed() == &MachineSeam()) {

@@ -6,6 +6,7 @@
 
 #include "ledger/hint_files.h"
 #include "ledger/log_files.h"
+#include "ledger/restore_journal.h"
 #include "platform/files.h"
 #include "tests/support/domino_doubles.h"
 #include "tests/support/temp_host.h"
@@ -151,6 +152,49 @@ TEST(LedgerLogs, FindsEveryLogFileBelowTheDirectoryOutsideDotFolders) {
   EXPECT_EQ(logs, (std::vector<std::string>{"L:\\logs\\A.TXN", "L:\\logs\\b.Txn", "L:\\logs\\sub\\e.TXN", "kept"}));
   FindTransactionLogs("L:\\nowhere", logs);
   EXPECT_EQ(logs.size(), 4u);
+}
+
+// The restore journal: what a run writes reads back whole, through its
+// place in the ledger; a file that is not a journal is said to be one that
+// cannot be read (a later run refuses rather than guess), and none is none.
+TEST(RestoreJournalFile, ReadsBackWhatWasWrittenAndRefusesAFileThatIsNoJournal) {
+  LedgerHost host;
+  DominoServerInfo server;
+  server.serverName = "CN=srv1/O=Org", server.commonName = "srv1";
+  std::string path;
+  ASSERT_EQ(RestoreJournalPath(server, path), 0);
+  EXPECT_EQ(path, "L:\\ArkLedger\\$restore_journal\\srv1");
+  EXPECT_EQ(FindInterruptedRestore(server), "");
+
+  RestoreJournal written{"srv1/Org", "dominosnap__H__SRV1__recent", "UP TO THE MINUTE", "12/7/2026 04:43:17:00",
+                         "D:\\Data\\logdir", "L:\\ArkLedger\\$kept_logs\\srv1\\20261207-044317\\",
+                         RestoreStep::Reverting, {"D:\\Data\\logdir\\S0000040.TXN", "D:\\Data\\logdir\\S0000041.TXN"}};
+  ASSERT_EQ(WriteRestoreJournal(path, written), ERROR_SUCCESS);
+  EXPECT_EQ(host.Read('L', "ArkLedger/$restore_journal/srv1"),
+            "ark restore journal 1\r\nserver=srv1/Org\r\nsnapshot=dominosnap__H__SRV1__recent\r\n"
+            "kind=UP TO THE MINUTE\r\nstarted=12/7/2026 04:43:17:00\r\nlog_directory=D:\\Data\\logdir\r\n"
+            "kept_logs=L:\\ArkLedger\\$kept_logs\\srv1\\20261207-044317\\\r\nstep=reverting\r\n"
+            "copied_log=D:\\Data\\logdir\\S0000040.TXN\r\ncopied_log=D:\\Data\\logdir\\S0000041.TXN\r\n");
+  RestoreJournal read;
+  ASSERT_EQ(ReadRestoreJournal(path, read), ERROR_SUCCESS);
+  EXPECT_EQ(FormatRestoreJournal(read), FormatRestoreJournal(written));
+  const std::string line = "The UP TO THE MINUTE restore of server srv1/Org from snapshot dominosnap__H__SRV1__recent, "
+                           "started 12/7/2026 04:43:17:00, was interrupted (step reached: reverting).\r\n";
+  EXPECT_EQ(FindInterruptedRestore(server), line);
+  const std::vector<FoundJournal> found = ListInterruptedRestores();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].text + found[0].keptLogs, line + written.keptLogs);
+
+  for (const char* text : {"", "server=srv1/Org\r\nstep=reverting\r\n", "ark restore journal 1\r\nserver=srv1/Org\r\n",
+                           "ark restore journal 1\r\nstep=half done\r\n"}) {
+    host.Write('L', "ArkLedger/$restore_journal/srv1", text);
+    EXPECT_EQ(ReadRestoreJournal(path, read), ERROR_INVALID_DATA) << text;
+    EXPECT_TRUE(FindInterruptedRestore(server).starts_with("The restore journal " + path + " cannot be read")) << text;
+  }
+  ASSERT_EQ(RemoveRestoreJournal(path), ERROR_SUCCESS);
+  EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal")));
+  EXPECT_EQ(RemoveRestoreJournal(path), ERROR_SUCCESS);  // none is fine
+  EXPECT_EQ(FindInterruptedRestore(server), "");
 }
 
 }  // namespace

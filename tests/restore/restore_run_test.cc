@@ -2,6 +2,7 @@
 // (refusal, failure after the revert, exception) the reason, one failure
 // event, the copied logs gone, the runtime ended and the lock given back.
 #include "domino/settings.h"
+#include "ledger/restore_journal.h"
 #include "output/operation_lock.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
@@ -181,6 +182,25 @@ const Failure kFailures[] = {
     {"KeptLogsFolderBlocked",
      [](auto& t) { t.LogsBelowTheDataDirectory(), WriteHostFile(t.host.Drive('L', "ArkLedger/$kept_logs"), "a file"); },
      Twice(kLogsOnD + "The folder " + kKeptFolder + " could not be created.\r\n" + kCanceled)},
+    // A journal that a later run cannot read: nothing is guessed.
+    {"InterruptedRestoreUnreadable",
+     [](auto& t) { WriteHostFile(t.host.Drive('L', "ArkLedger/$restore_journal/srv1"), "half a journal"); },
+     Twice("ERROR: The restore journal L:\\ArkLedger\\$restore_journal\\srv1 of an interrupted restore cannot be "
+           "read:\r\n" + platform::FormatMessage(ERROR_INVALID_DATA) + "\r\nThe active log files it kept are in a "
+           "folder below L:\\ArkLedger\\$kept_logs; put them back into the log directory by hand, then delete the "
+           "journal.\r\nRestore canceled; the volume was not changed.\r\n")},
+    // An interrupted run had reverted the volume: refused after finishing
+    // that run's work, the volume stays marked for the next backup.
+    {"InterruptedThenRefused",
+     [](auto& t) {
+       t.request.pointInTime = 1, std::filesystem::remove_all(t.host.Ledger());
+       ASSERT_EQ(WriteRestoreJournal("L:\\ArkLedger\\$restore_journal\\srv1",
+                                     {"srv1/Org", kSnapshotName, "POINT IN TIME", "t", "E:\\Logs", "",
+                                      RestoreStep::Reverting, {}}),
+                 ERROR_SUCCESS);
+     },
+     Twice("ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + kLedger +
+           "\r\nWithout it the change information recorded during the backup cannot be applied.\r\n" + kCanceled)},
     {"LockHeld", [](auto& t) { ASSERT_TRUE(t.held.Acquire(kOperationLockName)); },
      "ERROR: ARK backup or restore in progress (probably a scheduled event).\r\n"
      "ERROR: Restore aborted. A current BACKUP/RESTORE is in progress\r\n", true, kRefused, -1, 0},
@@ -222,6 +242,12 @@ TEST_P(RestoreRunTest, EveryFailureSaysWhyAndGivesBackWhatItHeld) {
   }
   EXPECT_EQ(ActiveLogs(), logs);  // the copied logs are gone again
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
+  // The run ended with its reason said: no journal asks a later run for more.
+  const std::string name = c.name, journal = ReadHostFile(host.Drive('L', "ArkLedger/$restore_journal/srv1"));
+  EXPECT_EQ(!journal.empty(), name == "InterruptedRestoreUnreadable" || name == "InterruptedThenRefused");
+  if (name == "InterruptedThenRefused") {
+    EXPECT_TRUE(Has(journal, "\r\nstep=logs put back\r\n")) << journal;
+  }
   EXPECT_EQ(terms, c.terms);
   EXPECT_TRUE(platform::OperationLockHandle().Acquire(kOperationLockName));  // the lock is free
 }

@@ -111,6 +111,12 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
            ran);
     return true;
   });
+  RegisterCommand(CommandCode::InterruptedRestores, [](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    SendU32(client, 1);
+    SendString(client, "The POINT IN TIME restore of server srv1/Org was interrupted.\r\n");
+    return true;
+  });
   if (script.verifyEnd.empty()) return UnregisterCommand(int(CommandCode::VerifySnapshot));
   RegisterCommand(CommandCode::VerifySnapshot, [&script, &ran](platform::SOCKET client, Command&) {
     SendByte(client, 1);
@@ -124,7 +130,11 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
 
 const Row kRows[] = {
     {{"ping"}, {}, 0, {"answers"}},
-    {{"status", "--json"}, {}, 0, {"\"backupWizardRun\": true, \"configWizardRun\": false"}},
+    {{"status", "--json"},
+     {},
+     0,
+     {"\"backupWizardRun\": true, \"configWizardRun\": false, \"interruptedRestores\": [\"The POINT IN TIME restore of "
+      "server srv1/Org was interrupted.\"]}"}},
     {{"reports", "list", "1", "--json"}, {}, 0, {"[\"abc\"]\n"}},
     // Quotes, backslashes and control characters escaped; a byte that is
     // not UTF-8 becomes U+FFFD, so the answer is always valid JSON.

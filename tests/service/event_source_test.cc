@@ -37,6 +37,9 @@ const struct {
     {0x40000073, {"dominosnap__H__srv1__1-2-2026_03.04.05", "srv1/Org", "vol_data"},
      "Snapshot dominosnap__H__srv1__1-2-2026_03.04.05 of the Domino server srv1/Org on volume vol_data could not be "
      "deleted; it and its ArkLedger directory are kept."},
+    {0x40000074, {"The POINT IN TIME restore of server srv1/Org ... was interrupted.", "L:\\k\\"},
+     "The POINT IN TIME restore of server srv1/Org ... was interrupted. The active log files it kept across the revert "
+     "are in L:\\k\\. Run that restore again."},
 };
 
 class EventSource : public ::testing::TestWithParam<std::size_t> {};

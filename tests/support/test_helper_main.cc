@@ -69,7 +69,7 @@ int PrintEventTexts(const std::string& source) {
     std::printf("category %u: %s\n", unsigned(category), platform::EventCategoryText(source, category).c_str());
   }
   for (DWORD id : {0x40000065u, 0x40000066u, 0x4000006Cu, 0x4000006Du, 0x4000006Fu, 0x40000070u, 0x40000071u,
-                   0x40000072u, 0x40000073u}) {
+                   0x40000072u, 0x40000073u, 0x40000074u}) {
     const std::string text = platform::EventMessageText(source, id, {"%1", "%2", "%3", "%4"});
     std::printf("event 0x%08X: %s\n", unsigned(id), text.c_str());
   }

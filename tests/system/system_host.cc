@@ -119,10 +119,25 @@ bool SystemHost::SmallDrive(char drive, std::uint64_t bytes, std::string* why) {
 
 ::testing::AssertionResult SystemHost::StartService(const std::vector<std::string>& launcher) {
   std::vector<std::string> argv = launcher;
-  argv.insert(argv.end(), {ProgramBesideTest("arkserver"), "--root", root_, "--port", "0", "--io-timeout", "45"});
+  argv.push_back(ProgramBesideTest("arkserver"));
+  return Start(argv, {"ARK_ROOT=" + root_});
+}
+
+::testing::AssertionResult SystemHost::StartCrashingService(const std::string& step) {
+  return Start({ProgramBesideTest("arkserver_crash")}, {"ARK_ROOT=" + root_, "ARK_CRASH_AT=" + step});
+}
+
+int SystemHost::ServiceEnded() {
+  const int code = service_->Wait();
+  service_.reset();
+  return code;
+}
+
+::testing::AssertionResult SystemHost::Start(std::vector<std::string> argv, const std::vector<std::string>& env) {
+  argv.insert(argv.end(), {"--root", root_, "--port", "0", "--io-timeout", "45"});
   const std::string out = (scratch_.path() / "arkserver.out").string();
   fs::remove(out);  // the port of this start, never the last one's
-  service_ = Spawn(argv, out, (scratch_.path() / "arkserver.err").string(), {"ARK_ROOT=" + root_});
+  service_ = Spawn(argv, out, (scratch_.path() / "arkserver.err").string(), env);
   std::vector<std::string> port;
   if (!WaitFor([&] { return !(port = Matches(ReadHostFile(out), "listening on port (\\d+)\n")).empty(); })) {
     return ::testing::AssertionFailure() << "arkserver did not start: " << ServiceOutput();

@@ -65,9 +65,13 @@ class SystemHost {
   // ledger drive cannot be mounted (nothing started then).
   ::testing::AssertionResult Install(const Shape& shape = {}, std::string* skip = nullptr);
   ::testing::AssertionResult StartService(const std::vector<std::string>& launcher = {});
+  // arkserver_crash, exiting hard when a run reaches step.
+  ::testing::AssertionResult StartCrashingService(const std::string& step);
   void StopService();  // SIGTERM; a clean stop exits 0
   void KillService() { service_.reset(); }  // SIGKILL
+  int ServiceEnded();  // waits for the service to end by itself: its exit code
   std::string ServiceOutput() const;
+  std::string EventLog() const { return ReadHostFile(root_ + "/Logs/Application.log"); }
   std::uint16_t port() const { return port_; }
   int ServicePid() const { return service_->id(); }
 
@@ -109,6 +113,7 @@ class SystemHost {
   std::string root_, notesIni_, dataDirectory_, logDirectory_;
   std::map<char, std::string> drives_;
   std::map<char, std::unique_ptr<snaptest::Mount>> mounts_;  // 'V': the volumes; else a small drive
+  ::testing::AssertionResult Start(std::vector<std::string> argv, const std::vector<std::string>& env);
   std::unique_ptr<ChildProcess> service_, workload_;
   std::uint16_t port_ = 0;
   std::int64_t lastBackup_ = 0;

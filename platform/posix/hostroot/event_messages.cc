@@ -21,6 +21,7 @@ constexpr Message kMessages[] = {
     {0x40000072, "A client at %1 is not in ALLOWED_CLIENTS; its connection was closed."},
     {0x40000073, "Snapshot %1 of the Domino server %2 on volume %3 could not be deleted; it and its "
                  "ArkLedger directory are kept."},
+    {0x40000074, "%1 The active log files it kept across the revert are in %2. Run that restore again."},
 };
 
 std::string Insert(const char* text, const std::vector<std::string>& strings) {

@@ -23,6 +23,7 @@ constexpr Text kWin32Texts[] = {
     {5, "Access is denied."},
     {6, "The handle is invalid."},
     {8, "Not enough memory resources are available to process this command."},
+    {13, "The data is invalid."},
     {14, "Not enough memory resources are available to complete this operation."},
     {17, "The system cannot move the file to a different disk drive."},
     {18, "There are no more files."},
