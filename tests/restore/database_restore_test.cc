@@ -122,11 +122,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, InPlaceTest, ::testing::ValuesIn(kReplacements),
 // What a killed in-place restore left (the files of the live path, the
 // restored copy and the kept copy), and what the next run makes of it.
 struct Leftover {
-  const char* name;
-  const char* live;      // "" none
-  const char* restored;  // "" none
-  STATUS firstOpen;      // of the database in its place
-  const char* after;     // a.nsf afterwards
+  const char *name, *live, *restored;  // the files left ("" none)
+  STATUS firstOpen;                    // of the database in its place
+  const char* after;                   // a.nsf afterwards
   bool keptStays;
   const char* says;
 };
@@ -139,36 +137,25 @@ TEST_P(InterruptedInPlaceTest, BringsTheDatabaseBackOnlineAndOpening) {
   RestoreHost host;
   ::testing::NiceMock<IdleDominoApi> domino;
   int opens = 0;
-  ON_CALL(domino, OpenDatabase(_, _)).WillByDefault([&](const char*, DBHANDLE* handle) {
-    *handle = 1;
-    return opens++ == 0 ? row.firstOpen : STATUS(0);
-  });
-  std::size_t onlineCalls = 0;
-  ON_CALL(domino, BringDatabaseOnline(_, _)).WillByDefault([&](const char*, DWORD) { return ++onlineCalls, STATUS(0); });
+  ON_CALL(domino, OpenDatabase(_, _)).WillByDefault([&](const char*, DBHANDLE*) { return opens++ ? 0 : row.firstOpen; });
+  EXPECT_CALL(domino, BringDatabaseOnline(_, _)).Times(::testing::AtLeast(1));
   if (*row.live) WriteHostFile(host.Drive('D', "Domino/Data/a.nsf"), row.live);
   if (*row.restored) WriteHostFile(host.Drive('D', "Domino/Data/a.ark-restoring.nsf"), row.restored);
   WriteHostFile(host.Drive('D', "Domino/Data/restore/a-before-restore.nsf"), "kept");
   RestoreRequest run;
   run.server = MakeRequest(0).server;
   const std::string path = "L:\\ArkLedger\\$restore_journal\\srv1";
-  RestoreJournal journal{"srv1/Org", kSnapshotName, kSingleDatabaseKind, "t", "E:\\Logs", "",
-                         RestoreStep::DatabaseOffline, {}, "D:\\Domino\\Data\\a.nsf",
-                         "D:\\Domino\\Data\\restore\\a-before-restore.nsf",
-                         "D:\\Domino\\Data\\a.ark-restoring.nsf"};
+  const std::string d = "D:\\Domino\\Data\\";
+  RestoreJournal journal{"srv1/Org", kSnapshotName, kSingleDatabaseKind, "t", "E:\\Logs", "", RestoreStep::DatabaseOffline,
+                         {}, d + "a.nsf", d + "restore\\a-before-restore.nsf", d + "a.ark-restoring.nsf"};
   ASSERT_EQ(WriteRestoreJournal(path, journal), ERROR_SUCCESS);
-  RestoreJournal read;
-  ASSERT_EQ(ReadRestoreJournal(path, read), ERROR_SUCCESS);
-  EXPECT_EQ(FormatRestoreJournal(read), FormatRestoreJournal(journal));
-
   std::string errorText;
-  EXPECT_EQ(FinishInterruptedDatabaseRestore(run, path, read, errorText), 0) << errorText;
+  EXPECT_EQ(FinishInterruptedDatabaseRestore(run, path, journal, errorText), 0) << errorText;
   EXPECT_TRUE(InOrder(run.output.accumulated,
                       {"Found an interrupted restore:\r\nThe SINGLE DATABASE restore of server srv1/Org", row.says,
                        "The interrupted restore is finished; going on with this one.\r\n"}));
-  EXPECT_GE(onlineCalls, 1u);
-  Names left{"a.nsf=" + std::string(row.after)};
-  if (row.keptStays) left.insert(left.end(), {"restore/", "restore/a-before-restore.nsf=kept"});
-  else left.push_back("restore/");
+  Names left{"a.nsf=" + std::string(row.after), "restore/"};
+  if (row.keptStays) left.push_back("restore/a-before-restore.nsf=kept");
   EXPECT_EQ(snaptest::Listing(host.Drive('D', "Domino/Data")), left);
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal")));
 }
