@@ -57,16 +57,16 @@ std::string ReadRequest(const DatabaseRestoreRequest& request, std::vector<Datab
 // database was restored.
 int RestoreDatabases(RestoreRequest& run, const DatabaseRestoreRequest& request,
                      const std::vector<DatabasePath>& paths, const std::string& folder, Choice& choice) {
-  // The live logs and databases of a volume that a restore left half done
-  // are not what they seem.
   // An in-place restore of a database that died while it was offline is
-  // finished first; a volume restore has to be run again.
+  // finished first.
   std::string journalPath, errorText;
   RestoreJournal journal;
   if (RestoreJournalPath(run.server, journalPath) == 0 && ReadRestoreJournal(journalPath, journal) == ERROR_SUCCESS &&
       IsDatabaseJournal(journal) && FinishInterruptedDatabaseRestore(run, journalPath, journal, errorText) != 0) {
     return -1;
   }
+  // The live logs and databases of a volume that a restore left half done
+  // are not what they seem: that restore has to be run again.
   if (const std::string interrupted = FindInterruptedRestore(run.server); !interrupted.empty()) {
     Output(run.output, "ERROR: " + interrupted + "Run that restore again before restoring single databases.\r\n");
     return -1;
