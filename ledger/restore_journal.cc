@@ -21,6 +21,8 @@ constexpr struct {
     {RestoreStep::LogsPutBack, "logs put back"},
     {RestoreStep::ApplyingChangeInfo, "applying change information"},
     {RestoreStep::Recovering, "recovering"},
+    {RestoreStep::DatabaseOffline, "taking the database offline"},
+    {RestoreStep::DatabaseReplaced, "database replaced"},
 };
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
@@ -45,6 +47,11 @@ std::string FormatRestoreJournal(const RestoreJournal& journal) {
   line("kept_logs", journal.keptLogs);
   line("step", RestoreStepText(journal.step));
   for (const std::string& log : journal.copiedLogs) line("copied_log", log);
+  if (!journal.database.empty()) {
+    line("database", journal.database);
+    line("kept_database", journal.keptDatabase);
+    line("restored_copy", journal.restoredCopy);
+  }
   return text;
 }
 
@@ -73,6 +80,9 @@ bool ParseRestoreJournal(const std::string& text, RestoreJournal& journal) {
     else if (key == "log_directory") journal.logDirectory = value;
     else if (key == "kept_logs") journal.keptLogs = value;
     else if (key == "copied_log" && !value.empty()) journal.copiedLogs.push_back(value);
+    else if (key == "database") journal.database = value;
+    else if (key == "kept_database") journal.keptDatabase = value;
+    else if (key == "restored_copy") journal.restoredCopy = value;
     else if (key == "step") {
       step = false;
       for (const auto& entry : kSteps) {

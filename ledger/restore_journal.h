@@ -18,6 +18,9 @@
 //   step=          the step reached (RestoreStep, by its text)
 //   copied_log=    a log copied into the active log directory for recovery
 //                  (one line each; removed again by the run that finishes)
+//   database=      SINGLE DATABASE in place: the live database's path
+//   kept_database= its copy kept before it went offline (-before-restore)
+//   restored_copy= the restored copy under its temporary name
 // Lines with other keys are ignored.
 #pragma once
 
@@ -32,6 +35,8 @@ namespace ark {
 // Folder below the ArkLedger root; its "$" cannot begin a server's name, so
 // it never meets a server's own ArkLedger directory.
 inline constexpr const char* kRestoreJournalFolder = "$restore_journal";
+// The kind of a journal that an in-place single-database restore writes.
+inline constexpr const char* kSingleDatabaseKind = "SINGLE DATABASE";
 
 // The steps of a restore in their order; a later run decides by the step
 // whether the volume may have been touched.
@@ -44,6 +49,10 @@ enum class RestoreStep {
   LogsPutBack,        // the kept logs are back in the log directory
   ApplyingChangeInfo,
   Recovering,
+  // A single database restored in place (kind SINGLE DATABASE): these
+  // steps never meet a volume restore's.
+  DatabaseOffline,   // the live database is being taken offline
+  DatabaseReplaced,  // the restored copy is in its place, not yet online
 };
 const char* RestoreStepText(RestoreStep step);
 
@@ -51,6 +60,7 @@ struct RestoreJournal {
   std::string server, snapshot, kind, started, logDirectory, keptLogs;
   RestoreStep step = RestoreStep::Checked;
   std::vector<std::string> copiedLogs;
+  std::string database, keptDatabase, restoredCopy;  // SINGLE DATABASE only
 };
 
 std::string FormatRestoreJournal(const RestoreJournal& journal);

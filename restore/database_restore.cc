@@ -11,6 +11,7 @@
 #include "platform/eventlog.h"
 #include "platform/text.h"
 #include "restore/database_restore_steps.h"
+#include "restore/interrupted_database_restore.h"
 #include "snapshot/snapshot_files.h"
 
 namespace ark {
@@ -56,13 +57,22 @@ std::string ReadRequest(const DatabaseRestoreRequest& request, std::vector<Datab
 // database was restored.
 int RestoreDatabases(RestoreRequest& run, const DatabaseRestoreRequest& request,
                      const std::vector<DatabasePath>& paths, const std::string& folder, Choice& choice) {
+  // An in-place restore of a database that died while it was offline is
+  // finished first.
+  std::string journalPath, errorText;
+  RestoreJournal journal;
+  if (RestoreJournalPath(run.server, journalPath) == 0 && ReadRestoreJournal(journalPath, journal) == ERROR_SUCCESS &&
+      IsDatabaseJournal(journal) && FinishInterruptedDatabaseRestore(run, journalPath, journal, errorText) != 0) {
+    return -1;
+  }
   // The live logs and databases of a volume that a restore left half done
-  // are not what they seem.
+  // are not what they seem: that restore has to be run again.
   if (const std::string interrupted = FindInterruptedRestore(run.server); !interrupted.empty()) {
     Output(run.output, "ERROR: " + interrupted + "Run that restore again before restoring single databases.\r\n");
     return -1;
   }
   if (ChooseSnapshot(run, request, choice) != 0) return -1;
+  run.snapshot.name = choice.snapshot;
   if (request.target != kRestoreToSnapshotTime && CheckLogsReach(run, choice) != 0) return -1;
   std::string why;
   const std::u16string drive(1, run.server.dataVolume.driveLetter);

@@ -11,10 +11,12 @@
 #include "output/output.h"
 #include "output/redirect_stdout.h"
 #include "platform/files.h"
+#include "platform/host_seam.h"
 #include "restore/archived_log_callback.h"
 #include "restore/change_info_apply.h"
 #include "restore/database_restore_steps.h"
 #include "restore/domino_recovery.h"
+#include "restore/interrupted_database_restore.h"
 
 namespace ark::dbrestore {
 
@@ -103,6 +105,7 @@ std::string PutBack(const Item& item) {
 // kept one back.
 void ReplaceLive(RestoreRequest& run, Item& item, Leftovers& leftovers) {
   DominoApi& api = Domino();
+  DatabaseJournal journal(run);
   if (!item.keep.empty()) {
     const std::string keeping = TemporaryPath(item.keep);
     if (DWORD error = leftovers.MakeFolders(DirectoryOf(keeping))) {
@@ -120,27 +123,42 @@ void ReplaceLive(RestoreRequest& run, Item& item, Leftovers& leftovers) {
     }
     leftovers.Add(item.keep);
     Output(run.output, "Kept the live database " + item.live + " as " + item.keep + "\r\n");
+    // From here until it is online again a run that dies leaves it offline:
+    // the journal tells the next run what to bring back.
+    if (std::string why = journal.Begin(item.live, item.keep, item.temporary); !why.empty()) {
+      item.failure = why + "; the live database was not changed";
+      return;
+    }
     if (STATUS s = api.TakeDatabaseOffline(item.live.c_str(), kOfflineWaitMilliseconds, 0)) {
+      journal.End();
       item.failure = "the live database could not be taken offline (" + DominoErrorText(s) + "); it was not changed";
       return;
     }
+    platform::StepReached("database-offline");
   }
   std::string failed;
   if (DWORD error = platform::MoveFile(item.temporary, item.live)) {
     failed = "the copy could not be put in its place: " + SystemText(error);
-  } else if (STATUS s = api.BringDatabaseOnline(item.live.c_str(), 0)) {
-    failed = "the database could not be brought online: " + DominoErrorText(s);
+  } else {
+    journal.Replaced();
+    platform::StepReached("database-replaced");
+    if (STATUS s = api.BringDatabaseOnline(item.live.c_str(), 0)) {
+      failed = "the database could not be brought online: " + DominoErrorText(s);
+    }
   }
   if (failed.empty() || item.keep.empty()) {
     item.failure = failed;
     if (!item.keep.empty()) leftovers.Keep(item.keep);
+    if (failed.empty()) journal.End();
     return;
   }
   if (std::string why = PutBack(item); !why.empty()) {
     leftovers.Keep(item.keep);
-    item.failure = failed + "; the live database could not be put back (" + why + "): it is kept as " + item.keep;
+    item.failure = failed + "; the live database could not be put back (" + why + "): it is kept as " + item.keep +
+                   ", and the next restore of the server tries again";
     return;
   }
+  journal.End();
   item.failure = failed + "; the live database is back as it was and online";
 }
 

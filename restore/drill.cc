@@ -13,7 +13,9 @@
 #include "output/output.h"
 #include "platform/eventlog.h"
 #include "platform/files.h"
+#include "platform/host_seam.h"
 #include "platform/text.h"
+#include "restore/drill_leftovers.h"
 #include "restore/drill_steps.h"
 #include "snapshot/snapshot_clone.h"
 #include "snapshot/snapshot_files.h"
@@ -46,6 +48,8 @@ std::string Seconds(double seconds) {
 // What the run found and where it worked; the clone or the folder of copies
 // goes when the object ends, unless kept.
 struct Run {
+  explicit Run(const DominoServerInfo& server) : record(server) {}
+  DrillRecord record;  // names the clone or folder while it exists
   dbrestore::Choice choice;
   Place place;
   SnapshotClone clone;
@@ -71,7 +75,9 @@ int ChoosePlace(RestoreRequest& run, const DrillRequest& request, Run& r) {
     switch (r.clone.Create(drive, platform::AnsiToWide(r.choice.snapshot), why)) {
       case SnapshotClone::Made::Clone:
         r.place.dataRoot = JoinPath(r.clone.root(), run.server.dataDirectory.substr(2));
+        r.record.Working(true, r.clone.root());
         Output(run.output, "Working in a clone of the snapshot: " + r.clone.root() + "\r\n");
+        platform::StepReached("drill-working");
         return 0;
       case SnapshotClone::Made::Failed:
         Output(run.output, "ERROR: " + why + "\r\n");
@@ -94,13 +100,18 @@ int ChoosePlace(RestoreRequest& run, const DrillRequest& request, Run& r) {
   }
   r.place.dataRoot = JoinPath(root, run.server.dataDirectory.substr(2));
   if (MakeCopyFolder(run, base, r.place.folder) != 0) return -1;
+  r.record.Working(false, r.place.folder);
   Output(run.output, "Working in copies in " + r.place.folder + "\r\n");
+  platform::StepReached("drill-working");
   return 0;
 }
 
 // The drill with the lock held and the runtime started: the number of
 // databases restored and sound, after one line per database.
 std::size_t Drill(RestoreRequest& run, const DrillRequest& request, Run& r, Clock::time_point start) {
+  // No drill of this server runs beside this one (the lock): what a record
+  // names is a dead drill's.
+  if (const std::string removed = RemoveDrillLeftovers(run.server); !removed.empty()) Output(run.output, removed);
   DatabaseRestoreRequest pick;
   pick.snapshotName = request.snapshotName;
   pick.target = kRestoreToSnapshotTime;
@@ -155,7 +166,7 @@ std::int32_t PerformDrill(DrillRequest& request) {
   run.server.snapshots.clear();
   Output(run.output, "Start time is: " + LocalTimeText() + "\r\nRestore drill of server " + run.server.serverName +
                          "\r\n");
-  Run r;
+  Run r(run.server);
   r.keep = request.keep;
   std::size_t sound = 0;
   std::string reason;
@@ -184,13 +195,15 @@ std::int32_t PerformDrill(DrillRequest& request) {
   const std::size_t total = r.databases.size();
   const bool passed = total > 0 && sound == total;
   std::string ending;
+  bool removed = true;  // else the record stays, for the next drill
   if (request.keep && (!r.place.folder.empty() || !r.clone.root().empty())) {
     ending = "The drill's databases are kept in " + (r.place.folder.empty() ? r.clone.root() : r.place.folder) + "\r\n";
   } else if (!r.clone.root().empty()) {
-    if (std::string why = r.clone.Remove(); !why.empty()) ending = "WARNING: " + why + "\r\n";
+    if (std::string why = r.clone.Remove(); !why.empty()) ending = "WARNING: " + why + "\r\n", removed = false;
   } else if (!r.place.folder.empty()) {
     if (DeleteDirectoryTree(r.place.folder) != 0) {
       ending = "WARNING: The folder " + r.place.folder + " could not be removed.\r\n";
+      removed = false;
     } else {
       // <base>\<server> and, below the ArkLedger root, $drill go when nothing else is in them.
       std::string parent = r.place.folder;
@@ -201,6 +214,7 @@ std::int32_t PerformDrill(DrillRequest& request) {
     }
     r.place.folder.clear();
   }
+  if (removed) r.record.Done();
   const std::string summary =
       passed ? "DRILL PASSED: " + std::to_string(sound) + " of " + std::to_string(total) +
                    " databases restored and sound in " + Seconds(SecondsSince(start)) + " s"

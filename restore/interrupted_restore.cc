@@ -4,6 +4,7 @@
 #include "domino/settings.h"
 #include "output/output.h"
 #include "platform/files.h"
+#include "restore/interrupted_database_restore.h"
 #include "restore/kept_logs.h"
 #include "restore/recovery_logs.h"
 
@@ -120,6 +121,10 @@ int FinishInterruptedRestore(RestoreRequest& request, RestoreJournalKeeper& keep
                             SystemText(error) + "\r\nThe active log files it kept are in a folder below " + root +
                             kKeptLogsFolder + "; put them back into the log directory by hand, then delete the "
                             "journal.\r\nRestore canceled; the volume was not changed.\r\n");
+  }
+  if (IsDatabaseJournal(journal)) {
+    // One database restored in place: the volume's logs were not touched.
+    return FinishInterruptedDatabaseRestore(request, path, journal, errorText);
   }
   Output(request.output, "Found an interrupted restore:\r\n" + InterruptedRestoreText(journal));
 

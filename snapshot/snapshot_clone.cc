@@ -52,6 +52,11 @@ SnapshotClone::Made SnapshotClone::Create(const std::u16string& driveLetter, con
   return Made::Clone;
 }
 
+void SnapshotClone::Adopt(const std::u16string& driveLetter, const std::string& root) {
+  drive_ = snapshot::DriveOf(driveLetter);
+  root_ = root;
+}
+
 std::string SnapshotClone::Remove() {
   if (root_.empty()) return std::string();
   std::unique_ptr<snapshot::ISnapshotClones> clones;

@@ -25,6 +25,9 @@ class SnapshotClone {
   const std::string& root() const { return root_; }
   // The clone stays when the object ends.
   void Keep() { root_.clear(); }
+  // Takes charge of the clone at root (a Windows path that Create gave) of
+  // the volume of driveLetter, made by an earlier run: Remove removes it.
+  void Adopt(const std::u16string& driveLetter, const std::string& root);
   // Removes the clone now: "" or why it could not be removed.
   std::string Remove();
 

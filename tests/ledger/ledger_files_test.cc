@@ -168,7 +168,8 @@ TEST(RestoreJournalFile, ReadsBackWhatWasWrittenAndRefusesAFileThatIsNoJournal) 
 
   RestoreJournal written{"srv1/Org", "dominosnap__H__SRV1__recent", "UP TO THE MINUTE", "12/7/2026 04:43:17:00",
                          "D:\\Data\\logdir", "L:\\ArkLedger\\$kept_logs\\srv1\\20261207-044317\\",
-                         RestoreStep::Reverting, {"D:\\Data\\logdir\\S0000040.TXN", "D:\\Data\\logdir\\S0000041.TXN"}};
+                         RestoreStep::Reverting, {"D:\\Data\\logdir\\S0000040.TXN", "D:\\Data\\logdir\\S0000041.TXN"},
+                         {}, {}, {}};
   ASSERT_EQ(WriteRestoreJournal(path, written), ERROR_SUCCESS);
   EXPECT_EQ(host.Read('L', "ArkLedger/$restore_journal/srv1"),
             "ark restore journal 1\r\nserver=srv1/Org\r\nsnapshot=dominosnap__H__SRV1__recent\r\n"

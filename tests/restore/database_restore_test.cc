@@ -2,10 +2,12 @@
 // restore real databases): a component without ark's snapshot-files
 // interface refuses with its text and nothing written, and each way an
 // in-place replacement can fail after its copy was recovered leaves the
-// live database as it was, online, with no copy behind.
+// live database as it was, online, with no copy behind; what an in-place
+// restore killed while its database was offline leaves is brought back.
 #include "platform/eventlog.h"
 #include "restore/database_restore.h"
 #include "restore/database_restore_steps.h"
+#include "restore/interrupted_database_restore.h"
 #include "tests/restore/restore_host.h"
 #include "tests/support/fake_component.h"
 #include "tests/support/snapshotsvc_mount.h"
@@ -80,6 +82,7 @@ TEST_P(InPlaceTest, LeavesTheLiveDatabaseAsItWasOrReplaced) {
   WriteHostFile(host.Drive('D', "Domino/Data/a.ark-restoring.nsf"), "restored");
 
   RestoreRequest run;
+  run.server = MakeRequest(0).server;
   DatabaseRestoreRequest request;
   request.placement = kPlaceInPlace;
   dbrestore::Choice choice;
@@ -100,6 +103,8 @@ TEST_P(InPlaceTest, LeavesTheLiveDatabaseAsItWasOrReplaced) {
   Names left{"a.nsf=" + row.live};
   if (row.kept) left.insert(left.end(), {"restore/", "restore/a-before-restore.nsf=live"});
   EXPECT_EQ(snaptest::Listing(host.Drive('D', "Domino/Data")), left);
+  // The journal names an offline database to the next run only while it is not back.
+  EXPECT_EQ(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")), row.kept && !row.failure.empty());
 }
 
 const Replacement kReplacements[] = {
@@ -112,6 +117,57 @@ const Replacement kReplacements[] = {
      true},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, InPlaceTest, ::testing::ValuesIn(kReplacements),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What a killed in-place restore left (the files of the live path, the
+// restored copy and the kept copy), and what the next run makes of it.
+struct Leftover {
+  const char *name, *live, *restored;  // the files left ("" none)
+  STATUS firstOpen;                    // of the database in its place
+  const char* after;                   // a.nsf afterwards
+  bool keptStays;
+  const char* says;
+};
+void PrintTo(const Leftover& row, std::ostream* os) { *os << row.name; }
+
+class InterruptedInPlaceTest : public ::testing::TestWithParam<Leftover> {};
+
+TEST_P(InterruptedInPlaceTest, BringsTheDatabaseBackOnlineAndOpening) {
+  const Leftover& row = GetParam();
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  int opens = 0;
+  ON_CALL(domino, OpenDatabase(_, _)).WillByDefault([&](const char*, DBHANDLE*) { return opens++ ? 0 : row.firstOpen; });
+  EXPECT_CALL(domino, BringDatabaseOnline(_, _)).Times(::testing::AtLeast(1));
+  if (*row.live) WriteHostFile(host.Drive('D', "Domino/Data/a.nsf"), row.live);
+  if (*row.restored) WriteHostFile(host.Drive('D', "Domino/Data/a.ark-restoring.nsf"), row.restored);
+  WriteHostFile(host.Drive('D', "Domino/Data/restore/a-before-restore.nsf"), "kept");
+  RestoreRequest run;
+  run.server = MakeRequest(0).server;
+  const std::string path = "L:\\ArkLedger\\$restore_journal\\srv1";
+  const std::string d = "D:\\Domino\\Data\\";
+  RestoreJournal journal{"srv1/Org", kSnapshotName, kSingleDatabaseKind, "t", "E:\\Logs", "", RestoreStep::DatabaseOffline,
+                         {}, d + "a.nsf", d + "restore\\a-before-restore.nsf", d + "a.ark-restoring.nsf"};
+  ASSERT_EQ(WriteRestoreJournal(path, journal), ERROR_SUCCESS);
+  std::string errorText;
+  EXPECT_EQ(FinishInterruptedDatabaseRestore(run, path, journal, errorText), 0) << errorText;
+  EXPECT_TRUE(InOrder(run.output.accumulated,
+                      {"Found an interrupted restore:\r\nThe SINGLE DATABASE restore of server srv1/Org", row.says,
+                       "The interrupted restore is finished; going on with this one.\r\n"}));
+  Names left{"a.nsf=" + std::string(row.after), "restore/"};
+  if (row.keptStays) left.push_back("restore/a-before-restore.nsf=kept");
+  EXPECT_EQ(snaptest::Listing(host.Drive('D', "Domino/Data")), left);
+  EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal")));
+}
+
+const Leftover kLeftovers[] = {
+    {"OfflineWithoutItsFile", "", "restored", 0, "restored", true, "the restored copy took its place.\r\n"},
+    {"OfflineNoCopy", "", "", 0, "kept", false, "its kept copy went back.\r\n"},
+    {"NotReplaced", "live", "restored", 0, "live", true, "had not been replaced.\r\n"},
+    {"Replaced", "restored", "", 0, "restored", true, "had been replaced by the restored copy.\r\n"},
+    {"PartialInItsPlace", "resto", "", 0x0103, "kept", false, "); its kept copy went back.\r\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, InterruptedInPlaceTest, ::testing::ValuesIn(kLeftovers),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

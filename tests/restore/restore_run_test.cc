@@ -196,7 +196,7 @@ const Failure kFailures[] = {
        t.request.pointInTime = 1, std::filesystem::remove_all(t.host.Ledger());
        ASSERT_EQ(WriteRestoreJournal("L:\\ArkLedger\\$restore_journal\\srv1",
                                      {"srv1/Org", kSnapshotName, "POINT IN TIME", "t", "E:\\Logs", "",
-                                      RestoreStep::Reverting, {}}),
+                                      RestoreStep::Reverting, {}, {}, {}, {}}),
                  ERROR_SUCCESS);
      },
      Twice("ERROR: The snapshot's ArkLedger directory does not exist:\r\n" + kLedger +

@@ -2,7 +2,9 @@
 // step): the service, started again, reports it; a backup or a drill in between is
 // refused; the same restore run again finishes what the dead one left and
 // brings every logged database to where it should be, with nothing left
-// behind. Both log layouts, up to the minute and point in time.
+// behind. Both log layouts, up to the minute and point in time. A
+// single-database restore in place that dies while its database is offline:
+// reported the same way, and the next one brings the database back.
 #include <filesystem>
 #include <fstream>
 
@@ -89,6 +91,56 @@ TEST_P(SystemCrash, TheSameRestoreAgainFinishesItAndLosesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Steps, SystemCrash, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A single database restored in place, dying at each step (by name) while it is offline.
+class SystemCrashInPlace : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SystemCrashInPlace, TheNextRestoreDbBringsTheDatabaseBack) {
+  const std::string step = GetParam();
+  SystemHost host;
+  ASSERT_TRUE(host.Install());
+  ASSERT_TRUE(host.StartWorkload(300, 3, 1));
+  host.StopWorkload();
+  const std::string data = "D:\\Domino\\Data\\";
+  const Digests atBackup = host.Digest(true);
+  ASSERT_TRUE(Ok(host.Backup()));
+  host.SpaceBackups();  // nothing the workload writes falls in the snapshot's second
+  ASSERT_TRUE(host.StartWorkload(300, 5, 1));
+  host.StopWorkload();
+  const Digests live = host.Digest(true);
+  std::string db;  // a mail database the server changed since the backup
+  for (const auto& [path, digest] : live) {
+    if (db.empty() && path.starts_with(data + "mail\\") && digest != atBackup.at(path)) db = path;
+  }
+  ASSERT_NE(db, "");
+  const std::string relative = db.substr(data.size()), name = relative.substr(5, relative.size() - 9);
+
+  host.StopService();
+  ASSERT_TRUE(host.StartCrashingService(step));
+  const Result dead = host.Ctl({"restore-db", host.server, relative, "--in-place", "--yes"});
+  ASSERT_EQ(host.ServiceEnded(), 86) << "the run never reached " << step << ":\n" << dead.out;
+
+  ASSERT_TRUE(host.StartService());
+  const std::string line = "The SINGLE DATABASE restore of server srv1/Org from snapshot ";
+  EXPECT_TRUE(Says(host.EventLog(), {"event 0x40000074 arksvc: " + line}));
+  EXPECT_TRUE(Says(host.Ctl({"status"}).out, {"interrupted restores:  \n  " + line}));
+
+  const Result again = host.Ctl({"restore-db", host.server, relative, "--to", "again"});
+  ASSERT_TRUE(Ok(again, {"Found an interrupted restore:\r\n" + line,
+                         "The database is online, restored; the one it replaced is kept as ",
+                         "The interrupted restore is finished; going on with this one.\r\n",
+                         "DATABASE RESTORE COMPLETE: 1 databases restored."}));
+  const Digests after = host.Digest(true);
+  EXPECT_EQ(after.at(db), atBackup.at(db));
+  EXPECT_EQ(after.at(data + "again\\" + relative), atBackup.at(db));
+  EXPECT_EQ(after.at(data + "restore\\mail\\" + name + "-before-restore.nsf"), live.at(db));
+  for (const auto& [path, digest] : after) EXPECT_EQ(path.find("ark-restoring"), std::string::npos) << path;
+  EXPECT_TRUE(Says(host.Ctl({"status"}).out, {"interrupted restores:  none\n"}));
+  EXPECT_EQ(host.HeldInBackup(), std::vector<std::string>{});  // every database opens: none is offline
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, SystemCrashInPlace, ::testing::Values("database-offline", "database-replaced"),
+                         [](const auto& info) { return std::string(info.param).erase(8, 1); });
 
 }  // namespace
 }  // namespace ark::systest

@@ -4,7 +4,8 @@
 // passes and counts every database; a damaged page in the snapshot store
 // and a missing change-information file fail their databases alone; a
 // scratch folder on the data volume is refused; nothing is left behind
-// unless kept; the live databases never change.
+// unless kept, also after a drill that was killed; the live databases never
+// change.
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -23,6 +24,7 @@ struct Row {
   int exitCode;
   std::vector<std::string> says;  // "N" stands for the number of databases, "M" for one less
   const char* damage = "";        // "page": names.nsf page 2 in the store; "dat": mail\user1.nsf.dat gone
+  const char* killedAt = "";      // a drill before it died at this step, leaving its clone or copies
 };
 
 const Row kRows[] = {
@@ -34,6 +36,8 @@ const Row kRows[] = {
       "DRILL FAILED: M of N databases restored and sound; the others are listed above"},
      "page"},
     {"missing_change_info", {}, 1, {"mail\\user1.nsf: change information missing", "DRILL FAILED: M of N"}, "dat"},
+    {"after_a_killed_drill", {}, 0,
+     {"that an interrupted drill of this server left.\r\n", "DRILL PASSED: N of N"}, "", "drill-working"},
     {"scratch_on_data_volume", {"--scratch", "D:\\drill"}, 1,
      {"ERROR: The scratch folder \"D:\\drill\" is refused: it lies on the data volume D:", "DRILL FAILED: 0 of 0"}},
 };
@@ -91,6 +95,14 @@ TEST_P(SystemDrill, ProvesASnapshotAndNamesEachFailingDatabase) {
       WriteHostFile(page, damaged);
     } else if (std::string(row.damage) == "dat") {
       fs::remove(dat);
+    }
+    if (*row.killedAt != '\0') {
+      host.StopService();
+      ASSERT_TRUE(host.StartCrashingService(row.killedAt));
+      const Result dead = host.Ctl({"drill", host.server});
+      ASSERT_EQ(host.ServiceEnded(), 86) << dead.out;
+      ASSERT_TRUE(host.StartService());
+      ASSERT_NE(Tree(scratch).size() + Tree(clones).size(), 0u);
     }
     std::vector<std::string> args = {"drill", host.server};
     for (const std::string& arg : row.args) args.insert(arg == "--json" ? args.begin() : args.end(), arg);
