@@ -12,6 +12,7 @@
 #include "domino/domino_api.h"
 #include "domino/host_utils.h"
 #include "domino/settings.h"
+#include "ledger/text_lines.h"
 #include "platform/files.h"
 
 namespace ark {
@@ -103,16 +104,10 @@ int ReadDisabledDatabases(const std::string& directory, std::vector<std::string>
   path = listPath;
   // One path per line, "\r\n" or "\n"; a path may hold blanks. Lines that
   // hold nothing but white space are not entries.
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (std::string& line : TextLines(text)) {
     bool blank = true;
     for (char c : line) blank = blank && IsBlank(c);
-    if (!blank) disabled.push_back(line);
-    start = end + 1;
+    if (!blank) disabled.push_back(std::move(line));
   }
   return 0;
 }
@@ -139,14 +134,9 @@ int ReadChangeInfoList(const std::string& directory, std::vector<ChangeInfoListE
     return -3;
   }
   std::vector<ChangeInfoListEntry> read;
-  std::size_t start = 0, number = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    start = end + 1;
+  std::size_t number = 0;
+  for (const std::string& line : TextLines(text)) {
     ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     // Digits, one blank, a path (which may hold blanks of its own).
     std::size_t digits = 0;

@@ -2,6 +2,7 @@
 
 #include "domino/host_utils.h"
 #include "domino/settings.h"
+#include "ledger/text_lines.h"
 #include "platform/files.h"
 
 namespace ark {
@@ -58,13 +59,7 @@ std::string FormatRestoreJournal(const RestoreJournal& journal) {
 bool ParseRestoreJournal(const std::string& text, RestoreJournal& journal) {
   journal = RestoreJournal();
   bool header = false, step = false;
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(begin, end - begin);
-    begin = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : TextLines(text)) {
     if (!header) {
       if (line != kHeader) return false;
       header = true;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "domino/host_utils.h"
+#include "ledger/text_lines.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -31,13 +32,7 @@ int ReadSnapshotHintNames(const std::string& hintPath, std::vector<std::string>&
   }
   std::string text;
   if (platform::ReadWholeFile(hintPath, text) != ERROR_SUCCESS) return -1;
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(begin, end - begin);
-    begin = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (std::string& line : TextLines(text)) {
     if (line.size() > kLineLimit) line.resize(kLineLimit);
     if (!line.empty()) names.push_back(std::move(line));
   }
