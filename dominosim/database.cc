@@ -99,7 +99,9 @@ STATUS Database::OpenDataFile() {
 
 STATUS Database::AttachState() {
   std::string canonical;
-  if (int e = platform::kit::CanonicalPath(path_, canonical)) return StatusFromErrno(e);
+  const int e = fd_.valid() ? platform::kit::CanonicalPathOfOpen(fd_.get(), path_, canonical)
+                            : platform::kit::CanonicalPath(path_, canonical);
+  if (e != 0) return StatusFromErrno(e);
   stateKey_ = StateKeyFor(canonical);
   return OpenState();
 }

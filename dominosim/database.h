@@ -143,8 +143,9 @@ class Database {
   STATUS NoteWrites(const std::uint32_t* pages, std::size_t count);
   bool HolderAlive();
   STATUS ResetState(State& state);
-  STATUS ClearDirty();
-  STATUS BuildChangeInfo(const DbHeader& header, std::uint64_t* size);
+  STATUS ClearDirty(const State& state);
+  void RemoveChanges(State& state);  // KEY.chg, when the state says it may exist
+  STATUS BuildChangeInfo(const DbHeader& header, State& state, std::uint64_t* size);
   std::string StatePath(const char* suffix) const;
 
   std::string path_;
