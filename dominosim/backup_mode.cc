@@ -77,10 +77,12 @@ STATUS Database::OpenState() {
     state_ = OpenFile(StatePath(".state"), O_RDWR | O_CREAT, 0644);
   }
   if (!state_.valid()) return StatusFromErrno(errno);
-  {
-    // A new state file is sized once (zeros read as idle), then mapped.
+  // A new state file is sized once (zeros read as idle), then mapped; one
+  // of full size needs no lock for that.
+  std::uint64_t size = 0;
+  if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
+  if (size < kStateSize) {
     FlockGuard guard(state_.get(), true);
-    std::uint64_t size = 0;
     if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
     if (size < kStateSize) {
       if (int e = TruncateFile(state_.get(), kStateSize)) return StatusFromErrno(e);
