@@ -146,7 +146,7 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
       << "- Kernel: " << facts.kernel << "\n"
       << "- Load averages (1, 5, 15 minutes) when the run began: " << facts.load
       << " (other work may have shared the machine; ratios come from one run, so they share its conditions)"
-      << (facts.loadAtEnd.empty() ? std::string() : "; " + facts.loadAtEnd + " when it ended") << "\n\n"
+      << (facts.loadAtEnd.empty() ? std::string() : "; " + facts.loadAtEnd + " when it ended") << "." << "\n\n"
       << "## Host\n\n"
       << "One server made by `dominosim install --databases " << facts.databases << " --size-mib "
       << Format("%.0f", facts.sizeMib)
