@@ -55,7 +55,7 @@ std::string ErrorClassLine(DWORD error) {
 // Stops one database's backup and writes its change-information file.
 // 0, or -1 after the message was written and the entry given up.
 int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& ledgerDirectory,
-               std::vector<BYTE>& buffer, platform::FlushBatch& written) {
+               std::vector<BYTE>& buffer, std::string& madeDirectory, platform::FlushBatch& written) {
   DominoApi& api = Domino();
   entry.lastStatus = api.BackupStop(entry.handle, entry.backupContext);
   if (entry.lastStatus != NOERROR) {
@@ -74,8 +74,13 @@ int CaptureOne(BackupRequest& request, DatabaseEntry& entry, const std::string& 
   }
 
   const std::string path = MakeChangeInfoPath(ledgerDirectory, entry.path);
+  // Databases of one folder come one after the other: their folder is made
+  // (or looked at) once.
   std::size_t lastSeparator = path.find_last_of('\\');
-  if (lastSeparator != std::string::npos) CreateDirectoryTree(path.substr(0, lastSeparator));
+  if (lastSeparator != std::string::npos && path.compare(0, lastSeparator, madeDirectory) != 0) {
+    madeDirectory = path.substr(0, lastSeparator);
+    if (CreateDirectoryTree(madeDirectory) != 1) madeDirectory.clear();
+  }
 
   platform::File file;
   DWORD error = file.Open(path, platform::File::Mode::CreateAlways);
@@ -202,9 +207,10 @@ int StartDatabaseBackups(BackupRequest& request, std::vector<DatabaseEntry>& lis
 int CaptureChangeInfo(BackupRequest& request, std::vector<DatabaseEntry>& list,
                       const std::string& ledgerDirectory, platform::FlushBatch& written) {
   std::vector<BYTE> buffer(kChangeInfoChunk);
+  std::string madeDirectory;
   for (DatabaseEntry& entry : list) {
     if (entry.inBackup == 0) continue;
-    if (CaptureOne(request, entry, ledgerDirectory, buffer, written) != 0) return -1;
+    if (CaptureOne(request, entry, ledgerDirectory, buffer, madeDirectory, written) != 0) return -1;
   }
   return 0;
 }

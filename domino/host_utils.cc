@@ -62,23 +62,37 @@ int DirectoryExists(const std::string& path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : 1;
 }
 
+namespace {
+
+// Makes dir, and the directories above it that are missing, from the
+// deepest up: a new directory in an existing one costs one call, not a look
+// at every level. firstLevel: where the first level that may be made ends.
+bool MakeDirectoryAndParents(const std::string& dir, std::size_t firstLevel) {
+  DWORD error = platform::CreateDirectory(dir);
+  // Made meanwhile by someone else counts as made.
+  if (error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS) return true;
+  if (error != ERROR_PATH_NOT_FOUND) return false;
+  const std::size_t cut = dir.rfind('\\');
+  if (cut == std::string::npos || cut < firstLevel) return false;  // the root itself is missing
+  if (!MakeDirectoryAndParents(dir.substr(0, cut), firstLevel)) return false;
+  error = platform::CreateDirectory(dir);
+  return error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS;
+}
+
+}  // namespace
+
 int CreateDirectoryTree(const std::string& path) {
   if (path.empty()) return -1;
   std::string buffer = path;
   if (buffer.back() != '\\') buffer += '\\';
   if (buffer.size() >= kMaxPath) return 0;
+  const std::size_t firstLevel = FirstLevelEnd(buffer);
+  if (firstLevel == std::string::npos) return 1;  // a root: nothing to make
+  buffer.pop_back();
   // Mostly the directory is there already (a backup writes many files into
-  // each): one look instead of one per level.
-  if (platform::GetFileAttributes(buffer.substr(0, buffer.size() - 1)) != INVALID_FILE_ATTRIBUTES) return 1;
-  for (std::size_t end = FirstLevelEnd(buffer); end != std::string::npos;
-       end = buffer.find('\\', end + 1)) {
-    const std::string prefix = buffer.substr(0, end);
-    if (platform::GetFileAttributes(prefix) != INVALID_FILE_ATTRIBUTES) continue;
-    const DWORD error = platform::CreateDirectory(prefix);
-    // Made meanwhile by someone else counts as made.
-    if (error != ERROR_SUCCESS && error != ERROR_ALREADY_EXISTS) return 0;
-  }
-  return 1;
+  // each): one look.
+  if (platform::GetFileAttributes(buffer) != INVALID_FILE_ATTRIBUTES) return 1;
+  return MakeDirectoryAndParents(buffer, firstLevel) ? 1 : 0;
 }
 
 int DeleteDirectoryTree(const std::string& path) {

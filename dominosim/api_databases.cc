@@ -31,8 +31,9 @@ STATUS SimApi::OpenDatabase(const char* path, DBHANDLE* handle) {
   }
   options.log = log;
   std::unique_ptr<Database> db;
-  if (STATUS s = Database::Open(host, options, db)) return s;
-  if (db->Offline()) return ERR_DB_OFFLINE;
+  bool offline = false;
+  if (STATUS s = Database::Open(host, options, db, &offline)) return s;
+  if (offline) return ERR_DB_OFFLINE;
   DBHANDLE h = nextHandle_++;
   if (nextHandle_ == 0) nextHandle_ = 1;
   databases_[h] = std::move(db);

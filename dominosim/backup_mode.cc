@@ -9,6 +9,8 @@
 //   KEY.dirty   page numbers written while a backup records
 //   KEY.chg     the change information fixed at BackupStop, when it is too
 //               long to keep in memory
+// Flags in the state say whether KEY.dirty and KEY.chg may exist, so that a
+// database nobody wrote costs no look for them.
 // A database in backup mode holds one descriptor, the state file's: the
 // service holds thousands of them at once.
 #include <fcntl.h>
@@ -75,10 +77,12 @@ STATUS Database::OpenState() {
     state_ = OpenFile(StatePath(".state"), O_RDWR | O_CREAT, 0644);
   }
   if (!state_.valid()) return StatusFromErrno(errno);
-  {
-    // A new state file is sized once (zeros read as idle), then mapped.
+  // A new state file is sized once (zeros read as idle), then mapped; one
+  // of full size needs no lock for that.
+  std::uint64_t size = 0;
+  if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
+  if (size < kStateSize) {
     FlockGuard guard(state_.get(), true);
-    std::uint64_t size = 0;
     if (int e = FileSize(state_.get(), &size)) return StatusFromErrno(e);
     if (size < kStateSize) {
       if (int e = TruncateFile(state_.get(), kStateSize)) return StatusFromErrno(e);
@@ -124,7 +128,8 @@ bool Database::HolderAlive() {
   return platform::kit::ByteLockedByOther(state_.get(), kHolderByte);
 }
 
-STATUS Database::ClearDirty() {
+STATUS Database::ClearDirty(const State& state) {
+  if ((state.flags & kDirtyFileFlag) == 0) return NOERROR;  // no page was ever noted
   UniqueFd opened;
   int fd = dirty_.get();
   if (!dirty_.valid()) {
@@ -136,12 +141,17 @@ STATUS Database::ClearDirty() {
   return NOERROR;
 }
 
+void Database::RemoveChanges(State& state) {
+  if ((state.flags & kChangesFileFlag) == 0) return;
+  if (int e = RemoveFile(StatePath(".chg")); e == 0 || e == ENOENT) state.flags &= ~std::uint32_t(kChangesFileFlag);
+}
+
 STATUS Database::ResetState(State& state) {
   state.mode = kIdle;
   state.holderPid = 0;
   state.streamSize = 0;
-  if (STATUS s = ClearDirty()) return s;
-  RemoveFile(StatePath(".chg"));
+  if (STATUS s = ClearDirty(state)) return s;
+  RemoveChanges(state);
   return WriteState(state);
 }
 
@@ -153,6 +163,10 @@ STATUS Database::NoteWrites(const std::uint32_t* pages, std::size_t count) {
   if (!holding_ && now - lastHolderCheck_ >= kHolderCheckMs) {
     lastHolderCheck_ = now;
     if (!HolderAlive()) return ResetState(state);  // the holder died: nothing to record for
+  }
+  if ((state.flags & kDirtyFileFlag) == 0) {
+    state.flags |= kDirtyFileFlag;  // before the file: the holder then reads it
+    if (STATUS s = WriteState(state)) return s;
   }
   if (!dirty_.valid()) {
     dirty_ = OpenFile(StatePath(".dirty"), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -169,6 +183,7 @@ STATUS Database::BackupStart(DWORD* context) {
   STATUS s = ReadState(state);
   if (s == ERR_STATE_CORRUPT) {
     state = State{};  // a damaged state is rebuilt: the backup starts afresh
+    state.flags = kDirtyFileFlag | kChangesFileFlag;  // whatever files there are get cleared
   } else if (s != NOERROR) {
     return s;
   }
@@ -176,9 +191,9 @@ STATUS Database::BackupStart(DWORD* context) {
   if (int e = platform::kit::TryLockByte(state_.get(), kHolderByte)) {
     return e == EWOULDBLOCK ? ERR_IN_BACKUP : StatusFromErrno(e);
   }
-  STATUS status = ClearDirty();
+  STATUS status = ClearDirty(state);
   if (status == NOERROR) {
-    RemoveFile(StatePath(".chg"));
+    RemoveChanges(state);
     state.mode = kRecording;
     state.context = state.context + 1 == 0 ? 1 : state.context + 1;
     state.holderPid = std::uint32_t(platform::kit::CurrentProcessId());
@@ -227,7 +242,7 @@ STATUS Database::BackupStop(DWORD context) {
     }
   }
   std::uint64_t size = 0;
-  if (STATUS s = BuildChangeInfo(header, &size)) return s;
+  if (STATUS s = BuildChangeInfo(header, state, &size)) return s;
   state.mode = kStopped;
   state.streamSize = size;
   if (STATUS s = WriteState(state)) return s;
@@ -237,9 +252,11 @@ STATUS Database::BackupStop(DWORD context) {
   return NOERROR;
 }
 
-STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
+STATUS Database::BuildChangeInfo(const DbHeader& header, State& state, std::uint64_t* size) {
   std::string listed;  // no file: no page was written while the backup recorded
-  if (int e = ReadFileBytes(StatePath(".dirty"), listed); e != 0 && e != ENOENT) return StatusFromErrno(e);
+  if ((state.flags & kDirtyFileFlag) != 0) {
+    if (int e = ReadFileBytes(StatePath(".dirty"), listed); e != 0 && e != ENOENT) return StatusFromErrno(e);
+  }
   std::vector<std::uint32_t> pages(listed.size() / sizeof(std::uint32_t) + 1);
   pages[0] = 0;  // the header page always goes with the change information
   std::memcpy(pages.data() + 1, listed.data(), (pages.size() - 1) * sizeof(std::uint32_t));
@@ -252,6 +269,10 @@ STATUS Database::BuildChangeInfo(const DbHeader& header, std::uint64_t* size) {
   std::string temp = StatePath(".chg.tmp");
   UniqueFd out;
   if (!inMemory) {
+    if ((state.flags & kChangesFileFlag) == 0) {
+      state.flags |= kChangesFileFlag;  // before the file: BackupEnd then removes it
+      if (STATUS s = WriteState(state)) return s;
+    }
     out = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!out.valid()) return StatusFromErrno(errno);
   }

@@ -99,7 +99,9 @@ STATUS Database::OpenDataFile() {
 
 STATUS Database::AttachState() {
   std::string canonical;
-  if (int e = platform::kit::CanonicalPath(path_, canonical)) return StatusFromErrno(e);
+  const int e = fd_.valid() ? platform::kit::CanonicalPathOfOpen(fd_.get(), path_, canonical)
+                            : platform::kit::CanonicalPath(path_, canonical);
+  if (e != 0) return StatusFromErrno(e);
   stateKey_ = StateKeyFor(canonical);
   return OpenState();
 }
@@ -117,7 +119,7 @@ STATUS Database::OpenStateOf(const std::string& hostPath, const DatabaseOptions&
 }
 
 STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& options,
-                      std::unique_ptr<Database>& out) {
+                      std::unique_ptr<Database>& out, bool* offline) {
   if (options.stateDir.empty()) return ERR_BAD_ARGUMENT;
   auto db = std::make_unique<Database>();
   db->path_ = hostPath;
@@ -130,6 +132,7 @@ STATUS Database::Open(const std::string& hostPath, const DatabaseOptions& option
     FlockGuard guard(db->state_.get(), false);
     if (STATUS s = db->ReadHeaderUnlocked(header)) return s;
     if (int e = FileSize(db->fd_.get(), &size)) return StatusFromErrno(e);
+    if (offline != nullptr) *offline = db->CheckOnline() == ERR_DB_OFFLINE;
   }
   if (size < std::uint64_t(header.pageCount) * kPageSize) return ERR_DB_CORRUPT;
   if (!options.keepFileOpen) db->fd_.reset();

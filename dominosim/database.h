@@ -60,8 +60,10 @@ class Database {
   static STATUS Create(const std::string& hostPath, const CreateParams& params);
   // ERR_FILE_NOT_FOUND, ERR_NOT_DATABASE, ERR_DB_VERSION, ERR_DB_CORRUPT
   // (damaged header, file shorter than its pages) or ERR_IO.
+  // offline (optional): whether the database was offline when opened, read
+  // under the same lock as the header.
   static STATUS Open(const std::string& hostPath, const DatabaseOptions& options,
-                     std::unique_ptr<Database>& out);
+                     std::unique_ptr<Database>& out, bool* offline = nullptr);
 
   Database() = default;  // use Open
   ~Database();           // gives up a backup this object still holds
@@ -143,8 +145,9 @@ class Database {
   STATUS NoteWrites(const std::uint32_t* pages, std::size_t count);
   bool HolderAlive();
   STATUS ResetState(State& state);
-  STATUS ClearDirty();
-  STATUS BuildChangeInfo(const DbHeader& header, std::uint64_t* size);
+  STATUS ClearDirty(const State& state);
+  void RemoveChanges(State& state);  // KEY.chg, when the state says it may exist
+  STATUS BuildChangeInfo(const DbHeader& header, State& state, std::uint64_t* size);
   std::string StatePath(const char* suffix) const;
 
   std::string path_;

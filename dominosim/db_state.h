@@ -10,7 +10,14 @@
 namespace dominosim {
 
 enum DbMode : std::uint32_t { kIdle = 0, kRecording = 1, kStopped = 2 };  // backup mode
-enum DbFlag : std::uint32_t { kOfflineFlag = 1 };  // taken offline, not yet brought online
+enum DbFlag : std::uint32_t {
+  kOfflineFlag = 1,  // taken offline, not yet brought online
+  // KEY.dirty may hold page numbers: set by a writer that notes a write
+  // while a backup records, and kept (the file is emptied, not removed, and a
+  // writer may still hold it open). Without it no .dirty file is opened.
+  kDirtyFileFlag = 2,
+  kChangesFileFlag = 4,  // KEY.chg may exist: set before it is made, cleared when it is removed
+};
 
 struct Database::State {
   std::uint32_t mode = kIdle;

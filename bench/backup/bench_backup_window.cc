@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
   int rounds = 3;
   std::string diskDir;
   CLI::App app{"The backup-mode window against the number of databases."};
-  app.add_option("--sizes", sizes, "numbers of databases")->delimiter(',');
+  app.add_option("--sizes", sizes, "numbers of databases (one argument: 200,2000,10000)")->delimiter(',')->allow_extra_args(false);
   app.add_option("--rounds", rounds, "rounds of each measurement (the best counts)");
   app.add_option("dir", diskDir, "a directory on a disk: the real-disk mode (the hosts are removed afterwards)");
   CLI11_PARSE(app, argc, argv);

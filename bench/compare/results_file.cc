@@ -8,8 +8,6 @@
 
 namespace ark {
 
-const char* const kRestoreDbMarker = "<!-- written by scripts/bench-restore-db -->";
-
 namespace {
 
 std::string ReadAll(const std::string& path) {
@@ -101,28 +99,43 @@ std::string ToolVersions() {
       " restic version 2>/dev/null; borg --version 2>/dev/null; } | sed 's/^/- /'");
 }
 
-std::string SectionOf(const std::string& path, const std::string& marker) {
-  const std::string text = ReadAll(path);
-  const std::size_t at = text.find(marker);
-  return at == std::string::npos ? std::string() : text.substr(at);
-}
-
-void WriteSection(const std::string& path, const std::string& marker, const std::string& section) {
-  std::string text = ReadAll(path);
-  const std::size_t at = text.find(marker);
-  if (at != std::string::npos) {
-    text.erase(at);
-  } else if (!text.empty()) {
-    text += "\n";
+void ReplaceSection(const std::string& path, const std::string& script, const std::string& text, bool atStart) {
+  static const std::string kAnyStart = "<!-- written by scripts/";
+  const std::string start = kAnyStart + script + " -->", end = "<!-- end of scripts/" + script + " -->";
+  std::string file = ReadAll(path);
+  std::size_t from = file.find(start), to = std::string::npos;
+  if (from != std::string::npos) {
+    const std::size_t endAt = file.find(end, from);
+    if (endAt != std::string::npos) {
+      to = endAt + end.size();
+    } else {
+      to = file.find(kAnyStart, from + start.size());
+      if (to == std::string::npos) to = file.size();
+    }
+  } else if (atStart) {
+    from = 0;
+    to = file.find(kAnyStart);
+    if (to == std::string::npos) to = file.size();
+  } else {
+    from = to = file.size();
   }
-  std::ofstream(path, std::ios::trunc) << text << section;
+  // Sections are set apart by one empty line.
+  while (to < file.size() && file[to] == '\n') ++to;
+  while (from > 0 && file[from - 1] == '\n') --from;
+  std::string body = text;
+  while (!body.empty() && body.back() == '\n') body.pop_back();
+  const std::string before = file.substr(0, from), after = file.substr(to);
+  std::string out = before;
+  if (!out.empty()) out += "\n\n";
+  out += start + "\n\n" + body + "\n\n" + end + "\n";
+  if (!after.empty()) out += "\n" + after;
+  std::ofstream(path, std::ios::trunc) << out;
 }
 
 std::string WriteResults(const std::string& path, const RunFacts& facts, const std::vector<Measured>& rows) {
-  const std::string kept = SectionOf(path, kRestoreDbMarker);
   const std::string table = Table(rows);
   const std::string headline = Headline(facts, rows);
-  std::ofstream out(path, std::ios::trunc);
+  std::ostringstream out;
   out << "# ark against the usual backup tools\n\n"
       << "Measured " << facts.date << " with `" << facts.commandLine << "`.\n\n"
       << "**Headline:** " << headline << "\n\n"
@@ -132,7 +145,8 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
       << "- File system of the scratch directory: " << facts.fileSystem << "\n"
       << "- Kernel: " << facts.kernel << "\n"
       << "- Load averages (1, 5, 15 minutes) when the run began: " << facts.load
-      << " (other work may have shared the machine; ratios come from one run, so they share its conditions)\n\n"
+      << " (other work may have shared the machine; ratios come from one run, so they share its conditions)"
+      << (facts.loadAtEnd.empty() ? std::string() : "; " + facts.loadAtEnd + " when it ended") << "." << "\n\n"
       << "## Host\n\n"
       << "One server made by `dominosim install --databases " << facts.databases << " --size-mib "
       << Format("%.0f", facts.sizeMib)
@@ -163,7 +177,7 @@ std::string WriteResults(const std::string& path, const RunFacts& facts, const s
          "WORK/restore\n\n"
       << "Versions:\n\n"
       << facts.versions << "\n";
-  if (!kept.empty()) out << "\n" << kept;
+  ReplaceSection(path, "bench-compare", out.str(), true);
   return table;
 }
 

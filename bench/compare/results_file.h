@@ -17,6 +17,7 @@ struct RunFacts {
   std::string fileSystem;  // of the scratch directory
   std::string kernel;
   std::string load;        // load averages when the run began
+  std::string loadAtEnd;   // and when it ended ("" when not taken)
   std::string versions;    // of the plain tools
   std::string commandLine;
   double sizeMib = 0;
@@ -28,17 +29,16 @@ struct RunFacts {
 RunFacts CollectFacts(const std::string& workdir);
 std::string ToolVersions();
 
-// The single-database restore benchmark's section of RESULTS.md starts with
-// this line and runs to the end of the file: WriteResults keeps it, and
-// WriteSection replaces it.
-extern const char* const kRestoreDbMarker;
-// The text of the file from the line `marker` on; "" when it has none.
-std::string SectionOf(const std::string& path, const std::string& marker);
-// Puts text (starting with the marker line) in place of the file's section
-// from `marker` on, or after what the file holds when it has none.
-void WriteSection(const std::string& path, const std::string& marker, const std::string& text);
+// Each script that measures writes its own section of RESULTS.md, between
+// "<!-- written by scripts/NAME -->" and "<!-- end of scripts/NAME -->",
+// and leaves the others' sections as they are. ReplaceSection puts text in
+// place of the script's section; a file without it gets it at its start
+// (atStart: before every other section, in place of unmarked text there)
+// or at its end. A section with no end line (as written before there were
+// any) runs to the next section or to the end of the file.
+void ReplaceSection(const std::string& path, const std::string& script, const std::string& text, bool atStart);
 
-// Writes the file (keeping the restore-db section); returns the table.
+// Writes bench-compare's section of the file; returns the table.
 std::string WriteResults(const std::string& path, const RunFacts& facts, const std::vector<Measured>& rows);
 
 }  // namespace ark

@@ -7,7 +7,7 @@
 // dir backend on the scratch directory's file system (copies below the
 // ArkLedger root). On btrfs also the scratch space a kept clone holds
 // exclusively, against the data's size. Best of N rounds; the section goes
-// into bench/RESULTS.md before the restore-db section.
+// into bench/RESULTS.md (its own section).
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
@@ -28,8 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kMarker = "<!-- written by scripts/bench-drill -->";
-constexpr const char* kEnd = "<!-- end of scripts/bench-drill -->";
 
 struct Options {
   double sizeMib = 2048;
@@ -118,7 +116,7 @@ std::string Secs(double s) { return s < 0 ? "-" : Num(s) + " s"; }
 
 std::string Section(const Options& o, const RunFacts& m, const std::string& loadAtEnd, const std::vector<Place>& places) {
   std::ostringstream out;
-  out << kMarker << "\n\n## Restore drills against cat and cp -a\n\n"
+  out << "## Restore drills against cat and cp -a\n\n"
       << "Measured " << m.date << " on " << m.cpu << " (" << m.nproc << " cores, " << m.memory << "), kernel "
       << m.kernel << "; load averages " << m.load << " at the start and " << loadAtEnd
       << " at the end (the machine is shared: read the ratios). Command: `" << m.commandLine << "`.\n\n"
@@ -135,25 +133,8 @@ std::string Section(const Options& o, const RunFacts& m, const std::string& load
         << (p.scratchShare < 0 ? std::string("-") : Num(100 * p.scratchShare) + " %") << " | "
         << (p.note.empty() ? p.verdict : p.note) << " |\n";
   }
-  out << "\n" << kEnd << "\n";
-  return out.str();
-}
 
-// Replaces the drill section of the results file, or puts it before the
-// restore-db section (which runs to the end of the file).
-void Write(const std::string& path, const std::string& section) {
-  std::ifstream in(path);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
-  const std::size_t from = text.find(kMarker), to = text.find(kEnd);
-  if (from != std::string::npos && to != std::string::npos) {
-    text.replace(from, to + std::string(kEnd).size() + 1 - from, section);
-  } else {
-    const std::size_t at = text.find(kRestoreDbMarker);
-    text.insert(at == std::string::npos ? text.size() : at, section + "\n");
-  }
-  std::ofstream(path) << text;
+  return out.str();
 }
 
 }  // namespace
@@ -204,7 +185,7 @@ int main(int argc, char** argv) {
     places.push_back(p);
   }
   const std::string section = Section(o, facts, Capture("cut -d' ' -f1-3 /proc/loadavg"), places);
-  Write(o.results, section);
+  ReplaceSection(o.results, "bench-drill", section, false);
   Say("\n" + section + "\nwritten to " + o.results);
   fs::remove_all(o.workdir, ignored);
   return 0;

@@ -60,7 +60,7 @@ std::string SharedList(const std::vector<PlaceFigures>& places) {
 
 std::string RestoreDbSection(const BenchFacts& facts, const std::vector<PlaceFigures>& places) {
   const RunFacts& m = facts.machine;
-  return std::string(kRestoreDbMarker) + "\n\n## Restoring single databases against cp\n\n" + "Measured " + m.date +
+  return std::string("## Restoring single databases against cp\n\nMeasured ") + m.date +
          " with `" + m.commandLine + "`.\n\n" + RatioTable(places) +
          "\nRatios are against copies measured in the same run, best of " + std::to_string(facts.rounds) +
          " rounds each. \"cp\" is `cp --reflink=never` of the live database file and `sync -f` of the copy (a "

@@ -36,7 +36,7 @@ struct BenchFacts {
   std::string folder;
 };
 
-// The section, from kRestoreDbMarker on.
+// The section's text (ReplaceSection adds its marker lines).
 std::string RestoreDbSection(const BenchFacts& facts, const std::vector<PlaceFigures>& places);
 
 }  // namespace ark

@@ -163,6 +163,9 @@ int MakeTempDirectory(std::string& pattern);
 // uniform where the file system ignores it), for telling whether two paths
 // name one file.
 int CanonicalPath(const std::string& path, std::string& out);
+// The same for a file open as fd at path, in fewer calls where the system
+// names an open file's path (one instead of one per level).
+int CanonicalPathOfOpen(int fd, const std::string& path, std::string& out);
 // Tells whether a path names the same file as before: the file's identity
 // (inode or file index); 0 when it cannot be read.
 std::uint64_t FileIdentity(int fd);

@@ -13,8 +13,12 @@ using kit::OpenFile;
 
 int OpenLockFile(const std::string& fileName) {
   const std::string dir = HostRoot() + "/locks";
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return -1;
   const std::string path = dir + "/" + fileName;
+  // The folder is made when the first lock file is: writers open a lock for
+  // every transaction.
+  kit::UniqueFd file = OpenFile(path, O_RDWR | O_CREAT, 0666);
+  if (file.valid() || errno != ENOENT) return file.release();
+  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return -1;
   return OpenFile(path, O_RDWR | O_CREAT, 0666).release();
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/kit/errno_map.h"
+#include "platform/kit/file_io.h"
 #include "tests/support/temp_host.h"
 
 namespace fs = std::filesystem;
@@ -37,6 +38,16 @@ TEST(FilesPosix, LinksStayInsideACopyKeepsTheExactTimeAndACutCopyLeavesNothing) 
   ASSERT_EQ(::symlink((root.path() / "outside").c_str(), (d / "tree" / "sub" / "link").c_str()), 0);
   EXPECT_EQ(DeleteTree("D:\\tree"), ERROR_SUCCESS);
   EXPECT_EQ(ReadHostFile(root.path() / "outside" / "precious"), "P");
+
+  // A file reached through a link has one canonical name, open or not (the
+  // simulated runtime keys a database's state by it).
+  WriteHostFile(d / "Data" / "Mail" / "a.nsf", "A");
+  const kit::UniqueFd open = kit::OpenFile((d / "Data" / "link" / "a.nsf").string(), O_RDONLY);
+  std::string byPath, byOpen;
+  ASSERT_EQ(kit::CanonicalPath((d / "Data" / "link" / "a.nsf").string(), byPath), 0);
+  ASSERT_EQ(kit::CanonicalPathOfOpen(open.get(), (d / "Data" / "link" / "a.nsf").string(), byOpen), 0);
+  EXPECT_EQ(byOpen, byPath);
+  EXPECT_EQ(byPath, fs::canonical(d / "Data" / "Mail" / "a.nsf").string());
 
   // A copy keeps the exact time of its source.
   WriteHostFile(d / "src" / "big.nsf", std::string(3 << 20, 'b'));

@@ -11,9 +11,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <string_view>
 
 #include "platform/kit/temp_file.h"
 #include "platform/kit/unique_fd.h"
@@ -334,6 +336,23 @@ int CanonicalPath(const std::string& path, std::string& out) {
   if (::realpath(path.c_str(), canonical) == nullptr) return errno;
   out = canonical;
   return 0;
+}
+
+int CanonicalPathOfOpen(int fd, const std::string& path, std::string& out) {
+  // The link of an open file names it as realpath would, links resolved.
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(link, target, sizeof target);
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (n > 0 && n < ssize_t(sizeof target) && target[0] == '/') {
+    const std::string_view text(target, std::size_t(n));
+    if (text.size() < kDeleted.size() || text.substr(text.size() - kDeleted.size()) != kDeleted) {
+      out.assign(text);
+      return 0;
+    }
+  }
+  return CanonicalPath(path, out);
 }
 
 std::uint64_t FileIdentity(int fd) {

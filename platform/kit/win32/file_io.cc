@@ -367,6 +367,8 @@ int CanonicalPath(const std::string& path, std::string& out) {
   return 0;
 }
 
+int CanonicalPathOfOpen(int /*fd*/, const std::string& path, std::string& out) { return CanonicalPath(path, out); }
+
 std::uint64_t FileIdentity(int fd) { return IdentityOf(HandleOf(fd)); }
 
 std::uint64_t PathIdentity(const std::string& path) {
