@@ -19,6 +19,7 @@
 #include "platform/kit/file_io.h"
 #include "platform/text.h"
 #include "snapshotsvc/component_config.h"
+#include "snapshotsvc/snapshot_lookup.h"
 #include "snapshotsvc/snapshot_store.h"
 #include "snapshotsvc/tree_ops.h"
 #include "snapshotsvc/volume_backend.h"
@@ -65,19 +66,11 @@ HRESULT MakeClone(const ComponentConfig& config, const std::string& dataPath, co
 
 HRESULT SnapshotClonesImpl::CreateClone(const std::u16string& drive, const std::u16string& name,
                                         std::u16string& root) {
-  const ComponentConfig config = LoadComponentConfig();
-  if (config.FailsOn("clone")) return E_FAIL;
-  if (!config.backendKnown) return E_UNEXPECTED;
-  std::string ansiName;
-  HRESULT hr = ValidateSnapshotName(name, ansiName);
+  FoundSnapshot found;
+  HRESULT hr = FindSnapshot("clone", drive, name, found);
   if (FAILED(hr)) return hr;
-  VolumeTarget volume;
-  hr = ResolveVolume(config, drive, volume);
-  if (FAILED(hr)) return hr;
-  const SnapshotStore store(volume.storeRoot);
-  StoredSnapshot snapshot;
-  hr = store.Find(ansiName, snapshot);
-  if (FAILED(hr)) return hr;
+  const SnapshotStore store(found.volume.storeRoot);
+  const StoredSnapshot& snapshot = found.snapshot;
   if (const int err = kit::MakeDirectories(ClonesDir(store)); err != 0) {
     return kit::HresultFromErrno(err, kit::PathRole::Directory);
   }
@@ -86,19 +79,10 @@ HRESULT SnapshotClonesImpl::CreateClone(const std::u16string& drive, const std::
     return kit::HresultFromErrno(err, kit::PathRole::Directory);
   }
   const std::string target = holder + "/" + kDataDirName;
-  std::string winPath;
-  hr = MakeClone(config, store.DataPath(snapshot.folder), holder, target);
-  if (SUCCEEDED(hr)) {
-    const DWORD err = platform::ToWindowsPath(target, winPath);
-    if (err == ERROR_PATH_NOT_FOUND) hr = ark::snapshot::ARK_E_SNAPSHOT_NOT_REACHABLE;
-    else if (err != ERROR_SUCCESS) hr = HRESULT_FROM_WIN32(err);
-  }
-  if (FAILED(hr)) {
-    (void)RemoveTree(holder);
-    return hr;
-  }
-  root = platform::AnsiToWide(winPath);
-  return S_OK;
+  hr = MakeClone(found.config, store.DataPath(snapshot.folder), holder, target);
+  if (SUCCEEDED(hr)) hr = WindowsRoot(target, root);
+  if (FAILED(hr)) (void)RemoveTree(holder);
+  return hr;
 }
 
 HRESULT SnapshotClonesImpl::DeleteClone(const std::u16string& drive, const std::u16string& root) {

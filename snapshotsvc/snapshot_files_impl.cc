@@ -6,13 +6,9 @@
 // another drive already.
 #include "snapshotsvc/snapshot_files_impl.h"
 
-#include "platform/host.h"
-#include "platform/text.h"
-#include "snapshotsvc/component_config.h"
 #include "snapshotsvc/snapshot_clones_impl.h"
+#include "snapshotsvc/snapshot_lookup.h"
 #include "snapshotsvc/snapshot_service_impl.h"
-#include "snapshotsvc/snapshot_store.h"
-#include "snapshotsvc/volume_target.h"
 
 namespace snapshotsvc {
 
@@ -30,25 +26,10 @@ HRESULT SnapshotServiceImpl::QueryInterface(const platform::GUID& iid,
 
 HRESULT SnapshotFilesImpl::GetSnapshotRoot(const std::u16string& drive, const std::u16string& name,
                                            std::u16string& root) {
-  const ComponentConfig config = LoadComponentConfig();
-  if (config.FailsOn("root")) return E_FAIL;
-  if (!config.backendKnown) return E_UNEXPECTED;
-  std::string ansiName;
-  HRESULT hr = ValidateSnapshotName(name, ansiName);
+  FoundSnapshot found;
+  const HRESULT hr = FindSnapshot("root", drive, name, found);
   if (FAILED(hr)) return hr;
-  VolumeTarget volume;
-  hr = ResolveVolume(config, drive, volume);
-  if (FAILED(hr)) return hr;
-  const SnapshotStore store(volume.storeRoot);
-  StoredSnapshot snapshot;
-  hr = store.Find(ansiName, snapshot);
-  if (FAILED(hr)) return hr;
-  std::string winPath;
-  const DWORD err = platform::ToWindowsPath(store.DataPath(snapshot.folder), winPath);
-  if (err == ERROR_PATH_NOT_FOUND) return ark::snapshot::ARK_E_SNAPSHOT_NOT_REACHABLE;
-  if (err != ERROR_SUCCESS) return HRESULT_FROM_WIN32(err);
-  root = platform::AnsiToWide(winPath);
-  return S_OK;
+  return WindowsRoot(SnapshotStore(found.volume.storeRoot).DataPath(found.snapshot.folder), root);
 }
 
 }  // namespace snapshotsvc
