@@ -59,4 +59,13 @@ ListedChangeInfo ListedByPath(const std::vector<ChangeInfoListEntry>& entries);
 void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
                 const ListedChangeInfo& listed, std::vector<Database*>& batch);
 
+// Starts reading the batch's databases and their change information into
+// the system's cache, up to a bound, without waiting for the disk. Safe
+// beside DrillBatch of another batch.
+void ReadAhead(const dbrestore::Choice& choice, const std::vector<Database*>& batch) noexcept;
+// Removes the batch's copies (nothing in a clone): once checked they are of
+// no more use, and removed before the system writes them back they cost
+// the disk nothing. The folders go with the folder of copies at the end.
+void DropCopies(const Place& place, const std::vector<Database*>& batch);
+
 }  // namespace ark::drill
