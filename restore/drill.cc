@@ -128,14 +128,25 @@ std::size_t Drill(RestoreRequest& run, const DrillRequest& request, Run& r, Cloc
 
   std::size_t sound = 0, done = 0;
   auto progress = Clock::now();
-  // The next batch's files are read into the cache while this one is
-  // drilled: the disk is kept busy rather than waited on file by file.
-  std::jthread ahead([&] { ReadAhead(r.choice, batches.front()); });
+  // The next batch's files are read into the cache and copied (without a
+  // clone) while this one is drilled: the disk is kept busy rather than
+  // waited on file by file, and the copies cost no time of their own.
+  const auto prepare = [&](std::vector<Database*>& batch) {
+    ReadAhead(r.choice, batch);
+    try {
+      CopyBatch(r.place, batch);
+    } catch (const std::exception& error) {  // not out of the thread
+      for (Database* db : batch) {
+        if (db->failure.empty()) db->failure = std::string("it cannot be copied: ") + error.what();
+      }
+    }
+  };
+  std::jthread ahead([&] { prepare(batches.front()); });
   for (std::size_t b = 0; b < batches.size(); ++b) {
     ahead.join();
-    if (b + 1 < batches.size()) ahead = std::jthread([&, b] { ReadAhead(r.choice, batches[b + 1]); });
+    if (b + 1 < batches.size()) ahead = std::jthread([&, b] { prepare(batches[b + 1]); });
     std::vector<Database*>& batch = batches[b];
-    DrillBatch(run, r.choice, r.place, byPath, batch);
+    DrillBatch(run, r.choice, byPath, batch);
     // Checked copies are of no more use: removed now, they are never
     // written back to the disk.
     if (!r.keep) DropCopies(r.place, batch);

@@ -197,21 +197,23 @@ ListedChangeInfo ListedByPath(const std::vector<ChangeInfoListEntry>& entries) {
   return listed;
 }
 
-void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
+void CopyBatch(const Place& place, const std::vector<Database*>& batch) {
+  if (place.folder.empty()) return;
+  for (Database* db : batch) {
+    if (CreateDirectoryTree(WithBackslash(DirectoryOf(db->work))) != 1) {
+      db->failure = "the folder of " + db->work + " cannot be made";
+    } else if (DWORD error = platform::CopyFile(db->source, db->work, true)) {
+      db->failure = "it cannot be copied to " + db->work + ": " + SystemText(error);
+    }
+  }
+}
+
+void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice,
                 const ListedChangeInfo& listed, std::vector<Database*>& batch) {
   dbrestore::Choice recovery;
   recovery.moment = choice.completed;
   for (Database* db : batch) {
-    if (!place.folder.empty()) {
-      if (CreateDirectoryTree(WithBackslash(DirectoryOf(db->work))) != 1) {
-        db->failure = "the folder of " + db->work + " cannot be made";
-        continue;
-      }
-      if (DWORD error = platform::CopyFile(db->source, db->work, true)) {
-        db->failure = "it cannot be copied to " + db->work + ": " + SystemText(error);
-        continue;
-      }
-    }
+    if (!db->failure.empty()) continue;  // not copied
     const std::string file = MakeChangeInfoPath(choice.ledger, db->live);
     if (std::string why = CheckListed(choice, listed, file); !why.empty()) {
       db->failure = why;
