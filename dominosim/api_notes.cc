@@ -11,7 +11,7 @@ namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 constexpr DWORD kNoteIdStep = 4;  // note ids are multiples of 4
-constexpr std::uint32_t kReadAheadPages = 64;  // 256 KiB
+constexpr std::uint32_t kReadAheadPages = 256;  // 1 MiB: one read for most databases
 
 }  // namespace
 

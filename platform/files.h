@@ -54,6 +54,11 @@ DWORD DeleteTree(const std::string& path);  // a directory and all it holds
 DWORD GetDiskFreeSpace(const std::string& path, std::uint64_t& freeBytes);  // total free bytes
 DWORD GetLastWriteTime(const std::string& path, FILETIME& out);
 DWORD GetFileSize(const std::string& path, std::uint64_t& size);
+// Asks the system to start reading the first maxBytes of a file into its
+// cache without waiting for it, so that reading it later finds it there.
+// A hint: the bytes asked for (0 when the file cannot be opened or the
+// system takes no such hint).
+std::uint64_t ReadAheadFile(const std::string& path, std::uint64_t maxBytes);
 
 // Makes what was written to a file, or to a directory's list of names (a
 // file created, renamed or removed in it), durable on the disk before it

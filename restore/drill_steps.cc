@@ -25,6 +25,9 @@ namespace {
 // Copies of one server made within one second get folders "-2", "-3", ...
 constexpr int kMaxFolderTries = 100;
 constexpr std::uint64_t kMegabyte = std::uint64_t(1) << 20;
+// What one batch reads ahead at most: two batches' worth stay well inside
+// the cache of any host that runs a server.
+constexpr std::uint64_t kReadAheadBytes = 256 * kMegabyte;
 
 int Refuse(RestoreRequest& run, const std::string& message) {
   Output(run.output, "ERROR: " + message + "\r\n");
@@ -194,21 +197,23 @@ ListedChangeInfo ListedByPath(const std::vector<ChangeInfoListEntry>& entries) {
   return listed;
 }
 
-void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
+void CopyBatch(const Place& place, const std::vector<Database*>& batch) {
+  if (place.folder.empty()) return;
+  for (Database* db : batch) {
+    if (CreateDirectoryTree(WithBackslash(DirectoryOf(db->work))) != 1) {
+      db->failure = "the folder of " + db->work + " cannot be made";
+    } else if (DWORD error = platform::CopyFile(db->source, db->work, true)) {
+      db->failure = "it cannot be copied to " + db->work + ": " + SystemText(error);
+    }
+  }
+}
+
+void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice,
                 const ListedChangeInfo& listed, std::vector<Database*>& batch) {
   dbrestore::Choice recovery;
   recovery.moment = choice.completed;
   for (Database* db : batch) {
-    if (!place.folder.empty()) {
-      if (CreateDirectoryTree(WithBackslash(DirectoryOf(db->work))) != 1) {
-        db->failure = "the folder of " + db->work + " cannot be made";
-        continue;
-      }
-      if (DWORD error = platform::CopyFile(db->source, db->work, true)) {
-        db->failure = "it cannot be copied to " + db->work + ": " + SystemText(error);
-        continue;
-      }
-    }
+    if (!db->failure.empty()) continue;  // not copied
     const std::string file = MakeChangeInfoPath(choice.ledger, db->live);
     if (std::string why = CheckListed(choice, listed, file); !why.empty()) {
       db->failure = why;
@@ -239,6 +244,23 @@ void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Plac
   for (Database* db : batch) {
     if (db->failure.empty()) db->failure = ReadWhole(db->work, db->notes);
   }
+}
+
+void ReadAhead(const dbrestore::Choice& choice, const std::vector<Database*>& batch) noexcept {
+  try {
+    std::uint64_t left = kReadAheadBytes;
+    for (const Database* db : batch) {
+      if (left == 0) break;
+      left -= platform::ReadAheadFile(MakeChangeInfoPath(choice.ledger, db->live), left);
+      if (left > 0) left -= platform::ReadAheadFile(db->source, left);
+    }
+  } catch (...) {  // a hint that could not be given
+  }
+}
+
+void DropCopies(const Place& place, const std::vector<Database*>& batch) {
+  if (place.folder.empty()) return;
+  for (const Database* db : batch) (void)platform::DeleteFile(db->work);
 }
 
 }  // namespace ark::drill

@@ -52,11 +52,24 @@ int CheckFreeSpace(RestoreRequest& run, const dbrestore::Choice& choice, const P
 using ListedChangeInfo = std::map<std::string, std::uint64_t>;
 ListedChangeInfo ListedByPath(const std::vector<ChangeInfoListEntry>& entries);
 
-// A batch of databases taken through the drill: copied (without a clone),
-// their change information checked against change_info_list and applied,
+// Copies the batch's databases to the folder of copies (nothing in a
+// clone); a database that cannot be copied gets its failure. Safe beside
+// DrillBatch of another batch.
+void CopyBatch(const Place& place, const std::vector<Database*>& batch);
+// A batch of databases taken through the drill (those CopyBatch did not
+// fail): their change information checked against change_info_list and applied,
 // the logged ones recovered to the snapshot's time with new instance ids,
 // then each opened and every note read. Failures go to each database.
-void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice, const Place& place,
+void DrillBatch(RestoreRequest& run, const dbrestore::Choice& choice,
                 const ListedChangeInfo& listed, std::vector<Database*>& batch);
+
+// Starts reading the batch's databases and their change information into
+// the system's cache, up to a bound, without waiting for the disk. Safe
+// beside DrillBatch of another batch.
+void ReadAhead(const dbrestore::Choice& choice, const std::vector<Database*>& batch) noexcept;
+// Removes the batch's copies (nothing in a clone): once checked they are of
+// no more use, and removed before the system writes them back they cost
+// the disk nothing. The folders go with the folder of copies at the end.
+void DropCopies(const Place& place, const std::vector<Database*>& batch);
 
 }  // namespace ark::drill

@@ -157,4 +157,15 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   return ERROR_SUCCESS;
 }
 
+std::uint64_t ReadAheadFile(const std::string& path, std::uint64_t maxBytes) {
+  std::string host;
+  if (ToHostPath(path, host) != ERROR_SUCCESS) return 0;
+  kit::UniqueFd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  const std::uint64_t bytes = std::min<std::uint64_t>(std::uint64_t(st.st_size), maxBytes);
+  // The pages stay cached after the descriptor is closed.
+  return ::posix_fadvise(fd.get(), 0, off_t(bytes), POSIX_FADV_WILLNEED) == 0 ? bytes : 0;
+}
+
 }  // namespace platform

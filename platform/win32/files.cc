@@ -247,6 +247,10 @@ DWORD GetFileSize(const std::string& path, std::uint64_t& size) {
   return ERROR_SUCCESS;
 }
 
+// Windows takes no hint to read a closed file ahead; its cache manager
+// reads ahead of a file read in order.
+std::uint64_t ReadAheadFile(const std::string&, std::uint64_t) { return 0; }
+
 DWORD File::Open(const std::string& winPath, Mode mode) {
   std::string native;
   if (const DWORD err = ToHostPath(winPath, native); err != ERROR_SUCCESS) {

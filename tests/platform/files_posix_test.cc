@@ -78,6 +78,34 @@ TEST(FilesPosix, LinksStayInsideACopyKeepsTheExactTimeAndACutCopyLeavesNothing) 
 
 // What the calls of the portable tests do not reach: a read-only volume, a
 // failure without errno; and the texts Windows gives.
+// The runtime keys a database's state by its canonical path: every way of
+// naming one file gives the same path, a missing one an error.
+TEST(FilesPosix, CanonicalPathAndReadAhead) {
+  TempHostRoot root;
+  const fs::path d = root.D();
+  WriteHostFile(d / "Data" / "Mail" / "a.nsf", "12345");
+  ASSERT_EQ(::symlink((d / "Data" / "Mail").c_str(), (d / "Data" / "link").c_str()), 0);
+  ASSERT_EQ(::symlink((d / "Data" / "gone").c_str(), (d / "Data" / "dangling").c_str()), 0);
+  std::string real;
+  ASSERT_EQ(kit::CanonicalPath((d / "Data" / "Mail" / "a.nsf").string(), real), 0);
+  EXPECT_EQ(real, fs::canonical(d / "Data" / "Mail" / "a.nsf").string());
+  for (const fs::path& way : {d / "Data" / "link" / "a.nsf", d / "Data" / "Mail" / ".." / "Mail" / "." / "a.nsf"}) {
+    std::string got;
+    EXPECT_EQ(kit::CanonicalPath(way.string(), got), 0) << way;
+    EXPECT_EQ(got, real) << way;
+  }
+  std::string none = "unchanged";
+  EXPECT_EQ(kit::CanonicalPath((d / "Data" / "dangling").string(), none), ENOENT);
+  EXPECT_EQ(kit::CanonicalPath((d / "Data" / "Mail" / "a.nsf" / "x").string(), none), ENOTDIR);
+  EXPECT_EQ(none, "unchanged");
+
+  // A read-ahead hint counts the bytes it asked for, at most the file's.
+  EXPECT_EQ(ReadAheadFile("D:\\Data\\Mail\\a.nsf", 3), 3u);
+  EXPECT_EQ(ReadAheadFile("D:\\Data\\Mail\\a.nsf", 1000), 5u);
+  EXPECT_EQ(ReadAheadFile("D:\\Data\\Mail\\missing.nsf", 1000), 0u);
+  EXPECT_EQ(ReadAheadFile("D:\\Data\\Mail", 1000), 0u);
+}
+
 TEST(FilesPosix, ErrnoAndMessages) {
   EXPECT_EQ(kit::Win32FromErrno(EROFS), kit::ERROR_WRITE_PROTECT);
   EXPECT_EQ(kit::HresultFromErrno(0), HRESULT_FROM_WIN32(kit::ERROR_GEN_FAILURE));

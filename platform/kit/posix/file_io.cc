@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/kit/temp_file.h"
@@ -331,7 +332,33 @@ int RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str())
 
 int MakeTempDirectory(std::string& pattern) { return ::mkdtemp(pattern.data()) != nullptr ? 0 : errno; }
 
+namespace {
+
+// The name the kernel keeps for an open file: as realpath would give it,
+// links resolved, in one call. False when /proc is missing or the file was
+// deleted.
+bool NameOfOpen(int fd, std::string& out) {
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char target[PATH_MAX];
+  const ssize_t n = ::readlink(link, target, sizeof target);
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (n <= 0 || n >= ssize_t(sizeof target) || target[0] != '/') return false;
+  const std::string_view text(target, std::size_t(n));
+  if (text.size() >= kDeleted.size() && text.substr(text.size() - kDeleted.size()) == kDeleted) return false;
+  out.assign(text);
+  return true;
+}
+
+}  // namespace
+
 int CanonicalPath(const std::string& path, std::string& out) {
+  // realpath looks at every component of the path, which costs a deep path
+  // dozens of calls (and it is asked for each database a runtime opens);
+  // opening it and asking the kernel for its name costs three.
+  UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  if (NameOfOpen(fd.get(), out)) return 0;
   char canonical[PATH_MAX];
   if (::realpath(path.c_str(), canonical) == nullptr) return errno;
   out = canonical;
@@ -339,20 +366,7 @@ int CanonicalPath(const std::string& path, std::string& out) {
 }
 
 int CanonicalPathOfOpen(int fd, const std::string& path, std::string& out) {
-  // The link of an open file names it as realpath would, links resolved.
-  char link[32];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  char target[PATH_MAX];
-  const ssize_t n = ::readlink(link, target, sizeof target);
-  constexpr std::string_view kDeleted = " (deleted)";
-  if (n > 0 && n < ssize_t(sizeof target) && target[0] == '/') {
-    const std::string_view text(target, std::size_t(n));
-    if (text.size() < kDeleted.size() || text.substr(text.size() - kDeleted.size()) != kDeleted) {
-      out.assign(text);
-      return 0;
-    }
-  }
-  return CanonicalPath(path, out);
+  return NameOfOpen(fd, out) ? 0 : CanonicalPath(path, out);
 }
 
 std::uint64_t FileIdentity(int fd) {
