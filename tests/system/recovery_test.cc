@@ -77,7 +77,13 @@ const Row kRows[] = {
       ASSERT_EQ(host.Reports("backup").size(), 2u);
       EXPECT_TRUE(Says(host.LastReport("backup"),
                        {"Domino backup mode stop completed\r\n", ": Backup Completed for Server: srv1/Org\r\n"}));
-      EXPECT_TRUE(Says(host.ServiceOutput(), {"client went away"}));
+      // A send to a socket whose peer has closed succeeds until the peer's
+      // reset arrives, so the service notices the lost client either while
+      // it streams or at its next read of the connection.
+      const std::string service = host.ServiceOutput();
+      EXPECT_TRUE(service.find("client went away") != std::string::npos ||
+                  service.find("recv failed") != std::string::npos)
+          << service;
       EXPECT_EQ(host.Snapshots().size(), 2u);
     }},
     {"ClientGoneDuringRestore", [](SystemHost& host, const Snapshot&) {
