@@ -224,10 +224,10 @@ int PlanItems(RestoreRequest& run, const DatabaseRestoreRequest& request, const 
     item.target = inPlace ? item.live : TargetPath(data, folder, relative);
     item.temporary = TemporaryPath(item.target);
     if (inPlace && Exists(item.live)) item.keep = BeforeRestorePath(data, relative);
-    for (const std::string& taken : {inPlace ? item.keep : item.target, item.temporary}) {
-      if (!taken.empty() && Exists(taken)) {
-        return Refuse(run, taken + " exists already; a restore never overwrites a file.");
-      }
+    // A file under the temporary name is a dead run's unfinished copy,
+    // which the copy step removes.
+    if (const std::string& taken = inPlace ? item.keep : item.target; !taken.empty() && Exists(taken)) {
+      return Refuse(run, taken + " exists already; a restore never overwrites a file.");
     }
     item.bytes = SizeOf(item.source) + SizeOf(MakeChangeInfoPath(choice.ledger, item.live)) +
                  (item.keep.empty() ? 0 : SizeOf(item.live));

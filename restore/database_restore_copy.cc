@@ -186,6 +186,17 @@ void CopyOut(RestoreRequest& run, Choice& choice, Leftovers& leftovers) {
       item.failure = "its folder cannot be made: " + SystemText(error);
       continue;
     }
+    // A copy under the temporary name is what a run that died left: this
+    // run holds the operation lock, and an interrupted in-place restore that
+    // names it was finished before the copies began.
+    if (platform::GetFileAttributes(item.temporary) != INVALID_FILE_ATTRIBUTES) {
+      if (DWORD error = platform::DeleteFile(item.temporary)) {
+        item.failure = "the unfinished copy " + item.temporary + " that an interrupted restore left cannot be removed: " +
+                       SystemText(error);
+        continue;
+      }
+      Output(run.output, "Removed the unfinished copy " + item.temporary + " that an interrupted restore left.\r\n");
+    }
     if (DWORD error = platform::CopyFile(item.source, item.temporary, true)) {
       item.failure = "it cannot be copied to " + item.temporary + ": " + SystemText(error);
       continue;
