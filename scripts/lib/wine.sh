@@ -74,18 +74,47 @@ wine_session_start() {  # dir
 # manager holds its start-up lock, and any other start waits 3 s for it and
 # then fails with 1055 (ERROR_SERVICE_DATABASE_LOCKED). Started here, no start
 # is pending behind a later step's back.
+#
+# A start that sc reports as done can still end with RpcSs stopped (seen once
+# on a fresh, loaded machine, with no evidence kept), and a start that COM
+# began can fail the same way; so RpcSs is started again each time it is seen
+# stopped, at most once every 10 s, each start keeping its evidence, and every
+# state seen is written to DIR/rpcss-states.log.
 wine_session_services() {  # dir
-  local started
+  local started state last_start=0 starts=0 now
   started=$(date +%s)
-  until [ -n "$(service_state RpcSs)" ]; do
-    if [ $(($(date +%s) - started)) -gt 120 ]; then
-      { echo "the service control manager does not answer after 120 s; the Wine processes:"; wine_processes; } >&2
+  : >"$1/rpcss-states.log"
+  : >"$1/rpcss-starts.log"
+  while state=$(service_state RpcSs); [ "$state" != RUNNING ]; do
+    now=$(date +%s)
+    echo "$((now - started)) s: ${state:-no answer}" >>"$1/rpcss-states.log"
+    if [ $((now - started)) -gt 120 ]; then
+      {
+        echo "RpcSs is not RUNNING after 120 s (state: ${state:-no answer from the service control manager}; $starts starts)"
+        echo "the states seen ($1/rpcss-states.log):"
+        uniq -c -f 2 "$1/rpcss-states.log" | tail -20 | sed 's/^/  /'
+        echo "the starts that failed ($1/rpcss-starts.log):"
+        tail -40 "$1/rpcss-starts.log" | sed 's/^/  /'
+        echo "what each start printed, and its errors (DIR/sc-rpcss-N.*):"
+        for f in "$1"/sc-rpcss-*.out; do
+          [ -e "$f" ] || continue
+          echo "  $f: $(tr -d '\r' <"$f" | awk '$1 == "STATE" { s = $4 } /^exit status/ { e = $0 } END { print s ", " e }')"
+          grep -a 'err:' "${f%.out}.wine.log" | tail -5 | sed 's/^/    /'
+        done
+        echo "the session's errors ($1/wine-session.log):"
+        grep -a 'err:' "$1/wine-session.log" | tail -20 | sed 's/^/  /'
+        echo "the Wine processes:"
+        wine_processes | sed 's/^/  /'
+      } >&2
       return 1
+    fi
+    if [ "$state" = STOPPED ] && [ $((now - last_start)) -ge 10 ]; then
+      starts=$((starts + 1))
+      last_start=$now
+      # A start that fails (the lock of another start, or RpcSs started by
+      # COM in between) is looked at again on the next turn.
+      sc_checked "rpcss-$starts" "$1" start RpcSs 2>>"$1/rpcss-starts.log" || true
     fi
     sleep 0.2
   done
-  if [ "$(service_state RpcSs)" = STOPPED ]; then
-    sc_checked rpcss "$1" start RpcSs || return 1
-  fi
-  wait_for_state RpcSs RUNNING 120 >/dev/null
 }
