@@ -140,6 +140,7 @@ int FinishInterruptedRestore(RestoreRequest& request, RestoreJournalKeeper& keep
   // The journal goes before the folder it names; a volume that the revert
   // left half restored keeps one until a restore has reverted it again.
   const std::string keptFolder = journal.keptLogs;
+  const std::size_t copiedLogs = journal.copiedLogs.size();
   journal.step = RestoreStep::LogsPutBack;
   journal.keptLogs.clear();
   journal.copiedLogs.clear();
@@ -157,8 +158,8 @@ int FinishInterruptedRestore(RestoreRequest& request, RestoreJournalKeeper& keep
   }
   std::string did = reverted ? "Its volume revert had started; this restore reverts the volume again.\r\n"
                              : "It had not changed the volume.\r\n";
-  if (!journal.copiedLogs.empty()) {
-    did += "Removed the " + std::to_string(journal.copiedLogs.size()) +
+  if (copiedLogs != 0) {
+    did += "Removed the " + std::to_string(copiedLogs) +
            " archived logs it had copied into the active log directory.\r\n";
   }
   Output(request.output, did + "The interrupted restore is finished; going on with this one.\r\n");

@@ -132,6 +132,26 @@ TEST_F(RestoreRunTest, UpToTheMinuteRunRestoresAppliesRecoversAndCleansUp) {
   EXPECT_EQ(events[0].strings, (Names{"UP TO THE MINUTE", kSnapshotName, "srv1/Org"}));
 }
 
+// A run that died in recovery left the archived logs it had copied in: the
+// next run removes them, says what it found and did, and restores.
+TEST_F(RestoreRunTest, AnInterruptedRunsCopiedLogsGoFirst) {
+  const std::string copied = "E:\\Logs\\S0000039.TXN";
+  WriteHostFile(host.Drive('E', "Logs/S0000039.TXN"), "copied by the dead run");
+  ASSERT_EQ(WriteRestoreJournal("L:\\ArkLedger\\$restore_journal\\srv1",
+                                {"srv1/Org", kSnapshotName, "UP TO THE MINUTE", "t", "E:\\Logs", "",
+                                 RestoreStep::Recovering, {copied}, {}, {}, {}}),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(InOrder(Run(), {"Found an interrupted restore:\r\n",
+                              "Its volume revert had started; this restore reverts the volume again.\r\n"
+                              "Removed the 1 archived logs it had copied into the active log directory.\r\n"
+                              "The interrupted restore is finished; going on with this one.\r\n",
+                              "Recovered 1 databases\n"}));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(logsDuringRecovery, (Names{"S0000040.TXN=forty", "S0000041.TXN=forty-one"}));
+  EXPECT_TRUE(ActiveLogs().empty());
+  EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")));
+}
+
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   request.pointInTime = 1;
   WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");
