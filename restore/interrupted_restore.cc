@@ -27,7 +27,19 @@ int PrintAndFail(RestoreRequest& request, std::string& errorText, const std::str
 
 }  // namespace
 
-DWORD RestoreJournalKeeper::Write() { return WriteRestoreJournal(path_, journal_); }
+DWORD RestoreJournalKeeper::Write() {
+  // A volume that an interrupted run left half restored stays marked as
+  // such until this run's own revert starts: a crash before that must not
+  // make the next run take the volume for untouched. The archived logs this
+  // run copied in are named for that run to remove; a folder of kept logs
+  // still being filled is not (the live logs are still in their place).
+  if (halfRestored_ && journal_.step < RestoreStep::Reverting) {
+    RestoreJournal marked = *halfRestored_;
+    marked.copiedLogs = journal_.copiedLogs;
+    return WriteRestoreJournal(path_, marked);
+  }
+  return WriteRestoreJournal(path_, journal_);
+}
 
 int RestoreJournalKeeper::Begin(const std::string& kind, std::string& errorText) {
   const DominoServerInfo& server = request_.server;

@@ -38,7 +38,8 @@ class RestoreJournalKeeper {
   // refusing until a restore has reverted the volume.
   void End();
   // The journal (at path) of an interrupted run whose revert had started and
-  // whose logs are back in place.
+  // whose logs are back in place. Until this run's own revert starts, what
+  // it writes keeps that journal's step (with this run's copied logs).
   void TakeOver(const std::string& path, const RestoreJournal& interrupted);
 
  private:

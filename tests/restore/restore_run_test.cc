@@ -152,6 +152,36 @@ TEST_F(RestoreRunTest, AnInterruptedRunsCopiedLogsGoFirst) {
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")));
 }
 
+// A run that takes over a volume an interrupted run left half restored and
+// dies before its own revert starts (copying logs, keeping them aside) must
+// leave a journal that still says the revert had started: else the next run
+// takes the volume for untouched, and a refusal of that run unmarks it.
+TEST_F(RestoreRunTest, ATakenOverVolumeStaysMarkedUntilItsOwnRevertStarts) {
+  LogsBelowTheDataDirectory();
+  const std::string journalPath = "L:\\ArkLedger\\$restore_journal\\srv1";
+  ASSERT_EQ(WriteRestoreJournal(journalPath, {"srv1/Org", kSnapshotName, "UP TO THE MINUTE", "t",
+                                              "D:\\Domino\\Data\\logdir", "", RestoreStep::LogsPutBack,
+                                              {}, {}, {}, {}}),
+            ERROR_SUCCESS);
+  std::vector<std::string> stepsSeen;
+  seam_.stepReached = [&](std::string_view step) {
+    if (step != "keeping-logs" && step != "logs-kept") return;
+    RestoreJournal left;
+    ASSERT_EQ(ReadRestoreJournal(journalPath, left), ERROR_SUCCESS) << step;
+    // What the next run would find, had this one died here.
+    EXPECT_GE(left.step, RestoreStep::Reverting) << step << ": " << RestoreStepText(left.step);
+    EXPECT_EQ(left.keptLogs, "") << step;  // a folder still being filled is never put back
+    EXPECT_EQ(left.copiedLogs, (Names{"D:\\Domino\\Data\\logdir\\S0000040.TXN",
+                                      "D:\\Domino\\Data\\logdir\\S0000041.TXN"}))
+        << step;
+    stepsSeen.emplace_back(step);
+  };
+  const std::string text = Run();
+  EXPECT_EQ(stepsSeen, (Names{"keeping-logs", "logs-kept"})) << text;
+  EXPECT_EQ(result, 0) << text;
+  EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")));
+}
+
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   request.pointInTime = 1;
   WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");

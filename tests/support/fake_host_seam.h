@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/host_seam.h"
@@ -18,6 +19,8 @@ class FakeHostSeam : public platform::HostSeam {
   std::function<bool(const std::string& driveLetter, std::uint32_t& megabytes)> freeDiskMegabytes;
   // The time in UTC, when set.
   std::function<void(FILETIME& now)> now;
+  // Told each step a run reaches (where a crash test would end it), when set.
+  std::function<void(std::string_view step)> stepReached;
 
   bool IsProcessRunning(const std::vector<std::string>& names) override {
     return isDominoRunning ? isDominoRunning() : HostSeam::IsProcessRunning(names);
@@ -30,6 +33,9 @@ class FakeHostSeam : public platform::HostSeam {
     return ERROR_SUCCESS;
   }
   void GetSystemTimeAsFileTime(FILETIME& out) override { now ? now(out) : HostSeam::GetSystemTimeAsFileTime(out); }
+  void StepReached(std::string_view step) override {
+    if (stepReached) stepReached(step);
+  }
 
  private:
   platform::HostSeamOverride installed_{*this};
