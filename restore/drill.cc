@@ -231,9 +231,11 @@ std::int32_t PerformDrill(DrillRequest& request) {
       ending = "WARNING: The folder " + r.place.folder + " could not be removed.\r\n";
       removed = false;
     } else {
-      // <base>\<server> and, below the ArkLedger root, $drill go when nothing else is in them.
+      // <base>\<server> and, below the ArkLedger root, $drill go when nothing
+      // else is in them; a scratch folder the request named stays.
       std::string parent = r.place.folder;
-      for (int level = 0; level < 2 && parent.find_last_of('\\') != std::string::npos; ++level) {
+      const int levels = request.scratch.empty() ? 2 : 1;
+      for (int level = 0; level < levels && parent.find_last_of('\\') != std::string::npos; ++level) {
         parent.resize(parent.find_last_of('\\'));
         if (platform::RemoveDirectory(parent) != ERROR_SUCCESS) break;
       }

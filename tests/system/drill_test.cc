@@ -3,7 +3,8 @@
 // without reflinks: copies below the ArkLedger root): a sound snapshot
 // passes and counts every database; a damaged page in the snapshot store
 // and a missing change-information file fail their databases alone; a
-// scratch folder on the data volume is refused; nothing is left behind
+// scratch folder on the data volume is refused, one elsewhere stays (emptied);
+// nothing is left behind
 // unless kept, also after a drill that was killed; the live databases never
 // change.
 #include <algorithm>
@@ -26,6 +27,7 @@ struct Row {
   std::vector<std::string> says;  // "N" stands for the number of databases, "M" for one less
   const char* damage = "";        // "page": names.nsf page 2 in the store; "dat": mail\user1.nsf.dat gone
   const char* killedAt = "";      // a drill before it died at this step, leaving its clone or copies
+  const char* scratch = "";       // a folder there before the drill, which stays (emptied)
 };
 
 const Row kRows[] = {
@@ -39,6 +41,8 @@ const Row kRows[] = {
     {"missing_change_info", {}, 1, {"mail\\user1.nsf: change information missing", "DRILL FAILED: M of N"}, "dat"},
     {"after_a_killed_drill", {}, 0,
      {"that an interrupted drill of this server left.\r\n", "DRILL PASSED: N of N"}, "", "drill-working"},
+    {"scratch", {"--scratch", "L:\\scratch"}, 0, {"Working in copies in L:\\scratch\\srv1\\", "DRILL PASSED: N of N"},
+     "", "", "L:\\scratch"},
     {"scratch_on_data_volume", {"--scratch", "D:\\drill"}, 1,
      {"ERROR: The scratch folder \"D:\\drill\" is refused: it lies on the data volume D:", "DRILL FAILED: 0 of 0"}},
 };
@@ -105,6 +109,7 @@ TEST_P(SystemDrill, ProvesASnapshotAndNamesEachFailingDatabase) {
       ASSERT_TRUE(host.StartService());
       ASSERT_NE(Tree(scratch).size() + Tree(clones).size(), 0u);
     }
+    if (*row.scratch != '\0') fs::create_directories(host.HostPath(row.scratch));
     std::vector<std::string> args = {"drill", host.server};
     for (const std::string& arg : row.args) args.insert(arg == "--json" ? args.begin() : args.end(), arg);
     const Result run = host.Ctl(args);
@@ -115,6 +120,10 @@ TEST_P(SystemDrill, ProvesASnapshotAndNamesEachFailingDatabase) {
     WriteHostFile(page, pageBytes);
     WriteHostFile(dat, datBytes);
     // Nothing left behind but what --keep kept, which the run names.
+    if (*row.scratch != '\0') {
+      EXPECT_TRUE(fs::is_directory(host.HostPath(row.scratch)));
+      EXPECT_EQ(Tree(host.HostPath(row.scratch)), std::set<std::string>{});
+    }
     std::set<std::string> left = Tree(scratch), cloned = Tree(clones);
     left.insert(cloned.begin(), cloned.end());
     const bool kept = run.out.find("The drill's databases are kept in ") != std::string::npos;
