@@ -33,6 +33,13 @@ std::string OnlineAndOpens(const std::string& live) {
 std::string DatabaseJournal::Begin(const std::string& live, const std::string& kept, const std::string& restored) {
   std::string path;
   if (RestoreJournalPath(run_.server, path) != 0) return "CHANGE_INFO_DIR is not set";
+  // The server has one journal: one that is there now was left by a database
+  // of this run that could not be brought back, and stays for the next run.
+  RestoreJournal left;
+  if (ReadRestoreJournal(path, left) != ERROR_FILE_NOT_FOUND) {
+    return "the restore journal " + path + " still names " + (left.database.empty() ? path : left.database) +
+           ", which the next restore of the server brings back";
+  }
   journal_.server = run_.server.serverName;
   journal_.snapshot = run_.snapshot.name;
   journal_.kind = kSingleDatabaseKind;

@@ -21,7 +21,8 @@ class DatabaseJournal {
   DatabaseJournal(const DatabaseJournal&) = delete;
   DatabaseJournal& operator=(const DatabaseJournal&) = delete;
   // Written, flushed, before the live database goes offline: "" or why it
-  // cannot be (the database must then not go offline).
+  // cannot be (the database must then not go offline), also when a journal
+  // is there already (one a database that could not be brought back left).
   std::string Begin(const std::string& live, const std::string& kept, const std::string& restored);
   // The restored copy is in the live database's place.
   void Replaced();

@@ -119,6 +119,54 @@ const Replacement kReplacements[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, InPlaceTest, ::testing::ValuesIn(kReplacements),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A database that could not be put back keeps its journal for the next run:
+// a later database of the same run is not replaced over it (the journal has
+// room for one), so that the next restore still finds the first offline.
+TEST(DatabaseRestoreTest, AJournalThatMustStayIsNeverWrittenOverByTheNextDatabase) {
+  RestoreHost host;
+  ::testing::NiceMock<IdleDominoApi> domino;
+  ON_CALL(domino, GetChangeInfo(_, _, _, _, _, _)).WillByDefault([](DBHANDLE, DWORD, DWORD, void*, DWORD, DWORD* n) {
+    *n = 0;
+    return STATUS(0);
+  });
+  ON_CALL(domino, TakeDatabaseOffline(_, _, _)).WillByDefault([&](const char* path, DWORD, DWORD) {
+    const std::string live = path;  // its file goes, as a server lets it go
+    std::filesystem::remove(host.Drive('D', "Domino/Data/" + live.substr(live.rfind('\\') + 1)));
+    return STATUS(0);
+  });
+  int onlineCalls = 0;  // a.nsf: online refused, then its put-back refused
+  ON_CALL(domino, BringDatabaseOnline(_, _)).WillByDefault([&](const char*, DWORD) {
+    return ++onlineCalls <= 2 ? STATUS(0x0124) : STATUS(0);
+  });
+  RestoreRequest run;
+  run.server = MakeRequest(0).server;
+  DatabaseRestoreRequest request;
+  request.placement = kPlaceInPlace;
+  dbrestore::Choice choice;
+  const std::string d = "D:\\Domino\\Data\\";
+  for (const std::string name : {"a", "b"}) {
+    WriteHostFile(host.Drive('D', "Domino/Data/" + name + ".nsf"), "live " + name);
+    WriteHostFile(host.Drive('D', "Domino/Data/" + name + ".ark-restoring.nsf"), "restored " + name);
+    dbrestore::Item& item = choice.items.emplace_back();
+    item.relative = name + ".nsf";
+    item.live = item.target = d + name + ".nsf";
+    item.temporary = d + name + ".ark-restoring.nsf";
+    item.keep = d + "restore\\" + name + "-before-restore.nsf";
+  }
+  {
+    dbrestore::Leftovers leftovers;
+    for (const dbrestore::Item& item : choice.items) leftovers.Add(item.temporary);
+    dbrestore::PlaceCopies(run, request, choice, leftovers);
+  }
+  EXPECT_TRUE(Has(choice.items[0].failure, "the next restore of the server tries again")) << choice.items[0].failure;
+  EXPECT_TRUE(Has(choice.items[1].failure, "; the live database was not changed")) << choice.items[1].failure;
+  EXPECT_EQ(ReadHostFile(host.Drive('D', "Domino/Data/b.nsf")), "live b");
+  RestoreJournal journal;
+  ASSERT_EQ(ReadRestoreJournal("L:\\ArkLedger\\$restore_journal\\srv1", journal), ERROR_SUCCESS);
+  EXPECT_EQ(journal.database, d + "a.nsf");
+  EXPECT_EQ(journal.keptDatabase, d + "restore\\a-before-restore.nsf");
+}
+
 // What a killed in-place restore left (the files of the live path, the
 // restored copy and the kept copy), and what the next run makes of it.
 struct Leftover {
