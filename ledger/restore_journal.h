@@ -20,7 +20,8 @@
 //                  (one line each; removed again by the run that finishes)
 //   database=      SINGLE DATABASE in place: the live database's path
 //   kept_database= its copy kept before it went offline (-before-restore)
-//   restored_copy= the restored copy under its temporary name
+//   restored_copy= the restored copy under its temporary name (empty once
+//                  the kept copy is going back in its place)
 // Lines with other keys are ignored.
 #pragma once
 

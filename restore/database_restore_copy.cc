@@ -152,6 +152,7 @@ void ReplaceLive(RestoreRequest& run, Item& item, Leftovers& leftovers) {
     if (failed.empty()) journal.End();
     return;
   }
+  journal.PuttingBack();
   if (std::string why = PutBack(item); !why.empty()) {
     leftovers.Keep(item.keep);
     item.failure = failed + "; the live database could not be put back (" + why + "): it is kept as " + item.keep +

@@ -62,6 +62,17 @@ void DatabaseJournal::Replaced() {
   (void)WriteRestoreJournal(path_, journal_);  // the files tell the next run as much
 }
 
+void DatabaseJournal::PuttingBack() {
+  if (path_.empty()) return;
+  journal_.restoredCopy.clear();
+  // Unwritten, the journal still names the restored copy, and a next run
+  // that finds the kept copy online in its place would call it restored.
+  if (const DWORD error = WriteRestoreJournal(path_, journal_); error != ERROR_SUCCESS) {
+    Output(run_.output, "WARNING: The restore journal " + path_ + " could not be written:\r\n" + SystemText(error) +
+                            "\r\n");
+  }
+}
+
 void DatabaseJournal::End() {
   if (path_.empty()) return;
   if (const DWORD error = RemoveRestoreJournal(path_); error != ERROR_SUCCESS) {
@@ -87,7 +98,17 @@ int FinishInterruptedDatabaseRestore(RestoreRequest& run, const std::string& pat
   };
   std::string did;
   bool keptBack = false;
-  if (!Exists(live)) {
+  if (restored.empty()) {
+    // No restored copy named: the run was putting the kept copy back. It
+    // goes back whole, over whatever that run left in its place.
+    if (!Exists(kept)) return fail("its kept copy is missing");
+    if (Exists(live)) {
+      if (const DWORD error = platform::DeleteFile(live)) return fail(SystemText(error));
+    }
+    if (const DWORD error = platform::CopyFile(kept, live, true)) return fail(SystemText(error));
+    keptBack = true;
+    did = "The database " + live + " was being put back as it was; its kept copy went back.\r\n";
+  } else if (!Exists(live)) {
     if (Exists(restored)) {
       if (const DWORD error = platform::MoveFile(restored, live)) return fail(SystemText(error));
       did = "The database " + live + " was offline without its file; the restored copy took its place.\r\n";

@@ -26,6 +26,9 @@ class DatabaseJournal {
   std::string Begin(const std::string& live, const std::string& kept, const std::string& restored);
   // The restored copy is in the live database's place.
   void Replaced();
+  // The kept copy goes back in its place: the journal names no restored copy
+  // any more, so that the next run never takes what it finds there for one.
+  void PuttingBack();
   // The database is online again: the journal goes. A run that could not
   // bring it back does not call it, and the journal stays for the next run.
   void End();
@@ -41,7 +44,8 @@ bool IsDatabaseJournal(const RestoreJournal& journal);
 
 // Finishes the in-place restore of one database that the journal at path
 // names: when the live path holds no database, the restored copy takes its
-// place if it is there, else the kept copy goes back; the database is
+// place if it is there, else the kept copy goes back (and always when the
+// journal names no restored copy: the run was putting the kept one back); the database is
 // brought online and must open (else the kept copy goes back and is tried);
 // a restored copy that never took its place is removed, and the kept copy
 // when it went back. Says what it found and did; the journal goes. 0, or -1

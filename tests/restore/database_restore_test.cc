@@ -104,7 +104,17 @@ TEST_P(InPlaceTest, LeavesTheLiveDatabaseAsItWasOrReplaced) {
   if (row.kept) left.insert(left.end(), {"restore/", "restore/a-before-restore.nsf=live"});
   EXPECT_EQ(snaptest::Listing(host.Drive('D', "Domino/Data")), left);
   // The journal names an offline database to the next run only while it is not back.
-  EXPECT_EQ(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")), row.kept && !row.failure.empty());
+  const std::string journalPath = "L:\\ArkLedger\\$restore_journal\\srv1";
+  RestoreJournal journal;
+  const bool journalLeft = ReadRestoreJournal(journalPath, journal) == ERROR_SUCCESS;
+  EXPECT_EQ(journalLeft, row.kept && !row.failure.empty());
+  if (journalLeft) {  // the next run says what is in place: the database as it was
+    std::string errorText;
+    EXPECT_EQ(FinishInterruptedDatabaseRestore(run, journalPath, journal, errorText), 0) << errorText;
+    EXPECT_TRUE(Has(run.output.accumulated, "The database is online as it was before that restore.\r\n"))
+        << run.output.accumulated;
+    EXPECT_EQ(snaptest::Listing(host.Drive('D', "Domino/Data")), (Names{"a.nsf=live", "restore/"}));
+  }
 }
 
 const Replacement kReplacements[] = {
@@ -175,6 +185,7 @@ struct Leftover {
   const char* after;                   // a.nsf afterwards
   bool keptStays;
   const char* says;
+  bool puttingBack = false;            // the journal names no restored copy: the kept one was going back
 };
 void PrintTo(const Leftover& row, std::ostream* os) { *os << row.name; }
 
@@ -195,7 +206,8 @@ TEST_P(InterruptedInPlaceTest, BringsTheDatabaseBackOnlineAndOpening) {
   const std::string path = "L:\\ArkLedger\\$restore_journal\\srv1";
   const std::string d = "D:\\Domino\\Data\\";
   RestoreJournal journal{"srv1/Org", kSnapshotName, kSingleDatabaseKind, "t", "E:\\Logs", "", RestoreStep::DatabaseOffline,
-                         {}, d + "a.nsf", d + "restore\\a-before-restore.nsf", d + "a.ark-restoring.nsf"};
+                         {}, d + "a.nsf", d + "restore\\a-before-restore.nsf",
+                         row.puttingBack ? "" : d + "a.ark-restoring.nsf"};
   ASSERT_EQ(WriteRestoreJournal(path, journal), ERROR_SUCCESS);
   std::string errorText;
   EXPECT_EQ(FinishInterruptedDatabaseRestore(run, path, journal, errorText), 0) << errorText;
@@ -214,6 +226,8 @@ const Leftover kLeftovers[] = {
     {"NotReplaced", "live", "restored", 0, "live", true, "had not been replaced.\r\n"},
     {"Replaced", "restored", "", 0, "restored", true, "had been replaced by the restored copy.\r\n"},
     {"PartialInItsPlace", "resto", "", 0x0103, "kept", false, "); its kept copy went back.\r\n"},
+    // Died putting the kept copy back, before the restored copy in its place went.
+    {"PuttingBack", "restored", "", 0, "kept", false, "was being put back as it was; its kept copy went back.\r\n", true},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, InterruptedInPlaceTest, ::testing::ValuesIn(kLeftovers),
                          [](const auto& info) { return std::string(info.param.name); });
