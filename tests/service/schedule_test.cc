@@ -55,6 +55,12 @@ const Step kSteps[] = {
     {{"add", "srv3", "--hourly", "--every", "2h"}, 2, {"excludes"}, {{"ark-backup-srv3.timer", ""}}},
     {{"add", "srv3", "--hourly", "--keep", "all"}, 2, {"--keep takes a number"}, {{"ark-backup-srv3.timer", ""}}},
     {{"add", "srv3", "--hourly", "--wait-lock", "a while"}, 2, {"--wait-lock takes a duration"}, {}},
+    // What backup --keep refuses, and a name without a short name.
+    {{"add", "srv3", "--hourly", "--keep", "4294967296"}, 2, {"--keep takes a number"}, {{"ark-backup-srv3.timer", ""}}},
+    {{"add", "/Org", "--hourly"}, 2, {"give the server's name"}, {{"ark-backup-.timer", ""}}},
+    // An ID given is written as a short name: no blank or separator in a file name.
+    {{"add", "ark-backup-Big Mail/x", "--hourly"}, 0, {"ark-backup-big_mail_x: "}, {{"ark-backup-big_mail_x.timer", "OnCalendar"}}},
+    {{"remove", "ark-backup-Big Mail/x"}, 0, {"ark-backup-big_mail_x: removed"}, {{"ark-backup-big_mail_x.timer", ""}}},
     {{"list"},
      0,
      {"ark-backup-mail_1__x  *-*-* *:00/15:00\n", "ark-backup-srv1  *-*-* 00/6:00:00\n", "ark-backup-srv2"}},
