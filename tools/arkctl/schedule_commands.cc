@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/scheduler.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/duration.h"
@@ -52,9 +53,11 @@ void Add(const CtlContext& context, const ScheduleArgs& args) {
   const ScheduledBackup backup{args.server, context.host, context.port, args.waitLock, args.keep, args.verify,
                                args.extra};
   task.command = ScheduledCommand(platform::CurrentProgramPath(), backup);
-  // The run's event goes to the event log of the host root the service uses.
+  // The run's event goes to the event log of the host root the service uses;
+  // a relative ARK_ROOT is written whole, since the run starts elsewhere.
   const char* root = std::getenv("ARK_ROOT");
-  task.environment.push_back(std::string("ARK_ROOT=") + (root != nullptr && *root != '\0' ? root : "/var/lib/ark"));
+  task.environment.push_back("ARK_ROOT=" + (root != nullptr && *root != '\0' ? platform::HostRoot()
+                                                                               : std::string("/var/lib/ark")));
   std::string note;
   if (!platform::CreateScheduledTask(args.where, task, &note, &error))
     throw CtlError(kExitServiceRefused, "schedule add: " + task.name + ": " + error);
