@@ -51,6 +51,7 @@ struct Script {
   bool up = true;  // false: no service listens
   int busyBackups = 0;  // backups answered "in progress" before one runs
   bool servers = true;  // false: discovery finds no Domino server
+  std::string srv2 = "srv2";  // the common name of the second server
   bool listGarbage = false;  // the report list claims 2^32-1 names, then ends the session
 };
 
@@ -62,7 +63,14 @@ struct Row {
   std::string ran = "";               // the scripted commands that ran, in order
   std::string gone = "";              // a file of the host that must be gone after
   std::string logged = "";            // a text of the host's event log (Logs/Application.log)
+  std::pair<std::string, std::string> wrote = {};  // a file of the host and a text it holds
 };
+
+// $HOST in a command line: the host root.
+std::string WithHost(std::string arg, const fs::path& host) {
+  if (const std::size_t at = arg.find("$HOST"); at != std::string::npos) arg.replace(at, 5, host.string());
+  return arg;
+}
 
 // A scripted run: streams its lines as a report of type, noted in ran.
 void Stream(platform::SOCKET client, const char* type, const std::vector<std::string>& lines, std::string& ran) {
@@ -83,7 +91,7 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
     srv1.snapshots[0].displayText.Set("3/2/2003 9:05:00");
     srv1.snapshots[1].name = kOlder;
     srv1.snapshots[1].displayText.Set("3/1/2003 8:00:00");
-    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, ServerRecord("srv2", "D:\\Domino\\Data2")});
+    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, ServerRecord(script.srv2, "D:\\Domino\\Data2")});
     return true;
   });
   if (script.listGarbage) {
@@ -210,6 +218,15 @@ const Row kRows[] = {
     {{"--json", "health"}, {.servers = false}, 1, {"{\"healthy\": false, \"maxAgeSeconds\": 93600, \"servers\": []}",
                                                    "the host has no Domino server"}},
     {{"health", "srv1"}, {.listGarbage = true}, 3, {"conversation with the service"}},
+    // Prometheus' labels are UTF-8 (a byte of the ANSI code page is not).
+    {{"health", "m\xE4il", "--prometheus", "$HOST/ark.prom"},
+     {.srv2 = "M\xE4il"},
+     1,
+     {"M\xE4il/Org: UNHEALTHY"},
+     "",
+     "",
+     "",
+     {"ark.prom", "ark_server_healthy{server=\"M\xEF\xBF\xBDil/Org\"} 0\n"}},
     {{"health", "srv1"},
      {.verifyEnd = std::string(kRecent) + kFine + "ArkLedger drive L: has 99999999999999999999999 MiB free.\r\n"},
      1,
@@ -243,7 +260,7 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
   std::vector<std::string> args = {"--io-timeout", "30", "--port",
                                    std::to_string(platform::LocalPort(service->listener.get()))};
   if (!row.script.up) service.reset();  // the port closed
-  args.insert(args.end(), row.argv.begin(), row.argv.end());
+  for (const std::string& arg : row.argv) args.push_back(WithHost(arg, host.path()));
   ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
   const std::string output = arkctl.ReadAll();
   EXPECT_EQ(arkctl.Wait(), row.exitCode) << output;
@@ -258,6 +275,10 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
     EXPECT_NE(ReadHostFile(events).find(row.logged), std::string::npos) << row.logged;
   }
   EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
+  if (!row.wrote.first.empty()) {
+    EXPECT_NE(ReadHostFile(host.path() / row.wrote.first).find(row.wrote.second), std::string::npos)
+        << row.wrote.second;
+  }
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Arkctl, ::testing::Range<std::size_t>(0, std::size(kRows)));
 

@@ -9,8 +9,12 @@ namespace ark {
 namespace {
 
 std::string Label(const std::string& text) {
+  // The exposition format is UTF-8, and one bad byte loses the whole file:
+  // text that is not (the ANSI code page) gets U+FFFD, as in --json.
+  const std::string utf8 =
+      Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();
   std::string out;
-  for (char c : text) {
+  for (char c : utf8) {
     if (c == '\\' || c == '"') out += '\\';
     if (c == '\n') {
       out += "\\n";
