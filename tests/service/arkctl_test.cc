@@ -12,6 +12,7 @@
 #include "common/records.h"
 #include "net/command.h"
 #include "net/io_timeout.h"
+#include "net/report_commands.h"
 #include "net/session.h"
 #include "net/streaming.h"
 #include "net/wire.h"
@@ -49,6 +50,9 @@ struct Script {
   std::string drillEnd = "DRILL PASSED: 2 of 2 databases restored and sound in 0.1 s\r\n";
   bool up = true;  // false: no service listens
   int busyBackups = 0;  // backups answered "in progress" before one runs
+  bool servers = true;  // false: discovery finds no Domino server
+  std::string srv2 = "srv2";  // the common name of the second server
+  bool listGarbage = false;  // the report list claims 2^32-1 names, then ends the session
 };
 
 struct Row {
@@ -59,7 +63,14 @@ struct Row {
   std::string ran = "";               // the scripted commands that ran, in order
   std::string gone = "";              // a file of the host that must be gone after
   std::string logged = "";            // a text of the host's event log (Logs/Application.log)
+  std::pair<std::string, std::string> wrote = {};  // a file of the host and a text it holds
 };
+
+// $HOST in a command line: the host root.
+std::string WithHost(std::string arg, const fs::path& host) {
+  if (const std::size_t at = arg.find("$HOST"); at != std::string::npos) arg.replace(at, 5, host.string());
+  return arg;
+}
 
 // A scripted run: streams its lines as a report of type, noted in ran.
 void Stream(platform::SOCKET client, const char* type, const std::vector<std::string>& lines, std::string& ran) {
@@ -71,17 +82,27 @@ void Stream(platform::SOCKET client, const char* type, const std::vector<std::st
 }
 
 void RegisterScript(const Script& script, std::string& ran, int& busy) {
-  RegisterCommand(CommandCode::DiscoverServers, [](platform::SOCKET client, Command&) {
+  RegisterCommand(CommandCode::DiscoverServers, [&script](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    if (!script.servers) return SendDiscoveryReplyTail(client, 0, true, "ARKHOST", {}), true;
     DominoServerInfo srv1 = ServerRecord("srv1", "D:\\Domino\\Data");
     srv1.snapshots.resize(2);
     srv1.snapshots[0].name = kRecent;
     srv1.snapshots[0].displayText.Set("3/2/2003 9:05:00");
     srv1.snapshots[1].name = kOlder;
     srv1.snapshots[1].displayText.Set("3/1/2003 8:00:00");
-    SendByte(client, 1);
-    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, ServerRecord("srv2", "D:\\Domino\\Data2")});
+    SendDiscoveryReplyTail(client, 2, true, "ARKHOST", {srv1, ServerRecord(script.srv2, "D:\\Domino\\Data2")});
     return true;
   });
+  if (script.listGarbage) {
+    RegisterCommand(CommandCode::ListReports, [](platform::SOCKET client, Command&) {
+      SendByte(client, 1);
+      SendU32(client, 0xFFFFFFFFu);
+      return false;
+    });
+  } else {
+    RegisterCommand(CommandCode::ListReports, HandleListReports);
+  }
   RegisterCommand(CommandCode::RunBackup, [&ran, &busy](platform::SOCKET client, Command&) {
     SendByte(client, 1);
     BackupRequest request;
@@ -160,6 +181,9 @@ const Row kRows[] = {
      "Backup",
      "",
      "Error category 1 event 0x4000006C arksvc: The backup of the Domino server srv1 failed: the scheduled run failed"},
+    // A wait too long for the clock is as good as forever, not over at once.
+    {{"backup", "srv1", "--wait-lock", "200000d"}, {.busyBackups = 1}, 0, {"trying again in 1 s", "Backup Completed"},
+     "Backup,Backup"},
     {{"backup", "srv1", "--scheduled", "--wait-lock", "soon"}, {}, 2, {"--wait-lock takes a duration"}, "", "", "Error"},
     {{"backup", "srv1", "--verify"}, {}, 0, {"Verifying srv1/Org [" + std::string(kRecent) + "]"}, "Backup,Backup"},
     {{"backup", "srv9"}, {}, 2, {"no Domino server named srv9 on ARKHOST (servers: srv1/Org, srv2/Org)"}},
@@ -189,6 +213,26 @@ const Row kRows[] = {
     {{"verify", "srv1"}, Script{.verifyEnd = ""}, 1, {"does not know this command"}},
     // A drill is a command of its own after the backup, and its verdict counts.
     {{"backup", "srv1", "--drill"}, {}, 0, {"Backup Completed", "Drill of srv1/Org [] [] keep 0\r\n"}, "Backup,Backup"},
+    // health: a host without servers is not healthy; a garbled answer ends
+    // the conversation (exit 3) or goes unreported, never aborts arkctl.
+    {{"--json", "health"}, {.servers = false}, 1, {"{\"healthy\": false, \"maxAgeSeconds\": 93600, \"servers\": []}",
+                                                   "the host has no Domino server"}},
+    {{"health", "srv1"}, {.listGarbage = true}, 3, {"conversation with the service"}},
+    // Prometheus' labels are UTF-8 (a byte of the ANSI code page is not).
+    {{"health", "m\xE4il", "--prometheus", "$HOST/ark.prom"},
+     {.srv2 = "M\xE4il"},
+     1,
+     {"M\xE4il/Org: UNHEALTHY"},
+     "",
+     "",
+     "",
+     {"ark.prom", "ark_server_healthy{server=\"M\xEF\xBF\xBDil/Org\"} 0\n"}},
+    {{"health", "srv1"},
+     {.verifyEnd = std::string(kRecent) + kFine + "ArkLedger drive L: has 99999999999999999999999 MiB free.\r\n"},
+     1,
+     {"srv1/Org: UNHEALTHY", "newest " + std::string(kRecent) + ": up to the minute", "free space not reported",
+      "no backup report names this server"},
+     "Backup"},
     {{"--json", "drill", "srv1", kOlder, "--scratch", "E:\\x", "--keep"},
      Script{.drillEnd = "DRILL FAILED: 1 of 2 databases restored and sound; the others are listed above\r\n"},
      1,
@@ -216,7 +260,7 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
   std::vector<std::string> args = {"--io-timeout", "30", "--port",
                                    std::to_string(platform::LocalPort(service->listener.get()))};
   if (!row.script.up) service.reset();  // the port closed
-  args.insert(args.end(), row.argv.begin(), row.argv.end());
+  for (const std::string& arg : row.argv) args.push_back(WithHost(arg, host.path()));
   ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
   const std::string output = arkctl.ReadAll();
   EXPECT_EQ(arkctl.Wait(), row.exitCode) << output;
@@ -231,6 +275,10 @@ TEST_P(Arkctl, ExitCodeAndTextPerCommandLine) {
     EXPECT_NE(ReadHostFile(events).find(row.logged), std::string::npos) << row.logged;
   }
   EXPECT_TRUE(fs::exists(host.path() / "registry.reg"));
+  if (!row.wrote.first.empty()) {
+    EXPECT_NE(ReadHostFile(host.path() / row.wrote.first).find(row.wrote.second), std::string::npos)
+        << row.wrote.second;
+  }
 }
 INSTANTIATE_TEST_SUITE_P(Rows, Arkctl, ::testing::Range<std::size_t>(0, std::size(kRows)));
 

@@ -23,6 +23,7 @@ struct Step {
   // Unit file (in the unit directory) and a text it holds; "" for the
   // text: the file must not exist.
   std::vector<std::pair<std::string, std::string>> units = {};
+  std::string arkRoot = "";  // ARK_ROOT of the step, run in the host root ("": the test's)
 };
 
 const char kSrv1Service[] = "ark-backup-srv1.service";
@@ -45,7 +46,12 @@ const Step kSteps[] = {
       {"ark-backup-mail_1__x.service", "Description=ark: scheduled backup of the Domino server Mail 1%%$x/Org"},
       {"ark-backup-mail_1__x.service", "\"backup\" \"Mail 1%%$$x/Org\" \"--scheduled\" \"--wait-lock\" \"2h\""}}},
     // Adding again replaces the schedule.
-    {{"add", "SRV1", "--every", "6h"}, 0, {"every 6 hours"}, {{kSrv1Timer, "OnCalendar=*-*-* 00/6:00:00"}}},
+    // A relative ARK_ROOT is written whole ($ROOT: the host root).
+    {{"add", "SRV1", "--every", "6h"},
+     0,
+     {"every 6 hours"},
+     {{kSrv1Timer, "OnCalendar=*-*-* 00/6:00:00"}, {kSrv1Service, "Environment=\"ARK_ROOT=$ROOT\"\n"}},
+     "."},
     {{"add", "srv2", "--hourly"}, 0, {}, {{"ark-backup-srv2.timer", "OnCalendar=*-*-* 00/1:00:00"}}},
     // Bad input: a clear error, nothing written.
     {{"add", "srv3", "--every", "90m"}, 2, {"N minutes that divide an hour"}, {{"ark-backup-srv3.timer", ""}}},
@@ -55,6 +61,12 @@ const Step kSteps[] = {
     {{"add", "srv3", "--hourly", "--every", "2h"}, 2, {"excludes"}, {{"ark-backup-srv3.timer", ""}}},
     {{"add", "srv3", "--hourly", "--keep", "all"}, 2, {"--keep takes a number"}, {{"ark-backup-srv3.timer", ""}}},
     {{"add", "srv3", "--hourly", "--wait-lock", "a while"}, 2, {"--wait-lock takes a duration"}, {}},
+    // What backup --keep refuses, and a name without a short name.
+    {{"add", "srv3", "--hourly", "--keep", "4294967296"}, 2, {"--keep takes a number"}, {{"ark-backup-srv3.timer", ""}}},
+    {{"add", "/Org", "--hourly"}, 2, {"give the server's name"}, {{"ark-backup-.timer", ""}}},
+    // An ID given is written as a short name: no blank or separator in a file name.
+    {{"add", "ark-backup-Big Mail/x", "--hourly"}, 0, {"ark-backup-big_mail_x: "}, {{"ark-backup-big_mail_x.timer", "OnCalendar"}}},
+    {{"remove", "ark-backup-Big Mail/x"}, 0, {"ark-backup-big_mail_x: removed"}, {{"ark-backup-big_mail_x.timer", ""}}},
     {{"list"},
      0,
      {"ark-backup-mail_1__x  *-*-* *:00/15:00\n", "ark-backup-srv1  *-*-* 00/6:00:00\n", "ark-backup-srv2"}},
@@ -72,7 +84,9 @@ TEST(Schedule, UnitsAfterEachStep) {
   for (const Step& step : kSteps) {
     std::vector<std::string> args = {"schedule", "--unit-dir", units.string()};
     args.insert(args.end(), step.argv.begin(), step.argv.end());
-    ChildProcess arkctl(ProgramBesideTest("arkctl"), args);
+    const std::vector<std::string> env = {"ARK_ROOT=" + step.arkRoot};
+    ChildProcess arkctl(ProgramBesideTest("arkctl"), args, step.arkRoot.empty() ? std::vector<std::string>{} : env,
+                        step.arkRoot.empty() ? std::string() : host.path().string());
     const std::string output = arkctl.ReadAll();
     SCOPED_TRACE(step.argv[0] + " " + (step.argv.size() > 1 ? step.argv[1] : "") + ": " + output);
     EXPECT_EQ(arkctl.Wait(), step.exitCode);
@@ -81,7 +95,10 @@ TEST(Schedule, UnitsAfterEachStep) {
       if (line.empty()) {
         EXPECT_FALSE(fs::exists(units / file)) << file;
       } else {
-        EXPECT_NE(ReadHostFile(units / file).find(line), std::string::npos) << file << ": " << line;
+        std::string text = line;
+        if (const std::size_t at = text.find("$ROOT"); at != std::string::npos)
+          text.replace(at, 5, fs::canonical(host.path()).string());
+        EXPECT_NE(ReadHostFile(units / file).find(text), std::string::npos) << file << ": " << text;
       }
     }
   }

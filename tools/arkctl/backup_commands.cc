@@ -73,7 +73,10 @@ void Backup(const CtlContext& context, const BackupArgs& args) {
   if (waitSeconds < 0)
     throw CtlError(kExitUsage, "backup: --wait-lock takes a duration (90s, 30m, 2h), not " + args.waitLock);
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(waitSeconds);
+  // A century is as good as forever, and keeps the deadline within the
+  // clock's range ("--wait-lock 200000d" would wrap into the past).
+  constexpr std::int64_t kLongestWait = 100LL * 366 * 86400;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(std::min(waitSeconds, kLongestWait));
   std::chrono::seconds pause(1);
   std::string serverName = args.server;
   for (;;) {

@@ -1,4 +1,5 @@
 // The three forms of arkctl health's findings, and its durations.
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/arkctl/health.h"
@@ -8,8 +9,12 @@ namespace ark {
 namespace {
 
 std::string Label(const std::string& text) {
+  // The exposition format is UTF-8, and one bad byte loses the whole file:
+  // text that is not (the ANSI code page) gets U+FFFD, as in --json.
+  const std::string utf8 =
+      Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();
   std::string out;
-  for (char c : text) {
+  for (char c : utf8) {
     if (c == '\\' || c == '"') out += '\\';
     if (c == '\n') {
       out += "\\n";
@@ -18,6 +23,12 @@ std::string Label(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+// A host without a Domino server has nothing backed up: not healthy.
+bool HostHealthy(const std::vector<ServerHealth>& servers) {
+  return !servers.empty() && std::all_of(servers.begin(), servers.end(),
+                                         [](const ServerHealth& h) { return h.problems.empty(); });
 }
 
 struct Metric {
@@ -62,10 +73,9 @@ void PrintHealth(const std::vector<ServerHealth>& servers, std::int64_t maxAgeSe
 }
 
 Json HealthJson(const std::vector<ServerHealth>& servers, std::int64_t maxAgeSeconds) {
-  bool healthy = true;
+  const bool healthy = HostHealthy(servers);
   Json list = Json::array();
   for (const ServerHealth& h : servers) {
-    healthy = healthy && h.problems.empty();
     Json last = nullptr;
     if (h.lastBackup)
       last = {{"report", h.lastBackup->report},
@@ -96,8 +106,7 @@ std::string PrometheusText(const std::vector<ServerHealth>& servers) {
       {"ark_snapshot_newest_restorable", "1 when the server's newest snapshot restores up to the minute."},
       {"ark_ledger_free_bytes", "Free space of the ArkLedger drive."},
   };
-  bool healthy = true;
-  for (const ServerHealth& h : servers) healthy = healthy && h.problems.empty();
+  const bool healthy = HostHealthy(servers);
   std::string out = "# HELP ark_health_ok 1 when every server checked is healthy.\n# TYPE ark_health_ok gauge\n";
   out += std::string("ark_health_ok ") + (healthy ? "1" : "0") + "\n";
   for (const Metric& metric : kMetrics) {

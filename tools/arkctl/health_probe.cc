@@ -3,6 +3,8 @@
 // "Backup" reports (newest first, each read once), and the newest snapshot's
 // verdict and the ArkLedger drive's free space from verification (code 16).
 #include <algorithm>
+#include <charconv>
+#include <limits>
 #include <cstdio>
 #include <regex>
 
@@ -72,8 +74,11 @@ std::vector<ReportTime> BackupReports(ServiceConnection& connection, std::string
     *problem = "the service cannot list its backup reports: " + StatusMeaning(CommandCode::ListReports, status);
     return {};
   }
-  std::vector<ReportTime> reports(RecvU32(connection.socket()));
-  for (ReportTime& report : reports) report.name = RecvString(connection.socket());
+  // Grown name by name: a count the service got wrong ends the conversation
+  // when the names run out, not in one huge allocation.
+  const std::uint32_t count = RecvU32(connection.socket());
+  std::vector<ReportTime> reports;
+  for (std::uint32_t i = 0; i < count; ++i) reports.push_back({RecvString(connection.socket()), {}, 0});
   for (ReportTime& report : reports) {
     connection.SendCommand(CommandCode::GetReportTime);
     SendByte(connection.socket(), kBackupReports);
@@ -144,8 +149,15 @@ void VerifyNewest(const CtlContext& context, ServiceConnection& connection, cons
       [&](const std::string& text) {
         std::smatch match;
         if (std::regex_search(text, match, kLedgerLine)) {
-          health.ledgerDrive = match[1];
-          health.ledgerFreeMiB = std::stoull(match[2]);
+          // A number beyond any drive (too long, or overflowing in bytes)
+          // is not a free space the service measured.
+          const std::string digits = match[2];
+          std::uint64_t mebibytes = 0;
+          if (std::from_chars(digits.data(), digits.data() + digits.size(), mebibytes).ec == std::errc() &&
+              mebibytes <= std::numeric_limits<std::uint64_t>::max() / 1048576) {
+            health.ledgerDrive = match[1];
+            health.ledgerFreeMiB = mebibytes;
+          }
         }
         // The verdict spells the name as the storage does.
         if (!platform::EqualsNoCase(text.substr(0, verdictLine.size()), verdictLine)) return;

@@ -2,13 +2,14 @@
 // scheduler runs them (systemd timers, the Task Scheduler). Each schedule
 // runs "arkctl backup SERVER --scheduled --wait-lock D ..." on this host;
 // nothing goes over the wire here.
-#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/scheduler.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/duration.h"
@@ -38,16 +39,25 @@ void Add(const CtlContext& context, const ScheduleArgs& args) {
     throw CtlError(kExitUsage, "schedule add: " + error);
   if (!ParseDuration(args.waitLock))
     throw CtlError(kExitUsage, "schedule add: --wait-lock takes a duration (90s, 30m, 2h), not " + args.waitLock);
-  if (!args.keep.empty() && !std::all_of(args.keep.begin(), args.keep.end(), [](char c) { return c >= '0' && c <= '9'; }))
+  // What arkctl backup --keep takes, or every run would be refused.
+  std::uint32_t keep = 0;
+  const char* keepEnd = args.keep.data() + args.keep.size();
+  const std::from_chars_result parsed = std::from_chars(args.keep.data(), keepEnd, keep);
+  if (!args.keep.empty() && (parsed.ec != std::errc() || parsed.ptr != keepEnd))
     throw CtlError(kExitUsage, "schedule add: --keep takes a number of snapshots, not " + args.keep);
   task.name = ScheduleId(args.server);
+  if (task.name == kSchedulePrefix)
+    throw CtlError(kExitUsage, "schedule add: give the server's name (srv1/Org) or short name (srv1), not \"" +
+                                   args.server + "\"");
   task.description = "ark: scheduled backup of the Domino server " + args.server;
   const ScheduledBackup backup{args.server, context.host, context.port, args.waitLock, args.keep, args.verify,
                                args.extra};
   task.command = ScheduledCommand(platform::CurrentProgramPath(), backup);
-  // The run's event goes to the event log of the host root the service uses.
+  // The run's event goes to the event log of the host root the service uses;
+  // a relative ARK_ROOT is written whole, since the run starts elsewhere.
   const char* root = std::getenv("ARK_ROOT");
-  task.environment.push_back(std::string("ARK_ROOT=") + (root != nullptr && *root != '\0' ? root : "/var/lib/ark"));
+  task.environment.push_back("ARK_ROOT=" + (root != nullptr && *root != '\0' ? platform::HostRoot()
+                                                                               : std::string("/var/lib/ark")));
   std::string note;
   if (!platform::CreateScheduledTask(args.where, task, &note, &error))
     throw CtlError(kExitServiceRefused, "schedule add: " + task.name + ": " + error);

@@ -67,9 +67,13 @@ std::string TriggerText(const platform::TaskTrigger& trigger) {
 }
 
 std::string ScheduleId(const std::string& serverOrId) {
-  if (serverOrId.rfind(kSchedulePrefix, 0) == 0) return serverOrId;
+  // An ID given is written as a short name is: it names files and tasks, so
+  // a blank or a separator in it must not reach them.
+  const std::size_t prefix = std::char_traits<char>::length(kSchedulePrefix);
+  const std::string name = serverOrId.rfind(kSchedulePrefix, 0) == 0 ? serverOrId.substr(prefix)
+                                                                       : serverOrId.substr(0, serverOrId.find('/'));
   std::string id = kSchedulePrefix;
-  for (char c : serverOrId.substr(0, serverOrId.find('/'))) {
+  for (char c : name) {
     const unsigned char u = static_cast<unsigned char>(c);
     id += std::isalnum(u) || c == '-' || c == '_' || c == '.' ? char(std::tolower(u)) : '_';
   }

@@ -27,7 +27,7 @@ std::string TriggerText(const platform::TaskTrigger& trigger);
 
 // ark-backup-<server's short name in lower case>, each character other than
 // a letter, digit, '-', '_' or '.' written '_'; a name that already begins
-// with the prefix is taken as it is.
+// with the prefix is an ID, the rest of it written so too (lower case, '_').
 std::string ScheduleId(const std::string& serverOrId);
 
 struct ScheduledBackup {
