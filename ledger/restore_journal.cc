@@ -147,6 +147,30 @@ std::string FindInterruptedRestore(const DominoServerInfo& server) {
   return DescribeJournal(path, journal);
 }
 
+namespace {
+
+// The temporary file a journal is written to before it replaces the
+// journal: ".<name>.<pid>.<n>.tmp" or "<name>.ark-<pid>-<n>.tmp". One that a
+// writer which died left behind is no journal of its own.
+bool IsWritersTemporaryFile(const std::string& name) {
+  if (!name.ends_with(".tmp")) return false;
+  std::string rest = name.substr(0, name.size() - 4);
+  auto takeNumber = [&rest](char separator) {
+    const std::size_t at = rest.find_last_of(separator);
+    if (at == std::string::npos || at + 1 == rest.size() ||
+        rest.find_first_not_of("0123456789", at + 1) != std::string::npos) {
+      return false;
+    }
+    rest.resize(at);
+    return true;
+  };
+  if (takeNumber('.') && takeNumber('.')) return name.front() == '.';
+  rest = name.substr(0, name.size() - 4);
+  return takeNumber('-') && takeNumber('-') && rest.ends_with(".ark");
+}
+
+}  // namespace
+
 std::vector<FoundJournal> ListInterruptedRestores() {
   std::vector<FoundJournal> found;
   std::string root;
@@ -155,7 +179,7 @@ std::vector<FoundJournal> ListInterruptedRestores() {
   std::vector<platform::DirectoryName> names;
   if (platform::ListDirectoryNames(folder, names) != ERROR_SUCCESS) return found;
   for (const platform::DirectoryName& name : names) {
-    if (name.directory) continue;
+    if (name.directory || IsWritersTemporaryFile(name.name)) continue;
     RestoreJournal journal;
     const std::string text = DescribeJournal(folder + name.name, journal);
     if (!text.empty()) found.push_back({folder + name.name, text, journal.keptLogs});

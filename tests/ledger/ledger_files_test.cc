@@ -182,6 +182,9 @@ TEST(RestoreJournalFile, ReadsBackWhatWasWrittenAndRefusesAFileThatIsNoJournal) 
   const std::string line = "The UP TO THE MINUTE restore of server srv1/Org from snapshot dominosnap__H__SRV1__recent, "
                            "started 12/7/2026 04:43:17:00, was interrupted (step reached: reverting).\r\n";
   EXPECT_EQ(FindInterruptedRestore(server), line);
+  // What a writer that died left beside it (POSIX and Windows names) is no journal.
+  host.Write('L', "ArkLedger/$restore_journal/.srv1.4242.0.tmp", "ark restore journal 1\r\n");
+  host.Write('L', "ArkLedger/$restore_journal/srv1.ark-4242-1.tmp", "ark restore");
   const std::vector<FoundJournal> found = ListInterruptedRestores();
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].text + found[0].keptLogs, line + written.keptLogs);
@@ -192,6 +195,8 @@ TEST(RestoreJournalFile, ReadsBackWhatWasWrittenAndRefusesAFileThatIsNoJournal) 
     EXPECT_EQ(ReadRestoreJournal(path, read), ERROR_INVALID_DATA) << text;
     EXPECT_TRUE(FindInterruptedRestore(server).starts_with("The restore journal " + path + " cannot be read")) << text;
   }
+  std::filesystem::remove(host.Drive('L', "ArkLedger/$restore_journal/.srv1.4242.0.tmp"));
+  std::filesystem::remove(host.Drive('L', "ArkLedger/$restore_journal/srv1.ark-4242-1.tmp"));
   ASSERT_EQ(RemoveRestoreJournal(path), ERROR_SUCCESS);
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal")));
   EXPECT_EQ(RemoveRestoreJournal(path), ERROR_SUCCESS);  // none is fine
