@@ -141,8 +141,11 @@ int FinishInterruptedRestore(RestoreRequest& request, RestoreJournalKeeper& keep
   Output(request.output, "Found an interrupted restore:\r\n" + InterruptedRestoreText(journal));
 
   const bool reverted = journal.step >= RestoreStep::Reverting;
+  // Once that run had put the logs back, the log directory holds them, and
+  // whatever was written there since: the folder is put back no more.
+  const bool logsBack = journal.step >= RestoreStep::LogsPutBack;
   KeptLogs kept(request);
-  if (reverted && !journal.keptLogs.empty()) {
+  if (reverted && !logsBack && !journal.keptLogs.empty()) {
     // The kept folder is the only sure record of the logs as they were
     // before that revert: the log directory holds what the revert brought.
     if (kept.Adopt(journal.keptLogs, journal.logDirectory, errorText) != 0) return -1;
@@ -165,8 +168,9 @@ int FinishInterruptedRestore(RestoreRequest& request, RestoreJournalKeeper& keep
   if (reverted) {
     keeper.TakeOver(path, journal);
     kept.Discard();
-  } else if (!keptFolder.empty()) {
-    DeleteDirectoryTree(WithoutBackslash(keptFolder));  // copies of logs that never left their place
+  }
+  if ((!reverted || logsBack) && !keptFolder.empty()) {
+    DeleteDirectoryTree(WithoutBackslash(keptFolder));  // copies of logs that are in their place
   }
   std::string did = reverted ? "Its volume revert had started; this restore reverts the volume again.\r\n"
                              : "It had not changed the volume.\r\n";

@@ -182,6 +182,22 @@ TEST_F(RestoreRunTest, ATakenOverVolumeStaysMarkedUntilItsOwnRevertStarts) {
   EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$restore_journal/srv1")));
 }
 
+// A run that died after it had put the logs back: the log directory holds
+// them, and what was written there since stays; the folder goes.
+TEST_F(RestoreRunTest, LogsAnInterruptedRunHadPutBackStayAsTheyAre) {
+  LogsBelowTheDataDirectory();
+  WriteHostFile(host.Drive('L', "ArkLedger/$kept_logs/srv1/dead/S0000042.TXN"), "current log");
+  WriteHostFile(host.Drive('D', "Domino/Data/logdir/S0000043.TXN"), "written since");
+  ASSERT_EQ(WriteRestoreJournal("L:\\ArkLedger\\$restore_journal\\srv1",
+                                {"srv1/Org", kSnapshotName, "UP TO THE MINUTE", "t", "D:\\Domino\\Data\\logdir",
+                                 kKeptFolder + "dead\\", RestoreStep::LogsPutBack, {}, {}, {}, {}}),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(Has(Run(), "Its volume revert had started; this restore reverts the volume again.\r\n"));
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ActiveLogs(), (Names{"S0000042.TXN=current log", "S0000043.TXN=written since", "SIMLOG.CTL=control"}));
+  EXPECT_FALSE(std::filesystem::exists(host.Drive('L', "ArkLedger/$kept_logs/srv1")));
+}
+
 TEST_F(RestoreRunTest, PointInTimeRunNeverTouchesTheLogs) {
   request.pointInTime = 1;
   WriteHostFile(host.Drive('E', "Logs/S0000099.TXN"), "active log");
