@@ -88,10 +88,37 @@ HRESULT FreeBytes(const std::string& path, std::uint64_t& bytes) {
   return FromCode(platform::GetDiskFreeSpace(path, bytes));
 }
 
-// The copies are complete files renamed into place; Windows offers no flush
-// of a whole file system to a program without administrator rights on the
-// volume, so the copies are left to the system's cache.
-HRESULT SyncFileSystem(const std::string&) { return S_OK; }
+namespace {
+
+HRESULT CollectFiles(const std::string& dir, std::vector<std::string>& files) {
+  std::vector<platform::DirectoryName> names;
+  if (HRESULT hr = FromCode(platform::ListDirectoryNames(dir, names)); FAILED(hr)) return hr;
+  for (const platform::DirectoryName& entry : names) {
+    const std::string path = JoinHostPath(dir, entry.name);
+    if (!entry.directory) {
+      files.push_back(path);
+    } else if (HRESULT hr = CollectFiles(path, files); FAILED(hr)) {
+      return hr;
+    }
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+// A copy or a move is on the disk before the next step relies on it: the
+// volume is flushed once through its handle where this process may open it
+// (LocalSystem, administrators), else every file below path one by one.
+// NTFS journals the renames themselves.
+HRESULT SyncFileSystem(const std::string& path) {
+  std::vector<std::string> files{path};
+  const DWORD attributes = platform::GetFileAttributes(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (HRESULT hr = CollectFiles(path, files); FAILED(hr)) return hr;
+  }
+  std::string failed;
+  return FromCode(platform::FlushAllToDisk(files, failed));
+}
 
 bool IsOnBtrfs(const std::string&) { return false; }
 

@@ -4,9 +4,11 @@
 // once it is closed the drive becomes the snapshot's tree.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/files.h"
 #include "snapshot/snapshot_service.h"
 #include "snapshotsvc/configure.h"
 #include "snapshotsvc/snapshot_service_impl.h"
@@ -48,8 +50,30 @@ TEST(SnapshotComponentOnWindows, RestoreIsWholeOrLeavesTheDriveAsItWas) {
     EXPECT_LT(component.RestoreSnapShot(u"D", u"snap1"), 0);
     expectDrive("a changed", "(none)", "new");
   }
-  EXPECT_EQ(component.RestoreSnapShot(u"D", u"snap1"), S_OK);
+  {
+    // The staged copy must be on the disk before the drive's own entries
+    // are set aside: a flush that fails leaves the drive as it was.
+    platform::FlushOverride failing([](const std::string& path) {
+      return path.find(".ark-") != std::string::npos ? DWORD(ERROR_WRITE_FAULT) : DWORD(ERROR_SUCCESS);
+    });
+    EXPECT_LT(component.RestoreSnapShot(u"D", u"snap1"), 0);
+    expectDrive("a changed", "(none)", "new");
+  }
+  std::vector<std::string> flushed;
+  {
+    platform::FlushOverride recording([&flushed](const std::string& path) {
+      flushed.push_back(path);
+      return DWORD(ERROR_SUCCESS);
+    });
+    EXPECT_EQ(component.RestoreSnapShot(u"D", u"snap1"), S_OK);
+  }
   expectDrive("a at the snapshot", "b at the snapshot", "(none)");
+  const auto stagedFile = [&](const char* name) {
+    return std::any_of(flushed.begin(), flushed.end(), [name](const std::string& path) {
+      return path.find(".ark-") != std::string::npos && path.ends_with(name);
+    });
+  };
+  EXPECT_TRUE(stagedFile("a.nsf") && stagedFile("b.nsf"));
 }
 
 }  // namespace
