@@ -379,21 +379,25 @@ INSTANTIATE_TEST_SUITE_P(Backends, BackendTest,
                          [](const testing::TestParamInfo<Flavor>& info) { return std::string(info.param.name); });
 
 // Drive D: a file system of its own mounted at its directory (an ext4
-// image; a bind mount of a folder of a btrfs image whose other folder holds
-// the store, so that the staged copy shares extents): a revert stages the
-// copy at the drive's root and moves the entries. Each row leaves the drive
-// whole: the snapshot's tree, or its own as it was, and none of the
-// restore's folders.
+// image; a bind mount of a folder, or of a subvolume, of a btrfs image whose
+// top folder holds the store, so that the staged copy shares extents): a
+// revert stages the copy at the drive's root and moves the entries. Each row
+// leaves the drive whole: the snapshot's tree, or its own as it was, and
+// none of the restore's folders.
 enum class Step { Revert, TooFull, MoveFails, KilledStaging, KilledSettingAside, KilledMovingIn };
-struct MountRow { const char* name; bool btrfs; Step step; };
+enum class Disk { Ext4, BtrfsFolder, BtrfsSubvolume };
+struct MountRow { const char* name; Disk disk; Step step; };
 void PrintTo(const MountRow& row, std::ostream* os) { *os << row.name; }
 const MountRow kMountRows[] = {
-    {"Ext4ImmutableEntryFailsThenReverts", false, Step::MoveFails},
-    {"Ext4TooFullToStage", false, Step::TooFull},
-    {"BtrfsReflinksFitWhereACopyWouldNot", true, Step::Revert},
-    {"KilledWhileStaging", false, Step::KilledStaging},
-    {"KilledWhileSettingAside", false, Step::KilledSettingAside},
-    {"KilledWhileMovingIn", false, Step::KilledMovingIn},
+    {"Ext4ImmutableEntryFailsThenReverts", Disk::Ext4, Step::MoveFails},
+    {"Ext4TooFullToStage", Disk::Ext4, Step::TooFull},
+    {"BtrfsReflinksFitWhereACopyWouldNot", Disk::BtrfsFolder, Step::Revert},
+    // The drive a subvolume of the store's file system (another st_dev):
+    // its extents are shared all the same.
+    {"BtrfsSubvolumeReflinksFit", Disk::BtrfsSubvolume, Step::Revert},
+    {"KilledWhileStaging", Disk::Ext4, Step::KilledStaging},
+    {"KilledWhileSettingAside", Disk::Ext4, Step::KilledSettingAside},
+    {"KilledWhileMovingIn", Disk::Ext4, Step::KilledMovingIn},
 };
 struct MountPointDrive : ComponentHost, testing::WithParamInterface<MountRow> {
   std::unique_ptr<Mount> bind_;
@@ -410,18 +414,23 @@ void SetImmutable(const std::string& path, bool on) {
 
 TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   const MountRow& row = GetParam();
+  const bool btrfs = row.disk != Disk::Ext4;
   const std::string volume = tmp_ + "/vols/volumes/D", image = tmp_ + "/mnt";
   std::string why;
-  mount_ = row.btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", volume, 32, &why);
-  if (mount_ && row.btrfs) {
-    fs::create_directories(image + "/D");
+  mount_ = btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", volume, 32, &why);
+  if (mount_ && btrfs) {
+    if (row.disk == Disk::BtrfsSubvolume) {
+      ASSERT_EQ(btrfs_util_create_subvolume((image + "/D").c_str(), 0, nullptr, nullptr), BTRFS_UTIL_OK);
+    } else {
+      fs::create_directories(image + "/D");
+    }
     bind_ = Mount::Bind(image + "/D", volume, &why);
   }
-  if (!mount_ || (row.btrfs && !bind_)) GTEST_SKIP() << "mount-point drive tests skipped: " << why;
+  if (!mount_ || (btrfs && !bind_)) GTEST_SKIP() << "mount-point drive tests skipped: " << why;
   auto service = OpenVolumeD(Backend::Dir, volume);
   ASSERT_NE(service, nullptr);
-  if (row.btrfs) platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", image + "/store");
-  const std::size_t big = (row.btrfs ? 48 : 6) << 20;
+  if (btrfs) platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", image + "/store");
+  const std::size_t big = (btrfs ? 48 : 6) << 20;
   WriteHostFile(volume + "/Domino/Data/a.nsf", "a at the snapshot");
   WriteHostFile(volume + "/Domino/Data/sub/b.nsf", "b at the snapshot");
   WriteHostFile(volume + "/Domino/big.nsf", std::string(big, 'B'));
@@ -441,7 +450,7 @@ TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
     }
     return found;
   };
-  const std::string store = row.btrfs ? image + "/store/D" : tmp_ + "/vols/volumes/.snapshots/D";
+  const std::string store = btrfs ? image + "/store/D" : tmp_ + "/vols/volumes/.snapshots/D";
   const std::string data = store + "/snapshots/s1/data";
   const auto plant = [&](const std::string& folder, const std::vector<std::string>& names, const std::string& from) {
     fs::create_directories(volume + "/" + folder);
