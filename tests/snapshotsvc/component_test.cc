@@ -363,11 +363,15 @@ TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
   }
   WriteHostFile(store_ + "/snapshots/damaged/snapshot.meta", "ark-snapshot 1\nName=damaged\n");
   WriteHostFile(base_ + "/volumes/.ark-restore-D/a.nsf", "staged");
+  // A swap by two renames cut short after the copy took the drive's place.
+  WriteHostFile(base_ + "/volumes/.ark-old-D/a.nsf", "old tree");
 
   EXPECT_EQ(List(), Names{u"real"});
   ASSERT_EQ(Create(u"next"), S_OK);
   EXPECT_TRUE(NoWorkLeft());
   EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-restore-D"));
+  EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-old-D"));
+  EXPECT_EQ(ReadHostFile(volume_ + "/a.nsf"), "data");
   EXPECT_EQ(List(), (Names{u"next", u"real"}));
   // The damaged folder is not ours to remove, and blocks only its own name.
   EXPECT_EQ(Create(u"damaged"), kAlreadyExists);
