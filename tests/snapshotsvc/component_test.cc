@@ -389,7 +389,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, BackendTest,
 // leaves the drive whole: the snapshot's tree, or its own as it was, and
 // none of the restore's folders.
 enum class Step { Revert, TooFull, MoveFails, KilledStaging, KilledSettingAside, KilledMovingIn };
-enum class Disk { Ext4, BtrfsFolder, BtrfsSubvolume };
+enum class Disk { Ext4, Ext4BehindLink, BtrfsFolder, BtrfsSubvolume };
 struct MountRow { const char* name; Disk disk; Step step; };
 void PrintTo(const MountRow& row, std::ostream* os) { *os << row.name; }
 const MountRow kMountRows[] = {
@@ -399,6 +399,9 @@ const MountRow kMountRows[] = {
     // The drive a subvolume of the store's file system (another st_dev):
     // its extents are shared all the same.
     {"BtrfsSubvolumeReflinksFit", Disk::BtrfsSubvolume, Step::Revert},
+    // The drive's directory a link to the mount point: the link stays, the
+    // revert happens on the file system it leads to.
+    {"Ext4BehindALinkStaysMounted", Disk::Ext4BehindLink, Step::Revert},
     {"KilledWhileStaging", Disk::Ext4, Step::KilledStaging},
     {"KilledWhileSettingAside", Disk::Ext4, Step::KilledSettingAside},
     {"KilledWhileMovingIn", Disk::Ext4, Step::KilledMovingIn},
@@ -418,10 +421,13 @@ void SetImmutable(const std::string& path, bool on) {
 
 TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   const MountRow& row = GetParam();
-  const bool btrfs = row.disk != Disk::Ext4;
+  const bool btrfs = row.disk == Disk::BtrfsFolder || row.disk == Disk::BtrfsSubvolume;
+  const bool linked = row.disk == Disk::Ext4BehindLink;
   const std::string volume = tmp_ + "/vols/volumes/D", image = tmp_ + "/mnt";
+  const std::string ext4At = linked ? tmp_ + "/vols/volumes/mounted" : volume;
   std::string why;
-  mount_ = btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", volume, 32, &why);
+  mount_ = btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", ext4At, 32, &why);
+  if (mount_ && linked) fs::create_directory_symlink(ext4At, volume);
   if (mount_ && btrfs) {
     if (row.disk == Disk::BtrfsSubvolume) {
       ASSERT_EQ(btrfs_util_create_subvolume((image + "/D").c_str(), 0, nullptr, nullptr), BTRFS_UTIL_OK);
@@ -462,8 +468,8 @@ TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   };
 
   switch (row.step) {
-    case Step::Revert: {  // a copy would not fit, reflinks do
-      mount_->LeaveFree(big / 2);  // beside the drive, on its file system
+    case Step::Revert: {  // on btrfs a copy would not fit, reflinks do
+      if (btrfs) mount_->LeaveFree(big / 2);  // beside the drive, on its file system
       break;
     }
     case Step::TooFull: {
@@ -524,7 +530,10 @@ TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   EXPECT_EQ(restoreFolders(), "");
   ASSERT_EQ(service->RestoreSnapShot(u"D", u"s1"), S_OK);
   EXPECT_TRUE(Listing(volume) == snapshot) << "the drive differs";
+  EXPECT_TRUE(Listing(ext4At) == snapshot) << "the drive's file system differs";
+  EXPECT_EQ(fs::is_symlink(volume), linked);
   EXPECT_EQ(restoreFolders(), "");
+  EXPECT_FALSE(fs::exists(tmp_ + "/vols/volumes/.ark-restore-D") || fs::exists(tmp_ + "/vols/volumes/.ark-old-D"));
 }
 INSTANTIATE_TEST_SUITE_P(Rows, MountPointDrive, testing::ValuesIn(kMountRows),
                          [](const testing::TestParamInfo<MountRow>& info) { return std::string(info.param.name); });
