@@ -107,11 +107,27 @@ HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive
   while (hostDir.size() > 1 && hostDir.back() == '/') hostDir.pop_back();
   if (hostDir.empty() || hostDir == "/") return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 
+  // The store's default place follows the drive's directory as mapped.
+  std::string parentDir, baseName;
+  platform::kit::SplitPath(hostDir, parentDir, baseName);
+  const std::string storeBase =
+      config.snapshotStore.empty() ? parentDir + "/.snapshots" : config.snapshotStore;
+  // A drive's directory that is a link: the drive is the directory it leads
+  // to. Swapped or staged beside, the link itself would be replaced by the
+  // copy, leaving the drive's own directory (or file system) behind.
+  struct stat st;
+  if (::lstat(hostDir.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(hostDir, ec);
+    if (ec) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    hostDir = resolved.string();
+    platform::kit::SplitPath(hostDir, parentDir, baseName);
+  }
+  if (hostDir == "/") return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+
   VolumeTarget target;
   target.letter = letter;
   target.hostDir = hostDir;
-  std::string parentDir, baseName;
-  platform::kit::SplitPath(hostDir, parentDir, baseName);
   target.stageDir = parentDir;
   target.stageTag = baseName;
   // A restore that was cut short between setting the old tree aside and
@@ -125,8 +141,6 @@ HRESULT ResolveVolume(const ComponentConfig& config, const std::u16string& drive
     target.stageDir = hostDir;
     target.stageTag.clear();
   }
-  const std::string storeBase =
-      config.snapshotStore.empty() ? parentDir + "/.snapshots" : config.snapshotStore;
   target.storeRoot = storeBase + "/" + std::string(1, letter);
   out = std::move(target);
   return S_OK;

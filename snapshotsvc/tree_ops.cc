@@ -2,13 +2,16 @@
 
 #include <btrfsutil.h>
 #include <fcntl.h>
+#include <linux/btrfs.h>
 #include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -194,19 +197,32 @@ HRESULT AddCost(int dirFd, std::uint64_t block, bool shared, std::uint64_t& byte
 
 }  // namespace
 
+namespace {
+
+// Both open directories lie on one btrfs file system: the same file
+// system's id, whatever subvolume each is in (every subvolume has a device
+// number of its own).
+bool OnOneBtrfs(int a, int b) {
+  if (!FdOnBtrfs(a) || !FdOnBtrfs(b)) return false;
+  btrfs_ioctl_fs_info_args first {}, second {};
+  return ::ioctl(a, BTRFS_IOC_FS_INFO, &first) == 0 && ::ioctl(b, BTRFS_IOC_FS_INFO, &second) == 0 &&
+         std::memcmp(first.fsid, second.fsid, sizeof first.fsid) == 0;
+}
+
+}  // namespace
+
 HRESULT CloneCost(const std::string& source, const std::string& targetDir, std::uint64_t& bytes) {
   bytes = 0;
   UniqueFd src(::open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!src.valid()) return LastError();
-  struct stat from, to;
+  UniqueFd dst(::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dst.valid()) return LastError();
   struct statvfs fs;
-  if (::fstat(src.get(), &from) != 0 || ::stat(targetDir.c_str(), &to) != 0 ||
-      ::statvfs(targetDir.c_str(), &fs) != 0) {
-    return LastError();
-  }
-  // Extents are shared within one btrfs file system (other file systems
-  // that can are counted as copies: more than they take, never less).
-  const bool shared = from.st_dev == to.st_dev && IsOnBtrfs(targetDir);
+  if (::fstatvfs(dst.get(), &fs) != 0) return LastError();
+  // Extents are shared within one btrfs file system, across its subvolumes
+  // too (other file systems that can are counted as copies: more than they
+  // take, never less).
+  const bool shared = OnOneBtrfs(src.get(), dst.get());
   return AddCost(src.get(), fs.f_frsize > 0 ? fs.f_frsize : 4096, shared, bytes);
 }
 

@@ -149,7 +149,15 @@ HRESULT CheckRoomToStage(const VolumeTarget& volume, const VolumeBackend& backen
 }  // namespace
 
 HRESULT SettleInterruptedRevert(const VolumeTarget& volume) {
-  if (!volume.insideVolume) return RemoveTree(volume.StagingPath());
+  if (!volume.insideVolume) {
+    // Beside the drive: a copy cut short, and the old tree that a swap by two
+    // renames set aside when it was cut short after the copy took the drive's
+    // place (one cut short before that was put back when the drive was
+    // resolved); left there, it would make every later swap fail.
+    HRESULT hr = RemoveTree(volume.StagingPath());
+    if (SUCCEEDED(hr) && kit::IsDirectory(volume.hostDir)) hr = RemoveTree(volume.SetAsidePath());
+    return hr;
+  }
   const std::string staging = volume.StagingPath(), aside = volume.SetAsidePath(), incoming = volume.IncomingPath();
   const bool finishing = kit::IsDirectory(incoming), puttingBack = !finishing && kit::IsDirectory(aside);
   if (!finishing && !puttingBack) return RemoveTree(staging);  // a copy cut short, or nothing

@@ -363,11 +363,15 @@ TEST_P(BackendTest, LeftoversOfInterruptedCallsAreIgnoredThenCleaned) {
   }
   WriteHostFile(store_ + "/snapshots/damaged/snapshot.meta", "ark-snapshot 1\nName=damaged\n");
   WriteHostFile(base_ + "/volumes/.ark-restore-D/a.nsf", "staged");
+  // A swap by two renames cut short after the copy took the drive's place.
+  WriteHostFile(base_ + "/volumes/.ark-old-D/a.nsf", "old tree");
 
   EXPECT_EQ(List(), Names{u"real"});
   ASSERT_EQ(Create(u"next"), S_OK);
   EXPECT_TRUE(NoWorkLeft());
   EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-restore-D"));
+  EXPECT_FALSE(fs::exists(base_ + "/volumes/.ark-old-D"));
+  EXPECT_EQ(ReadHostFile(volume_ + "/a.nsf"), "data");
   EXPECT_EQ(List(), (Names{u"next", u"real"}));
   // The damaged folder is not ours to remove, and blocks only its own name.
   EXPECT_EQ(Create(u"damaged"), kAlreadyExists);
@@ -379,21 +383,28 @@ INSTANTIATE_TEST_SUITE_P(Backends, BackendTest,
                          [](const testing::TestParamInfo<Flavor>& info) { return std::string(info.param.name); });
 
 // Drive D: a file system of its own mounted at its directory (an ext4
-// image; a bind mount of a folder of a btrfs image whose other folder holds
-// the store, so that the staged copy shares extents): a revert stages the
-// copy at the drive's root and moves the entries. Each row leaves the drive
-// whole: the snapshot's tree, or its own as it was, and none of the
-// restore's folders.
+// image; a bind mount of a folder, or of a subvolume, of a btrfs image whose
+// top folder holds the store, so that the staged copy shares extents): a
+// revert stages the copy at the drive's root and moves the entries. Each row
+// leaves the drive whole: the snapshot's tree, or its own as it was, and
+// none of the restore's folders.
 enum class Step { Revert, TooFull, MoveFails, KilledStaging, KilledSettingAside, KilledMovingIn };
-struct MountRow { const char* name; bool btrfs; Step step; };
+enum class Disk { Ext4, Ext4BehindLink, BtrfsFolder, BtrfsSubvolume };
+struct MountRow { const char* name; Disk disk; Step step; };
 void PrintTo(const MountRow& row, std::ostream* os) { *os << row.name; }
 const MountRow kMountRows[] = {
-    {"Ext4ImmutableEntryFailsThenReverts", false, Step::MoveFails},
-    {"Ext4TooFullToStage", false, Step::TooFull},
-    {"BtrfsReflinksFitWhereACopyWouldNot", true, Step::Revert},
-    {"KilledWhileStaging", false, Step::KilledStaging},
-    {"KilledWhileSettingAside", false, Step::KilledSettingAside},
-    {"KilledWhileMovingIn", false, Step::KilledMovingIn},
+    {"Ext4ImmutableEntryFailsThenReverts", Disk::Ext4, Step::MoveFails},
+    {"Ext4TooFullToStage", Disk::Ext4, Step::TooFull},
+    {"BtrfsReflinksFitWhereACopyWouldNot", Disk::BtrfsFolder, Step::Revert},
+    // The drive a subvolume of the store's file system (another st_dev):
+    // its extents are shared all the same.
+    {"BtrfsSubvolumeReflinksFit", Disk::BtrfsSubvolume, Step::Revert},
+    // The drive's directory a link to the mount point: the link stays, the
+    // revert happens on the file system it leads to.
+    {"Ext4BehindALinkStaysMounted", Disk::Ext4BehindLink, Step::Revert},
+    {"KilledWhileStaging", Disk::Ext4, Step::KilledStaging},
+    {"KilledWhileSettingAside", Disk::Ext4, Step::KilledSettingAside},
+    {"KilledWhileMovingIn", Disk::Ext4, Step::KilledMovingIn},
 };
 struct MountPointDrive : ComponentHost, testing::WithParamInterface<MountRow> {
   std::unique_ptr<Mount> bind_;
@@ -410,18 +421,26 @@ void SetImmutable(const std::string& path, bool on) {
 
 TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   const MountRow& row = GetParam();
+  const bool btrfs = row.disk == Disk::BtrfsFolder || row.disk == Disk::BtrfsSubvolume;
+  const bool linked = row.disk == Disk::Ext4BehindLink;
   const std::string volume = tmp_ + "/vols/volumes/D", image = tmp_ + "/mnt";
+  const std::string ext4At = linked ? tmp_ + "/vols/volumes/mounted" : volume;
   std::string why;
-  mount_ = row.btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", volume, 32, &why);
-  if (mount_ && row.btrfs) {
-    fs::create_directories(image + "/D");
+  mount_ = btrfs ? Mount::Btrfs(tmp_ + "/d.img", image, 300, &why) : Mount::Ext4(tmp_ + "/d.img", ext4At, 32, &why);
+  if (mount_ && linked) fs::create_directory_symlink(ext4At, volume);
+  if (mount_ && btrfs) {
+    if (row.disk == Disk::BtrfsSubvolume) {
+      ASSERT_EQ(btrfs_util_create_subvolume((image + "/D").c_str(), 0, nullptr, nullptr), BTRFS_UTIL_OK);
+    } else {
+      fs::create_directories(image + "/D");
+    }
     bind_ = Mount::Bind(image + "/D", volume, &why);
   }
-  if (!mount_ || (row.btrfs && !bind_)) GTEST_SKIP() << "mount-point drive tests skipped: " << why;
+  if (!mount_ || (btrfs && !bind_)) GTEST_SKIP() << "mount-point drive tests skipped: " << why;
   auto service = OpenVolumeD(Backend::Dir, volume);
   ASSERT_NE(service, nullptr);
-  if (row.btrfs) platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", image + "/store");
-  const std::size_t big = (row.btrfs ? 48 : 6) << 20;
+  if (btrfs) platform::RegSetString(snapshotsvc::kConfigKey, "SnapshotStore", image + "/store");
+  const std::size_t big = (btrfs ? 48 : 6) << 20;
   WriteHostFile(volume + "/Domino/Data/a.nsf", "a at the snapshot");
   WriteHostFile(volume + "/Domino/Data/sub/b.nsf", "b at the snapshot");
   WriteHostFile(volume + "/Domino/big.nsf", std::string(big, 'B'));
@@ -441,7 +460,7 @@ TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
     }
     return found;
   };
-  const std::string store = row.btrfs ? image + "/store/D" : tmp_ + "/vols/volumes/.snapshots/D";
+  const std::string store = btrfs ? image + "/store/D" : tmp_ + "/vols/volumes/.snapshots/D";
   const std::string data = store + "/snapshots/s1/data";
   const auto plant = [&](const std::string& folder, const std::vector<std::string>& names, const std::string& from) {
     fs::create_directories(volume + "/" + folder);
@@ -449,8 +468,8 @@ TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   };
 
   switch (row.step) {
-    case Step::Revert: {  // a copy would not fit, reflinks do
-      mount_->LeaveFree(big / 2);  // beside the drive, on its file system
+    case Step::Revert: {  // on btrfs a copy would not fit, reflinks do
+      if (btrfs) mount_->LeaveFree(big / 2);  // beside the drive, on its file system
       break;
     }
     case Step::TooFull: {
@@ -511,7 +530,10 @@ TEST_P(MountPointDrive, RevertIsWholeOrLeavesTheDriveAsItWas) {
   EXPECT_EQ(restoreFolders(), "");
   ASSERT_EQ(service->RestoreSnapShot(u"D", u"s1"), S_OK);
   EXPECT_TRUE(Listing(volume) == snapshot) << "the drive differs";
+  EXPECT_TRUE(Listing(ext4At) == snapshot) << "the drive's file system differs";
+  EXPECT_EQ(fs::is_symlink(volume), linked);
   EXPECT_EQ(restoreFolders(), "");
+  EXPECT_FALSE(fs::exists(tmp_ + "/vols/volumes/.ark-restore-D") || fs::exists(tmp_ + "/vols/volumes/.ark-old-D"));
 }
 INSTANTIATE_TEST_SUITE_P(Rows, MountPointDrive, testing::ValuesIn(kMountRows),
                          [](const testing::TestParamInfo<MountRow>& info) { return std::string(info.param.name); });
