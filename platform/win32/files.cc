@@ -384,7 +384,9 @@ namespace {
 // file written on it, which LocalSystem and administrators may do. False
 // when the volume cannot be opened so (another account, a folder mounted as
 // a drive, a file system that has no such handle): its files are then
-// flushed one by one. A volume that opens but cannot be flushed fails.
+// flushed one by one, as they are when its file system has no flush of a
+// whole volume (ERROR_INVALID_FUNCTION). A volume that can be flushed but
+// fails to be fails.
 bool FlushVolume(const std::string& root, DWORD& error) {
   if (root.size() != 3 || root[1] != ':') return false;
   const std::string device = "\\\\.\\" + root.substr(0, 2);
@@ -393,7 +395,7 @@ bool FlushVolume(const std::string& root, DWORD& error) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   error = ::FlushFileBuffers(handle) ? ERROR_SUCCESS : LastError();
   ::CloseHandle(handle);
-  return true;
+  return error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED;
 }
 
 }  // namespace
