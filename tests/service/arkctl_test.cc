@@ -239,6 +239,13 @@ const Row kRows[] = {
      {"Drill of srv1/Org [" + std::string(kOlder) + "] [E:\\x] keep 1\r\n",
       "{\"path\": \"names.nsf\", \"result\": \"page 2 is damaged\"}], \"sound\": 1, \"total\": 2, \"passed\": false"},
      "Backup"},
+    // A count beyond any number is no count: arkctl neither aborts nor calls
+    // the drill passed, and its exit code says what its JSON says.
+    {{"--json", "drill", "srv1"},
+     Script{.drillEnd = "DRILL PASSED: 99999999999999999999999 of 99999999999999999999999 databases restored\r\n"},
+     1,
+     {"\"sound\": 0, \"total\": 0, \"passed\": false", "drill of srv1/Org did not pass"},
+     "Backup"},
 };
 
 class Arkctl : public ::testing::TestWithParam<std::size_t> {};
