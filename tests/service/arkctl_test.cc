@@ -132,6 +132,19 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
            ran);
     return true;
   });
+  // Each path restored to restore\<path>, as the service words it.
+  RegisterCommand(CommandCode::RestoreDatabases, [&ran](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    DatabaseRestoreRequest request;
+    RecvDatabaseRestoreRequest(client, request);
+    std::string plan = "Restoring from snapshot " + std::string(kOlder) + " to 2003-03-01 08:00:00:\r\n", done;
+    for (const std::string& path : request.paths) {
+      plan += "  " + path + " -> D:\\Domino\\Data\\restore\\" + path + "\r\n";
+      done += "Restored " + path + " to D:\\Domino\\Data\\restore\\" + path + " as of 2003-03-01 08:00:00\r\n";
+    }
+    Stream(client, "Restore", {plan, done, "DATABASE RESTORE COMPLETE: 1 databases restored.\r\n"}, ran);
+    return true;
+  });
   RegisterCommand(CommandCode::InterruptedRestores, [](platform::SOCKET client, Command&) {
     SendByte(client, 1);
     SendU32(client, 1);
@@ -239,6 +252,13 @@ const Row kRows[] = {
      {"Drill of srv1/Org [" + std::string(kOlder) + "] [E:\\x] keep 1\r\n",
       "{\"path\": \"names.nsf\", \"result\": \"page 2 is damaged\"}], \"sound\": 1, \"total\": 2, \"passed\": false"},
      "Backup"},
+    // A database whose name holds " to " is matched to its own line.
+    {{"--json", "restore-db", "srv1", "mail\\Things to do.nsf"},
+     {},
+     0,
+     {"{\"path\": \"mail\\\\Things to do.nsf\", \"target\": \"D:\\\\Domino\\\\Data\\\\restore\\\\mail\\\\Things to "
+      "do.nsf\", \"snapshot\": \"" + std::string(kOlder) + "\", \"moment\": \"2003-03-01 08:00:00\", \"result\": \"restored\"}\n"},
+     "Restore"},
     // A count beyond any number is no count: arkctl neither aborts nor calls
     // the drill passed, and its exit code says what its JSON says.
     {{"--json", "drill", "srv1"},
