@@ -66,6 +66,13 @@ struct Row {
   std::pair<std::string, std::string> wrote = {};  // a file of the host and a text it holds
 };
 
+// restore-db of srv1 with n paths (more than the wire carries, when n > 4096).
+std::vector<std::string> RestoreDbOf(std::size_t n) {
+  std::vector<std::string> argv = {"restore-db", "srv1"};
+  for (std::size_t i = 0; i < n; ++i) argv.push_back("mail\\u" + std::to_string(i) + ".nsf");
+  return argv;
+}
+
 // $HOST in a command line: the host root.
 std::string WithHost(std::string arg, const fs::path& host) {
   if (const std::size_t at = arg.find("$HOST"); at != std::string::npos) arg.replace(at, 5, host.string());
@@ -259,6 +266,8 @@ const Row kRows[] = {
      {"{\"path\": \"mail\\\\Things to do.nsf\", \"target\": \"D:\\\\Domino\\\\Data\\\\restore\\\\mail\\\\Things to "
       "do.nsf\", \"snapshot\": \"" + std::string(kOlder) + "\", \"moment\": \"2003-03-01 08:00:00\", \"result\": \"restored\"}\n"},
      "Restore"},
+    // More paths than one request carries: a usage error, nothing sent.
+    {RestoreDbOf(4097), {}, 2, {"restore-db: at most 4096 paths in one run, not 4097"}},
     // A count beyond any number is no count: arkctl neither aborts nor calls
     // the drill passed, and its exit code says what its JSON says.
     {{"--json", "drill", "srv1"},

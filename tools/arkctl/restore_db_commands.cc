@@ -102,6 +102,12 @@ void PrintJson(const std::string& text, const RestoreDbArgs& args) {
 }
 
 void RestoreDb(const CtlContext& context, const RestoreDbArgs& args) {
+  // The service ends a conversation whose request names more: said here, as
+  // the usage error it is, before anything is sent.
+  if (args.paths.size() > kMaxWireListCount) {
+    throw CtlError(kExitUsage, "restore-db: at most " + std::to_string(kMaxWireListCount) + " paths in one run, not " +
+                                   std::to_string(args.paths.size()) + " (name their folder instead)");
+  }
   DominoServerInfo server;
   {
     ServiceConnection connection(context);
