@@ -144,7 +144,8 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
     SendByte(client, 1);
     DatabaseRestoreRequest request;
     RecvDatabaseRestoreRequest(client, request);
-    std::string plan = "Restoring from snapshot " + std::string(kOlder) + " to 2003-03-01 08:00:00:\r\n", done;
+    const std::string snapshot = request.snapshotName.empty() ? kOlder : request.snapshotName;
+    std::string plan = "Restoring from snapshot " + snapshot + " to 2003-03-01 08:00:00:\r\n", done;
     for (const std::string& path : request.paths) {
       plan += "  " + path + " -> D:\\Domino\\Data\\restore\\" + path + "\r\n";
       done += "Restored " + path + " to D:\\Domino\\Data\\restore\\" + path + " as of 2003-03-01 08:00:00\r\n";
@@ -266,6 +267,18 @@ const Row kRows[] = {
      {"{\"path\": \"mail\\\\Things to do.nsf\", \"target\": \"D:\\\\Domino\\\\Data\\\\restore\\\\mail\\\\Things to "
       "do.nsf\", \"snapshot\": \"" + std::string(kOlder) + "\", \"moment\": \"2003-03-01 08:00:00\", \"result\": \"restored\"}\n"},
      "Restore"},
+    // The snapshot of a server whose name holds a blank is named whole.
+    {{"--json", "restore-db", "srv1", "a.nsf", "--snapshot", "dominosnap__ARKHOST__Mail Hub__recent"},
+     {},
+     0,
+     {"\"snapshot\": \"dominosnap__ARKHOST__Mail Hub__recent\", \"moment\": \"2003-03-01 08:00:00\", \"result\": \"restored\"}"},
+     "Restore"},
+    {{"--json", "drill", "srv1"},
+     Script{.drillEnd = "Drilling snapshot dominosnap__ARKHOST__Mail Hub__recent (complete at 2003-03-02 09:05:00)\r\n"
+                        "DRILL FAILED: 1 of 2 databases restored and sound; the others are listed above\r\n"},
+     1,
+     {"{\"server\": \"srv1/Org\", \"snapshot\": \"dominosnap__ARKHOST__Mail Hub__recent\", \"databases\""},
+     "Backup"},
     // More paths than one request carries: a usage error, nothing sent.
     {RestoreDbOf(4097), {}, 2, {"restore-db: at most 4096 paths in one run, not 4097"}},
     // A count beyond any number is no count: arkctl neither aborts nor calls

@@ -40,7 +40,8 @@ struct DrillOutcome {
 };
 
 DrillOutcome ReadOutcome(const std::string& text, const std::string& server) {
-  static const std::regex snapshot("^Drilling snapshot (\\S+) .*$"),
+  // A snapshot's name holds its server's name, which may hold blanks.
+  static const std::regex snapshot("^Drilling snapshot (.+) \\(complete at (?:[^()]*|\\(no time\\))\\)$"),
       database("^([^:]+\\.(?:nsf|ntf|box)): (.+)$", std::regex::icase), error("^ERROR: (.+)$"),
       verdict("^DRILL (PASSED|FAILED): (\\d+) of (\\d+) databases.*$");
   Json result = {{"server", server}, {"snapshot", nullptr}, {"databases", Json::array()}};

@@ -62,7 +62,10 @@ void Confirm(const DominoServerInfo& server, const RestoreDbArgs& args) {
 // One object per database from the run's text: the plan's lines, then each
 // database's result; when the run refused before its plan, one per path.
 void PrintJson(const std::string& text, const RestoreDbArgs& args) {
-  static const std::regex plan("^Restoring from snapshot (\\S+) to (.+):$"), entry("^  (.+) -> (.+)$"),
+  // A snapshot's name holds its server's name, which may hold blanks: the
+  // moment after it is what ends it.
+  static const std::regex plan("^Restoring from snapshot (.+) to (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d|\\(no time\\)):$"),
+      entry("^  (.+) -> (.+)$"),
       error("^ERROR: (.+)$");
   Json snapshot = args.snapshot.empty() ? Json() : Json(args.snapshot), moment;
   std::vector<Json> objects;
