@@ -1,7 +1,8 @@
 // arkctl against a scripted service in this process: per command line, the
 // exit code and the texts it must print. Discovery, backup, verify and drill are
-// scripted: each streams back what arkctl sent it, then the row's last text. A
-// restore run is the whole-host tests'; here a restore sent is refused (exit 1).
+// scripted: each streams back what arkctl sent it, then the row's last text;
+// restore-db restores each path it is sent. A whole-volume restore run is the
+// whole-host tests'; here a restore sent is refused (exit 1).
 #include <gtest/gtest.h>
 
 #include <atomic>

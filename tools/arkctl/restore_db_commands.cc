@@ -80,8 +80,8 @@ void PrintJson(const std::string& text, const RestoreDbArgs& args) {
       objects.push_back({{"path", m[1].str()}, {"target", m[2].str()}, {"snapshot", snapshot},
                          {"moment", moment}, {"result", "not restored"}});
     } else if (line.starts_with("Restored ") || line.starts_with("Not restored: ")) {
-      // Each result line names its database as the plan did; a name may
-      // hold " to " or ": " itself, so the line is matched against each
+      // Each result line names its database and target as the plan did; a
+      // name may hold " to " itself, so the line is matched against each
       // planned path and target rather than split.
       for (Json& object : objects) {
         const std::string path = object["path"], target = object["target"];
