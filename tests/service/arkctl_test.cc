@@ -1,7 +1,8 @@
 // arkctl against a scripted service in this process: per command line, the
 // exit code and the texts it must print. Discovery, backup, verify and drill are
-// scripted: each streams back what arkctl sent it, then the row's last text. A
-// restore run is the whole-host tests'; here a restore sent is refused (exit 1).
+// scripted: each streams back what arkctl sent it, then the row's last text;
+// restore-db restores each path it is sent. A whole-volume restore run is the
+// whole-host tests'; here a restore sent is refused (exit 1).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -65,6 +66,13 @@ struct Row {
   std::string logged = "";            // a text of the host's event log (Logs/Application.log)
   std::pair<std::string, std::string> wrote = {};  // a file of the host and a text it holds
 };
+
+// restore-db of srv1 with n paths (more than the wire carries, when n > 4096).
+std::vector<std::string> RestoreDbOf(std::size_t n) {
+  std::vector<std::string> argv = {"restore-db", "srv1"};
+  for (std::size_t i = 0; i < n; ++i) argv.push_back("mail\\u" + std::to_string(i) + ".nsf");
+  return argv;
+}
 
 // $HOST in a command line: the host root.
 std::string WithHost(std::string arg, const fs::path& host) {
@@ -130,6 +138,20 @@ void RegisterScript(const Script& script, std::string& ran, int& busy) {
            {"Drill of " + server.serverName + " [" + snapshot + "] [" + scratch + "] keep " + std::to_string(keep) + "\r\n",
             "names.nsf: page 2 is damaged\r\n", script.drillEnd},
            ran);
+    return true;
+  });
+  // Each path restored to restore\<path>, as the service words it.
+  RegisterCommand(CommandCode::RestoreDatabases, [&ran](platform::SOCKET client, Command&) {
+    SendByte(client, 1);
+    DatabaseRestoreRequest request;
+    RecvDatabaseRestoreRequest(client, request);
+    const std::string snapshot = request.snapshotName.empty() ? kOlder : request.snapshotName;
+    std::string plan = "Restoring from snapshot " + snapshot + " to 2003-03-01 08:00:00:\r\n", done;
+    for (const std::string& path : request.paths) {
+      plan += "  " + path + " -> D:\\Domino\\Data\\restore\\" + path + "\r\n";
+      done += "Restored " + path + " to D:\\Domino\\Data\\restore\\" + path + " as of 2003-03-01 08:00:00\r\n";
+    }
+    Stream(client, "Restore", {plan, done, "DATABASE RESTORE COMPLETE: 1 databases restored.\r\n"}, ran);
     return true;
   });
   RegisterCommand(CommandCode::InterruptedRestores, [](platform::SOCKET client, Command&) {
@@ -238,6 +260,34 @@ const Row kRows[] = {
      1,
      {"Drill of srv1/Org [" + std::string(kOlder) + "] [E:\\x] keep 1\r\n",
       "{\"path\": \"names.nsf\", \"result\": \"page 2 is damaged\"}], \"sound\": 1, \"total\": 2, \"passed\": false"},
+     "Backup"},
+    // A database whose name holds " to " is matched to its own line.
+    {{"--json", "restore-db", "srv1", "mail\\Things to do.nsf"},
+     {},
+     0,
+     {"{\"path\": \"mail\\\\Things to do.nsf\", \"target\": \"D:\\\\Domino\\\\Data\\\\restore\\\\mail\\\\Things to "
+      "do.nsf\", \"snapshot\": \"" + std::string(kOlder) + "\", \"moment\": \"2003-03-01 08:00:00\", \"result\": \"restored\"}\n"},
+     "Restore"},
+    // The snapshot of a server whose name holds a blank is named whole.
+    {{"--json", "restore-db", "srv1", "a.nsf", "--snapshot", "dominosnap__ARKHOST__Mail Hub__recent"},
+     {},
+     0,
+     {"\"snapshot\": \"dominosnap__ARKHOST__Mail Hub__recent\", \"moment\": \"2003-03-01 08:00:00\", \"result\": \"restored\"}"},
+     "Restore"},
+    {{"--json", "drill", "srv1"},
+     Script{.drillEnd = "Drilling snapshot dominosnap__ARKHOST__Mail Hub__recent (complete at 2003-03-02 09:05:00)\r\n"
+                        "DRILL FAILED: 1 of 2 databases restored and sound; the others are listed above\r\n"},
+     1,
+     {"{\"server\": \"srv1/Org\", \"snapshot\": \"dominosnap__ARKHOST__Mail Hub__recent\", \"databases\""},
+     "Backup"},
+    // More paths than one request carries: a usage error, nothing sent.
+    {RestoreDbOf(4097), {}, 2, {"restore-db: at most 4096 paths in one run, not 4097"}},
+    // A count beyond any number is no count: arkctl neither aborts nor calls
+    // the drill passed, and its exit code says what its JSON says.
+    {{"--json", "drill", "srv1"},
+     Script{.drillEnd = "DRILL PASSED: 99999999999999999999999 of 99999999999999999999999 databases restored\r\n"},
+     1,
+     {"\"sound\": 0, \"total\": 0, \"passed\": false", "drill of srv1/Org did not pass"},
      "Backup"},
 };
 

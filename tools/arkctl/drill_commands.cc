@@ -1,8 +1,10 @@
 // drill SERVER [SNAPSHOT] [--scratch FOLDER] [--keep]: restores every
 // database of a snapshot aside while the server runs, reads each whole, and
 // exits 0 only when every one was restored and sound.
+#include <charconv>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -19,16 +21,32 @@ namespace ark {
 
 namespace {
 
-constexpr const char* kPassed = "DRILL PASSED: ";
+// A count of the verdict line; nullopt for digits beyond any count.
+std::optional<std::size_t> Count(const std::string& digits) {
+  std::size_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return value;
+}
 
-// One object from the run's text: the snapshot, each database's line
-// ("mail\a.nsf: sound, 3 notes read" or "mail\a.nsf: why"), the totals.
-void PrintJson(const std::string& text, const std::string& server) {
-  static const std::regex snapshot("^Drilling snapshot (\\S+) .*$"),
+// What the run's text says: the snapshot, each database's line
+// ("mail\a.nsf: sound, 3 notes read" or "mail\a.nsf: why"), the totals of
+// the verdict line, and whether it passed: a "DRILL PASSED" verdict whose
+// counts are numbers, all of them sound. The JSON answer and the exit code
+// both follow this judgement.
+struct DrillOutcome {
+  Json json;
+  bool passed = false;
+};
+
+DrillOutcome ReadOutcome(const std::string& text, const std::string& server) {
+  // A snapshot's name holds its server's name, which may hold blanks.
+  static const std::regex snapshot("^Drilling snapshot (.+) \\(complete at (?:[^()]*|\\(no time\\))\\)$"),
       database("^([^:]+\\.(?:nsf|ntf|box)): (.+)$", std::regex::icase), error("^ERROR: (.+)$"),
-      verdict("^DRILL (?:PASSED|FAILED): (\\d+) of (\\d+) databases.*$");
+      verdict("^DRILL (PASSED|FAILED): (\\d+) of (\\d+) databases.*$");
   Json result = {{"server", server}, {"snapshot", nullptr}, {"databases", Json::array()}};
   std::size_t sound = 0, total = 0;
+  bool passedLine = false;
   Json firstError;
   std::istringstream lines(text);
   std::smatch m;
@@ -37,7 +55,9 @@ void PrintJson(const std::string& text, const std::string& server) {
     if (std::regex_match(line, m, snapshot)) {
       result["snapshot"] = m[1].str();
     } else if (std::regex_match(line, m, verdict)) {
-      sound = std::stoul(m[1].str()), total = std::stoul(m[2].str());
+      const std::optional<std::size_t> s = Count(m[2].str()), t = Count(m[3].str());
+      passedLine = s && t && m[1].str() == "PASSED";
+      sound = s && t ? *s : 0, total = s && t ? *t : 0;
     } else if (std::regex_match(line, m, error)) {
       if (firstError.is_null()) firstError = m[1].str();
     } else if (std::regex_match(line, m, database)) {
@@ -45,11 +65,12 @@ void PrintJson(const std::string& text, const std::string& server) {
       result["databases"].push_back({{"path", m[1].str()}, {"result", ok ? std::string("sound") : m[2].str()}});
     }
   }
+  const bool passed = passedLine && total > 0 && sound == total;
   result["sound"] = sound;
   result["total"] = total;
-  result["passed"] = total > 0 && sound == total && text.find(kPassed) != std::string::npos;
+  result["passed"] = passed;
   result["error"] = firstError;
-  std::printf("%s\n", JsonLine(result).c_str());
+  return {std::move(result), passed};
 }
 
 void SetUp(CLI::App& app, CtlContext& context) {
@@ -81,8 +102,9 @@ void RunDrill(const CtlContext& context, const DrillArgs& args) {
   std::string text;
   connection.StreamRunText(context, [&](const std::string& piece) { text += piece; }, context.json ? stderr : stdout);
   connection.Finish();
-  if (context.json) PrintJson(text, server.serverName);
-  if (text.find(kPassed) == std::string::npos) {
+  const DrillOutcome outcome = ReadOutcome(text, server.serverName);
+  if (context.json) std::printf("%s\n", JsonLine(outcome.json).c_str());
+  if (!outcome.passed) {
     throw CtlError(kExitServiceRefused, "drill of " + server.serverName + " did not pass");
   }
 }

@@ -62,8 +62,11 @@ void Confirm(const DominoServerInfo& server, const RestoreDbArgs& args) {
 // One object per database from the run's text: the plan's lines, then each
 // database's result; when the run refused before its plan, one per path.
 void PrintJson(const std::string& text, const RestoreDbArgs& args) {
-  static const std::regex plan("^Restoring from snapshot (\\S+) to (.+):$"), entry("^  (.+) -> (.+)$"),
-      restored("^Restored (.+) to (.+) as of (.+)$"), failed("^Not restored: ([^:]+): (.+)$"), error("^ERROR: (.+)$");
+  // A snapshot's name holds its server's name, which may hold blanks: the
+  // moment after it is what ends it.
+  static const std::regex plan("^Restoring from snapshot (.+) to (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d|\\(no time\\)):$"),
+      entry("^  (.+) -> (.+)$"),
+      error("^ERROR: (.+)$");
   Json snapshot = args.snapshot.empty() ? Json() : Json(args.snapshot), moment;
   std::vector<Json> objects;
   std::string firstError;
@@ -76,10 +79,17 @@ void PrintJson(const std::string& text, const RestoreDbArgs& args) {
     } else if (std::regex_match(line, m, entry)) {
       objects.push_back({{"path", m[1].str()}, {"target", m[2].str()}, {"snapshot", snapshot},
                          {"moment", moment}, {"result", "not restored"}});
-    } else if (std::regex_match(line, m, restored) || std::regex_match(line, m, failed)) {
-      const bool ok = line.starts_with("Restored ");
+    } else if (line.starts_with("Restored ") || line.starts_with("Not restored: ")) {
+      // Each result line names its database and target as the plan did; a
+      // name may hold " to " itself, so the line is matched against each
+      // planned path and target rather than split.
       for (Json& object : objects) {
-        if (object["path"] == m[1].str()) object["result"] = ok ? std::string("restored") : "not restored: " + m[2].str();
+        const std::string path = object["path"], target = object["target"];
+        if (line.starts_with("Restored " + path + " to " + target + " as of ")) {
+          object["result"] = "restored";
+        } else if (const std::string head = "Not restored: " + path + ": "; line.starts_with(head)) {
+          object["result"] = "not restored: " + line.substr(head.size());
+        }
       }
     } else if (firstError.empty() && std::regex_match(line, m, error)) {
       firstError = m[1].str();
@@ -95,6 +105,12 @@ void PrintJson(const std::string& text, const RestoreDbArgs& args) {
 }
 
 void RestoreDb(const CtlContext& context, const RestoreDbArgs& args) {
+  // The service ends a conversation whose request names more: said here, as
+  // the usage error it is, before anything is sent.
+  if (args.paths.size() > kMaxWireListCount) {
+    throw CtlError(kExitUsage, "restore-db: at most " + std::to_string(kMaxWireListCount) + " paths in one run, not " +
+                                   std::to_string(args.paths.size()) + " (name their folder instead)");
+  }
   DominoServerInfo server;
   {
     ServiceConnection connection(context);
