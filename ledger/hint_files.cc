@@ -24,18 +24,26 @@ constexpr std::size_t kLogPathSize = 1024;
 // Writes text as the whole new content of path and makes it, with the
 // directories above it, durable: at once, or with the other files of
 // `batch` when one is given. A file whose content could not be written
-// completely or flushed counts as not created: a restore must not trust it.
+// completely or flushed counts as not created and is removed again: a
+// restore must not trust it (a disabled_databases cut short would mark an
+// unfinished backup finished, a log_hint cut short name a wrong log).
 int WriteNewFile(const std::string& path, const std::string& text, platform::FlushBatch* batch) {
   platform::File file;
   if (file.Open(path, platform::File::Mode::CreateAlways) != ERROR_SUCCESS) return -1;
-  if (!text.empty() && file.Write(text.data(), text.size()) != ERROR_SUCCESS) return -1;
-  if (file.Close() != ERROR_SUCCESS) return -1;
+  const auto removed = [&] {
+    file.Close();
+    platform::DeleteFile(path);
+    return -1;
+  };
+  if (!text.empty() && file.Write(text.data(), text.size()) != ERROR_SUCCESS) return removed();
+  if (file.Close() != ERROR_SUCCESS) return removed();
   platform::FlushBatch own;
   platform::FlushBatch& flushes = batch != nullptr ? *batch : own;
   flushes.Add(path);
   flushes.AddDirectoriesAbove(path);
   std::string failed;
-  return batch != nullptr || own.Flush(failed) == ERROR_SUCCESS ? 0 : -1;
+  if (batch != nullptr || own.Flush(failed) == ERROR_SUCCESS) return 0;
+  return removed();
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }

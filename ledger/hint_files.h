@@ -25,7 +25,8 @@ std::string LogSeries(const std::array<BYTE, 16>& logId);
 // file in directory anew and flush it, with the directories above it, to the
 // disk; path receives the file's path also on failure. 0, or -1 when the file
 // cannot be created, written whole or flushed: it then counts as not written
-// (what reached the disk stays, but for change_info_list). Given a batch,
+// and a file made is removed again (a restore must not trust a partial
+// one). Given a batch,
 // they add the file and its directories to it instead of flushing: the file
 // is durable only once the caller's Flush of the batch succeeded.
 

@@ -1,5 +1,7 @@
 // The backup run of one server, through the real snapshot cycle, against
 // the journaling runtime fake and the fake snapshot component.
+#include <unistd.h>
+
 #include <regex>
 
 #include "backup/backup_run.h"
@@ -147,6 +149,18 @@ const Failure kFailures[] = {
      },
      {"\r\nDomino backup mode stop completed\r\nERROR: Writing change information to file: L:\\ArkLedger\\",
       "a.nsf.dat failed.\r\nReturned from backup mode\r\n" + kFailed}, false, {}, 0, 1},
+    // A disabled_databases that could not be written whole (a full
+    // ArkLedger volume) is not left behind: it would mark the unfinished
+    // backup finished.
+    {"DisabledListUnwritable",
+     [](auto& t) {
+       if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to write to";
+       std::filesystem::create_directories(t.host_.Drive('L', "ArkLedger/srv1/" + kRecent));
+       std::filesystem::create_symlink("/dev/full", t.host_.Drive('L', "ArkLedger/srv1/" + kRecent + "/disabled_databases"));
+     },
+     {"WARNING: Could not create disabled database file: \r\nL:\\ArkLedger\\srv1\\" + kRecent +
+          "\\disabled_databases\r\nRestoration of this snapshot may only be POINT IN TIME\r\n",
+      "\r\nDomino backup mode stop completed\r\nReturned from backup mode\r\n" + kFailed}, false, {}, 0, 1},
     // An exception mid-run still ends every backup, the runtime and the lock,
     // even when the runtime throws again while a backup is given up.
     {"RuntimeThrows", [](auto& t) { t.dom_.throws = {"GetChangeInfo " + A, "BackupStop " + B}; },
@@ -159,6 +173,7 @@ TEST_P(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
   const Failure& c = GetParam();
   TwoDatabasesAndALog();
   c.arrange(*this);
+  if (IsSkipped()) return;
   if (c.throws) {
     EXPECT_THROW(Run(), std::runtime_error);
   } else {
@@ -179,6 +194,9 @@ TEST_P(BackupRun, RefusalsAndCycleFailuresFailTheRunAndGiveEverythingBack) {
   EXPECT_EQ(BackupWiz(), "");
   ExpectNothingHeld();
   EXPECT_FALSE(host_.Exists('D', "ArkLedger"));
+  // Without disabled_databases, a restore or verify takes the snapshot for the unfinished backup it is.
+  EXPECT_FALSE(std::filesystem::exists(
+      std::filesystem::symlink_status(host_.Drive('L', "ArkLedger/srv1/" + kRecent + "/disabled_databases"))));
   EXPECT_EQ(Has(platform::ToUpperAnsi(Events()), "4000006C") && Has(Events(), "srv1/Org"), c.snapshotFailed);
 }
 INSTANTIATE_TEST_SUITE_P(Rows, BackupRun, ::testing::ValuesIn(kFailures));

@@ -1,8 +1,10 @@
 // The files of the ArkLedger: the log_hint, disabled_databases and
 // change_info_list files, the live log position and the saved log files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "ledger/hint_files.h"
 #include "ledger/log_files.h"
@@ -111,13 +113,35 @@ TEST_F(HintFiles, ChangeInfoListSizeAndPathPerLine) {
 }
 
 // A hint file that cannot be flushed to the disk, or whose folders cannot,
-// counts as not written: a restore must not rely on it.
-TEST_F(HintFiles, AFileThatCannotBeFlushedIsNotWritten) {
+// or whose content cannot be written whole, counts as not written and is
+// not left behind: a restore must not rely on it (a disabled_databases cut
+// short marks an unfinished backup finished).
+TEST_F(HintFiles, AFileThatCannotBeWrittenOrFlushedIsNotLeft) {
   for (const std::string failing : {"L:\\s\\log_hint", "L:\\"}) {
     platform::FlushOverride flushes(
         [&](const std::string& flushed) { return flushed == failing ? ERROR_WRITE_FAULT : ERROR_SUCCESS; });
     EXPECT_EQ(WriteLogHint("L:\\s", 7, Id(1, 2, 4, 8), path_), -1) << failing;
+    EXPECT_FALSE(std::filesystem::exists(host_.Drive('L', "s/log_hint"))) << failing;
     EXPECT_EQ(WriteDisabledDatabases("L:\\s", {}, path_), failing == "L:\\" ? -1 : 0) << failing;
+    EXPECT_EQ(std::filesystem::exists(host_.Drive('L', "s/disabled_databases")), failing != "L:\\") << failing;
+  }
+  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to write to";
+  using Writer = std::function<int(platform::FlushBatch*)>;
+  const std::vector<std::pair<std::string, Writer>> writers{
+      {"log_hint", [&](auto* batch) { return WriteLogHint("L:\\s", 7, Id(1, 2, 4, 8), path_, batch); }},
+      {"disabled_databases", [&](auto* batch) { return WriteDisabledDatabases("L:\\s", {"D:\\a.nsf"}, path_, batch); }},
+      {"change_info_list", [&](auto* batch) { return WriteChangeInfoList("L:\\s", {{8, "a.nsf.dat"}}, path_, batch); }},
+  };
+  for (const auto& [name, write] : writers) {
+    for (const bool batched : {false, true}) {
+      const auto file = host_.Drive('L', "s/" + name);
+      std::filesystem::create_symlink("/dev/full", file);  // every write fails: the disk is full
+      platform::FlushBatch batch;
+      EXPECT_EQ(write(batched ? &batch : nullptr), -1) << name;
+      EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(file))) << name;
+      EXPECT_TRUE(batch.empty()) << name;
+      std::filesystem::remove(file);
+    }
   }
 }
 
