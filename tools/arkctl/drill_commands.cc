@@ -1,7 +1,6 @@
 // drill SERVER [SNAPSHOT] [--scratch FOLDER] [--keep]: restores every
 // database of a snapshot aside while the server runs, reads each whole, and
 // exits 0 only when every one was restored and sound.
-#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -15,19 +14,12 @@
 #include "tools/arkctl/connection.h"
 #include "tools/arkctl/drill_run.h"
 #include "tools/arkctl/json_output.h"
+#include "tools/arkctl/numbers.h"
 #include "tools/arkctl/server_lookup.h"
 
 namespace ark {
 
 namespace {
-
-// A count of the verdict line; nullopt for digits beyond any count.
-std::optional<std::size_t> Count(const std::string& digits) {
-  std::size_t value = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-  return value;
-}
 
 // What the run's text says: the snapshot, each database's line
 // ("mail\a.nsf: sound, 3 notes read" or "mail\a.nsf: why"), the totals of
@@ -55,7 +47,7 @@ DrillOutcome ReadOutcome(const std::string& text, const std::string& server) {
     if (std::regex_match(line, m, snapshot)) {
       result["snapshot"] = m[1].str();
     } else if (std::regex_match(line, m, verdict)) {
-      const std::optional<std::size_t> s = Count(m[2].str()), t = Count(m[3].str());
+      const std::optional<std::size_t> s = ParseWhole<std::size_t>(m[2].str()), t = ParseWhole<std::size_t>(m[3].str());
       passedLine = s && t && m[1].str() == "PASSED";
       sound = s && t ? *s : 0, total = s && t ? *t : 0;
     } else if (std::regex_match(line, m, error)) {

@@ -3,9 +3,8 @@
 // "Backup" reports (newest first, each read once), and the newest snapshot's
 // verdict and the ArkLedger drive's free space from verification (code 16).
 #include <algorithm>
-#include <charconv>
-#include <limits>
 #include <cstdio>
+#include <limits>
 #include <regex>
 
 #include "domino/settings.h"
@@ -14,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "tools/arkctl/health.h"
+#include "tools/arkctl/numbers.h"
 #include "tools/arkctl/server_lookup.h"
 
 namespace ark {
@@ -151,12 +151,10 @@ void VerifyNewest(const CtlContext& context, ServiceConnection& connection, cons
         if (std::regex_search(text, match, kLedgerLine)) {
           // A number beyond any drive (too long, or overflowing in bytes)
           // is not a free space the service measured.
-          const std::string digits = match[2];
-          std::uint64_t mebibytes = 0;
-          if (std::from_chars(digits.data(), digits.data() + digits.size(), mebibytes).ec == std::errc() &&
-              mebibytes <= std::numeric_limits<std::uint64_t>::max() / 1048576) {
+          const std::optional<std::uint64_t> mebibytes = ParseWhole<std::uint64_t>(match[2].str());
+          if (mebibytes && *mebibytes <= std::numeric_limits<std::uint64_t>::max() / 1048576) {
             health.ledgerDrive = match[1];
-            health.ledgerFreeMiB = mebibytes;
+            health.ledgerFreeMiB = *mebibytes;
           }
         }
         // The verdict spells the name as the storage does.

@@ -2,7 +2,6 @@
 // scheduler runs them (systemd timers, the Task Scheduler). Each schedule
 // runs "arkctl backup SERVER --scheduled --wait-lock D ..." on this host;
 // nothing goes over the wire here.
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "platform/scheduler.h"
 #include "tools/arkctl/command_group.h"
 #include "tools/arkctl/duration.h"
+#include "tools/arkctl/numbers.h"
 #include "tools/arkctl/json_output.h"
 #include "tools/arkctl/schedule_plan.h"
 
@@ -40,10 +40,7 @@ void Add(const CtlContext& context, const ScheduleArgs& args) {
   if (!ParseDuration(args.waitLock))
     throw CtlError(kExitUsage, "schedule add: --wait-lock takes a duration (90s, 30m, 2h), not " + args.waitLock);
   // What arkctl backup --keep takes, or every run would be refused.
-  std::uint32_t keep = 0;
-  const char* keepEnd = args.keep.data() + args.keep.size();
-  const std::from_chars_result parsed = std::from_chars(args.keep.data(), keepEnd, keep);
-  if (!args.keep.empty() && (parsed.ec != std::errc() || parsed.ptr != keepEnd))
+  if (!args.keep.empty() && !ParseWhole<std::uint32_t>(args.keep))
     throw CtlError(kExitUsage, "schedule add: --keep takes a number of snapshots, not " + args.keep);
   task.name = ScheduleId(args.server);
   if (task.name == kSchedulePrefix)
